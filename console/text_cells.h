@@ -1,0 +1,37 @@
+#pragma once
+// UTF-8 decoding and terminal cell widths. Pure: no console, no locale.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace lbe::console {
+
+inline constexpr char32_t kReplacementCharacter = U'\uFFFD';
+
+struct DecodedCharacter {
+  char32_t Character = 0;  // kReplacementCharacter for a malformed sequence
+  std::size_t Length = 0;  // bytes taken, at least 1 when any remain
+};
+
+// Decodes the character at the start of `bytes`; a malformed or cut sequence takes one byte.
+DecodedCharacter DecodeUtf8(std::string_view bytes);
+void AppendUtf8(std::string& out, char32_t character);
+
+// Cells the character takes on a terminal: 2 for East Asian wide and fullwidth forms, else 1.
+// Characters that must never reach a terminal raw count 1: they are drawn as a placeholder.
+int CellWidth(char32_t character);
+
+// True for characters drawn as a placeholder instead of themselves: C0 and C1 controls, DEL,
+// bidirectional overrides and isolates, and zero-width and combining characters that would
+// otherwise not take the one cell they are given.
+bool IsPlaceholderCharacter(char32_t character);
+
+// Cells that the UTF-8 text takes.
+int TextCells(std::string_view bytes);
+
+// The longest prefix of `bytes`, in bytes, that takes at most `cells` cells and ends on a
+// character boundary.
+std::size_t PrefixFittingCells(std::string_view bytes, int cells);
+
+}  // namespace lbe::console

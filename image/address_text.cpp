@@ -1,0 +1,37 @@
+#include "image/address_text.h"
+
+#include <cstdio>
+
+namespace lbe::image {
+
+std::int32_t ParseAddressText(std::string_view text, std::int32_t fallback) {
+  if (text.empty()) {
+    return fallback;
+  }
+  std::uint64_t value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return fallback;
+    }
+    value = value * 16 + static_cast<std::uint64_t>(digit);
+    if (value > 0xFFFFFFFFu) {
+      return fallback;
+    }
+  }
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+std::string HexText(std::int64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%.*X", digits, static_cast<std::uint32_t>(value));
+  return text;
+}
+
+}  // namespace lbe::image
