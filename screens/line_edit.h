@@ -1,0 +1,11 @@
+#pragma once
+// The line edit mode: one line of the image on row 1, the cursor on one of its hex digits;
+// keys overtype nibbles, repeat, insert and delete bytes, move, and set the end of the range.
+
+namespace lbe::screens {
+
+// E enters at the start line; G (`withGoto`) asks "Goto:" for an address first. Returns on Esc
+// or Q.
+void LineEditMode(bool withGoto);
+
+}  // namespace lbe::screens
