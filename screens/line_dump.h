@@ -1,0 +1,36 @@
+#pragma once
+// The one-line text form of an image line: address, its 8 bytes as 16 hex digits, a colon, and
+// the line's checksum; and the edit line drawn from it on row 1. Reads the image, never changes
+// it; writes through the console text output and clears nothing.
+
+#include <cstdint>
+#include <string>
+
+namespace lbe::screens {
+
+// Window column of the first checksum digit of the edit line.
+inline constexpr std::uint8_t kChecksumColumn = 23;
+// Characters of the edit line: dump, checksum, " [", the line before's checksum or "--", "]".
+inline constexpr int kEditLineLength = 29;
+
+// Sum of the 8 bytes at `address` (a line address, 0x0000 to 0xFFF8) modulo 256.
+std::uint8_t LineChecksum(std::int32_t address);
+
+// The 22 characters "AAAA HHHHHHHHHHHHHHHH:" of the line at `address`, upper-case digits.
+std::string LineDumpText(std::int32_t address);
+
+// One write statement each, at the cursor, leaving the cursor just behind the text.
+void WriteLineDump(std::int32_t address);      // the 22 characters of LineDumpText
+void WriteLineChecksum(std::int32_t address);  // the 2 digits of LineChecksum
+
+// Window column of nibble `nibble` (0 to 15; even is a byte's high nibble) of the edit line.
+inline std::uint8_t NibbleScreenColumn(std::int32_t nibble) {
+  return static_cast<std::uint8_t>(nibble + 6);
+}
+
+// Writes the 29-character edit line of `currentLine` over row 1 from column 1: its dump and
+// checksum, then " [", the checksum of the line before ("--" on the start line or above it),
+// "]"; then puts the cursor on nibble `nibbleColumn`. Row 1 beyond column 29 is not touched.
+void DrawEditLine(std::int32_t currentLine, std::int32_t nibbleColumn);
+
+}  // namespace lbe::screens

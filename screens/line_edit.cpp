@@ -1,0 +1,272 @@
+#include "screens/line_edit.h"
+
+#include <cassert>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "console/key_codes.h"
+#include "console/key_input.h"
+#include "console/text_output.h"
+#include "console/window.h"
+#include "image/address_text.h"
+#include "image/memory_image.h"
+#include "screens/command_line.h"
+#include "screens/line_dump.h"
+
+namespace lbe::screens {
+namespace {
+
+namespace Vk = console::Vk;
+using console::KeyCode;
+using image::Image;
+using image::kLastLine;
+using image::kLineBytes;
+using image::Range;
+
+constexpr std::int32_t kLastAddress = image::kImageSize - 1;
+constexpr std::int32_t kNibblesPerLine = 2 * kLineBytes;
+constexpr std::int32_t kPageLines = 32;
+
+// One stay in the edit mode; E always starts afresh.
+struct EditCursor {
+  std::int32_t CurrentLine = 0;   // StartLine to 8191
+  std::int32_t NibbleColumn = 0;  // 0 to 15 between keys; even = high nibble
+  std::uint8_t CursorStep = 2;    // how far Left and Right move: 1 nibble or 2 (a byte)
+};
+
+std::int32_t CursorAddress(const EditCursor& cursor) {
+  return cursor.CurrentLine * kLineBytes + cursor.NibbleColumn / 2;
+}
+
+void Redraw(const EditCursor& cursor) {
+  DrawEditLine(cursor.CurrentLine, cursor.NibbleColumn);
+}
+
+void PlaceCursor(const EditCursor& cursor) {
+  console::MoveCursor(NibbleScreenColumn(cursor.NibbleColumn), 1);
+}
+
+// Raises EndLine to the line reached; false when the move stopped at line 8191.
+bool MoveLineDown(EditCursor& cursor, std::int32_t count) {
+  cursor.CurrentLine += count;
+  bool whole = true;
+  if (cursor.CurrentLine > kLastLine) {
+    cursor.CurrentLine = kLastLine;
+    whole = false;
+  }
+  if (cursor.CurrentLine > Range.EndLine) {
+    Range.EndLine = cursor.CurrentLine;
+  }
+  Redraw(cursor);
+  return whole;
+}
+
+// False when the move stopped at StartLine. EndLine is not touched.
+bool MoveLineUp(EditCursor& cursor, std::int32_t count) {
+  cursor.CurrentLine -= count;
+  bool whole = true;
+  if (cursor.CurrentLine < Range.StartLine) {
+    cursor.CurrentLine = Range.StartLine;
+    whole = false;
+  }
+  Redraw(cursor);
+  return whole;
+}
+
+// A byte step lands on the high nibble of the byte before, from either nibble of the cursor byte.
+void StepCursorLeft(EditCursor& cursor, std::int32_t step) {
+  cursor.NibbleColumn -= step == 1 ? 1 : 2 + cursor.NibbleColumn % 2;
+  if (cursor.NibbleColumn < 0) {
+    if (MoveLineUp(cursor, 1)) {
+      cursor.NibbleColumn += kNibblesPerLine;
+    } else {
+      cursor.NibbleColumn = 0;
+    }
+  }
+  PlaceCursor(cursor);
+}
+
+void StepCursorRight(EditCursor& cursor, std::int32_t step) {
+  cursor.NibbleColumn += step == 1 ? 1 : 2 - cursor.NibbleColumn % 2;
+  if (cursor.NibbleColumn >= kNibblesPerLine) {
+    if (MoveLineDown(cursor, 1)) {
+      cursor.NibbleColumn -= kNibblesPerLine;
+    } else {
+      cursor.NibbleColumn = kNibblesPerLine - 1;
+    }
+  }
+  PlaceCursor(cursor);
+}
+
+// The shift runs to the end of the image, not of the range in use: the byte at 0xFFFF is lost.
+void InsertByte(EditCursor& cursor) {
+  cursor.NibbleColumn -= cursor.NibbleColumn % 2;
+  const std::int32_t p = CursorAddress(cursor);
+  std::uint8_t* bytes = Image.Bytes.data();
+  std::memmove(bytes + p + 1, bytes + p, static_cast<std::size_t>(kLastAddress - p));
+  Image[p] = 0;
+  Redraw(cursor);
+}
+
+void DeleteByte(EditCursor& cursor) {
+  cursor.NibbleColumn -= cursor.NibbleColumn % 2;
+  const std::int32_t p = CursorAddress(cursor);
+  std::uint8_t* bytes = Image.Bytes.data();
+  std::memmove(bytes + p, bytes + p + 1, static_cast<std::size_t>(kLastAddress - p));
+  Image[kLastAddress] = 0;
+  Redraw(cursor);
+}
+
+// Removes the byte before the cursor byte, so the cursor stays on the byte it was on.
+void Backspace(EditCursor& cursor) {
+  cursor.NibbleColumn -= cursor.NibbleColumn % 2;
+  const std::int32_t before = cursor.NibbleColumn;
+  StepCursorLeft(cursor, 2);
+  if (cursor.NibbleColumn != before) {
+    DeleteByte(cursor);
+  }
+}
+
+// Past the line's last nibble the next line is shown (line 8191 shows itself again).
+void AdvanceNibbles(EditCursor& cursor, std::int32_t nibbles) {
+  cursor.NibbleColumn += nibbles;
+  if (cursor.NibbleColumn == kNibblesPerLine) {
+    cursor.NibbleColumn = 0;
+    MoveLineDown(cursor, 1);
+  }
+}
+
+// Only the checksum and the digit are rewritten: a slow link carries a handful of bytes per key.
+void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
+  const std::int32_t p = CursorAddress(cursor);
+  if (cursor.NibbleColumn % 2 == 1) {
+    Image[p] = static_cast<std::uint8_t>((Image[p] & 0xF0) | value);
+  } else {
+    Image[p] = static_cast<std::uint8_t>((Image[p] & 0x0F) | (value << 4));
+  }
+  console::MoveCursor(kChecksumColumn, 1);
+  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
+  PlaceCursor(cursor);
+  console::Write(std::string_view(&shown, 1));
+  AdvanceNibbles(cursor, 1);
+}
+
+// Copies the byte before the cursor byte; at StartAddress there is none, so it writes 00.
+void RepeatByte(EditCursor& cursor) {
+  const std::int32_t p = CursorAddress(cursor);
+  Image[p] = p > Range.StartAddress ? Image[p - 1] : 0;
+  cursor.NibbleColumn -= cursor.NibbleColumn % 2;
+  console::MoveCursor(kChecksumColumn, 1);
+  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
+  PlaceCursor(cursor);
+  char text[4];
+  std::snprintf(text, sizeof text, "%.2X", Image[p]);
+  console::Write(text);
+  AdvanceNibbles(cursor, 2);
+}
+
+// After an empty file is loaded EndLine is StartLine - 1, which is -1 at start 0: the edit mode
+// stays on StartLine then, so that it never shows a line above the range or outside the image.
+void GoToEndLine(EditCursor& cursor) {
+  assert(Range.EndLine <= kLastLine);
+  cursor.CurrentLine = Range.EndLine < Range.StartLine ? Range.StartLine : Range.EndLine;
+  Redraw(cursor);
+}
+
+// "Goto:" answer as an address; no answer or a bad one is StartAddress, and the result is held
+// between StartAddress and 0xFFFF (a negative parse, bit 31 set, is below StartAddress too).
+std::int32_t AskGotoAddress() {
+  console::Write("Goto:");
+  std::int32_t value = image::ParseAddressText(console::ReadTypedLine(), Range.StartAddress);
+  if (value < Range.StartAddress) {
+    value = Range.StartAddress;
+  }
+  if (value > kLastAddress) {
+    value = kLastAddress;
+  }
+  return value;
+}
+
+// False when the key leaves the edit mode.
+bool HandleKey(EditCursor& cursor, KeyCode key) {
+  if (key >= Vk::Digit0 && key <= Vk::Digit0 + 9) {
+    TypeDigit(cursor, key - Vk::Digit0, static_cast<char>(key));
+  } else if (key >= Vk::A && key <= Vk::A + 5) {
+    TypeDigit(cursor, key - Vk::A + 10, static_cast<char>(key));
+  } else if (key >= Vk::Numpad0 && key <= Vk::Numpad0 + 9) {
+    TypeDigit(cursor, key - Vk::Numpad0, static_cast<char>(key - Vk::Numpad0 + '0'));
+  } else {
+    switch (key) {
+      case Vk::Escape:
+      case 'Q':
+        return false;
+      case Vk::Backspace:
+        Backspace(cursor);
+        break;
+      case Vk::PageUp:
+        MoveLineUp(cursor, kPageLines);
+        break;
+      case Vk::PageDown:
+        MoveLineDown(cursor, kPageLines);
+        break;
+      case Vk::End:
+        GoToEndLine(cursor);
+        break;
+      case Vk::Home:
+        cursor.CurrentLine = Range.StartLine;
+        Redraw(cursor);
+        break;
+      case Vk::Left:
+        StepCursorLeft(cursor, cursor.CursorStep);
+        break;
+      case Vk::Up:
+        MoveLineUp(cursor, 1);
+        break;
+      case Vk::Right:
+        StepCursorRight(cursor, cursor.CursorStep);
+        break;
+      case Vk::Down:
+        MoveLineDown(cursor, 1);
+        break;
+      case Vk::Insert:
+        InsertByte(cursor);
+        break;
+      case Vk::Delete:
+        DeleteByte(cursor);
+        break;
+      case 'R':
+        RepeatByte(cursor);
+        break;
+      case 'T':
+        // Sets the end of the range, up or down; nothing on screen changes.
+        Range.EndLine = cursor.CurrentLine;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void LineEditMode(bool withGoto) {
+  console::ClearWindow();
+  EditCursor cursor;
+  cursor.CursorStep = Options.NibbleMovement ? 1 : 2;
+  if (withGoto) {
+    const std::int32_t address = AskGotoAddress();
+    cursor.NibbleColumn = address % kLineBytes * 2;
+    cursor.CurrentLine = address / kLineBytes;
+  } else {
+    cursor.NibbleColumn = 0;
+    cursor.CurrentLine = Range.StartLine;
+  }
+  Redraw(cursor);
+  while (HandleKey(cursor, console::WaitKey())) {
+  }
+}
+
+}  // namespace lbe::screens
