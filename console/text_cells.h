@@ -35,3 +35,11 @@ int TextCells(std::string_view bytes);
 std::size_t PrefixFittingCells(std::string_view bytes, int cells);
 
 }  // namespace lbe::console
+
+namespace lbe::console {
+
+// The text with every placeholder character (see IsPlaceholderCharacter) and every malformed
+// byte replaced by '?', so that nothing in it can steer a terminal.
+std::string VisibleText(std::string_view bytes);
+
+}  // namespace lbe::console

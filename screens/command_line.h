@@ -3,19 +3,25 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lbe::screens {
 
 struct CommandLineOptions {
-  bool ShowUsage = false;                  // /? or -?
+  bool ShowUsage = false;                  // /?, -?, -h or --help
+  bool ShowVersion = false;                // --version
   std::optional<std::string> AddressText;  // what follows /A (and one optional colon)
   bool NibbleMovement = false;             // /M: Left and Right move by nibbles
   std::optional<std::string> FileName;     // the first parameter that is no switch
 };
 extern CommandLineOptions Options;
 
-// `parameters` are those after the program path.
+// `parameters` are those after the program path. A parameter that begins with "/" and holds
+// another "/" is a file name, not a switch; "--" ends the switches.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters);
+
+// The usage text, one "\n" per line end, with the upper-cased base name of the program.
+std::string UsageText(std::string_view programPath);
 
 }  // namespace lbe::screens

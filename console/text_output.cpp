@@ -1,0 +1,136 @@
+#include "console/text_output.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "console/text_cells.h"
+#include "console/window.h"
+
+namespace lbe::console {
+
+OutputStream StdOut;
+
+namespace {
+
+// Hands the first `count` pending bytes to the window and keeps the rest pending.
+void FlushPending(std::size_t count) {
+  if (count == 0) {
+    return;
+  }
+  Console.OutColumn = CursorColumn();
+  Console.OutRow = CursorRow();
+  WriteToWindow(Console.OutColumn, Console.OutRow, StdOut.Buffer.data(),
+                static_cast<std::int32_t>(count));
+  std::memmove(StdOut.Buffer.data(), StdOut.Buffer.data() + count, StdOut.Pending - count);
+  StdOut.Pending -= count;
+  std::fill(StdOut.Buffer.begin() + static_cast<std::ptrdiff_t>(StdOut.Pending),
+            StdOut.Buffer.end(), '\0');
+}
+
+// Where a full buffer may be cut: never inside a UTF-8 sequence, so that each flush gets whole
+// characters (for ASCII, all 128 bytes).
+std::size_t WholeCharacterPrefix() {
+  const std::string_view pending(StdOut.Buffer.data(), StdOut.Pending);
+  std::size_t lead = pending.size();
+  for (int back = 0; back < 4 && lead > 0; ++back) {
+    const auto byte = static_cast<unsigned char>(pending[--lead]);
+    if ((byte & 0xC0) != 0x80) {
+      const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+      const bool incomplete = pending.size() - lead < length;
+      return incomplete && lead > 0 ? lead : pending.size();
+    }
+  }
+  return pending.size();
+}
+
+void Append(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t taken = std::min(kOutputBufferSize - StdOut.Pending, text.size());
+    std::memcpy(StdOut.Buffer.data() + StdOut.Pending, text.data(), taken);
+    StdOut.Pending += taken;
+    text.remove_prefix(taken);
+    if (StdOut.Pending == kOutputBufferSize) {
+      FlushPending(WholeCharacterPrefix());
+    }
+  }
+}
+
+ConsoleDevice& Device() { return *Console.Device; }
+
+}  // namespace
+
+void Write(std::string_view text) {
+  Append(text);
+  FlushToWindow();
+}
+
+void WriteLine(std::string_view text) {
+  Append(text);
+  Append("\r\n");
+  FlushToWindow();
+}
+
+void FlushToWindow() { FlushPending(StdOut.Pending); }
+
+void WriteToWindow(std::uint8_t column, std::uint8_t row, const char* bytes, std::int32_t count) {
+  if (count <= 0) {
+    return;
+  }
+  Console.OutColumn = column;
+  Console.OutRow = row;
+  MoveCursor(column, row);
+  std::string_view rest(bytes, static_cast<std::size_t>(count));
+  while (rest.size() >= 2 && rest[0] == '\r' && rest[1] == '\n') {
+    rest.remove_prefix(2);
+    LineFeed();
+  }
+  while (!rest.empty() && rest[0] == '\n') {
+    rest.remove_prefix(1);
+    LineFeed();
+  }
+  const int width = Console.Right - Console.Left + 1;
+  while (!rest.empty()) {
+    const int room = std::max(width - Console.OutColumn + 1, 0);
+    std::size_t taken = PrefixFittingCells(rest, room);
+    if (taken == 0 && room >= width) {
+      // A character wider than the whole window: it goes out alone rather than never.
+      taken = std::max<std::size_t>(DecodeUtf8(rest).Length, 1);
+    }
+    const std::string_view piece = rest.substr(0, taken);
+    rest.remove_prefix(taken);
+    std::size_t lineEnd = piece.find("\r\n");
+    std::size_t lineEndLength = 2;
+    if (lineEnd == std::string_view::npos) {
+      lineEnd = piece.find('\n');
+      lineEndLength = 1;
+    }
+    if (lineEnd != std::string_view::npos) {
+      if (lineEnd > 0) {
+        Device().WriteBytes(piece.substr(0, lineEnd));
+      }
+      LineFeed();
+      if (lineEnd + lineEndLength < piece.size()) {
+        Device().WriteBytes(piece.substr(lineEnd + lineEndLength));
+      }
+    } else if (!piece.empty()) {
+      Device().WriteBytes(piece);
+    }
+    if (!rest.empty()) {
+      LineFeed();
+    }
+  }
+}
+
+void LineFeed() {
+  Console.OutColumn = 1;
+  ++Console.OutRow;
+  if (Console.Top + Console.OutRow > Console.Bottom + 1) {
+    --Console.OutRow;
+    MoveCursor(1, 1);
+    ScrollWindowUp();
+  }
+  MoveCursor(Console.OutColumn, Console.OutRow);
+}
+
+}  // namespace lbe::console

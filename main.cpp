@@ -1,0 +1,44 @@
+// Process entry: usage and version without taking over the terminal; otherwise the editor on
+// the terminal, which is given back before anything is written to standard error.
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/terminal_console.h"
+#include "screens/command_line.h"
+#include "screens/program.h"
+
+int main(int argc, char** argv) {
+  using namespace lbe;
+  const std::string programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "lbe";
+  screens::Options = screens::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (screens::Options.ShowUsage) {
+    std::fputs(screens::UsageText(programPath).c_str(), stdout);
+    return 0;
+  }
+  if (screens::Options.ShowVersion) {
+    std::printf("lbe %s\n", LBE_VERSION);
+    return 0;
+  }
+
+  console::TerminalConsole terminal;
+  std::string error;
+  if (!terminal.Open(error)) {
+    std::fprintf(stderr, "lbe: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string executableName = programPath.substr(programPath.find_last_of('/') + 1);
+  const screens::ProgramOutcome outcome = screens::RunProgram(terminal, executableName);
+  terminal.Close();
+  if (!outcome.StopReport.empty()) {
+    std::fputs(outcome.StopReport.c_str(), stderr);
+  }
+  if (outcome.InputEnded && terminal.EndingSignal() != 0) {
+    // End the way the signal would have, so the parent sees what happened.
+    std::signal(terminal.EndingSignal(), SIG_DFL);
+    std::raise(terminal.EndingSignal());
+  }
+  return outcome.ExitStatus;
+}

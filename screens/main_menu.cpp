@@ -1,0 +1,120 @@
+#include "screens/main_menu.h"
+
+#include "console/key_input.h"
+#include "console/text_cells.h"
+#include "console/text_output.h"
+#include "console/window.h"
+#include "image/address_text.h"
+#include "image/file_commands.h"
+#include "image/memory_image.h"
+#include "screens/command_line.h"
+#include "screens/line_edit.h"
+#include "screens/list_view.h"
+
+namespace lbe::screens {
+
+using console::Vk;
+
+namespace {
+
+void DrawMenu() {
+  console::ClearWindow();
+  console::MoveCursor(1, 1);
+  WriteLabel("Addr");
+  console::Write(": " + image::HexText(image::Range.StartAddress, 4) + "-" +
+                 image::HexText(image::RangeEndAddress(), 4) + "   ");
+  WriteLabel("File");
+  console::WriteLine(": " + ShownFileName(image::CurrentFileName));
+  for (std::string_view word : {"Edit   ", "Goto   ", "List   ", "Save   ", "Quit   "}) {
+    WriteLabel(word);
+  }
+  console::WriteLine();
+  console::Write("> ");
+}
+
+bool ConfirmQuit() {
+  console::MoveCursor(1, 3);
+  console::Write("Are you sure? (Y/N)");
+  for (;;) {
+    const console::KeyCode key = console::WaitKey();
+    if (key == 'Y') {
+      return true;
+    }
+    if (key == 'N') {
+      return false;
+    }
+  }
+}
+
+void AddressCommand() {
+  console::ClearWindow();
+  console::Write("Adress:");
+  const std::string text = console::ReadTypedLine();
+  if (!text.empty()) {
+    image::SetStartAddress(image::ParseAddressText(text, 0));
+  }
+}
+
+}  // namespace
+
+std::string ShownFileName(std::string_view fileName) {
+  if (fileName.empty()) {
+    return "[no name]";
+  }
+  if (const std::size_t cut = fileName.find_last_of("\\/:"); cut != std::string_view::npos) {
+    fileName.remove_prefix(cut + 1);
+  }
+  return console::VisibleText(fileName);
+}
+
+void WriteLabel(std::string_view text) {
+  if (text.empty()) {
+    return;
+  }
+  console::SetForeground(console::kYellow);
+  console::Write(text.substr(0, 1));
+  console::SetForeground(console::kBrightWhite);
+  console::Write(text.substr(1));
+}
+
+void MainRoutine() {
+  console::ClearWindow();
+  image::Image = {};
+  image::SetStartAddress(
+      Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0) : 0);
+  image::CurrentFileName = Options.FileName.value_or("");
+  image::LoadFile();
+  for (;;) {
+    DrawMenu();
+    switch (console::WaitKey()) {
+      case Vk::Escape:
+      case 'Q':
+        if (ConfirmQuit()) {
+          return;
+        }
+        break;
+      case 'A':
+        AddressCommand();
+        break;
+      case 'E':
+        LineEditMode(false);
+        break;
+      case 'G':
+        LineEditMode(true);
+        break;
+      case 'F':
+        image::FileNameCommand();
+        break;
+      case 'L':
+        ListView();
+        break;
+      case 'S':
+        image::SaveCommand();
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace lbe::screens

@@ -1,0 +1,21 @@
+#pragma once
+// The main routine: sets up the image and the range from the command line, loads the file, and
+// loops in the main menu until Quit is confirmed.
+
+#include <string>
+#include <string_view>
+
+namespace lbe::screens {
+
+// Runs on a started console with `Options` parsed. Returns when the user confirms Quit. A load
+// error at start-up escapes as FileError; the end of input escapes as InputEnded.
+void MainRoutine();
+
+// The name the status line shows: the last component of `fileName` (after its last "\", "/" or
+// ":"), "[no name]" when the name is empty, with control characters made visible.
+std::string ShownFileName(std::string_view fileName);
+
+// The highlighted label: first character yellow, the rest (and all that follows) bright white.
+void WriteLabel(std::string_view text);
+
+}  // namespace lbe::screens

@@ -1,0 +1,21 @@
+#pragma once
+// One run of the editor on a console device: start the console layer, run the main routine,
+// stop the layer. Shared by the program and the scenario tests.
+
+#include <string>
+#include <string_view>
+
+#include "console/console_device.h"
+
+namespace lbe::screens {
+
+struct ProgramOutcome {
+  int ExitStatus = 0;       // 0 after Quit, 1 after an error that nothing caught
+  std::string StopReport;   // for standard error, once the terminal has been given back
+  bool InputEnded = false;  // input ended (hang-up, signal, end of a test's script)
+};
+
+// `Options` must be parsed. `executableName` is the program's file name for the stop report.
+ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view executableName);
+
+}  // namespace lbe::screens
