@@ -239,7 +239,8 @@ std::size_t PreviousBoundary(const std::string& text, std::size_t position) {
 }
 
 std::size_t NextBoundary(const std::string& text, std::size_t position) {
-  return position + std::max<std::size_t>(DecodeUtf8(std::string_view(text).substr(position)).Length, 1);
+  return position +
+         std::max<std::size_t>(DecodeUtf8(std::string_view(text).substr(position)).Length, 1);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 namespace lbe::console {
 
 namespace {
-ConsoleDevice& Device() { return *Console.Device; }
+ConsoleDevice& Device() {
+  return *Console.Device;
+}
 }  // namespace
 
 bool PollInput() {
@@ -41,7 +43,9 @@ KeyCode WaitKey() {
   }
 }
 
-void FlushInput() { Device().FlushInput(); }
+void FlushInput() {
+  Device().FlushInput();
+}
 
 std::string ReadTypedLine() {
   FlushToWindow();

@@ -56,7 +56,9 @@ void Append(std::string_view text) {
   }
 }
 
-ConsoleDevice& Device() { return *Console.Device; }
+ConsoleDevice& Device() {
+  return *Console.Device;
+}
 
 }  // namespace
 
@@ -71,7 +73,9 @@ void WriteLine(std::string_view text) {
   FlushToWindow();
 }
 
-void FlushToWindow() { FlushPending(StdOut.Pending); }
+void FlushToWindow() {
+  FlushPending(StdOut.Pending);
+}
 
 void WriteToWindow(std::uint8_t column, std::uint8_t row, const char* bytes, std::int32_t count) {
   if (count <= 0) {

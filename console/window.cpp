@@ -9,9 +9,13 @@ ConsoleState Console;
 
 namespace {
 
-ConsoleDevice& Device() { return *Console.Device; }
+ConsoleDevice& Device() {
+  return *Console.Device;
+}
 
-void ApplyAttribute() { Device().SetTextAttribute(Console.TextAttribute); }
+void ApplyAttribute() {
+  Device().SetTextAttribute(Console.TextAttribute);
+}
 
 // Set while MoveCursor recovers from a refusal: if even the home cell is refused there is no
 // console behind the output, and the recovery must not call itself again.
@@ -94,7 +98,9 @@ void FillWindow(char32_t character) {
   MoveCursor(1, 1);
 }
 
-void ClearWindow() { FillWindow(U' '); }
+void ClearWindow() {
+  FillWindow(U' ');
+}
 
 void ScrollWindowUp() {
   const int row = CursorRow();

@@ -12,7 +12,9 @@ inline constexpr std::int32_t kLastLine = kImageSize / kLineBytes - 1;  // 8191
 
 struct MemoryImage {
   std::array<std::uint8_t, kImageSize> Bytes{};
-  std::uint8_t& operator[](std::int32_t address) { return Bytes[static_cast<std::size_t>(address)]; }
+  std::uint8_t& operator[](std::int32_t address) {
+    return Bytes[static_cast<std::size_t>(address)];
+  }
   std::uint8_t operator[](std::int32_t address) const {
     return Bytes[static_cast<std::size_t>(address)];
   }
@@ -21,7 +23,7 @@ struct MemoryImage {
 struct AddressRange {
   std::int32_t StartAddress = 0;  // always a multiple of 8, 0x0000 to 0xFFF8
   std::int32_t StartLine = 0;     // StartAddress / 8
-  std::int32_t EndLine = 0;  // last line in use; StartLine - 1 after loading an empty file
+  std::int32_t EndLine = 0;       // last line in use; StartLine - 1 after loading an empty file
 };
 
 extern MemoryImage Image;
@@ -30,6 +32,8 @@ extern AddressRange Range;
 // Only the low 16 bits count, rounded down to a line; the range becomes that one line.
 void SetStartAddress(std::int32_t value);
 // The last address in use: EndLine * 8 + 7.
-inline std::int32_t RangeEndAddress() { return Range.EndLine * kLineBytes + 7; }
+inline std::int32_t RangeEndAddress() {
+  return Range.EndLine * kLineBytes + 7;
+}
 
 }  // namespace lbe::image

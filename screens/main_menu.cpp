@@ -13,7 +13,7 @@
 
 namespace lbe::screens {
 
-using console::Vk;
+namespace Vk = console::Vk;
 
 namespace {
 
@@ -80,8 +80,8 @@ void WriteLabel(std::string_view text) {
 void MainRoutine() {
   console::ClearWindow();
   image::Image = {};
-  image::SetStartAddress(
-      Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0) : 0);
+  image::SetStartAddress(Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0)
+                                             : 0);
   image::CurrentFileName = Options.FileName.value_or("");
   image::LoadFile();
   for (;;) {

@@ -1,0 +1,113 @@
+#include "screens/main_menu.h"
+
+#include <gtest/gtest.h>
+
+#include "scenario.h"
+
+namespace lbe::screens {
+namespace {
+
+namespace Vk = console::Vk;
+
+// Attribute legend: bright white W, yellow Y.
+constexpr std::string_view kLegend = "??????????????YW";
+
+class MainMenuTest : public testing::ScenarioTest {
+ protected:
+  // Runs the program's main routine on `parameters` and the queued keys.
+  bool RunMenu(const std::vector<std::string>& parameters) {
+    Options = ParseCommandLine(parameters);
+    return Run([] { MainRoutine(); });
+  }
+};
+
+TEST_F(MainMenuTest, StartWithoutParameters) {
+  EXPECT_FALSE(RunMenu({}));
+  EXPECT_EQ(Row(1), "Addr: 0000-0007   File: [no name]");
+  EXPECT_EQ(screen.RowText(0).substr(15, 9), "   File: ");
+  EXPECT_EQ(screen.RowText(1).substr(0, 35), "Edit   Goto   List   Save   Quit   ");
+  EXPECT_EQ(Row(3), ">");
+  EXPECT_EQ(screen.RowText(2).substr(0, 3), ">  ");
+  EXPECT_EQ(CursorColumn(), 3);
+  EXPECT_EQ(CursorRow(), 3);
+  EXPECT_EQ(screen.RowAttributes(0, 0, 33, kLegend), "YWWWWWWWWWWWWWWWWWYWWWWWWWWWWWWWW");
+  EXPECT_EQ(screen.RowAttributes(1, 0, 35, kLegend), "YWWWWWWYWWWWWWYWWWWWWYWWWWWWYWWWWWW");
+}
+
+TEST_F(MainMenuTest, StartAddressAndFileFromTheCommandLine) {
+  EXPECT_FALSE(RunMenu({"/A0FFF", "data\\rom.bin"}));
+  EXPECT_EQ(Row(1), "Addr: 0FF8-0FFF   File: rom.bin");
+  EXPECT_EQ(image::Range.StartLine, 511);
+  EXPECT_EQ(image::CurrentFileName, "data\\rom.bin");
+}
+
+TEST_F(MainMenuTest, LastStartAddressAndAbsolutePath) {
+  EXPECT_FALSE(RunMenu({"/AFFFF", "/nonexistent-folder/sub/rom.bin"}));
+  EXPECT_EQ(Row(1), "Addr: FFF8-FFFF   File: rom.bin");
+}
+
+TEST_F(MainMenuTest, ControlCharactersInTheNameNeverReachTheScreen) {
+  EXPECT_FALSE(RunMenu({"dir/evil\x1b]0;owned\x07name"}));
+  EXPECT_EQ(Row(1), "Addr: 0000-0007   File: evil?]0;owned?name");
+  EXPECT_EQ(ShownFileName("a:b"), "b");
+  EXPECT_EQ(ShownFileName("tab\there"), "tab?here");
+}
+
+TEST_F(MainMenuTest, QuitAsksFirst) {
+  screen.TypeText("QN");
+  screen.PressKey(Vk::Escape);
+  screen.TypeText("N");
+  screen.TypeText("Q");
+  screen.PressKey(Vk::Escape);  // ignored: only Y or N answer
+  screen.TypeText("xy");
+  EXPECT_TRUE(RunMenu({}));
+  EXPECT_EQ(Row(3), "Are you sure? (Y/N)");
+  EXPECT_EQ(screen.InputEventCount(), 1);  // the release of Y
+}
+
+TEST_F(MainMenuTest, QuestionStandsOverThePrompt) {
+  screen.TypeText("Q");
+  EXPECT_FALSE(RunMenu({}));
+  EXPECT_EQ(Row(3), "Are you sure? (Y/N)");
+  EXPECT_EQ(Row(1), "Addr: 0000-0007   File: [no name]");
+}
+
+TEST_F(MainMenuTest, AddressCommand) {
+  screen.TypeText("A");
+  EXPECT_FALSE(RunMenu({"/A100"}));
+  EXPECT_EQ(Row(1), "Adress:");
+  EXPECT_EQ(CursorColumn(), 8);
+
+  const struct {
+    std::string answer;
+    std::string range;
+  } cases[] = {{"", "0100-0107"}, {"12", "0010-0017"}, {"7", "0000-0007"}, {"zz", "0000-0007"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    testing::ResetProgramState();
+    console::ConsoleStart(screen);
+    screen.TypeText("A");
+    screen.TypeLine(c.answer);
+    EXPECT_FALSE(RunMenu({"/A100"}));
+    EXPECT_EQ(Row(1), "Addr: " + c.range + "   File: [no name]");
+  }
+}
+
+TEST_F(MainMenuTest, OtherKeysRedrawTheMenu) {
+  screen.TypeText("Z9");
+  screen.PressKey(Vk::Down);
+  EXPECT_FALSE(RunMenu({}));
+  EXPECT_EQ(Row(1), "Addr: 0000-0007   File: [no name]");
+  EXPECT_EQ(Row(3), ">");
+}
+
+TEST_F(MainMenuTest, LongNameWrapsAndPushesTheCommandBarDown) {
+  EXPECT_FALSE(RunMenu({std::string(70, 'n')}));
+  EXPECT_EQ(Row(1), "Addr: 0000-0007   File: " + std::string(56, 'n'));
+  EXPECT_EQ(Row(2), std::string(14, 'n'));
+  EXPECT_EQ(screen.RowText(2).substr(0, 4), "Edit");
+  EXPECT_EQ(Row(4), ">");
+}
+
+}  // namespace
+}  // namespace lbe::screens
