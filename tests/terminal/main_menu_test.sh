@@ -24,6 +24,14 @@ expect() {
   done
   fail "expected on screen: $1"
 }
+# Waits up to 10 s for the text to leave the screen (the program has ended).
+expect_gone() {
+  for _ in $(seq 100); do
+    tm capture-pane -p -t t | grep -qF -- "$1" || return 0
+    sleep 0.1
+  done
+  fail "still on screen: $1"
+}
 expect_line() {  # row (1-based) and its exact text, trailing blanks ignored
   local row
   for _ in $(seq 100); do
@@ -63,9 +71,9 @@ expect_line 3 ">"
 tm send-keys -t t Escape
 expect_line 3 "Are you sure? (Y/N)"
 tm send-keys -t t y
-expect shell-ready
-tm send-keys -t t "stty -g > after.txt; echo status=\$?" Enter
-expect "status=0"
+expect_gone "Are you sure"
+tm send-keys -t t "echo first=\$?; stty -g > after.txt" Enter
+expect "first=0"
 cmp -s before.txt after.txt || fail "terminal modes not given back"
 
 # A file and a start address, then the A command.
@@ -76,6 +84,8 @@ expect_line 1 "Adress:"
 tm send-keys -t t "12" Enter
 expect_line 1 "Addr: 0010-0017   File: rom.bin"
 tm send-keys -t t Q Y
+expect_gone "Adress"
+expect_gone "Addr:"
 tm send-keys -t t "echo exit=\$?" Enter
 expect "exit=0"
 tm send-keys -t t "stty -g > after2.txt; echo saved" Enter
