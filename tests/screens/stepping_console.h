@@ -1,0 +1,71 @@
+#pragma once
+// Screen tests that look at the screen between two keys: a console that hands control back to
+// the test each time the screen waits for a key and none is queued, and that keeps every run of
+// bytes the program wrote to it.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/emulated_console.h"
+#include "console/key_input.h"
+#include "console/window.h"
+#include "scenario.h"
+
+namespace lbe::testing {
+
+class SteppingConsole : public console::EmulatedConsole {
+ public:
+  // Called when the program waits and nothing is queued: queue more input and return true, or
+  // return false to end the input (the waiting call then throws InputEnded).
+  std::function<bool()> OnWait;
+  // Every WriteBytes call, in order: one entry per piece of one write statement.
+  std::vector<std::string> Writes;
+
+  bool WaitForInput() override {
+    if (EmulatedConsole::WaitForInput()) {
+      return true;
+    }
+    return OnWait && OnWait() && EmulatedConsole::WaitForInput();
+  }
+  void WriteBytes(std::string_view bytes) override {
+    Writes.emplace_back(bytes);
+    EmulatedConsole::WriteBytes(bytes);
+  }
+};
+
+class SteppingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProgramState();
+    console::ConsoleStart(screen);
+  }
+  void TearDown() override { console::ConsoleStop(); }
+
+  // Runs `screenFunction`; true when it returned by itself, false when input ran out.
+  template <typename Function>
+  bool Run(Function&& screenFunction) {
+    try {
+      screenFunction();
+      return true;
+    } catch (const console::InputEnded&) {
+      return false;
+    }
+  }
+
+  // Window row `row` (1-based) as text, trailing blanks removed.
+  std::string Row(int row) const {
+    std::string text = screen.RowText(row - 1);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+  }
+  int CursorColumn() const { return screen.Cursor().X + 1; }
+  int CursorRow() const { return screen.Cursor().Y + 1; }
+
+  SteppingConsole screen;
+};
+
+}  // namespace lbe::testing
