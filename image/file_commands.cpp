@@ -1,0 +1,103 @@
+#include "image/file_commands.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <vector>
+
+#include "console/key_input.h"
+#include "console/text_cells.h"
+#include "console/text_output.h"
+#include "console/window.h"
+#include "image/file_layer.h"
+#include "image/memory_image.h"
+
+namespace lbe::image {
+
+std::string CurrentFileName;
+
+namespace {
+
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlankOrControl(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsBlankOrControl(text.back())) {
+    text.remove_suffix(1);
+  }
+  return std::string(text);
+}
+
+// The error's message where the cursor stands, then the wait that lets the user read it.
+void ShowResult(std::string_view text) {
+  console::WriteLine(text);
+  console::WriteLine("Press any key...");
+  console::WaitKey();
+}
+
+}  // namespace
+
+void LoadFile() {
+  std::error_code error;
+  const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);
+  if (CurrentFileName.empty() || !std::filesystem::exists(status) ||
+      std::filesystem::is_directory(status)) {
+    return;
+  }
+  // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
+  const std::vector<std::uint8_t> bytes =
+      ReadWholeFile(CurrentFileName, static_cast<std::size_t>(kImageSize - Range.StartAddress));
+  const auto count = static_cast<std::int32_t>(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), Image.Bytes.begin() + Range.StartAddress);
+  const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
+  Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
+}
+
+void FileNameCommand() {
+  console::ClearWindow();
+  console::Write("FileName:");
+  const std::string line = console::ReadTypedLine();
+  if (line.empty()) {
+    return;
+  }
+  const std::string formerName = CurrentFileName;
+  CurrentFileName = Trimmed(line);
+  try {
+    LoadFile();
+  } catch (const std::exception& error) {
+    // The name that failed must not stay: a later S would overwrite the file it could not read.
+    CurrentFileName = formerName;
+    ShowResult(error.what());
+  }
+}
+
+void SaveCommand() {
+  console::ClearWindow();
+  const std::int32_t space = kImageSize - Range.StartAddress;
+  const std::int32_t count =
+      std::clamp((Range.EndLine + 1) * kLineBytes - Range.StartAddress, 0, space);
+  const auto first = Image.Bytes.begin() + Range.StartAddress;
+  const std::vector<std::uint8_t> bytes(first, first + count);
+  if (CurrentFileName.empty()) {
+    console::Write("FileName:");
+    CurrentFileName = console::ReadTypedLine();
+    if (CurrentFileName.empty()) {
+      return;
+    }
+  }
+  std::string result;
+  try {
+    WriteWholeFile(CurrentFileName, bytes);
+    result = "File " + console::VisibleText(CurrentFileName) + " has been saved.";
+  } catch (const std::exception& error) {
+    result = error.what();
+  }
+  ShowResult(result);
+}
+
+}  // namespace lbe::image

@@ -1,0 +1,471 @@
+#include "image/file_layer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace lbe::image {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// Each test runs in a fresh temporary folder that is also the current directory, so relative
+// names behave as typed names do.
+class FileLayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "lbe-file-layer-XXXXXX").native();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    formerDirectory_ = fs::current_path();
+    fs::current_path(folder_);
+  }
+  void TearDown() override {
+    fs::current_path(formerDirectory_);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  // The absolute form of a name in the folder, as the open and create messages show it.
+  std::string Full(const std::string& name) const { return folder_.native() + "/" + name; }
+
+  static void Put(const std::string& name, const Bytes& bytes) {
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  static Bytes Get(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static void Sparse(const std::string& name, off_t size) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ::close(fd);
+  }
+  // Names in the folder, so a test can see that no temporary file was left behind.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      names.push_back(entry.path().filename().native());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path folder_;
+  fs::path formerDirectory_;
+};
+
+struct Failure {
+  FileErrorKind Kind;
+  std::string Message;
+};
+
+// Runs `action` and returns the kind and text of the FileError it raised.
+template <typename Action>
+Failure FailureOf(Action&& action) {
+  try {
+    action();
+  } catch (const FileError& error) {
+    return {error.Kind(), error.what()};
+  }
+  ADD_FAILURE() << "no FileError was raised";
+  return {};
+}
+
+TEST(FileErrorKinds, KeepTheirOwnNames) {
+  const struct {
+    FileErrorKind kind;
+    std::string_view name;
+  } cases[] = {
+      {FileErrorKind::EPathTooLongException, "EPathTooLongException"},
+      {FileErrorKind::ENotSupportedException, "ENotSupportedException"},
+      {FileErrorKind::EInOutArgumentException, "EInOutArgumentException"},
+      {FileErrorKind::EDirectoryNotFoundException, "EDirectoryNotFoundException"},
+      {FileErrorKind::EFileNotFoundException, "EFileNotFoundException"},
+      {FileErrorKind::EInOutError, "EInOutError"},
+      {FileErrorKind::EOSError, "EOSError"},
+      {FileErrorKind::EReadError, "EReadError"},
+      {FileErrorKind::EWriteError, "EWriteError"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(KindName(c.kind), c.name);
+  }
+}
+
+TEST(FileErrorTexts, PathSuffixAndPlatformText) {
+  EXPECT_EQ(PathSuffix("sub/x.bin"), "\r\n[sub/x.bin]");
+  EXPECT_EQ(PathSuffix(""), "\r\n[]");
+  // Control characters of a path never reach the terminal raw.
+  EXPECT_EQ(PathSuffix("a\x1b[2Jb\x7f"), "\r\n[a?[2Jb?]");
+  EXPECT_EQ(PathSuffix("a\xc2\x9b"
+                       "b\xe2\x80\xae"
+                       "c"),
+            "\r\n[a?b?c]");
+  EXPECT_EQ(PathSuffix("データ.bin"), "\r\n[データ.bin]");
+  EXPECT_EQ(PlatformErrorText(ENOENT), "No such file or directory");
+  EXPECT_EQ(PlatformErrorText(EISDIR), "Is a directory");
+  EXPECT_EQ(PlatformErrorText(EFBIG), "File too large");
+}
+
+TEST_F(FileLayer, CheckPathRaisesTheFirstFailingStep) {
+  Put("file.bin", {1});
+  fs::create_directory("dir");
+  const std::string tooLong(4096, 'a');
+  const struct {
+    std::string path;
+    bool mustExist;
+    FileErrorKind kind;
+    std::string message;
+  } cases[] = {
+      {tooLong, false, FileErrorKind::EPathTooLongException,
+       "指定されたパスが長すぎます\r\n[" + tooLong + "]"},
+      {tooLong + ":?", false, FileErrorKind::EPathTooLongException,
+       "指定されたパスが長すぎます\r\n[" + tooLong + ":?]"},
+      {"ab:c", false, FileErrorKind::ENotSupportedException, "パスの形式がサポートされていません"},
+      {"C:x.bin", false, FileErrorKind::ENotSupportedException,
+       "パスの形式がサポートされていません"},
+      {"a?:b", false, FileErrorKind::ENotSupportedException, "パスの形式がサポートされていません"},
+      {"", false, FileErrorKind::EInOutArgumentException, "パスが空です"},
+      {" ", true, FileErrorKind::EInOutArgumentException, "パスが空です"},
+      {" \t\r\n ", false, FileErrorKind::EInOutArgumentException, "パスが空です"},
+      {"a?b", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[a?b]"},
+      {"a*b", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[a*b]"},
+      {"a<b>", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[a<b>]"},
+      {"a|b", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[a|b]"},
+      {"a\"b", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[a\"b]"},
+      {"a\tb", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[a?b]"},
+      {"missing/x?", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[missing/x?]"},
+      // Windows' extended-length prefix is no prefix here; its "?" is an invalid character.
+      {"\\\\?\\x.bin", false, FileErrorKind::EInOutArgumentException,
+       "パスに無効な文字が含まれています\r\n[\\\\?\\x.bin]"},
+      {"sub/x.bin", false, FileErrorKind::EDirectoryNotFoundException,
+       "指定されたパスが見つかりません\r\n[sub/x.bin]"},
+      {"file.bin/x.bin", false, FileErrorKind::EDirectoryNotFoundException,
+       "指定されたパスが見つかりません\r\n[file.bin/x.bin]"},
+      {"missing/" + std::string(4087, 'a'), false, FileErrorKind::EDirectoryNotFoundException,
+       "指定されたパスが見つかりません\r\n[missing/" + std::string(4087, 'a') + "]"},
+      {"missing.bin", true, FileErrorKind::EFileNotFoundException,
+       "指定されたファイルが見つかりません \r\n[missing.bin]"},
+      {"dir", true, FileErrorKind::EFileNotFoundException,
+       "指定されたファイルが見つかりません \r\n[dir]"},
+      {"dir/", true, FileErrorKind::EFileNotFoundException,
+       "指定されたファイルが見つかりません \r\n[dir/]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.substr(0, 40));
+    const Failure failure = FailureOf([&] { CheckPath(c.path, c.mustExist); });
+    EXPECT_EQ(KindName(failure.Kind), KindName(c.kind));
+    EXPECT_EQ(failure.Message, c.message);
+  }
+}
+
+TEST_F(FileLayer, CheckPathPassesUsablePaths) {
+  Put("file.bin", {1});
+  fs::create_directories("dir/inner");
+  fs::create_symlink("dir", "link");
+  // Longer than Windows' 260 characters, through real folders.
+  std::string deep;
+  for (int i = 0; i < 30; ++i) {
+    deep += std::string(10, static_cast<char>('a' + i % 26)) + "/";
+  }
+  fs::create_directories(deep);
+  const std::string cases[] = {"file.bin",          " file.bin",     "dir/inner/new.bin",
+                               "link/new.bin",      "\\back\\slash", Full("file.bin"),
+                               "./dir/../file.bin", deep + "x.bin",  "dir/inner/"};
+  for (const auto& path : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_NO_THROW(CheckPath(path, false));
+  }
+  EXPECT_NO_THROW(CheckPath("file.bin", true));
+  EXPECT_NO_THROW(CheckPath("./dir/../file.bin", true));
+}
+
+TEST_F(FileLayer, ReadGivesTheWholeFileOrItsFirstBytes) {
+  Put("five.bin", {1, 2, 3, 4, 5});
+  Put("empty.bin", {});
+  EXPECT_EQ(ReadWholeFile("five.bin"), (Bytes{1, 2, 3, 4, 5}));
+  EXPECT_EQ(ReadWholeFile("five.bin", 3), (Bytes{1, 2, 3}));
+  EXPECT_EQ(ReadWholeFile("five.bin", 0), Bytes{});
+  EXPECT_EQ(ReadWholeFile(Full("five.bin"), 99), (Bytes{1, 2, 3, 4, 5}));
+  EXPECT_EQ(ReadWholeFile("empty.bin"), Bytes{});
+  const Failure missing = FailureOf([] { ReadWholeFile("gone.bin"); });
+  EXPECT_EQ(missing.Kind, FileErrorKind::EFileNotFoundException);
+  EXPECT_EQ(missing.Message, "指定されたファイルが見つかりません \r\n[gone.bin]");
+}
+
+TEST_F(FileLayer, ReadRefusesFilesOfTwoGibibytesAndMore) {
+  Sparse("just-below.bin", 0x7FFFFFFF);
+  EXPECT_EQ(ReadWholeFile("just-below.bin", 4), (Bytes{0, 0, 0, 0}));
+  Sparse("big.bin", 0x80000000);
+  const Failure failure = FailureOf([] { ReadWholeFile("big.bin", 4); });
+  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(failure.Message, "指定されたファイルが長すぎます。\r\n[big.bin]");
+}
+
+TEST_F(FileLayer, ReadRefusesFifosAndDevicesAtOnce) {
+  ASSERT_EQ(::mkfifo("pipe", 0644), 0);
+  const Failure fifo = FailureOf([] { ReadWholeFile("pipe"); });
+  EXPECT_EQ(fifo.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(fifo.Message,
+            "ファイル " + Full("pipe") + " は開けません。 Operation not supported \r\n[pipe]");
+  const Failure device = FailureOf([] { ReadWholeFile("/dev/null"); });
+  EXPECT_EQ(device.Message,
+            "ファイル /dev/null は開けません。 Operation not supported \r\n[/dev/null]");
+}
+
+TEST_F(FileLayer, ReadFailsWhileAnotherSaveHoldsTheFile) {
+  Put("held.bin", {7});
+  const int other = ::open("held.bin", O_RDONLY);
+  ASSERT_EQ(::flock(other, LOCK_EX), 0);
+  const Failure failure = FailureOf([] { ReadWholeFile("held.bin"); });
+  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(failure.Message, "ファイル " + Full("held.bin") +
+                                 " は開けません。 Resource temporarily unavailable \r\n[held.bin]");
+  // Readers share the file.
+  ASSERT_EQ(::flock(other, LOCK_SH), 0);
+  EXPECT_EQ(ReadWholeFile("held.bin"), Bytes{7});
+  ::close(other);
+}
+
+TEST_F(FileLayer, ReadReportsAFileItMayNotOpen) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "root may open any file";
+  }
+  Put("secret.bin", {1});
+  fs::permissions("secret.bin", fs::perms::none);
+  const Failure failure = FailureOf([] { ReadWholeFile("secret.bin"); });
+  EXPECT_EQ(failure.Message, "ファイル " + Full("secret.bin") +
+                                 " は開けません。 Permission denied \r\n[secret.bin]");
+}
+
+TEST_F(FileLayer, WriteCreatesAndReplacesFiles) {
+  WriteWholeFile("new.bin", Bytes{1, 2, 3});
+  EXPECT_EQ(Get("new.bin"), (Bytes{1, 2, 3}));
+  Put("old.bin", Bytes(1000, 0xAA));
+  WriteWholeFile("old.bin", Bytes{9});
+  EXPECT_EQ(Get("old.bin"), Bytes{9});
+  WriteWholeFile("old.bin", Bytes{});
+  EXPECT_EQ(Get("old.bin"), Bytes{});
+  EXPECT_TRUE(fs::exists("old.bin"));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"new.bin", "old.bin"}));
+}
+
+TEST_F(FileLayer, WriteKeepsPermissionsAndOwner) {
+  const mode_t formerMask = ::umask(022);
+  WriteWholeFile("fresh.bin", Bytes{1});
+  ::umask(formerMask);
+  struct stat info {};
+  ASSERT_EQ(::stat("fresh.bin", &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+
+  Put("script.sh", {1});
+  ASSERT_EQ(::chmod("script.sh", 0750), 0);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown("script.sh", 1234, 5678), 0);
+  }
+  WriteWholeFile("script.sh", Bytes{2});
+  ASSERT_EQ(::stat("script.sh", &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0750u);
+  if (::geteuid() == 0) {
+    EXPECT_EQ(info.st_uid, 1234u);
+    EXPECT_EQ(info.st_gid, 5678u);
+  }
+  EXPECT_EQ(Get("script.sh"), Bytes{2});
+}
+
+TEST_F(FileLayer, WriteThroughALinkReplacesWhatItPointsTo) {
+  fs::create_directory("real");
+  Put("real/data.bin", {1, 1});
+  fs::create_symlink("real/data.bin", "link.bin");
+  fs::create_symlink("link.bin", "link2.bin");
+  WriteWholeFile("link2.bin", Bytes{5, 6, 7});
+  EXPECT_TRUE(fs::is_symlink("link.bin"));
+  EXPECT_TRUE(fs::is_symlink("link2.bin"));
+  EXPECT_EQ(Get("real/data.bin"), (Bytes{5, 6, 7}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"link.bin", "link2.bin", "real"}));
+
+  // A link to a file not yet there creates that file.
+  fs::create_symlink("real/later.bin", "dangling.bin");
+  WriteWholeFile("dangling.bin", Bytes{8});
+  EXPECT_TRUE(fs::is_symlink("dangling.bin"));
+  EXPECT_EQ(Get("real/later.bin"), Bytes{8});
+
+  fs::create_symlink("nowhere/x.bin", "broken.bin");
+  const Failure broken = FailureOf([] { WriteWholeFile("broken.bin", Bytes{1}); });
+  EXPECT_EQ(broken.Message, "ファイル \"" + Full("broken.bin") +
+                                "\" を作成できません。No such file or directory\r\n[broken.bin]");
+  fs::create_symlink("loop.bin", "loop.bin");
+  const Failure loop = FailureOf([] { WriteWholeFile("loop.bin", Bytes{1}); });
+  EXPECT_EQ(loop.Message,
+            "ファイル \"" + Full("loop.bin") +
+                "\" を作成できません。Too many levels of symbolic links\r\n[loop.bin]");
+}
+
+TEST_F(FileLayer, WriteRefusesDirectoriesFifosAndHeldFiles) {
+  fs::create_directory("dir");
+  const Failure directory = FailureOf([] { WriteWholeFile("dir", Bytes{1}); });
+  EXPECT_EQ(directory.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(directory.Message,
+            "ファイル \"" + Full("dir") + "\" を作成できません。Is a directory\r\n[dir]");
+
+  ASSERT_EQ(::mkfifo("pipe", 0644), 0);
+  const Failure fifo = FailureOf([] { WriteWholeFile("pipe", Bytes{1}); });
+  EXPECT_EQ(fifo.Message, "ファイル \"" + Full("pipe") +
+                              "\" を作成できません。Operation not supported\r\n[pipe]");
+  EXPECT_TRUE(fs::is_fifo("pipe"));
+
+  Put("held.bin", {3});
+  const int other = ::open("held.bin", O_RDONLY);
+  ASSERT_EQ(::flock(other, LOCK_SH), 0);
+  const Failure held = FailureOf([] { WriteWholeFile("held.bin", Bytes{4}); });
+  EXPECT_EQ(held.Message,
+            "ファイル \"" + Full("held.bin") +
+                "\" を作成できません。Resource temporarily unavailable\r\n[held.bin]");
+  ::close(other);
+  EXPECT_EQ(Get("held.bin"), Bytes{3});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"dir", "held.bin", "pipe"}));
+}
+
+TEST_F(FileLayer, WriteReportsATemporaryFileThatCannotBeCreated) {
+  // With no descriptor left, the temporary file is the first thing that cannot be made.
+  const int lowestFree = ::dup(0);
+  ::close(lowestFree);
+  rlimit former{};
+  ::getrlimit(RLIMIT_NOFILE, &former);
+  rlimit none = former;
+  none.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  const Failure failure = FailureOf([] { WriteWholeFile("new.bin", Bytes{1}); });
+  ::setrlimit(RLIMIT_NOFILE, &former);
+  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(failure.Message, "ファイル \"" + Full("new.bin") +
+                                 "\" を作成できません。Too many open files\r\n[new.bin]");
+  EXPECT_EQ(Names(), std::vector<std::string>{});
+}
+
+// The file size limit stops the save at its length step; the former file must survive.
+TEST_F(FileLayer, WriteThatCannotSetTheLengthKeepsTheFormerFile) {
+  Put("keep.bin", {1, 2, 3, 4});
+  rlimit former{};
+  ::getrlimit(RLIMIT_FSIZE, &former);
+  rlimit small = former;
+  small.rlim_cur = 4096;
+  const auto formerHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const Failure failure = FailureOf([] { WriteWholeFile("keep.bin", Bytes(10000, 0x55)); });
+  ::setrlimit(RLIMIT_FSIZE, &former);
+  std::signal(SIGXFSZ, formerHandler);
+  EXPECT_EQ(failure.Kind, FileErrorKind::EOSError);
+  EXPECT_EQ(failure.Message, "システム エラー。コード: 27。\r\nFile too large");
+  EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(Names(), std::vector<std::string>{"keep.bin"});
+}
+
+// A write that stops part-way: the kernel copies the readable page of the source, then faults
+// on the next one. The former file must survive and no temporary file stay behind.
+TEST_F(FileLayer, WriteThatFailsPartWayKeepsTheFormerFile) {
+  Put("keep.bin", {1, 2, 3, 4});
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  void* memory =
+      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(memory, MAP_FAILED);
+  ASSERT_EQ(::mprotect(static_cast<char*>(memory) + page, page, PROT_NONE), 0);
+  const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(memory), 2 * page);
+  const Failure failure = FailureOf([&] { WriteWholeFile("keep.bin", bytes); });
+  ::munmap(memory, 2 * page);
+  EXPECT_EQ(failure.Kind, FileErrorKind::EWriteError);
+  EXPECT_EQ(failure.Message, "ストリームへの書き込みエラー: Bad address");
+  EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(Names(), std::vector<std::string>{"keep.bin"});
+}
+
+TEST_F(FileLayer, WriteRunsThePathChecksFirst) {
+  const Failure folder = FailureOf([] { WriteWholeFile("sub/x.bin", Bytes{1}); });
+  EXPECT_EQ(folder.Kind, FileErrorKind::EDirectoryNotFoundException);
+  EXPECT_EQ(folder.Message, "指定されたパスが見つかりません\r\n[sub/x.bin]");
+  const Failure blank = FailureOf([] { WriteWholeFile(" ", Bytes{1}); });
+  EXPECT_EQ(blank.Message, "パスが空です");
+  EXPECT_EQ(Names(), std::vector<std::string>{});
+}
+
+// When the current directory is gone, its not-found error is no format error: the name is
+// used as passed and the create step reports the failure.
+TEST_F(FileLayer, WriteInARemovedCurrentDirectory) {
+  fs::create_directory("gone");
+  fs::current_path("gone");
+  fs::remove(folder_ / "gone");
+  const Failure failure = FailureOf([] { WriteWholeFile("x.bin", Bytes{1}); });
+  fs::current_path(folder_);
+  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(failure.Message,
+            "ファイル \"x.bin\" を作成できません。No such file or directory\r\n[x.bin]");
+}
+
+TEST(StopReport, NamesKindModuleOffsetAndMessage) {
+  const struct {
+    FileError error;
+    std::string_view executable;
+    std::string expected;  // "########" stands for the code offset
+  } cases[] = {
+      {FileError(FileErrorKind::EInOutError, "指定されたファイルが長すぎます。\r\n[big.bin]"),
+       "/usr/local/bin/lbe",
+       "EInOutError がモジュール lbe の ######## で発生しました。\n"
+       "指定されたファイルが長すぎます。\n[big.bin].\n\n"},
+      {FileError(FileErrorKind::EReadError, "ストリームからの読み取りエラー"), "lbe",
+       "EReadError がモジュール lbe の ######## で発生しました。\n"
+       "ストリームからの読み取りエラー.\n\n"},
+      {FileError(FileErrorKind::EOSError, "Ends with a stop."),
+       "./bin/l\x1b"
+       "be",
+       "EOSError がモジュール l?be の ######## で発生しました。\nEnds with a stop.\n\n"},
+      {FileError(FileErrorKind::EInOutError, "指定されたファイルが長すぎます。"), "lbe",
+       "EInOutError がモジュール lbe の ######## で発生しました。\n"
+       "指定されたファイルが長すぎます。\n\n"},
+  };
+  for (const auto& c : cases) {
+    std::string report = StopReport(c.error, c.executable);
+    constexpr std::string_view kBefore = " の ";
+    const auto at = report.find(kBefore) + kBefore.size();
+    ASSERT_LT(at, report.size());
+    const std::string offset = report.substr(at, 8);
+    EXPECT_EQ(offset.find_first_not_of("0123456789ABCDEF"), std::string::npos) << offset;
+    report.replace(at, 8, "########");
+    EXPECT_EQ(report, c.expected);
+  }
+}
+
+// The code offset points into this executable, not at some absolute address.
+TEST_F(FileLayer, ErrorOffsetLiesInsideTheExecutable) {
+  try {
+    CheckPath("", false);
+    ADD_FAILURE() << "no FileError was raised";
+  } catch (const FileError& error) {
+    EXPECT_GT(error.CodeOffset(), 0u);
+    EXPECT_LT(error.CodeOffset(), fs::file_size("/proc/self/exe"));
+  }
+}
+
+}  // namespace
+}  // namespace lbe::image
