@@ -7,6 +7,7 @@
 #include "image/address_text.h"
 #include "image/file_commands.h"
 #include "image/memory_image.h"
+#include "image/rescue_copy.h"
 #include "screens/command_line.h"
 #include "screens/line_edit.h"
 #include "screens/list_view.h"
@@ -84,6 +85,7 @@ void MainRoutine() {
                                              : 0);
   image::CurrentFileName = Options.FileName.value_or("");
   image::LoadFile();
+  image::MarkImageSaved();
   for (;;) {
     DrawMenu();
     switch (console::WaitKey()) {

@@ -1,0 +1,122 @@
+#include "image/rescue_copy.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "image/file_commands.h"
+#include "image/memory_image.h"
+
+namespace lbe::image {
+
+namespace {
+
+std::uint64_t savedFingerprint = 0;
+
+// FNV-1a over the range and the whole image: cheap next to a load or save (64 KiB).
+std::uint64_t Fingerprint() {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  auto mix = [&hash](std::uint8_t byte) {
+    hash ^= byte;
+    hash *= 0x100000001b3u;
+  };
+  for (std::int32_t value : {Range.StartAddress, Range.EndLine}) {
+    for (int shift = 0; shift < 32; shift += 8) {
+      mix(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> shift));
+    }
+  }
+  for (std::uint8_t byte : Image.Bytes) {
+    mix(byte);
+  }
+  return hash;
+}
+
+}  // namespace
+
+void MarkImageSaved() {
+  savedFingerprint = Fingerprint();
+}
+
+bool ImageChangedSinceSaved() {
+  return Fingerprint() != savedFingerprint;
+}
+
+std::string RescueFileName(std::string_view fileName, int attempt) {
+  std::string name =
+      fileName.empty() ? std::string("lbe-rescue.bin") : std::string(fileName) + ".lbe-rescue";
+  if (attempt > 0) {
+    name += "." + std::to_string(attempt);
+  }
+  return name;
+}
+
+namespace {
+
+// Creates `name` only if it does not exist and writes `count` bytes from `bytes` to the disk.
+// False with errno set on failure; a half-written file is removed.
+bool WriteNewFile(const std::string& name, const std::uint8_t* bytes, std::size_t count) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return false;
+  }
+  while (count > 0) {
+    const ssize_t written = ::write(fd, bytes, count);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      const int cause = written < 0 ? errno : ENOSPC;
+      ::close(fd);
+      ::unlink(name.c_str());
+      errno = cause;
+      return false;
+    }
+    bytes += written;
+    count -= static_cast<std::size_t>(written);
+  }
+  if (::fsync(fd) != 0) {
+    const int cause = errno;
+    ::close(fd);
+    ::unlink(name.c_str());
+    errno = cause;
+    return false;
+  }
+  return ::close(fd) == 0;
+}
+
+}  // namespace
+
+std::string WriteRescueCopy(std::string& error) {
+  const std::int32_t count = std::clamp((Range.EndLine + 1) * kLineBytes - Range.StartAddress, 0,
+                                        kImageSize - Range.StartAddress);
+  const std::uint8_t* bytes = Image.Bytes.data() + Range.StartAddress;
+  // Beside the file first; where that folder takes no new file, the working folder, then home.
+  std::vector<std::string> bases{RescueFileName(CurrentFileName, 0), RescueFileName("", 0)};
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    bases.push_back(std::string(home) + "/" + RescueFileName("", 0));
+  }
+  error.clear();
+  for (const std::string& base : bases) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = attempt == 0 ? base : base + "." + std::to_string(attempt);
+      if (WriteNewFile(name, bytes, static_cast<std::size_t>(count))) {
+        return name;
+      }
+      if (errno != EEXIST) {
+        error += (error.empty() ? "" : "; ") + name + ": " + std::strerror(errno);
+        break;
+      }
+    }
+  }
+  if (error.empty()) {
+    error = "too many rescue files already";
+  }
+  return {};
+}
+
+}  // namespace lbe::image

@@ -1,0 +1,26 @@
+#pragma once
+// The rescue copy: when a signal ends the program with unsaved changes, the bytes Save would
+// write go to a new file beside the edited one, so a dropped link costs nothing typed.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lbe::image {
+
+// Records the image and the range as saved: called after start-up's load, and after every
+// successful load and save.
+void MarkImageSaved();
+// True when the bytes Save would write, or the range they come from, differ from the ones at
+// the last MarkImageSaved.
+bool ImageChangedSinceSaved();
+
+// The rescue file's name for a file name: "NAME.lbe-rescue", or "lbe-rescue.bin" when there is
+// no name; `attempt` > 0 adds ".1", ".2", ... so that no existing file is ever overwritten.
+std::string RescueFileName(std::string_view fileName, int attempt);
+
+// Writes the bytes Save would write to a new rescue file (never over an existing one). Returns
+// the name written, or an empty string with `error` set.
+std::string WriteRescueCopy(std::string& error);
+
+}  // namespace lbe::image

@@ -1,0 +1,87 @@
+#include "image/rescue_copy.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "image/file_commands.h"
+#include "image/memory_image.h"
+
+namespace lbe::image {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class RescueCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Image = {};
+    Range = {};
+    CurrentFileName.clear();
+    std::string pattern = (fs::temp_directory_path() / "lbe-rescue-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    previous_ = fs::current_path();
+    fs::current_path(folder_);
+  }
+  void TearDown() override {
+    fs::current_path(previous_);
+    fs::remove_all(folder_);
+  }
+  fs::path folder_;
+  fs::path previous_;
+};
+
+TEST_F(RescueCopyTest, ChangesAreSeenInBytesAndInTheRange) {
+  MarkImageSaved();
+  EXPECT_FALSE(ImageChangedSinceSaved());
+  Image[0xFFFF] = 1;
+  EXPECT_TRUE(ImageChangedSinceSaved());
+  MarkImageSaved();
+  EXPECT_FALSE(ImageChangedSinceSaved());
+  Range.EndLine = 5;  // T or a move down: Save would write more
+  EXPECT_TRUE(ImageChangedSinceSaved());
+}
+
+TEST_F(RescueCopyTest, NamesNeverReuseAnExistingFile) {
+  EXPECT_EQ(RescueFileName("rom.bin", 0), "rom.bin.lbe-rescue");
+  EXPECT_EQ(RescueFileName("rom.bin", 2), "rom.bin.lbe-rescue.2");
+  EXPECT_EQ(RescueFileName("", 0), "lbe-rescue.bin");
+
+  CurrentFileName = "rom.bin";
+  SetStartAddress(0x0100);
+  Range.EndLine = 0x21;
+  Image[0x0100] = 0xAA;
+  Image[0x010F] = 0xBB;
+  std::ofstream("rom.bin.lbe-rescue") << "older rescue";
+  std::string error;
+  EXPECT_EQ(WriteRescueCopy(error), "rom.bin.lbe-rescue.1");
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(ReadFile("rom.bin.lbe-rescue"), "older rescue");
+  EXPECT_EQ(ReadFile("rom.bin.lbe-rescue.1"),
+            std::string("\xAA\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xBB", 16));
+}
+
+TEST_F(RescueCopyTest, WithoutANameItGoesToTheWorkingFolder) {
+  std::string error;
+  EXPECT_EQ(WriteRescueCopy(error), "lbe-rescue.bin");
+  EXPECT_EQ(ReadFile("lbe-rescue.bin"), std::string(8, '\0'));
+}
+
+TEST_F(RescueCopyTest, FolderThatTakesNoFileFallsBackToTheWorkingFolder) {
+  CurrentFileName = "missing-folder/rom.bin";
+  std::string error;
+  EXPECT_EQ(WriteRescueCopy(error), "lbe-rescue.bin");
+  EXPECT_TRUE(fs::exists("lbe-rescue.bin"));
+}
+
+}  // namespace
+}  // namespace lbe::image
