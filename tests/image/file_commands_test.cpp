@@ -1,0 +1,404 @@
+#include "image/file_commands.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "image/file_layer.h"
+#include "image/memory_image.h"
+#include "scenario.h"
+
+namespace lbe::image {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// The F and S screens on the emulated console, with real files in a fresh temporary folder
+// that is also the current directory.
+class FileCommands : public lbe::testing::ScenarioTest {
+ protected:
+  void SetUp() override {
+    ScenarioTest::SetUp();
+    std::string pattern = (fs::temp_directory_path() / "lbe-XXXXXX").native();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    formerDirectory_ = fs::current_path();
+    fs::current_path(folder_);
+  }
+  void TearDown() override {
+    fs::current_path(formerDirectory_);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+    ScenarioTest::TearDown();
+  }
+
+  std::string Full(const std::string& name) const { return folder_.native() + "/" + name; }
+
+  // The first row at or below `from` that reads `text`, 0 when none does.
+  int RowReading(int from, std::string_view text) const {
+    for (int row = from; row <= screen.Height(); ++row) {
+      if (Row(row) == text) {
+        return row;
+      }
+    }
+    return 0;
+  }
+  // Rows `first` to `last` joined, as a message that wrapped at the window's edge reads.
+  std::string Flowed(int first, int last) const {
+    std::string text;
+    for (int row = first; row <= last; ++row) {
+      text += screen.RowText(row - 1);
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+  }
+
+  static void Put(const std::string& name, const Bytes& bytes) {
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  static Bytes Get(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static Bytes Counting(std::size_t count) {
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    }
+    return bytes;
+  }
+  static Bytes ImageBytes(std::int32_t from, std::int32_t count) {
+    return Bytes(Image.Bytes.begin() + from, Image.Bytes.begin() + from + count);
+  }
+  // Saves with a name already set and answers "Press any key...".
+  bool Save() {
+    screen.PressKey('X');
+    return Run(SaveCommand);
+  }
+
+  fs::path folder_;
+  fs::path formerDirectory_;
+};
+
+TEST_F(FileCommands, FiveBytesLoadAsOneLineAndSaveAsEight) {
+  Put("five.bin", {1, 2, 3, 4, 5});
+  SetStartAddress(0x0100);
+  CurrentFileName = "five.bin";
+  LoadFile();
+  EXPECT_EQ(Range.StartAddress, 0x0100);
+  EXPECT_EQ(Range.EndLine, 32);
+  EXPECT_EQ(ImageBytes(0x00FF, 10), (Bytes{0, 1, 2, 3, 4, 5, 0, 0, 0, 0}));
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Get("five.bin"), (Bytes{1, 2, 3, 4, 5, 0, 0, 0}));
+  EXPECT_EQ(Row(1), "File five.bin has been saved.");
+  EXPECT_EQ(Row(2), "Press any key...");
+  EXPECT_EQ(Row(3), "");
+}
+
+// Loading copies only the file's bytes: what the image held behind them is saved with them.
+TEST_F(FileCommands, LoadLeavesTheRestOfTheImageAlone) {
+  Image.Bytes.fill(0xAA);
+  Put("five.bin", {1, 2, 3, 4, 5});
+  SetStartAddress(0x0100);
+  CurrentFileName = "five.bin";
+  LoadFile();
+  EXPECT_EQ(ImageBytes(0x00FE, 12),
+            (Bytes{0xAA, 0xAA, 1, 2, 3, 4, 5, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Get("five.bin"), (Bytes{1, 2, 3, 4, 5, 0xAA, 0xAA, 0xAA}));
+}
+
+TEST_F(FileCommands, AnEmptyFileEndsTheRangeBeforeItsStart) {
+  Put("empty.bin", {});
+  SetStartAddress(0x0100);
+  CurrentFileName = "empty.bin";
+  LoadFile();
+  EXPECT_EQ(Range.EndLine, 31);
+  Put("other.bin", {9, 9});
+  CurrentFileName = "other.bin";
+  EXPECT_TRUE(Save());  // writes the empty range over the two bytes
+  EXPECT_EQ(Get("other.bin"), Bytes{});
+  EXPECT_EQ(Row(1), "File other.bin has been saved.");
+
+  SetStartAddress(0);
+  CurrentFileName = "empty.bin";
+  LoadFile();
+  EXPECT_EQ(Range.EndLine, -1);
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Get("empty.bin"), Bytes{});
+}
+
+TEST_F(FileCommands, LoadRoundsToWholeLines) {
+  const struct {
+    std::size_t size;
+    std::int32_t start;
+    std::int32_t endLine;
+  } cases[] = {{1, 0, 0},        {8, 0, 0},          {9, 0, 1},        {16, 0x10, 3},
+               {17, 0x10, 4},    {65535, 0, 8191},   {65528, 8, 8191}, {8, 0xFFF8, 8191},
+               {70000, 0, 8191}, {100, 0xFFF8, 8191}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.size << " bytes at " << c.start);
+    Put("data.bin", Counting(c.size));
+    SetStartAddress(c.start);
+    CurrentFileName = "data.bin";
+    LoadFile();
+    EXPECT_EQ(Range.EndLine, c.endLine);
+  }
+}
+
+TEST_F(FileCommands, ALongFileIsCutToTheSpace) {
+  const Bytes data = Counting(70000);
+  Put("long.bin", data);
+  CurrentFileName = "long.bin";
+  LoadFile();
+  EXPECT_EQ(Range.EndLine, 8191);
+  EXPECT_EQ(Image[0xFFFF], data[0xFFFF]);
+  EXPECT_EQ(ImageBytes(0, 4), (Bytes{1, 8, 15, 22}));
+  EXPECT_TRUE(Save());
+  const Bytes saved = Get("long.bin");
+  EXPECT_EQ(saved.size(), 65536u);
+  EXPECT_EQ(saved, Bytes(data.begin(), data.begin() + 65536));
+
+  Put("hundred.bin", Counting(100));
+  SetStartAddress(0xFFF8);
+  CurrentFileName = "hundred.bin";
+  LoadFile();
+  EXPECT_EQ(Range.EndLine, 8191);
+  EXPECT_EQ(ImageBytes(0xFFF8, 8), (Bytes{1, 8, 15, 22, 29, 36, 43, 50}));
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Get("hundred.bin"), (Bytes{1, 8, 15, 22, 29, 36, 43, 50}));
+}
+
+TEST_F(FileCommands, AMissingFileIsCreatedBySave) {
+  SetStartAddress(0x0200);
+  Image[0x0200] = 0x41;
+  CurrentFileName = "new.bin";
+  LoadFile();
+  EXPECT_EQ(Range.EndLine, 0x40);
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Get("new.bin"), (Bytes{0x41, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Row(1), "File new.bin has been saved.");
+}
+
+TEST_F(FileCommands, SaveShowsTheWholeNameAsStored) {
+  fs::create_directory("data");
+  CurrentFileName = "data/rom.bin";
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Row(1), "File data/rom.bin has been saved.");
+  CurrentFileName = "del\x7f.bin";
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Row(1), "File del?.bin has been saved.");
+  EXPECT_TRUE(fs::exists("del\x7f.bin"));
+}
+
+TEST_F(FileCommands, FileNameIsTrimmedAndLoaded) {
+  Put("data.bin", {0x11, 0x22});
+  screen.TypeLine("   data.bin  ");
+  EXPECT_TRUE(Run(FileNameCommand));
+  EXPECT_EQ(CurrentFileName, "data.bin");
+  EXPECT_EQ(ImageBytes(0, 3), (Bytes{0x11, 0x22, 0}));
+  EXPECT_EQ(Range.EndLine, 0);
+  EXPECT_EQ(Row(1), "FileName:   data.bin");
+  EXPECT_EQ(Row(2), "");
+}
+
+TEST_F(FileCommands, FileNameWithAnEmptyLineChangesNothing) {
+  Put("data.bin", {0x11});
+  CurrentFileName = "keep.bin";
+  Range.EndLine = 5;
+  screen.TypeLine("");
+  EXPECT_TRUE(Run(FileNameCommand));
+  EXPECT_EQ(CurrentFileName, "keep.bin");
+  EXPECT_EQ(Range.EndLine, 5);
+
+  // A line of blanks leaves no name at all; the next S asks for one.
+  screen.TypeLine("    ");
+  EXPECT_TRUE(Run(FileNameCommand));
+  EXPECT_EQ(CurrentFileName, "");
+  EXPECT_EQ(Range.EndLine, 5);
+  screen.TypeLine("");
+  EXPECT_TRUE(Run(SaveCommand));
+  EXPECT_EQ(Row(1), "FileName:");
+}
+
+TEST_F(FileCommands, FileNameOfAMissingFileOrADirectoryLoadsNothing) {
+  fs::create_directory("dir");
+  Image[0] = 0x77;
+  screen.TypeLine("dir");
+  EXPECT_TRUE(Run(FileNameCommand));
+  EXPECT_EQ(CurrentFileName, "dir");
+  EXPECT_EQ(Range.EndLine, 0);
+  EXPECT_EQ(Image[0], 0x77);
+  EXPECT_TRUE(Save());
+  // The full path in the message may wrap, depending on where the temporary folder lies.
+  const int suffixRow = RowReading(2, "[dir]");
+  ASSERT_GT(suffixRow, 0);
+  EXPECT_EQ(Flowed(1, suffixRow - 1),
+            "ファイル \"" + Full("dir") + "\" を作成できません。Is a directory");
+  EXPECT_EQ(Row(suffixRow + 1), "Press any key...");
+
+  screen.TypeLine("later.bin");
+  EXPECT_TRUE(Run(FileNameCommand));
+  EXPECT_EQ(CurrentFileName, "later.bin");
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Get("later.bin"), (Bytes{0x77, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+// A file that cannot be read must not stop the program after F, and must not become the name
+// that the next S overwrites.
+TEST_F(FileCommands, FileNameThatCannotBeLoadedKeepsEverything) {
+  Put("good.bin", {1, 2, 3});
+  CurrentFileName = "good.bin";
+  LoadFile();
+  ASSERT_EQ(::mkfifo("pipe", 0644), 0);
+  screen.TypeLine("pipe");
+  screen.PressKey('X');
+  EXPECT_TRUE(Run(FileNameCommand));
+  EXPECT_EQ(Row(1), "FileName:pipe");
+  const int suffixRow = RowReading(3, "[pipe]");
+  ASSERT_GT(suffixRow, 0);
+  EXPECT_EQ(Flowed(2, suffixRow - 1),
+            "ファイル " + Full("pipe") + " は開けません。 Operation not supported");
+  EXPECT_EQ(Row(suffixRow + 1), "Press any key...");
+  EXPECT_EQ(CurrentFileName, "good.bin");
+  EXPECT_EQ(Range.EndLine, 0);
+  EXPECT_EQ(ImageBytes(0, 4), (Bytes{1, 2, 3, 0}));
+  EXPECT_TRUE(fs::is_fifo("pipe"));
+
+  const int fd = ::open("huge.bin", O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::ftruncate(fd, 0x80000000), 0);
+  ::close(fd);
+  screen.TypeLine("huge.bin");
+  screen.PressKey('X');
+  EXPECT_TRUE(Run(FileNameCommand));
+  EXPECT_EQ(Row(2), "指定されたファイルが長すぎます。");
+  EXPECT_EQ(Row(3), "[huge.bin]");
+  EXPECT_EQ(Row(4), "Press any key...");
+  EXPECT_EQ(CurrentFileName, "good.bin");
+}
+
+TEST_F(FileCommands, LoadErrorReachesTheCaller) {
+  ASSERT_EQ(::mkfifo("pipe", 0644), 0);
+  CurrentFileName = "pipe";
+  Range.EndLine = 3;
+  try {
+    LoadFile();
+    ADD_FAILURE() << "no FileError was raised";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.Kind(), FileErrorKind::EInOutError);
+  }
+  EXPECT_EQ(Range.EndLine, 3);
+}
+
+TEST_F(FileCommands, SaveWithoutANameAsksForOne) {
+  Image[0] = 0x5A;
+  screen.TypeLine("asked.bin");
+  screen.PressKey('X');
+  EXPECT_TRUE(Run(SaveCommand));
+  EXPECT_EQ(Row(1), "FileName:asked.bin");
+  EXPECT_EQ(Row(2), "File asked.bin has been saved.");
+  EXPECT_EQ(Row(3), "Press any key...");
+  EXPECT_EQ(CurrentFileName, "asked.bin");
+  EXPECT_EQ(Get("asked.bin"), (Bytes{0x5A, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(FileCommands, SaveAnsweredWithAnEmptyLineReturnsAtOnce) {
+  screen.TypeLine("");
+  EXPECT_TRUE(Run(SaveCommand));  // no key was queued, so it waited for none
+  EXPECT_EQ(Row(1), "FileName:");
+  EXPECT_EQ(Row(2), "");
+  EXPECT_EQ(CurrentFileName, "");
+}
+
+TEST_F(FileCommands, SaveAnsweredWithABlankFailsAgainWithoutAsking) {
+  screen.TypeLine(" ");
+  screen.PressKey('X');
+  EXPECT_TRUE(Run(SaveCommand));
+  EXPECT_EQ(Row(1), "FileName:");
+  EXPECT_EQ(Row(2), "パスが空です");
+  EXPECT_EQ(Row(3), "Press any key...");
+  EXPECT_EQ(CurrentFileName, " ");
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Row(1), "パスが空です");
+  EXPECT_EQ(Row(2), "Press any key...");
+}
+
+TEST_F(FileCommands, SaveShowsPathErrorsAboveTheWait) {
+  const struct {
+    std::string name;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {"sub/x.bin", {"指定されたパスが見つかりません", "[sub/x.bin]", "Press any key..."}},
+      {"ab:c", {"パスの形式がサポートされていません", "Press any key...", ""}},
+      {"a?b", {"パスに無効な文字が含まれています", "[a?b]", "Press any key..."}},
+      {"a*b", {"パスに無効な文字が含まれています", "[a*b]", "Press any key..."}},
+      {"su\x7f"
+       "b/x",
+       {"指定されたパスが見つかりません", "[su?b/x]", "Press any key..."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CurrentFileName = c.name;
+    EXPECT_TRUE(Save());
+    EXPECT_EQ(Row(1), c.rows[0]);
+    EXPECT_EQ(Row(2), c.rows[1]);
+    EXPECT_EQ(Row(3), c.rows[2]);
+    EXPECT_EQ(CurrentFileName, c.name);
+  }
+  EXPECT_TRUE(fs::is_empty(folder_));
+}
+
+TEST_F(FileCommands, SaveWaitsForAKeyAfterItsResult) {
+  CurrentFileName = "x.bin";
+  EXPECT_FALSE(Run(SaveCommand));
+  EXPECT_EQ(Row(2), "Press any key...");
+  EXPECT_EQ(CursorRow(), 3);
+  EXPECT_EQ(CursorColumn(), 1);
+}
+
+// A name longer than the window wraps the success line; the wait stands below it.
+TEST_F(FileCommands, ALongNameWrapsTheResultLine) {
+  const std::string name(90, 'n');
+  CurrentFileName = name;
+  EXPECT_TRUE(Save());
+  EXPECT_EQ(Row(1), "File " + std::string(75, 'n'));
+  EXPECT_EQ(Row(2), std::string(15, 'n') + " has been saved.");
+  EXPECT_EQ(Row(3), "Press any key...");
+}
+
+// The size limit stops the save before the file is touched; the system error's line end puts
+// its text on a row of its own.
+TEST_F(FileCommands, SaveThatFailsKeepsTheFormerFile) {
+  Put("keep.bin", {1, 2, 3});
+  CurrentFileName = "keep.bin";
+  Range.EndLine = 8191;
+  rlimit former{};
+  ::getrlimit(RLIMIT_FSIZE, &former);
+  rlimit small = former;
+  small.rlim_cur = 1024;
+  const auto formerHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool returned = Save();
+  ::setrlimit(RLIMIT_FSIZE, &former);
+  std::signal(SIGXFSZ, formerHandler);
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(Row(1), "システム エラー。コード: 27。");
+  EXPECT_EQ(Row(2), "File too large");
+  EXPECT_EQ(Row(3), "Press any key...");
+  EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace lbe::image
