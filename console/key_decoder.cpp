@@ -1,0 +1,478 @@
+#include "console/key_decoder.h"
+
+#include <charconv>
+
+#include "console/key_codes.h"
+#include "console/text_cells.h"
+
+namespace lbe::console {
+
+namespace {
+
+constexpr unsigned char kEscape = 0x1B;
+constexpr unsigned char kCarriageReturn = 0x0D;
+constexpr unsigned char kLineFeed = 0x0A;
+constexpr unsigned char kDelete = 0x7F;
+
+// A sequence longer than this without its final byte is garbage: it is swallowed to its end
+// instead of being held, so that memory stays bounded whatever the terminal sends.
+constexpr std::size_t kMaxSequenceBytes = 64;
+
+// Windows virtual-key codes of keys that key_codes.h does not name, because no screen reads
+// them; they are delivered so that they still end a wait for any key.
+constexpr KeyCode kNumpadMultiply = 106;
+constexpr KeyCode kNumpadAdd = 107;
+constexpr KeyCode kNumpadSeparator = 108;
+constexpr KeyCode kNumpadSubtract = 109;
+constexpr KeyCode kNumpadDecimal = 110;
+constexpr KeyCode kNumpadDivide = 111;
+
+constexpr int kPasteStart = 200;
+constexpr int kPasteEnd = 201;
+
+InputEvent KeyEvent(KeyCode key, char32_t character = 0) {
+  InputEvent event;
+  event.VirtualKeyCode = key;
+  event.Character = character;
+  return event;
+}
+
+InputEvent OtherEvent(EventType type) {
+  InputEvent event;
+  event.Type = type;
+  event.KeyDown = false;
+  return event;
+}
+
+bool IsParameterByte(unsigned char byte) {
+  return byte >= 0x30 && byte <= 0x3F;
+}
+bool IsIntermediateByte(unsigned char byte) {
+  return byte >= 0x20 && byte <= 0x2F;
+}
+bool IsFinalByte(unsigned char byte) {
+  return byte >= 0x40 && byte <= 0x7E;
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+enum class Scan { Incomplete, Complete, Aborted, TooLong };
+
+struct SequenceScan {
+  Scan Result = Scan::Incomplete;
+  std::size_t Length = 0;  // Complete: the whole sequence; Aborted, TooLong: bytes swallowed
+};
+
+// How far the escape sequence at the start of `bytes` (which starts with ESC) reaches.
+SequenceScan ScanEscape(std::string_view bytes) {
+  if (bytes.size() < 2) {
+    return {Scan::Incomplete, 0};
+  }
+  const auto introducer = static_cast<unsigned char>(bytes[1]);
+  if (introducer != '[' && introducer != 'O') {
+    // ESC before anything else is the Esc key itself; what follows is read on its own.
+    return {Scan::Complete, 1};
+  }
+  const bool controlSequence = introducer == '[';
+  if (controlSequence && bytes.size() >= 3 && (bytes[2] == '[' || bytes[2] == 'M')) {
+    // The Linux console's F1-F5 (ESC [ [ A) take one byte more; a mouse report without SGR
+    // coding takes three raw bytes more.
+    const std::size_t length = bytes[2] == '[' ? 4 : 6;
+    return bytes.size() < length ? SequenceScan{Scan::Incomplete, 0}
+                                 : SequenceScan{Scan::Complete, length};
+  }
+  bool sawIntermediate = false;
+  for (std::size_t index = 2;; ++index) {
+    if (index > kMaxSequenceBytes) {
+      return {Scan::TooLong, index};
+    }
+    if (index == bytes.size()) {
+      return {Scan::Incomplete, 0};
+    }
+    const auto byte = static_cast<unsigned char>(bytes[index]);
+    if (IsParameterByte(byte) && !sawIntermediate) {
+      continue;
+    }
+    if (IsIntermediateByte(byte) && controlSequence) {
+      // rxvt ends Shift+Insert and its kind with '$' (ESC [ 2 $), where a mode report has
+      // a prefix and two numbers.
+      if (byte == '$' && AllDigits(bytes.substr(2, index - 2))) {
+        return {Scan::Complete, index + 1};
+      }
+      sawIntermediate = true;
+      continue;
+    }
+    if (IsFinalByte(byte) || (!controlSequence && IsIntermediateByte(byte))) {
+      return {Scan::Complete, index + 1};
+    }
+    return {Scan::Aborted, index};
+  }
+}
+
+struct ParsedSequence {
+  char Prefix = 0;  // one of < = > ? that some sequences put before their numbers
+  std::vector<int> Numbers;
+  std::string_view Intermediates;
+  char Final = 0;
+};
+
+// Splits the body of ESC [ ... or ESC O ... into its parts; a missing number counts 0.
+ParsedSequence ParseSequence(std::string_view sequence) {
+  ParsedSequence parsed;
+  parsed.Final = sequence.back();
+  std::string_view body = sequence.substr(2, sequence.size() - 3);
+  if (!body.empty() && std::string_view("<=>?").find(body.front()) != std::string_view::npos) {
+    parsed.Prefix = body.front();
+    body.remove_prefix(1);
+  }
+  const std::size_t intermediates = body.find_first_of(" !\"#$%&'()*+,-./");
+  if (intermediates != std::string_view::npos) {
+    parsed.Intermediates = body.substr(intermediates);
+    body = body.substr(0, intermediates);
+  }
+  while (!body.empty()) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(body.data(), body.data() + body.size(), number);
+    parsed.Numbers.push_back(error == std::errc() ? number : 0);
+    const std::size_t separator = body.find_first_of(";:");
+    if (separator == std::string_view::npos) {
+      break;
+    }
+    body.remove_prefix(separator + 1);
+    if (body.empty()) {
+      parsed.Numbers.push_back(0);
+    }
+  }
+  return parsed;
+}
+
+// The keys of ESC [ n ~ (and rxvt's ESC [ n ^, @, $ with Ctrl, Ctrl+Shift, Shift); 0 for none.
+KeyCode TildeKey(int number) {
+  switch (number) {
+    case 1:
+    case 7:
+      return Vk::Home;
+    case 2:
+      return Vk::Insert;
+    case 3:
+      return Vk::Delete;
+    case 4:
+    case 8:
+      return Vk::End;
+    case 5:
+      return Vk::PageUp;
+    case 6:
+      return Vk::PageDown;
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+      return static_cast<KeyCode>(Vk::F1 + number - 11);
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+      return static_cast<KeyCode>(Vk::F1 + 5 + number - 17);
+    case 23:
+    case 24:
+      return static_cast<KeyCode>(Vk::F1 + 10 + number - 23);
+    case 25:
+    case 26:
+      return static_cast<KeyCode>(Vk::F1 + 12 + number - 25);
+    case 28:
+    case 29:
+      return static_cast<KeyCode>(Vk::F1 + 14 + number - 28);
+    case 31:
+    case 32:
+    case 33:
+    case 34:
+      return static_cast<KeyCode>(Vk::F1 + 16 + number - 31);
+    default:
+      return 0;
+  }
+}
+
+// Final letters shared by the CSI and SS3 forms of the cursor keys, Home/End and F1-F4;
+// lower-case a-d are rxvt's Shift (CSI) and Ctrl (SS3) arrows.
+KeyCode CursorKey(char final) {
+  switch (final) {
+    case 'A':
+    case 'a':
+      return Vk::Up;
+    case 'B':
+    case 'b':
+      return Vk::Down;
+    case 'C':
+    case 'c':
+      return Vk::Right;
+    case 'D':
+    case 'd':
+      return Vk::Left;
+    case 'H':
+      return Vk::Home;
+    case 'F':
+      return Vk::End;
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S':
+      return static_cast<KeyCode>(Vk::F1 + final - 'P');
+    default:
+      return 0;
+  }
+}
+
+// The numeric keypad in application mode (ESC O p .. ESC O y and the operators).
+InputEvent KeypadEvent(char final) {
+  if (final >= 'p' && final <= 'y') {
+    return KeyEvent(static_cast<KeyCode>(Vk::Numpad0 + final - 'p'),
+                    static_cast<char32_t>(U'0' + (final - 'p')));
+  }
+  switch (final) {
+    case 'M':
+      return KeyEvent(Vk::Enter, U'\r');
+    case 'I':
+      return KeyEvent(Vk::Tab, U'\t');
+    case ' ':
+      return KeyEvent(Vk::Space, U' ');
+    case 'j':
+      return KeyEvent(kNumpadMultiply, U'*');
+    case 'k':
+      return KeyEvent(kNumpadAdd, U'+');
+    case 'l':
+      return KeyEvent(kNumpadSeparator, U',');
+    case 'm':
+      return KeyEvent(kNumpadSubtract, U'-');
+    case 'n':
+      return KeyEvent(kNumpadDecimal, U'.');
+    case 'o':
+      return KeyEvent(kNumpadDivide, U'/');
+    default:
+      return KeyEvent(0);
+  }
+}
+
+// Bytes that a UTF-8 character starting with `lead` takes; 1 for a byte that starts none.
+std::size_t Utf8Length(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    return 2;
+  }
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    return 4;
+  }
+  return 1;
+}
+
+// True when `bytes` is the cut start of a well-formed character, so more bytes must be awaited.
+bool IsCutCharacter(std::string_view bytes) {
+  const std::size_t length = Utf8Length(static_cast<unsigned char>(bytes.front()));
+  if (bytes.size() >= length) {
+    return false;
+  }
+  for (std::size_t index = 1; index < bytes.size(); ++index) {
+    if ((static_cast<unsigned char>(bytes[index]) & 0xC0) != 0x80) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void KeyDecoder::Feed(std::string_view bytes, std::vector<InputEvent>& events) {
+  held_.append(bytes);
+  held_.erase(0, Decode(held_, events));
+}
+
+void KeyDecoder::Timeout(std::vector<InputEvent>& events) {
+  if (held_.size() == 1 && static_cast<unsigned char>(held_[0]) == kEscape && !inPaste_) {
+    events.push_back(KeyEvent(Vk::Escape, U'\x1b'));
+  }
+  held_.clear();
+}
+
+std::vector<TerminalReply> KeyDecoder::TakeReplies() {
+  std::vector<TerminalReply> replies;
+  replies.swap(replies_);
+  return replies;
+}
+
+std::size_t KeyDecoder::Decode(std::string_view bytes, std::vector<InputEvent>& events) {
+  std::size_t index = 0;
+  while (index < bytes.size()) {
+    const auto byte = static_cast<unsigned char>(bytes[index]);
+    if (discarding_) {
+      if (IsParameterByte(byte) || IsIntermediateByte(byte)) {
+        ++index;
+        continue;
+      }
+      discarding_ = false;
+      if (IsFinalByte(byte)) {
+        ++index;
+        continue;
+      }
+    }
+    if (byte == kEscape) {
+      const SequenceScan scan = ScanEscape(bytes.substr(index));
+      switch (scan.Result) {
+        case Scan::Incomplete:
+          return index;
+        case Scan::Complete:
+          EscapeSequence(bytes.substr(index, scan.Length), events);
+          break;
+        case Scan::Aborted:
+          break;
+        case Scan::TooLong:
+          discarding_ = true;
+          break;
+      }
+      afterCarriageReturn_ = false;
+      index += scan.Length;
+      continue;
+    }
+    if (byte < 0x20 || byte == kDelete) {
+      ControlByte(byte, events);
+      ++index;
+      continue;
+    }
+    afterCarriageReturn_ = false;
+    if (byte < 0x80) {
+      events.push_back(KeyEvent(KeyCodeForCharacter(byte), byte));
+      ++index;
+      continue;
+    }
+    const std::string_view rest = bytes.substr(index);
+    if (IsCutCharacter(rest)) {
+      return index;
+    }
+    const DecodedCharacter decoded = DecodeUtf8(rest);
+    events.push_back(KeyEvent(KeyCodeForCharacter(decoded.Character), decoded.Character));
+    index += decoded.Length;
+  }
+  return index;
+}
+
+void KeyDecoder::ControlByte(unsigned char byte, std::vector<InputEvent>& events) {
+  const bool lineFeedOfCrLf = byte == kLineFeed && afterCarriageReturn_;
+  afterCarriageReturn_ = byte == kCarriageReturn;
+  if (lineFeedOfCrLf) {
+    return;
+  }
+  switch (byte) {
+    case kCarriageReturn:
+    case kLineFeed:
+      events.push_back(KeyEvent(Vk::Enter, U'\r'));
+      return;
+    case '\t':
+      events.push_back(KeyEvent(Vk::Tab, U'\t'));
+      return;
+    default:
+      break;
+  }
+  if (inPaste_) {
+    return;  // a paste types text and line ends, never keys
+  }
+  if (byte == kDelete || byte == '\b') {
+    events.push_back(KeyEvent(Vk::Backspace, U'\b'));
+    return;
+  }
+  // Ctrl with a letter or another key: the Ctrl key, so that Ctrl+A can never act as A but
+  // still ends a wait for any key.
+  events.push_back(KeyEvent(Vk::Control));
+}
+
+void KeyDecoder::EscapeSequence(std::string_view sequence, std::vector<InputEvent>& events) {
+  if (sequence.size() == 1) {
+    if (!inPaste_) {
+      events.push_back(KeyEvent(Vk::Escape, U'\x1b'));
+    }
+    return;
+  }
+  const bool controlSequence = sequence[1] == '[';
+  if (controlSequence && sequence.size() == 4 && sequence[2] == '[') {
+    if (!inPaste_ && sequence[3] >= 'A' && sequence[3] <= 'E') {
+      events.push_back(KeyEvent(static_cast<KeyCode>(Vk::F1 + sequence[3] - 'A')));
+    }
+    return;
+  }
+  if (controlSequence && sequence.size() == 6 && sequence[2] == 'M') {
+    if (!inPaste_) {
+      events.push_back(OtherEvent(EventType::Mouse));
+    }
+    return;
+  }
+  const ParsedSequence parsed = ParseSequence(sequence);
+  const int first = parsed.Numbers.empty() ? 0 : parsed.Numbers.front();
+  const bool plain = parsed.Prefix == 0 && parsed.Intermediates.empty();
+  if (inPaste_) {
+    if (controlSequence && plain && parsed.Final == '~' && first == kPasteEnd) {
+      inPaste_ = false;
+    }
+    return;  // anything else inside a paste is swallowed
+  }
+  if (!controlSequence) {
+    KeyCode key = CursorKey(parsed.Final);
+    if (key != 0) {
+      events.push_back(KeyEvent(key));
+      return;
+    }
+    const InputEvent keypad = KeypadEvent(parsed.Final);
+    if (keypad.VirtualKeyCode != 0) {
+      events.push_back(keypad);
+    }
+    return;
+  }
+  if (parsed.Prefix == '?' && parsed.Intermediates == "$" && parsed.Final == 'y' &&
+      parsed.Numbers.size() == 2) {
+    replies_.push_back({TerminalReply::Kind::ModeState, parsed.Numbers[0], parsed.Numbers[1]});
+    return;
+  }
+  if (parsed.Prefix == '?' && parsed.Final == 'c') {
+    replies_.push_back({TerminalReply::Kind::DeviceAttributes, 0, 0});
+    return;
+  }
+  if (parsed.Prefix == '<' && (parsed.Final == 'M' || parsed.Final == 'm')) {
+    events.push_back(OtherEvent(EventType::Mouse));
+    return;
+  }
+  if (!plain) {
+    return;
+  }
+  switch (parsed.Final) {
+    case '~':
+      if (first == kPasteStart) {
+        inPaste_ = true;
+        afterCarriageReturn_ = false;
+        return;
+      }
+      [[fallthrough]];
+    case '^':
+    case '@':
+    case '$':
+      if (const KeyCode key = TildeKey(first); key != 0) {
+        events.push_back(KeyEvent(key));
+      }
+      return;
+    case 'Z':
+      events.push_back(KeyEvent(Vk::Tab, U'\t'));  // Shift+Tab
+      return;
+    case 'I':
+    case 'O':
+      events.push_back(OtherEvent(EventType::Focus));
+      return;
+    default:
+      if (const KeyCode key = CursorKey(parsed.Final); key != 0) {
+        events.push_back(KeyEvent(key));
+      }
+      return;
+  }
+}
+
+}  // namespace lbe::console

@@ -1,0 +1,54 @@
+#pragma once
+// Turns the bytes a terminal sends for key presses into key-down input events: UTF-8 text,
+// control bytes, and the escape sequences of xterm, tmux/screen, rxvt and the Linux console.
+// Pure: no I/O and no clock; the caller says when the Esc delay has passed.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/console_device.h"
+
+namespace lbe::console {
+
+// An answer of the terminal to a query the program sent; never delivered as keys.
+struct TerminalReply {
+  enum class Kind : std::uint8_t { ModeState, DeviceAttributes };
+  Kind Type = Kind::DeviceAttributes;
+  int Mode = 0;   // ModeState: the private mode asked about (DECRQM)
+  int State = 0;  // ModeState: 0 unknown mode, 1 set, 2 reset, 3 always set, 4 always reset
+  friend bool operator==(const TerminalReply&, const TerminalReply&) = default;
+};
+
+// Guards one invariant: the bytes it holds are always an unfinished start of a sequence or of a
+// UTF-8 character, so that a sequence split across two reads is still read as one key.
+class KeyDecoder {
+ public:
+  // Decodes `bytes` after the ones held from earlier feeds and appends the events they complete.
+  void Feed(std::string_view bytes, std::vector<InputEvent>& events);
+  // True when bytes are held (a lone ESC, a cut sequence or character): call Timeout once the
+  // Esc delay has passed without a further byte.
+  bool Pending() const { return !held_.empty(); }
+  // No further byte came: a lone ESC is the Esc key; a cut sequence or character is dropped.
+  void Timeout(std::vector<InputEvent>& events);
+  // True between the terminal's paste-start and paste-end marks (bracketed paste).
+  bool InPaste() const { return inPaste_; }
+  // The terminal's answers recognised since the last call, oldest first.
+  std::vector<TerminalReply> TakeReplies();
+
+ private:
+  // Decodes from the start of `bytes`; returns how many bytes were used (the rest is held).
+  std::size_t Decode(std::string_view bytes, std::vector<InputEvent>& events);
+  // Acts on the complete escape sequence `sequence`.
+  void EscapeSequence(std::string_view sequence, std::vector<InputEvent>& events);
+  void ControlByte(unsigned char byte, std::vector<InputEvent>& events);
+
+  std::string held_;
+  bool inPaste_ = false;
+  bool afterCarriageReturn_ = false;  // an LF right after a CR ends the same line
+  bool discarding_ = false;           // inside an over-long sequence, swallowed to its end
+  std::vector<TerminalReply> replies_;
+};
+
+}  // namespace lbe::console
