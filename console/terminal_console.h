@@ -1,0 +1,92 @@
+#pragma once
+// The emulated console shown on the real terminal with ncursesw. Before the program blocks for
+// input the model is drawn (curses sends only what changed) and the terminal cursor placed; the
+// bytes the terminal sends are read from standard input and decoded into key events. The
+// terminal is given back exactly as found on every way out. Curses stays inside the .cpp.
+
+#include <termios.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+#include "console/emulated_console.h"
+#include "console/key_decoder.h"
+
+struct screen;  // curses' SCREEN
+
+namespace lbe::console {
+
+class TerminalConsole : public EmulatedConsole {
+ public:
+  TerminalConsole();  // touches nothing
+  ~TerminalConsole() override;
+  TerminalConsole(const TerminalConsole&) = delete;
+  TerminalConsole& operator=(const TerminalConsole&) = delete;
+
+  // Takes over the terminal: curses, cbreak, no echo, the alternate screen, bracketed paste, no
+  // wheel-to-arrows; the buffer becomes the terminal's size but at least 80 x 25. False and a
+  // message when standard input or output is no terminal or curses cannot start.
+  bool Open(std::string& error);
+  // Gives the terminal back as it was found at Open. Idempotent.
+  void Close();
+  // SIGINT, SIGTERM, SIGHUP or SIGQUIT when one of them ended input; else 0.
+  int EndingSignal() const { return endingSignal_; }
+
+  // Also takes in what the terminal has sent, without blocking.
+  int InputEventCount() override;
+  // Also discards what the terminal has sent so far.
+  void FlushInput() override;
+  // Draws the model when nothing is queued, then blocks on the terminal (no spinning) until a
+  // key or other event is queued. False once input has ended: end of file or hang-up of the
+  // terminal, or an ending signal.
+  bool WaitForInput() override;
+
+ private:
+  void TakeTerminal();
+  void LeaveTerminal();
+  void InstallSignalHandlers();
+  void RestoreSignalHandlers();
+  // Reads what standard input holds now, without blocking, and turns the Esc delay into Esc.
+  void ReadAvailableInput();
+  void Decode(std::string_view bytes);
+  void TakeReplies();
+  void HandleSignals();
+  void Suspend();
+  void FollowTerminalSize();
+  void Draw();
+  // Draws the cell and returns the columns it took (2 for a double-width character).
+  int DrawCell(int y, int x, int visibleColumns);
+  short ColourPair(int foreground, int background);
+  // Waits (bounded) for the answers to the start-up queries, so none reaches the shell.
+  void AwaitReplies();
+
+  bool open_ = false;
+  ::screen* screen_ = nullptr;
+  termios savedModes_{};
+  std::string savedLocale_;
+  std::array<int, 2> signalPipe_{-1, -1};
+  std::array<struct sigaction, 7> savedActions_{};
+  int escapeDelayMilliseconds_ = 25;
+  KeyDecoder decoder_;
+  std::chrono::steady_clock::time_point lastByteTime_;
+  bool inputEnded_ = false;
+  int endingSignal_ = 0;
+  // Drawing.
+  int terminalColumns_ = 0;
+  int terminalRows_ = 0;
+  std::uint64_t drawnChangeCount_ = 0;
+  bool redrawAll_ = true;
+  int colours_ = 0;  // 0 when colours are off
+  bool defaultColours_ = false;
+  std::array<short, 17 * 17> pairs_{};
+  short nextPair_ = 1;
+  // The terminal's answers to the start-up queries.
+  bool queriesSent_ = false;
+  bool awaitingReplies_ = false;
+  int alternateScrollState_ = -1;  // -1 no answer; else the DECRQM state of mode 1007
+};
+
+}  // namespace lbe::console
