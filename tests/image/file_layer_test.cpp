@@ -235,6 +235,19 @@ TEST_F(FileLayer, ReadRefusesFifosAndDevicesAtOnce) {
             "ファイル /dev/null は開けません。 Operation not supported \r\n[/dev/null]");
 }
 
+// A kernel attribute file claims a page of length but ends after a few bytes: the read ends
+// before the length, with no error code of its own.
+TEST_F(FileLayer, ReadThatEndsEarlyIsAReadError) {
+  const std::string attribute = "/sys/devices/system/cpu/online";
+  struct stat info {};
+  if (::stat(attribute.c_str(), &info) != 0 || info.st_size != 4096) {
+    GTEST_SKIP() << "no sysfs attribute file here";
+  }
+  const Failure failure = FailureOf([&] { ReadWholeFile(attribute); });
+  EXPECT_EQ(failure.Kind, FileErrorKind::EReadError);
+  EXPECT_EQ(failure.Message, "ストリームからの読み取りエラー");
+}
+
 TEST_F(FileLayer, ReadFailsWhileAnotherSaveHoldsTheFile) {
   Put("held.bin", {7});
   const int other = ::open("held.bin", O_RDONLY);
