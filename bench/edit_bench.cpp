@@ -1,0 +1,168 @@
+// What the edit mode sends to a terminal: bytes per typed digit, per Right, Down and Page Down,
+// and a burst of 131,072 typed hex digits (a paste, or a fast typist on a slow link): the time
+// until all of them are taken in and drawn, and the bytes written meanwhile.
+//
+//   edit_bench [PROGRAM]     (default: the lbe beside this benchmark)
+//
+// The program runs at 80 x 25 on a pseudo-terminal with a 64 KiB file of random bytes, so that
+// every line differs from the next, as in real data.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/bench_pty.h"
+
+namespace {
+
+using lbe::bench::Clock;
+using lbe::bench::Milliseconds;
+using lbe::bench::PtyProgram;
+
+constexpr const char* kRight = "\x1b[C";
+constexpr const char* kDown = "\x1b[B";
+constexpr const char* kPageDown = "\x1b[6~";
+constexpr const char* kEscape = "\x1b";
+
+struct Figures {
+  std::vector<std::size_t> Bytes;
+  void Add(std::size_t bytes) { Bytes.push_back(bytes); }
+  double Average() const {
+    double sum = 0;
+    for (std::size_t bytes : Bytes) {
+      sum += static_cast<double>(bytes);
+    }
+    return Bytes.empty() ? 0 : sum / static_cast<double>(Bytes.size());
+  }
+  std::size_t Largest() const {
+    return Bytes.empty() ? 0 : *std::max_element(Bytes.begin(), Bytes.end());
+  }
+};
+
+// The bytes the program writes for one key, once its output has gone quiet.
+std::size_t BytesForKey(PtyProgram& run, const std::string& key) {
+  run.ReadUntilQuiet(Milliseconds(20), Milliseconds(2000));
+  const std::size_t before = run.OutputBytes();
+  run.Write(key);
+  run.ReadUntilQuiet(Milliseconds(20), Milliseconds(2000));
+  return run.OutputBytes() - before;
+}
+
+void Row(const char* measure, const std::string& value, const char* target) {
+  std::printf("%-52s %14s   %s\n", measure, value.c_str(), target);
+}
+
+std::string Bytes(const Figures& figures) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f (max %zu)", figures.Average(), figures.Largest());
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string program = argc > 1 ? argv[1] : "";
+  if (program.empty()) {
+    const std::string self = argv[0];
+    const std::size_t slash = self.find_last_of('/');
+    program = (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/lbe";
+  }
+
+  char folder[] = "/tmp/lbe-edit-bench-XXXXXX";
+  if (mkdtemp(folder) == nullptr) {
+    std::perror("edit_bench: mkdtemp");
+    return 1;
+  }
+  const std::string file = std::string(folder) + "/random.bin";
+  {
+    std::mt19937 random(1);
+    std::string bytes(0x10000, '\0');
+    for (char& byte : bytes) {
+      byte = static_cast<char>(random());
+    }
+    std::ofstream(file, std::ios::binary) << bytes;
+  }
+
+  PtyProgram run({program, "/A0", file});
+  if (!run.Started() || !run.ReadUntil("0000-FFFF", Milliseconds(10000))) {
+    std::fprintf(stderr, "edit_bench: %s did not show its menu\n", program.c_str());
+    return 1;
+  }
+  run.Write("e");
+
+  // Typed digits: fifteen on each line are drawn in place, the sixteenth shows the next line.
+  Figures digitInLine;
+  Figures digitWrapping;
+  const std::string digits = "13579BDF2468ACE0";
+  for (int line = 0; line < 8; ++line) {
+    for (int nibble = 0; nibble < 16; ++nibble) {
+      const std::size_t bytes =
+          BytesForKey(run, std::string(1, digits[static_cast<std::size_t>(nibble + line) % 16]));
+      (nibble < 15 ? digitInLine : digitWrapping).Add(bytes);
+    }
+  }
+  // Right in byte steps: seven move the cursor on the line, the eighth shows the next line.
+  Figures rightInLine;
+  Figures rightWrapping;
+  for (int step = 0; step < 64; ++step) {
+    (step % 8 < 7 ? rightInLine : rightWrapping).Add(BytesForKey(run, kRight));
+  }
+  Figures down;
+  for (int step = 0; step < 64; ++step) {
+    down.Add(BytesForKey(run, kDown));
+  }
+  Figures pageDown;
+  for (int step = 0; step < 64; ++step) {
+    pageDown.Add(BytesForKey(run, kPageDown));
+  }
+
+  // The burst: from column 0 of line 0, 131,072 digits fill all 8,192 lines. The range is cut
+  // to one line first, so the menu's "0000-FFFF" afterwards shows that every digit was taken.
+  run.Write(kEscape);
+  run.Write("a");
+  run.ReadUntil("Adress:", Milliseconds(5000));
+  run.Write("0\r");
+  run.ReadUntil("0000-0007", Milliseconds(5000));
+  run.Write("e");
+  run.ReadUntilQuiet(Milliseconds(200), Milliseconds(5000));
+  std::string burst;
+  std::mt19937 random(2);
+  for (int i = 0; i < 131072; ++i) {
+    burst += "0123456789ABCDEF"[random() % 16];
+  }
+  run.ClearOutput();
+  const std::size_t burstBefore = run.OutputBytes();
+  const auto burstStart = Clock::now();
+  run.Write(burst);
+  run.Write(kEscape);
+  const bool burstDone = run.ReadUntil("0000-FFFF", Milliseconds(60000));
+  const double burstSeconds = std::chrono::duration<double>(Clock::now() - burstStart).count();
+  const std::size_t burstBytes = run.OutputBytes() - burstBefore;
+
+  run.Write("qy");
+  if (!run.Wait(Milliseconds(5000))) {
+    run.Signal(SIGTERM);
+    run.Wait(Milliseconds(5000));
+  }
+  std::remove(file.c_str());
+  std::remove(folder);
+
+  std::printf("%s in the edit mode at 80 x 25, TERM=xterm-256color, random data\n",
+              program.c_str());
+  Row("measure (bytes written to the terminal)", "average (max)", "target");
+  Row("typed digit, drawn in place", Bytes(digitInLine), "at most 15");
+  Row("typed digit that ends a line (next line shown)", Bytes(digitWrapping), "");
+  Row("Right, byte step on the line", Bytes(rightInLine), "at most 10");
+  Row("Right that ends a line (next line shown)", Bytes(rightWrapping), "");
+  Row("Down", Bytes(down), "at most 40");
+  Row("Page Down", Bytes(pageDown), "at most 40");
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f s%s", burstSeconds, burstDone ? "" : " (unfinished)");
+  Row("burst of 131,072 typed digits: until taken and drawn", text, "under 0.5 s");
+  Row("burst: bytes written, the menu after it included", std::to_string(burstBytes), "");
+  return burstDone ? 0 : 1;
+}
