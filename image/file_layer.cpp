@@ -1,6 +1,7 @@
 #include "image/file_layer.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,6 +189,24 @@ class TemporaryFile {
   std::string path_;
   FileDescriptor file_;
   bool committed_ = false;
+};
+
+// While a save writes: beyond the file size limit the kernel would otherwise end the program
+// with the terminal still taken, instead of failing the write with its error.
+class FileSizeSignalIgnored {
+ public:
+  FileSizeSignalIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, &former_);
+  }
+  FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
+  FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
+  ~FileSizeSignalIgnored() { ::sigaction(SIGXFSZ, &former_, nullptr); }
+
+ private:
+  struct sigaction former_ {};
 };
 
 // The file a save replaces: the path with the symbolic links of its last component followed,
@@ -408,6 +427,7 @@ void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) 
       throw CreateError(path, errno);
     }
   }
+  const FileSizeSignalIgnored sizeSignalIgnored;
   TemporaryFile temporary = CreateTemporaryFile(path, target);
   const int out = temporary.File().Get();
   if (::ftruncate(out, static_cast<off_t>(bytes.size())) != 0) {

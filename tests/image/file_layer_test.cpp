@@ -378,18 +378,20 @@ TEST_F(FileLayer, WriteReportsATemporaryFileThatCannotBeCreated) {
   EXPECT_EQ(Names(), std::vector<std::string>{});
 }
 
-// The file size limit stops the save at its length step; the former file must survive.
+// The file size limit stops the save at its length step; the former file must survive and the
+// program go on.
 TEST_F(FileLayer, WriteThatCannotSetTheLengthKeepsTheFormerFile) {
   Put("keep.bin", {1, 2, 3, 4});
   rlimit former{};
   ::getrlimit(RLIMIT_FSIZE, &former);
   rlimit small = former;
   small.rlim_cur = 4096;
-  const auto formerHandler = std::signal(SIGXFSZ, SIG_IGN);
+  // With the signal's default action the save itself must keep the program alive.
+  const auto formerHandler = std::signal(SIGXFSZ, SIG_DFL);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   const Failure failure = FailureOf([] { WriteWholeFile("keep.bin", Bytes(10000, 0x55)); });
   ::setrlimit(RLIMIT_FSIZE, &former);
-  std::signal(SIGXFSZ, formerHandler);
+  EXPECT_EQ(std::signal(SIGXFSZ, formerHandler), SIG_DFL);
   EXPECT_EQ(failure.Kind, FileErrorKind::EOSError);
   EXPECT_EQ(failure.Message, "システム エラー。コード: 27。\r\nFile too large");
   EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3, 4}));
