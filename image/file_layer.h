@@ -54,6 +54,7 @@ class FileError : public std::runtime_error {
 std::string PathSuffix(std::string_view path);
 // strerror's text for `code` without trailing blanks, control characters and full stops.
 std::string PlatformErrorText(int code);
+
 // Raises the first failing check: length (PATH_MAX), format (":"), empty, characters, full
 // path, folder, and when `mustExist` the file itself.
 void CheckPath(std::string_view path, bool mustExist);
