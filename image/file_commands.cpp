@@ -12,6 +12,7 @@
 #include "console/window.h"
 #include "image/file_layer.h"
 #include "image/memory_image.h"
+#include "image/rescue_copy.h"
 
 namespace lbe::image {
 
@@ -56,6 +57,7 @@ void LoadFile() {
   std::copy(bytes.begin(), bytes.end(), Image.Bytes.begin() + Range.StartAddress);
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
   Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
+  MarkImageSaved();
 }
 
 void FileNameCommand() {
@@ -93,6 +95,7 @@ void SaveCommand() {
   std::string result;
   try {
     WriteWholeFile(CurrentFileName, bytes);
+    MarkImageSaved();
     result = "File " + console::VisibleText(CurrentFileName) + " has been saved.";
   } catch (const std::exception& error) {
     result = error.what();

@@ -85,3 +85,21 @@ TEST_F(RescueCopyTest, FolderThatTakesNoFileFallsBackToTheWorkingFolder) {
 
 }  // namespace
 }  // namespace lbe::image
+
+namespace lbe::image {
+namespace {
+
+TEST_F(RescueCopyTest, LoadingCountsAsSaved) {
+  std::ofstream("rom.bin", std::ios::binary) << "12345";
+  CurrentFileName = "rom.bin";
+  Image[0] = 0xEE;
+  MarkImageSaved();
+  Image[0] = 0x11;
+  ASSERT_TRUE(ImageChangedSinceSaved());
+  LoadFile();
+  EXPECT_EQ(Image[0], '1');
+  EXPECT_FALSE(ImageChangedSinceSaved());
+}
+
+}  // namespace
+}  // namespace lbe::image
