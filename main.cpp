@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "console/terminal_console.h"
+#include "console/text_cells.h"
+#include "image/rescue_copy.h"
 #include "screens/command_line.h"
 #include "screens/program.h"
 
@@ -34,6 +36,18 @@ int main(int argc, char** argv) {
   terminal.Close();
   if (!outcome.StopReport.empty()) {
     std::fputs(outcome.StopReport.c_str(), stderr);
+  }
+  if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
+    // The terminal went away or a signal ended the run: keep what was typed.
+    std::string rescueError;
+    const std::string rescued = image::WriteRescueCopy(rescueError);
+    if (!rescued.empty()) {
+      std::fprintf(stderr, "lbe: unsaved changes written to %s\n",
+                   console::VisibleText(rescued).c_str());
+    } else {
+      std::fprintf(stderr, "lbe: unsaved changes lost: %s\n",
+                   console::VisibleText(rescueError).c_str());
+    }
   }
   if (outcome.InputEnded && terminal.EndingSignal() != 0) {
     // End the way the signal would have, so the parent sees what happened.
