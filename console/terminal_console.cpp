@@ -142,6 +142,19 @@ bool TerminalConsole::Open(std::string& error) {
     std::setlocale(LC_CTYPE, savedLocale_.c_str());
     return false;
   }
+  const char* moveCursor = tigetstr(const_cast<char*>("cup"));
+  if (moveCursor == nullptr || moveCursor == reinterpret_cast<char*>(-1)) {
+    const char* type = std::getenv("TERM");
+    error = std::string("the terminal type \"") + (type != nullptr ? type : "") +
+            "\" cannot place the cursor (check TERM)";
+    endwin();
+    delscreen(screen_);
+    screen_ = nullptr;
+    tcsetattr(STDIN_FILENO, TCSADRAIN, &savedModes_);
+    RestoreSignalHandlers();
+    std::setlocale(LC_CTYPE, savedLocale_.c_str());
+    return false;
+  }
   if (ColoursWanted() && has_colors()) {
     start_color();
     defaultColours_ = use_default_colors() == OK;

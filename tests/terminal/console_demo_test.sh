@@ -215,4 +215,15 @@ plain=$("${tmux_cmd[@]}" capture-pane -e -p | sed -n 1,2p)
 send q
 expect_terminal_given_back 0 "Q with NO_COLOR"
 
+# --- A locale that is not UTF-8: the console still works in UTF-8.
+start_demo "LC_ALL=C LANG=C"
+[[ $(row 3) == "Wide: 日本語| Placeholder: a?z|"* ]] || fail "wide row under LC_ALL=C: $(row 3)"
+send q
+expect_terminal_given_back 0 "Q with LC_ALL=C"
+
+# --- A terminal that cannot place the cursor is refused and left alone.
+send "clear; echo shell-text-before-demo; TERM=dumb '$demo'; echo demo-exit=\$?" Enter
+wait_for "cannot place the cursor"
+expect_terminal_given_back 1 "refusing TERM=dumb"
+
 echo "PASS: console_demo on a real terminal"
