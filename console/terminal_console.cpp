@@ -117,6 +117,16 @@ bool TerminalConsole::Open(std::string& error) {
     error = std::string("cannot read the terminal's modes: ") + std::strerror(errno);
     return false;
   }
+  endingSignal_ = 0;
+  EndingSignalSeen = 0;
+  inputEnded_ = false;
+  decoder_ = KeyDecoder();
+  pairs_.fill(0);  // a new curses screen has no pairs yet
+  nextPair_ = 1;
+  terminalRows_ = 0;
+  terminalColumns_ = 0;
+  queriesSent_ = false;
+  alternateScrollState_ = -1;
   // The console works in UTF-8 whatever the user's locale, as one set to code page 65001.
   const char* locale = std::setlocale(LC_CTYPE, nullptr);
   savedLocale_ = locale != nullptr ? locale : "C";
@@ -134,39 +144,41 @@ bool TerminalConsole::Open(std::string& error) {
   use_tioctl(TRUE);  // the terminal's size, not stale LINES and COLUMNS
   std::fflush(stdout);
   screen_ = newterm(nullptr, stdout, stdin);
+  const char* type = std::getenv("TERM");
+  const std::string typeText = std::string("\"") + (type != nullptr ? type : "") + "\"";
   if (screen_ == nullptr) {
-    const char* type = std::getenv("TERM");
-    error = std::string("cannot use the terminal type \"") + (type != nullptr ? type : "") +
-            "\" (check TERM)";
-    RestoreSignalHandlers();
-    std::setlocale(LC_CTYPE, savedLocale_.c_str());
+    error = "cannot use the terminal type " + typeText + " (check TERM)";
+    AbandonOpen();
     return false;
   }
   const char* moveCursor = tigetstr(const_cast<char*>("cup"));
   if (moveCursor == nullptr || moveCursor == reinterpret_cast<char*>(-1)) {
-    const char* type = std::getenv("TERM");
-    error = std::string("the terminal type \"") + (type != nullptr ? type : "") +
-            "\" cannot place the cursor (check TERM)";
-    endwin();
-    delscreen(screen_);
-    screen_ = nullptr;
-    tcsetattr(STDIN_FILENO, TCSADRAIN, &savedModes_);
-    RestoreSignalHandlers();
-    std::setlocale(LC_CTYPE, savedLocale_.c_str());
+    error = "the terminal type " + typeText + " cannot place the cursor (check TERM)";
+    AbandonOpen();
     return false;
   }
+  colours_ = 0;
+  defaultColours_ = false;
   if (ColoursWanted() && has_colors()) {
     start_color();
     defaultColours_ = use_default_colors() == OK;
     colours_ = std::max(COLORS, 1);
   }
   open_ = true;
-  endingSignal_ = 0;
-  EndingSignalSeen = 0;
-  inputEnded_ = false;
   lastByteTime_ = std::chrono::steady_clock::now();
   TakeTerminal();
   return true;
+}
+
+void TerminalConsole::AbandonOpen() {
+  if (screen_ != nullptr) {
+    endwin();
+    delscreen(screen_);
+    screen_ = nullptr;
+    tcsetattr(STDIN_FILENO, TCSADRAIN, &savedModes_);
+  }
+  RestoreSignalHandlers();
+  std::setlocale(LC_CTYPE, savedLocale_.c_str());
 }
 
 void TerminalConsole::Close() {
@@ -223,8 +235,7 @@ void TerminalConsole::InstallSignalHandlers() {
     const int signal = kHandledSignals[i];
     sigaction(signal, nullptr, &savedActions_[i]);
     // A signal the shell told us to ignore (a background job, nohup) stays ignored.
-    if (savedActions_[i].sa_handler == SIG_IGN && signal != SIGWINCH && signal != SIGCONT &&
-        signal != SIGTERM) {
+    if (savedActions_[i].sa_handler == SIG_IGN && signal != SIGWINCH && signal != SIGCONT) {
       continue;
     }
     struct sigaction action {};

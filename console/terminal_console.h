@@ -45,6 +45,8 @@ class TerminalConsole : public EmulatedConsole {
   bool WaitForInput() override;
 
  private:
+  // Undoes what Open did once the signal handlers were in place, when curses cannot start.
+  void AbandonOpen();
   void TakeTerminal();
   void LeaveTerminal();
   void InstallSignalHandlers();
