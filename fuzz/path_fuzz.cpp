@@ -1,0 +1,390 @@
+// The path checks and the texts typed or passed at start-up: CheckPath (reading and writing)
+// and ReadWholeFile inside a fresh temporary folder, ParseAddressText with SetStartAddress,
+// ParseCommandLine, ShownFileName and UsageText.
+//
+// The input's first byte picks the target; the rest is its text. Paths are kept inside the
+// folder: a leading "/" gets a name before it and every ".." loses its second dot, so no check
+// can reach outside (the checks only look, and ReadWholeFile only reads).
+//
+// Each target is held to rules stated independently of its code: the first failing text check
+// decides the error, a path that passes has its folder (and, for reading, itself as a file), no
+// message carries a control character other than its line ends, the address parse agrees with
+// a plain hexadecimal reading of at most 8 significant digits, and the command line's file
+// name, switches and address text are the ones the parameters name.
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/text_cells.h"
+#include "fuzz/fuzz_folder.h"
+#include "image/address_text.h"
+#include "image/file_layer.h"
+#include "image/memory_image.h"
+#include "screens/command_line.h"
+#include "screens/main_menu.h"
+
+namespace lbe::fuzzing {
+namespace {
+
+using image::FileError;
+using image::FileErrorKind;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "path_fuzz: %s\n", what);
+  std::abort();
+}
+
+// Valid UTF-8 (no replacement character either: VisibleText turns both into "?") with no
+// control byte but the line ends.
+void CheckShownText(std::string_view text) {
+  for (std::string_view rest = text; !rest.empty();) {
+    const console::DecodedCharacter decoded = console::DecodeUtf8(rest);
+    if (decoded.Character == console::kReplacementCharacter) {
+      Fail("shown text that is no valid UTF-8");
+    }
+    if ((decoded.Character < 0x20 && decoded.Character != U'\r' && decoded.Character != U'\n') ||
+        (decoded.Character >= 0x7F && decoded.Character <= 0x9F)) {
+      Fail("shown text with a control character");
+    }
+    rest.remove_prefix(decoded.Length);
+  }
+}
+
+// ---- Paths -------------------------------------------------------------------------------
+
+std::string InsideFolder(std::string path) {
+  if (!path.empty() && path.front() == '/') {
+    path.insert(0, "x");
+  }
+  for (std::size_t dots = path.find(".."); dots != std::string::npos; dots = path.find("..")) {
+    path[dots + 1] = '_';
+  }
+  return path;
+}
+
+std::string MakePath(FuzzedDataProvider& provider) {
+  static const std::string kStarts[] = {
+      "",
+      "",
+      "",
+      std::string(kFolder) + "/",
+      std::string(kDataFile) + "/",
+      std::string(kLink) + "/",
+      std::string(kDataFile),
+      std::string(kFolder),
+      std::string(kFolder) + "/inner",
+      std::string(kEmptyFile),
+      std::string(kHugeFile),
+      std::string(kFifo),
+      std::string(kLink),
+      std::string(kDanglingLink),
+      std::string(kLinkLoop),
+      "./",
+  };
+  const std::string start = kStarts[provider.ConsumeIntegral<std::uint8_t>() % std::size(kStarts)];
+  std::string path = start + provider.ConsumeRandomLengthString(300);
+  // Now and then past the length limit, which a short input cannot reach by itself.
+  if (provider.ConsumeIntegral<std::uint8_t>() == 0xFF) {
+    path.resize(PATH_MAX + provider.ConsumeIntegral<std::uint8_t>() % 4 - 2, 'n');
+  }
+  return InsideFolder(path);
+}
+
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+bool HasInvalidCharacter(std::string_view path) {
+  return std::any_of(path.begin(), path.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 32 ||
+           std::string_view("\"*<>?|").find(c) != std::string_view::npos;
+  });
+}
+
+struct ExpectedError {
+  FileErrorKind Kind;
+  std::string Message;
+};
+
+// The error the text-only checks must raise, in their order; empty when the path passes them.
+std::optional<ExpectedError> TextCheckError(std::string_view path) {
+  const std::string suffix = "\r\n[" + console::VisibleText(path) + "]";
+  if (path.size() >= PATH_MAX) {
+    return ExpectedError{FileErrorKind::EPathTooLongException,
+                         "指定されたパスが長すぎます" + suffix};
+  }
+  if (path.find(':') != std::string_view::npos) {
+    return ExpectedError{FileErrorKind::ENotSupportedException,
+                         "パスの形式がサポートされていません"};
+  }
+  if (std::all_of(path.begin(), path.end(), IsBlankOrControl)) {
+    return ExpectedError{FileErrorKind::EInOutArgumentException, "パスが空です"};
+  }
+  if (HasInvalidCharacter(path)) {
+    return ExpectedError{FileErrorKind::EInOutArgumentException,
+                         "パスに無効な文字が含まれています" + suffix};
+  }
+  return std::nullopt;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsNonFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// The folder a relative path names its entry in: up to its last "/", or the current one.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+void CheckPathTarget(FuzzedDataProvider& provider) {
+  const bool mustExist = provider.ConsumeBool();
+  const std::string path = MakePath(provider);
+  std::optional<FileErrorKind> raised;
+  std::string message;
+  try {
+    image::CheckPath(path, mustExist);
+  } catch (const FileError& error) {
+    raised = error.Kind();
+    message = error.what();
+    CheckShownText(message);
+    const std::string report = image::StopReport(error, "lbe");
+    CheckShownText(report);
+    if (!report.starts_with(image::KindName(error.Kind())) || !report.ends_with("\n\n")) {
+      Fail("a stop report without its kind or its closing line ends");
+    }
+  }
+  if (const std::optional<ExpectedError> expected = TextCheckError(path)) {
+    if (raised != expected->Kind || message != expected->Message) {
+      Fail("the text checks raised another error than their order gives");
+    }
+    return;
+  }
+  const std::string suffix = "\r\n[" + console::VisibleText(path) + "]";
+  if (raised == FileErrorKind::EDirectoryNotFoundException &&
+      message != "指定されたパスが見つかりません" + suffix) {
+    Fail("the folder-missing message is not its text and the path in square brackets");
+  }
+  if (raised == FileErrorKind::EFileNotFoundException &&
+      message != "指定されたファイルが見つかりません " + suffix) {
+    Fail("the file-missing message is not its text and the path in square brackets");
+  }
+  const std::string folder = FolderOf(path);
+  if (!raised) {
+    if (!IsFolder(folder)) {
+      Fail("a path passed whose folder is missing");
+    }
+    if (mustExist && !IsNonFolder(path)) {
+      Fail("a path passed for reading that names no file");
+    }
+  } else if (raised == FileErrorKind::EDirectoryNotFoundException) {
+    if (IsFolder(folder)) {
+      Fail("folder missing, yet it is there");
+    }
+  } else if (raised == FileErrorKind::EFileNotFoundException) {
+    if (!mustExist || IsNonFolder(path)) {
+      Fail("file missing, yet it is there or was not asked for");
+    }
+  } else {
+    Fail("an error the path checks have no reason for");
+  }
+  if (!raised && mustExist) {
+    // The read takes what an independent read of the file gives, cut to the image's space.
+    std::vector<std::uint8_t> bytes;
+    try {
+      bytes = image::ReadWholeFile(path, image::kImageSize);
+    } catch (const FileError& error) {
+      CheckShownText(error.what());
+      return;
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> expectedBytes(static_cast<std::size_t>(image::kImageSize));
+    file.read(expectedBytes.data(), static_cast<std::streamsize>(expectedBytes.size()));
+    expectedBytes.resize(static_cast<std::size_t>(file.gcount()));
+    if (!std::equal(bytes.begin(), bytes.end(), expectedBytes.begin(), expectedBytes.end(),
+                    [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); })) {
+      Fail("the bytes read are not the file's");
+    }
+  }
+}
+
+// ---- Address text ------------------------------------------------------------------------
+
+// Hexadecimal of at most 8 significant digits, read digit by digit.
+std::optional<std::uint32_t> PlainHexadecimal(std::string_view text) {
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  std::uint32_t value = 0;
+  int significant = 0;
+  for (char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+      return std::nullopt;
+    }
+    const int digit = std::isdigit(static_cast<unsigned char>(c))
+                          ? c - '0'
+                          : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+    if (significant > 0 || digit != 0) {
+      ++significant;
+    }
+    value = value << 4 | static_cast<std::uint32_t>(digit);
+  }
+  if (significant > 8) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+void AddressTarget(FuzzedDataProvider& provider) {
+  const auto fallback = provider.ConsumeIntegral<std::int32_t>();
+  const std::string text = provider.ConsumeRemainingBytesAsString();
+  const std::int32_t parsed = image::ParseAddressText(text, fallback);
+  const std::optional<std::uint32_t> plain = PlainHexadecimal(text);
+  if (parsed != (plain ? static_cast<std::int32_t>(*plain) : fallback)) {
+    Fail("ParseAddressText disagrees with a plain hexadecimal reading");
+  }
+  image::Range = {};
+  image::Range.EndLine = 77;
+  image::SetStartAddress(parsed);
+  const auto& range = image::Range;
+  const std::int32_t low16 = parsed & 0xFFFF;
+  if (range.StartAddress % 8 != 0 || range.StartAddress > low16 ||
+      range.StartAddress <= low16 - 8) {
+    Fail("StartAddress is not the low 16 bits rounded down to a line");
+  }
+  if (range.StartLine != range.StartAddress / 8 || range.EndLine != range.StartLine) {
+    Fail("the range is not the one line at the start");
+  }
+}
+
+// ---- Command line ------------------------------------------------------------------------
+
+bool EqualsFolded(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// "-" or "/" first, except an absolute path ("/" first and another "/" later).
+bool LooksLikeSwitch(std::string_view parameter) {
+  if (parameter.empty() || (parameter[0] != '-' && parameter[0] != '/')) {
+    return false;
+  }
+  return parameter[0] == '-' || parameter.find('/', 1) == std::string_view::npos;
+}
+
+void CommandLineTarget(FuzzedDataProvider& provider) {
+  std::vector<std::string> parameters;
+  const int count = provider.ConsumeIntegralInRange(0, 8);
+  for (int i = 0; i < count; ++i) {
+    parameters.push_back(provider.ConsumeRandomLengthString(24));
+  }
+  const screens::CommandLineOptions options = screens::ParseCommandLine(parameters);
+
+  std::optional<std::string> fileName;
+  std::optional<std::string> addressText;
+  bool usage = false;
+  bool nibbles = false;
+  bool switchesEnded = false;
+  for (const std::string& parameter : parameters) {
+    if (!switchesEnded && parameter == "--") {
+      switchesEnded = true;
+    } else if (switchesEnded || !LooksLikeSwitch(parameter)) {
+      if (!fileName) {
+        fileName = parameter;
+      }
+    } else if (parameter.size() == 2 && parameter[1] == '?') {
+      usage = true;
+    } else if (parameter == "-h" || parameter == "--help") {
+      usage = true;
+    } else if (parameter.size() == 2 && EqualsFolded(parameter.substr(1), "m")) {
+      nibbles = true;
+    } else if (!addressText && parameter.size() >= 2 &&
+               (parameter[1] == 'a' || parameter[1] == 'A')) {
+      addressText = parameter.substr(parameter.size() > 2 && parameter[2] == ':' ? 3 : 2);
+    }
+  }
+  if (options.FileName != fileName) {
+    Fail("the file name is not the first parameter that is no switch");
+  }
+  if (options.ShowUsage != usage || options.NibbleMovement != nibbles) {
+    Fail("a switch was missed or invented");
+  }
+  if (options.AddressText != addressText) {
+    Fail("the address text is not what follows the first /A");
+  }
+
+  const std::string shown = screens::ShownFileName(fileName.value_or(""));
+  CheckShownText(shown);
+  if (!fileName || fileName->empty() ? shown != "[no name]"
+                                     : shown.find_first_of("/\\:") != std::string::npos) {
+    Fail("the shown name is not the name's last component");
+  }
+  const std::string usageText = screens::UsageText(parameters.empty() ? "" : parameters[0]);
+  if (!usageText.starts_with("Line Binary Editor\n\n")) {
+    Fail("usage text without its title");
+  }
+  const std::size_t line3 = std::string_view("Line Binary Editor\n\n").size();
+  const std::size_t synopsis = usageText.find(" [/A[[:]Start-address]] [/M] [FileName]\n", line3);
+  if (synopsis == std::string::npos) {
+    Fail("usage text without its synopsis");
+  }
+  const std::string name = usageText.substr(line3, synopsis - line3);
+  if (std::any_of(name.begin(), name.end(),
+                  [](char c) { return std::islower(static_cast<unsigned char>(c)) || c == '/'; })) {
+    Fail("the program name in the usage is not an upper-case base name");
+  }
+}
+
+void RunOnce(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider provider(data, size);
+  switch (provider.ConsumeIntegral<std::uint8_t>() % 4) {
+    case 0:
+    case 1:
+      CheckPathTarget(provider);
+      break;
+    case 2:
+      AddressTarget(provider);
+      break;
+    default:
+      CommandLineTarget(provider);
+      break;
+  }
+}
+
+}  // namespace
+}  // namespace lbe::fuzzing
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  lbe::fuzzing::MakeFreshFolder("lbe-path-fuzz");
+  const lbe::fuzzing::InsideFolder inside;
+  lbe::fuzzing::LayOutFiles();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const lbe::fuzzing::InsideFolder inside;
+  lbe::fuzzing::RunOnce(data, size);
+  return 0;
+}
