@@ -19,15 +19,19 @@ TerminalStyle StyleForAttribute(std::uint8_t attribute, std::uint8_t startAttrib
   const int background = attribute >> 4;
   const int startForeground = startAttribute & 0x0F;
   const int startBackground = startAttribute >> 4;
+  // The screens write all their text in the start foreground with intensity (bright white on
+  // the usual start attribute). It is drawn as the plain default foreground: the user's theme
+  // stays readable, light or dark, and a changed cell costs its characters alone, with no
+  // attribute change and reset around it on a slow link.
+  const bool themeForeground =
+      foreground == startForeground || foreground == (startForeground | kIntensity);
   TerminalStyle style;
   if (colours < 8) {
-    style.Bold = (foreground & kIntensity) != 0 && foreground != startForeground;
+    style.Bold = (foreground & kIntensity) != 0 && !themeForeground;
     style.Reverse = background != startBackground;
     return style;
   }
-  if (foreground == (startForeground | kIntensity) && foreground != startForeground) {
-    style.Bold = true;
-  } else if (foreground != startForeground) {
+  if (!themeForeground) {
     style.Foreground = CursesColour(foreground, colours);
     style.Bold = (foreground & kIntensity) != 0 && colours < 16;
   }

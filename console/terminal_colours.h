@@ -17,8 +17,8 @@ struct TerminalStyle {
 };
 
 // `startAttribute` is the attribute the console started with: its foreground and background
-// stand for the terminal's default colours, and the start foreground with intensity is the
-// default colour in bold (so that bright white stays readable on a light theme). `colours` is
+// stand for the terminal's default colours, and so does the start foreground with intensity
+// (bright white), which would be unreadable on a light theme. `colours` is
 // what the terminal offers: 16 or more gives the bright colours, 8 gives bold for intensity,
 // fewer (or none, as with NO_COLOR) leaves bold for intensity and reverse for a background.
 TerminalStyle StyleForAttribute(std::uint8_t attribute, std::uint8_t startAttribute, int colours);

@@ -27,7 +27,7 @@ TEST(TerminalColours, SixteenColourTerminal) {
   ExpectStyles(0x07, 256,
                {
                    {0x07, {D, D, false, false}},   // the start attribute: the user's theme
-                   {0x0F, {D, D, true, false}},    // bright white: default colour in bold
+                   {0x0F, {D, D, false, false}},   // bright white: the theme's own colour
                    {0x0E, {11, D, false, false}},  // yellow
                    {0x06, {3, D, false, false}},   // brown
                    {0x01, {4, D, false, false}},   // blue and red change places
@@ -37,7 +37,7 @@ TEST(TerminalColours, SixteenColourTerminal) {
                    {0x0A, {10, D, false, false}},
                    {0x08, {8, D, false, false}},
                    {0x00, {0, D, false, false}},
-                   {0x1F, {D, 4, true, false}},
+                   {0x1F, {D, 4, false, false}},
                    {0x4E, {11, 1, false, false}},
                    {0x70, {0, 7, false, false}},
                    {0x87, {D, 8, false, false}},
@@ -49,12 +49,12 @@ TEST(TerminalColours, EightColourTerminalShowsIntensityAsBold) {
   ExpectStyles(0x07, 8,
                {
                    {0x07, {D, D, false, false}},
-                   {0x0F, {D, D, true, false}},
+                   {0x0F, {D, D, false, false}},
                    {0x0E, {3, D, true, false}},
                    {0x09, {4, D, true, false}},
                    {0x01, {4, D, false, false}},
                    {0x87, {D, 0, false, false}},
-                   {0x1F, {D, 4, true, false}},
+                   {0x1F, {D, 4, false, false}},
                });
 }
 
@@ -62,11 +62,11 @@ TEST(TerminalColours, NoColoursLeavesBoldAndReverse) {
   ExpectStyles(0x07, 0,
                {
                    {0x07, {D, D, false, false}},
-                   {0x0F, {D, D, true, false}},
+                   {0x0F, {D, D, false, false}},
                    {0x0E, {D, D, true, false}},
                    {0x06, {D, D, false, false}},
                    {0x70, {D, D, false, true}},
-                   {0x1F, {D, D, true, true}},
+                   {0x1F, {D, D, false, true}},
                });
 }
 

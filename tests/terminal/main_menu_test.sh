@@ -13,7 +13,7 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
   echo "--- screen ---" >&2
-  tm capture-pane -p -t t 2>/dev/null >&2 || true
+  tm capture-pane -p -t t >&2 2>/dev/null || true
   exit 1
 }
 # Waits up to 10 s for the screen to hold the text.
