@@ -1,47 +1,7 @@
 #!/usr/bin/env bash
 # The real lbe in tmux: the menu with and without parameters, the A command, quitting with the
 # terminal given back, and the usage text on standard output.
-set -euo pipefail
-build=$(cd "$1" && pwd)
-lbe="$build/lbe"
-work=$(mktemp -d)
-socket="lbe-$$-menu"
-tm() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen ---" >&2
-  tm capture-pane -p -t t >&2 2>/dev/null || true
-  exit 1
-}
-# Waits up to 10 s for the screen to hold the text.
-expect() {
-  for _ in $(seq 100); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.1
-  done
-  fail "expected on screen: $1"
-}
-# Waits up to 10 s for the text to leave the screen (the program has ended).
-expect_gone() {
-  for _ in $(seq 100); do
-    tm capture-pane -p -t t | grep -qF -- "$1" || return 0
-    sleep 0.1
-  done
-  fail "still on screen: $1"
-}
-expect_line() {  # row (1-based) and its exact text, trailing blanks ignored
-  local row
-  for _ in $(seq 100); do
-    row=$(tm capture-pane -p -t t | sed -n "$1p" | sed 's/ *$//')
-    [ "$row" = "$2" ] && return 0
-    sleep 0.1
-  done
-  fail "row $1: expected '$2', got '$row'"
-}
-
+source "$(dirname "$0")/tmux_lib.sh" "$1" menu
 cd "$work"
 printf 'ABCDEFGH' > rom.bin
 
@@ -55,9 +15,7 @@ printf 'ABCDEFGH' > rom.bin
 if "$lbe" rom.bin < /dev/null > out.txt 2> err.txt; then fail "started without a terminal"; fi
 grep -q 'terminal' err.txt || fail "no message without a terminal: $(cat err.txt)"
 
-tm new-session -d -s t -x 100 -y 30 -c "$work" "bash --norc --noprofile"
-tm send-keys -t t "PS1='$ '; stty -g > before.txt; echo shell-ready" Enter
-expect shell-ready
+start_shell
 
 # No parameters.
 tm send-keys -t t "$lbe" Enter
@@ -72,9 +30,9 @@ tm send-keys -t t Escape
 expect_line 3 "Are you sure? (Y/N)"
 tm send-keys -t t y
 expect_gone "Are you sure"
-tm send-keys -t t "echo first=\$?; stty -g > after.txt" Enter
+tm send-keys -t t "echo first=\$?" Enter
 expect "first=0"
-cmp -s before.txt after.txt || fail "terminal modes not given back"
+expect_modes_given_back "after Quit"
 
 # A file and a start address, then the A command.
 tm send-keys -t t "clear; $lbe /A100 $work/rom.bin" Enter
@@ -88,7 +46,5 @@ expect_gone "Adress"
 expect_gone "Addr:"
 tm send-keys -t t "echo exit=\$?" Enter
 expect "exit=0"
-tm send-keys -t t "stty -g > after2.txt; echo saved" Enter
-expect saved
-cmp -s before.txt after2.txt || fail "terminal modes not given back after the second run"
+expect_modes_given_back "after the second run"
 echo "main menu in a real terminal: ok"

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The real lbe in tmux: every way out gives the terminal back (SIGINT, SIGTERM, SIGHUP, Ctrl-Z
+# and fg); a signal with unsaved changes leaves a rescue copy beside the file and never
+# overwrites one; a save that fails part-way leaves the old file as it was.
+source "$(dirname "$0")/tmux_lib.sh" "$1" signals
+cd "$work"
+printf 'ABCDEFGH' > rom.bin
+start_shell
+
+# Ends lbe, started on rom.bin and edited (or not), with a signal; checks the status.
+run_and_signal() {  # signal, expected status, keys typed in the edit mode ("" for none)
+  shell "clear"
+  # In a subshell: an interactive shell drops the rest of a line whose command died of SIGINT.
+  tm send-keys -t t "(trap : INT; $lbe rom.bin 2> err.txt; echo status=\$?)" Enter
+  expect_line 1 "Addr: 0000-0007   File: rom.bin"
+  if [ -n "$3" ]; then
+    tm send-keys -t t e
+    expect "0000 4142434445464748:24 [--]"
+    tm send-keys -t t $3
+    expect "0000 12"
+  fi
+  pkill -"$1" -f "^$lbe rom.bin" || fail "no lbe to signal"
+  expect "status=$2"
+  expect_modes_given_back "after SIG$1"
+}
+
+run_and_signal TERM 143 ""
+[ ! -e rom.bin.lbe-rescue ] || fail "a rescue copy without changes"
+[ ! -s err.txt ] || fail "unexpected message: $(cat err.txt)"
+
+run_and_signal HUP 129 "1 2"
+[ "$(hex rom.bin.lbe-rescue)" = "1242434445464748" ] || fail "rescue holds $(hex rom.bin.lbe-rescue)"
+[ "$(hex rom.bin)" = "4142434445464748" ] || fail "the file itself changed"
+grep -qx "lbe: unsaved changes written to rom.bin.lbe-rescue" err.txt || fail "$(cat err.txt)"
+
+run_and_signal INT 130 "1 2"
+[ -e rom.bin.lbe-rescue.1 ] || fail "second rescue copy missing"
+[ "$(hex rom.bin.lbe-rescue)" = "1242434445464748" ] || fail "first rescue copy overwritten"
+grep -qx "lbe: unsaved changes written to rom.bin.lbe-rescue.1" err.txt || fail "$(cat err.txt)"
+
+# Ctrl-Z gives the terminal back while stopped; fg takes it again and redraws.
+shell "clear"
+tm send-keys -t t "$lbe rom.bin" Enter
+expect_line 1 "Addr: 0000-0007   File: rom.bin"
+tm send-keys -t t C-z
+expect "Stopped"
+expect_modes_given_back "while suspended"
+tm send-keys -t t "fg; echo resumed=\$?" Enter
+expect_line 1 "Addr: 0000-0007   File: rom.bin"
+expect_line 3 ">"
+tm send-keys -t t q y
+expect "resumed=0"
+expect_modes_given_back "after Ctrl-Z, fg and Quit"
+
+# A save that fails part-way (over the file size limit) leaves the old file whole.
+head -c 4096 /dev/urandom > big.bin
+cp big.bin big.orig
+shell "clear"
+tm send-keys -t t "(ulimit -f 2; $lbe big.bin; echo status=\$?)" Enter
+expect_line 1 "Addr: 0000-0FFF   File: big.bin"
+tm send-keys -t t e 0 0 Escape
+expect_line 1 "Addr: 0000-0FFF   File: big.bin"
+tm send-keys -t t s
+expect "Press any key..."
+tm capture-pane -p -t t | grep -q "has been saved" && fail "a failed save was reported as saved"
+tm send-keys -t t x q y
+expect "status=0"
+cmp -s big.bin big.orig || fail "the old file was changed by a failed save"
+[ -z "$(ls -A | grep -v -e '^big' -e '^rom' -e '\.txt$')" ] || fail "files left behind: $(ls -A)"
+expect_modes_given_back "after the failed save"
+echo "signals, rescue copy and failed save in a real terminal: ok"

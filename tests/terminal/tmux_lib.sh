@@ -1,0 +1,62 @@
+# Shared by the real-terminal tests: a private tmux server, a temporary working folder, and
+# bounded waits on what the pane shows. Source it with the build folder as $1 and a short name.
+#   source "$(dirname "$0")/tmux_lib.sh" "$1" name
+set -euo pipefail
+build=$(cd "$1" && pwd)
+lbe="$build/lbe"
+work=$(mktemp -d)
+socket="lbe-$$-$2"
+# A UTF-8 locale for tmux, so the Japanese messages are captured as they are.
+tm() { LC_ALL=C.UTF-8 tmux -L "$socket" -f /dev/null "$@"; }
+cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- screen ---" >&2
+  tm capture-pane -p -t t >&2 2>/dev/null || true
+  exit 1
+}
+# Waits up to 20 s for the screen to hold the text.
+expect() {
+  for _ in $(seq 200); do
+    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
+    sleep 0.1
+  done
+  fail "expected on screen: $1"
+}
+# Waits up to 20 s for the text to leave the screen.
+expect_gone() {
+  for _ in $(seq 200); do
+    tm capture-pane -p -t t | grep -qF -- "$1" || return 0
+    sleep 0.1
+  done
+  fail "still on screen: $1"
+}
+# Waits up to 20 s for row $1 (1-based) to read exactly $2, trailing blanks ignored.
+expect_line() {
+  local row=""
+  for _ in $(seq 200); do
+    row=$(tm capture-pane -p -t t | sed -n "$1p" | sed 's/ *$//')
+    [ "$row" = "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "row $1: expected '$2', got '$row'"
+}
+hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
+# Runs a shell command line in the pane and waits until it has finished.
+shell() {
+  local mark="done-$RANDOM"
+  tm send-keys -t t "$1; echo $mark" Enter
+  expect "$mark"
+}
+# A shell in a 100 x 30 pane, in the working folder, with its terminal modes in before.txt.
+start_shell() {
+  tm new-session -d -s t -x 100 -y 30 -c "$work" "bash --norc --noprofile"
+  shell "PS1='$ '; stty -g > before.txt"
+}
+# Fails unless the terminal's modes are as they were when the shell started.
+expect_modes_given_back() {
+  shell "stty -g > after.txt"
+  cmp -s "$work/before.txt" "$work/after.txt" || fail "terminal modes not given back: $1"
+}
