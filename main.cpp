@@ -49,10 +49,12 @@ int main(int argc, char** argv) {
                    console::VisibleText(rescueError).c_str());
     }
   }
-  if (outcome.InputEnded && terminal.EndingSignal() != 0) {
+  if (const int signal = terminal.EndingSignal(); outcome.InputEnded && signal == SIGQUIT) {
+    return 128 + SIGQUIT;  // the status of the signal, without the core dump it would leave
+  } else if (outcome.InputEnded && signal != 0) {
     // End the way the signal would have, so the parent sees what happened.
-    std::signal(terminal.EndingSignal(), SIG_DFL);
-    std::raise(terminal.EndingSignal());
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
   }
   return outcome.ExitStatus;
 }

@@ -1,55 +1,23 @@
 #!/usr/bin/env bash
 # The real lbe in tmux: the edit mode entered with E and with G, typing a whole line and the
 # wrap to the next, Insert and Delete, T and Save, and the list view over two pages.
-set -euo pipefail
-build=$(cd "$1" && pwd)
-lbe="$build/lbe"
-work=$(mktemp -d)
-socket="lbe-$$-edit"
-tm() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
+source "$(dirname "$0")/tmux_lib.sh" "$1" edit
 
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen ---" >&2
-  tm capture-pane -p -t t >&2 2>/dev/null || true
-  exit 1
-}
-# Waits up to 10 s for row $1 (1-based) to read $2 exactly, trailing blanks ignored.
-expect_line() {
-  local row
-  for _ in $(seq 100); do
-    row=$(tm capture-pane -p -t t | sed -n "$1p" | sed 's/ *$//')
-    [ "$row" = "$2" ] && return 0
-    sleep 0.1
-  done
-  fail "row $1: expected '$2', got '$row'"
-}
-# Waits up to 10 s for the cursor to stand on 1-based column $1 of row $2.
+# Waits up to 20 s for the cursor to stand on 1-based column $1 of row $2.
 expect_cursor() {
-  local at
-  for _ in $(seq 100); do
+  local at=""
+  for _ in $(seq 200); do
     at=$(tm display-message -p -t t '#{e|+:#{cursor_x},1},#{e|+:#{cursor_y},1}')
     [ "$at" = "$1,$2" ] && return 0
     sleep 0.1
   done
   fail "cursor: expected column $1 row $2, got $at"
 }
-expect_text() {
-  for _ in $(seq 100); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.1
-  done
-  fail "expected on screen: $1"
-}
 
 cd "$work"
 printf 'ABCDEFGHIJKLMNOP' > rom.bin
 
-tm new-session -d -s t -x 100 -y 30 -c "$work" "bash --norc --noprofile"
-tm send-keys -t t "PS1='$ '; echo shell-ready" Enter
-expect_text shell-ready
+start_shell
 tm send-keys -t t "clear; $lbe /A100 rom.bin" Enter
 expect_line 1 "Addr: 0100-010F   File: rom.bin"
 
@@ -95,7 +63,7 @@ expect_line 1 "Addr: 0100-020F   File: rom.bin"
 tm send-keys -t t e Down T Escape
 expect_line 1 "Addr: 0100-010F   File: rom.bin"
 tm send-keys -t t s
-expect_text "File rom.bin has been saved."
+expect "File rom.bin has been saved."
 tm send-keys -t t Space
 expect_line 1 "Addr: 0100-010F   File: rom.bin"
 [ "$(od -An -tx1 rom.bin | tr -d ' \n')" = "0011223344556677494afb4c4d4e4f50" ] ||
@@ -133,5 +101,5 @@ expect_line 1 "Addr: 0000-0307   File: rom.bin"
 tm send-keys -t t q y
 expect_line 1 "$"
 tm send-keys -t t "echo exit=\$?" Enter
-expect_text "exit=0"
+expect "exit=0"
 echo "edit mode and list view in a real terminal: ok"

@@ -3,46 +3,7 @@
 # mode; an edit reaches the file; F with a file that cannot be read shows the error and keeps
 # the former name; S asks for a name; a path error stands above "Press any key..."; a load
 # error at start-up gives the terminal back and reports on standard error with status 1.
-set -euo pipefail
-build=$(cd "$1" && pwd)
-lbe="$build/lbe"
-work=$(mktemp -d)
-socket="lbe-$$-file-save"
-# A UTF-8 locale for tmux, so the Japanese messages are captured as they are.
-tm() { LC_ALL=C.UTF-8 tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen ---" >&2
-  tm capture-pane -p -t t >&2 || true
-  exit 1
-}
-# Waits up to 10 s for the screen to hold the text.
-expect() {
-  for _ in $(seq 100); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.1
-  done
-  fail "expected on screen: $1"
-}
-expect_line() {  # row (1-based) and its exact text, trailing blanks ignored
-  local row
-  for _ in $(seq 100); do
-    row=$(tm capture-pane -p -t t | sed -n "$1p" | sed 's/ *$//')
-    [ "$row" = "$2" ] && return 0
-    sleep 0.1
-  done
-  fail "row $1: expected '$2', got '$row'"
-}
-hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
-# Runs a shell command line in the pane and waits until it has finished.
-shell() {
-  local mark="done-$RANDOM"
-  tm send-keys -t t "$1; echo $mark" Enter
-  expect "$mark"
-}
+source "$(dirname "$0")/tmux_lib.sh" "$1" file-save
 
 cd "$work"
 printf '\x01\x02\x03\x04\x05' > five.bin
