@@ -31,11 +31,15 @@
 // After every wait and at the end: StartAddress a multiple of 8 in 0..0xFFF8, StartLine its
 // line, StartLine - 1 <= EndLine <= 8191, the cursor inside the buffer, the window unmoved.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,120 +83,37 @@ struct Key {
 };
 
 // Every key a screen reacts to, several twice for weight, and some that none does. The
-// characters never include "/" or "." (see Safety above).
+// characters never include "/" or "." (see Safety above). Each group of 8 starts a line; the
+// seeds in fuzz/corpus use the indexes.
+// clang-format off
 constexpr Key kKeys[] = {
-    {'E', U'e'},
-    {'G', U'g'},
-    {'L', U'l'},
-    {'S', U's'},
-    {'F', U'f'},
-    {'A', U'a'},
-    {'Q', U'q'},
+    {'E', U'e'}, {'G', U'g'}, {'L', U'l'}, {'S', U's'}, {'F', U'f'}, {'A', U'a'}, {'Q', U'q'},
     {Vk::Escape, U'\x1b'},
-    {'Y', U'y'},
-    {'N', U'n'},
-    {'R', U'r'},
-    {'T', U't'},
-    {'Y', U'Y'},
-    {'N', U'N'},
-    {'E', U'E'},
+    {'Y', U'y'}, {'N', U'n'}, {'R', U'r'}, {'T', U't'}, {'Y', U'Y'}, {'N', U'N'}, {'E', U'E'},
     {Vk::Escape, U'\x1b'},
-    {Vk::Left, 0},
-    {Vk::Right, 0},
-    {Vk::Up, 0},
-    {Vk::Down, 0},
-    {Vk::PageUp, 0},
-    {Vk::PageDown, 0},
-    {Vk::Home, 0},
-    {Vk::End, 0},
-    {Vk::Insert, 0},
-    {Vk::Delete, 0},
-    {Vk::Backspace, U'\b'},
-    {Vk::Enter, U'\r'},
-    {Vk::Left, 0},
-    {Vk::Right, 0},
-    {Vk::Up, 0},
-    {Vk::Down, 0},
-    {'B', U'b'},
-    {'C', U'C'},
-    {'D', U'd'},
-    {'0', U'0'},
-    {'7', U'7'},
-    {'9', U'9'},
-    {Vk::Numpad0, U'0'},
-    {Vk::Numpad0 + 9, U'9'},
-    {Vk::Tab, U'\t'},
-    {Vk::Space, U' '},
-    {Vk::Shift, 0},
-    {Vk::Control, 0},
-    {Vk::Alt, 0},
-    {Vk::F1, 0},
-    {Vk::F1 + 11, 0},
-    {'H', U'h'},
-    {'M', U'm'},
-    {'X', U'x'},
-    {'Z', U'z'},
-    {'1', U'!'},
-    {Vk::Oem1, U':'},
-    {Vk::Oem2, U'?'},
-    {Vk::OemPeriod, U'>'},
-    {Vk::OemMinus, U'-'},
-    {Vk::OemPlus, U'+'},
-    {Vk::Oem5, U'\\'},
-    {Vk::Oem7, U'"'},
-    {Vk::Oem3, U'~'},
-    {Vk::Packet, U'é'},
-    {Vk::Packet, U'ア'},
-    {'K', U'k'},
-    {'P', U'P'},
+    {Vk::Left, 0}, {Vk::Right, 0}, {Vk::Up, 0}, {Vk::Down, 0}, {Vk::PageUp, 0},
+    {Vk::PageDown, 0}, {Vk::Home, 0}, {Vk::End, 0},
+    {Vk::Insert, 0}, {Vk::Delete, 0}, {Vk::Backspace, U'\b'}, {Vk::Enter, U'\r'}, {Vk::Left, 0},
+    {Vk::Right, 0}, {Vk::Up, 0}, {Vk::Down, 0},
+    {'B', U'b'}, {'C', U'C'}, {'D', U'd'}, {'0', U'0'}, {'7', U'7'}, {'9', U'9'},
+    {Vk::Numpad0, U'0'}, {Vk::Numpad0 + 9, U'9'},
+    {Vk::Tab, U'\t'}, {Vk::Space, U' '}, {Vk::Shift, 0}, {Vk::Control, 0}, {Vk::Alt, 0},
+    {Vk::F1, 0}, {Vk::F1 + 11, 0}, {'H', U'h'},
+    {'M', U'm'}, {'X', U'x'}, {'Z', U'z'}, {'1', U'!'}, {Vk::Oem1, U':'}, {Vk::Oem2, U'?'},
+    {Vk::OemPeriod, U'>'}, {Vk::OemMinus, U'-'},
+    {Vk::OemPlus, U'+'}, {Vk::Oem5, U'\\'}, {Vk::Oem7, U'"'}, {Vk::Oem3, U'~'},
+    {Vk::Packet, U'é'}, {Vk::Packet, U'ア'}, {'K', U'k'}, {'P', U'P'},
 };
 
 // What a typed line may hold: address digits, the characters the path checks refuse, wide,
 // combining, bidirectional, control and invalid code points. Never "/" or ".".
 constexpr char32_t kTextCharacters[] = {
-    U'0',
-    U'1',
-    U'7',
-    U'9',
-    U'a',
-    U'b',
-    U'c',
-    U'f',
-    U'A',
-    U'F',
-    U'x',
-    U'y',
-    U'z',
-    U'Z',
-    U' ',
-    U' ',
-    U'-',
-    U'_',
-    U':',
-    U'?',
-    U'*',
-    U'"',
-    U'<',
-    U'>',
-    U'|',
-    U'\\',
-    U'~',
-    U'#',
-    U'é',
-    U'ア',
-    U'€',
-    U'漢',
-    U'\U0001F600',
-    U'\u0301',
-    U'\u202E',
-    U'\uFFFD',
-    U'\u00A0',
-    U'\x7F',
-    U'\x85',
-    U'\t',
-    char32_t{0xD800},
-    char32_t{0x110000},
+    U'0', U'1', U'7', U'9', U'a', U'b', U'c', U'f', U'A', U'F', U'x', U'y', U'z', U'Z',
+    U' ', U' ', U'-', U'_', U':', U'?', U'*', U'"', U'<', U'>', U'|', U'\\', U'~', U'#',
+    U'é', U'ア', U'€', U'漢', U'\U0001F600', U'\u0301', U'\u202E', U'\uFFFD', U'\u00A0',
+    U'\x7F', U'\x85', U'\t', char32_t{0xD800}, char32_t{0x110000},
 };
+// clang-format on
 
 constexpr std::string_view kAddressCharacters = "0123456789abcdefABCDEF0fF8x -+:g";
 
@@ -302,6 +223,150 @@ void CheckInvariants(const console::EmulatedConsole& screen) {
   }
 }
 
+// ---- What the screen shows against the image and the range --------------------------------
+
+// The hexadecimal value of `count` upper-case digits in row `y` from column `x`; -1 when any
+// cell holds something else.
+int CellsHex(const console::EmulatedConsole& screen, int x, int y, int count) {
+  int value = 0;
+  for (int i = 0; i < count; ++i) {
+    const char32_t c = screen.CellAt({x + i, y}).Character;
+    if (c >= U'0' && c <= U'9') {
+      value = value * 16 + static_cast<int>(c - U'0');
+    } else if (c >= U'A' && c <= U'F') {
+      value = value * 16 + static_cast<int>(c - U'A') + 10;
+    } else {
+      return -1;
+    }
+  }
+  return value;
+}
+
+bool CellsAre(const console::EmulatedConsole& screen, int x, int y, std::u32string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (screen.CellAt({x + static_cast<int>(i), y}).Character != text[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int Checksum(std::int32_t address) {
+  int sum = 0;
+  for (int i = 0; i < image::kLineBytes; ++i) {
+    sum += image::Image[address + i];
+  }
+  return sum % 256;
+}
+
+// The 24 cells "AAAA HHHHHHHHHHHHHHHH:CC" of a line and its checksum at column `x` of row `y`;
+// the address shown, or -1 when the cells hold no such text.
+int ShownLineAddress(const console::EmulatedConsole& screen, int x, int y) {
+  const int address = CellsHex(screen, x, y, 4);
+  if (address < 0 || address % 8 != 0 || !CellsAre(screen, x + 4, y, U" ") ||
+      !CellsAre(screen, x + 21, y, U":")) {
+    return -1;
+  }
+  for (int i = 0; i < 8; ++i) {
+    if (CellsHex(screen, x + 5 + 2 * i, y, 2) < 0) {
+      return -1;
+    }
+  }
+  return CellsHex(screen, x + 22, y, 2) < 0 ? -1 : address;
+}
+
+// A line's text must show the image's bytes and their checksum.
+void CheckShownLine(const console::EmulatedConsole& screen, int x, int y, int address) {
+  for (int i = 0; i < 8; ++i) {
+    if (CellsHex(screen, x + 5 + 2 * i, y, 2) != image::Image[address + i]) {
+      Fail("a line on screen shows other bytes than the image holds");
+    }
+  }
+  if (CellsHex(screen, x + 22, y, 2) != Checksum(address)) {
+    Fail("a line on screen shows another checksum than its bytes give");
+  }
+}
+
+// After "File %s has been saved.", the file holds the range in use, and nothing else.
+void CheckSavedFile(const console::EmulatedConsole& screen) {
+  std::string shown;
+  for (int y = 0; y < screen.Height(); ++y) {
+    shown += screen.RowText(y);
+  }
+  if (shown.find(" has been saved.") == std::string::npos) {
+    return;
+  }
+  const auto& range = image::Range;
+  const std::int32_t count = std::clamp((range.EndLine + 1) * 8 - range.StartAddress, 0,
+                                        image::kImageSize - range.StartAddress);
+  std::ifstream file(image::CurrentFileName, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!file.good() && !file.eof()) {
+    Fail("the file reported saved cannot be read back");
+  }
+  const auto* image = reinterpret_cast<const char*>(image::Image.Bytes.data());
+  if (bytes != std::string_view(image + range.StartAddress, static_cast<std::size_t>(count))) {
+    Fail("the file reported saved does not hold the range in use");
+  }
+}
+
+// Between keys, whichever screen stands is checked against the state it shows: the menu's
+// range, the edit line (with the checksum of the line before and the cursor on a digit), or a
+// page of the list (consecutive lines of the range, column by column).
+void CheckScreen(const console::EmulatedConsole& screen) {
+  const auto& range = image::Range;
+  if (CellsAre(screen, 0, 0, U"Addr: ")) {
+    // "%.4x" of a negative end (an empty file loaded at 0) shows its eight 32-bit digits.
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%.4X-%.4X   ", static_cast<unsigned>(range.StartAddress),
+                  static_cast<unsigned>(range.EndLine * 8 + 7));
+    const std::u32string expected(shown, shown + std::strlen(shown));
+    if (!CellsAre(screen, 6, 0, expected)) {
+      Fail("the status line shows another range than the one in use");
+    }
+    return;
+  }
+  if (CellsAre(screen, 0, 0, U"File")) {
+    CheckSavedFile(screen);
+    return;
+  }
+  const int first = ShownLineAddress(screen, 0, 0);
+  if (first < 0) {
+    return;
+  }
+  if (CellsAre(screen, 24, 0, U" [")) {
+    // The edit line, with the cursor on one of its 16 digits.
+    CheckShownLine(screen, 0, 0, first);
+    const bool atStart = first <= range.StartAddress;
+    if (first < range.StartAddress ||
+        (atStart ? !CellsAre(screen, 26, 0, U"--")
+                 : CellsHex(screen, 26, 0, 2) != Checksum(first - 8)) ||
+        !CellsAre(screen, 28, 0, U"]")) {
+      Fail("the edit line shows a wrong line before it");
+    }
+    const console::CellPos cursor = screen.Cursor();
+    if (cursor.Y != 0 || cursor.X < 5 || cursor.X > 20) {
+      Fail("the edit mode's cursor is not on a hex digit of the edit line");
+    }
+    return;
+  }
+  // A page of the list: 3 columns of 24 lines, filled column by column.
+  for (int column = 0; column < 3; ++column) {
+    for (int row = 0; row < 24; ++row) {
+      const int x = column * 26;
+      const int address = ShownLineAddress(screen, x, row);
+      if (address < 0) {
+        continue;
+      }
+      if (address != first + 8 * (column * 24 + row) || address < range.StartAddress ||
+          address > range.EndLine * 8) {
+        Fail("the list shows a line out of its order or outside the range");
+      }
+      CheckShownLine(screen, x, row, address);
+    }
+  }
+}
+
 // The console the program runs on: input comes from the fuzz data, decoded when the program
 // waits and nothing is queued, as a key item or, inside a line read, as a line item.
 class ScriptedConsole : public console::EmulatedConsole {
@@ -311,6 +376,7 @@ class ScriptedConsole : public console::EmulatedConsole {
 
   bool WaitForInput() override {
     CheckInvariants(*this);
+    CheckScreen(*this);
     if (EmulatedConsole::WaitForInput()) {
       return true;
     }
