@@ -50,7 +50,7 @@ std::string RescueFileName(std::string_view fileName, int attempt) {
   std::string name =
       fileName.empty() ? std::string("lbe-rescue.bin") : std::string(fileName) + ".lbe-rescue";
   if (attempt > 0) {
-    name += "." + std::to_string(attempt);
+    name.append(".").append(std::to_string(attempt));
   }
   return name;
 }
@@ -103,12 +103,18 @@ std::string WriteRescueCopy(std::string& error) {
   error.clear();
   for (const std::string& base : bases) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string name = attempt == 0 ? base : base + "." + std::to_string(attempt);
+      std::string name = base;
+      if (attempt > 0) {
+        name.append(".").append(std::to_string(attempt));
+      }
       if (WriteNewFile(name, bytes, static_cast<std::size_t>(count))) {
         return name;
       }
       if (errno != EEXIST) {
-        error += (error.empty() ? "" : "; ") + name + ": " + std::strerror(errno);
+        if (!error.empty()) {
+          error.append("; ");
+        }
+        error.append(name).append(": ").append(std::strerror(errno));
         break;
       }
     }
