@@ -9,7 +9,7 @@ printf 'ABCDEFGH' > rom.bin
 "$lbe" /? > usage.txt
 [ "$(sed -n 3p usage.txt)" = "LBE [/A[[:]Start-address]] [/M] [FileName]" ] || fail "usage line"
 [ "$(wc -l < usage.txt)" = 6 ] || fail "usage length"
-"$lbe" --version | grep -q '^lbe ' || fail "version"
+grep -q '^lbe ' <<< "$("$lbe" --version)" || fail "version"
 
 # Without a terminal the program refuses to start, with a message.
 if "$lbe" rom.bin < /dev/null > out.txt 2> err.txt; then fail "started without a terminal"; fi

@@ -62,7 +62,7 @@ tm send-keys -t t e 0 0 Escape
 expect_line 1 "Addr: 0000-0FFF   File: big.bin"
 tm send-keys -t t s
 expect "Press any key..."
-tm capture-pane -p -t t | grep -q "has been saved" && fail "a failed save was reported as saved"
+grep -q "has been saved" <<< "$(tm capture-pane -p -t t)" && fail "a failed save was reported as saved"
 tm send-keys -t t x q y
 expect "status=0"
 cmp -s big.bin big.orig || fail "the old file was changed by a failed save"

@@ -20,7 +20,7 @@ fail() {
 # Waits up to 20 s for the screen to hold the text.
 expect() {
   for _ in $(seq 200); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
+    grep -qF -- "$1" <<< "$(tm capture-pane -p -t t)" && return 0
     sleep 0.1
   done
   fail "expected on screen: $1"
@@ -28,7 +28,7 @@ expect() {
 # Waits up to 20 s for the text to leave the screen.
 expect_gone() {
   for _ in $(seq 200); do
-    tm capture-pane -p -t t | grep -qF -- "$1" || return 0
+    grep -qF -- "$1" <<< "$(tm capture-pane -p -t t)" || return 0
     sleep 0.1
   done
   fail "still on screen: $1"
