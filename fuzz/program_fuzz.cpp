@@ -1,35 +1,38 @@
 // Key streams and typed lines through the whole program on the emulated console: start-up from
 // a command line, the menu, the line edit mode, the list view, and the A, G, F and S commands.
 //
-// The input is read on demand, one item each time the program waits for input and none is
-// queued:
+// The input is read from its start. First the start-up:
 //   byte 0      buffer width  = 80 + (byte & 31), when bit 7 is set; else 80 x 25
 //   byte 1      buffer height = 25 + byte % 24, when bit 7 of byte 0 is set
 //   byte 2      start attribute
 //   byte 3      number of command-line parameters (% 5), each then read by ReadParameters
-//   then        items. A key wait (WaitKey, "Press any key...", "(more)") takes a key item:
-//                 0-127    one key press (and its release) from kKeys
-//                 128-191  a hex digit key: low 4 bits the digit, bit 4 the keypad / lower case
-//                 192-255  by the low 6 bits: a lone key release, a mouse, window-size, focus
-//                          or menu event, a key press with code 0, with repeat count 3, with
-//                          any code (2 more bytes), a burst of 1-16 key items queued at once
-//                          (typed ahead: what a later prompt reads as its line; no bursts in
-//                          a burst), or a key typing one of kTextCharacters
-//               A line wait ("Adress:", "Goto:", "FileName:") takes a line item, by byte % 8:
-//                 0-2      address text of 0-9 characters from kAddressCharacters, then Enter
-//                 3        a name from Names() (the typeable part) typed plainly, then Enter
-//                 4        Enter alone
-//                 5-7      0-23 text characters and line-editing keys, then Enter
-//             The run ends when the input ends (the waiting call throws InputEnded).
+// then one item each time the program waits for input and none is queued. A key wait (menu,
+// edit mode, "Press any key...", "(more)", the quit question) takes a key item:
+//   0-127       one key press (and its release) from kKeys
+//   128-191     a hex digit key: low 4 bits the digit, bit 4 the keypad / lower case
+//   192-255     by the low 6 bits: a lone key release, a mouse, window-size, focus or menu
+//               event, a key press with code 0, with repeat count 3, with any code (2 more
+//               bytes), a burst of 1-16 key items queued at once (typed ahead: what a later
+//               prompt reads as its line; no bursts in a burst), or a key typing one of
+//               kTextCharacters
+// A line wait ("Adress:", "Goto:", "FileName:") takes a line item, by byte % 8:
+//   0-2         address text of 0-9 characters from kAddressCharacters, then Enter
+//   3           a name from Names() (the typeable part) typed plainly, then Enter
+//   4           Enter alone
+//   5-7         0-23 text characters and line-editing keys, then Enter
+// The run ends when the input ends (the waiting call throws InputEnded).
 //
-// Safety: the process may run as root. It works in a fresh temporary folder, and every name it
-// can give the program stays in it: command-line names come only from Names(), typed characters
-// never include "/" or ".", and names with those are typed only as whole lines from Names(), so
-// line editing cannot cut them into "/..." or "..". GuardTypedLine checks every typed line on
-// its way into the program and traps on anything else.
+// Safety: the process may run as root. Each run works in a fresh temporary folder, and every
+// name it can give the program stays in it: command-line names come only from Names(), typed
+// characters never include "/" or ".", names with those are typed only as whole lines from
+// Names(), and once such a line is in the line history, Up and Down (which recall it for
+// editing) become Left and Right; so no editing can cut a name into "/..." or "..". GuardName
+// checks every typed line on its way into the program and aborts on anything else.
 //
-// After every wait and at the end: StartAddress a multiple of 8 in 0..0xFFF8, StartLine its
-// line, StartLine - 1 <= EndLine <= 8191, the cursor inside the buffer, the window unmoved.
+// Checked at every wait and at the end: StartAddress a multiple of 8 in 0..0xFFF8, StartLine
+// its line, StartLine - 1 <= EndLine <= 8191, the cursor inside the buffer, the window unmoved;
+// and what the screen shows: the menu's range, the edit line's bytes, checksums and cursor, the
+// list's lines, and after "has been saved." the file's bytes (CheckScreen).
 
 #include <algorithm>
 #include <array>
@@ -117,8 +120,9 @@ constexpr char32_t kTextCharacters[] = {
 
 constexpr std::string_view kAddressCharacters = "0123456789abcdefABCDEF0fF8x -+:g";
 
-// The first kTypedNames can be typed at a prompt; the rest only come from the command line.
-const std::vector<std::string>& Names() {
+// Names that can be typed at a prompt: the error paths of the path checks, the laid-out files,
+// and names the status line must cut or shorten.
+const std::vector<std::string>& TypedNames() {
   static const std::vector<std::string> names = {
       "",
       " ",
@@ -145,16 +149,20 @@ const std::vector<std::string>& Names() {
       "back\\slash",
       std::string(255, 'n'),
       std::string(256, 'n'),
-      // Command line only: typing cannot give control characters, and a line this long would
-      // cost seconds of echo.
-      "a\x01"
-      "b",
-      "esc\x1b]0;t\x07",
-      std::string(4096, 'p'),
   };
   return names;
 }
-constexpr std::size_t kTypedNames = 25;
+
+// The typed names and, last, those only the command line gives: typing cannot give control
+// characters, and a line as long as the last would cost seconds of echo.
+const std::vector<std::string>& Names() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> all = TypedNames();
+    all.insert(all.end(), {"a\x01b", "esc\x1b]0;t\x07", std::string(4096, 'p')});
+    return all;
+  }();
+  return names;
+}
 
 bool IsTableName(std::string_view text) {
   for (const std::string& name : Names()) {
@@ -386,7 +394,7 @@ class ScriptedConsole : public console::EmulatedConsole {
     if (inLine_) {
       QueueLine();
     } else {
-      QueueKeyItem(true);
+      QueueKeyItem(false);
     }
     return EmulatedConsole::WaitForInput();
   }
@@ -442,11 +450,13 @@ class ScriptedConsole : public console::EmulatedConsole {
     Press(console::KeyCodeForCharacter(c), c);
   }
 
-  void QueueKeyItem(bool burstAllowed) {
+  // A lone key is taken by the key wait that asked for it, so only a burst's keys can reach a
+  // line read.
+  void QueueKeyItem(bool inBurst) {
     const std::uint8_t b = data_.Next();
     if (b < 128) {
       const Key& key = kKeys[b % std::size(kKeys)];
-      Press(LineSafe(key.Code), key.Character);
+      Press(inBurst ? LineSafe(key.Code) : key.Code, key.Character);
       return;
     }
     if (b < 192) {
@@ -482,20 +492,21 @@ class ScriptedConsole : public console::EmulatedConsole {
         Press(0, 0);
         return;
       case 6:
-        Press(Vk::Down, 0, 3);
+        Press(inBurst ? LineSafe(Vk::Down) : Vk::Down, 0, 3);
         return;
       case 7: {
         const int high = data_.Next();
-        Press(LineSafe(static_cast<KeyCode>(high << 8 | data_.Next())), 0);
+        const auto code = static_cast<KeyCode>(high << 8 | data_.Next());
+        Press(inBurst ? LineSafe(code) : code, 0);
         return;
       }
       default:
         break;
     }
-    if (special < 16 && burstAllowed) {
+    if (special < 16 && !inBurst) {
       const int count = 1 + data_.Next() % 16;
       for (int i = 0; i < count && !data_.Empty(); ++i) {
-        QueueKeyItem(false);
+        QueueKeyItem(true);
       }
       return;
     }
@@ -511,7 +522,7 @@ class ScriptedConsole : public console::EmulatedConsole {
         Press(console::KeyCodeForCharacter(static_cast<char32_t>(c)), static_cast<char32_t>(c));
       }
     } else if (kind == 3) {
-      TypeText(Names()[data_.Next() % kTypedNames]);
+      TypeText(TypedNames()[data_.Next() % TypedNames().size()]);
     } else if (kind >= 5) {
       static constexpr KeyCode kEditingKeys[] = {
           Vk::Backspace, Vk::Delete, Vk::Left, Vk::Right, Vk::Home,
