@@ -362,6 +362,11 @@ TEST_F(FileLayer, WriteRefusesDirectoriesFifosAndHeldFiles) {
 }
 
 TEST_F(FileLayer, WriteReportsATemporaryFileThatCannotBeCreated) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' runtime probes memory through a pipe: with no descriptor left it takes the
+  // exception object for a bad one.
+  GTEST_SKIP() << "needs a descriptor-free process, which the sanitizer runtime is not";
+#endif
   // With no descriptor left, the temporary file is the first thing that cannot be made.
   const int lowestFree = ::dup(0);
   ::close(lowestFree);
