@@ -15,6 +15,7 @@
 #include "image/file_layer.h"
 #include "image/memory_image.h"
 #include "scenario.h"
+#include "temp_folder.h"
 
 namespace lbe::image {
 namespace {
@@ -26,22 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 // that is also the current directory.
 class FileCommands : public lbe::testing::ScenarioTest {
  protected:
-  void SetUp() override {
-    ScenarioTest::SetUp();
-    std::string pattern = (fs::temp_directory_path() / "lbe-XXXXXX").native();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    formerDirectory_ = fs::current_path();
-    fs::current_path(folder_);
-  }
-  void TearDown() override {
-    fs::current_path(formerDirectory_);
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-    ScenarioTest::TearDown();
-  }
-
-  std::string Full(const std::string& name) const { return folder_.native() + "/" + name; }
+  std::string Full(const std::string& name) const { return folder_.Full(name); }
 
   // The first row at or below `from` that reads `text`, 0 when none does.
   int RowReading(int from, std::string_view text) const {
@@ -52,16 +38,22 @@ class FileCommands : public lbe::testing::ScenarioTest {
     }
     return 0;
   }
-  // Rows `first` to `last` joined, as a message that wrapped at the window's edge reads.
-  std::string Flowed(int first, int last) const {
+  // The rows from `first` down to "Press any key..." joined, blanks left out: where a full path
+  // wraps, and so where its path line is cut at the window's edge, depends on where the
+  // temporary folder lies. Empty when no "Press any key..." follows.
+  std::string MessageAbovePressAnyKey(int first) const {
+    const int press = RowReading(first, "Press any key...");
     std::string text;
-    for (int row = first; row <= last; ++row) {
+    for (int row = first; row > 0 && row < press; ++row) {
       text += screen.RowText(row - 1);
     }
-    text.erase(text.find_last_not_of(' ') + 1);
+    std::erase(text, ' ');
     return text;
   }
-
+  static std::string WithoutBlanks(std::string text) {
+    std::erase(text, ' ');
+    return text;
+  }
   static void Put(const std::string& name, const Bytes& bytes) {
     std::ofstream(name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
@@ -87,8 +79,7 @@ class FileCommands : public lbe::testing::ScenarioTest {
     return Run(SaveCommand);
   }
 
-  fs::path folder_;
-  fs::path formerDirectory_;
+  lbe::testing::TemporaryWorkingFolder folder_;
 };
 
 TEST_F(FileCommands, FiveBytesLoadAsOneLineAndSaveAsEight) {
@@ -241,12 +232,8 @@ TEST_F(FileCommands, FileNameOfAMissingFileOrADirectoryLoadsNothing) {
   EXPECT_EQ(Range.EndLine, 0);
   EXPECT_EQ(Image[0], 0x77);
   EXPECT_TRUE(Save());
-  // The full path in the message may wrap, depending on where the temporary folder lies.
-  const int suffixRow = RowReading(2, "[dir]");
-  ASSERT_GT(suffixRow, 0);
-  EXPECT_EQ(Flowed(1, suffixRow - 1),
-            "ファイル \"" + Full("dir") + "\" を作成できません。Is a directory");
-  EXPECT_EQ(Row(suffixRow + 1), "Press any key...");
+  EXPECT_EQ(MessageAbovePressAnyKey(1), WithoutBlanks("ファイル \"" + Full("dir") +
+                                                      "\" を作成できません。Is a directory[dir]"));
 
   screen.TypeLine("later.bin");
   EXPECT_TRUE(Run(FileNameCommand));
@@ -266,11 +253,9 @@ TEST_F(FileCommands, FileNameThatCannotBeLoadedKeepsEverything) {
   screen.PressKey('X');
   EXPECT_TRUE(Run(FileNameCommand));
   EXPECT_EQ(Row(1), "FileName:pipe");
-  const int suffixRow = RowReading(3, "[pipe]");
-  ASSERT_GT(suffixRow, 0);
-  EXPECT_EQ(Flowed(2, suffixRow - 1),
-            "ファイル " + Full("pipe") + " は開けません。 Operation not supported");
-  EXPECT_EQ(Row(suffixRow + 1), "Press any key...");
+  EXPECT_EQ(
+      MessageAbovePressAnyKey(2),
+      WithoutBlanks("ファイル " + Full("pipe") + " は開けません。 Operation not supported [pipe]"));
   EXPECT_EQ(CurrentFileName, "good.bin");
   EXPECT_EQ(Range.EndLine, 0);
   EXPECT_EQ(ImageBytes(0, 4), (Bytes{1, 2, 3, 0}));
@@ -356,7 +341,7 @@ TEST_F(FileCommands, SaveShowsPathErrorsAboveTheWait) {
     EXPECT_EQ(Row(3), c.rows[2]);
     EXPECT_EQ(CurrentFileName, c.name);
   }
-  EXPECT_TRUE(fs::is_empty(folder_));
+  EXPECT_TRUE(fs::is_empty(folder_.Path()));
 }
 
 TEST_F(FileCommands, SaveWaitsForAKeyAfterItsResult) {
@@ -397,7 +382,7 @@ TEST_F(FileCommands, SaveThatFailsKeepsTheFormerFile) {
   EXPECT_EQ(Row(2), "File too large");
   EXPECT_EQ(Row(3), "Press any key...");
   EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3}));
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
 }
 
 }  // namespace

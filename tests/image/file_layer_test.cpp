@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
+
 namespace lbe::image {
 namespace {
 
@@ -25,21 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 // names behave as typed names do.
 class FileLayer : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lbe-file-layer-XXXXXX").native();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    formerDirectory_ = fs::current_path();
-    fs::current_path(folder_);
-  }
-  void TearDown() override {
-    fs::current_path(formerDirectory_);
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  // The absolute form of a name in the folder, as the open and create messages show it.
-  std::string Full(const std::string& name) const { return folder_.native() + "/" + name; }
+  std::string Full(const std::string& name) const { return folder_.Full(name); }
 
   static void Put(const std::string& name, const Bytes& bytes) {
     std::ofstream(name, std::ios::binary)
@@ -59,15 +47,14 @@ class FileLayer : public ::testing::Test {
   // Names in the folder, so a test can see that no temporary file was left behind.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
+    for (const auto& entry : fs::directory_iterator(folder_.Path())) {
       names.push_back(entry.path().filename().native());
     }
     std::sort(names.begin(), names.end());
     return names;
   }
 
-  fs::path folder_;
-  fs::path formerDirectory_;
+  lbe::testing::TemporaryWorkingFolder folder_;
 };
 
 struct Failure {
@@ -435,9 +422,9 @@ TEST_F(FileLayer, WriteRunsThePathChecksFirst) {
 TEST_F(FileLayer, WriteInARemovedCurrentDirectory) {
   fs::create_directory("gone");
   fs::current_path("gone");
-  fs::remove(folder_ / "gone");
+  fs::remove(folder_.Path() / "gone");
   const Failure failure = FailureOf([] { WriteWholeFile("x.bin", Bytes{1}); });
-  fs::current_path(folder_);
+  fs::current_path(folder_.Path());
   EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
   EXPECT_EQ(failure.Message,
             "ファイル \"x.bin\" を作成できません。No such file or directory\r\n[x.bin]");

@@ -9,6 +9,7 @@
 
 #include "image/file_commands.h"
 #include "image/memory_image.h"
+#include "temp_folder.h"
 
 namespace lbe::image {
 namespace {
@@ -26,18 +27,8 @@ class RescueCopyTest : public ::testing::Test {
     Image = {};
     Range = {};
     CurrentFileName.clear();
-    std::string pattern = (fs::temp_directory_path() / "lbe-rescue-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    previous_ = fs::current_path();
-    fs::current_path(folder_);
   }
-  void TearDown() override {
-    fs::current_path(previous_);
-    fs::remove_all(folder_);
-  }
-  fs::path folder_;
-  fs::path previous_;
+  lbe::testing::TemporaryWorkingFolder folder_;
 };
 
 TEST_F(RescueCopyTest, ChangesAreSeenInBytesAndInTheRange) {

@@ -1,0 +1,46 @@
+#pragma once
+// A fresh temporary folder that is the current directory while it lives, so that relative names
+// behave as typed names do. Removed, with everything in it, at the end.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+namespace lbe::testing {
+
+class TemporaryWorkingFolder {
+ public:
+  TemporaryWorkingFolder() {
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "lbe-test-XXXXXX").native();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "no temporary folder";
+      return;
+    }
+    folder_ = pattern;
+    former_ = fs::current_path();
+    fs::current_path(folder_);
+  }
+  ~TemporaryWorkingFolder() {
+    if (folder_.empty()) {
+      return;
+    }
+    std::error_code ignored;
+    std::filesystem::current_path(former_, ignored);
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  TemporaryWorkingFolder(const TemporaryWorkingFolder&) = delete;
+  TemporaryWorkingFolder& operator=(const TemporaryWorkingFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return folder_; }
+  // The absolute form of a name in the folder, as the open and create messages show it.
+  std::string Full(const std::string& name) const { return folder_.native() + "/" + name; }
+
+ private:
+  std::filesystem::path folder_;
+  std::filesystem::path former_;
+};
+
+}  // namespace lbe::testing
