@@ -56,6 +56,7 @@
 #include "fuzz/fuzz_folder.h"
 #include "image/file_commands.h"
 #include "image/memory_image.h"
+#include "image/rescue_copy.h"
 #include "screens/command_line.h"
 #include "screens/program.h"
 
@@ -295,26 +296,28 @@ void CheckShownLine(const console::EmulatedConsole& screen, int x, int y, int ad
   }
 }
 
+// The file `name` holds the bytes Save writes: StartAddress to the end of EndLine.
+void CheckFileHoldsRange(const std::string& name, const char* what) {
+  const auto& range = image::Range;
+  const std::int32_t count = std::clamp((range.EndLine + 1) * 8 - range.StartAddress, 0,
+                                        image::kImageSize - range.StartAddress);
+  std::ifstream file(name, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const auto* image = reinterpret_cast<const char*>(image::Image.Bytes.data());
+  if (!file.is_open() ||
+      bytes != std::string_view(image + range.StartAddress, static_cast<std::size_t>(count))) {
+    Fail(what);
+  }
+}
+
 // After "File %s has been saved.", the file holds the range in use, and nothing else.
 void CheckSavedFile(const console::EmulatedConsole& screen) {
   std::string shown;
   for (int y = 0; y < screen.Height(); ++y) {
     shown += screen.RowText(y);
   }
-  if (shown.find(" has been saved.") == std::string::npos) {
-    return;
-  }
-  const auto& range = image::Range;
-  const std::int32_t count = std::clamp((range.EndLine + 1) * 8 - range.StartAddress, 0,
-                                        image::kImageSize - range.StartAddress);
-  std::ifstream file(image::CurrentFileName, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (!file.good() && !file.eof()) {
-    Fail("the file reported saved cannot be read back");
-  }
-  const auto* image = reinterpret_cast<const char*>(image::Image.Bytes.data());
-  if (bytes != std::string_view(image + range.StartAddress, static_cast<std::size_t>(count))) {
-    Fail("the file reported saved does not hold the range in use");
+  if (shown.find(" has been saved.") != std::string::npos) {
+    CheckFileHoldsRange(image::CurrentFileName, "the file reported saved does not hold the range");
   }
 }
 
@@ -658,6 +661,24 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
     Fail("stop report without its closing line ends");
   }
   folderTouched = screen.TouchesFiles();
+  if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
+    // What the program does when its terminal goes away with unsaved changes.
+    std::string error;
+    const std::string rescued = image::WriteRescueCopy(error);
+    // On success `error` may still tell of the places tried first.
+    if (rescued.empty() && error.empty()) {
+      Fail("the rescue copy gave neither a name nor an error");
+    }
+    if (!rescued.empty()) {
+      if (!rescued.starts_with(FolderPath() + "/") &&
+          (rescued.starts_with("/") || rescued.starts_with("../") ||
+           rescued.find("/../") != std::string::npos)) {
+        Fail("the rescue copy was written outside the fuzz folder");
+      }
+      CheckFileHoldsRange(rescued, "the rescue copy does not hold the range in use");
+      folderTouched = true;
+    }
+  }
   ++totalRuns;
   totalKeys += screen.Keys();
 }
@@ -667,6 +688,8 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   lbe::fuzzing::MakeFreshFolder("lbe-program-fuzz");
+  // The rescue copy's last resort is the home folder: here, the fuzz folder.
+  ::setenv("HOME", lbe::fuzzing::FolderPath().c_str(), 1);
   std::atexit(lbe::fuzzing::PrintTotals);
   return 0;
 }
