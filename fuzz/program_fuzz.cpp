@@ -32,7 +32,10 @@
 // Checked at every wait and at the end: StartAddress a multiple of 8 in 0..0xFFF8, StartLine
 // its line, StartLine - 1 <= EndLine <= 8191, the cursor inside the buffer, the window unmoved;
 // and what the screen shows: the menu's range, the edit line's bytes, checksums and cursor, the
-// list's lines, and after "has been saved." the file's bytes (CheckScreen).
+// list's lines, and after "has been saved." the file's bytes (CheckScreen). When input ends
+// with unsaved changes, the rescue copy the program then writes holds the range in use.
+//
+// LBE_FUZZ_TRACE=1 prints each run as the lines of a scenario test that replays it.
 
 #include <algorithm>
 #include <array>
@@ -172,6 +175,62 @@ bool IsTableName(std::string_view text) {
     }
   }
   return false;
+}
+
+// With LBE_FUZZ_TRACE set, a run prints its start-up and every input event the program takes,
+// as the lines of a scenario test that replays it on a queued EmulatedConsole.
+bool Tracing() {
+  static const bool tracing = std::getenv("LBE_FUZZ_TRACE") != nullptr;
+  return tracing;
+}
+
+std::string CppText(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X\"\"", byte);
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+// A key press and the release right after it are one PressKey; anything else is pushed as is.
+void TraceEvent(const InputEvent& event) {
+  static InputEvent pressed{EventType::Mouse, false, 0, 0, 0};
+  const bool release = event.Type == EventType::Key && !event.KeyDown;
+  if (release && pressed.Type == EventType::Key && pressed.VirtualKeyCode == event.VirtualKeyCode &&
+      pressed.Character == event.Character) {
+    pressed = {EventType::Mouse, false, 0, 0, 0};
+    return;
+  }
+  if (event.Type == EventType::Key && event.KeyDown && event.RepeatCount == 1) {
+    std::fprintf(stderr, "  screen.PressKey(%u, U'\\x%X');\n", event.VirtualKeyCode,
+                 static_cast<unsigned>(event.Character));
+    pressed = event;
+    return;
+  }
+  std::fprintf(stderr, "  screen.PushEvent({console::EventType(%d), %s, %u, %u, U'\\x%X'});\n",
+               static_cast<int>(event.Type), event.KeyDown ? "true" : "false", event.RepeatCount,
+               event.VirtualKeyCode, static_cast<unsigned>(event.Character));
+  pressed = {EventType::Mouse, false, 0, 0, 0};
+}
+
+void TraceStart(const std::vector<std::string>& parameters, int width, int height, int attribute) {
+  std::fprintf(stderr,
+               "  // EmulatedConsole screen{%d, %d, 0x%02X};\n  Options = ParseCommandLine({",
+               width, height, attribute);
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    std::fprintf(stderr, "%s%s", i == 0 ? "" : ", ", CppText(parameters[i]).c_str());
+  }
+  std::fputs("});\n", stderr);
 }
 
 [[noreturn]] void Fail(const char* what) {
@@ -406,6 +465,9 @@ class ScriptedConsole : public console::EmulatedConsole {
     if (!EmulatedConsole::ReadInput(event)) {
       return false;
     }
+    if (Tracing()) {
+      TraceEvent(event);
+    }
     if (event.Type == EventType::Key && event.KeyDown) {
       ++keys_;
       touchesFiles_ = touchesFiles_ || event.VirtualKeyCode == 'S';
@@ -635,7 +697,11 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
   const int rows = larger ? 25 + height % 24 : 25;
 
   ResetProgramState();
-  screens::Options = screens::ParseCommandLine(ReadParameters(data));
+  const std::vector<std::string> parameters = ReadParameters(data);
+  if (Tracing()) {
+    TraceStart(parameters, width, rows, attribute);
+  }
+  screens::Options = screens::ParseCommandLine(parameters);
   if (screens::Options.FileName && !IsTableName(*screens::Options.FileName)) {
     Fail("a command-line name outside the name table");
   }

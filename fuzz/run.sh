@@ -5,6 +5,10 @@
 # invariant, timeout or leak; the input that did it is kept in build-fuzz/artifacts/.
 #
 #   fuzz/run.sh [seconds]
+#
+# To replay a finding, under the debugger or after a fix:  build-fuzz/<target> <input file>
+# With LBE_FUZZ_TRACE=1 the program fuzzer prints the run as the lines of a scenario test
+# (command line, then one PressKey or PushEvent per input event the program took).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
