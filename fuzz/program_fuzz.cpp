@@ -716,6 +716,14 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
   }
   ScriptedConsole screen(data, width, rows, attribute);
   const screens::ProgramOutcome outcome = screens::RunProgram(screen, "lbe");
+  if (Tracing()) {
+    std::fprintf(
+        stderr,
+        "  // Afterwards: exit %d, StartAddress 0x%04X, EndLine %d, cursor column %d row %d"
+        ", row 1 %s\n",
+        outcome.ExitStatus, static_cast<unsigned>(image::Range.StartAddress), image::Range.EndLine,
+        screen.Cursor().X + 1, screen.Cursor().Y + 1, CppText(screen.RowText(0)).c_str());
+  }
   CheckInvariants(screen);
   if (outcome.ExitStatus == 0 && (outcome.InputEnded || !outcome.StopReport.empty())) {
     Fail("exit status 0 after an error or the end of input");
