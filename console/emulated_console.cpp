@@ -86,7 +86,10 @@ void EmulatedConsole::ScrollRectangle(CellPos topLeft, CellPos bottomRight, Cell
     }
   }
   // A move can part a double-width character from its tail; what is left of it becomes blank.
-  for (int y = 0; y < height_; ++y) {
+  // Only the rows the move read or wrote can hold such a part.
+  const int firstRow = std::max(std::min(from.Y, destination.Y), 0);
+  const int lastRow = std::min(std::max(to.Y, destination.Y + rows - 1), height_ - 1);
+  for (int y = firstRow; y <= lastRow; ++y) {
     for (int x = 0; x < width_; ++x) {
       Cell& cell = cells_[Index({x, y})];
       const bool head = cell.Character != kWideTail && CellWidth(cell.Character) == 2;

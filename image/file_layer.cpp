@@ -342,7 +342,9 @@ void CheckPath(std::string_view path, bool mustExist) {
   if (error) {
     throw FileError(FileErrorKind::ENotSupportedException, PlatformErrorText(error.value()));
   }
-  const std::string folder = ParentOf(full);
+  // The folder of the full path, reached through the path as given: a relative path under the
+  // length limit may have a full form beyond it, which no call would take, yet it names a folder.
+  const std::string folder = ParentOf(path);
   if (!fs::is_directory(folder.empty() ? fs::path(".") : fs::path(folder), error)) {
     throw FileError(FileErrorKind::EDirectoryNotFoundException,
                     std::string(kTexts.FolderMissing) + PathSuffix(path));

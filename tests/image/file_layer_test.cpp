@@ -189,6 +189,21 @@ TEST_F(FileLayer, CheckPathPassesUsablePaths) {
   EXPECT_NO_THROW(CheckPath("./dir/../file.bin", true));
 }
 
+// A relative path under the length limit whose full form lies beyond it still names an existing
+// folder: the system's own length limit is what the user must see, not a missing folder.
+TEST_F(FileLayer, PathWhoseFullFormIsTooLongFailsWithTheSystemsText) {
+  fs::create_directory("dir");
+  const std::string path = "dir" + std::string(PATH_MAX - 16, '/') + "x.bin";
+  ASSERT_LT(path.size(), static_cast<std::size_t>(PATH_MAX));
+  ASSERT_GE(Full(path).size(), static_cast<std::size_t>(PATH_MAX));
+  EXPECT_NO_THROW(CheckPath(path, false));
+  const Failure failure = FailureOf([&] { WriteWholeFile(path, Bytes{7, 8}); });
+  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_NE(failure.Message.find("を作成できません。File name too long\r\n[dir/"),
+            std::string::npos);
+  EXPECT_EQ(Names(), std::vector<std::string>{"dir"});
+}
+
 TEST_F(FileLayer, ReadGivesTheWholeFileOrItsFirstBytes) {
   Put("five.bin", {1, 2, 3, 4, 5});
   Put("empty.bin", {});
