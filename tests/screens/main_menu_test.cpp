@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "scenario.h"
+#include "temp_folder.h"
 
 namespace lbe::screens {
 namespace {
@@ -39,6 +42,23 @@ TEST_F(MainMenuTest, StartAddressAndFileFromTheCommandLine) {
   EXPECT_EQ(Row(1), "Addr: 0FF8-0FFF   File: rom.bin");
   EXPECT_EQ(image::Range.StartLine, 511);
   EXPECT_EQ(image::CurrentFileName, "data\\rom.bin");
+}
+
+TEST_F(MainMenuTest, FileIsLoadedAtTheStartAddressWhateverTheOrder) {
+  testing::TemporaryWorkingFolder folder;
+  std::ofstream("x.bin", std::ios::binary) << "0123456789";
+  for (const auto& parameters :
+       {std::vector<std::string>{"x.bin", "/A100"}, std::vector<std::string>{"/A100", "x.bin"}}) {
+    image::Image = {};
+    EXPECT_FALSE(RunMenu(parameters));
+    EXPECT_EQ(Row(1), "Addr: 0100-010F   File: x.bin");
+    EXPECT_EQ(image::Image[0x0100], '0');
+    EXPECT_EQ(image::Image[0x0109], '9');
+    EXPECT_EQ(image::Image[0x00FF], 0);
+  }
+  // "/A 100": the switch has no address, and 100 is the file's name.
+  EXPECT_FALSE(RunMenu({"/A", "100", "x.bin"}));
+  EXPECT_EQ(Row(1), "Addr: 0000-0007   File: 100");
 }
 
 TEST_F(MainMenuTest, LastStartAddressAndAbsolutePath) {
