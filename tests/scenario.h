@@ -26,7 +26,9 @@ inline void ResetProgramState() {
   screens::Options = {};
 }
 
-class ScenarioTest : public ::testing::Test {
+// A screen test on a console of type `Device`, taken over by the console layer.
+template <typename Device>
+class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetProgramState();
@@ -56,7 +58,9 @@ class ScenarioTest : public ::testing::Test {
   int CursorColumn() const { return screen.Cursor().X + 1; }
   int CursorRow() const { return screen.Cursor().Y + 1; }
 
-  console::EmulatedConsole screen{80, 25, 0x07};
+  Device screen;
 };
+
+using ScenarioTest = ScreenTest<console::EmulatedConsole>;
 
 }  // namespace lbe::testing

@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "console/emulated_console.h"
-#include "console/key_input.h"
-#include "console/window.h"
 #include "scenario.h"
 
 namespace lbe::testing {
@@ -37,35 +35,6 @@ class SteppingConsole : public console::EmulatedConsole {
   }
 };
 
-class SteppingTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetProgramState();
-    console::ConsoleStart(screen);
-  }
-  void TearDown() override { console::ConsoleStop(); }
-
-  // Runs `screenFunction`; true when it returned by itself, false when input ran out.
-  template <typename Function>
-  bool Run(Function&& screenFunction) {
-    try {
-      screenFunction();
-      return true;
-    } catch (const console::InputEnded&) {
-      return false;
-    }
-  }
-
-  // Window row `row` (1-based) as text, trailing blanks removed.
-  std::string Row(int row) const {
-    std::string text = screen.RowText(row - 1);
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-  }
-  int CursorColumn() const { return screen.Cursor().X + 1; }
-  int CursorRow() const { return screen.Cursor().Y + 1; }
-
-  SteppingConsole screen;
-};
+using SteppingTest = ScreenTest<SteppingConsole>;
 
 }  // namespace lbe::testing
