@@ -20,20 +20,6 @@ std::string CurrentFileName;
 
 namespace {
 
-bool IsBlankOrControl(char c) {
-  return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlankOrControl(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlankOrControl(text.back())) {
-    text.remove_suffix(1);
-  }
-  return std::string(text);
-}
-
 // The error's message where the cursor stands, then the wait that lets the user read it.
 void ShowResult(std::string_view text) {
   console::WriteLine(text);
@@ -68,7 +54,7 @@ void FileNameCommand() {
     return;
   }
   const std::string formerName = CurrentFileName;
-  CurrentFileName = Trimmed(line);
+  CurrentFileName = TrimmedOfBlanksAndControls(line);
   try {
     LoadFile();
   } catch (const std::exception& error) {

@@ -69,16 +69,6 @@ bool IsBlankOrControl(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlankOrControl(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlankOrControl(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 bool IsInvalidPathCharacter(char c) {
   return static_cast<unsigned char>(c) < 32 || c == '"' || c == '*' || c == '<' || c == '>' ||
          c == '?' || c == '|';
@@ -320,6 +310,16 @@ std::string PlatformErrorText(int code) {
   }
 }
 
+std::string_view TrimmedOfBlanksAndControls(std::string_view text) {
+  while (!text.empty() && IsBlankOrControl(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsBlankOrControl(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 void CheckPath(std::string_view path, bool mustExist) {
   // Linux takes long paths, up to PATH_MAX bytes; beyond it every call would fail anyway.
   if (path.size() >= PATH_MAX) {
@@ -330,7 +330,7 @@ void CheckPath(std::string_view path, bool mustExist) {
   if (path.find(':') != std::string_view::npos) {
     throw FileError(FileErrorKind::ENotSupportedException, std::string(kTexts.FormatNotSupported));
   }
-  if (Trimmed(path).empty()) {
+  if (TrimmedOfBlanksAndControls(path).empty()) {
     throw FileError(FileErrorKind::EInOutArgumentException, std::string(kTexts.PathEmpty));
   }
   if (std::any_of(path.begin(), path.end(), IsInvalidPathCharacter)) {

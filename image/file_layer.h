@@ -54,6 +54,9 @@ class FileError : public std::runtime_error {
 std::string PathSuffix(std::string_view path);
 // strerror's text for `code` without trailing blanks, control characters and full stops.
 std::string PlatformErrorText(int code);
+// The text without its leading and trailing characters of code 32 or below (the blank and the
+// controls): how typed names and paths are trimmed.
+std::string_view TrimmedOfBlanksAndControls(std::string_view text);
 
 // Raises the first failing check: length (PATH_MAX), format (":"), empty, characters, full
 // path, folder, and when `mustExist` the file itself.

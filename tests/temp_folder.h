@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace lbe::testing {
 
@@ -42,5 +46,18 @@ class TemporaryWorkingFolder {
   std::filesystem::path folder_;
   std::filesystem::path former_;
 };
+
+// Writes `bytes` as the whole file `name`.
+inline void PutFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// The whole file `name`; empty when there is none.
+inline std::vector<std::uint8_t> GetFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace lbe::testing

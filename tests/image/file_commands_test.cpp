@@ -55,14 +55,9 @@ class FileCommands : public lbe::testing::ScenarioTest {
     return text;
   }
   static void Put(const std::string& name, const Bytes& bytes) {
-    std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    lbe::testing::PutFile(name, bytes);
   }
-  static Bytes Get(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static Bytes Get(const std::string& name) { return lbe::testing::GetFile(name); }
   static Bytes Counting(std::size_t count) {
     Bytes bytes(count);
     for (std::size_t i = 0; i < count; ++i) {

@@ -31,14 +31,9 @@ class FileLayer : public ::testing::Test {
   std::string Full(const std::string& name) const { return folder_.Full(name); }
 
   static void Put(const std::string& name, const Bytes& bytes) {
-    std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    lbe::testing::PutFile(name, bytes);
   }
-  static Bytes Get(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static Bytes Get(const std::string& name) { return lbe::testing::GetFile(name); }
   static void Sparse(const std::string& name, off_t size) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
