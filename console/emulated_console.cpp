@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "console/text_cells.h"
+#include "text/utf8.h"
 
 namespace lbe::console {
 
@@ -170,7 +171,7 @@ void EmulatedConsole::PutCharacter(char32_t character) {
 void EmulatedConsole::WriteBytes(std::string_view bytes) {
   const bool processed = (outputMode_ & kProcessedOutput) != 0;
   while (!bytes.empty()) {
-    const DecodedCharacter decoded = DecodeUtf8(bytes);
+    const text::DecodedCharacter decoded = text::DecodeUtf8(bytes);
     bytes.remove_prefix(decoded.Length);
     const char32_t c = decoded.Character;
     if (processed && c == U'\r') {
@@ -216,7 +217,7 @@ void EmulatedConsole::PressKey(KeyCode key, char32_t character) {
 
 void EmulatedConsole::TypeText(std::string_view text) {
   while (!text.empty()) {
-    const DecodedCharacter decoded = DecodeUtf8(text);
+    const text::DecodedCharacter decoded = text::DecodeUtf8(text);
     text.remove_prefix(decoded.Length);
     if (decoded.Character == U'\n' || decoded.Character == U'\r') {
       PressKey(Vk::Enter, U'\r');
@@ -235,15 +236,12 @@ namespace {
 
 // Byte index of the character boundary before `position`.
 std::size_t PreviousBoundary(const std::string& text, std::size_t position) {
-  do {
-    --position;
-  } while (position > 0 && (static_cast<unsigned char>(text[position]) & 0xC0) == 0x80);
-  return position;
+  return position - text::LastCharacterLength(std::string_view(text).substr(0, position));
 }
 
 std::size_t NextBoundary(const std::string& text, std::size_t position) {
   return position +
-         std::max<std::size_t>(DecodeUtf8(std::string_view(text).substr(position)).Length, 1);
+         std::max<std::size_t>(text::DecodeUtf8(std::string_view(text).substr(position)).Length, 1);
 }
 
 }  // namespace
@@ -345,7 +343,7 @@ std::optional<std::string> EmulatedConsole::ReadLine() {
         }
         {
           std::string typed;
-          AppendUtf8(typed, event.Character);
+          text::AppendUtf8(typed, event.Character);
           text.insert(position, typed);
           position += typed.size();
         }
@@ -360,7 +358,7 @@ std::string EmulatedConsole::RowText(int y) const {
   for (int x = 0; x < width_; ++x) {
     const char32_t c = cells_[Index({x, y})].Character;
     if (c != kWideTail) {
-      AppendUtf8(text, c);
+      text::AppendUtf8(text, c);
     }
   }
   return text;

@@ -3,7 +3,7 @@
 #include <charconv>
 
 #include "console/key_codes.h"
-#include "console/text_cells.h"
+#include "text/utf8.h"
 
 namespace lbe::console {
 
@@ -256,34 +256,6 @@ InputEvent KeypadEvent(char final) {
   }
 }
 
-// Bytes that a UTF-8 character starting with `lead` takes; 1 for a byte that starts none.
-std::size_t Utf8Length(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    return 2;
-  }
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    return 4;
-  }
-  return 1;
-}
-
-// True when `bytes` is the cut start of a well-formed character, so more bytes must be awaited.
-bool IsCutCharacter(std::string_view bytes) {
-  const std::size_t length = Utf8Length(static_cast<unsigned char>(bytes.front()));
-  if (bytes.size() >= length) {
-    return false;
-  }
-  for (std::size_t index = 1; index < bytes.size(); ++index) {
-    if ((static_cast<unsigned char>(bytes[index]) & 0xC0) != 0x80) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 void KeyDecoder::Feed(std::string_view bytes, std::vector<InputEvent>& events) {
@@ -349,10 +321,10 @@ std::size_t KeyDecoder::Decode(std::string_view bytes, std::vector<InputEvent>& 
       continue;
     }
     const std::string_view rest = bytes.substr(index);
-    if (IsCutCharacter(rest)) {
-      return index;
+    const text::DecodedCharacter decoded = text::DecodeUtf8(rest);
+    if (decoded.Cut) {
+      return index;  // the rest of the character is still on its way
     }
-    const DecodedCharacter decoded = DecodeUtf8(rest);
     events.push_back(KeyEvent(KeyCodeForCharacter(decoded.Character), decoded.Character));
     index += decoded.Length;
   }

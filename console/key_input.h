@@ -1,15 +1,18 @@
 #pragma once
 // Key input by virtual-key code, and typed lines, from the console's input queue.
 
+#include <exception>
 #include <string>
 
 #include "console/key_codes.h"
 
 namespace lbe::console {
 
-// Thrown by WaitKey and ReadTypedLine when no input will ever come (the terminal hung up, or a
-// test's script ran out). Not a std::exception, so that no error handler swallows it.
-struct InputEnded {};
+// Thrown by WaitKey and ReadTypedLine when no input will ever come (the terminal hung up, a
+// signal ended the run, or a test's script ran out). In the program only RunProgram catches it.
+struct InputEnded : std::exception {
+  const char* what() const noexcept override { return "no more input"; }
+};
 
 // True when a key press waits at the head of the queue (it stays); otherwise takes one other
 // event off the queue, if there is one, and returns false.

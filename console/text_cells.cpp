@@ -4,6 +4,8 @@
 #include <array>
 #include <iterator>
 
+#include "text/utf8.h"
+
 namespace lbe::console {
 
 namespace {
@@ -60,61 +62,6 @@ bool InRanges(const std::array<CodeRange, N>& ranges, char32_t character) {
 
 }  // namespace
 
-DecodedCharacter DecodeUtf8(std::string_view bytes) {
-  if (bytes.empty()) {
-    return {};
-  }
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  if (lead < 0x80) {
-    return {lead, 1};
-  }
-  int length;
-  char32_t value;
-  char32_t minimum;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, value = lead & 0x1Fu, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, value = lead & 0x0Fu, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, value = lead & 0x07u, minimum = 0x10000;
-  } else {
-    return {kReplacementCharacter, 1};
-  }
-  if (bytes.size() < static_cast<std::size_t>(length)) {
-    return {kReplacementCharacter, 1};
-  }
-  for (int i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
-    if ((next & 0xC0) != 0x80) {
-      return {kReplacementCharacter, 1};
-    }
-    value = (value << 6) | (next & 0x3Fu);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-    return {kReplacementCharacter, 1};
-  }
-  return {value, static_cast<std::size_t>(length)};
-}
-
-void AppendUtf8(std::string& out, char32_t character) {
-  const auto c = static_cast<std::uint32_t>(character);
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 int CellWidth(char32_t character) {
   return InRanges(kWideRanges, character) ? 2 : 1;
 }
@@ -126,7 +73,7 @@ bool IsPlaceholderCharacter(char32_t character) {
 int TextCells(std::string_view bytes) {
   int cells = 0;
   while (!bytes.empty()) {
-    const DecodedCharacter decoded = DecodeUtf8(bytes);
+    const text::DecodedCharacter decoded = text::DecodeUtf8(bytes);
     cells += CellWidth(decoded.Character);
     bytes.remove_prefix(decoded.Length);
   }
@@ -136,7 +83,7 @@ int TextCells(std::string_view bytes) {
 std::size_t PrefixFittingCells(std::string_view bytes, int cells) {
   std::size_t taken = 0;
   while (taken < bytes.size()) {
-    const DecodedCharacter decoded = DecodeUtf8(bytes.substr(taken));
+    const text::DecodedCharacter decoded = text::DecodeUtf8(bytes.substr(taken));
     const int width = CellWidth(decoded.Character);
     if (width > cells) {
       break;
@@ -151,8 +98,9 @@ std::string VisibleText(std::string_view bytes) {
   std::string visible;
   visible.reserve(bytes.size());
   while (!bytes.empty()) {
-    const DecodedCharacter decoded = DecodeUtf8(bytes);
-    if (IsPlaceholderCharacter(decoded.Character) || decoded.Character == kReplacementCharacter) {
+    const text::DecodedCharacter decoded = text::DecodeUtf8(bytes);
+    if (IsPlaceholderCharacter(decoded.Character) ||
+        decoded.Character == text::kReplacementCharacter) {
       visible += '?';
     } else {
       visible.append(bytes.substr(0, decoded.Length));

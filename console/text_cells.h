@@ -1,22 +1,11 @@
 #pragma once
-// UTF-8 decoding and terminal cell widths. Pure: no console, no locale.
+// Terminal cell widths of UTF-8 text. Pure: no console, no locale.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace lbe::console {
-
-inline constexpr char32_t kReplacementCharacter = U'\uFFFD';
-
-struct DecodedCharacter {
-  char32_t Character = 0;  // kReplacementCharacter for a malformed sequence
-  std::size_t Length = 0;  // bytes taken, at least 1 when any remain
-};
-
-// Decodes the character at the start of `bytes`; a malformed or cut sequence takes one byte.
-DecodedCharacter DecodeUtf8(std::string_view bytes);
-void AppendUtf8(std::string& out, char32_t character);
 
 // Cells the character takes on a terminal: 2 for East Asian wide and fullwidth forms, else 1.
 // Characters that must never reach a terminal raw count 1: they are drawn as a placeholder.

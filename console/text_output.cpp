@@ -6,6 +6,7 @@
 
 #include "console/text_cells.h"
 #include "console/window.h"
+#include "text/utf8.h"
 
 namespace lbe::console {
 
@@ -32,16 +33,8 @@ void FlushPending(std::size_t count) {
 // characters (for ASCII, all 128 bytes).
 std::size_t WholeCharacterPrefix() {
   const std::string_view pending(StdOut.Buffer.data(), StdOut.Pending);
-  std::size_t lead = pending.size();
-  for (int back = 0; back < 4 && lead > 0; ++back) {
-    const auto byte = static_cast<unsigned char>(pending[--lead]);
-    if ((byte & 0xC0) != 0x80) {
-      const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-      const bool incomplete = pending.size() - lead < length;
-      return incomplete && lead > 0 ? lead : pending.size();
-    }
-  }
-  return pending.size();
+  const std::size_t whole = text::WholeCharactersLength(pending);
+  return whole > 0 ? whole : pending.size();
 }
 
 void Append(std::string_view text) {
@@ -99,7 +92,7 @@ void WriteToWindow(std::uint8_t column, std::uint8_t row, const char* bytes, std
     std::size_t taken = PrefixFittingCells(rest, room);
     if (taken == 0 && room >= width) {
       // A character wider than the whole window: it goes out alone rather than never.
-      taken = std::max<std::size_t>(DecodeUtf8(rest).Length, 1);
+      taken = std::max<std::size_t>(text::DecodeUtf8(rest).Length, 1);
     }
     const std::string_view piece = rest.substr(0, taken);
     rest.remove_prefix(taken);

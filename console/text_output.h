@@ -15,6 +15,8 @@ inline constexpr std::size_t kOutputBufferSize = 128;
 struct OutputStream {
   std::array<char, kOutputBufferSize> Buffer{};
   std::size_t Pending = 0;
+
+  bool operator==(const OutputStream&) const = default;
 };
 extern OutputStream StdOut;
 

@@ -17,10 +17,6 @@ void ApplyAttribute() {
   Device().SetTextAttribute(Console.TextAttribute);
 }
 
-// Set while MoveCursor recovers from a refusal: if even the home cell is refused there is no
-// console behind the output, and the recovery must not call itself again.
-bool movingHome = false;
-
 }  // namespace
 
 void ConsoleStart(ConsoleDevice& device) {
@@ -70,12 +66,12 @@ void DefineWindow(std::uint8_t left, std::uint8_t top, std::uint8_t right, std::
 
 void MoveCursor(std::uint8_t column, std::uint8_t row) {
   const CellPos cell{Console.Left + column - 1, Console.Top + row - 1};
-  if (Device().SetCursorPosition(cell) || movingHome) {
+  if (Device().SetCursorPosition(cell) || Console.MovingHome) {
     return;
   }
-  movingHome = true;
+  Console.MovingHome = true;
   MoveCursor(1, 1);
-  movingHome = false;
+  Console.MovingHome = false;
   ScrollWindowUp();
 }
 

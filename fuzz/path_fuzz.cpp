@@ -36,6 +36,7 @@
 #include "image/memory_image.h"
 #include "screens/command_line.h"
 #include "screens/main_menu.h"
+#include "text/utf8.h"
 
 namespace lbe::fuzzing {
 namespace {
@@ -52,8 +53,8 @@ using image::FileErrorKind;
 // control byte but the line ends.
 void CheckShownText(std::string_view text) {
   for (std::string_view rest = text; !rest.empty();) {
-    const console::DecodedCharacter decoded = console::DecodeUtf8(rest);
-    if (decoded.Character == console::kReplacementCharacter) {
+    const text::DecodedCharacter decoded = text::DecodeUtf8(rest);
+    if (decoded.Character == text::kReplacementCharacter) {
       Fail("shown text that is no valid UTF-8");
     }
     if ((decoded.Character < 0x20 && decoded.Character != U'\r' && decoded.Character != U'\n') ||

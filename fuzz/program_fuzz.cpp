@@ -676,15 +676,6 @@ std::vector<std::string> ReadParameters(ByteReader& data) {
   return parameters;
 }
 
-void ResetProgramState() {
-  image::Image = {};
-  image::Range = {};
-  image::CurrentFileName.clear();
-  console::Console = {};
-  console::StdOut = {};
-  screens::Options = {};
-}
-
 bool folderTouched = true;
 
 void RunOnce(const std::uint8_t* bytes, std::size_t size) {
@@ -696,7 +687,7 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
   const int width = larger ? 80 + (shape & 31) : 80;
   const int rows = larger ? 25 + height % 24 : 25;
 
-  ResetProgramState();
+  screens::ResetProgramState();
   const std::vector<std::string> parameters = ReadParameters(data);
   if (Tracing()) {
     TraceStart(parameters, width, rows, attribute);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <vector>
 
@@ -57,7 +56,7 @@ void FileNameCommand() {
   CurrentFileName = TrimmedOfBlanksAndControls(line);
   try {
     LoadFile();
-  } catch (const std::exception& error) {
+  } catch (const FileError& error) {
     // The name that failed must not stay: a later S would overwrite the file it could not read.
     CurrentFileName = formerName;
     ShowResult(error.what());
@@ -83,7 +82,7 @@ void SaveCommand() {
     WriteWholeFile(CurrentFileName, bytes);
     MarkImageSaved();
     result = "File " + console::VisibleText(CurrentFileName) + " has been saved.";
-  } catch (const std::exception& error) {
+  } catch (const FileError& error) {
     result = error.what();
   }
   ShowResult(result);

@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "console/text_cells.h"
+#include "text/utf8.h"
 
 // The linker's mark for the first byte of the executable; the stop report counts from it.
 extern "C" const char __executable_start[] __attribute__((weak));
@@ -232,11 +233,8 @@ TemporaryFile CreateTemporaryFile(std::string_view path, const std::string& targ
   std::string_view base =
       std::string_view(target).substr(parent.empty() ? 0 : target.rfind('/') + 1);
   // Keeps the temporary name below the file system's 255-byte limit, whole characters only.
-  std::size_t keep = std::min<std::size_t>(base.size(), 64);
-  while (keep > 0 && keep < base.size() &&
-         (static_cast<unsigned char>(base[keep]) & 0xC0u) == 0x80u) {
-    --keep;
-  }
+  const std::size_t keep =
+      base.size() <= 64 ? base.size() : text::WholeCharactersLength(base.substr(0, 64));
   // Any spread of names will do: O_EXCL settles a clash. (No random_device: it may need a file
   // descriptor, and running out of them must show as the create message.)
   std::mt19937_64 generator(

@@ -18,12 +18,15 @@ struct MemoryImage {
   std::uint8_t operator[](std::int32_t address) const {
     return Bytes[static_cast<std::size_t>(address)];
   }
+  bool operator==(const MemoryImage&) const = default;
 };
 
 struct AddressRange {
   std::int32_t StartAddress = 0;  // always a multiple of 8, 0x0000 to 0xFFF8
   std::int32_t StartLine = 0;     // StartAddress / 8
   std::int32_t EndLine = 0;       // last line in use; StartLine - 1 after loading an empty file
+
+  bool operator==(const AddressRange&) const = default;
 };
 
 extern MemoryImage Image;

@@ -14,9 +14,9 @@
 
 namespace lbe::image {
 
-namespace {
+SavedState Saved;
 
-std::uint64_t savedFingerprint = 0;
+namespace {
 
 // FNV-1a over the range and the whole image: cheap next to a load or save (64 KiB).
 std::uint64_t Fingerprint() {
@@ -39,11 +39,11 @@ std::uint64_t Fingerprint() {
 }  // namespace
 
 void MarkImageSaved() {
-  savedFingerprint = Fingerprint();
+  Saved.Fingerprint = Fingerprint();
 }
 
 bool ImageChangedSinceSaved() {
-  return Fingerprint() != savedFingerprint;
+  return Fingerprint() != Saved.Fingerprint;
 }
 
 std::string RescueFileName(std::string_view fileName, int attempt) {

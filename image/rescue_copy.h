@@ -8,6 +8,14 @@
 
 namespace lbe::image {
 
+// The image as last loaded or saved: a rescue copy is due only when it changed since.
+struct SavedState {
+  std::uint64_t Fingerprint = 0;  // of the range and the image at the last MarkImageSaved
+
+  bool operator==(const SavedState&) const = default;
+};
+extern SavedState Saved;
+
 // Records the image and the range as saved: called after start-up's load, and after every
 // successful load and save.
 void MarkImageSaved();

@@ -14,6 +14,8 @@ struct CommandLineOptions {
   std::optional<std::string> AddressText;  // what follows /A (and one optional colon)
   bool NibbleMovement = false;             // /M: Left and Right move by nibbles
   std::optional<std::string> FileName;     // the first parameter that is no switch
+
+  bool operator==(const CommandLineOptions&) const = default;
 };
 extern CommandLineOptions Options;
 

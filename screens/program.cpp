@@ -1,10 +1,13 @@
 #include "screens/program.h"
 
 #include "console/key_input.h"
+#include "console/text_output.h"
 #include "console/window.h"
 #include "image/file_commands.h"
 #include "image/file_layer.h"
 #include "image/memory_image.h"
+#include "image/rescue_copy.h"
+#include "screens/command_line.h"
 #include "screens/main_menu.h"
 
 namespace lbe::screens {
@@ -23,6 +26,16 @@ ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view execu
   }
   console::ConsoleStop();
   return outcome;
+}
+
+void ResetProgramState() {
+  console::Console = {};
+  console::StdOut = {};
+  image::Image = {};
+  image::Range = {};
+  image::CurrentFileName.clear();
+  image::Saved = {};
+  Options = {};
 }
 
 }  // namespace lbe::screens

@@ -18,4 +18,8 @@ struct ProgramOutcome {
 // `Options` must be parsed. `executableName` is the program's file name for the stop report.
 ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view executableName);
 
+// Every process-wide state, of all three parts, back to what a fresh process starts with: for
+// tests and fuzzers that run the program again in the same process.
+void ResetProgramState();
+
 }  // namespace lbe::screens

@@ -13,25 +13,16 @@
 #include "image/file_commands.h"
 #include "image/memory_image.h"
 #include "screens/command_line.h"
+#include "screens/program.h"
 
 namespace lbe::testing {
-
-// Resets every process-wide state to its start-up values.
-inline void ResetProgramState() {
-  image::Image = {};
-  image::Range = {};
-  image::CurrentFileName.clear();
-  console::Console = {};
-  console::StdOut = {};
-  screens::Options = {};
-}
 
 // A screen test on a console of type `Device`, taken over by the console layer.
 template <typename Device>
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetProgramState();
+    screens::ResetProgramState();
     console::ConsoleStart(screen);
   }
   void TearDown() override { console::ConsoleStop(); }

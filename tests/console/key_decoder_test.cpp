@@ -274,6 +274,11 @@ TEST(KeyDecoder, CutCharacterIsDroppedAfterTheDelay) {
   EXPECT_TRUE(events.empty());
   decoder.Feed("a", events);
   EXPECT_EQ(KeysOf(events), Codes{'A'});
+  // A start that no character has (here a surrogate's) is no cut character: nothing waits.
+  events.clear();
+  decoder.Feed("\xed\xa0", events);
+  EXPECT_FALSE(decoder.Pending());
+  EXPECT_EQ(CharactersOf(events), U"\ufffd\ufffd");
 }
 
 TEST(KeyDecoder, TerminalRepliesAreNoKeys) {

@@ -5,6 +5,7 @@
 #include "console/emulated_console.h"
 #include "console/text_output.h"
 #include "console/window.h"
+#include "screens/program.h"
 
 namespace lbe::console {
 namespace {
@@ -12,8 +13,7 @@ namespace {
 class KeyInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Console = {};
-    StdOut = {};
+    screens::ResetProgramState();
     ConsoleStart(screen);
   }
   void TearDown() override { ConsoleStop(); }

@@ -6,6 +6,7 @@
 
 #include "console/emulated_console.h"
 #include "console/window.h"
+#include "screens/program.h"
 
 namespace lbe::console {
 namespace {
@@ -14,8 +15,7 @@ namespace {
 class TextOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Console = {};
-    StdOut = {};
+    screens::ResetProgramState();
     ConsoleStart(screen);
   }
   void TearDown() override { ConsoleStop(); }

@@ -5,21 +5,16 @@
 #include "console/emulated_console.h"
 #include "console/key_input.h"
 #include "console/text_output.h"
+#include "screens/program.h"
 
 namespace lbe::console {
 namespace {
 
 class WindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Console = {};
-    StdOut = {};
-  }
+  void SetUp() override { screens::ResetProgramState(); }
   // Each test's console lives in the test body and is gone by now: forget it, stop nothing.
-  void TearDown() override {
-    Console = {};
-    StdOut = {};
-  }
+  void TearDown() override { screens::ResetProgramState(); }
 };
 
 TEST_F(WindowTest, StartClearsTheWindowInTheStartAttribute) {

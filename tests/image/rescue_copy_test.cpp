@@ -9,6 +9,7 @@
 
 #include "image/file_commands.h"
 #include "image/memory_image.h"
+#include "screens/program.h"
 #include "temp_folder.h"
 
 namespace lbe::image {
@@ -23,11 +24,7 @@ std::string ReadFile(const fs::path& path) {
 
 class RescueCopyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Image = {};
-    Range = {};
-    CurrentFileName.clear();
-  }
+  void SetUp() override { screens::ResetProgramState(); }
   lbe::testing::TemporaryWorkingFolder folder_;
 };
 

@@ -104,7 +104,7 @@ TEST_F(MainMenuTest, AddressCommand) {
   } cases[] = {{"", "0100-0107"}, {"12", "0010-0017"}, {"7", "0000-0007"}, {"zz", "0000-0007"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
-    testing::ResetProgramState();
+    ResetProgramState();
     console::ConsoleStart(screen);
     screen.TypeText("A");
     screen.TypeLine(c.answer);

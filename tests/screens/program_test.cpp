@@ -1,0 +1,68 @@
+#include "screens/program.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "console/emulated_console.h"
+#include "console/text_output.h"
+#include "console/window.h"
+#include "image/file_commands.h"
+#include "image/memory_image.h"
+#include "image/rescue_copy.h"
+#include "screens/command_line.h"
+#include "temp_folder.h"
+
+namespace lbe::screens {
+namespace {
+
+// The process-wide states that differ from what a fresh process starts with.
+std::vector<std::string> StatesAwayFromStart() {
+  const struct {
+    const char* name;
+    bool atStart;
+  } states[] = {
+      {"Console", console::Console == console::ConsoleState{}},
+      {"StdOut", console::StdOut == console::OutputStream{}},
+      {"Image", image::Image == image::MemoryImage{}},
+      {"Range", image::Range == image::AddressRange{}},
+      {"CurrentFileName", image::CurrentFileName.empty()},
+      {"Saved", image::Saved == image::SavedState{}},
+      {"Options", Options == CommandLineOptions{}},
+  };
+  std::vector<std::string> away;
+  for (const auto& state : states) {
+    if (!state.atStart) {
+      away.emplace_back(state.name);
+    }
+  }
+  return away;
+}
+
+TEST(Program, ResetGivesBackTheStartUpState) {
+  ResetProgramState();
+  ASSERT_EQ(StatesAwayFromStart(), std::vector<std::string>{});
+
+  testing::TemporaryWorkingFolder folder;
+  std::ofstream("rom.bin", std::ios::binary) << "0123456789";
+  Options = ParseCommandLine({"/A100", "/M", "rom.bin"});
+  console::EmulatedConsole screen;
+  screen.TypeText("E5");  // the run ends in edit mode with a byte changed and nothing saved
+  const ProgramOutcome outcome = RunProgram(screen, "lbe");
+  ASSERT_TRUE(outcome.InputEnded);
+  ASSERT_TRUE(image::ImageChangedSinceSaved());
+  // What no run leaves behind by itself: text on its way out, a cursor recovery under way.
+  console::StdOut.Pending = 1;
+  console::Console.MovingHome = true;
+  EXPECT_EQ(StatesAwayFromStart(),
+            (std::vector<std::string>{"Console", "StdOut", "Image", "Range", "CurrentFileName",
+                                      "Saved", "Options"}));
+
+  ResetProgramState();
+  EXPECT_EQ(StatesAwayFromStart(), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace lbe::screens
