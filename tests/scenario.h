@@ -21,6 +21,7 @@ inline void ResetProgramState() {
   image::Image = {};
   image::Range = {};
   image::CurrentFileName.clear();
+  image::Window = {};
   console::Console = {};
   console::StdOut = {};
   screens::Options = {};
