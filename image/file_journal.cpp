@@ -463,10 +463,10 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
                            std::span<const std::uint8_t> bytes) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   SaveTarget target;
-  OpenSaveTarget(path, target);
   std::string journalName;
   bool journalDone = false;
   try {
+    OpenSaveTarget(path, target);
     const SavePlan plan =
         PlanSave(stretch, bytes.size(), static_cast<std::uint64_t>(target.Info.st_size));
     FileDescriptor journal(-1);
