@@ -33,7 +33,7 @@ void ShowResult(std::string_view text) {
 void LoadFile() {
   if (!CurrentFileName.empty() && RollBackInterruptedSave(CurrentFileName)) {
     Window.Notice = "The last save of " + console::VisibleText(CurrentFileName) +
-                    " was interrupted; the file has been put back as it was before it.";
+                    " was interrupted.\nThe file has been put back as it was before that save.";
   }
   std::error_code error;
   const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);
@@ -59,7 +59,10 @@ void ShowLoadNotice() {
     return;
   }
   console::ClearWindow();
-  ShowResult(Window.Notice);
+  // Line by line: a piece of output with a line end inside it is cut at the window's edge.
+  const std::size_t lineEnd = Window.Notice.find('\n');
+  console::WriteLine(std::string_view(Window.Notice).substr(0, lineEnd));
+  ShowResult(std::string_view(Window.Notice).substr(lineEnd + 1));
   Window.Notice.clear();
 }
 

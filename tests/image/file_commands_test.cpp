@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -448,6 +449,107 @@ TEST_F(FileCommands, SaveThatFailsKeepsTheFormerFile) {
   EXPECT_EQ(Row(3), "Press any key...");
   EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3}));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
+}
+
+// Files of any size: a 64 KiB window of a sparse 1 GiB or 4 GiB file is loaded from an offset
+// and saved in place; the bytes around it stay, and the save costs no copy of the file.
+TEST_F(FileCommands, LargeSparseFilesArePatchedInPlace) {
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  const struct {
+    std::uint64_t size;
+    std::uint64_t offset;
+    std::int32_t endLine;
+  } cases[] = {
+      {kGiB, 0, 8191},
+      {kGiB, 0x20000008, 8191},
+      {kGiB, kGiB - 0x100, 31},
+      {4 * kGiB, 0, 8191},
+      {4 * kGiB, 0x80000000, 8191},
+      {4 * kGiB, 0xFFFF0000, 8191},
+      {4 * kGiB, 4 * kGiB - 0x8000, 4095},
+      {4 * kGiB, 4 * kGiB, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << c.size << " from " << c.offset);
+    const int fd = ::open("big.bin", O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(c.size)), 0);
+    // Marks at the file's ends and on both sides of the window.
+    std::vector<std::uint64_t> marks{0, c.size - 8, c.offset + 0x10000};
+    if (c.offset >= 8) {
+      marks.push_back(c.offset - 8);
+    }
+    std::erase_if(marks, [&c](std::uint64_t at) { return at + 8 > c.size; });
+    for (std::uint64_t at : marks) {
+      const std::uint64_t mark = at ^ 0x5AA5F00F12345678u;
+      ASSERT_EQ(::pwrite(fd, &mark, 8, static_cast<off_t>(at)), 8);
+    }
+    Image = {};
+    SetStartAddress(0);
+    Window.Offset = c.offset;
+    CurrentFileName = "big.bin";
+    LoadFile();
+    EXPECT_EQ(Range.EndLine, c.endLine);
+    Range.EndLine = std::max(Range.EndLine, 2);
+    Image[0x12] = 0x5A;
+    EXPECT_TRUE(Save());
+    EXPECT_EQ(Row(1), "File big.bin has been saved.");
+    struct stat info {};
+    ASSERT_EQ(::fstat(fd, &info), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(info.st_size), std::max(c.size, c.offset + 24));
+    EXPECT_LT(info.st_blocks * 512, 1 << 20);
+    std::uint8_t patched = 0;
+    ASSERT_EQ(::pread(fd, &patched, 1, static_cast<off_t>(c.offset + 0x12)), 1);
+    EXPECT_EQ(patched, 0x5A);
+    for (std::uint64_t at : marks) {
+      std::uint64_t mark = 0;
+      ASSERT_EQ(::pread(fd, &mark, 8, static_cast<off_t>(at)), 8);
+      EXPECT_EQ(mark, at ^ 0x5AA5F00F12345678u) << "mark at " << at;
+    }
+    ::close(fd);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
+  }
+}
+
+// A save killed after it began to change the file leaves its journal: the next load puts the
+// file back first, and says so on a screen of its own until a key is pressed.
+TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
+  const Bytes former = Counting(16);
+  Put("rom.bin", former);
+  CurrentFileName = "rom.bin";
+  LoadFile();
+  Range.EndLine = 3;  // 32 bytes: the save lengthens the file first
+  const pid_t child = ::fork();
+  if (child == 0) {
+    SetFileCallHook([&former](int) {
+      if (fs::exists("rom.bin.lbe-journal") && Get("rom.bin") != former) {
+        ::_exit(0);  // killed with the file half-written
+      }
+      return 0;
+    });
+    Window.Stretch = ReplaceStretch("rom.bin", Window.Stretch, ImageBytes(0, 32));
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save was not cut short";
+  ASSERT_EQ(Get("rom.bin").size(), 32u);
+
+  Image = {};
+  LoadFile();
+  EXPECT_EQ(Get("rom.bin"), former);
+  EXPECT_EQ(ImageBytes(0, 16), former);
+  EXPECT_EQ(Range.EndLine, 1);
+  EXPECT_FALSE(fs::exists("rom.bin.lbe-journal"));
+  screen.PressKey('X');
+  EXPECT_TRUE(Run(ShowLoadNotice));
+  EXPECT_EQ(Row(1), "The last save of rom.bin was interrupted.");
+  EXPECT_EQ(Row(2), "The file has been put back as it was before that save.");
+  EXPECT_EQ(Row(3), "Press any key...");
+  EXPECT_EQ(Window.Notice, "");
+  // Once shown, it is gone; a load without a journal has nothing to say.
+  LoadFile();
+  EXPECT_EQ(Window.Notice, "");
 }
 
 }  // namespace
