@@ -1,9 +1,11 @@
 #include "image/file_journal.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,7 +30,7 @@ namespace fs = std::filesystem;
 // kDataStart on. Chunks of zeros are left as holes, so a journal of a sparse file stays sparse.
 constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '1'};
 constexpr std::uint64_t kAbsent = std::numeric_limits<std::uint64_t>::max();
-constexpr std::uint64_t kDataStart = 64;  // room for the header
+constexpr std::uint64_t kDataStart = 128;  // room for the header
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 
@@ -39,6 +41,14 @@ struct JournalHeader {
   std::uint64_t FormerSize = 0;  // kAbsent: the save created the file
   std::uint64_t RegionOffset = 0;
   std::uint64_t RegionLength = 0;
+  // What the save was to leave, so that a load can tell a save that was complete but for the
+  // journal's removal: the new length, where the new bytes go, how many, their checksum, and
+  // whether the bytes after the stretch moved (then nothing short of a roll-back is safe).
+  std::uint64_t NewSize = 0;
+  std::uint64_t NewOffset = 0;
+  std::uint64_t NewLength = 0;
+  std::uint64_t NewChecksum = 0;
+  std::uint64_t TailMoves = 0;
   std::uint64_t Checksum = 0;  // FNV-1a over the fields above and the region's bytes
 };
 
@@ -244,15 +254,33 @@ std::string CreateJournal(std::string_view path, const SaveTarget& target, FileD
   return name;
 }
 
+// On these file systems flushing a new file also makes its name in the folder durable (its
+// creation is logged before the flush's commit), so a flush of the folder would only cost time.
+bool NamesReachTheDiskWithTheirFile(int fd) {
+  struct statfs info {};
+  if (::fstatfs(fd, &info) != 0) {
+    return false;
+  }
+  return info.f_type == EXT4_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC ||
+         info.f_type == BTRFS_SUPER_MAGIC;
+}
+
 bool AllZero(const std::uint8_t* data, std::size_t count) {
   return std::all_of(data, data + count, [](std::uint8_t byte) { return byte == 0; });
 }
 
 // Copies the former bytes the plan overwrites into the journal, then its header, and flushes
 // both, and the journal's name in its folder, to the disk.
-void WriteJournal(const SaveTarget& target, const SavePlan& plan, const std::string& name,
-                  int journal) {
+void WriteJournal(const SaveTarget& target, const SavePlan& plan,
+                  std::span<const std::uint8_t> bytes, const std::string& name, int journal) {
   JournalHeader header;
+  Checksum newBytes;
+  newBytes.Add(bytes.data(), bytes.size());
+  header.NewSize = plan.NewSize;
+  header.NewOffset = plan.Start;
+  header.NewLength = bytes.size();
+  header.NewChecksum = newBytes.Hash;
+  header.TailMoves = plan.TailMoves() ? 1 : 0;
   header.Magic = kMagic;
   header.Device = target.Info.st_dev;
   header.Inode = target.Info.st_ino;
@@ -284,7 +312,9 @@ void WriteJournal(const SaveTarget& target, const SavePlan& plan, const std::str
       Sys([&] { return ::fdatasync(journal); }) != 0) {
     throw WriteError(errno);
   }
-  SyncFolderOf(name);
+  if (!NamesReachTheDiskWithTheirFile(journal)) {
+    SyncFolderOf(name);
+  }
 }
 
 void CopyWithin(int fd, std::vector<std::uint8_t>& buffer, std::uint64_t from, std::uint64_t to,
@@ -387,12 +417,35 @@ bool PutBack(int fd, int journal, const JournalHeader& header) {
          Sys([&] { return ::fdatasync(fd); }) == 0;
 }
 
-enum class RollBack { Done, NotNeeded, NotThisFile };
+enum class RollBack { Done, Finished, NotNeeded, NotThisFile };
 
-// Undoes the save that `journalName` was written for on the open, locked file `targetPath`.
-// False with errno set when the file could not be put back; the journal then stays.
+// True when the file already is what the save was to leave: its length and its new bytes, with
+// no bytes moved behind them. Then only the journal's removal was missing.
+bool SaveWasComplete(int fd, const JournalHeader& header) {
+  struct stat info {};
+  if (header.TailMoves != 0 || header.FormerSize == kAbsent || ::fstat(fd, &info) != 0 ||
+      static_cast<std::uint64_t>(info.st_size) != header.NewSize) {
+    return false;
+  }
+  Checksum sum;
+  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.NewLength));
+  for (std::uint64_t done = 0; done < header.NewLength;) {
+    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.NewLength - done);
+    if (!ReadAt(fd, buffer.data(), count, header.NewOffset + done)) {
+      return false;
+    }
+    sum.Add(buffer.data(), count);
+    done += count;
+  }
+  // Flushed again: the kill may have come before the save's own flush.
+  return sum.Hash == header.NewChecksum && Sys([&] { return ::fdatasync(fd); }) == 0;
+}
+
+// Undoes the save that `journalName` was written for on the open, locked file `targetPath`, or,
+// with `mayFinish`, keeps it when only the journal's removal was missing. False with errno set
+// when the file could not be put back; the journal then stays.
 bool ApplyJournal(const std::string& journalName, const std::string& targetPath, int fd,
-                  RollBack& outcome) {
+                  bool mayFinish, RollBack& outcome) {
   FileDescriptor journal(Sys([&] { return ::open(journalName.c_str(), O_RDONLY | O_CLOEXEC); }));
   if (!journal.IsOpen()) {
     return false;
@@ -411,6 +464,10 @@ bool ApplyJournal(const std::string& journalName, const std::string& targetPath,
       return true;
     }
     outcome = RollBack::Done;
+    if (mayFinish && SaveWasComplete(fd, header)) {
+      outcome = RollBack::Finished;
+      return Sys([&] { return ::unlink(journalName.c_str()); }) == 0;
+    }
     const bool putBack = header.FormerSize == kAbsent
                              ? Sys([&] { return ::unlink(targetPath.c_str()); }) == 0
                              : PutBack(fd, journal.Get(), header);
@@ -425,7 +482,7 @@ bool ApplyJournal(const std::string& journalName, const std::string& targetPath,
 void UndoFailedSave(const SaveTarget& target, const std::string& journalName, bool journalDone) {
   RollBack outcome = RollBack::NotNeeded;
   if (journalDone) {
-    ApplyJournal(journalName, target.Path, target.File.Get(), outcome);
+    ApplyJournal(journalName, target.Path, target.File.Get(), false, outcome);
     return;  // when that failed, the journal stays for the next load
   }
   if (!journalName.empty()) {
@@ -471,7 +528,7 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
         PlanSave(stretch, bytes.size(), static_cast<std::uint64_t>(target.Info.st_size));
     FileDescriptor journal(-1);
     journalName = CreateJournal(path, target, journal);
-    WriteJournal(target, plan, journalName, journal.Get());
+    WriteJournal(target, plan, bytes, journalName, journal.Get());
     journalDone = true;
     ApplySave(target.File.Get(), plan, bytes);
     if (Sys([&] { return ::unlink(journalName.c_str()); }) != 0) {
@@ -533,7 +590,7 @@ bool RollBackInterruptedSave(std::string_view path) {
     RollBack outcome = RollBack::NotNeeded;
     // A lock held elsewhere is another lbe in the middle of its save: its journal is in use.
     if (!file.IsOpen() || Sys([&] { return ::flock(file.Get(), LOCK_EX | LOCK_NB); }) != 0 ||
-        !ApplyJournal(journal, target, file.Get(), outcome)) {
+        !ApplyJournal(journal, target, file.Get(), true, outcome)) {
       throw OpenError(path, errno);
     }
     rolledBack = rolledBack || outcome == RollBack::Done;

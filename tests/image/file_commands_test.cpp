@@ -519,6 +519,7 @@ TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
   CurrentFileName = "rom.bin";
   LoadFile();
   Range.EndLine = 3;  // 32 bytes: the save lengthens the file first
+  Image[0] = 0xFF;
   const pid_t child = ::fork();
   if (child == 0) {
     SetFileCallHook([&former](int) {
@@ -536,6 +537,7 @@ TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
   ASSERT_EQ(Get("rom.bin").size(), 32u);
 
   Image = {};
+  Range.EndLine = 0;
   LoadFile();
   EXPECT_EQ(Get("rom.bin"), former);
   EXPECT_EQ(ImageBytes(0, 16), former);
