@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <limits>
@@ -54,11 +55,19 @@ struct JournalHeader {
 
 static_assert(sizeof(JournalHeader) <= kDataStart);
 
+// FNV-1a taken over 8-byte words: a flip of any bit changes it, at an eighth of the cost of
+// going byte by byte. Writer and reader feed it the same pieces in the same order.
 struct Checksum {
   std::uint64_t Hash = 0xcbf29ce484222325u;
   void Add(const void* data, std::size_t count) {
-    for (const auto* byte = static_cast<const std::uint8_t*>(data); count > 0; --count) {
-      Hash = (Hash ^ *byte++) * 0x100000001b3u;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (; count >= 8; bytes += 8, count -= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes, 8);
+      Hash = (Hash ^ word) * 0x100000001b3u;
+    }
+    for (; count > 0; --count) {
+      Hash = (Hash ^ *bytes++) * 0x100000001b3u;
     }
   }
   void AddHeader(const JournalHeader& header) { Add(&header, offsetof(JournalHeader, Checksum)); }
@@ -269,43 +278,55 @@ bool AllZero(const std::uint8_t* data, std::size_t count) {
   return std::all_of(data, data + count, [](std::uint8_t byte) { return byte == 0; });
 }
 
-// Copies the former bytes the plan overwrites into the journal, then its header, and flushes
-// both, and the journal's name in its folder, to the disk.
-void WriteJournal(const SaveTarget& target, const SavePlan& plan,
-                  std::span<const std::uint8_t> bytes, const std::string& name, int journal) {
+JournalHeader MakeHeader(const SaveTarget& target, const SavePlan& plan,
+                         std::span<const std::uint8_t> bytes) {
   JournalHeader header;
-  Checksum newBytes;
-  newBytes.Add(bytes.data(), bytes.size());
-  header.NewSize = plan.NewSize;
-  header.NewOffset = plan.Start;
-  header.NewLength = bytes.size();
-  header.NewChecksum = newBytes.Hash;
-  header.TailMoves = plan.TailMoves() ? 1 : 0;
   header.Magic = kMagic;
   header.Device = target.Info.st_dev;
   header.Inode = target.Info.st_ino;
   header.FormerSize = target.Created ? kAbsent : plan.FormerSize;
   header.RegionOffset = plan.JournalFrom;
   header.RegionLength = plan.JournalTo - plan.JournalFrom;
-  Checksum sum;
+  header.NewSize = plan.NewSize;
+  header.NewOffset = plan.Start;
+  header.NewLength = bytes.size();
+  Checksum newBytes;
+  newBytes.Add(bytes.data(), bytes.size());
+  header.NewChecksum = newBytes.Hash;
+  header.TailMoves = plan.TailMoves() ? 1 : 0;
+  return header;
+}
+
+// Copies the region's former bytes from the file into the journal, leaving chunks of zeros as
+// holes, and sets the journal's length where the last chunk left it short.
+void CopyRegion(int fd, int journal, const JournalHeader& header, Checksum& sum) {
   std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
+  bool lastWritten = true;
   for (std::uint64_t done = 0; done < header.RegionLength;) {
     const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
-    if (!ReadAt(target.File.Get(), buffer.data(), count, plan.JournalFrom + done)) {
+    if (!ReadAt(fd, buffer.data(), count, header.RegionOffset + done)) {
       throw ReadError(errno);
     }
     sum.Add(buffer.data(), count);
-    if (!AllZero(buffer.data(), count) &&
-        !WriteAt(journal, buffer.data(), count, kDataStart + done)) {
+    lastWritten = !AllZero(buffer.data(), count);
+    if (lastWritten && !WriteAt(journal, buffer.data(), count, kDataStart + done)) {
       throw WriteError(errno);
     }
     done += count;
   }
-  if (Sys([&] {
-        return ::ftruncate(journal, static_cast<off_t>(kDataStart + header.RegionLength));
-      }) != 0) {
+  const auto length = static_cast<off_t>(kDataStart + header.RegionLength);
+  if (!lastWritten && Sys([&] { return ::ftruncate(journal, length); }) != 0) {
     throw SystemError(errno);
   }
+}
+
+// Writes the journal: the former bytes the plan overwrites, then the header that makes it
+// valid; flushes it, and its name in its folder, to the disk.
+void WriteJournal(const SaveTarget& target, const SavePlan& plan,
+                  std::span<const std::uint8_t> bytes, const std::string& name, int journal) {
+  JournalHeader header = MakeHeader(target, plan, bytes);
+  Checksum sum;
+  CopyRegion(target.File.Get(), journal, header, sum);
   sum.AddHeader(header);
   header.Checksum = sum.Hash;
   if (!WriteAt(journal, reinterpret_cast<const std::uint8_t*>(&header), sizeof header, 0) ||
@@ -403,12 +424,44 @@ JournalState ReadJournal(int journal, JournalHeader& header) {
 }
 
 // Puts the journal's former bytes and length back into the file. False with errno set.
+// Writes `count` bytes at `at` only where the file differs from them, so that putting bytes
+// back writes no further than the save got (a file size limit stops both at the same place).
+bool WriteWhereDifferent(int fd, const std::uint8_t* wanted, std::size_t count, std::uint64_t at,
+                         std::vector<std::uint8_t>& scratch) {
+  std::size_t have = 0;
+  while (have < count) {
+    const ssize_t got = Sys([&] {
+      return ::pread(fd, scratch.data() + have, count - have, static_cast<off_t>(at + have));
+    });
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return false;
+    }
+    if (got == 0) {
+      break;  // the file ends here: the rest differs
+    }
+    have += static_cast<std::size_t>(got);
+  }
+  std::size_t first = 0;
+  while (first < have && scratch[first] == wanted[first]) {
+    ++first;
+  }
+  std::size_t last = count;
+  while (have == count && last > first && scratch[last - 1] == wanted[last - 1]) {
+    --last;
+  }
+  return first == last || WriteAt(fd, wanted + first, last - first, at + first);
+}
+
 bool PutBack(int fd, int journal, const JournalHeader& header) {
   std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
+  std::vector<std::uint8_t> scratch(buffer.size());
   for (std::uint64_t done = 0; done < header.RegionLength;) {
     const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
     if (!ReadAt(journal, buffer.data(), count, kDataStart + done) ||
-        !WriteAt(fd, buffer.data(), count, header.RegionOffset + done)) {
+        !WriteWhereDifferent(fd, buffer.data(), count, header.RegionOffset + done, scratch)) {
       return false;
     }
     done += count;

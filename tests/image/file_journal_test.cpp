@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -238,6 +240,31 @@ TEST_F(FileJournal, AKillAtAnyCallIsUndoneOnTheNextLoad) {
   }
   EXPECT_GT(rolledBackSaves, 50);  // most kills come between the journal and its removal
   EXPECT_GT(finishedSaves, 5);
+}
+
+// A write that stops part-way: the file size limit lets the kernel write the first part of the
+// new bytes, then fails the rest. The former file must come back at once (putting back writes
+// only what the save changed, so the same limit does not stop it) and no journal stay behind.
+TEST_F(FileJournal, AWriteThatStopsPartWayIsUndone) {
+  const Bytes former = Counting(8192, 3);
+  lbe::testing::PutFile("keep.bin", former);
+  rlimit formerLimit{};
+  ::getrlimit(RLIMIT_FSIZE, &formerLimit);
+  rlimit limit = formerLimit;
+  limit.rlim_cur = 6000;  // the journal (4096 bytes and its header) fits, the window does not
+  const auto formerHandler = std::signal(SIGXFSZ, SIG_DFL);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  std::string message;
+  try {
+    ReplaceStretch("keep.bin", FileStretch{4096, 4096, false}, Bytes(4096, 0x55));
+  } catch (const FileError& error) {
+    message = error.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &formerLimit);
+  std::signal(SIGXFSZ, formerHandler);
+  EXPECT_EQ(message, "ストリームへの書き込みエラー: File too large");
+  EXPECT_EQ(lbe::testing::GetFile("keep.bin"), former);
+  EXPECT_EQ(Names(), std::vector<std::string>{"keep.bin"});
 }
 
 // Puts `text` under the extended attribute user.lbe-test; false where the file system has none.

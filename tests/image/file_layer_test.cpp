@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -468,24 +467,6 @@ TEST_F(FileLayer, WriteThatCannotSetTheLengthKeepsTheFormerFile) {
   EXPECT_EQ(std::signal(SIGXFSZ, formerHandler), SIG_DFL);
   EXPECT_EQ(failure.Kind, FileErrorKind::EOSError);
   EXPECT_EQ(failure.Message, "システム エラー。コード: 27。\r\nFile too large");
-  EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3, 4}));
-  EXPECT_EQ(Names(), std::vector<std::string>{"keep.bin"});
-}
-
-// A write that stops part-way: the kernel copies the readable page of the source, then faults
-// on the next one. The former file must survive and no temporary file stay behind.
-TEST_F(FileLayer, WriteThatFailsPartWayKeepsTheFormerFile) {
-  Put("keep.bin", {1, 2, 3, 4});
-  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  void* memory =
-      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(memory, MAP_FAILED);
-  ASSERT_EQ(::mprotect(static_cast<char*>(memory) + page, page, PROT_NONE), 0);
-  const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(memory), 2 * page);
-  const Failure failure = FailureOf([&] { WriteWholeFile("keep.bin", bytes); });
-  ::munmap(memory, 2 * page);
-  EXPECT_EQ(failure.Kind, FileErrorKind::EWriteError);
-  EXPECT_EQ(failure.Message, "ストリームへの書き込みエラー: Bad address");
   EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3, 4}));
   EXPECT_EQ(Names(), std::vector<std::string>{"keep.bin"});
 }
