@@ -2,7 +2,8 @@
 # The real lbe in tmux: S saves whole lines and keeps a linked, write-protected file's link and
 # mode; an edit reaches the file; F with a file that cannot be read shows the error and keeps
 # the former name; S asks for a name; a path error stands above "Press any key..."; a load
-# error at start-up gives the terminal back and reports on standard error with status 1. A file
+# error at start-up gives the terminal back and reports on standard error with status 1. A save
+# keeps the file's inode, hard links, mode, ACL and extended attributes. A file
 # longer than the space keeps its tail; --offset edits a window of the file at its own address;
 # a bad --offset is refused before the terminal is taken; a save killed half-way is undone,
 # with a notice, when lbe starts again.
@@ -104,6 +105,40 @@ grep -qF "ファイル $work/pipe は開けません。 Operation not supported 
   fail "stop report message: $(cat err.txt)"
 grep -qxF "[pipe]." err.txt || fail "stop report path line: $(cat err.txt)"
 ! grep -q $'\r' err.txt || fail "stop report carries carriage returns"
+# The file keeps its identity: inode, hard link, mode, ACL and extended attribute.
+printf 'ABCDEFGH' > id.bin
+chmod 640 id.bin
+ln id.bin id-link.bin
+inode=$(stat -c %i id.bin)
+have_acl=no; have_xattr=no
+if command -v setfacl > /dev/null && setfacl -m u:65534:rw id.bin 2> /dev/null; then have_acl=yes; fi
+if command -v setfattr > /dev/null && setfattr -n user.origin -v rom id.bin 2> /dev/null; then
+  have_xattr=yes
+fi
+acl_before=$( [ $have_acl = yes ] && getfacl -cpn id.bin || true)
+mode_before=$(stat -c %a id.bin)  # an ACL's mask shows in the group bits
+start "$lbe id.bin"
+expect_line 1 "Addr: 0000-0007   File: id.bin"
+tm send-keys -t t e 3 1 Escape
+expect_line 1 "Addr: 0000-0007   File: id.bin"
+tm send-keys -t t s
+expect_line 1 "File id.bin has been saved."
+tm send-keys -t t x q y
+expect "exit=0"
+[ "$(stat -c %i id.bin)" = "$inode" ] || fail "id.bin has a new inode"
+[ "$(hex id-link.bin)" = "3142434445464748" ] || fail "the hard link holds $(hex id-link.bin)"
+[ "$(stat -c %a id.bin)" = "$mode_before" ] || fail "mode of id.bin is $(stat -c %a id.bin)"
+if [ $have_acl = yes ]; then
+  [ "$(getfacl -cpn id.bin)" = "$acl_before" ] || fail "ACL of id.bin: $(getfacl -cpn id.bin)"
+else
+  echo "note: ACL not checked (no setfacl, package acl, or no ACLs on this file system)"
+fi
+if [ $have_xattr = yes ]; then
+  [ "$(getfattr --only-values -n user.origin id.bin)" = rom ] || fail "extended attribute lost"
+else
+  echo "note: extended attribute not checked (no setfattr, package attr, or no user xattrs)"
+fi
+
 # A 70,000-byte file: the first byte edited at 0000, the 4,464 bytes beyond the space kept.
 head -c 70000 /dev/urandom > big70k.bin
 cp big70k.bin expected.bin
