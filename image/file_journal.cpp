@@ -587,7 +587,7 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
     if (Sys([&] { return ::unlink(journalName.c_str()); }) != 0) {
       throw WriteError(errno);
     }
-  } catch (const FileError&) {
+  } catch (...) {
     UndoFailedSave(target, journalName, journalDone);
     throw;
   }
