@@ -621,6 +621,7 @@ void RemoveJournalOfAMissingFile(const std::string& journalName) {
 }  // namespace
 
 bool RollBackInterruptedSave(std::string_view path) {
+  const FileSizeSignalIgnored sizeSignalIgnored;
   std::string target(path);
   if (FollowLinks(target) != 0) {
     return false;
