@@ -24,6 +24,11 @@ int main(int argc, char** argv) {
     std::printf("lbe %s\n", LBE_VERSION);
     return 0;
   }
+  if (!screens::Options.Problem.empty()) {
+    std::fprintf(stderr, "lbe: %s\nTry 'lbe --help' for more information.\n",
+                 console::VisibleText(screens::Options.Problem).c_str());
+    return 2;
+  }
 
   console::TerminalConsole terminal;
   std::string error;

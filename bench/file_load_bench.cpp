@@ -1,5 +1,5 @@
 // Prints how long LoadFile takes and how much memory its process peaks at, for a 64 KiB file
-// and for sparse files of 1 GiB and just under 2 GiB: loading reads only what fits in the
+// and for sparse files of 1 GiB, just under 2 GiB and 4 GiB: loading reads only what fits in the
 // image, so neither figure may grow with the file. Each case runs in a child process of its
 // own, so that its peak resident set is its alone. Usage: file_load_bench [rounds]
 
@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
     off_t size;
   } cases[] = {{"64 KiB", 65536},
                {"1 GiB sparse", off_t{1} << 30},
-               {"2 GiB - 1 sparse", (off_t{1} << 31) - 1}};
+               {"2 GiB - 1 sparse", (off_t{1} << 31) - 1},
+               {"4 GiB sparse", off_t{1} << 32}};
   std::printf("LoadFile at 0x0000, mean of %d loads; peak RSS of the loading process\n", rounds);
   for (const auto& c : cases) {
     const std::string name = (folder / "data.bin").native();

@@ -22,7 +22,7 @@ namespace lbe::fuzzing {
 inline constexpr std::string_view kDataFile = "data";    // 300 bytes
 inline constexpr std::string_view kEmptyFile = "empty";  // 0 bytes
 inline constexpr std::string_view kBigFile = "big";      // 70,000 bytes, more than the image
-inline constexpr std::string_view kHugeFile = "huge";    // 2^31 bytes, sparse: too long to load
+inline constexpr std::string_view kHugeFile = "huge";    // 2^31 bytes, sparse: 64 KiB of it load
 inline constexpr std::string_view kFolder = "dir";       // a folder holding "inner"
 inline constexpr std::string_view kFifo = "fifo";        // no file's contents
 inline constexpr std::string_view kLink = "link";        // -> data

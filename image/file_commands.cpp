@@ -16,6 +16,7 @@
 namespace lbe::image {
 
 std::string CurrentFileName;
+FileWindow Window;
 
 namespace {
 
@@ -29,20 +30,39 @@ void ShowResult(std::string_view text) {
 }  // namespace
 
 void LoadFile() {
+  if (!CurrentFileName.empty() && RollBackInterruptedSave(CurrentFileName)) {
+    Window.Notice = "The last save of " + console::VisibleText(CurrentFileName) +
+                    " was interrupted.\nThe file has been put back as it was before that save.";
+  }
   std::error_code error;
   const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);
   if (CurrentFileName.empty() || !std::filesystem::exists(status) ||
       std::filesystem::is_directory(status)) {
+    Window.Stretch = FileStretch{Window.Offset, 0, true};
     return;
   }
   // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
-  const std::vector<std::uint8_t> bytes =
-      ReadWholeFile(CurrentFileName, static_cast<std::size_t>(kImageSize - Range.StartAddress));
-  const auto count = static_cast<std::int32_t>(bytes.size());
-  std::copy(bytes.begin(), bytes.end(), Image.Bytes.begin() + Range.StartAddress);
+  const FileWindowBytes read = ReadFileWindow(
+      CurrentFileName, Window.Offset, static_cast<std::size_t>(kImageSize - Range.StartAddress));
+  const auto count = static_cast<std::int32_t>(read.Bytes.size());
+  std::copy(read.Bytes.begin(), read.Bytes.end(), Image.Bytes.begin() + Range.StartAddress);
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
   Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
+  Window.Stretch = FileStretch{Window.Offset, read.Bytes.size(),
+                               Window.Offset + read.Bytes.size() >= read.FileSize};
   MarkImageSaved();
+}
+
+void ShowLoadNotice() {
+  if (Window.Notice.empty()) {
+    return;
+  }
+  console::ClearWindow();
+  // Line by line: a piece of output with a line end inside it is cut at the window's edge.
+  const std::size_t lineEnd = Window.Notice.find('\n');
+  console::WriteLine(std::string_view(Window.Notice).substr(0, lineEnd));
+  ShowResult(std::string_view(Window.Notice).substr(lineEnd + 1));
+  Window.Notice.clear();
 }
 
 void FileNameCommand() {
@@ -61,6 +81,7 @@ void FileNameCommand() {
     CurrentFileName = formerName;
     ShowResult(error.what());
   }
+  ShowLoadNotice();
 }
 
 void SaveCommand() {
@@ -79,7 +100,7 @@ void SaveCommand() {
   }
   std::string result;
   try {
-    WriteWholeFile(CurrentFileName, bytes);
+    Window.Stretch = ReplaceStretch(CurrentFileName, Window.Stretch, bytes);
     MarkImageSaved();
     result = "File " + console::VisibleText(CurrentFileName) + " has been saved.";
   } catch (const FileError& error) {

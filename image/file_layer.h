@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace lbe::image {
@@ -62,15 +63,59 @@ std::string_view TrimmedOfBlanksAndControls(std::string_view text);
 // path, folder, and when `mustExist` the file itself.
 void CheckPath(std::string_view path, bool mustExist);
 
-// At most `maxBytes` bytes from the start of the file; the size limit of 2^31 bytes applies to
-// the whole file. Only regular files are read (a FIFO or device fails with the open message).
+// What a read of part of a file gave: the bytes, and the file's whole length at the time.
+struct FileWindowBytes {
+  std::vector<std::uint8_t> Bytes;
+  std::uint64_t FileSize = 0;
+};
+
+// At most `maxBytes` bytes of the file from byte `offset` on (none when the file ends before
+// it); a file of any size. Only regular files are read (a FIFO or device fails with the open
+// message).
+FileWindowBytes ReadFileWindow(std::string_view path, std::uint64_t offset, std::size_t maxBytes);
+// At most `maxBytes` bytes from the start of the file.
 std::vector<std::uint8_t> ReadWholeFile(std::string_view path, std::size_t maxBytes = SIZE_MAX);
 
-// Afterwards the file holds exactly `bytes`. Written to a temporary file in the same folder,
-// flushed to disk and renamed over the file only when complete, so a failure leaves the former
-// file as it was. A symbolic link is followed and kept; permission bits (and the owner, when
-// running as root) are kept.
+// Afterwards the file holds exactly `bytes`: the journalled in-place write of file_journal.h
+// over the whole file, so the file keeps its inode, links, owner, mode, ACLs and extended
+// attributes, a symbolic link is followed and kept, and a failure leaves the former file as
+// it was (or a journal that gives it back on the next load).
 void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes);
+
+// The errors of the file layer's steps, with their messages filled in: opening to read,
+// creating (or opening to write), setting the length, reading, writing.
+FileError OpenError(std::string_view path, int code);
+FileError CreateError(std::string_view path, int code);
+FileError SystemError(int code);
+FileError ReadError(int code);
+FileError WriteError(int code);
+
+// The file a save writes: `target` with the symbolic links of its last component followed, so
+// that the link stays and the file it points to is changed. 0 or an errno.
+int FollowLinks(std::string& target);
+// The folder part of a path ("" when it has no "/").
+std::string ParentOf(std::string_view path);
+
+// Owns a file descriptor; closes it at the end.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  ~FileDescriptor() { Close(); }
+  int Get() const { return fd_; }
+  bool IsOpen() const { return fd_ >= 0; }
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
+  // The result of close, which on some file systems is where a failed write shows.
+  int Close();
+
+ private:
+  int fd_;
+};
 
 // The report written to standard error after a file error stopped the program: kind, the
 // executable's file name without its folder, the code offset in 8 hex digits, the message and a

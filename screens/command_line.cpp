@@ -8,6 +8,10 @@ CommandLineOptions Options;
 
 namespace {
 
+// Room for the 64 KiB image after it, below the largest length a file can have.
+constexpr std::uint64_t kLargestFileOffset = 0x7FFFFFFFFFFEFFFFu;
+constexpr std::string_view kLargestFileOffsetText = "7FFFFFFFFFFEFFFF";
+
 bool EqualsIgnoringCase(std::string_view text, std::string_view word) {
   if (text.size() != word.size()) {
     return false;
@@ -29,12 +33,49 @@ bool IsSwitch(std::string_view parameter) {
   return !(parameter[0] == '/' && parameter.find('/', 1) != std::string_view::npos);
 }
 
+// A file offset in hexadecimal, with an optional "0x": up to the largest offset a file can have.
+std::optional<std::uint64_t> ParseFileOffset(std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    const auto digit = std::string_view("0123456789abcdef")
+                           .find(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    if (digit == std::string_view::npos || value > (kLargestFileOffset >> 4)) {
+      return std::nullopt;
+    }
+    value = value * 16 + digit;
+  }
+  return value <= kLargestFileOffset ? std::optional(value) : std::nullopt;
+}
+
+// Takes the value of --offset, from the parameter itself or else from the next one.
+void TakeFileOffset(CommandLineOptions& options, bool& seen, std::string_view value) {
+  if (seen) {
+    options.Problem = "--offset is given more than once";
+    return;
+  }
+  seen = true;
+  if (const auto offset = ParseFileOffset(value)) {
+    options.FileOffset = *offset;
+  } else {
+    options.Problem = "--offset needs a file offset in hexadecimal (up to " +
+                      std::string(kLargestFileOffsetText) + "), not '" + std::string(value) + "'";
+  }
+}
+
 }  // namespace
 
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) {
   CommandLineOptions options;
   bool switchesEnded = false;
-  for (const std::string& parameter : parameters) {
+  bool offsetSeen = false;
+  for (auto next = parameters.begin(); next != parameters.end();) {
+    const std::string& parameter = *next++;
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
       continue;
@@ -48,6 +89,14 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
     const std::string_view rest = std::string_view(parameter).substr(1);
     if (rest == "?" || parameter == "-h" || parameter == "--help") {
       options.ShowUsage = true;
+    } else if (parameter.starts_with("--offset=")) {
+      TakeFileOffset(options, offsetSeen, std::string_view(parameter).substr(9));
+    } else if (parameter == "--offset") {
+      if (next == parameters.end()) {
+        options.Problem = "--offset needs a file offset in hexadecimal";
+      } else {
+        TakeFileOffset(options, offsetSeen, *next++);
+      }
     } else if (parameter == "--version") {
       options.ShowVersion = true;
     } else if (EqualsIgnoringCase(rest, "m")) {
@@ -81,7 +130,8 @@ std::string UsageText(std::string_view programPath) {
          " [/A[[:]Start-address]] [/M] [FileName]\n"
          "\n"
          " /A    Specify the start address\n"
-         " /M    Set cursor movement to nibble units\n";
+         " /M    Set cursor movement to nibble units\n"
+         " --offset=N  Load and save the file from its byte N (hexadecimal) on\n";
 }
 
 }  // namespace lbe::screens

@@ -1,5 +1,7 @@
 #include "screens/main_menu.h"
 
+#include <cstdio>
+
 #include "console/key_input.h"
 #include "console/text_cells.h"
 #include "console/text_output.h"
@@ -25,7 +27,8 @@ void DrawMenu() {
   console::Write(": " + image::HexText(image::Range.StartAddress, 4) + "-" +
                  image::HexText(image::RangeEndAddress(), 4) + "   ");
   WriteLabel("File");
-  console::WriteLine(": " + ShownFileName(image::CurrentFileName));
+  console::WriteLine(": " + ShownFileName(image::CurrentFileName) +
+                     ShownFileOffset(image::Window.Offset));
   for (std::string_view word : {"Edit   ", "Goto   ", "List   ", "Save   ", "Quit   "}) {
     WriteLabel(word);
   }
@@ -68,6 +71,15 @@ std::string ShownFileName(std::string_view fileName) {
   return console::VisibleText(fileName);
 }
 
+std::string ShownFileOffset(std::uint64_t offset) {
+  if (offset == 0) {
+    return {};
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, " +%llX", static_cast<unsigned long long>(offset));
+  return text;
+}
+
 void WriteLabel(std::string_view text) {
   if (text.empty()) {
     return;
@@ -84,8 +96,11 @@ void MainRoutine() {
   image::SetStartAddress(Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0)
                                              : 0);
   image::CurrentFileName = Options.FileName.value_or("");
+  image::Window = {};
+  image::Window.Offset = Options.FileOffset;
   image::LoadFile();
   image::MarkImageSaved();
+  image::ShowLoadNotice();
   for (;;) {
     DrawMenu();
     switch (console::WaitKey()) {

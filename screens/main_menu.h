@@ -2,6 +2,7 @@
 // The main routine: sets up the image and the range from the command line, loads the file, and
 // loops in the main menu until Quit is confirmed.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,10 @@ void MainRoutine();
 // The name the status line shows: the last component of `fileName` (after its last "\", "/" or
 // ":"), "[no name]" when the name is empty, with control characters made visible.
 std::string ShownFileName(std::string_view fileName);
+
+// What follows the name on the status line when the file is loaded from an offset other than 0:
+// " +" and the offset in hexadecimal ("File: game.rom +14000"); nothing for offset 0.
+std::string ShownFileOffset(std::uint64_t offset);
 
 // The highlighted label: first character yellow, the rest (and all that follows) bright white.
 void WriteLabel(std::string_view text);

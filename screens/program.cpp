@@ -34,6 +34,7 @@ void ResetProgramState() {
   image::Image = {};
   image::Range = {};
   image::CurrentFileName.clear();
+  image::Window = {};
   image::Saved = {};
   Options = {};
 }

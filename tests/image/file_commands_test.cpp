@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -143,18 +144,51 @@ TEST_F(FileCommands, LoadRoundsToWholeLines) {
   }
 }
 
-TEST_F(FileCommands, ALongFileIsCutToTheSpace) {
+// A save puts the range in use in place of the bytes the load read: what lies beyond the
+// space stays, whatever A, T or an edit did to the range, and a second save changes nothing.
+TEST_F(FileCommands, ALongFileKeepsWhatWasNotLoaded) {
   const Bytes data = Counting(70000);
-  Put("long.bin", data);
-  CurrentFileName = "long.bin";
-  LoadFile();
-  EXPECT_EQ(Range.EndLine, 8191);
-  EXPECT_EQ(Image[0xFFFF], data[0xFFFF]);
-  EXPECT_EQ(ImageBytes(0, 4), (Bytes{1, 8, 15, 22}));
-  EXPECT_TRUE(Save());
-  const Bytes saved = Get("long.bin");
-  EXPECT_EQ(saved.size(), 65536u);
-  EXPECT_EQ(saved, Bytes(data.begin(), data.begin() + 65536));
+  Bytes edited = data;
+  edited[0x10] = 0xEE;
+  const auto join = [](const Bytes& a, std::size_t from, std::size_t to, const Bytes& b) {
+    Bytes joined(a.begin() + from, a.begin() + to);
+    joined.insert(joined.end(), b.begin() + 65536, b.end());
+    return joined;
+  };
+  const struct {
+    std::string label;
+    std::int32_t start;
+    std::int32_t endLine;   // after the load and edit; -2 keeps the loaded range
+    std::int32_t newStart;  // the A command after the load; -1 for none
+    Bytes expected;
+  } cases[] = {
+      {"whole space at 0000", 0, -2, -1, edited},
+      {"at 0100", 0x0100, -2, -1, edited},
+      {"T cut the range to 10 lines", 0, 9, -1, join(edited, 0, 80, data)},
+      {"A moved the start", 0, -2, 0x0200, join(edited, 0x200, 0x208, data)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Put("long.bin", data);
+    Image = {};
+    SetStartAddress(c.start);
+    CurrentFileName = "long.bin";
+    LoadFile();
+    EXPECT_EQ(Range.EndLine, 8191);
+    EXPECT_EQ(ImageBytes(c.start, 4), (Bytes{1, 8, 15, 22}));
+    Image[0x0010 + c.start] = 0xEE;
+    if (c.endLine != -2) {
+      Range.EndLine = c.endLine;
+    }
+    if (c.newStart >= 0) {
+      SetStartAddress(c.newStart);
+    }
+    EXPECT_TRUE(Save());
+    EXPECT_EQ(Row(1), "File long.bin has been saved.");
+    EXPECT_EQ(Get("long.bin"), c.expected);
+    EXPECT_TRUE(Save());  // the stretch is now the one just written
+    EXPECT_EQ(Get("long.bin"), c.expected);
+  }
 
   Put("hundred.bin", Counting(100));
   SetStartAddress(0xFFF8);
@@ -162,8 +196,56 @@ TEST_F(FileCommands, ALongFileIsCutToTheSpace) {
   LoadFile();
   EXPECT_EQ(Range.EndLine, 8191);
   EXPECT_EQ(ImageBytes(0xFFF8, 8), (Bytes{1, 8, 15, 22, 29, 36, 43, 50}));
+  Image[0xFFFF] = 0;
   EXPECT_TRUE(Save());
-  EXPECT_EQ(Get("hundred.bin"), (Bytes{1, 8, 15, 22, 29, 36, 43, 50}));
+  Bytes hundred = Counting(100);
+  hundred[7] = 0;
+  EXPECT_EQ(Get("hundred.bin"), hundred);
+}
+
+// A window from --offset: any byte of the file at the start address; at or beyond the end it
+// loads nothing, and a save puts the range there with zeros before it.
+TEST_F(FileCommands, OffsetLoadsAndSavesAWindow) {
+  const Bytes data = Counting(0x100);
+  const auto withLine = [](Bytes bytes, std::size_t at, std::uint8_t first) {
+    bytes.resize(std::max(bytes.size(), at + 8));
+    bytes[at] = first;
+    return bytes;
+  };
+  Bytes fromThree = data;
+  fromThree[3] = 0x77;
+  fromThree.resize(0x103);  // whole lines: 253 bytes come back as 256
+  const struct {
+    std::uint64_t offset;
+    bool exists;
+    std::int32_t endLine;
+    std::uint8_t firstLoaded;
+    Bytes expected;  // after writing 77 at the start address, the range at least one line
+  } cases[] = {
+      {0, true, 31, 0x01, withLine(data, 0, 0x77)},
+      {3, true, 31, data[3], fromThree},
+      {0x100, true, -1, 0, withLine(data, 0x100, 0x77)},
+      {0x200, true, -1, 0, withLine(withLine(data, 0x1F8, 0), 0x200, 0x77)},
+      {0x10, false, 0, 0, withLine(Bytes(0x10), 0x10, 0x77)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offset);
+    std::filesystem::remove("window.bin");
+    if (c.exists) {
+      Put("window.bin", data);
+    }
+    Image = {};
+    SetStartAddress(0);
+    Window.Offset = c.offset;
+    CurrentFileName = "window.bin";
+    LoadFile();
+    EXPECT_EQ(Range.EndLine, c.endLine);
+    EXPECT_EQ(Image[0], c.firstLoaded);
+    Image[0] = 0x77;
+    Range.EndLine = std::max(Range.EndLine, 0);
+    EXPECT_TRUE(Save());
+    EXPECT_EQ(Get("window.bin"), c.expected);
+  }
 }
 
 TEST_F(FileCommands, AMissingFileIsCreatedBySave) {
@@ -255,17 +337,6 @@ TEST_F(FileCommands, FileNameThatCannotBeLoadedKeepsEverything) {
   EXPECT_EQ(Range.EndLine, 0);
   EXPECT_EQ(ImageBytes(0, 4), (Bytes{1, 2, 3, 0}));
   EXPECT_TRUE(fs::is_fifo("pipe"));
-
-  const int fd = ::open("huge.bin", O_WRONLY | O_CREAT, 0644);
-  ASSERT_EQ(::ftruncate(fd, 0x80000000), 0);
-  ::close(fd);
-  screen.TypeLine("huge.bin");
-  screen.PressKey('X');
-  EXPECT_TRUE(Run(FileNameCommand));
-  EXPECT_EQ(Row(2), "指定されたファイルが長すぎます。");
-  EXPECT_EQ(Row(3), "[huge.bin]");
-  EXPECT_EQ(Row(4), "Press any key...");
-  EXPECT_EQ(CurrentFileName, "good.bin");
 }
 
 TEST_F(FileCommands, LoadErrorReachesTheCaller) {
@@ -378,6 +449,109 @@ TEST_F(FileCommands, SaveThatFailsKeepsTheFormerFile) {
   EXPECT_EQ(Row(3), "Press any key...");
   EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3}));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
+}
+
+// Files of any size: a 64 KiB window of a sparse 1 GiB or 4 GiB file is loaded from an offset
+// and saved in place; the bytes around it stay, and the save costs no copy of the file.
+TEST_F(FileCommands, LargeSparseFilesArePatchedInPlace) {
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  const struct {
+    std::uint64_t size;
+    std::uint64_t offset;
+    std::int32_t endLine;
+  } cases[] = {
+      {kGiB, 0, 8191},
+      {kGiB, 0x20000008, 8191},
+      {kGiB, kGiB - 0x100, 31},
+      {4 * kGiB, 0, 8191},
+      {4 * kGiB, 0x80000000, 8191},
+      {4 * kGiB, 0xFFFF0000, 8191},
+      {4 * kGiB, 4 * kGiB - 0x8000, 4095},
+      {4 * kGiB, 4 * kGiB, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << c.size << " from " << c.offset);
+    const int fd = ::open("big.bin", O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(c.size)), 0);
+    // Marks at the file's ends and on both sides of the window.
+    std::vector<std::uint64_t> marks{0, c.size - 8, c.offset + 0x10000};
+    if (c.offset >= 8) {
+      marks.push_back(c.offset - 8);
+    }
+    std::erase_if(marks, [&c](std::uint64_t at) { return at + 8 > c.size; });
+    for (std::uint64_t at : marks) {
+      const std::uint64_t mark = at ^ 0x5AA5F00F12345678u;
+      ASSERT_EQ(::pwrite(fd, &mark, 8, static_cast<off_t>(at)), 8);
+    }
+    Image = {};
+    SetStartAddress(0);
+    Window.Offset = c.offset;
+    CurrentFileName = "big.bin";
+    LoadFile();
+    EXPECT_EQ(Range.EndLine, c.endLine);
+    Range.EndLine = std::max(Range.EndLine, 2);
+    Image[0x12] = 0x5A;
+    EXPECT_TRUE(Save());
+    EXPECT_EQ(Row(1), "File big.bin has been saved.");
+    struct stat info {};
+    ASSERT_EQ(::fstat(fd, &info), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(info.st_size), std::max(c.size, c.offset + 24));
+    EXPECT_LT(info.st_blocks * 512, 1 << 20);
+    std::uint8_t patched = 0;
+    ASSERT_EQ(::pread(fd, &patched, 1, static_cast<off_t>(c.offset + 0x12)), 1);
+    EXPECT_EQ(patched, 0x5A);
+    for (std::uint64_t at : marks) {
+      std::uint64_t mark = 0;
+      ASSERT_EQ(::pread(fd, &mark, 8, static_cast<off_t>(at)), 8);
+      EXPECT_EQ(mark, at ^ 0x5AA5F00F12345678u) << "mark at " << at;
+    }
+    ::close(fd);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
+  }
+}
+
+// A save killed after it began to change the file leaves its journal: the next load puts the
+// file back first, and says so on a screen of its own until a key is pressed.
+TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
+  const Bytes former = Counting(16);
+  Put("rom.bin", former);
+  CurrentFileName = "rom.bin";
+  LoadFile();
+  Range.EndLine = 3;  // 32 bytes: the save lengthens the file first
+  Image[0] = 0xFF;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    SetFileCallHook([&former](int) {
+      if (fs::exists("rom.bin.lbe-journal") && Get("rom.bin") != former) {
+        ::_exit(0);  // killed with the file half-written
+      }
+      return 0;
+    });
+    Window.Stretch = ReplaceStretch("rom.bin", Window.Stretch, ImageBytes(0, 32));
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save was not cut short";
+  ASSERT_EQ(Get("rom.bin").size(), 32u);
+
+  Image = {};
+  Range.EndLine = 0;
+  LoadFile();
+  EXPECT_EQ(Get("rom.bin"), former);
+  EXPECT_EQ(ImageBytes(0, 16), former);
+  EXPECT_EQ(Range.EndLine, 1);
+  EXPECT_FALSE(fs::exists("rom.bin.lbe-journal"));
+  screen.PressKey('X');
+  EXPECT_TRUE(Run(ShowLoadNotice));
+  EXPECT_EQ(Row(1), "The last save of rom.bin was interrupted.");
+  EXPECT_EQ(Row(2), "The file has been put back as it was before that save.");
+  EXPECT_EQ(Row(3), "Press any key...");
+  EXPECT_EQ(Window.Notice, "");
+  // Once shown, it is gone; a load without a journal has nothing to say.
+  LoadFile();
+  EXPECT_EQ(Window.Notice, "");
 }
 
 }  // namespace

@@ -61,6 +61,31 @@ TEST_F(MainMenuTest, FileIsLoadedAtTheStartAddressWhateverTheOrder) {
   EXPECT_EQ(Row(1), "Addr: 0000-0007   File: 100");
 }
 
+// An offset other than 0 stands after the name; without one the status line is as ever.
+TEST_F(MainMenuTest, FileOffsetOnTheStatusLine) {
+  testing::TemporaryWorkingFolder folder;
+  std::ofstream("x.bin", std::ios::binary) << "0123456789ABCDEFGHIJ";
+  const struct {
+    std::vector<std::string> parameters;
+    std::string row;
+    char first;
+  } cases[] = {
+      {{"x.bin"}, "Addr: 0000-0017   File: x.bin", '0'},
+      {{"--offset=0", "x.bin"}, "Addr: 0000-0017   File: x.bin", '0'},
+      {{"--offset=0xa", "/A100", "x.bin"}, "Addr: 0100-010F   File: x.bin +A", 'A'},
+      {{"x.bin", "--offset", "14000"}, "Addr: 0000-FFFFFFFF   File: x.bin +14000", 0},
+      {{"--offset=14000"}, "Addr: 0000-0007   File: [no name] +14000", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.row);
+    image::Image = {};
+    EXPECT_FALSE(RunMenu(c.parameters));
+    EXPECT_EQ(image::Image[image::Range.StartAddress], c.first);
+    EXPECT_EQ(Row(1), c.row);
+  }
+  EXPECT_EQ(ShownFileOffset(0x7FFFFFFFFFFEFFFF), " +7FFFFFFFFFFEFFFF");
+}
+
 TEST_F(MainMenuTest, LastStartAddressAndAbsolutePath) {
   EXPECT_FALSE(RunMenu({"/AFFFF", "/nonexistent-folder/sub/rom.bin"}));
   EXPECT_EQ(Row(1), "Addr: FFF8-FFFF   File: rom.bin");

@@ -29,6 +29,7 @@ std::vector<std::string> StatesAwayFromStart() {
       {"Image", image::Image == image::MemoryImage{}},
       {"Range", image::Range == image::AddressRange{}},
       {"CurrentFileName", image::CurrentFileName.empty()},
+      {"Window", image::Window == image::FileWindow{}},
       {"Saved", image::Saved == image::SavedState{}},
       {"Options", Options == CommandLineOptions{}},
   };
@@ -58,7 +59,7 @@ TEST(Program, ResetGivesBackTheStartUpState) {
   console::Console.MovingHome = true;
   EXPECT_EQ(StatesAwayFromStart(),
             (std::vector<std::string>{"Console", "StdOut", "Image", "Range", "CurrentFileName",
-                                      "Saved", "Options"}));
+                                      "Window", "Saved", "Options"}));
 
   ResetProgramState();
   EXPECT_EQ(StatesAwayFromStart(), std::vector<std::string>{});

@@ -2,7 +2,11 @@
 # The real lbe in tmux: S saves whole lines and keeps a linked, write-protected file's link and
 # mode; an edit reaches the file; F with a file that cannot be read shows the error and keeps
 # the former name; S asks for a name; a path error stands above "Press any key..."; a load
-# error at start-up gives the terminal back and reports on standard error with status 1.
+# error at start-up gives the terminal back and reports on standard error with status 1. A save
+# keeps the file's inode, hard links, mode, ACL and extended attributes. A file
+# longer than the space keeps its tail; --offset edits a window of the file at its own address;
+# a bad --offset is refused before the terminal is taken; a save killed half-way is undone,
+# with a notice, when lbe starts again.
 source "$(dirname "$0")/tmux_lib.sh" "$1" file-save
 
 cd "$work"
@@ -101,4 +105,111 @@ grep -qF "ファイル $work/pipe は開けません。 Operation not supported 
   fail "stop report message: $(cat err.txt)"
 grep -qxF "[pipe]." err.txt || fail "stop report path line: $(cat err.txt)"
 ! grep -q $'\r' err.txt || fail "stop report carries carriage returns"
+# The file keeps its identity: inode, hard link, mode, ACL and extended attribute.
+printf 'ABCDEFGH' > id.bin
+chmod 640 id.bin
+ln id.bin id-link.bin
+inode=$(stat -c %i id.bin)
+have_acl=no; have_xattr=no
+if command -v setfacl > /dev/null && setfacl -m u:65534:rw id.bin 2> /dev/null; then have_acl=yes; fi
+if command -v setfattr > /dev/null && setfattr -n user.origin -v rom id.bin 2> /dev/null; then
+  have_xattr=yes
+fi
+acl_before=$( [ $have_acl = yes ] && getfacl -cpn id.bin || true)
+mode_before=$(stat -c %a id.bin)  # an ACL's mask shows in the group bits
+start "$lbe id.bin"
+expect_line 1 "Addr: 0000-0007   File: id.bin"
+tm send-keys -t t e 3 1 Escape
+expect_line 1 "Addr: 0000-0007   File: id.bin"
+tm send-keys -t t s
+expect_line 1 "File id.bin has been saved."
+tm send-keys -t t x q y
+expect "exit=0"
+[ "$(stat -c %i id.bin)" = "$inode" ] || fail "id.bin has a new inode"
+[ "$(hex id-link.bin)" = "3142434445464748" ] || fail "the hard link holds $(hex id-link.bin)"
+[ "$(stat -c %a id.bin)" = "$mode_before" ] || fail "mode of id.bin is $(stat -c %a id.bin)"
+if [ $have_acl = yes ]; then
+  [ "$(getfacl -cpn id.bin)" = "$acl_before" ] || fail "ACL of id.bin: $(getfacl -cpn id.bin)"
+else
+  echo "note: ACL not checked (no setfacl, package acl, or no ACLs on this file system)"
+fi
+if [ $have_xattr = yes ]; then
+  [ "$(getfattr --only-values -n user.origin id.bin)" = rom ] || fail "extended attribute lost"
+else
+  echo "note: extended attribute not checked (no setfattr, package attr, or no user xattrs)"
+fi
+
+# A 70,000-byte file: the first byte edited at 0000, the 4,464 bytes beyond the space kept.
+head -c 70000 /dev/urandom > big70k.bin
+cp big70k.bin expected.bin
+printf '\x41' | dd of=expected.bin bs=1 count=1 conv=notrunc status=none
+start "$lbe big70k.bin"
+expect_line 1 "Addr: 0000-FFFF   File: big70k.bin"
+tm send-keys -t t e 4 1 Escape
+expect_line 1 "Addr: 0000-FFFF   File: big70k.bin"
+tm send-keys -t t s
+expect_line 1 "File big70k.bin has been saved."
+tm send-keys -t t x q y
+expect "exit=0"
+cmp big70k.bin expected.bin || fail "big70k.bin is not the edited file with its tail"
+
+# A bank of a banked ROM at its own address: file bytes 14000-17FFF at 8000-BFFF, the status
+# line shows the offset, and the save changes that bank alone.
+head -c 262144 /dev/urandom > game.rom
+cp game.rom expected.rom
+printf '\x5a' | dd of=expected.rom bs=1 seek=$((0x14000)) count=1 conv=notrunc status=none
+start "$lbe /A8000 --offset=14000 game.rom"
+expect_line 1 "Addr: 8000-FFFF   File: game.rom +14000"
+tm send-keys -t t e 5 a Escape
+expect_line 1 "Addr: 8000-FFFF   File: game.rom +14000"
+tm send-keys -t t s
+expect_line 1 "File game.rom has been saved."
+tm send-keys -t t x q y
+expect "exit=0"
+cmp game.rom expected.rom || fail "game.rom changed outside the bank's first byte"
+
+# A bad offset: a message on standard error, status 2, nothing loaded, the terminal untouched.
+for bad in "--offset=xyz" "--offset=10 --offset=20" "--offset"; do
+  shell "clear; stty -g > before.txt; $lbe $bad game.rom 2> err.txt; echo exit=\$?; stty -g > after.txt"
+  expect "exit=2"
+  cmp -s before.txt after.txt || fail "terminal modes changed by $bad"
+  grep -q "^lbe: --offset" err.txt || fail "no message for $bad: $(cat err.txt)"
+done
+cmp game.rom expected.rom || fail "game.rom changed by a refused start"
+
+# A save killed half-way: LBE_TEST_PAUSE_IN_SAVE holds it with half the window written. The
+# next start puts the file back and says so before the menu.
+head -c 65536 /dev/urandom > window.bin
+cp window.bin former.bin
+tm send-keys -t t "clear; sh -c 'echo \$\$ > lbe.pid; LBE_TEST_PAUSE_IN_SAVE=120 exec $lbe window.bin'; echo exit=\$?" Enter
+expect_line 1 "Addr: 0000-FFFF   File: window.bin"
+# The first and the last line change, so half a save is a file neither old nor new.
+tm send-keys -t t e
+expect "0000 "
+tm send-keys -t t -l "0000000000000000"
+tm send-keys -t t End
+expect "FFF8 "
+tm send-keys -t t -l "0000000000000000"
+tm send-keys -t t Escape
+expect_line 1 "Addr: 0000-FFFF   File: window.bin"
+tm send-keys -t t s
+for _ in $(seq 200); do
+  [ -e window.bin.lbe-journal ] && ! cmp -s window.bin former.bin && break
+  sleep 0.1
+done
+[ -e window.bin.lbe-journal ] || fail "the save left no journal while it ran"
+cmp -s window.bin former.bin && fail "the paused save had not begun to write"
+kill -KILL "$(cat lbe.pid)"
+expect "exit=137"
+shell "stty sane; tput rmcup; clear"
+start "$lbe window.bin"
+expect_line 1 "The last save of window.bin was interrupted."
+expect_line 2 "The file has been put back as it was before that save."
+expect_line 3 "Press any key..."
+cmp window.bin former.bin || fail "window.bin was not put back"
+[ -e window.bin.lbe-journal ] && fail "the journal is still there"
+tm send-keys -t t x
+expect_line 1 "Addr: 0000-FFFF   File: window.bin"
+tm send-keys -t t q y
+expect "exit=0"
 echo "file load and save in a real terminal: ok"
