@@ -447,6 +447,7 @@ class ScriptedConsole : public console::EmulatedConsole {
   bool WaitForInput() override {
     CheckInvariants(*this);
     CheckScreen(*this);
+    CheckTypedByteInRange();
     if (EmulatedConsole::WaitForInput()) {
       return true;
     }
@@ -469,6 +470,7 @@ class ScriptedConsole : public console::EmulatedConsole {
       TraceEvent(event);
     }
     if (event.Type == EventType::Key && event.KeyDown) {
+      lastKeyTypesByte_ = TypesByte(event.VirtualKeyCode);
       ++keys_;
       touchesFiles_ = touchesFiles_ || event.VirtualKeyCode == 'S';
     }
@@ -493,6 +495,23 @@ class ScriptedConsole : public console::EmulatedConsole {
   bool TouchesFiles() const { return touchesFiles_; }
 
  private:
+  static bool TypesByte(KeyCode code) {
+    return (code >= Vk::Digit0 && code <= Vk::Digit0 + 9) || (code >= Vk::A && code <= 'F') ||
+           (code >= Vk::Numpad0 && code <= Vk::Numpad0 + 9) || code == 'R';
+  }
+
+  // A digit or R taken by the edit mode lies in the range Save writes: on the line shown, or
+  // on the line before it when the byte ended its line (and the move down raised EndLine).
+  void CheckTypedByteInRange() const {
+    if (!lastKeyTypesByte_ || !CellsAre(*this, 24, 0, U" [")) {
+      return;
+    }
+    const int shown = ShownLineAddress(*this, 0, 0);
+    if (shown >= 0 && shown / 8 > image::Range.EndLine) {
+      Fail("a byte was typed on a line outside the range Save writes");
+    }
+  }
+
   void Press(KeyCode code, char32_t character, std::uint16_t repeat = 1) {
     PushEvent({EventType::Key, true, repeat, code, character});
     PushEvent({EventType::Key, false, 1, code, character});
@@ -614,6 +633,7 @@ class ScriptedConsole : public console::EmulatedConsole {
   bool inLine_ = false;
   bool historyHoldsPaths_ = false;
   bool touchesFiles_ = false;
+  bool lastKeyTypesByte_ = false;
   std::uint64_t keys_ = 0;
 };
 

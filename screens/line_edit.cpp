@@ -138,8 +138,16 @@ void AdvanceNibbles(EditCursor& cursor, std::int32_t nibbles) {
   }
 }
 
+// A byte typed on a line beyond the range joins it, so that Save always writes what was typed.
+void TakeLineIntoRange(const EditCursor& cursor) {
+  if (cursor.CurrentLine > Range.EndLine) {
+    Range.EndLine = cursor.CurrentLine;
+  }
+}
+
 // Only the checksum and the digit are rewritten: a slow link carries a handful of bytes per key.
 void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
+  TakeLineIntoRange(cursor);
   const std::int32_t p = CursorAddress(cursor);
   if (cursor.NibbleColumn % 2 == 1) {
     Image[p] = static_cast<std::uint8_t>((Image[p] & 0xF0) | value);
@@ -155,6 +163,7 @@ void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
 
 // Copies the byte before the cursor byte; at StartAddress there is none, so it writes 00.
 void RepeatByte(EditCursor& cursor) {
+  TakeLineIntoRange(cursor);
   const std::int32_t p = CursorAddress(cursor);
   Image[p] = p > Range.StartAddress ? Image[p - 1] : 0;
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;

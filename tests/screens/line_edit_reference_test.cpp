@@ -108,6 +108,7 @@ struct ModelEditor {
       digit = key - 96;
     }
     if (digit >= 0) {
+      EndLine = std::max(EndLine, Line());  // a typed byte is always inside the saved range
       std::uint8_t& byte = Bytes[static_cast<std::size_t>(Position / 2)];
       byte = Position % 2 == 0 ? static_cast<std::uint8_t>(digit * 16 + byte % 16)
                                : static_cast<std::uint8_t>(byte / 16 * 16 + digit);
@@ -159,6 +160,7 @@ struct ModelEditor {
         }
         break;
       case 'R': {
+        EndLine = std::max(EndLine, Line());
         const int address = Position / 2;
         Bytes[static_cast<std::size_t>(address)] =
             address > StartLine * 8 ? Bytes[static_cast<std::size_t>(address - 1)] : 0;

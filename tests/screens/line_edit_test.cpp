@@ -213,7 +213,7 @@ TEST_F(LineEdit, SixteenDigitsFillTheLineAndShowTheNext) {
 TEST_F(LineEdit, TypingPastTheLastNibbleOfTheImageReturnsToItsLineStart) {
   EXPECT_EQ(Press(Keys("AB"), "FFFF"),
             (std::vector<Shown>{{"FFF8 0000000000000000:00 [00]", 20, 0},
-                                {"FFF8 00000000000000A0:A0 [00]", 21, 0},
+                                {"FFF8 00000000000000A0:A0 [00]", 21, 8191},
                                 {"FFF8 00000000000000AB:AB [00]", 6, 8191}}));
 }
 
@@ -434,6 +434,31 @@ TEST_F(LineEdit, TOnALineBeyondTheRangeGrowsIt) {
                                 {"0400 0000000000000000:00 [00]", 6, 0x80},
                                 {"0000 0000000000000000:00 [--]", 6, 0x80},
                                 {"0400 0000000000000000:00 [00]", 6, 0x80}}));
+}
+
+TEST_F(LineEdit, ByteTypedOnALineBeyondTheRangeJoinsIt) {
+  const struct {
+    std::int32_t start;
+    std::int32_t endLine;  // before the keys; StartLine - 1 is an empty file loaded
+    std::string gotoAnswer;
+    std::vector<KeyCode> keys;
+    int endLineAfter;
+  } cases[] = {
+      {0x0000, 0, "10", {'1'}, 2},
+      {0x0000, 0, "10", {'0'}, 2},  // the byte's value need not change
+      {0x0000, 0, "10", {'R'}, 2},
+      {0x0000, 0, "17", {Vk::Numpad0 + 4, Vk::Numpad0 + 5}, 3},  // the wrap moves down as ever
+      {0x0000, -1, "", {'A'}, 0},
+      {0x0100, 0x1F, "", {'R'}, 0x20},
+      {0x0000, 5, "10", {'1', 'R'}, 5},  // inside the range nothing changes
+      {0x0000, 0, "10", {Vk::Insert, Vk::Delete, Vk::Backspace, Vk::Left, Vk::Up}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gotoAnswer);
+    image::SetStartAddress(c.start);
+    image::Range.EndLine = c.endLine;
+    EXPECT_EQ(After(c.keys, c.gotoAnswer).EndLine, c.endLineAfter);
+  }
 }
 
 TEST_F(LineEdit, EndOnAnEmptyRangeStaysOnTheStartLine) {
