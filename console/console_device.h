@@ -26,13 +26,24 @@ struct ScreenBufferInfo {
 
 enum class EventType : std::uint8_t { Key = 1, Mouse = 2, WindowSize = 4, Menu = 8, Focus = 16 };
 
+// Where a key event comes from: the keyboard, or the text of a bracketed paste (PasteStart for
+// its first character, so that two pastes in a row stay two).
+enum class KeySource : std::uint8_t { Typed, PasteStart, Pasted };
+
 struct InputEvent {
   EventType Type = EventType::Key;
   bool KeyDown = true;
+  // Kept though nothing acts on it: a console reports held keys so, and the tests queue such
+  // events to show that each is one key press.
   std::uint16_t RepeatCount = 1;
   KeyCode VirtualKeyCode = 0;
   char32_t Character = 0;  // what the key types; 0 for keys that type nothing
+  KeySource Source = KeySource::Typed;
 };
+
+inline bool IsPasted(const InputEvent& event) {
+  return event.Source != KeySource::Typed;
+}
 
 // Mode flags, with the console's own values.
 inline constexpr std::uint32_t kProcessedInput = 0x1;

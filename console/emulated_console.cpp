@@ -11,7 +11,8 @@ EmulatedConsole::EmulatedConsole(int width, int height, std::uint16_t attribute)
       height_(std::max(height, 1)),
       cells_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_),
              Cell{U' ', static_cast<std::uint8_t>(attribute & 0xFF)}),
-      attribute_(attribute) {}
+      attribute_(attribute),
+      startAttribute_(static_cast<std::uint8_t>(attribute & 0xFF)) {}
 
 ScreenBufferInfo EmulatedConsole::GetScreenBufferInfo() const {
   return {{width_, height_}, cursor_, attribute_};

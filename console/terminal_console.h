@@ -48,6 +48,7 @@ class TerminalConsole : public EmulatedConsole {
   // Undoes what Open did once the signal handlers were in place, when curses cannot start.
   void AbandonOpen();
   void TakeTerminal();
+  void StopFlowControl();
   void LeaveTerminal();
   void InstallSignalHandlers();
   void RestoreSignalHandlers();
@@ -71,9 +72,10 @@ class TerminalConsole : public EmulatedConsole {
   std::string savedLocale_;
   std::array<int, 2> signalPipe_{-1, -1};
   std::array<struct sigaction, 7> savedActions_{};
-  int escapeDelayMilliseconds_ = 25;
+  std::chrono::milliseconds escapeDelay_{};  // set by Open
   KeyDecoder decoder_;
   std::chrono::steady_clock::time_point lastByteTime_;
+  std::chrono::steady_clock::time_point escapeTimedOut_;  // when the decoder last timed out
   bool inputEnded_ = false;
   int endingSignal_ = 0;
   // Drawing.
