@@ -26,8 +26,8 @@ inline constexpr KeyCode Right = 39;
 inline constexpr KeyCode Down = 40;
 inline constexpr KeyCode Insert = 45;
 inline constexpr KeyCode Delete = 46;
-inline constexpr KeyCode Digit0 = 48;   // through Digit0 + 9
-inline constexpr KeyCode A = 65;        // letters A..Z are 65..90
+inline constexpr KeyCode Digit0 = 48;  // through Digit0 + 9
+inline constexpr KeyCode A = 65;       // letters A..Z are 65..90
 inline constexpr KeyCode Numpad0 = 96;  // through Numpad0 + 9
 inline constexpr KeyCode F1 = 112;      // through F1 + 11
 // Printable keys that are neither letters nor digits (US layout codes).
