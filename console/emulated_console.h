@@ -58,6 +58,8 @@ class EmulatedConsole : public ConsoleDevice {
   void TypeText(std::string_view text);
   // TypeText, then Enter.
   void TypeLine(std::string_view text);
+  // The key events a terminal's bracketed paste of `text` gives (line ends as Enter).
+  void Paste(std::string_view text);
 
   // Reading the model back.
   int Width() const { return width_; }

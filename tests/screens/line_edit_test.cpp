@@ -461,6 +461,49 @@ TEST_F(LineEdit, ByteTypedOnALineBeyondTheRangeJoinsIt) {
   }
 }
 
+TEST_F(LineEdit, PasteTypesItsHexDigitsAndRunsNoKey) {
+  const struct {
+    std::string gotoAnswerPasted;
+    std::string pasted;
+    std::string line;
+    int column;
+  } cases[] = {
+      // Letters that are keys here (Q, T, R, G), Esc, Tab and line ends are all passed over.
+      {"", "x 12 ab\tQTRG-\x1b\ncD", "0000 12ABCD0000000000:8A [--]", 12},
+      {"1\t0\n8", "0", "0010 0000000000000000:00 [00]", 7},  // Goto takes "10" only
+      {"", "0123456789abcdefF", "0008 F000000000000000:F0 [C0]", 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pasted);
+    image::Image = {};
+    image::SetStartAddress(0);
+    if (!c.gotoAnswerPasted.empty()) {
+      screen.Paste(c.gotoAnswerPasted);
+      screen.PressKey(Vk::Enter, U'\r');
+    }
+    screen.Paste(c.pasted);
+    EXPECT_FALSE(Run([&] { screens::LineEditMode(!c.gotoAnswerPasted.empty()); }));
+    EXPECT_EQ(Row(1), c.line);
+    EXPECT_EQ(CursorColumn(), c.column);
+  }
+}
+
+TEST_F(LineEdit, PasteOfTheWholeImageTypesEveryDigit) {
+  std::string digits;
+  for (int i = 0; i < 2 * 0x10000; ++i) {
+    digits += "0123456789ABCDEF"[(i * 7 + i / 16) % 16];
+  }
+  screen.Paste(digits);
+  screen.PressKey(Vk::Escape);
+  EXPECT_TRUE(Run([] { screens::LineEditMode(false); }));
+  for (int address = 0; address < 0x10000; address += 0x1001) {
+    SCOPED_TRACE(address);
+    EXPECT_EQ(image::Image[address],
+              std::stoi(digits.substr(static_cast<std::size_t>(address) * 2, 2), nullptr, 16));
+  }
+  EXPECT_EQ(image::Range.EndLine, 8191);
+}
+
 TEST_F(LineEdit, EndOnAnEmptyRangeStaysOnTheStartLine) {
   const struct {
     std::int32_t start;
