@@ -384,53 +384,64 @@ std::size_t KeyDecoder::Decode(std::string_view bytes, std::vector<InputEvent>& 
   std::size_t index = 0;
   while (index < bytes.size()) {
     const auto byte = static_cast<unsigned char>(bytes[index]);
-    if (discarding_) {
-      if (IsParameterByte(byte) || IsIntermediateByte(byte)) {
-        ++index;
-        continue;
-      }
-      discarding_ = false;
-      if (IsFinalByte(byte)) {
-        ++index;
-        continue;
-      }
+    if (discarding_ && SkipDiscarded(byte)) {
+      ++index;
+      continue;
     }
+    std::size_t used = 1;
     if (byte == kEscape) {
-      const SequenceScan scan = ScanEscape(bytes.substr(index));
-      if (scan.Result == Scan::Incomplete) {
-        return index;
-      }
-      // The tail of a sequence whose Esc timed out is dropped whole, never read as keys.
-      const bool brokenTail = tailHeld_ && index == 0;
-      tailHeld_ = false;
-      if (scan.Result == Scan::Complete && !brokenTail) {
-        EscapeSequence(bytes.substr(index, scan.Length), events);
-      }
-      discarding_ = scan.Result == Scan::TooLong;
-      afterCarriageReturn_ = false;
-      index += scan.Length;
-      continue;
-    }
-    if (byte < 0x20 || byte == kDelete) {
+      used = TakeEscape(bytes.substr(index), index == 0, events);
+    } else if (byte < 0x20 || byte == kDelete) {
       ControlByte(byte, events);
-      ++index;
-      continue;
+    } else {
+      afterCarriageReturn_ = false;
+      used = TakeCharacter(bytes.substr(index), events);
     }
-    afterCarriageReturn_ = false;
-    if (byte < 0x80) {
-      Emit(KeyEvent(KeyCodeForCharacter(byte), byte), events);
-      ++index;
-      continue;
+    if (used == 0) {
+      return index;  // an unfinished start, held for the next feed
     }
-    const std::string_view rest = bytes.substr(index);
-    if (IsCutCharacter(rest)) {
-      return index;
-    }
-    const DecodedCharacter decoded = DecodeUtf8(rest);
-    Emit(KeyEvent(KeyCodeForCharacter(decoded.Character), decoded.Character), events);
-    index += decoded.Length;
+    index += used;
   }
   return index;
+}
+
+bool KeyDecoder::SkipDiscarded(unsigned char byte) {
+  if (IsParameterByte(byte) || IsIntermediateByte(byte)) {
+    return true;
+  }
+  discarding_ = false;
+  return IsFinalByte(byte);
+}
+
+std::size_t KeyDecoder::TakeEscape(std::string_view bytes, bool first,
+                                   std::vector<InputEvent>& events) {
+  const SequenceScan scan = ScanEscape(bytes);
+  if (scan.Result == Scan::Incomplete) {
+    return 0;
+  }
+  // The rest of a sequence whose Esc timed out is dropped whole, never read as keys.
+  const bool brokenTail = tailHeld_ && first;
+  tailHeld_ = false;
+  if (scan.Result == Scan::Complete && !brokenTail) {
+    EscapeSequence(bytes.substr(0, scan.Length), events);
+  }
+  discarding_ = scan.Result == Scan::TooLong;
+  afterCarriageReturn_ = false;
+  return scan.Length;
+}
+
+std::size_t KeyDecoder::TakeCharacter(std::string_view bytes, std::vector<InputEvent>& events) {
+  const auto byte = static_cast<unsigned char>(bytes.front());
+  if (byte < 0x80) {
+    Emit(KeyEvent(KeyCodeForCharacter(byte), byte), events);
+    return 1;
+  }
+  if (IsCutCharacter(bytes)) {
+    return 0;
+  }
+  const DecodedCharacter decoded = DecodeUtf8(bytes);
+  Emit(KeyEvent(KeyCodeForCharacter(decoded.Character), decoded.Character), events);
+  return decoded.Length;
 }
 
 void KeyDecoder::ControlByte(unsigned char byte, std::vector<InputEvent>& events) {

@@ -47,6 +47,12 @@ class KeyDecoder {
  private:
   // Decodes from the start of `bytes`; returns how many bytes were used (the rest is held).
   std::size_t Decode(std::string_view bytes, std::vector<InputEvent>& events);
+  // Inside an over-long sequence: true while its bytes are swallowed, its final byte included.
+  bool SkipDiscarded(unsigned char byte);
+  // The escape sequence, or text character, at the start of `bytes`: acts on it and returns the
+  // bytes it took, 0 when it is unfinished. `first`: it starts the held bytes.
+  std::size_t TakeEscape(std::string_view bytes, bool first, std::vector<InputEvent>& events);
+  std::size_t TakeCharacter(std::string_view bytes, std::vector<InputEvent>& events);
   // Acts on the complete escape sequence `sequence`.
   void EscapeSequence(std::string_view sequence, std::vector<InputEvent>& events);
   void ControlByte(unsigned char byte, std::vector<InputEvent>& events);

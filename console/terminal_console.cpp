@@ -131,23 +131,13 @@ bool TerminalConsole::Open(std::string& error) {
     error = std::string("cannot read the terminal's modes: ") + std::strerror(errno);
     return false;
   }
-  endingSignal_ = 0;
-  EndingSignalSeen = 0;
-  inputEnded_ = false;
-  decoder_ = KeyDecoder();
-  pairs_.fill(0);  // a new curses screen has no pairs yet
-  nextPair_ = 1;
-  terminalRows_ = 0;
-  terminalColumns_ = 0;
-  queriesSent_ = false;
-  alternateScrollState_ = -1;
+  ResetState();
   // The console works in UTF-8 whatever the user's locale, as one set to code page 65001.
   const char* locale = std::setlocale(LC_CTYPE, nullptr);
   savedLocale_ = locale != nullptr ? locale : "C";
   if (std::setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
   }
-  escapeDelay_ = EscapeDelayFromEnvironment();
   if (pipe2(signalPipe_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
     error = std::string("cannot make a pipe: ") + std::strerror(errno);
     std::setlocale(LC_CTYPE, savedLocale_.c_str());
@@ -155,6 +145,31 @@ bool TerminalConsole::Open(std::string& error) {
   }
   // Ours before curses starts, so that it installs none of its own.
   InstallSignalHandlers();
+  if (!StartCurses(error)) {
+    AbandonOpen();
+    return false;
+  }
+  open_ = true;
+  lastByteTime_ = std::chrono::steady_clock::now();
+  TakeTerminal();
+  return true;
+}
+
+void TerminalConsole::ResetState() {
+  endingSignal_ = 0;
+  EndingSignalSeen = 0;
+  inputEnded_ = false;
+  decoder_ = KeyDecoder();
+  escapeDelay_ = EscapeDelayFromEnvironment();
+  pairs_.fill(0);  // a new curses screen has no pairs yet
+  nextPair_ = 1;
+  terminalRows_ = 0;
+  terminalColumns_ = 0;
+  queriesSent_ = false;
+  alternateScrollState_ = -1;
+}
+
+bool TerminalConsole::StartCurses(std::string& error) {
   use_tioctl(TRUE);  // the terminal's size, not stale LINES and COLUMNS
   std::fflush(stdout);
   screen_ = newterm(nullptr, stdout, stdin);
@@ -162,13 +177,11 @@ bool TerminalConsole::Open(std::string& error) {
   const std::string typeText = std::string("\"") + (type != nullptr ? type : "") + "\"";
   if (screen_ == nullptr) {
     error = "cannot use the terminal type " + typeText + " (check TERM)";
-    AbandonOpen();
     return false;
   }
   const char* moveCursor = tigetstr(const_cast<char*>("cup"));
   if (moveCursor == nullptr || moveCursor == reinterpret_cast<char*>(-1)) {
     error = "the terminal type " + typeText + " cannot place the cursor (check TERM)";
-    AbandonOpen();
     return false;
   }
   colours_ = 0;
@@ -178,9 +191,6 @@ bool TerminalConsole::Open(std::string& error) {
     defaultColours_ = use_default_colors() == OK;
     colours_ = std::max(COLORS, 1);
   }
-  open_ = true;
-  lastByteTime_ = std::chrono::steady_clock::now();
-  TakeTerminal();
   return true;
 }
 

@@ -45,6 +45,11 @@ class TerminalConsole : public EmulatedConsole {
   bool WaitForInput() override;
 
  private:
+  // The state of a fresh Open, from the environment (Esc delay) where it depends on it.
+  void ResetState();
+  // A curses screen on standard input and output that can place the cursor; false and a
+  // message when the terminal type does not allow one.
+  bool StartCurses(std::string& error);
   // Undoes what Open did once the signal handlers were in place, when curses cannot start.
   void AbandonOpen();
   void TakeTerminal();

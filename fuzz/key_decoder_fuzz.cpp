@@ -6,9 +6,10 @@
 // the bytes of the reads come from the front.
 //
 // Checked: no key press with code 0, every key event a key-down and every other event not,
-// characters only valid code points; and, without delays, the same events, replies and state
-// whether the bytes come in one read or in the pieces given (a sequence cut across reads is
-// still one key). KeyCodeForCharacter never gives 0 for any code point.
+// characters only valid code points, a paste's characters in one run from its first, never the
+// '[' or 'O' of a sequence whose Esc timed out read as a key; and, without delays, the same events,
+// replies and state whether the bytes come in one read or in the pieces given (a sequence cut
+// across reads is still one key). KeyCodeForCharacter never gives 0 for any code point.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -36,11 +37,19 @@ using console::KeyDecoder;
 
 bool SameEvent(const InputEvent& a, const InputEvent& b) {
   return a.Type == b.Type && a.KeyDown == b.KeyDown && a.RepeatCount == b.RepeatCount &&
-         a.VirtualKeyCode == b.VirtualKeyCode && a.Character == b.Character;
+         a.VirtualKeyCode == b.VirtualKeyCode && a.Character == b.Character && a.Source == b.Source;
 }
 
 void CheckEvents(const std::vector<InputEvent>& events) {
+  bool inPaste = false;
   for (const InputEvent& event : events) {
+    if (console::IsPasted(event) && event.Type != EventType::Key) {
+      Fail("a pasted event that is no key");
+    }
+    if (event.Source == console::KeySource::Pasted && !inPaste) {
+      Fail("a paste's text not in one run from its first character");
+    }
+    inPaste = console::IsPasted(event);
     if (event.Type == EventType::Key) {
       if (event.VirtualKeyCode == 0) {
         Fail("a key press with code 0");
@@ -85,10 +94,22 @@ void RunOnce(const std::uint8_t* data, std::size_t size) {
   // As the terminal console reads: a delay passes only while bytes are held.
   KeyDecoder timed;
   std::vector<InputEvent> timedEvents;
+  bool escapeTimedOut = false;
   for (const Read& read : reads) {
+    const std::size_t before = timedEvents.size();
     timed.Feed(read.Bytes, timedEvents);
+    // The late rest of a key whose Esc timed out is never read as its '[' or 'O'.
+    if (escapeTimedOut && !read.Bytes.empty() && (read.Bytes[0] == '[' || read.Bytes[0] == 'O') &&
+        timedEvents.size() > before &&
+        timedEvents[before].Character == static_cast<char32_t>(read.Bytes[0])) {
+      Fail("the rest of a sequence after a timed-out Esc became keys");
+    }
+    escapeTimedOut = escapeTimedOut && read.Bytes.empty();
     if (read.DelayAfter && timed.Pending()) {
+      const std::size_t held = timedEvents.size();
       timed.Timeout(timedEvents);
+      escapeTimedOut =
+          timedEvents.size() > held && timedEvents.back().VirtualKeyCode == console::Vk::Escape;
       if (timed.Pending()) {
         Fail("bytes still held after the Esc delay");
       }
