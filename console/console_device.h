@@ -45,7 +45,9 @@ inline bool IsPasted(const InputEvent& event) {
   return event.Source != KeySource::Typed;
 }
 
-// Mode flags, with the console's own values.
+// Mode flags, with the console's own values. The emulated console acts on echo, processed
+// output and wrap; the other input flags are kept so that start-up asks for what a console
+// needs (the terminal console always queues mouse and window-size events).
 inline constexpr std::uint32_t kProcessedInput = 0x1;
 inline constexpr std::uint32_t kLineInput = 0x2;
 inline constexpr std::uint32_t kEchoInput = 0x4;
