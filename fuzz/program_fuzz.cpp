@@ -12,9 +12,10 @@
 //   128-191     a hex digit key: low 4 bits the digit, bit 4 the keypad / lower case
 //   192-255     by the low 6 bits: a lone key release, a mouse, window-size, focus or menu
 //               event, a key press with code 0, with repeat count 3, with any code (2 more
-//               bytes), a burst of 1-16 key items queued at once (typed ahead: what a later
-//               prompt reads as its line; no bursts in a burst), or a key typing one of
-//               kTextCharacters
+//               bytes), a bracketed paste of 1-24 hex digits, line ends and text characters
+//               (then 1 + 24 bytes), a burst of 1-16 key items queued at once (typed ahead:
+//               what a later prompt reads as its line; no bursts in a burst), or a key typing
+//               one of kTextCharacters
 // A line wait ("Adress:", "Goto:", "FileName:") takes a line item, by byte % 8:
 //   0-2         address text of 0-9 characters from kAddressCharacters, then Enter
 //   3           a name from Names() (the typeable part) typed plainly, then Enter
@@ -54,6 +55,7 @@
 #include "console/emulated_console.h"
 #include "console/key_codes.h"
 #include "console/key_input.h"
+#include "console/text_cells.h"
 #include "console/text_output.h"
 #include "console/window.h"
 #include "fuzz/fuzz_folder.h"
@@ -211,15 +213,19 @@ void TraceEvent(const InputEvent& event) {
     pressed = {EventType::Mouse, false, 0, 0, 0};
     return;
   }
-  if (event.Type == EventType::Key && event.KeyDown && event.RepeatCount == 1) {
+  if (event.Type == EventType::Key && event.KeyDown && event.RepeatCount == 1 &&
+      !console::IsPasted(event)) {
     std::fprintf(stderr, "  screen.PressKey(%u, U'\\x%X');\n", event.VirtualKeyCode,
                  static_cast<unsigned>(event.Character));
     pressed = event;
     return;
   }
-  std::fprintf(stderr, "  screen.PushEvent({console::EventType(%d), %s, %u, %u, U'\\x%X'});\n",
+  std::fprintf(stderr,
+               "  screen.PushEvent({console::EventType(%d), %s, %u, %u, U'\\x%X', "
+               "console::KeySource(%d)});\n",
                static_cast<int>(event.Type), event.KeyDown ? "true" : "false", event.RepeatCount,
-               event.VirtualKeyCode, static_cast<unsigned>(event.Character));
+               event.VirtualKeyCode, static_cast<unsigned>(event.Character),
+               static_cast<int>(event.Source));
   pressed = {EventType::Mouse, false, 0, 0, 0};
 }
 
@@ -470,7 +476,8 @@ class ScriptedConsole : public console::EmulatedConsole {
       TraceEvent(event);
     }
     if (event.Type == EventType::Key && event.KeyDown) {
-      lastKeyTypesByte_ = TypesByte(event.VirtualKeyCode);
+      // Only the edit mode, whose line stands on row 1, types bytes.
+      lastKeyTypesByte_ = CellsAre(*this, 24, 0, U" [") && TypesByte(event);
       ++keys_;
       touchesFiles_ = touchesFiles_ || event.VirtualKeyCode == 'S';
     }
@@ -495,7 +502,13 @@ class ScriptedConsole : public console::EmulatedConsole {
   bool TouchesFiles() const { return touchesFiles_; }
 
  private:
-  static bool TypesByte(KeyCode code) {
+  // A key that types a byte in the edit mode: a digit or R, or a pasted hex digit.
+  static bool TypesByte(const InputEvent& event) {
+    if (console::IsPasted(event)) {
+      const char32_t c = event.Character;
+      return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'f') || (c >= U'A' && c <= U'F');
+    }
+    const KeyCode code = event.VirtualKeyCode;
     return (code >= Vk::Digit0 && code <= Vk::Digit0 + 9) || (code >= Vk::A && code <= 'F') ||
            (code >= Vk::Numpad0 && code <= Vk::Numpad0 + 9) || code == 'R';
   }
@@ -587,6 +600,10 @@ class ScriptedConsole : public console::EmulatedConsole {
       default:
         break;
     }
+    if (special == 8) {
+      QueuePaste();
+      return;
+    }
     if (special < 16 && !inBurst) {
       const int count = 1 + data_.Next() % 16;
       for (int i = 0; i < count && !data_.Empty(); ++i) {
@@ -595,6 +612,23 @@ class ScriptedConsole : public console::EmulatedConsole {
       return;
     }
     PressTextCharacter(static_cast<std::uint8_t>(special));
+  }
+
+  // A bracketed paste of hex digits, line ends and text characters.
+  void QueuePaste() {
+    std::string text;
+    const int length = 1 + data_.Next() % 24;
+    for (int i = 0; i < length; ++i) {
+      const std::uint8_t c = data_.Next();
+      if (c < 16) {
+        text += "0123456789abcdef"[c];
+      } else if (c < 20) {
+        text += '\n';
+      } else {
+        console::AppendUtf8(text, kTextCharacters[c % std::size(kTextCharacters)]);
+      }
+    }
+    Paste(text);
   }
 
   void QueueLine() {
