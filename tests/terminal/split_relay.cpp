@@ -40,15 +40,15 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Esc, the gap, then the rest of the Up key; returns the gap kept, in milliseconds.
+// Esc, the gap, then the rest of the Up key; returns the gap kept, in milliseconds: from
+// before the Esc was written to after its rest was, so never less than the real gap.
 double SendSplitUp(int master, int gapMilliseconds) {
   using Clock = std::chrono::steady_clock;
-  WriteAll(master, "\x1b");
   const auto escapeSent = Clock::now();
+  WriteAll(master, "\x1b");
   std::this_thread::sleep_until(escapeSent + std::chrono::milliseconds(gapMilliseconds));
-  const auto restSent = Clock::now();
   WriteAll(master, "[A");
-  return std::chrono::duration<double, std::milli>(restSent - escapeSent).count();
+  return std::chrono::duration<double, std::milli>(Clock::now() - escapeSent).count();
 }
 
 [[noreturn]] void RunChild(const char* slaveName, char** argv) {
