@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every figure of lbe in one run, on the real binary through a pseudo-terminal (80 x 25):
 # start-up and peak memory with no file, a 64 KiB file and a sparse 1 GiB file; CPU while idle;
-# bytes per key in the edit mode; a burst of 131,072 typed digits; loading and saving alone.
-# Figures only, no verdicts.
+# bytes per key in the edit mode; a burst of 131,072 digits, typed and pasted; loading and
+# saving alone. Figures only, no verdicts.
 #   bash bench/run.sh [BUILD_FOLDER]      (default: build-bench, a Release build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

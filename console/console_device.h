@@ -26,15 +26,28 @@ struct ScreenBufferInfo {
 
 enum class EventType : std::uint8_t { Key = 1, Mouse = 2, WindowSize = 4, Menu = 8, Focus = 16 };
 
+// Where a key event comes from: the keyboard, or the text of a bracketed paste (PasteStart for
+// its first character, so that two pastes in a row stay two).
+enum class KeySource : std::uint8_t { Typed, PasteStart, Pasted };
+
 struct InputEvent {
   EventType Type = EventType::Key;
   bool KeyDown = true;
+  // Kept though nothing acts on it: a console reports held keys so, and the tests queue such
+  // events to show that each is one key press.
   std::uint16_t RepeatCount = 1;
   KeyCode VirtualKeyCode = 0;
   char32_t Character = 0;  // what the key types; 0 for keys that type nothing
+  KeySource Source = KeySource::Typed;
 };
 
-// Mode flags, with the console's own values.
+inline bool IsPasted(const InputEvent& event) {
+  return event.Source != KeySource::Typed;
+}
+
+// Mode flags, with the console's own values. The emulated console acts on echo, processed
+// output and wrap; the other input flags are kept so that start-up asks for what a console
+// needs (the terminal console always queues mouse and window-size events).
 inline constexpr std::uint32_t kProcessedInput = 0x1;
 inline constexpr std::uint32_t kLineInput = 0x2;
 inline constexpr std::uint32_t kEchoInput = 0x4;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "console/line_editor.h"
 #include "console/text_cells.h"
 #include "text/utf8.h"
 
@@ -12,7 +13,8 @@ EmulatedConsole::EmulatedConsole(int width, int height, std::uint16_t attribute)
       height_(std::max(height, 1)),
       cells_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_),
              Cell{U' ', static_cast<std::uint8_t>(attribute & 0xFF)}),
-      attribute_(attribute) {}
+      attribute_(attribute),
+      startAttribute_(static_cast<std::uint8_t>(attribute & 0xFF)) {}
 
 ScreenBufferInfo EmulatedConsole::GetScreenBufferInfo() const {
   return {{width_, height_}, cursor_, attribute_};
@@ -232,19 +234,20 @@ void EmulatedConsole::TypeLine(std::string_view text) {
   PressKey(Vk::Enter, U'\r');
 }
 
-namespace {
-
-// Byte index of the character boundary before `position`.
-std::size_t PreviousBoundary(const std::string& text, std::size_t position) {
-  return position - text::LastCharacterLength(std::string_view(text).substr(0, position));
+void EmulatedConsole::Paste(std::string_view text) {
+  KeySource source = KeySource::PasteStart;
+  while (!text.empty()) {
+    const text::DecodedCharacter decoded = text::DecodeUtf8(text);
+    text.remove_prefix(decoded.Length);
+    const bool lineEnd = decoded.Character == U'\n' || decoded.Character == U'\r';
+    InputEvent event;
+    event.VirtualKeyCode = lineEnd ? Vk::Enter : KeyCodeForCharacter(decoded.Character);
+    event.Character = lineEnd ? U'\r' : decoded.Character;
+    event.Source = source;
+    events_.push_back(event);
+    source = KeySource::Pasted;
+  }
 }
-
-std::size_t NextBoundary(const std::string& text, std::size_t position) {
-  return position +
-         std::max<std::size_t>(text::DecodeUtf8(std::string_view(text).substr(position)).Length, 1);
-}
-
-}  // namespace
 
 void EmulatedConsole::EchoLine(CellPos& start, const std::string& text, std::size_t position,
                                int& drawnCells) {
@@ -271,10 +274,8 @@ void EmulatedConsole::EchoLine(CellPos& start, const std::string& text, std::siz
 
 std::optional<std::string> EmulatedConsole::ReadLine() {
   CellPos start = cursor_;
-  std::string text;
-  std::size_t position = 0;
   int drawnCells = 0;
-  std::size_t recalled = history_.size();
+  LineEditor editor(history_);
   for (;;) {
     InputEvent event;
     if (events_.empty() && !WaitForInput()) {
@@ -283,73 +284,19 @@ std::optional<std::string> EmulatedConsole::ReadLine() {
     if (!ReadInput(event) || event.Type != EventType::Key || !event.KeyDown) {
       continue;
     }
-    switch (event.VirtualKeyCode) {
-      case Vk::Enter:
-        EchoLine(start, text, text.size(), drawnCells);
+    switch (editor.Apply(event)) {
+      case LineEditor::Result::Ignored:
+        break;
+      case LineEditor::Result::Edited:
+        EchoLine(start, editor.Text(), editor.Position(), drawnCells);
+        break;
+      case LineEditor::Result::Done:
+        EchoLine(start, editor.Text(), editor.Text().size(), drawnCells);
         if ((inputMode_ & kEchoInput) != 0) {
           WriteBytes("\r\n");
         }
-        if (!text.empty()) {
-          history_.push_back(text);
-        }
-        return text;
-      case Vk::Backspace:
-        if (position > 0) {
-          const std::size_t previous = PreviousBoundary(text, position);
-          text.erase(previous, position - previous);
-          position = previous;
-        }
-        break;
-      case Vk::Delete:
-        if (position < text.size()) {
-          text.erase(position, NextBoundary(text, position) - position);
-        }
-        break;
-      case Vk::Left:
-        if (position > 0) {
-          position = PreviousBoundary(text, position);
-        }
-        break;
-      case Vk::Right:
-        if (position < text.size()) {
-          position = NextBoundary(text, position);
-        }
-        break;
-      case Vk::Home:
-        position = 0;
-        break;
-      case Vk::End:
-        position = text.size();
-        break;
-      case Vk::Escape:
-        text.clear();
-        position = 0;
-        break;
-      case Vk::Up:
-      case Vk::Down:
-        if (event.VirtualKeyCode == Vk::Up && recalled > 0) {
-          text = history_[--recalled];
-        } else if (event.VirtualKeyCode == Vk::Down && recalled + 1 < history_.size()) {
-          text = history_[++recalled];
-        } else if (event.VirtualKeyCode == Vk::Down) {
-          recalled = history_.size();
-          text.clear();
-        }
-        position = text.size();
-        break;
-      default:
-        if (event.Character < 0x20 || IsPlaceholderCharacter(event.Character)) {
-          continue;
-        }
-        {
-          std::string typed;
-          text::AppendUtf8(typed, event.Character);
-          text.insert(position, typed);
-          position += typed.size();
-        }
-        break;
+        return editor.Text();
     }
-    EchoLine(start, text, position, drawnCells);
   }
 }
 

@@ -58,12 +58,16 @@ class EmulatedConsole : public ConsoleDevice {
   void TypeText(std::string_view text);
   // TypeText, then Enter.
   void TypeLine(std::string_view text);
+  // The key events a terminal's bracketed paste of `text` gives (line ends as Enter).
+  void Paste(std::string_view text);
 
   // Reading the model back.
   int Width() const { return width_; }
   int Height() const { return height_; }
   CellPos Cursor() const { return cursor_; }
   std::uint16_t Attribute() const { return attribute_; }
+  // The attribute the buffer was made in: what the console had when the program started.
+  std::uint8_t StartAttribute() const { return startAttribute_; }
   const Cell& CellAt(CellPos cell) const { return cells_[Index(cell)]; }
   // Row `y` as UTF-8, each wide character once, trailing blanks kept.
   std::string RowText(int y) const;
@@ -100,6 +104,9 @@ class EmulatedConsole : public ConsoleDevice {
   std::vector<Cell> cells_;
   CellPos cursor_;
   std::uint16_t attribute_;
+  std::uint8_t startAttribute_;
+  // Recorded and given back by the console layer's start and stop as a console with code pages
+  // needs; the emulated console reads and writes UTF-8 whatever it holds.
   std::uint32_t codePage_ = 437;
   std::uint32_t inputMode_ = kProcessedInput | kLineInput | kEchoInput;
   std::uint32_t outputMode_ = kProcessedOutput | kWrapAtEolOutput;

@@ -1,6 +1,7 @@
 #include "console/key_decoder.h"
 
 #include <charconv>
+#include <optional>
 
 #include "console/key_codes.h"
 #include "text/utf8.h"
@@ -256,18 +257,85 @@ InputEvent KeypadEvent(char final) {
   }
 }
 
+// The key, or the mouse or focus report, of a complete sequence outside a paste that is no
+// answer to a query; nullopt for a sequence that stands for nothing here.
+std::optional<InputEvent> SequenceEvent(bool controlSequence, const ParsedSequence& parsed) {
+  if (!controlSequence) {
+    if (const KeyCode key = CursorKey(parsed.Final); key != 0) {
+      return KeyEvent(key);
+    }
+    const InputEvent keypad = KeypadEvent(parsed.Final);
+    return keypad.VirtualKeyCode != 0 ? std::optional(keypad) : std::nullopt;
+  }
+  if (parsed.Prefix == '<' && (parsed.Final == 'M' || parsed.Final == 'm')) {
+    return OtherEvent(EventType::Mouse);
+  }
+  if (parsed.Prefix != 0 || !parsed.Intermediates.empty()) {
+    return std::nullopt;
+  }
+  const int first = parsed.Numbers.empty() ? 0 : parsed.Numbers.front();
+  KeyCode key = 0;
+  switch (parsed.Final) {
+    case '~':
+    case '^':
+    case '@':
+    case '$':
+      key = TildeKey(first);
+      break;
+    case 'Z':
+      return KeyEvent(Vk::Tab, U'\t');  // Shift+Tab
+    case 'I':
+    case 'O':
+      return OtherEvent(EventType::Focus);
+    default:
+      key = CursorKey(parsed.Final);
+      break;
+  }
+  return key != 0 ? std::optional(KeyEvent(key)) : std::nullopt;
+}
+
+// The terminal's answer to a query that the CSI sequence `parsed` is, if it is one.
+std::optional<TerminalReply> ReplyOf(const ParsedSequence& parsed) {
+  if (parsed.Prefix == '?' && parsed.Intermediates == "$" && parsed.Final == 'y' &&
+      parsed.Numbers.size() == 2) {
+    return TerminalReply{TerminalReply::Kind::ModeState, parsed.Numbers[0], parsed.Numbers[1]};
+  }
+  if (parsed.Prefix == '?' && parsed.Final == 'c') {
+    return TerminalReply{TerminalReply::Kind::DeviceAttributes, 0, 0};
+  }
+  return std::nullopt;
+}
+
+// A plain CSI sequence ending in '~' with `number` first: the paste marks.
+bool IsTildeSequence(const ParsedSequence& parsed, int number) {
+  return parsed.Prefix == 0 && parsed.Intermediates.empty() && parsed.Final == '~' &&
+         !parsed.Numbers.empty() && parsed.Numbers.front() == number;
+}
+
 }  // namespace
 
 void KeyDecoder::Feed(std::string_view bytes, std::vector<InputEvent>& events) {
+  if (escapeTail_ && held_.empty() && !bytes.empty()) {
+    // The first byte after an Esc that timed out tells whether the rest of its sequence follows.
+    escapeTail_ = false;
+    if (bytes.front() == '[' || bytes.front() == 'O') {
+      held_.push_back(static_cast<char>(kEscape));
+      tailHeld_ = true;
+    }
+  }
   held_.append(bytes);
   held_.erase(0, Decode(held_, events));
 }
 
 void KeyDecoder::Timeout(std::vector<InputEvent>& events) {
-  if (held_.size() == 1 && static_cast<unsigned char>(held_[0]) == kEscape && !inPaste_) {
+  const bool loneEscape =
+      held_.size() == 1 && static_cast<unsigned char>(held_[0]) == kEscape && !tailHeld_;
+  if (loneEscape && !inPaste_) {
     events.push_back(KeyEvent(Vk::Escape, U'\x1b'));
+    escapeTail_ = true;
   }
   held_.clear();
+  tailHeld_ = false;
 }
 
 std::vector<TerminalReply> KeyDecoder::TakeReplies() {
@@ -276,59 +344,76 @@ std::vector<TerminalReply> KeyDecoder::TakeReplies() {
   return replies;
 }
 
+void KeyDecoder::Emit(InputEvent event, std::vector<InputEvent>& events) {
+  if (inPaste_ && event.Type == EventType::Key) {
+    event.Source = pasteStarting_ ? KeySource::PasteStart : KeySource::Pasted;
+    pasteStarting_ = false;
+  }
+  events.push_back(event);
+}
+
 std::size_t KeyDecoder::Decode(std::string_view bytes, std::vector<InputEvent>& events) {
   std::size_t index = 0;
   while (index < bytes.size()) {
     const auto byte = static_cast<unsigned char>(bytes[index]);
-    if (discarding_) {
-      if (IsParameterByte(byte) || IsIntermediateByte(byte)) {
-        ++index;
-        continue;
-      }
-      discarding_ = false;
-      if (IsFinalByte(byte)) {
-        ++index;
-        continue;
-      }
+    if (discarding_ && SkipDiscarded(byte)) {
+      ++index;
+      continue;
     }
+    std::size_t used = 1;
     if (byte == kEscape) {
-      const SequenceScan scan = ScanEscape(bytes.substr(index));
-      switch (scan.Result) {
-        case Scan::Incomplete:
-          return index;
-        case Scan::Complete:
-          EscapeSequence(bytes.substr(index, scan.Length), events);
-          break;
-        case Scan::Aborted:
-          break;
-        case Scan::TooLong:
-          discarding_ = true;
-          break;
-      }
-      afterCarriageReturn_ = false;
-      index += scan.Length;
-      continue;
-    }
-    if (byte < 0x20 || byte == kDelete) {
+      used = TakeEscape(bytes.substr(index), index == 0, events);
+    } else if (byte < 0x20 || byte == kDelete) {
       ControlByte(byte, events);
-      ++index;
-      continue;
+    } else {
+      afterCarriageReturn_ = false;
+      used = TakeCharacter(bytes.substr(index), events);
     }
-    afterCarriageReturn_ = false;
-    if (byte < 0x80) {
-      events.push_back(KeyEvent(KeyCodeForCharacter(byte), byte));
-      ++index;
-      continue;
+    if (used == 0) {
+      return index;  // an unfinished start, held for the next feed
     }
-    const std::string_view rest = bytes.substr(index);
-    const text::DecodedCharacter decoded = text::DecodeUtf8(rest);
-    if (decoded.Cut) {
-      return index;  // the rest of the character is still on its way
-    }
-    events.push_back(KeyEvent(KeyCodeForCharacter(decoded.Character), decoded.Character));
-    index += decoded.Length;
+    index += used;
   }
   return index;
+}
+
+bool KeyDecoder::SkipDiscarded(unsigned char byte) {
+  if (IsParameterByte(byte) || IsIntermediateByte(byte)) {
+    return true;
+  }
+  discarding_ = false;
+  return IsFinalByte(byte);
+}
+
+std::size_t KeyDecoder::TakeEscape(std::string_view bytes, bool first,
+                                   std::vector<InputEvent>& events) {
+  const SequenceScan scan = ScanEscape(bytes);
+  if (scan.Result == Scan::Incomplete) {
+    return 0;
+  }
+  // The rest of a sequence whose Esc timed out is dropped whole, never read as keys.
+  const bool brokenTail = tailHeld_ && first;
+  tailHeld_ = false;
+  if (scan.Result == Scan::Complete && !brokenTail) {
+    EscapeSequence(bytes.substr(0, scan.Length), events);
+  }
+  discarding_ = scan.Result == Scan::TooLong;
+  afterCarriageReturn_ = false;
+  return scan.Length;
+}
+
+std::size_t KeyDecoder::TakeCharacter(std::string_view bytes, std::vector<InputEvent>& events) {
+  const auto byte = static_cast<unsigned char>(bytes.front());
+  if (byte < 0x80) {
+    Emit(KeyEvent(KeyCodeForCharacter(byte), byte), events);
+    return 1;
+  }
+  const text::DecodedCharacter decoded = text::DecodeUtf8(bytes);
+  if (decoded.Cut) {
+    return 0;  // the rest of the character is still on its way
+  }
+  Emit(KeyEvent(KeyCodeForCharacter(decoded.Character), decoded.Character), events);
+  return decoded.Length;
 }
 
 void KeyDecoder::ControlByte(unsigned char byte, std::vector<InputEvent>& events) {
@@ -340,10 +425,10 @@ void KeyDecoder::ControlByte(unsigned char byte, std::vector<InputEvent>& events
   switch (byte) {
     case kCarriageReturn:
     case kLineFeed:
-      events.push_back(KeyEvent(Vk::Enter, U'\r'));
+      Emit(KeyEvent(Vk::Enter, U'\r'), events);
       return;
     case '\t':
-      events.push_back(KeyEvent(Vk::Tab, U'\t'));
+      Emit(KeyEvent(Vk::Tab, U'\t'), events);
       return;
     default:
       break;
@@ -361,89 +446,43 @@ void KeyDecoder::ControlByte(unsigned char byte, std::vector<InputEvent>& events
 }
 
 void KeyDecoder::EscapeSequence(std::string_view sequence, std::vector<InputEvent>& events) {
-  if (sequence.size() == 1) {
-    if (!inPaste_) {
-      events.push_back(KeyEvent(Vk::Escape, U'\x1b'));
+  if (inPaste_) {
+    // Inside a paste only its end mark counts; every other sequence is swallowed.
+    if (sequence.size() > 2 && sequence[1] == '[' &&
+        IsTildeSequence(ParseSequence(sequence), kPasteEnd)) {
+      inPaste_ = false;
     }
+    return;
+  }
+  if (sequence.size() == 1) {
+    events.push_back(KeyEvent(Vk::Escape, U'\x1b'));
     return;
   }
   const bool controlSequence = sequence[1] == '[';
   if (controlSequence && sequence.size() == 4 && sequence[2] == '[') {
-    if (!inPaste_ && sequence[3] >= 'A' && sequence[3] <= 'E') {
+    // The Linux console's F1-F5.
+    if (sequence[3] >= 'A' && sequence[3] <= 'E') {
       events.push_back(KeyEvent(static_cast<KeyCode>(Vk::F1 + sequence[3] - 'A')));
     }
     return;
   }
   if (controlSequence && sequence.size() == 6 && sequence[2] == 'M') {
-    if (!inPaste_) {
-      events.push_back(OtherEvent(EventType::Mouse));
-    }
-    return;
-  }
-  const ParsedSequence parsed = ParseSequence(sequence);
-  const int first = parsed.Numbers.empty() ? 0 : parsed.Numbers.front();
-  const bool plain = parsed.Prefix == 0 && parsed.Intermediates.empty();
-  if (inPaste_) {
-    if (controlSequence && plain && parsed.Final == '~' && first == kPasteEnd) {
-      inPaste_ = false;
-    }
-    return;  // anything else inside a paste is swallowed
-  }
-  if (!controlSequence) {
-    KeyCode key = CursorKey(parsed.Final);
-    if (key != 0) {
-      events.push_back(KeyEvent(key));
-      return;
-    }
-    const InputEvent keypad = KeypadEvent(parsed.Final);
-    if (keypad.VirtualKeyCode != 0) {
-      events.push_back(keypad);
-    }
-    return;
-  }
-  if (parsed.Prefix == '?' && parsed.Intermediates == "$" && parsed.Final == 'y' &&
-      parsed.Numbers.size() == 2) {
-    replies_.push_back({TerminalReply::Kind::ModeState, parsed.Numbers[0], parsed.Numbers[1]});
-    return;
-  }
-  if (parsed.Prefix == '?' && parsed.Final == 'c') {
-    replies_.push_back({TerminalReply::Kind::DeviceAttributes, 0, 0});
-    return;
-  }
-  if (parsed.Prefix == '<' && (parsed.Final == 'M' || parsed.Final == 'm')) {
     events.push_back(OtherEvent(EventType::Mouse));
     return;
   }
-  if (!plain) {
+  const ParsedSequence parsed = ParseSequence(sequence);
+  if (const std::optional<TerminalReply> reply = ReplyOf(parsed); controlSequence && reply) {
+    replies_.push_back(*reply);
     return;
   }
-  switch (parsed.Final) {
-    case '~':
-      if (first == kPasteStart) {
-        inPaste_ = true;
-        afterCarriageReturn_ = false;
-        return;
-      }
-      [[fallthrough]];
-    case '^':
-    case '@':
-    case '$':
-      if (const KeyCode key = TildeKey(first); key != 0) {
-        events.push_back(KeyEvent(key));
-      }
-      return;
-    case 'Z':
-      events.push_back(KeyEvent(Vk::Tab, U'\t'));  // Shift+Tab
-      return;
-    case 'I':
-    case 'O':
-      events.push_back(OtherEvent(EventType::Focus));
-      return;
-    default:
-      if (const KeyCode key = CursorKey(parsed.Final); key != 0) {
-        events.push_back(KeyEvent(key));
-      }
-      return;
+  if (controlSequence && IsTildeSequence(parsed, kPasteStart)) {
+    inPaste_ = true;
+    pasteStarting_ = true;
+    afterCarriageReturn_ = false;
+    return;
+  }
+  if (const std::optional<InputEvent> event = SequenceEvent(controlSequence, parsed)) {
+    events.push_back(*event);
   }
 }
 

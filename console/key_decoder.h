@@ -31,8 +31,15 @@ class KeyDecoder {
   // Esc delay has passed without a further byte.
   bool Pending() const { return !held_.empty(); }
   // No further byte came: a lone ESC is the Esc key; a cut sequence or character is dropped.
+  // After such an Esc, bytes that begin with '[' or 'O' and complete a sequence are the late
+  // rest of a key whose Esc came alone over a slow link: they are dropped, never read as keys.
   void Timeout(std::vector<InputEvent>& events);
-  // True between the terminal's paste-start and paste-end marks (bracketed paste).
+  // True after an Esc that Timeout delivered, until the next byte: call EndEscapeTail once the
+  // time in which the rest of its sequence could still come has passed.
+  bool AwaitingEscapeTail() const { return escapeTail_; }
+  void EndEscapeTail() { escapeTail_ = false; }
+  // True between the terminal's paste-start and paste-end marks (bracketed paste). The key
+  // events of a paste's text carry KeySource::PasteStart (the first) or KeySource::Pasted.
   bool InPaste() const { return inPaste_; }
   // The terminal's answers recognised since the last call, oldest first.
   std::vector<TerminalReply> TakeReplies();
@@ -40,12 +47,23 @@ class KeyDecoder {
  private:
   // Decodes from the start of `bytes`; returns how many bytes were used (the rest is held).
   std::size_t Decode(std::string_view bytes, std::vector<InputEvent>& events);
+  // Inside an over-long sequence: true while its bytes are swallowed, its final byte included.
+  bool SkipDiscarded(unsigned char byte);
+  // The escape sequence, or text character, at the start of `bytes`: acts on it and returns the
+  // bytes it took, 0 when it is unfinished. `first`: it starts the held bytes.
+  std::size_t TakeEscape(std::string_view bytes, bool first, std::vector<InputEvent>& events);
+  std::size_t TakeCharacter(std::string_view bytes, std::vector<InputEvent>& events);
   // Acts on the complete escape sequence `sequence`.
   void EscapeSequence(std::string_view sequence, std::vector<InputEvent>& events);
   void ControlByte(unsigned char byte, std::vector<InputEvent>& events);
+  // Appends a key or other event, marked as pasted inside a paste.
+  void Emit(InputEvent event, std::vector<InputEvent>& events);
 
   std::string held_;
   bool inPaste_ = false;
+  bool pasteStarting_ = false;        // the next key event is the first of a paste
+  bool escapeTail_ = false;           // an Esc timed out; the rest of its sequence may follow
+  bool tailHeld_ = false;             // held_ starts with a stand-in ESC for such a rest
   bool afterCarriageReturn_ = false;  // an LF right after a CR ends the same line
   bool discarding_ = false;           // inside an over-long sequence, swallowed to its end
   std::vector<TerminalReply> replies_;

@@ -27,7 +27,7 @@ bool PollInput() {
   return false;
 }
 
-KeyCode WaitKey() {
+KeyPress WaitKeyOrPaste() {
   for (;;) {
     while (!PollInput()) {
       // Block only when the queue is empty: other events are dropped one poll at a time.
@@ -38,7 +38,16 @@ KeyCode WaitKey() {
     InputEvent event;
     Device().ReadInput(event);
     if (event.VirtualKeyCode != 0) {
-      return event.VirtualKeyCode;
+      return {event.VirtualKeyCode, event.Character, IsPasted(event)};
+    }
+  }
+}
+
+KeyCode WaitKey() {
+  for (;;) {
+    const KeyPress key = WaitKeyOrPaste();
+    if (!key.Pasted) {
+      return key.Code;
     }
   }
 }

@@ -17,7 +17,17 @@ struct InputEnded : std::exception {
 // True when a key press waits at the head of the queue (it stays); otherwise takes one other
 // event off the queue, if there is one, and returns false.
 bool PollInput();
-// The next key press with a non-zero code, taken off the queue. Blocks without spinning.
+// A key press, and whether it is part of a paste.
+struct KeyPress {
+  KeyCode Code = 0;
+  char32_t Character = 0;  // what the key types; 0 for keys that type nothing
+  bool Pasted = false;
+};
+// The next key press with a non-zero code, pasted ones included, taken off the queue. Blocks
+// without spinning. For the screens that take pasted text.
+KeyPress WaitKeyOrPaste();
+// The next key press typed at the keyboard: pasted text answers no single-key wait, so a paste
+// is skipped as a whole.
 KeyCode WaitKey();
 // Discards every pending input event.
 void FlushInput();

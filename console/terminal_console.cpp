@@ -27,10 +27,15 @@ namespace lbe::console {
 
 namespace {
 
-constexpr std::uint8_t kStartAttribute = 0x07;  // what a fresh model holds: the terminal's colours
 constexpr int kMinimumColumns = 80;
 constexpr int kMinimumRows = 25;
-constexpr int kDefaultEscapeDelayMilliseconds = 25;
+// How long Esc waits for the rest of a sequence when ESCDELAY does not say: on a local terminal
+// a key's bytes come together; over SSH they may come tens of milliseconds apart.
+constexpr int kLocalEscapeDelayMilliseconds = 25;
+constexpr int kRemoteEscapeDelayMilliseconds = 120;
+// After an Esc that timed out, the rest of its sequence arriving within this time is dropped
+// rather than read as keys ('[' and 'A' of a cut Up would otherwise open "Adress:").
+constexpr std::chrono::milliseconds kEscapeTailWindow{1000};
 // How long to wait, on the way out, for the answers to the start-up queries to arrive, so that
 // they are not left for the shell to print.
 constexpr std::chrono::milliseconds kReplyWait{200};
@@ -79,17 +84,26 @@ void WriteToTerminal(std::string_view bytes) {
   }
 }
 
-int EscapeDelayFromEnvironment() {
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// ESCDELAY when it holds a number of milliseconds (0 to 10000), else the default for the link.
+std::chrono::milliseconds EscapeDelayFromEnvironment() {
+  const bool remote = IsSet("SSH_CONNECTION") || IsSet("SSH_TTY");
+  const std::chrono::milliseconds fallback{remote ? kRemoteEscapeDelayMilliseconds
+                                                  : kLocalEscapeDelayMilliseconds};
   const char* text = std::getenv("ESCDELAY");
   if (text == nullptr || *text == '\0') {
-    return kDefaultEscapeDelayMilliseconds;
+    return fallback;
   }
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
   if (*end != '\0' || value < 0 || value > 10000) {
-    return kDefaultEscapeDelayMilliseconds;
+    return fallback;
   }
-  return static_cast<int>(value);
+  return std::chrono::milliseconds(value);
 }
 
 bool ColoursWanted() {
@@ -117,23 +131,13 @@ bool TerminalConsole::Open(std::string& error) {
     error = std::string("cannot read the terminal's modes: ") + std::strerror(errno);
     return false;
   }
-  endingSignal_ = 0;
-  EndingSignalSeen = 0;
-  inputEnded_ = false;
-  decoder_ = KeyDecoder();
-  pairs_.fill(0);  // a new curses screen has no pairs yet
-  nextPair_ = 1;
-  terminalRows_ = 0;
-  terminalColumns_ = 0;
-  queriesSent_ = false;
-  alternateScrollState_ = -1;
+  ResetState();
   // The console works in UTF-8 whatever the user's locale, as one set to code page 65001.
   const char* locale = std::setlocale(LC_CTYPE, nullptr);
   savedLocale_ = locale != nullptr ? locale : "C";
   if (std::setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
   }
-  escapeDelayMilliseconds_ = EscapeDelayFromEnvironment();
   if (pipe2(signalPipe_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
     error = std::string("cannot make a pipe: ") + std::strerror(errno);
     std::setlocale(LC_CTYPE, savedLocale_.c_str());
@@ -141,6 +145,31 @@ bool TerminalConsole::Open(std::string& error) {
   }
   // Ours before curses starts, so that it installs none of its own.
   InstallSignalHandlers();
+  if (!StartCurses(error)) {
+    AbandonOpen();
+    return false;
+  }
+  open_ = true;
+  lastByteTime_ = std::chrono::steady_clock::now();
+  TakeTerminal();
+  return true;
+}
+
+void TerminalConsole::ResetState() {
+  endingSignal_ = 0;
+  EndingSignalSeen = 0;
+  inputEnded_ = false;
+  decoder_ = KeyDecoder();
+  escapeDelay_ = EscapeDelayFromEnvironment();
+  pairs_.fill(0);  // a new curses screen has no pairs yet
+  nextPair_ = 1;
+  terminalRows_ = 0;
+  terminalColumns_ = 0;
+  queriesSent_ = false;
+  alternateScrollState_ = -1;
+}
+
+bool TerminalConsole::StartCurses(std::string& error) {
   use_tioctl(TRUE);  // the terminal's size, not stale LINES and COLUMNS
   std::fflush(stdout);
   screen_ = newterm(nullptr, stdout, stdin);
@@ -148,13 +177,11 @@ bool TerminalConsole::Open(std::string& error) {
   const std::string typeText = std::string("\"") + (type != nullptr ? type : "") + "\"";
   if (screen_ == nullptr) {
     error = "cannot use the terminal type " + typeText + " (check TERM)";
-    AbandonOpen();
     return false;
   }
   const char* moveCursor = tigetstr(const_cast<char*>("cup"));
   if (moveCursor == nullptr || moveCursor == reinterpret_cast<char*>(-1)) {
     error = "the terminal type " + typeText + " cannot place the cursor (check TERM)";
-    AbandonOpen();
     return false;
   }
   colours_ = 0;
@@ -164,9 +191,6 @@ bool TerminalConsole::Open(std::string& error) {
     defaultColours_ = use_default_colors() == OK;
     colours_ = std::max(COLORS, 1);
   }
-  open_ = true;
-  lastByteTime_ = std::chrono::steady_clock::now();
-  TakeTerminal();
   return true;
 }
 
@@ -203,6 +227,7 @@ void TerminalConsole::TakeTerminal() {
   scrollok(stdscr, FALSE);
   idlok(stdscr, TRUE);  // lets curses scroll instead of repainting, which slow links need
   leaveok(stdscr, FALSE);
+  StopFlowControl();
   if (!queriesSent_) {
     WriteToTerminal(kFirstTakeOver);
     queriesSent_ = true;
@@ -214,6 +239,18 @@ void TerminalConsole::TakeTerminal() {
   redrawAll_ = true;
   // Enters the alternate screen (and after a suspension, curses' own terminal modes).
   wrefresh(stdscr);
+}
+
+// Ctrl-S and Ctrl-Q arrive as keys: with flow control on, Ctrl-S (pressed out of habit to save)
+// would freeze the screen while typed digits went on changing the image unseen. Given back
+// with the other modes, from savedModes_.
+void TerminalConsole::StopFlowControl() {
+  termios modes{};
+  if (tcgetattr(STDIN_FILENO, &modes) == 0 && (modes.c_iflag & IXON) != 0) {
+    modes.c_iflag &= ~static_cast<tcflag_t>(IXON);
+    tcsetattr(STDIN_FILENO, TCSADRAIN, &modes);
+  }
+  def_prog_mode();  // curses' own terminal modes after a suspension keep it off too
 }
 
 void TerminalConsole::LeaveTerminal() {
@@ -296,6 +333,9 @@ void TerminalConsole::ReadAvailableInput() {
       const ssize_t count = read(STDIN_FILENO, buffer.data(), buffer.size());
       if (count > 0) {
         lastByteTime_ = std::chrono::steady_clock::now();
+        if (decoder_.AwaitingEscapeTail() && lastByteTime_ - escapeTimedOut_ > kEscapeTailWindow) {
+          decoder_.EndEscapeTail();
+        }
         Decode(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
         continue;
       }
@@ -308,11 +348,11 @@ void TerminalConsole::ReadAvailableInput() {
     }
     inputEnded_ = true;  // end of file, hang-up or a read error: no key will come
   }
-  if (decoder_.Pending() &&
-      (inputEnded_ || std::chrono::steady_clock::now() - lastByteTime_ >=
-                          std::chrono::milliseconds(escapeDelayMilliseconds_))) {
+  const auto now = std::chrono::steady_clock::now();
+  if (decoder_.Pending() && (inputEnded_ || now - lastByteTime_ >= escapeDelay_)) {
     std::vector<InputEvent> events;
     decoder_.Timeout(events);
+    escapeTimedOut_ = now;
     for (const InputEvent& event : events) {
       PushEvent(event);
     }
@@ -391,7 +431,7 @@ void TerminalConsole::FollowTerminalSize() {
   const int width = std::max(columns, kMinimumColumns);
   const int height = std::max(rows, kMinimumRows);
   if (width != Width() || height != Height()) {
-    Resize(width, height, kStartAttribute);
+    Resize(width, height, StartAttribute());
   }
   if (changed) {
     InputEvent event;
@@ -439,8 +479,7 @@ bool TerminalConsole::WaitForInput() {
     int timeout = -1;
     if (decoder_.Pending()) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          lastByteTime_ + std::chrono::milliseconds(escapeDelayMilliseconds_) -
-          std::chrono::steady_clock::now());
+          lastByteTime_ + escapeDelay_ - std::chrono::steady_clock::now());
       timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
     }
     std::array<pollfd, 2> sources{{{STDIN_FILENO, POLLIN, 0}, {signalPipe_[0], POLLIN, 0}}};
@@ -471,7 +510,7 @@ short TerminalConsole::ColourPair(int foreground, int background) {
 
 int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
   const Cell& cell = CellAt({x, y});
-  const TerminalStyle style = StyleForAttribute(cell.Attribute, kStartAttribute, colours_);
+  const TerminalStyle style = StyleForAttribute(cell.Attribute, StartAttribute(), colours_);
   const attr_t attributes = (style.Bold ? A_BOLD : A_NORMAL) | (style.Reverse ? A_REVERSE : 0);
   const short pair = ColourPair(style.Foreground, style.Background);
   const auto put = [&](int column, wchar_t character, attr_t extra) {

@@ -45,9 +45,15 @@ class TerminalConsole : public EmulatedConsole {
   bool WaitForInput() override;
 
  private:
+  // The state of a fresh Open, from the environment (Esc delay) where it depends on it.
+  void ResetState();
+  // A curses screen on standard input and output that can place the cursor; false and a
+  // message when the terminal type does not allow one.
+  bool StartCurses(std::string& error);
   // Undoes what Open did once the signal handlers were in place, when curses cannot start.
   void AbandonOpen();
   void TakeTerminal();
+  void StopFlowControl();
   void LeaveTerminal();
   void InstallSignalHandlers();
   void RestoreSignalHandlers();
@@ -71,9 +77,10 @@ class TerminalConsole : public EmulatedConsole {
   std::string savedLocale_;
   std::array<int, 2> signalPipe_{-1, -1};
   std::array<struct sigaction, 7> savedActions_{};
-  int escapeDelayMilliseconds_ = 25;
+  std::chrono::milliseconds escapeDelay_{};  // set by Open
   KeyDecoder decoder_;
   std::chrono::steady_clock::time_point lastByteTime_;
+  std::chrono::steady_clock::time_point escapeTimedOut_;  // when the decoder last timed out
   bool inputEnded_ = false;
   int endingSignal_ = 0;
   // Drawing.

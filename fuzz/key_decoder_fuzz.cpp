@@ -6,9 +6,10 @@
 // the bytes of the reads come from the front.
 //
 // Checked: no key press with code 0, every key event a key-down and every other event not,
-// characters only valid code points; and, without delays, the same events, replies and state
-// whether the bytes come in one read or in the pieces given (a sequence cut across reads is
-// still one key). KeyCodeForCharacter never gives 0 for any code point.
+// characters only valid code points, a paste's characters in one run from its first, no event
+// from the late two-byte rest ("[A") of a key whose Esc timed out; and, without delays, the same
+// events, replies and state whether the bytes come in one read or in the pieces given (a sequence
+// cut across reads is still one key). KeyCodeForCharacter never gives 0 for any code point.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/key_codes.h"
@@ -36,11 +38,19 @@ using console::KeyDecoder;
 
 bool SameEvent(const InputEvent& a, const InputEvent& b) {
   return a.Type == b.Type && a.KeyDown == b.KeyDown && a.RepeatCount == b.RepeatCount &&
-         a.VirtualKeyCode == b.VirtualKeyCode && a.Character == b.Character;
+         a.VirtualKeyCode == b.VirtualKeyCode && a.Character == b.Character && a.Source == b.Source;
 }
 
 void CheckEvents(const std::vector<InputEvent>& events) {
+  bool inPaste = false;
   for (const InputEvent& event : events) {
+    if (console::IsPasted(event) && event.Type != EventType::Key) {
+      Fail("a pasted event that is no key");
+    }
+    if (event.Source == console::KeySource::Pasted && !inPaste) {
+      Fail("a paste's text not in one run from its first character");
+    }
+    inPaste = console::IsPasted(event);
     if (event.Type == EventType::Key) {
       if (event.VirtualKeyCode == 0) {
         Fail("a key press with code 0");
@@ -58,6 +68,15 @@ void CheckEvents(const std::vector<InputEvent>& events) {
       Fail("a character that is no code point");
     }
   }
+}
+
+// "[A", "OP" and their like: all that follows ESC in a two-byte key.
+bool IsWholeShortRest(std::string_view bytes) {
+  if (bytes.size() != 2 || (bytes[0] != '[' && bytes[0] != 'O') || bytes[1] < 0x40 ||
+      bytes[1] > 0x7E) {
+    return false;
+  }
+  return bytes[0] == 'O' || (bytes[1] != '[' && bytes[1] != 'M');  // ESC [ [ and ESC [ M: longer
 }
 
 struct Read {
@@ -85,10 +104,20 @@ void RunOnce(const std::uint8_t* data, std::size_t size) {
   // As the terminal console reads: a delay passes only while bytes are held.
   KeyDecoder timed;
   std::vector<InputEvent> timedEvents;
+  bool escapeTimedOut = false;
   for (const Read& read : reads) {
+    const std::size_t before = timedEvents.size();
     timed.Feed(read.Bytes, timedEvents);
+    // The late rest of a key whose Esc timed out ('[' or 'O' and a final byte) gives nothing.
+    if (escapeTimedOut && IsWholeShortRest(read.Bytes) && timedEvents.size() > before) {
+      Fail("the rest of a sequence after a timed-out Esc became keys");
+    }
+    escapeTimedOut = escapeTimedOut && read.Bytes.empty();
     if (read.DelayAfter && timed.Pending()) {
+      const std::size_t held = timedEvents.size();
       timed.Timeout(timedEvents);
+      escapeTimedOut =
+          timedEvents.size() > held && timedEvents.back().VirtualKeyCode == console::Vk::Escape;
       if (timed.Pending()) {
         Fail("bytes still held after the Esc delay");
       }

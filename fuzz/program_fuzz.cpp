@@ -12,9 +12,10 @@
 //   128-191     a hex digit key: low 4 bits the digit, bit 4 the keypad / lower case
 //   192-255     by the low 6 bits: a lone key release, a mouse, window-size, focus or menu
 //               event, a key press with code 0, with repeat count 3, with any code (2 more
-//               bytes), a burst of 1-16 key items queued at once (typed ahead: what a later
-//               prompt reads as its line; no bursts in a burst), or a key typing one of
-//               kTextCharacters
+//               bytes), a bracketed paste of 1-24 hex digits, line ends and text characters
+//               (then 1 + 24 bytes), a burst of 1-16 key items queued at once (typed ahead:
+//               what a later prompt reads as its line; no bursts in a burst), or a key typing
+//               one of kTextCharacters
 // A line wait ("Adress:", "Goto:", "FileName:") takes a line item, by byte % 8:
 //   0-2         address text of 0-9 characters from kAddressCharacters, then Enter
 //   3           a name from Names() (the typeable part) typed plainly, then Enter
@@ -54,6 +55,7 @@
 #include "console/emulated_console.h"
 #include "console/key_codes.h"
 #include "console/key_input.h"
+#include "console/text_cells.h"
 #include "console/text_output.h"
 #include "console/window.h"
 #include "fuzz/fuzz_folder.h"
@@ -62,6 +64,7 @@
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"
 #include "screens/program.h"
+#include "text/utf8.h"
 
 namespace lbe::fuzzing {
 namespace {
@@ -211,15 +214,19 @@ void TraceEvent(const InputEvent& event) {
     pressed = {EventType::Mouse, false, 0, 0, 0};
     return;
   }
-  if (event.Type == EventType::Key && event.KeyDown && event.RepeatCount == 1) {
+  if (event.Type == EventType::Key && event.KeyDown && event.RepeatCount == 1 &&
+      !console::IsPasted(event)) {
     std::fprintf(stderr, "  screen.PressKey(%u, U'\\x%X');\n", event.VirtualKeyCode,
                  static_cast<unsigned>(event.Character));
     pressed = event;
     return;
   }
-  std::fprintf(stderr, "  screen.PushEvent({console::EventType(%d), %s, %u, %u, U'\\x%X'});\n",
+  std::fprintf(stderr,
+               "  screen.PushEvent({console::EventType(%d), %s, %u, %u, U'\\x%X', "
+               "console::KeySource(%d)});\n",
                static_cast<int>(event.Type), event.KeyDown ? "true" : "false", event.RepeatCount,
-               event.VirtualKeyCode, static_cast<unsigned>(event.Character));
+               event.VirtualKeyCode, static_cast<unsigned>(event.Character),
+               static_cast<int>(event.Source));
   pressed = {EventType::Mouse, false, 0, 0, 0};
 }
 
@@ -447,6 +454,7 @@ class ScriptedConsole : public console::EmulatedConsole {
   bool WaitForInput() override {
     CheckInvariants(*this);
     CheckScreen(*this);
+    CheckTypedByteInRange();
     if (EmulatedConsole::WaitForInput()) {
       return true;
     }
@@ -469,6 +477,8 @@ class ScriptedConsole : public console::EmulatedConsole {
       TraceEvent(event);
     }
     if (event.Type == EventType::Key && event.KeyDown) {
+      // Only the edit mode, whose line stands on row 1, types bytes.
+      lastKeyTypesByte_ = CellsAre(*this, 24, 0, U" [") && TypesByte(event);
       ++keys_;
       touchesFiles_ = touchesFiles_ || event.VirtualKeyCode == 'S';
     }
@@ -493,6 +503,29 @@ class ScriptedConsole : public console::EmulatedConsole {
   bool TouchesFiles() const { return touchesFiles_; }
 
  private:
+  // A key that types a byte in the edit mode: a digit or R, or a pasted hex digit.
+  static bool TypesByte(const InputEvent& event) {
+    if (console::IsPasted(event)) {
+      const char32_t c = event.Character;
+      return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'f') || (c >= U'A' && c <= U'F');
+    }
+    const KeyCode code = event.VirtualKeyCode;
+    return (code >= Vk::Digit0 && code <= Vk::Digit0 + 9) || (code >= Vk::A && code <= 'F') ||
+           (code >= Vk::Numpad0 && code <= Vk::Numpad0 + 9) || code == 'R';
+  }
+
+  // A digit or R taken by the edit mode lies in the range Save writes: on the line shown, or
+  // on the line before it when the byte ended its line (and the move down raised EndLine).
+  void CheckTypedByteInRange() const {
+    if (!lastKeyTypesByte_ || !CellsAre(*this, 24, 0, U" [")) {
+      return;
+    }
+    const int shown = ShownLineAddress(*this, 0, 0);
+    if (shown >= 0 && shown / 8 > image::Range.EndLine) {
+      Fail("a byte was typed on a line outside the range Save writes");
+    }
+  }
+
   void Press(KeyCode code, char32_t character, std::uint16_t repeat = 1) {
     PushEvent({EventType::Key, true, repeat, code, character});
     PushEvent({EventType::Key, false, 1, code, character});
@@ -568,6 +601,10 @@ class ScriptedConsole : public console::EmulatedConsole {
       default:
         break;
     }
+    if (special == 8) {
+      QueuePaste();
+      return;
+    }
     if (special < 16 && !inBurst) {
       const int count = 1 + data_.Next() % 16;
       for (int i = 0; i < count && !data_.Empty(); ++i) {
@@ -576,6 +613,23 @@ class ScriptedConsole : public console::EmulatedConsole {
       return;
     }
     PressTextCharacter(static_cast<std::uint8_t>(special));
+  }
+
+  // A bracketed paste of hex digits, line ends and text characters.
+  void QueuePaste() {
+    std::string text;
+    const int length = 1 + data_.Next() % 24;
+    for (int i = 0; i < length; ++i) {
+      const std::uint8_t c = data_.Next();
+      if (c < 16) {
+        text += "0123456789abcdef"[c];
+      } else if (c < 20) {
+        text += '\n';
+      } else {
+        text::AppendUtf8(text, kTextCharacters[c % std::size(kTextCharacters)]);
+      }
+    }
+    Paste(text);
   }
 
   void QueueLine() {
@@ -614,6 +668,7 @@ class ScriptedConsole : public console::EmulatedConsole {
   bool inLine_ = false;
   bool historyHoldsPaths_ = false;
   bool touchesFiles_ = false;
+  bool lastKeyTypesByte_ = false;
   std::uint64_t keys_ = 0;
 };
 

@@ -10,8 +10,6 @@ namespace lbe::screens {
 
 // Window column of the first checksum digit of the edit line.
 inline constexpr std::uint8_t kChecksumColumn = 23;
-// Characters of the edit line: dump, checksum, " [", the line before's checksum or "--", "]".
-inline constexpr int kEditLineLength = 29;
 
 // Sum of the 8 bytes at `address` (a line address, 0x0000 to 0xFFF8) modulo 256.
 std::uint8_t LineChecksum(std::int32_t address);

@@ -138,8 +138,16 @@ void AdvanceNibbles(EditCursor& cursor, std::int32_t nibbles) {
   }
 }
 
+// A byte typed on a line beyond the range joins it, so that Save always writes what was typed.
+void TakeLineIntoRange(const EditCursor& cursor) {
+  if (cursor.CurrentLine > Range.EndLine) {
+    Range.EndLine = cursor.CurrentLine;
+  }
+}
+
 // Only the checksum and the digit are rewritten: a slow link carries a handful of bytes per key.
 void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
+  TakeLineIntoRange(cursor);
   const std::int32_t p = CursorAddress(cursor);
   if (cursor.NibbleColumn % 2 == 1) {
     Image[p] = static_cast<std::uint8_t>((Image[p] & 0xF0) | value);
@@ -155,6 +163,7 @@ void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
 
 // Copies the byte before the cursor byte; at StartAddress there is none, so it writes 00.
 void RepeatByte(EditCursor& cursor) {
+  TakeLineIntoRange(cursor);
   const std::int32_t p = CursorAddress(cursor);
   Image[p] = p > Range.StartAddress ? Image[p - 1] : 0;
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
@@ -189,65 +198,103 @@ std::int32_t AskGotoAddress() {
   return value;
 }
 
+// The digit value and the character shown for a digit key of the main keys or the keypad;
+// value -1 for any other key.
+struct DigitKey {
+  std::int32_t Value = -1;
+  char Shown = 0;
+};
+
+DigitKey DigitOfKey(KeyCode key) {
+  if (key >= Vk::Digit0 && key <= Vk::Digit0 + 9) {
+    return {key - Vk::Digit0, static_cast<char>(key)};
+  }
+  if (key >= Vk::A && key <= Vk::A + 5) {
+    return {key - Vk::A + 10, static_cast<char>(key)};
+  }
+  if (key >= Vk::Numpad0 && key <= Vk::Numpad0 + 9) {
+    return {key - Vk::Numpad0, static_cast<char>(key - Vk::Numpad0 + '0')};
+  }
+  return {};
+}
+
+// Home, End and the moves by line or step; false for any other key.
+bool MoveByKey(EditCursor& cursor, KeyCode key) {
+  switch (key) {
+    case Vk::PageUp:
+      MoveLineUp(cursor, kPageLines);
+      return true;
+    case Vk::PageDown:
+      MoveLineDown(cursor, kPageLines);
+      return true;
+    case Vk::End:
+      GoToEndLine(cursor);
+      return true;
+    case Vk::Home:
+      cursor.CurrentLine = Range.StartLine;
+      Redraw(cursor);
+      return true;
+    case Vk::Left:
+      StepCursorLeft(cursor, cursor.CursorStep);
+      return true;
+    case Vk::Up:
+      MoveLineUp(cursor, 1);
+      return true;
+    case Vk::Right:
+      StepCursorRight(cursor, cursor.CursorStep);
+      return true;
+    case Vk::Down:
+      MoveLineDown(cursor, 1);
+      return true;
+    default:
+      return false;
+  }
+}
+
 // False when the key leaves the edit mode.
 bool HandleKey(EditCursor& cursor, KeyCode key) {
-  if (key >= Vk::Digit0 && key <= Vk::Digit0 + 9) {
-    TypeDigit(cursor, key - Vk::Digit0, static_cast<char>(key));
-  } else if (key >= Vk::A && key <= Vk::A + 5) {
-    TypeDigit(cursor, key - Vk::A + 10, static_cast<char>(key));
-  } else if (key >= Vk::Numpad0 && key <= Vk::Numpad0 + 9) {
-    TypeDigit(cursor, key - Vk::Numpad0, static_cast<char>(key - Vk::Numpad0 + '0'));
-  } else {
-    switch (key) {
-      case Vk::Escape:
-      case 'Q':
-        return false;
-      case Vk::Backspace:
-        Backspace(cursor);
-        break;
-      case Vk::PageUp:
-        MoveLineUp(cursor, kPageLines);
-        break;
-      case Vk::PageDown:
-        MoveLineDown(cursor, kPageLines);
-        break;
-      case Vk::End:
-        GoToEndLine(cursor);
-        break;
-      case Vk::Home:
-        cursor.CurrentLine = Range.StartLine;
-        Redraw(cursor);
-        break;
-      case Vk::Left:
-        StepCursorLeft(cursor, cursor.CursorStep);
-        break;
-      case Vk::Up:
-        MoveLineUp(cursor, 1);
-        break;
-      case Vk::Right:
-        StepCursorRight(cursor, cursor.CursorStep);
-        break;
-      case Vk::Down:
-        MoveLineDown(cursor, 1);
-        break;
-      case Vk::Insert:
-        InsertByte(cursor);
-        break;
-      case Vk::Delete:
-        DeleteByte(cursor);
-        break;
-      case 'R':
-        RepeatByte(cursor);
-        break;
-      case 'T':
-        // Sets the end of the range, up or down; nothing on screen changes.
-        Range.EndLine = cursor.CurrentLine;
-        break;
-      default:
-        break;
-    }
+  if (const DigitKey digit = DigitOfKey(key); digit.Value >= 0) {
+    TypeDigit(cursor, digit.Value, digit.Shown);
+    return true;
+  }
+  if (MoveByKey(cursor, key)) {
+    return true;
+  }
+  switch (key) {
+    case Vk::Escape:
+    case 'Q':
+      return false;
+    case Vk::Backspace:
+      Backspace(cursor);
+      break;
+    case Vk::Insert:
+      InsertByte(cursor);
+      break;
+    case Vk::Delete:
+      DeleteByte(cursor);
+      break;
+    case 'R':
+      RepeatByte(cursor);
+      break;
+    case 'T':
+      // Sets the end of the range, up or down; nothing on screen changes.
+      Range.EndLine = cursor.CurrentLine;
+      break;
+    default:
+      break;
   }
   return true;
+}
+
+// Pasted text types its hex digits as typed digits would and nothing else: a pasted dump or
+// listing gives just its bytes, and no pasted letter runs a command.
+void TypePasted(EditCursor& cursor, char32_t character) {
+  if (character >= U'0' && character <= U'9') {
+    TypeDigit(cursor, static_cast<std::int32_t>(character - U'0'), static_cast<char>(character));
+  } else if ((character | 0x20) >= U'a' && (character | 0x20) <= U'f') {
+    const auto upper = static_cast<char>(character & ~char32_t{0x20});
+    TypeDigit(cursor, upper - 'A' + 10, upper);
+  }
 }
 
 }  // namespace
@@ -265,7 +312,13 @@ void LineEditMode(bool withGoto) {
     cursor.CurrentLine = Range.StartLine;
   }
   Redraw(cursor);
-  while (HandleKey(cursor, console::WaitKey())) {
+  for (;;) {
+    const console::KeyPress key = console::WaitKeyOrPaste();
+    if (key.Pasted) {
+      TypePasted(cursor, key.Character);
+    } else if (!HandleKey(cursor, key.Code)) {
+      return;
+    }
   }
 }
 

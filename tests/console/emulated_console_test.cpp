@@ -119,6 +119,35 @@ TEST(EmulatedConsole, ReadLineEscClearsAndUpRecalls) {
   EXPECT_EQ(screen.ReadLine(), std::nullopt);      // no keys left: input ended
 }
 
+TEST(EmulatedConsole, ReadLineTakesAPasteUpToItsFirstLineEnd) {
+  const struct {
+    std::vector<std::string_view> typedAndPasted;  // odd entries typed, even ones pasted
+    std::string line;
+  } cases[] = {
+      {{"",
+        "ab\x01"
+        "c\td\nxyz"},
+       "abcd"},
+      {{"", "12\r\n34", "", "56"}, "1256"},  // each paste up to its own line end
+      {{"9", "\n", "8"}, "98"},              // a pasted line end answers nothing
+      {{"", "\xE3\x81\x82\x1b[A"}, "\xE3\x81\x82[A"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.line));
+    EmulatedConsole screen(40, 5);
+    for (std::size_t i = 0; i < c.typedAndPasted.size(); ++i) {
+      if (i % 2 == 0) {
+        screen.TypeText(c.typedAndPasted[i]);
+      } else {
+        screen.Paste(c.typedAndPasted[i]);
+      }
+    }
+    screen.PressKey(Vk::Enter, U'\r');
+    EXPECT_EQ(screen.ReadLine(), c.line);
+    EXPECT_EQ(screen.InputEventCount(), 1);  // the release of the typed Enter
+  }
+}
+
 TEST(EmulatedConsole, ReadLineIgnoresControlsAndTakesWideText) {
   EmulatedConsole screen(40, 5);
   screen.PressKey('A', U'\x01');

@@ -157,6 +157,55 @@ TEST(KeyDecoder, SequencesSplitAcrossFeedsAreOneKey) {
   }
 }
 
+// Feeds in which kDelay stands for the Esc delay passing and kWindow for the time in which the
+// rest of a timed-out Esc's sequence may still come.
+constexpr std::string_view kDelay = "<delay>";
+constexpr std::string_view kWindow = "<window>";
+
+std::vector<InputEvent> EventsOfTimed(const std::vector<std::string_view>& feeds) {
+  KeyDecoder decoder;
+  std::vector<InputEvent> events;
+  for (const std::string_view bytes : feeds) {
+    if (bytes == kDelay) {
+      decoder.Timeout(events);
+    } else if (bytes == kWindow) {
+      decoder.EndEscapeTail();
+    } else {
+      decoder.Feed(bytes, events);
+    }
+  }
+  decoder.Timeout(events);
+  return events;
+}
+
+TEST(KeyDecoder, LateRestOfAnEscapeSequenceIsDropped) {
+  const struct {
+    std::vector<std::string_view> feeds;
+    Codes keys;
+  } cases[] = {
+      {{"\x1b", kDelay, "[A"}, {Vk::Escape}},
+      {{"\x1b", kDelay, "[", "A", "7"}, {Vk::Escape, '7'}},
+      {{"\x1b", kDelay, "[1;5A9"}, {Vk::Escape, '9'}},
+      {{"\x1b", kDelay, "OP"}, {Vk::Escape}},
+      {{"\x1b", kDelay, "[6~", "[A"}, {Vk::Escape, Vk::Oem4, 'A'}},  // one rest only
+      {{"\x1b", kDelay, "[1;", kDelay, "5"}, {Vk::Escape, '5'}},     // a cut rest is dropped too
+      // Esc alone still acts: what follows it is read as ever.
+      {{"\x1b", kDelay, "q"}, {Vk::Escape, 'Q'}},
+      {{"\x1b", kDelay, "x[A"}, {Vk::Escape, 'X', Vk::Oem4, 'A'}},
+      {{"\x1b", kDelay, "\x1b[B"}, {Vk::Escape, Vk::Down}},
+      {{"\x1b", kDelay, "\x1b", kDelay, "[B"}, {Vk::Escape, Vk::Escape}},
+      {{"\x1b", kDelay, "[1\r"}, {Vk::Escape, Vk::Enter}},
+      {{"\x1b", kDelay, kWindow, "[A"}, {Vk::Escape, Vk::Oem4, 'A'}},
+      {{"[A"}, {Vk::Oem4, 'A'}},
+      // Inside a paste an Esc is no key, so nothing after it is taken for its rest.
+      {{"\x1b[200~\x1b", kDelay, "[A\x1b[201~"}, {Vk::Oem4, 'A'}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.feeds));
+    EXPECT_EQ(KeysOf(EventsOfTimed(c.feeds)), c.keys);
+  }
+}
+
 TEST(KeyDecoder, EscFollowedByAKeyIsEscThenTheKey) {
   EXPECT_EQ(Keys("\x1bq"), (Codes{Vk::Escape, 'Q'}));
   EXPECT_EQ(Keys("\x1b\x1b"), (Codes{Vk::Escape, Vk::Escape}));
@@ -236,6 +285,19 @@ TEST(KeyDecoder, PasteCarriesNoKeysButItsText) {
     SCOPED_TRACE(testing::PrintToString(c.feeds));
     EXPECT_EQ(KeysOf(EventsOf(c.feeds)), c.keys);
   }
+}
+
+TEST(KeyDecoder, PastedKeysAreMarkedAndEachPasteStartsAfresh) {
+  const std::vector<InputEvent> events =
+      EventsOf({"1\x1b[200~a\rb\x1b[201~\x1b[200~", "\x1b[A", "c\x1b[201~2"});
+  std::vector<KeySource> sources;
+  for (const InputEvent& event : events) {
+    sources.push_back(event.Source);
+  }
+  EXPECT_EQ(CharactersOf(events), U"1a\rbc2");
+  EXPECT_EQ(sources,
+            (std::vector<KeySource>{KeySource::Typed, KeySource::PasteStart, KeySource::Pasted,
+                                    KeySource::Pasted, KeySource::PasteStart, KeySource::Typed}));
 }
 
 TEST(KeyDecoder, InPasteUntilTheEndMark) {

@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/key_codes.h"
@@ -108,6 +109,7 @@ struct ModelEditor {
       digit = key - 96;
     }
     if (digit >= 0) {
+      EndLine = std::max(EndLine, Line());  // a typed byte is always inside the saved range
       std::uint8_t& byte = Bytes[static_cast<std::size_t>(Position / 2)];
       byte = Position % 2 == 0 ? static_cast<std::uint8_t>(digit * 16 + byte % 16)
                                : static_cast<std::uint8_t>(byte / 16 * 16 + digit);
@@ -159,6 +161,7 @@ struct ModelEditor {
         }
         break;
       case 'R': {
+        EndLine = std::max(EndLine, Line());
         const int address = Position / 2;
         Bytes[static_cast<std::size_t>(address)] =
             address > StartLine * 8 ? Bytes[static_cast<std::size_t>(address - 1)] : 0;
@@ -173,6 +176,14 @@ struct ModelEditor {
         break;
     }
     return true;
+  }
+
+  // A pasted character types a hex digit as its key would, and does nothing else.
+  void Paste(char c) {
+    const auto digit = std::string_view("0123456789abcdef").find(static_cast<char>(c | 0x20));
+    if (c >= '0' && digit != std::string_view::npos) {
+      Press(static_cast<KeyCode>(digit < 10 ? '0' + digit : 'A' + digit - 10));
+    }
   }
 
   std::string HexByte(int value) const { return {kHex[value / 16], kHex[value % 16]}; }
@@ -333,6 +344,15 @@ class LineEditReference : public lbe::testing::SteppingTest {
       if (!check(settings.CompareImageEveryKey || pressed % 1000 == 0) ||
           pressed == settings.Keys) {
         return false;
+      }
+      if (random() % 16 == 0) {
+        // Pasted characters, keys of the edit mode among them, and line ends.
+        const char pasted = "0123456789abcdefABCDEFRTQGq \n\x1b"[random() % 30];
+        recent.push_back(static_cast<KeyCode>(1000 + pasted));  // 1000 + a pasted character
+        ++pressed;
+        model.Paste(pasted);
+        screen.Paste(std::string(1, pasted));
+        return true;
       }
       // End as the first key of a stay often meets a range left empty by ChooseRange.
       const KeyCode key =

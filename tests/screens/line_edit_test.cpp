@@ -213,7 +213,7 @@ TEST_F(LineEdit, SixteenDigitsFillTheLineAndShowTheNext) {
 TEST_F(LineEdit, TypingPastTheLastNibbleOfTheImageReturnsToItsLineStart) {
   EXPECT_EQ(Press(Keys("AB"), "FFFF"),
             (std::vector<Shown>{{"FFF8 0000000000000000:00 [00]", 20, 0},
-                                {"FFF8 00000000000000A0:A0 [00]", 21, 0},
+                                {"FFF8 00000000000000A0:A0 [00]", 21, 8191},
                                 {"FFF8 00000000000000AB:AB [00]", 6, 8191}}));
 }
 
@@ -434,6 +434,74 @@ TEST_F(LineEdit, TOnALineBeyondTheRangeGrowsIt) {
                                 {"0400 0000000000000000:00 [00]", 6, 0x80},
                                 {"0000 0000000000000000:00 [--]", 6, 0x80},
                                 {"0400 0000000000000000:00 [00]", 6, 0x80}}));
+}
+
+TEST_F(LineEdit, ByteTypedOnALineBeyondTheRangeJoinsIt) {
+  const struct {
+    std::int32_t start;
+    std::int32_t endLine;  // before the keys; StartLine - 1 is an empty file loaded
+    std::string gotoAnswer;
+    std::vector<KeyCode> keys;
+    int endLineAfter;
+  } cases[] = {
+      {0x0000, 0, "10", {'1'}, 2},
+      {0x0000, 0, "10", {'0'}, 2},  // the byte's value need not change
+      {0x0000, 0, "10", {'R'}, 2},
+      {0x0000, 0, "17", {Vk::Numpad0 + 4, Vk::Numpad0 + 5}, 3},  // the wrap moves down as ever
+      {0x0000, -1, "", {'A'}, 0},
+      {0x0100, 0x1F, "", {'R'}, 0x20},
+      {0x0000, 5, "10", {'1', 'R'}, 5},  // inside the range nothing changes
+      {0x0000, 0, "10", {Vk::Insert, Vk::Delete, Vk::Backspace, Vk::Left, Vk::Up}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gotoAnswer);
+    image::SetStartAddress(c.start);
+    image::Range.EndLine = c.endLine;
+    EXPECT_EQ(After(c.keys, c.gotoAnswer).EndLine, c.endLineAfter);
+  }
+}
+
+TEST_F(LineEdit, PasteTypesItsHexDigitsAndRunsNoKey) {
+  const struct {
+    std::string gotoAnswerPasted;
+    std::string pasted;
+    std::string line;
+    int column;
+  } cases[] = {
+      // Letters that are keys here (Q, T, R, G), Esc, Tab and line ends are all passed over.
+      {"", "x 12 ab\tQTRG-\x1b\ncD", "0000 12ABCD0000000000:8A [--]", 12},
+      {"1\t0\n8", "0", "0010 0000000000000000:00 [00]", 7},  // Goto takes "10" only
+      {"", "0123456789abcdefF", "0008 F000000000000000:F0 [C0]", 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pasted);
+    image::Image = {};
+    image::SetStartAddress(0);
+    if (!c.gotoAnswerPasted.empty()) {
+      screen.Paste(c.gotoAnswerPasted);
+      screen.PressKey(Vk::Enter, U'\r');
+    }
+    screen.Paste(c.pasted);
+    EXPECT_FALSE(Run([&] { screens::LineEditMode(!c.gotoAnswerPasted.empty()); }));
+    EXPECT_EQ(Row(1), c.line);
+    EXPECT_EQ(CursorColumn(), c.column);
+  }
+}
+
+TEST_F(LineEdit, PasteOfTheWholeImageTypesEveryDigit) {
+  std::string digits;
+  for (int i = 0; i < 2 * 0x10000; ++i) {
+    digits += "0123456789ABCDEF"[(i * 7 + i / 16) % 16];
+  }
+  screen.Paste(digits);
+  screen.PressKey(Vk::Escape);
+  EXPECT_TRUE(Run([] { screens::LineEditMode(false); }));
+  for (int address = 0; address < 0x10000; address += 0x1001) {
+    SCOPED_TRACE(address);
+    EXPECT_EQ(image::Image[address],
+              std::stoi(digits.substr(static_cast<std::size_t>(address) * 2, 2), nullptr, 16));
+  }
+  EXPECT_EQ(image::Range.EndLine, 8191);
 }
 
 TEST_F(LineEdit, EndOnAnEmptyRangeStaysOnTheStartLine) {

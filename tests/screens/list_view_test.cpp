@@ -155,6 +155,16 @@ TEST_F(ListView, AnyOtherKeyAtMoreShowsTheNextPage) {
   }
 }
 
+TEST_F(ListView, PasteAnswersNeitherMoreNorPressAnyKey) {
+  SetRange(0x0000, 99);
+  screen.Paste("Q\x1b");
+  screen.PressKey(Vk::Space);
+  screen.Paste("x\n");
+  EXPECT_FALSE(Run([] { screens::ListView(); }));
+  EXPECT_EQ(Row(1), ListRow("0240", "0300"));
+  EXPECT_EQ(Row(25), "Press any key...");
+}
+
 TEST_F(ListView, ListsUpToTheLastLineOfTheImage) {
   SetRange(0xFF00, 8191);
   image::Image[0xFFFF] = 0xFE;

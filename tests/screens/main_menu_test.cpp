@@ -138,6 +138,21 @@ TEST_F(MainMenuTest, AddressCommand) {
   }
 }
 
+TEST_F(MainMenuTest, PasteAnswersNoKeyWaitButTypesAtThePrompt) {
+  screen.Paste("see query\n");  // would save, edit and repeat a byte if taken as keys
+  screen.TypeText("Q");
+  screen.Paste("Yy");
+  screen.TypeText("NA");
+  screen.Paste("1\t2\nE3");
+  screen.PressKey(Vk::Enter, U'\r');
+  screen.Paste("q");
+  EXPECT_FALSE(RunMenu({}));
+  EXPECT_EQ(Row(1), "Addr: 0010-0017   File: [no name]");
+  EXPECT_EQ(Row(3), ">");
+  EXPECT_EQ(image::Image.Bytes, image::MemoryImage{}.Bytes);
+  EXPECT_EQ(screen.InputEventCount(), 0);
+}
+
 TEST_F(MainMenuTest, OtherKeysRedrawTheMenu) {
   screen.TypeText("Z9");
   screen.PressKey(Vk::Down);
