@@ -1,6 +1,8 @@
 #include "screens/command_line.h"
 
 #include <cctype>
+#include <cstddef>
+#include <optional>
 
 namespace lbe::screens {
 
@@ -34,7 +36,10 @@ bool IsSwitch(std::string_view parameter) {
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) {
   CommandLineOptions options;
   bool switchesEnded = false;
-  for (const std::string& parameter : parameters) {
+  bool outputNameMissing = false;
+  std::optional<std::string> surplusName;
+  for (std::size_t index = 0; index < parameters.size(); ++index) {
+    const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
       continue;
@@ -42,12 +47,28 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
     if (switchesEnded || !IsSwitch(parameter)) {
       if (!options.FileName) {
         options.FileName = parameter;
+      } else if (!surplusName) {
+        surplusName = parameter;
       }
       continue;
     }
     const std::string_view rest = std::string_view(parameter).substr(1);
     if (rest == "?" || parameter == "-h" || parameter == "--help") {
       options.ShowUsage = true;
+      options.ShowHelp = options.ShowHelp || rest != "?";
+    } else if (parameter == "--list") {
+      options.List = true;
+    } else if (parameter == "--check") {
+      options.Check = true;
+    } else if (parameter == "-o" || parameter == "--output") {
+      // The name is the next parameter, whatever it looks like.
+      if (index + 1 < parameters.size()) {
+        options.OutputName = parameters[++index];
+      } else {
+        outputNameMissing = true;
+      }
+    } else if (parameter.starts_with("--output=")) {
+      options.OutputName = parameter.substr(std::string_view("--output=").size());
     } else if (parameter == "--version") {
       options.ShowVersion = true;
     } else if (EqualsIgnoringCase(rest, "m")) {
@@ -59,6 +80,20 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
       }
       options.AddressText = std::string(text);
     }
+  }
+  const std::string mode = options.List ? "--list" : "--check";
+  if (options.List && options.Check) {
+    options.WrongUse = "--list and --check cannot be used together";
+  } else if (outputNameMissing) {
+    options.WrongUse = "-o needs a file name after it";
+  } else if (options.OutputName && !options.Check) {
+    options.WrongUse = "-o and --output go with --check only";
+  } else if ((options.List || options.Check) && !options.FileName) {
+    options.WrongUse = mode + (options.List ? " needs the file to list" : " needs the listing");
+  } else if ((options.List || options.Check) && surplusName) {
+    options.WrongUse =
+        mode + " takes one file; " + *surplusName + " is one too many" +
+        (options.Check && !options.OutputName ? " (the output file goes after -o)" : "");
   }
   return options;
 }
@@ -82,6 +117,20 @@ std::string UsageText(std::string_view programPath) {
          "\n"
          " /A    Specify the start address\n"
          " /M    Set cursor movement to nibble units\n";
+}
+
+std::string HelpText(std::string_view programPath) {
+  return UsageText(programPath) +
+         "\n"
+         "On Linux also:\n"
+         " --                  Every later parameter is a file name\n"
+         " --version           Print the version\n"
+         " --offset=N          Load the file from its byte N on\n"
+         " --list FILE         Print the lines in use after loading FILE, with checksums\n"
+         " --check LISTING     Check a typed listing line by line\n"
+         " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
+         "Addresses are hexadecimal, without a prefix.\n"
+         "See lbe(1).\n";
 }
 
 }  // namespace lbe::screens

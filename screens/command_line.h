@@ -10,18 +10,28 @@ namespace lbe::screens {
 
 struct CommandLineOptions {
   bool ShowUsage = false;                  // /?, -?, -h or --help
+  bool ShowHelp = false;                   // -h or --help: the usage and what Linux adds
   bool ShowVersion = false;                // --version
   std::optional<std::string> AddressText;  // what follows /A (and one optional colon)
   bool NibbleMovement = false;             // /M: Left and Right move by nibbles
   std::optional<std::string> FileName;     // the first parameter that is no switch
+  bool List = false;                       // --list: print the lines as loaded, then end
+  bool Check = false;                      // --check: check the listing FileName, then end
+  std::optional<std::string> OutputName;   // -o FILE, --output FILE or --output=FILE
+  // Why the parameters cannot be followed; empty when they can. Only --list, --check and -o
+  // set it: the editor's own parameters never fail, and unknown switches are passed over.
+  std::string WrongUse;
 };
 extern CommandLineOptions Options;
 
 // `parameters` are those after the program path. A parameter that begins with "/" and holds
-// another "/" is a file name, not a switch; "--" ends the switches.
+// another "/" is a file name, not a switch; "--" ends the switches. "-o" and "--output" take
+// the parameter after them as the output name.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters);
 
 // The usage text, one "\n" per line end, with the upper-cased base name of the program.
 std::string UsageText(std::string_view programPath);
+// The usage text followed by the lines on what Linux adds (--help).
+std::string HelpText(std::string_view programPath);
 
 }  // namespace lbe::screens

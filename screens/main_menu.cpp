@@ -78,14 +78,18 @@ void WriteLabel(std::string_view text) {
   console::Write(text.substr(1));
 }
 
-void MainRoutine() {
-  console::ClearWindow();
+void LoadStartImage() {
   image::Image = {};
   image::SetStartAddress(Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0)
                                              : 0);
   image::CurrentFileName = Options.FileName.value_or("");
   image::LoadFile();
   image::MarkImageSaved();
+}
+
+void MainRoutine() {
+  console::ClearWindow();
+  LoadStartImage();
   for (;;) {
     DrawMenu();
     switch (console::WaitKey()) {
