@@ -12,6 +12,7 @@ namespace {
 constexpr std::size_t kLongestAddress = 8;
 constexpr std::size_t kDataDigits = 16;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kEndOfFileMark = "\x1A";
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\f' || c == '\v';
@@ -107,7 +108,8 @@ ListingLine ParseListingLine(std::string_view text) {
   };
 
   skipBlanks();
-  if (i == text.size() || IsComment(text[i])) {
+  // Ctrl-Z ended text files on CP/M and DOS; listings kept from then still carry it.
+  if (i == text.size() || IsComment(text[i]) || text.substr(i) == kEndOfFileMark) {
     line.Skipped = true;
     return line;
   }

@@ -12,7 +12,7 @@
 //             last blank-separated group of exactly 2 digits
 //   comment   "#" or ";" and anything after it
 // Digits in either case; blanks are space, tab, form feed and vertical tab. Lines end with LF,
-// CR LF or CR.
+// CR LF or CR. A line that is only a Ctrl-Z (the old end-of-file mark) is skipped too.
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,7 @@
 #include "screens/listing_modes.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -103,6 +104,15 @@ int CheckMode(std::FILE* err) {
   ListingFile file(name);
   if (file.Get() < 0) {
     ReportError(err, shownName + ": " + std::strerror(errno));
+    return 2;
+  }
+  struct stat listing {};
+  struct stat output {};
+  if (Options.OutputName && ::fstat(file.Get(), &listing) == 0 &&
+      ::stat(Options.OutputName->c_str(), &output) == 0 && listing.st_dev == output.st_dev &&
+      listing.st_ino == output.st_ino) {
+    // The bytes would replace the very text they were typed as.
+    ReportError(err, "the output file is the listing itself: " + shownName);
     return 2;
   }
 

@@ -57,6 +57,22 @@ cmp -s random-64k.bin again.bin || fail "random-64k.bin did not come back as it 
 cmp -s <(head -c 12345 odd-back.bin) random-odd.bin || fail "random-odd.bin's bytes changed"
 [ "$(stat -c %s odd-back.bin)" = 12352 ] || fail "random-odd.bin is not padded to a whole line"
 
+# The output may not be the listing itself.
+cp odd.txt self.txt
+expect_status 2 "$lbe" --check self.txt -o self.txt
+cmp -s self.txt odd.txt || fail "the listing was overwritten by its own bytes"
+# A listing kept from DOS days ends with Ctrl-Z.
+printf '%s\r\n\x1a' "$(head -n 1 odd.txt)" > dos.txt
+expect_status 0 "$lbe" --check dos.txt
+[ "$(cat err)" = "1 line, 0 faults" ] || fail "Ctrl-Z at the end: $(cat err)"
+# On a terminal --list prints its lines and nothing that would steer the terminal.
+if command -v script > /dev/null; then
+  script -qec "'$lbe' --list random-odd.bin" /dev/null < /dev/null > tty.txt 2>&1 ||
+    fail "--list on a terminal exited with $?"
+  grep -q $'\e' tty.txt && fail "--list wrote escape sequences to a terminal"
+  [ "$(tr -d '\r' < tty.txt)" = "$(cat odd.txt)" ] || fail "--list on a terminal printed other lines"
+fi
+
 # An empty range prints nothing; a listing without entries checks out and writes nothing but
 # an empty file.
 expect_status 0 "$lbe" --list empty.bin

@@ -54,7 +54,8 @@ TEST(Listing, EveryAcceptedFormReadsTheSameBytes) {
 }
 
 TEST(Listing, BlankAndCommentLinesAreSkipped) {
-  for (const std::string text : {"", "   \t ", "# a comment", "; a comment", "  ;", "\t# 0100"}) {
+  for (const std::string text :
+       {"", "   \t ", "# a comment", "; a comment", "  ;", "\t# 0100", "\x1A", " \x1A"}) {
     SCOPED_TRACE(text);
     const ListingLine line = ParseListingLine(text);
     EXPECT_TRUE(line.Skipped);
@@ -97,6 +98,7 @@ TEST(Listing, EveryFaultKindHasItsMessage) {
       {"0100 3E\x01", 0x0100, "not a hexadecimal digit '\\x01'"},
       {"0100 3E\t\x7F", 0x0100, "not a hexadecimal digit '\\x7F'"},
       {"0100 '", 0x0100, "not a hexadecimal digit '\\''"},
+      {"\x1A\x1A", std::nullopt, "not a hexadecimal digit '\\x1A'"},
       {"0100 \\", 0x0100, "not a hexadecimal digit '\\\\'"},
       {"0100 \xFF\xFE", 0x0100, "not a hexadecimal digit '\\xFF'"},
       {"0100 \xE3\x81", 0x0100, "not a hexadecimal digit '\\xE3'"},
