@@ -293,13 +293,16 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
     }
   }
   ++lines_;
-  const std::string prefix = line.Address ? ListingAddressText(*line.Address) + ": " : "";
+  // Made only for a fault: most lines have none.
+  const auto prefix = [&] {
+    return line.Address ? ListingAddressText(*line.Address) + ": " : std::string();
+  };
   if (!line.Fault.empty()) {
-    Report(prefix + line.Fault);
+    Report(prefix() + line.Fault);
   }
   if (line.Address) {
     if (expected_ && *expected_ != *line.Address) {
-      Report(prefix + "address " + ListingAddressText(*expected_) + " expected, " +
+      Report(prefix() + "address " + ListingAddressText(*expected_) + " expected, " +
              ListingAddressText(*line.Address) + " found");
     }
     expected_ = std::uint64_t{*line.Address} + 8;
