@@ -1,5 +1,5 @@
-// Process entry: usage and version without taking over the terminal; otherwise the editor on
-// the terminal, which is given back before anything is written to standard error.
+// Process entry: usage, version, --list and --check without taking over the terminal; otherwise
+// the editor on the terminal, which is given back before anything is written to standard error.
 
 #include <csignal>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include "console/text_cells.h"
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"
+#include "screens/listing_modes.h"
 #include "screens/program.h"
 
 int main(int argc, char** argv) {
@@ -17,17 +18,25 @@ int main(int argc, char** argv) {
   const std::string programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "lbe";
   screens::Options = screens::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (screens::Options.ShowUsage) {
-    std::fputs(screens::UsageText(programPath).c_str(), stdout);
+    const std::string text = screens::Options.ShowHelp ? screens::HelpText(programPath)
+                                                       : screens::UsageText(programPath);
+    std::fputs(text.c_str(), stdout);
     return 0;
   }
   if (screens::Options.ShowVersion) {
     std::printf("lbe %s\n", LBE_VERSION);
     return 0;
   }
-  if (!screens::Options.Problem.empty()) {
+  if (!screens::Options.WrongUse.empty()) {
     std::fprintf(stderr, "lbe: %s\nTry 'lbe --help' for more information.\n",
-                 console::VisibleText(screens::Options.Problem).c_str());
+                 console::VisibleText(screens::Options.WrongUse).c_str());
     return 2;
+  }
+  if (screens::Options.List) {
+    return screens::ListMode(stdout, stderr);
+  }
+  if (screens::Options.Check) {
+    return screens::CheckMode(stderr);
   }
 
   console::TerminalConsole terminal;

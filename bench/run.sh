@@ -2,13 +2,14 @@
 # Every figure of lbe in one run, on the real binary through a pseudo-terminal (80 x 25):
 # start-up and peak memory with no file, a 64 KiB file and a sparse 1 GiB file; CPU while idle;
 # bytes per key in the edit mode; a burst of 131,072 digits, typed and pasted; loading and
-# saving alone. Figures only, no verdicts.
+# saving alone; lines checked per second by lbe --check. Figures only, no verdicts.
 #   bash bench/run.sh [BUILD_FOLDER]      (default: build-bench, a Release build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$build" --target lbe terminal_bench edit_bench file_load_bench file_save_bench > /dev/null
+cmake --build "$build" --target lbe terminal_bench edit_bench file_load_bench file_save_bench \
+  listing_check_bench > /dev/null
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 head -c 65536 /dev/urandom > "$files/64k.bin"
@@ -31,3 +32,6 @@ echo "== loading alone"
 echo
 echo "== saving alone"
 "$build/file_save_bench"
+echo
+echo "== lbe --check"
+"$build/listing_check_bench" "$build/lbe"

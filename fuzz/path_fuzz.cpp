@@ -10,7 +10,7 @@
 // decides the error, a path that passes has its folder (and, for reading, itself as a file), no
 // message carries a control character other than its line ends, the address parse agrees with
 // a plain hexadecimal reading of at most 8 significant digits, and the command line's file
-// name, switches and address text are the ones the parameters name.
+// name, switches, address text and output name are the ones the parameters name.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
@@ -308,9 +308,17 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   bool usage = false;
   bool nibbles = false;
   bool switchesEnded = false;
-  for (const std::string& parameter : parameters) {
+  std::optional<std::string> outputName;
+  for (std::size_t index = 0; index < parameters.size(); ++index) {
+    const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
+    } else if (!switchesEnded && (parameter == "-o" || parameter == "--output")) {
+      if (index + 1 < parameters.size()) {
+        outputName = parameters[++index];
+      }
+    } else if (!switchesEnded && parameter.starts_with("--output=")) {
+      outputName = parameter.substr(9);
     } else if (switchesEnded || !LooksLikeSwitch(parameter)) {
       if (!fileName) {
         fileName = parameter;
@@ -334,6 +342,9 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   }
   if (options.AddressText != addressText) {
     Fail("the address text is not what follows the first /A");
+  }
+  if (options.OutputName != outputName) {
+    Fail("the output name is not what follows -o, --output or --output=");
   }
 
   const std::string shown = screens::ShownFileName(fileName.value_or(""));

@@ -1,6 +1,8 @@
 #include "screens/command_line.h"
 
 #include <cctype>
+#include <cstddef>
+#include <optional>
 
 namespace lbe::screens {
 
@@ -56,16 +58,47 @@ std::optional<std::uint64_t> ParseFileOffset(std::string_view text) {
 // Takes the value of --offset, from the parameter itself or else from the next one.
 void TakeFileOffset(CommandLineOptions& options, bool& seen, std::string_view value) {
   if (seen) {
-    options.Problem = "--offset is given more than once";
+    options.WrongUse = "--offset is given more than once";
     return;
   }
   seen = true;
   if (const auto offset = ParseFileOffset(value)) {
     options.FileOffset = *offset;
   } else {
-    options.Problem = "--offset needs a file offset in hexadecimal (up to " +
+    options.WrongUse = "--offset needs a file offset in hexadecimal (up to " +
                       std::string(kLargestFileOffsetText) + "), not '" + std::string(value) + "'";
   }
+}
+
+// What follows /A: the address text, after one optional colon.
+std::string AddressTextOf(std::string_view text) {
+  if (!text.empty() && text[0] == ':') {
+    text.remove_prefix(1);
+  }
+  return std::string(text);
+}
+
+// Why --list, --check and -o cannot be followed as given; empty when they can.
+std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissing,
+                        const std::optional<std::string>& surplusName) {
+  const std::string mode = options.List ? "--list" : "--check";
+  if (options.List && options.Check) {
+    return "--list and --check cannot be used together";
+  }
+  if (outputNameMissing) {
+    return "-o needs a file name after it";
+  }
+  if (options.OutputName && !options.Check) {
+    return "-o and --output go with --check only";
+  }
+  if ((options.List || options.Check) && !options.FileName) {
+    return mode + (options.List ? " needs the file to list" : " needs the listing");
+  }
+  if ((options.List || options.Check) && surplusName) {
+    return mode + " takes one file; " + *surplusName + " is one too many" +
+           (options.Check && !options.OutputName ? " (the output file goes after -o)" : "");
+  }
+  return "";
 }
 
 }  // namespace
@@ -74,8 +107,11 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
   CommandLineOptions options;
   bool switchesEnded = false;
   bool offsetSeen = false;
-  for (auto next = parameters.begin(); next != parameters.end();) {
-    const std::string& parameter = *next++;
+  bool outputNameMissing = false;
+  std::optional<std::string> surplusName;
+  for (std::size_t index = 0; index < parameters.size(); ++index) {
+    const std::string& parameter = parameters[index];
+    const bool hasNext = index + 1 < parameters.size();
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
       continue;
@@ -83,31 +119,41 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
     if (switchesEnded || !IsSwitch(parameter)) {
       if (!options.FileName) {
         options.FileName = parameter;
+      } else if (!surplusName) {
+        surplusName = parameter;
       }
       continue;
     }
     const std::string_view rest = std::string_view(parameter).substr(1);
     if (rest == "?" || parameter == "-h" || parameter == "--help") {
       options.ShowUsage = true;
+      options.ShowHelp = options.ShowHelp || rest != "?";
     } else if (parameter.starts_with("--offset=")) {
       TakeFileOffset(options, offsetSeen, std::string_view(parameter).substr(9));
+    } else if (parameter == "--offset" && !hasNext) {
+      options.WrongUse = "--offset needs a file offset in hexadecimal";
     } else if (parameter == "--offset") {
-      if (next == parameters.end()) {
-        options.Problem = "--offset needs a file offset in hexadecimal";
-      } else {
-        TakeFileOffset(options, offsetSeen, *next++);
+      TakeFileOffset(options, offsetSeen, parameters[++index]);
+    } else if (parameter == "--list" || parameter == "--check") {
+      (parameter == "--list" ? options.List : options.Check) = true;
+    } else if (parameter == "-o" || parameter == "--output") {
+      // The name is the next parameter, whatever it looks like.
+      outputNameMissing = !hasNext;
+      if (hasNext) {
+        options.OutputName = parameters[++index];
       }
+    } else if (parameter.starts_with("--output=")) {
+      options.OutputName = parameter.substr(std::string_view("--output=").size());
     } else if (parameter == "--version") {
       options.ShowVersion = true;
     } else if (EqualsIgnoringCase(rest, "m")) {
       options.NibbleMovement = true;
     } else if (!options.AddressText && !rest.empty() && (rest[0] == 'a' || rest[0] == 'A')) {
-      std::string_view text = rest.substr(1);
-      if (!text.empty() && text[0] == ':') {
-        text.remove_prefix(1);
-      }
-      options.AddressText = std::string(text);
+      options.AddressText = AddressTextOf(rest.substr(1));
     }
+  }
+  if (options.WrongUse.empty()) {
+    options.WrongUse = ModeProblem(options, outputNameMissing, surplusName);
   }
   return options;
 }
@@ -130,8 +176,21 @@ std::string UsageText(std::string_view programPath) {
          " [/A[[:]Start-address]] [/M] [FileName]\n"
          "\n"
          " /A    Specify the start address\n"
-         " /M    Set cursor movement to nibble units\n"
-         " --offset=N  Load and save the file from its byte N (hexadecimal) on\n";
+         " /M    Set cursor movement to nibble units\n";
+}
+
+std::string HelpText(std::string_view programPath) {
+  return UsageText(programPath) +
+         "\n"
+         "On Linux also:\n"
+         " --                  Every later parameter is a file name\n"
+         " --version           Print the version\n"
+         " --offset=N          Load and save the file from its byte N on\n"
+         " --list FILE         Print the lines in use after loading FILE, with checksums\n"
+         " --check LISTING     Check a typed listing line by line\n"
+         " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
+         "Addresses are hexadecimal, without a prefix.\n"
+         "See lbe(1).\n";
 }
 
 }  // namespace lbe::screens

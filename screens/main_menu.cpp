@@ -90,8 +90,7 @@ void WriteLabel(std::string_view text) {
   console::Write(text.substr(1));
 }
 
-void MainRoutine() {
-  console::ClearWindow();
+void LoadStartImage() {
   image::Image = {};
   image::SetStartAddress(Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0)
                                              : 0);
@@ -100,6 +99,11 @@ void MainRoutine() {
   image::Window.Offset = Options.FileOffset;
   image::LoadFile();
   image::MarkImageSaved();
+}
+
+void MainRoutine() {
+  console::ClearWindow();
+  LoadStartImage();
   image::ShowLoadNotice();
   for (;;) {
     DrawMenu();

@@ -12,6 +12,10 @@ namespace lbe::screens {
 // error at start-up escapes as FileError; the end of input escapes as InputEnded.
 void MainRoutine();
 
+// The image as start-up leaves it, from `Options`: zeroed, the range set from /A, the named file
+// loaded and taken as saved. Touches no console; a failed read escapes as FileError.
+void LoadStartImage();
+
 // The name the status line shows: the last component of `fileName` (after its last "\", "/" or
 // ":"), "[no name]" when the name is empty, with control characters made visible.
 std::string ShownFileName(std::string_view fileName);

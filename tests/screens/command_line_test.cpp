@@ -38,6 +38,7 @@ TEST(CommandLine, UsageSwitches) {
   for (const char* parameter : {"/?", "-?", "-h", "--help"}) {
     SCOPED_TRACE(parameter);
     EXPECT_TRUE(ParseCommandLine({"x.bin", parameter}).ShowUsage);
+    EXPECT_EQ(ParseCommandLine({"x.bin", parameter}).ShowHelp, parameter[1] != '?');
   }
   EXPECT_FALSE(ParseCommandLine({"/??"}).ShowUsage);
   EXPECT_TRUE(ParseCommandLine({"--version"}).ShowVersion);
@@ -121,8 +122,94 @@ TEST(CommandLine, FileOffset) {
     SCOPED_TRACE(::testing::PrintToString(c.parameters));
     const CommandLineOptions options = ParseCommandLine(c.parameters);
     EXPECT_EQ(options.FileOffset, c.offset);
-    EXPECT_EQ(options.Problem, c.problem);
+    EXPECT_EQ(options.WrongUse, c.problem);
     EXPECT_EQ(options.FileName, c.fileName);
+  }
+}
+
+TEST(CommandLine, ListAndCheckModes) {
+  struct {
+    std::vector<std::string> parameters;
+    bool list;
+    bool check;
+    std::optional<std::string> fileName;
+    std::optional<std::string> outputName;
+    std::string wrongUse;
+  } cases[] = {
+      {{"--list", "rom.bin"}, true, false, "rom.bin", std::nullopt, ""},
+      {{"/A100", "rom.bin", "--list", "--offset=10"}, true, false, "rom.bin", std::nullopt, ""},
+      {{"--check", "l.txt"}, false, true, "l.txt", std::nullopt, ""},
+      {{"--check", "l.txt", "-o", "out.bin"}, false, true, "l.txt", "out.bin", ""},
+      {{"-o", "out.bin", "l.txt", "--check"}, false, true, "l.txt", "out.bin", ""},
+      {{"--check", "--output", "-x.bin", "l.txt"}, false, true, "l.txt", "-x.bin", ""},
+      {{"--check", "--output=out.bin", "l.txt"}, false, true, "l.txt", "out.bin", ""},
+      {{"--check", "--", "-l.txt", "-o"},
+       false,
+       true,
+       "-l.txt",
+       std::nullopt,
+       "--check takes one file; -o is one too many (the output file goes after -o)"},
+      {{"--check", "--output=", "l.txt"}, false, true, "l.txt", "", ""},
+      {{"--list"}, true, false, std::nullopt, std::nullopt, "--list needs the file to list"},
+      {{"--check", "-o", "x"}, false, true, std::nullopt, "x", "--check needs the listing"},
+      {{"--check", "l.txt", "-o"},
+       false,
+       true,
+       "l.txt",
+       std::nullopt,
+       "-o needs a file name after it"},
+      {{"--list", "a.bin", "b.bin"},
+       true,
+       false,
+       "a.bin",
+       std::nullopt,
+       "--list takes one file; b.bin is one too many"},
+      {{"--check", "l.txt", "out.bin"},
+       false,
+       true,
+       "l.txt",
+       std::nullopt,
+       "--check takes one file; out.bin is one too many (the output file goes after -o)"},
+      {{"--list", "--check", "l.txt"},
+       true,
+       true,
+       "l.txt",
+       std::nullopt,
+       "--list and --check cannot be used together"},
+      {{"rom.bin", "-o", "x.bin"},
+       false,
+       false,
+       "rom.bin",
+       "x.bin",
+       "-o and --output go with --check only"},
+      // The editor's own parameters never fail: later names are passed over.
+      {{"rom.bin", "more.bin", "--unknown"}, false, false, "rom.bin", std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const CommandLineOptions options = ParseCommandLine(c.parameters);
+    EXPECT_EQ(options.List, c.list);
+    EXPECT_EQ(options.Check, c.check);
+    EXPECT_EQ(options.FileName, c.fileName);
+    EXPECT_EQ(options.OutputName, c.outputName);
+    EXPECT_EQ(options.WrongUse, c.wrongUse);
+  }
+}
+
+TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
+  const std::string help = HelpText("lbe");
+  ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
+  for (const char* line :
+       {"\n --  ", "\n --version ", "\n --offset=N ", "\n --list FILE ", "\n --check LISTING ",
+        "\n -o, --output=FILE ", "hexadecimal", "\nSee lbe(1).\n"}) {
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+  }
+  EXPECT_TRUE(help.ends_with("\nSee lbe(1).\n"));
+  std::size_t lineStart = 0;
+  while (lineStart < help.size()) {
+    const std::size_t end = help.find('\n', lineStart);
+    EXPECT_LE(end - lineStart, 79u) << help.substr(lineStart, end - lineStart);
+    lineStart = end + 1;
   }
 }
 
@@ -133,8 +220,7 @@ TEST(CommandLine, UsageTextNamesTheProgramInCapitals) {
             "LBE [/A[[:]Start-address]] [/M] [FileName]\n"
             "\n"
             " /A    Specify the start address\n"
-            " /M    Set cursor movement to nibble units\n"
-            " --offset=N  Load and save the file from its byte N (hexadecimal) on\n");
+            " /M    Set cursor movement to nibble units\n");
   EXPECT_EQ(UsageText("tools/hexline.exe").substr(20, 8), "HEXLINE ");
 }
 

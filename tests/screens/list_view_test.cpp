@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,7 +14,11 @@
 #include "console/text_output.h"
 #include "console/window.h"
 #include "image/memory_image.h"
+#include "screens/command_line.h"
+#include "screens/listing_modes.h"
+#include "screens/main_menu.h"
 #include "stepping_console.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -204,6 +212,74 @@ TEST_F(ListView, ChangesNeitherImageNorRange) {
   EXPECT_EQ(Row(1), "0010 1200000000000000:12");
   EXPECT_EQ(Row(8), "0048 0000000000000000:00");
   EXPECT_EQ(Row(9), "");
+}
+
+// --list prints what the L screen shows for the same file and /A, line for line, in its order.
+TEST_F(ListView, ListModePrintsTheEntriesOfTheScreenInTheirOrder) {
+  const struct {
+    std::size_t fileSize;
+    std::optional<std::string> addressText;
+  } cases[] = {
+      {40, "100"},    {3, std::nullopt}, {0, "8"},      {150 * 8 - 5, "12345"},
+      {1000, "FFF0"}, {8, "FFFF"},       {72 * 8, "0"}, {70000, ":1000"},
+  };
+  lbe::testing::TemporaryWorkingFolder folder;
+  std::uint32_t seed = 7;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.fileSize) + " bytes at /A" + c.addressText.value_or("-"));
+    std::vector<std::uint8_t> bytes(c.fileSize);
+    for (std::uint8_t& byte : bytes) {
+      seed = seed * 1103515245 + 12345;
+      byte = static_cast<std::uint8_t>(seed >> 23);
+    }
+    lbe::testing::PutFile("rom.bin", bytes);
+    screens::Options = {};
+    screens::Options.FileName = "rom.bin";
+    screens::Options.AddressText = c.addressText;
+
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(screens::ListMode(out, err), 0);
+    EXPECT_EQ(std::ftell(err), 0);
+    std::vector<std::string> printed;
+    std::rewind(out);
+    char line[64];
+    while (std::fgets(line, sizeof line, out) != nullptr) {
+      printed.emplace_back(line);
+      ASSERT_EQ(printed.back().back(), '\n');
+      printed.back().pop_back();
+    }
+    std::fclose(out);
+    std::fclose(err);
+
+    // The same start-up load, then the screen, paged through to its end.
+    screens::LoadStartImage();
+    console::ClearWindow();
+    const std::vector<Screen> shown = Press(std::vector<KeyCode>(200, Vk::Space));
+    std::vector<std::string> listed;
+    for (std::size_t page = 0; page < shown.size(); ++page) {
+      // A page that ended at the last line is still on screen under "Press any key...".
+      const bool repeated =
+          page > 0 && shown[page][24] == "Press any key..." &&
+          std::equal(shown[page].begin(), shown[page].begin() + 24, shown[page - 1].begin());
+      if (repeated) {
+        continue;
+      }
+      for (std::size_t column = 0; column < 3; ++column) {
+        for (std::size_t row = 0; row < 24; ++row) {
+          const std::string& text = shown[page][row];
+          if (text.size() > column * 26) {
+            listed.push_back(text.substr(column * 26, 24));
+          }
+        }
+      }
+    }
+    EXPECT_EQ(printed, listed);
+    EXPECT_EQ(printed.size(),
+              static_cast<std::size_t>(image::Range.EndLine - image::Range.StartLine + 1));
+  }
 }
 
 }  // namespace

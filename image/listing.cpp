@@ -1,0 +1,328 @@
+#include "image/listing.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "console/text_cells.h"
+#include "text/utf8.h"
+
+namespace lbe::image {
+
+namespace {
+
+constexpr std::size_t kLongestAddress = 8;
+constexpr std::size_t kDataDigits = 16;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kEndOfFileMark = "\x1A";
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\f' || c == '\v';
+}
+
+bool IsComment(char c) {
+  return c == '#' || c == ';';
+}
+
+bool IsChecksumMark(char c) {
+  return c == ':' || c == '-' || c == '=' || c == '|';
+}
+
+// 0 to 15, or -1 for any other character.
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+std::string Hex2(unsigned value) {
+  char text[4];
+  std::snprintf(text, sizeof text, "%.2X", value & 0xFFu);
+  return text;
+}
+
+// The character at the start of `rest` in quotes, as it can be shown on a terminal: printable
+// characters as themselves, the rest escaped ('\t', '\x00', '\u{200B}').
+std::string QuotedCharacter(std::string_view rest) {
+  const text::DecodedCharacter decoded = text::DecodeUtf8(rest);
+  const char32_t c = decoded.Character;
+  std::string text = "'";
+  char escape[16];
+  if (c == U'\t') {
+    text += "\\t";
+  } else if (c == U'\'' || c == U'\\') {
+    text += '\\';
+    text += static_cast<char>(c);
+  } else if (c == text::kReplacementCharacter && decoded.Length == 1) {
+    std::snprintf(escape, sizeof escape, "\\x%.2X", static_cast<unsigned char>(rest[0]));
+    text += escape;
+  } else if (c < 0x80 && (c < 0x20 || c == 0x7F)) {
+    std::snprintf(escape, sizeof escape, "\\x%.2X", static_cast<unsigned>(c));
+    text += escape;
+  } else if (console::IsPlaceholderCharacter(c) || c == U'\uFEFF') {
+    std::snprintf(escape, sizeof escape, "\\u{%.4X}", static_cast<unsigned>(c));
+    text += escape;
+  } else {
+    text += rest.substr(0, decoded.Length);
+  }
+  return text + "'";
+}
+
+std::string NotADigit(std::string_view rest) {
+  return "not a hexadecimal digit " + QuotedCharacter(rest);
+}
+
+std::string Count(std::size_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string ListingAddressText(std::uint64_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%.4llX", static_cast<unsigned long long>(address));
+  return text;
+}
+
+ListingLine ParseListingLine(std::string_view text) {
+  ListingLine line;
+  std::size_t i = 0;
+  const auto skipBlanks = [&] {
+    while (i < text.size() && IsBlank(text[i])) {
+      ++i;
+    }
+  };
+  // Reads a run of digits from i: how many there were; their value in `value` up to 8 digits.
+  const auto readDigits = [&](std::uint32_t& value) {
+    const std::size_t first = i;
+    value = 0;
+    for (; i < text.size() && DigitValue(text[i]) >= 0; ++i) {
+      value = (value << 4) | static_cast<std::uint32_t>(DigitValue(text[i]));
+    }
+    return i - first;
+  };
+
+  skipBlanks();
+  // Ctrl-Z ended text files on CP/M and DOS; listings kept from then still carry it.
+  if (i == text.size() || IsComment(text[i]) || text.substr(i) == kEndOfFileMark) {
+    line.Skipped = true;
+    return line;
+  }
+
+  std::uint32_t address = 0;
+  const std::size_t addressDigits = readDigits(address);
+  if (addressDigits == 0) {
+    line.Fault = NotADigit(text.substr(i));
+    return line;
+  }
+  if (addressDigits > kLongestAddress) {
+    line.Fault = "address of " + std::to_string(addressDigits) + " digits, at most 8 expected";
+    return line;
+  }
+  const std::size_t addressEnd = i;
+  skipBlanks();
+  if (i < text.size() && (text[i] == ':' || text[i] == '-')) {
+    ++i;
+    skipBlanks();
+  }
+  if (i == addressEnd && i < text.size()) {
+    line.Fault = NotADigit(text.substr(i));
+    return line;
+  }
+  line.Address = address;
+
+  // The data digits up to a checksum mark, a comment or the end; the last group remembered in
+  // case it is the checksum.
+  std::array<std::uint8_t, kDataDigits + 2> nibbles{};
+  std::size_t digits = 0;
+  std::size_t groups = 0;
+  std::size_t lastGroupDigits = 0;
+  bool marked = false;
+  while (i < text.size()) {
+    if (IsBlank(text[i])) {
+      skipBlanks();
+      continue;
+    }
+    if (IsChecksumMark(text[i])) {
+      marked = true;
+      ++i;
+      break;
+    }
+    if (IsComment(text[i])) {
+      break;
+    }
+    if (DigitValue(text[i]) < 0) {
+      line.Fault = NotADigit(text.substr(i));
+      return line;
+    }
+    ++groups;
+    lastGroupDigits = 0;
+    for (; i < text.size() && DigitValue(text[i]) >= 0; ++i, ++lastGroupDigits, ++digits) {
+      if (digits < nibbles.size()) {
+        nibbles[digits] = static_cast<std::uint8_t>(DigitValue(text[i]));
+      }
+    }
+  }
+
+  std::optional<unsigned> typedChecksum;
+  if (!marked && groups >= 2 && lastGroupDigits == 2) {
+    digits -= 2;
+    typedChecksum = digits + 1 < nibbles.size()
+                        ? static_cast<unsigned>(nibbles[digits] << 4 | nibbles[digits + 1])
+                        : 0u;
+  }
+  if (digits % 2 != 0) {
+    line.Fault = Count(digits, "hexadecimal digit", "hexadecimal digits") + ", 16 expected";
+    return line;
+  }
+  if (digits != kDataDigits) {
+    line.Fault = Count(digits / 2, "byte", "bytes") + ", 8 expected";
+    return line;
+  }
+  for (std::size_t b = 0; b < line.Bytes.size(); ++b) {
+    line.Bytes[b] = static_cast<std::uint8_t>(nibbles[2 * b] << 4 | nibbles[2 * b + 1]);
+  }
+
+  if (marked) {
+    skipBlanks();
+    std::uint32_t value = 0;
+    const std::size_t checksumDigits = readDigits(value);
+    if (checksumDigits == 0) {
+      line.Fault =
+          i == text.size() || IsComment(text[i]) ? "checksum missing" : NotADigit(text.substr(i));
+      return line;
+    }
+    if (checksumDigits != 2) {
+      line.Fault = "checksum of " + Count(checksumDigits, "digit", "digits") + ", 2 expected";
+      return line;
+    }
+    typedChecksum = value;
+    skipBlanks();
+    if (i < text.size() && !IsComment(text[i])) {
+      line.Fault = "unexpected " + QuotedCharacter(text.substr(i)) + " after the checksum";
+      return line;
+    }
+  }
+  if (!typedChecksum) {
+    line.Fault = "checksum missing";
+    return line;
+  }
+  unsigned sum = 0;
+  for (const std::uint8_t byte : line.Bytes) {
+    sum += byte;
+  }
+  if (sum % 256 != *typedChecksum) {
+    line.Fault = "checksum " + Hex2(*typedChecksum) + " typed, " + Hex2(sum) + " computed";
+  }
+  return line;
+}
+
+ListingCheck::ListingCheck(bool keepBytes, FaultReport report)
+    : keepBytes_(keepBytes), report_(std::move(report)) {}
+
+void ListingCheck::Feed(std::string_view chunk) {
+  std::size_t i = 0;
+  if (afterCarriageReturn_ && !chunk.empty()) {
+    afterCarriageReturn_ = false;
+    if (chunk[0] == '\n') {
+      i = 1;
+    }
+  }
+  while (i < chunk.size()) {
+    std::size_t end = i;
+    while (end < chunk.size() && chunk[end] != '\n' && chunk[end] != '\r') {
+      ++end;
+    }
+    const std::string_view piece = chunk.substr(i, end - i);
+    if (end == chunk.size()) {
+      if (partial_.size() < kLongestListingLine) {
+        partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
+      }
+      partialLength_ += piece.size();
+      return;
+    }
+    if (partialLength_ == 0) {
+      CheckLine(piece, piece.size());
+    } else {
+      if (partial_.size() < kLongestListingLine) {
+        partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
+      }
+      CheckLine(partial_, partialLength_ + piece.size());
+      partial_.clear();
+      partialLength_ = 0;
+    }
+    i = end + 1;
+    if (chunk[end] == '\r') {
+      if (i == chunk.size()) {
+        afterCarriageReturn_ = true;
+      } else if (chunk[i] == '\n') {
+        ++i;
+      }
+    }
+  }
+}
+
+void ListingCheck::Finish() {
+  if (partialLength_ > 0) {
+    CheckLine(partial_, partialLength_);
+    partial_.clear();
+    partialLength_ = 0;
+  }
+  afterCarriageReturn_ = false;
+}
+
+void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
+  ++lineNumber_;
+  if (lineNumber_ == 1 && text.starts_with(kByteOrderMark)) {
+    text.remove_prefix(kByteOrderMark.size());
+    length -= kByteOrderMark.size();
+  }
+  ListingLine line;
+  if (length > kLongestListingLine) {
+    line.Fault = "line of " + std::to_string(length) + " characters, at most " +
+                 std::to_string(kLongestListingLine) + " expected";
+  } else {
+    line = ParseListingLine(text);
+    if (line.Skipped) {
+      return;
+    }
+  }
+  ++lines_;
+  // Made only for a fault: most lines have none.
+  const auto prefix = [&] {
+    return line.Address ? ListingAddressText(*line.Address) + ": " : std::string();
+  };
+  if (!line.Fault.empty()) {
+    Report(prefix() + line.Fault);
+  }
+  if (line.Address) {
+    if (expected_ && *expected_ != *line.Address) {
+      Report(prefix() + "address " + ListingAddressText(*expected_) + " expected, " +
+             ListingAddressText(*line.Address) + " found");
+    }
+    expected_ = std::uint64_t{*line.Address} + 8;
+  } else if (expected_) {
+    *expected_ += 8;
+  }
+  if (keepBytes_ && faults_ == 0) {
+    bytes_.insert(bytes_.end(), line.Bytes.begin(), line.Bytes.end());
+  }
+}
+
+void ListingCheck::Report(std::string text) {
+  if (++faults_ == 1) {
+    bytes_.clear();
+    bytes_.shrink_to_fit();
+  }
+  if (report_) {
+    report_(ListingFault{lineNumber_, std::move(text)});
+  }
+}
+
+}  // namespace lbe::image

@@ -1,0 +1,168 @@
+#include "screens/listing_modes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/text_cells.h"
+#include "image/address_text.h"
+#include "image/file_commands.h"
+#include "image/file_layer.h"
+#include "image/listing.h"
+#include "image/memory_image.h"
+#include "screens/command_line.h"
+#include "screens/line_dump.h"
+#include "screens/main_menu.h"
+
+namespace lbe::screens {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 1 << 16;
+
+// A file layer message for standard error: its CR LF line ends as "\n".
+std::string StreamText(std::string_view message) {
+  std::string text;
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
+      continue;
+    }
+    text += message[i];
+  }
+  return text;
+}
+
+void ReportError(std::FILE* err, std::string_view message) {
+  std::fprintf(err, "lbe: %s\n", StreamText(message).c_str());
+}
+
+std::string Count(std::uint64_t count, std::string_view word) {
+  return std::to_string(count) + " " + std::string(word) + (count == 1 ? "" : "s");
+}
+
+// The listing file's descriptor, closed at the end.
+class ListingFile {
+ public:
+  explicit ListingFile(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)) {}
+  ListingFile(const ListingFile&) = delete;
+  ListingFile& operator=(const ListingFile&) = delete;
+  ~ListingFile() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+int ListMode(std::FILE* out, std::FILE* err) {
+  try {
+    // Start-up passes over a missing file; a listing of nothing would hide the mistake.
+    image::CheckPath(Options.FileName.value_or(""), true);
+    LoadStartImage();
+  } catch (const image::FileError& error) {
+    ReportError(err, error.what());
+    return 1;
+  }
+  if (!image::Window.Notice.empty()) {
+    // The load put back a file whose last save was interrupted: say so, as the editor would.
+    ReportError(err, image::Window.Notice);
+  }
+  std::string text;
+  for (std::int32_t line = image::Range.StartLine; line <= image::Range.EndLine; ++line) {
+    const std::int32_t address = line * image::kLineBytes;
+    text += LineDumpText(address);
+    text += image::HexText(LineChecksum(address), 2);
+    text += '\n';
+  }
+  if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
+    ReportError(err, std::string("standard output: ") + std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+int CheckMode(std::FILE* err) {
+  const std::string& name = *Options.FileName;
+  const std::string shownName = console::VisibleText(name);
+  if (Options.OutputName) {
+    // Before the listing is read: a million lines checked for nothing would be a waste.
+    try {
+      image::CheckPath(*Options.OutputName, false);
+    } catch (const image::FileError& error) {
+      ReportError(err, error.what());
+      return 2;
+    }
+  }
+  ListingFile file(name);
+  if (file.Get() < 0) {
+    ReportError(err, shownName + ": " + std::strerror(errno));
+    return 2;
+  }
+  struct stat listing {};
+  struct stat output {};
+  if (Options.OutputName && ::fstat(file.Get(), &listing) == 0 &&
+      ::stat(Options.OutputName->c_str(), &output) == 0 && listing.st_dev == output.st_dev &&
+      listing.st_ino == output.st_ino) {
+    // The bytes would replace the very text they were typed as.
+    ReportError(err, "the output file is the listing itself: " + shownName);
+    return 2;
+  }
+
+  image::ListingCheck check(Options.OutputName.has_value(), [&](const image::ListingFault& fault) {
+    std::fprintf(err, "%s:%llu: %s\n", shownName.c_str(),
+                 static_cast<unsigned long long>(fault.LineNumber), fault.Text.c_str());
+  });
+  std::vector<char> buffer(kReadChunk);
+  bool first = true;
+  for (;;) {
+    const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      ReportError(err, shownName + ": " + std::strerror(errno));
+      return 2;
+    }
+    if (got == 0) {
+      break;
+    }
+    const std::string_view chunk(buffer.data(), static_cast<std::size_t>(got));
+    if (first && (chunk.starts_with("\xFF\xFE") || chunk.starts_with("\xFE\xFF"))) {
+      ReportError(err, shownName + ": UTF-16 text; save the listing as ASCII or UTF-8");
+      return 2;
+    }
+    first = false;
+    check.Feed(chunk);
+  }
+  check.Finish();
+
+  int status = check.Faults() == 0 ? 0 : 1;
+  if (Options.OutputName && check.Faults() > 0) {
+    ReportError(err, "nothing written to " + console::VisibleText(*Options.OutputName));
+  } else if (Options.OutputName) {
+    try {
+      image::WriteWholeFile(*Options.OutputName, check.Bytes());
+    } catch (const image::FileError& error) {
+      ReportError(err, error.what());
+      status = 2;
+    }
+  }
+  std::fprintf(err, "%s, %s\n", Count(check.Lines(), "line").c_str(),
+               Count(check.Faults(), "fault").c_str());
+  return status;
+}
+
+}  // namespace lbe::screens

@@ -1,0 +1,299 @@
+#include "image/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lbe::image {
+namespace {
+
+using namespace std::string_literals;
+
+// The bytes 3E 00 D3 FE 21 00 00 11, whose sum 0x241 gives the checksum 41.
+constexpr std::array<std::uint8_t, 8> kBytes = {0x3E, 0x00, 0xD3, 0xFE, 0x21, 0x00, 0x00, 0x11};
+
+struct LineCase {
+  std::string text;
+  std::optional<std::uint32_t> address;  // as the parse reads it
+  std::string fault;                     // empty: a good line holding kBytes
+};
+
+TEST(Listing, EveryAcceptedFormReadsTheSameBytes) {
+  const LineCase cases[] = {
+      {"0100 3E00D3FE21000011:41", 0x0100, ""},
+      {"0100 3E 00 D3 FE 21 00 00 11 : 41", 0x0100, ""},
+      {"0100: 3E 00 D3 FE 21 00 00 11 41", 0x0100, ""},
+      {"0100:3E 00 D3 FE 21 00 00 11 - 41", 0x0100, ""},
+      {"0100 3E00 D3FE 2100 0011  41", 0x0100, ""},
+      {"0100 3E00D3FE21000011 41", 0x0100, ""},
+      {"0100- 3E 00 D3 FE 21 00 00 11 = 41", 0x0100, ""},
+      {"0100 3E 00 D3 FE 21 00 00 11 | 41", 0x0100, ""},
+      {"0100 3e00d3fe21000011:41", 0x0100, ""},
+      {"  \t0100\t3E00D3FE21000011 :\t41 \t\f", 0x0100, ""},
+      {"0100 3E00D3FE21000011:41 ; the loader", 0x0100, ""},
+      {"0100 3E 00 D3 FE 21 00 00 11 41 # the loader", 0x0100, ""},
+      {"8 3E00D3FE21000011:41", 0x0008, ""},
+      {"ffff0008 3E00D3FE21000011:41", 0xFFFF0008, ""},
+      {"00010000: 3E00D3FE21000011:41", 0x10000, ""},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ListingLine line = ParseListingLine(c.text);
+    EXPECT_FALSE(line.Skipped);
+    EXPECT_EQ(line.Fault, "");
+    EXPECT_EQ(line.Address, c.address);
+    EXPECT_EQ(line.Bytes, kBytes);
+  }
+  const ListingLine ones = ParseListingLine("FFF8 FFFFFFFFFFFFFFFF:F8");
+  EXPECT_EQ(ones.Fault, "");
+  EXPECT_EQ(ones.Bytes[7], 0xFF);
+}
+
+TEST(Listing, BlankAndCommentLinesAreSkipped) {
+  for (const std::string text :
+       {"", "   \t ", "# a comment", "; a comment", "  ;", "\t# 0100", "\x1A", " \x1A"}) {
+    SCOPED_TRACE(text);
+    const ListingLine line = ParseListingLine(text);
+    EXPECT_TRUE(line.Skipped);
+    EXPECT_EQ(line.Fault, "");
+  }
+}
+
+TEST(Listing, EveryFaultKindHasItsMessage) {
+  const LineCase cases[] = {
+      {"0100 3E00D3FE21000011:A5", 0x0100, "checksum A5 typed, 41 computed"},
+      {"0108 3E 00 D3 FE 21 00 00 11 : a6", 0x0108, "checksum A6 typed, 41 computed"},
+      {"0100 3E00D3FE210000:41", 0x0100, "7 bytes, 8 expected"},
+      {"0100 3E 00 D3 FE 21 00 00 11", 0x0100, "7 bytes, 8 expected"},  // 11 taken as checksum
+      {"0100 3E00D3FE2100001122:41", 0x0100, "9 bytes, 8 expected"},
+      {"0100 3E00D3FE2100001:41", 0x0100, "15 hexadecimal digits, 16 expected"},
+      {"0100 3:41", 0x0100, "1 hexadecimal digit, 16 expected"},
+      {"0100 3E:41", 0x0100, "1 byte, 8 expected"},
+      {"0100", 0x0100, "0 bytes, 8 expected"},
+      {"0100:", 0x0100, "0 bytes, 8 expected"},
+      {"0100 : 41", 0x0100, "1 byte, 8 expected"},
+      {"0100 3E00D3FE21000011", 0x0100, "checksum missing"},
+      {"0100 3E00D3FE21000011:", 0x0100, "checksum missing"},
+      {"0100 3E00D3FE21000011 - ; later", 0x0100, "checksum missing"},
+      {"0100 3E00D3FE21000011 ; 41", 0x0100, "checksum missing"},
+      {"0100 3E00D3FE21000011:4", 0x0100, "checksum of 1 digit, 2 expected"},
+      {"0100 3E00D3FE21000011:041", 0x0100, "checksum of 3 digits, 2 expected"},
+      {"0100 3E00D3FE21000011:41 42", 0x0100, "unexpected '4' after the checksum"},
+      {"0100 3E00D3FE21000011:41:", 0x0100, "unexpected ':' after the checksum"},
+      {"0100 3E00D3FE21000011:4O", 0x0100, "checksum of 1 digit, 2 expected"},
+      {"0100 3E00D3FE21000011:O1", 0x0100, "not a hexadecimal digit 'O'"},
+      {"O100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit 'O'"},
+      {"01O0 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit 'O'"},
+      {"0100 3E O0 D3 FE 21 00 00 11:41", 0x0100, "not a hexadecimal digit 'O'"},
+      {"0100 3E00D3FE21000011h:41", 0x0100, "not a hexadecimal digit 'h'"},
+      {":0100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit ':'"},
+      {"$0100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit '$'"},
+      {"01003E00D3FE21000011:41", std::nullopt, "address of 20 digits, at most 8 expected"},
+      {"100000000 3E00D3FE21000011:41", std::nullopt, "address of 9 digits, at most 8 expected"},
+      // What cannot be shown as itself is shown escaped.
+      {"0100 3E\x01", 0x0100, "not a hexadecimal digit '\\x01'"},
+      {"0100 3E\t\x7F", 0x0100, "not a hexadecimal digit '\\x7F'"},
+      {"0100 '", 0x0100, "not a hexadecimal digit '\\''"},
+      {"\x1A\x1A", std::nullopt, "not a hexadecimal digit '\\x1A'"},
+      {"0100 \\", 0x0100, "not a hexadecimal digit '\\\\'"},
+      {"0100 \xFF\xFE", 0x0100, "not a hexadecimal digit '\\xFF'"},
+      {"0100 \xE3\x81", 0x0100, "not a hexadecimal digit '\\xE3'"},
+      {"0100 \xE2\x80\x8B"
+       "3E",
+       0x0100, "not a hexadecimal digit '\\u{200B}'"},
+      {"0100 \xE2\x80\xAE"
+       "3E",
+       0x0100, "not a hexadecimal digit '\\u{202E}'"},
+      {"\xEF\xBB\xBF"
+       "0100",
+       std::nullopt, "not a hexadecimal digit '\\u{FEFF}'"},
+      {"0100 \xEF\xBC\x93"
+       "E",
+       0x0100, "not a hexadecimal digit '\xEF\xBC\x93'"},  // full width 3
+      {"0100 \xC3\xA9", 0x0100, "not a hexadecimal digit '\xC3\xA9'"},
+      // Binary garbage.
+      {"\x00\x00\x89PNG"s, std::nullopt, "not a hexadecimal digit '\\x00'"},
+      {"\x7F"
+       "ELF\x02\x01\x01"s,
+       std::nullopt, "not a hexadecimal digit '\\x7F'"},
+      {"00\x00 3E00D3FE21000011:41"s, std::nullopt, "not a hexadecimal digit '\\x00'"},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ListingLine line = ParseListingLine(c.text);
+    EXPECT_FALSE(line.Skipped);
+    EXPECT_EQ(line.Fault, c.fault);
+    EXPECT_EQ(line.Address, c.address);
+  }
+}
+
+TEST(Listing, AddressTextHasAtLeastFourDigits) {
+  EXPECT_EQ(ListingAddressText(0x8), "0008");
+  EXPECT_EQ(ListingAddressText(0xFFF8), "FFF8");
+  EXPECT_EQ(ListingAddressText(0x10000), "10000");
+  EXPECT_EQ(ListingAddressText(0x100000000), "100000000");
+}
+
+// A listing checked in one piece, and in pieces of every size from 1 to 7 bytes: the faults
+// (as "LINE: text") must not depend on where the pieces were cut.
+struct Checked {
+  std::vector<std::string> faults;
+  std::uint64_t lines = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+Checked CheckListing(const std::string& listing, std::size_t piece = 0, bool keepBytes = true) {
+  Checked checked;
+  ListingCheck check(keepBytes, [&](const ListingFault& fault) {
+    checked.faults.push_back(std::to_string(fault.LineNumber) + ": " + fault.Text);
+  });
+  if (piece == 0) {
+    check.Feed(listing);
+  } else {
+    for (std::size_t i = 0; i < listing.size(); i += piece) {
+      check.Feed(std::string_view(listing).substr(i, piece));
+    }
+  }
+  check.Finish();
+  EXPECT_EQ(check.Faults(), checked.faults.size());
+  checked.lines = check.Lines();
+  checked.bytes = check.Bytes();
+  return checked;
+}
+
+Checked CheckInEveryCut(const std::string& listing) {
+  const Checked whole = CheckListing(listing);
+  for (std::size_t piece = 1; piece <= 7; ++piece) {
+    const Checked cut = CheckListing(listing, piece);
+    EXPECT_EQ(cut.faults, whole.faults) << "pieces of " << piece;
+    EXPECT_EQ(cut.lines, whole.lines) << "pieces of " << piece;
+    EXPECT_EQ(cut.bytes, whole.bytes) << "pieces of " << piece;
+  }
+  return whole;
+}
+
+const std::string kLine0 = "0000 0000000000000000:00";
+const std::string kLine8 = "0008 0102030405060708:24";
+const std::string kLine10 = "0010 FFFFFFFFFFFFFFFF:F8";
+const std::string kLine18 = "0018 0000000000000001:01";
+
+TEST(ListingCheck, LineEndsBlankLinesAndALastLineWithoutItsEnd) {
+  struct {
+    std::string listing;
+    std::uint64_t lines;
+  } cases[] = {
+      {kLine0 + "\n" + kLine8 + "\n" + kLine10 + "\n", 3},
+      {kLine0 + "\r\n" + kLine8 + "\r\n" + kLine10 + "\r\n", 3},
+      {kLine0 + "\r" + kLine8 + "\r" + kLine10 + "\r", 3},
+      {kLine0 + "\r\n" + kLine8 + "\n" + kLine10, 3},
+      {"# loader\n\n" + kLine0 + "\n   \n; more\r\n" + kLine8 + "\n" + kLine10 + "\n\n", 3},
+      {"\xEF\xBB\xBF" + kLine0 + "\n" + kLine8 + "\n" + kLine10, 3},
+      {"\xEF\xBB\xBF# made by hand\r\n" + kLine0 + "\r\n" + kLine8 + "\r\n" + kLine10, 3},
+      {"", 0},
+      {"\n\r\n\r", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.listing);
+    const Checked checked = CheckInEveryCut(c.listing);
+    EXPECT_EQ(checked.faults, std::vector<std::string>{});
+    EXPECT_EQ(checked.lines, c.lines);
+    EXPECT_EQ(checked.bytes.size(), c.lines * 8);
+    if (c.lines == 3) {
+      EXPECT_EQ(checked.bytes[8], 0x01);
+      EXPECT_EQ(checked.bytes[23], 0xFF);
+    }
+  }
+}
+
+TEST(ListingCheck, FaultsCarryTheirLineNumbersAndAddresses) {
+  struct {
+    std::string listing;
+    std::vector<std::string> faults;
+  } cases[] = {
+      // A gap, a repeat and an address out of order are each reported once, not guessed at.
+      {kLine0 + "\n" + kLine10 + "\n" + kLine18 + "\n",
+       {"2: 0010: address 0008 expected, 0010 found"}},
+      {kLine0 + "\n" + kLine8 + "\n" + kLine8 + "\n" + kLine10 + "\n",
+       {"3: 0008: address 0010 expected, 0008 found"}},
+      {kLine8 + "\n" + kLine0 + "\n",  //
+       {"2: 0000: address 0010 expected, 0000 found"}},
+      // A line without a readable address keeps the count going.
+      {kLine0 + "\nO008 0102030405060708:24\n" + kLine10 + "\n",
+       {"2: not a hexadecimal digit 'O'"}},
+      // Skipped lines count for the line numbers only.
+      {"# x\n\n" + kLine0 + "\r\n\r\n0008 0102030405060708:25\r\n",
+       {"5: 0008: checksum 25 typed, 24 computed"}},
+      // A wrong checksum and a wrong address on one line are two faults.
+      {kLine0 + "\n0010 0102030405060708:25",
+       {"2: 0010: checksum 25 typed, 24 computed", "2: 0010: address 0008 expected, 0010 found"}},
+      // A byte-order mark counts only at the very start.
+      {kLine0 + "\n\xEF\xBB\xBF" + kLine8 + "\n", {"2: not a hexadecimal digit '\\u{FEFF}'"}},
+      {"\n\xEF\xBB\xBF" + kLine8 + "\n", {"2: not a hexadecimal digit '\\u{FEFF}'"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.listing);
+    const Checked checked = CheckInEveryCut(c.listing);
+    EXPECT_EQ(checked.faults, c.faults);
+    EXPECT_EQ(checked.bytes, std::vector<std::uint8_t>{}) << "bytes kept after a fault";
+  }
+}
+
+TEST(ListingCheck, AddressesRunOnFromAnyStartPastFFFF) {
+  const std::string listing =
+      "FFF0 0000000000000000:00\nFFF8 0000000000000000:00\n"
+      "10000 0000000000000000:00\n00010008: 0000000000000000:00\n";
+  const Checked checked = CheckInEveryCut(listing);
+  EXPECT_EQ(checked.faults, std::vector<std::string>{});
+  EXPECT_EQ(checked.lines, 4u);
+  EXPECT_EQ(checked.bytes.size(), 32u);
+}
+
+TEST(ListingCheck, AnOverlongLineIsOneFaultAndTheNextLineIsRead) {
+  for (const char fill : {' ', '0', '\0'}) {
+    SCOPED_TRACE(static_cast<int>(fill));
+    const std::string listing =
+        kLine0 + "\n0008 " + std::string(200'000 - 5, fill) + "\r\n" + kLine10 + "\n";
+    const Checked whole = CheckListing(listing);
+    EXPECT_EQ(whole.faults, (std::vector<std::string>{"2: line of 200000 characters, at most "
+                                                      "4096 expected"}));
+    EXPECT_EQ(whole.lines, 3u);
+    for (const std::size_t piece : {1u, 4095u, 4096u, 65536u}) {
+      EXPECT_EQ(CheckListing(listing, piece).faults, whole.faults) << "pieces of " << piece;
+    }
+  }
+  // The longest line kept is still read.
+  const std::string longest = kLine0 + std::string(kLongestListingLine - kLine0.size(), ' ');
+  EXPECT_EQ(CheckListing(longest + "\n" + kLine8, 1000).faults, std::vector<std::string>{});
+  EXPECT_EQ(CheckListing(longest + " \n" + kLine8, 1000).faults,
+            (std::vector<std::string>{"1: line of 4097 characters, at most 4096 expected"}));
+}
+
+TEST(ListingCheck, BinaryGarbageIsFaultsLineByLine) {
+  std::string garbage;
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < 5000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    garbage += static_cast<char>(seed >> 24);
+  }
+  const Checked checked = CheckInEveryCut(garbage);
+  EXPECT_GT(checked.faults.size(), 0u);
+  EXPECT_EQ(checked.bytes, std::vector<std::uint8_t>{});
+  for (const std::string& fault : checked.faults) {
+    for (const char c : fault) {
+      EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << fault;
+    }
+  }
+}
+
+TEST(ListingCheck, BytesAreKeptOnlyWhenAsked) {
+  const std::string listing = kLine0 + "\n" + kLine8 + "\n";
+  EXPECT_EQ(CheckListing(listing, 0, true).bytes.size(), 16u);
+  EXPECT_EQ(CheckListing(listing, 0, false).bytes.size(), 0u);
+}
+
+}  // namespace
+}  // namespace lbe::image

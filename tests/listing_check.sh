@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# lbe --list and lbe --check on the real binary, without a terminal: the round trip on a system
+# binary and on random data, faults and their lines, exit statuses, and what is (not) written.
+#   tests/listing_check.sh PATH_TO_LBE
+set -uo pipefail
+lbe=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# expect_status STATUS COMMAND...: runs COMMAND with no terminal; its output in out, err.
+expect_status() {
+  local want=$1
+  shift
+  "$@" < /dev/null > out 2> err
+  local got=$?
+  [ "$got" = "$want" ] || fail "$* exited with $got, not $want; stderr: $(head -c 400 err)"
+}
+
+# Round trips: --check takes what --list prints, and --list of what --check wrote prints it back.
+for source in /bin/ls /usr/bin/env; do
+  [ -r "$source" ] && head -c 65536 "$source" > "sys-$(basename "$source").bin"
+done
+head -c 65536 /dev/urandom > random-64k.bin
+head -c 12345 /dev/urandom > random-odd.bin
+: > empty.bin
+for file in sys-*.bin random-64k.bin random-odd.bin; do
+  for start in "" /A8000 /AFFF8 -a:1234; do
+    expect_status 0 "$lbe" --list $start "$file"
+    mv out listed.txt
+    [ -s err ] && fail "--list $start $file wrote to stderr: $(head -c 200 err)"
+    expect_status 0 "$lbe" --check listed.txt -o back.bin
+    lines=$(wc -l < listed.txt)
+    summary="$lines lines, 0 faults"
+    [ "$lines" = 1 ] && summary="1 line, 0 faults"
+    [ "$(cat err)" = "$summary" ] || fail "--check of --list $start $file: $(head -c 300 err)"
+    [ "$(stat -c %s back.bin)" = $((lines * 8)) ] || fail "back.bin of $file is not whole lines"
+    expect_status 0 "$lbe" --list $start back.bin
+    cmp -s out listed.txt || fail "--list $start of the written $file differs"
+    # Typed with CR LF line ends, lower case and the blanks of a printed listing: the same bytes.
+    awk '{ split($2, d, ":"); t = $1 ":"
+           for (i = 1; i <= 16; i += 2) t = t " " substr(d[1], i, 2)
+           printf "%s - %s\r\n", tolower(t), d[2] }' listed.txt > typed.txt
+    expect_status 0 "$lbe" --check typed.txt --output=typed.bin
+    cmp -s back.bin typed.bin || fail "the typed form of $file ($start) reads other bytes"
+  done
+done
+# Without /A the file comes back as it was, up to its last whole line.
+"$lbe" --list random-64k.bin | "$lbe" --check /dev/stdin -o again.bin 2> /dev/null ||
+  fail "--check from a pipe"
+cmp -s random-64k.bin again.bin || fail "random-64k.bin did not come back as it was"
+"$lbe" --list random-odd.bin > odd.txt && "$lbe" --check odd.txt -o odd-back.bin 2> /dev/null
+cmp -s <(head -c 12345 odd-back.bin) random-odd.bin || fail "random-odd.bin's bytes changed"
+[ "$(stat -c %s odd-back.bin)" = 12352 ] || fail "random-odd.bin is not padded to a whole line"
+
+# The output may not be the listing itself.
+cp odd.txt self.txt
+expect_status 2 "$lbe" --check self.txt -o self.txt
+cmp -s self.txt odd.txt || fail "the listing was overwritten by its own bytes"
+# A listing kept from DOS days ends with Ctrl-Z.
+printf '%s\r\n\x1a' "$(head -n 1 odd.txt)" > dos.txt
+expect_status 0 "$lbe" --check dos.txt
+[ "$(cat err)" = "1 line, 0 faults" ] || fail "Ctrl-Z at the end: $(cat err)"
+# On a terminal --list prints its lines and nothing that would steer the terminal.
+if command -v script > /dev/null; then
+  script -qec "'$lbe' --list random-odd.bin" /dev/null < /dev/null > tty.txt 2>&1 ||
+    fail "--list on a terminal exited with $?"
+  grep -q $'\e' tty.txt && fail "--list wrote escape sequences to a terminal"
+  [ "$(tr -d '\r' < tty.txt)" = "$(cat odd.txt)" ] || fail "--list on a terminal printed other lines"
+fi
+
+# An empty range prints nothing; a listing without entries checks out and writes nothing but
+# an empty file.
+expect_status 0 "$lbe" --list empty.bin
+[ -s out ] && fail "--list of an empty file printed something"
+printf '# nothing yet\r\n\r\n' > comments.txt
+expect_status 0 "$lbe" --check comments.txt -o none.bin
+[ "$(cat err)" = "0 lines, 0 faults" ] || fail "empty listing: $(cat err)"
+[ -f none.bin ] && [ ! -s none.bin ] || fail "empty listing did not write an empty file"
+
+# Faults: one stderr line each, with the listing's name and line number, then the summary;
+# nothing written, an existing output file kept.
+{
+  echo "; loader"
+  echo "0100 3E00D3FE21000011:41"
+  echo "0108 3E00D3FE21000011:A6"
+  echo "0110 3E00D3FE210000:41"
+  echo "0120 3E00D3FE21000011:41"
+  echo "0128 3E O0 D3 FE 21 00 00 11:41"
+  printf '0130 3E00D3FE21000011:41'
+} > faulty.txt
+echo "kept" > kept.bin
+expect_status 1 "$lbe" --check faulty.txt -o kept.bin
+expected="faulty.txt:3: 0108: checksum A6 typed, 41 computed
+faulty.txt:4: 0110: 7 bytes, 8 expected
+faulty.txt:5: 0120: address 0118 expected, 0120 found
+faulty.txt:6: 0128: not a hexadecimal digit 'O'
+lbe: nothing written to kept.bin
+6 lines, 4 faults"
+[ "$(cat err)" = "$expected" ] || fail "faults reported as: $(cat err)"
+[ "$(cat kept.bin)" = kept ] || fail "a listing with faults changed the output file"
+[ -s out ] && fail "--check wrote to standard output"
+expect_status 1 "$lbe" --check faulty.txt
+[ "$(tail -n 1 err)" = "6 lines, 4 faults" ] || fail "summary without -o: $(tail -n 1 err)"
+
+# Binary garbage and a UTF-16 listing: clear messages, no crash.
+expect_status 1 "$lbe" --check random-64k.bin
+tail -n 1 err | grep -qE '^[0-9]+ lines?, [0-9]+ faults?$' || fail "garbage: $(tail -n 1 err)"
+LC_ALL=C grep -q $'[\x01-\x08\x0b\x0c\x0e-\x1f\x7f]' err && fail "a control character reached stderr"
+printf '\xff\xfe0\x001\x00' > utf16.txt
+expect_status 2 "$lbe" --check utf16.txt
+grep -q "UTF-16" err || fail "UTF-16 listing: $(cat err)"
+
+# Unreadable listings, bad outputs and wrong command lines: exit status 2.
+expect_status 2 "$lbe" --check missing.txt
+[ "$(cat err)" = "lbe: missing.txt: No such file or directory" ] || fail "missing listing: $(cat err)"
+expect_status 2 "$lbe" --check .
+grep -q "^lbe: \.: Is a directory$" err || fail "listing that is a folder: $(cat err)"
+expect_status 2 "$lbe" --check listed.txt -o no/such/folder.bin
+grep -q "^lbe: 指定されたパスが見つかりません$" err || fail "output in a missing folder: $(cat err)"
+grep -q "^\[no/such/folder.bin\]$" err || fail "output in a missing folder: $(cat err)"
+expect_status 2 "$lbe" --check listed.txt -o "a:b.bin"
+grep -q "^lbe: パスの形式がサポートされていません$" err || fail "output with a colon: $(cat err)"
+for wrong in "--check" "--list" "--check listed.txt -o" "--check listed.txt out.bin" \
+  "--list --check listed.txt" "random-64k.bin -o x.bin"; do
+  # shellcheck disable=SC2086
+  expect_status 2 "$lbe" $wrong
+  grep -q "^lbe: " err || fail "$wrong: $(cat err)"
+done
+[ -e out.bin ] || [ -e x.bin ] && fail "a wrong command line wrote a file"
+
+# --list of a file that cannot be read: the file layer's message, status 1, no stop report.
+expect_status 1 "$lbe" --list missing.bin
+[ "$(head -n 1 err)" = "lbe: 指定されたファイルが見つかりません " ] || fail "--list missing: $(cat err)"
+grep -q "Exception" err && fail "--list gave a stop report"
+[ -s out ] && fail "--list of a missing file printed lines"
+
+# Usage: /? and -? as ever; --help adds the Linux lines after it.
+usage=$("$lbe" /?)
+[ "$("$lbe" -?)" = "$usage" ] || fail "-? differs from /?"
+help=$("$lbe" --help)
+[ "${help:0:${#usage}}" = "$usage" ] || fail "--help does not start with the usage"
+for word in "--version" "--offset" "--list" "--check" "hexadecimal" "See lbe(1)."; do
+  grep -qF -- "$word" <<< "${help:${#usage}}" || fail "--help does not mention $word"
+done
+
+[ "$failures" = 0 ] || exit 1
+echo "listing: ok"
