@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "console/terminal_console.h"
-#include "console/text_cells.h"
+#include "image/edited_file.h"
+#include "image/memory_image.h"
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"
 #include "screens/program.h"
+#include "text/visible_text.h"
 
 int main(int argc, char** argv) {
   using namespace lbe;
@@ -26,7 +28,7 @@ int main(int argc, char** argv) {
   }
   if (!screens::Options.Problem.empty()) {
     std::fprintf(stderr, "lbe: %s\nTry 'lbe --help' for more information.\n",
-                 console::VisibleText(screens::Options.Problem).c_str());
+                 text::VisibleText(screens::Options.Problem).c_str());
     return 2;
   }
 
@@ -45,13 +47,14 @@ int main(int argc, char** argv) {
   if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
     // The terminal went away or a signal ended the run: keep what was typed.
     std::string rescueError;
-    const std::string rescued = image::WriteRescueCopy(rescueError);
+    const std::string rescued =
+        image::WriteRescueCopy(image::CurrentFileName, image::RangeBytes(), rescueError);
     if (!rescued.empty()) {
       std::fprintf(stderr, "lbe: unsaved changes written to %s\n",
-                   console::VisibleText(rescued).c_str());
+                   text::VisibleText(rescued).c_str());
     } else {
       std::fprintf(stderr, "lbe: unsaved changes lost: %s\n",
-                   console::VisibleText(rescueError).c_str());
+                   text::VisibleText(rescueError).c_str());
     }
   }
   if (const int signal = terminal.EndingSignal(); outcome.InputEnded && signal == SIGQUIT) {

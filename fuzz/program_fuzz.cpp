@@ -55,11 +55,10 @@
 #include "console/emulated_console.h"
 #include "console/key_codes.h"
 #include "console/key_input.h"
-#include "console/text_cells.h"
 #include "console/text_output.h"
 #include "console/window.h"
 #include "fuzz/fuzz_folder.h"
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/memory_image.h"
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"
@@ -784,7 +783,8 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
   if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
     // What the program does when its terminal goes away with unsaved changes.
     std::string error;
-    const std::string rescued = image::WriteRescueCopy(error);
+    const std::string rescued =
+        image::WriteRescueCopy(image::CurrentFileName, image::RangeBytes(), error);
     // On success `error` may still tell of the places tried first.
     if (rescued.empty() && error.empty()) {
       Fail("the rescue copy gave neither a name nor an error");
