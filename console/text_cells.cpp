@@ -1,21 +1,16 @@
 #include "console/text_cells.h"
 
-#include <algorithm>
 #include <array>
 
 #include "text/utf8.h"
+#include "text/visible_text.h"
 
 namespace lbe::console {
 
 namespace {
 
-struct CodeRange {
-  char32_t First;
-  char32_t Last;
-};
-
 // East Asian wide and fullwidth blocks, as terminals draw them.
-constexpr std::array<CodeRange, 18> kWideRanges{{
+constexpr std::array<text::CodeRange, 18> kWideRanges{{
     {0x1100, 0x115F},
     {0x231A, 0x231B},
     {0x2329, 0x232A},
@@ -36,17 +31,10 @@ constexpr std::array<CodeRange, 18> kWideRanges{{
     {0x20000, 0x3FFFD},
 }};
 
-template <std::size_t N>
-bool InRanges(const std::array<CodeRange, N>& ranges, char32_t character) {
-  return std::any_of(ranges.begin(), ranges.end(), [character](const CodeRange& range) {
-    return character >= range.First && character <= range.Last;
-  });
-}
-
 }  // namespace
 
 int CellWidth(char32_t character) {
-  return InRanges(kWideRanges, character) ? 2 : 1;
+  return text::InRanges(kWideRanges, character) ? 2 : 1;
 }
 
 int TextCells(std::string_view bytes) {

@@ -1,6 +1,5 @@
 #include "text/visible_text.h"
 
-#include <algorithm>
 #include <array>
 
 #include "text/utf8.h"
@@ -8,11 +7,6 @@
 namespace lbe::text {
 
 namespace {
-
-struct CodeRange {
-  char32_t First;
-  char32_t Last;
-};
 
 // Characters a terminal would act on or draw in no cell of their own.
 constexpr std::array<CodeRange, 12> kPlaceholderRanges{{
@@ -33,11 +27,7 @@ constexpr std::array<CodeRange, 12> kPlaceholderRanges{{
 }  // namespace
 
 bool IsPlaceholderCharacter(char32_t character) {
-  return std::any_of(kPlaceholderRanges.begin(), kPlaceholderRanges.end(),
-                     [character](const CodeRange& range) {
-                       return character >= range.First && character <= range.Last;
-                     }) ||
-         character > 0x10FFFF;
+  return InRanges(kPlaceholderRanges, character) || character > 0x10FFFF;
 }
 
 std::string VisibleText(std::string_view bytes) {
