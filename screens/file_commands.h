@@ -4,7 +4,7 @@
 
 namespace lbe::screens {
 
-// Shows Window.Notice, if any, until a key is pressed, and empties it.
+// Shows image::Window.Notice, if any, until a key is pressed, and empties it.
 void ShowLoadNotice();
 // Key F: asks "FileName:" and loads the file named.
 void FileNameCommand();
