@@ -308,9 +308,14 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   bool usage = false;
   bool nibbles = false;
   bool switchesEnded = false;
+  bool offsetValueNext = false;
   for (const std::string& parameter : parameters) {
-    if (!switchesEnded && parameter == "--") {
+    if (offsetValueNext) {
+      offsetValueNext = false;  // the value of --offset, whatever it looks like
+    } else if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
+    } else if (!switchesEnded && parameter == "--offset") {
+      offsetValueNext = true;
     } else if (switchesEnded || !LooksLikeSwitch(parameter)) {
       if (!fileName) {
         fileName = parameter;
