@@ -8,8 +8,8 @@
 
 namespace lbe::screens {
 
-// Writes `prompt` and returns the line typed after it, echoed as it is typed (a paste arrives
-// as typed), without its line end; empty when Enter alone was pressed.
+// Writes `prompt` and returns the line typed after it (console::ReadTypedLine: echoed and
+// edited as typed, a paste only ever adds text), without its line end; empty for Enter alone.
 std::string AskLine(std::string_view prompt);
 
 // Writes `text` and then "Press any key..." on lines of their own, and waits for a key.
