@@ -7,11 +7,61 @@
 #include <vector>
 
 #include "console/terminal_console.h"
-#include "console/text_cells.h"
+#include "image/edited_file.h"
+#include "image/memory_image.h"
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"
 #include "screens/listing_modes.h"
 #include "screens/program.h"
+#include "text/visible_text.h"
+
+namespace {
+
+using namespace lbe;
+
+// After the terminal went away or a signal ended the run: what was typed goes to a rescue file,
+// and standard error says where.
+void RescueUnsavedChanges() {
+  std::string rescueError;
+  const std::string rescued =
+      image::WriteRescueCopy(image::CurrentFileName, image::RangeBytes(), rescueError);
+  if (!rescued.empty()) {
+    std::fprintf(stderr, "lbe: unsaved changes written to %s\n",
+                 text::VisibleText(rescued).c_str());
+  } else {
+    std::fprintf(stderr, "lbe: unsaved changes lost: %s\n", text::VisibleText(rescueError).c_str());
+  }
+}
+
+// The editor on the terminal. Returns the exit status, or ends the way the signal that ended
+// the run would have.
+int RunEditor(const std::string& programPath) {
+  console::TerminalConsole terminal;
+  std::string error;
+  if (!terminal.Open(error)) {
+    std::fprintf(stderr, "lbe: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string executableName = programPath.substr(programPath.find_last_of('/') + 1);
+  const screens::ProgramOutcome outcome = screens::RunProgram(terminal, executableName);
+  terminal.Close();
+  if (!outcome.StopReport.empty()) {
+    std::fputs(outcome.StopReport.c_str(), stderr);
+  }
+  if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
+    RescueUnsavedChanges();
+  }
+  if (const int signal = terminal.EndingSignal(); outcome.InputEnded && signal == SIGQUIT) {
+    return 128 + SIGQUIT;  // the status of the signal, without the core dump it would leave
+  } else if (outcome.InputEnded && signal != 0) {
+    // End the way the signal would have, so the parent sees what happened.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+  return outcome.ExitStatus;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace lbe;
@@ -29,7 +79,7 @@ int main(int argc, char** argv) {
   }
   if (!screens::Options.WrongUse.empty()) {
     std::fprintf(stderr, "lbe: %s\nTry 'lbe --help' for more information.\n",
-                 console::VisibleText(screens::Options.WrongUse).c_str());
+                 text::VisibleText(screens::Options.WrongUse).c_str());
     return 2;
   }
   if (screens::Options.List) {
@@ -38,37 +88,5 @@ int main(int argc, char** argv) {
   if (screens::Options.Check) {
     return screens::CheckMode(stderr);
   }
-
-  console::TerminalConsole terminal;
-  std::string error;
-  if (!terminal.Open(error)) {
-    std::fprintf(stderr, "lbe: %s\n", error.c_str());
-    return 1;
-  }
-  const std::string executableName = programPath.substr(programPath.find_last_of('/') + 1);
-  const screens::ProgramOutcome outcome = screens::RunProgram(terminal, executableName);
-  terminal.Close();
-  if (!outcome.StopReport.empty()) {
-    std::fputs(outcome.StopReport.c_str(), stderr);
-  }
-  if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
-    // The terminal went away or a signal ended the run: keep what was typed.
-    std::string rescueError;
-    const std::string rescued = image::WriteRescueCopy(rescueError);
-    if (!rescued.empty()) {
-      std::fprintf(stderr, "lbe: unsaved changes written to %s\n",
-                   console::VisibleText(rescued).c_str());
-    } else {
-      std::fprintf(stderr, "lbe: unsaved changes lost: %s\n",
-                   console::VisibleText(rescueError).c_str());
-    }
-  }
-  if (const int signal = terminal.EndingSignal(); outcome.InputEnded && signal == SIGQUIT) {
-    return 128 + SIGQUIT;  // the status of the signal, without the core dump it would leave
-  } else if (outcome.InputEnded && signal != 0) {
-    // End the way the signal would have, so the parent sees what happened.
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-  }
-  return outcome.ExitStatus;
+  return RunEditor(programPath);
 }

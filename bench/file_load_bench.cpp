@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/memory_image.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "console/text_cells.h"
 #include "text/utf8.h"
+#include "text/visible_text.h"
 
 namespace lbe::console {
 
@@ -98,7 +98,7 @@ LineEditor::Result LineEditor::Recall(KeyCode key) {
 }
 
 LineEditor::Result LineEditor::Insert(char32_t character) {
-  if (character < 0x20 || IsPlaceholderCharacter(character)) {
+  if (character < 0x20 || text::IsPlaceholderCharacter(character)) {
     return Result::Ignored;
   }
   std::string typed;

@@ -17,6 +17,7 @@
 
 #include "console/terminal_colours.h"
 #include "console/text_cells.h"
+#include "text/visible_text.h"
 
 // Last, and without its function-like macros, so that curses' names (move, clear, timeout...)
 // cannot reach into the code above.
@@ -529,7 +530,7 @@ int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
       width == 2 && x + 1 < visibleColumns && CellAt({x + 1, y}).Character == kWideTail;
   // A character the terminal would act on, or would draw in another number of cells than the
   // model gave it, would shift everything after it: a placeholder goes there instead.
-  if (character == 0 || IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
+  if (character == 0 || text::IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
       wcwidth(static_cast<wchar_t>(character)) != width) {
     put(x, L'?', A_REVERSE);
     if (tailShown) {

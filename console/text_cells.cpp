@@ -1,22 +1,16 @@
 #include "console/text_cells.h"
 
-#include <algorithm>
 #include <array>
-#include <iterator>
 
 #include "text/utf8.h"
+#include "text/visible_text.h"
 
 namespace lbe::console {
 
 namespace {
 
-struct CodeRange {
-  char32_t First;
-  char32_t Last;
-};
-
 // East Asian wide and fullwidth blocks, as terminals draw them.
-constexpr std::array<CodeRange, 18> kWideRanges{{
+constexpr std::array<text::CodeRange, 18> kWideRanges{{
     {0x1100, 0x115F},
     {0x231A, 0x231B},
     {0x2329, 0x232A},
@@ -37,37 +31,10 @@ constexpr std::array<CodeRange, 18> kWideRanges{{
     {0x20000, 0x3FFFD},
 }};
 
-// Characters a terminal would act on or draw in no cell of their own.
-constexpr std::array<CodeRange, 12> kPlaceholderRanges{{
-    {0x0000, 0x001F},  // C0 controls
-    {0x007F, 0x009F},  // DEL and C1 controls
-    {0x00AD, 0x00AD},  // soft hyphen
-    {0x0300, 0x036F},  // combining diacritics
-    {0x061C, 0x061C},  // Arabic letter mark
-    {0x1AB0, 0x1AFF},  // combining diacritics extended
-    {0x200B, 0x200F},  // zero-width characters and directional marks
-    {0x2028, 0x202E},  // separators, bidirectional embeddings and overrides
-    {0x2060, 0x206F},  // word joiner, invisible operators, bidirectional isolates
-    {0x20D0, 0x20FF},  // combining marks for symbols
-    {0xFE00, 0xFE0F},  // variation selectors
-    {0xFEFF, 0xFEFF},  // zero-width no-break space
-}};
-
-template <std::size_t N>
-bool InRanges(const std::array<CodeRange, N>& ranges, char32_t character) {
-  return std::any_of(ranges.begin(), ranges.end(), [character](const CodeRange& range) {
-    return character >= range.First && character <= range.Last;
-  });
-}
-
 }  // namespace
 
 int CellWidth(char32_t character) {
-  return InRanges(kWideRanges, character) ? 2 : 1;
-}
-
-bool IsPlaceholderCharacter(char32_t character) {
-  return InRanges(kPlaceholderRanges, character) || character > 0x10FFFF;
+  return text::InRanges(kWideRanges, character) ? 2 : 1;
 }
 
 int TextCells(std::string_view bytes) {
@@ -92,22 +59,6 @@ std::size_t PrefixFittingCells(std::string_view bytes, int cells) {
     taken += decoded.Length;
   }
   return taken;
-}
-
-std::string VisibleText(std::string_view bytes) {
-  std::string visible;
-  visible.reserve(bytes.size());
-  while (!bytes.empty()) {
-    const text::DecodedCharacter decoded = text::DecodeUtf8(bytes);
-    if (IsPlaceholderCharacter(decoded.Character) ||
-        decoded.Character == text::kReplacementCharacter) {
-      visible += '?';
-    } else {
-      visible.append(bytes.substr(0, decoded.Length));
-    }
-    bytes.remove_prefix(decoded.Length);
-  }
-  return visible;
 }
 
 }  // namespace lbe::console

@@ -29,7 +29,6 @@
 #include <string_view>
 #include <vector>
 
-#include "console/text_cells.h"
 #include "fuzz/fuzz_folder.h"
 #include "image/address_text.h"
 #include "image/file_layer.h"
@@ -37,6 +36,7 @@
 #include "screens/command_line.h"
 #include "screens/main_menu.h"
 #include "text/utf8.h"
+#include "text/visible_text.h"
 
 namespace lbe::fuzzing {
 namespace {
@@ -123,7 +123,7 @@ struct ExpectedError {
 
 // The error the text-only checks must raise, in their order; empty when the path passes them.
 std::optional<ExpectedError> TextCheckError(std::string_view path) {
-  const std::string suffix = "\r\n[" + console::VisibleText(path) + "]";
+  const std::string suffix = "\r\n[" + text::VisibleText(path) + "]";
   if (path.size() >= PATH_MAX) {
     return ExpectedError{FileErrorKind::EPathTooLongException,
                          "指定されたパスが長すぎます" + suffix};
@@ -181,7 +181,7 @@ void CheckPathTarget(FuzzedDataProvider& provider) {
     }
     return;
   }
-  const std::string suffix = "\r\n[" + console::VisibleText(path) + "]";
+  const std::string suffix = "\r\n[" + text::VisibleText(path) + "]";
   if (raised == FileErrorKind::EDirectoryNotFoundException &&
       message != "指定されたパスが見つかりません" + suffix) {
     Fail("the folder-missing message is not its text and the path in square brackets");
@@ -313,6 +313,8 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
     const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
+    } else if (!switchesEnded && parameter == "--offset") {
+      ++index;  // the value of --offset, whatever it looks like
     } else if (!switchesEnded && (parameter == "-o" || parameter == "--output")) {
       if (index + 1 < parameters.size()) {
         outputName = parameters[++index];

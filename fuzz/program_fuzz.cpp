@@ -45,6 +45,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -55,11 +56,10 @@
 #include "console/emulated_console.h"
 #include "console/key_codes.h"
 #include "console/key_input.h"
-#include "console/text_cells.h"
 #include "console/text_output.h"
 #include "console/window.h"
 #include "fuzz/fuzz_folder.h"
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/memory_image.h"
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"
@@ -362,28 +362,39 @@ void CheckShownLine(const console::EmulatedConsole& screen, int x, int y, int ad
   }
 }
 
-// The file `name` holds the bytes Save writes: StartAddress to the end of EndLine.
-void CheckFileHoldsRange(const std::string& name, const char* what) {
+// The file `name` holds the bytes Save writes (StartAddress to the end of EndLine) from byte
+// `offset` on, and ends right after them when `endsThere`.
+void CheckFileHoldsRange(const std::string& name, std::uint64_t offset, bool endsThere,
+                         const char* what) {
   const auto& range = image::Range;
   const std::int32_t count = std::clamp((range.EndLine + 1) * 8 - range.StartAddress, 0,
                                         image::kImageSize - range.StartAddress);
+  // Only the bytes in question are read: an offset save may leave a sparse file of gigabytes.
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(name, error);
+  const std::uint64_t end = offset + static_cast<std::uint64_t>(count);
+  std::string bytes(static_cast<std::size_t>(count), '\0');
   std::ifstream file(name, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(bytes.data(), count);
   const auto* image = reinterpret_cast<const char*>(image::Image.Bytes.data());
-  if (!file.is_open() ||
+  if (error || !file || size < end || (endsThere && size != end) ||
       bytes != std::string_view(image + range.StartAddress, static_cast<std::size_t>(count))) {
     Fail(what);
   }
 }
 
-// After "File %s has been saved.", the file holds the range in use, and nothing else.
+// After "File %s has been saved.", the file holds the range in use at the offset, and ends
+// after it unless the load read only part of it: a save replaces what the load read and leaves
+// the bytes beyond it alone.
 void CheckSavedFile(const console::EmulatedConsole& screen) {
   std::string shown;
   for (int y = 0; y < screen.Height(); ++y) {
     shown += screen.RowText(y);
   }
   if (shown.find(" has been saved.") != std::string::npos) {
-    CheckFileHoldsRange(image::CurrentFileName, "the file reported saved does not hold the range");
+    CheckFileHoldsRange(image::CurrentFileName, image::Window.Offset, image::Window.Stretch.ToEnd,
+                        "the file reported saved does not hold the range");
   }
 }
 
@@ -784,7 +795,8 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
   if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
     // What the program does when its terminal goes away with unsaved changes.
     std::string error;
-    const std::string rescued = image::WriteRescueCopy(error);
+    const std::string rescued =
+        image::WriteRescueCopy(image::CurrentFileName, image::RangeBytes(), error);
     // On success `error` may still tell of the places tried first.
     if (rescued.empty() && error.empty()) {
       Fail("the rescue copy gave neither a name nor an error");
@@ -795,7 +807,7 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
            rescued.find("/../") != std::string::npos)) {
         Fail("the rescue copy was written outside the fuzz folder");
       }
-      CheckFileHoldsRange(rescued, "the rescue copy does not hold the range in use");
+      CheckFileHoldsRange(rescued, 0, true, "the rescue copy does not hold the range in use");
       folderTouched = true;
     }
   }

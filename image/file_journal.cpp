@@ -88,40 +88,36 @@ auto Sys(Call call) -> decltype(call()) {
   return call();
 }
 
-// False with errno set (0 for an early end of file) unless all `count` bytes were read.
-bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  while (count > 0) {
-    const ssize_t got = Sys([&] { return ::pread(fd, data, count, static_cast<off_t>(at)); });
-    if (got < 0 && errno == EINTR) {
+// Runs `step(done)`, a pread or pwrite of what remains after `done` bytes, until all `count`
+// bytes are moved. False with errno set (0 when a step moved nothing: an early end of file, a
+// write that wrote nothing) unless they all were.
+template <typename Step>
+bool MoveAll(std::size_t count, Step step) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t moved = Sys([&] { return step(done); });
+    if (moved < 0 && errno == EINTR) {
       continue;
     }
-    if (got <= 0) {
-      errno = got < 0 ? errno : 0;
+    if (moved <= 0) {
+      errno = moved < 0 ? errno : 0;
       return false;
     }
-    data += got;
-    at += static_cast<std::uint64_t>(got);
-    count -= static_cast<std::size_t>(got);
+    done += static_cast<std::size_t>(moved);
   }
   return true;
 }
 
-// False with errno set (0 when a write wrote nothing) unless all `count` bytes were written.
+bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
+  return MoveAll(count, [&](std::size_t done) {
+    return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done));
+  });
+}
+
 bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  while (count > 0) {
-    const ssize_t put = Sys([&] { return ::pwrite(fd, data, count, static_cast<off_t>(at)); });
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      errno = put < 0 ? errno : 0;
-      return false;
-    }
-    data += put;
-    at += static_cast<std::uint64_t>(put);
-    count -= static_cast<std::size_t>(put);
-  }
-  return true;
+  return MoveAll(count, [&](std::size_t done) {
+    return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done));
+  });
 }
 
 void SyncFolderOf(const std::string& path) {

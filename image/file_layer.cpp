@@ -13,8 +13,8 @@
 #include <initializer_list>
 #include <system_error>
 
-#include "console/text_cells.h"
 #include "image/file_journal.h"
+#include "text/visible_text.h"
 
 // The linker's mark for the first byte of the executable; the stop report counts from it.
 extern "C" const char __executable_start[] __attribute__((weak));
@@ -95,7 +95,7 @@ std::string FullPath(std::string_view path, std::error_code& error) {
 // For the open and create messages, after CheckPath has formed the same path once.
 std::string ShownFullPath(std::string_view path) {
   std::error_code ignored;
-  return console::VisibleText(FullPath(path, ignored));
+  return text::VisibleText(FullPath(path, ignored));
 }
 
 FileError StreamError(FileErrorKind kind, std::string_view text, int code) {
@@ -203,7 +203,7 @@ std::string_view KindName(FileErrorKind kind) {
 }
 
 std::string PathSuffix(std::string_view path) {
-  return "\r\n[" + console::VisibleText(path) + "]";
+  return "\r\n[" + text::VisibleText(path) + "]";
 }
 
 std::string PlatformErrorText(int code) {
@@ -342,7 +342,7 @@ std::string StopReport(const FileError& error, std::string_view executableName) 
   const bool endsWithFullStop =
       message.ends_with(kFullStop) || message.ends_with(kIdeographicFullStop);
   return std::string(KindName(error.Kind())) + " がモジュール " +
-         console::VisibleText(executableName) + " の " + offset + " で発生しました。\n" + message +
+         text::VisibleText(executableName) + " の " + offset + " で発生しました。\n" + message +
          (endsWithFullStop ? "" : ".") + "\n\n";
 }
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "console/text_cells.h"
 #include "text/utf8.h"
+#include "text/visible_text.h"
 
 namespace lbe::image {
 
@@ -65,7 +65,7 @@ std::string QuotedCharacter(std::string_view rest) {
   } else if (c < 0x80 && (c < 0x20 || c == 0x7F)) {
     std::snprintf(escape, sizeof escape, "\\x%.2X", static_cast<unsigned>(c));
     text += escape;
-  } else if (console::IsPlaceholderCharacter(c) || c == U'\uFEFF') {
+  } else if (text::IsPlaceholderCharacter(c) || c == U'\uFEFF') {
     std::snprintf(escape, sizeof escape, "\\u{%.4X}", static_cast<unsigned>(c));
     text += escape;
   } else {

@@ -1,5 +1,7 @@
 #include "image/memory_image.h"
 
+#include <algorithm>
+
 namespace lbe::image {
 
 MemoryImage Image;
@@ -9,6 +11,13 @@ void SetStartAddress(std::int32_t value) {
   Range.StartAddress = value & 0xFFF8;
   Range.StartLine = Range.StartAddress / kLineBytes;
   Range.EndLine = Range.StartLine;
+}
+
+std::span<const std::uint8_t> RangeBytes() {
+  const std::int32_t count = std::clamp((Range.EndLine + 1) * kLineBytes - Range.StartAddress, 0,
+                                        kImageSize - Range.StartAddress);
+  return std::span<const std::uint8_t>(Image.Bytes)
+      .subspan(static_cast<std::size_t>(Range.StartAddress), static_cast<std::size_t>(count));
 }
 
 }  // namespace lbe::image

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace lbe::image {
 
@@ -38,5 +39,8 @@ void SetStartAddress(std::int32_t value);
 inline std::int32_t RangeEndAddress() {
   return Range.EndLine * kLineBytes + 7;
 }
+// The bytes a save writes: from StartAddress to the end of EndLine, cut at the end of the image;
+// none when EndLine lies before StartLine.
+std::span<const std::uint8_t> RangeBytes();
 
 }  // namespace lbe::image

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "image/file_commands.h"
 #include "image/memory_image.h"
 
 namespace lbe::image {
@@ -91,12 +90,10 @@ bool WriteNewFile(const std::string& name, const std::uint8_t* bytes, std::size_
 
 }  // namespace
 
-std::string WriteRescueCopy(std::string& error) {
-  const std::int32_t count = std::clamp((Range.EndLine + 1) * kLineBytes - Range.StartAddress, 0,
-                                        kImageSize - Range.StartAddress);
-  const std::uint8_t* bytes = Image.Bytes.data() + Range.StartAddress;
+std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
+                            std::string& error) {
   // Beside the file first; where that folder takes no new file, the working folder, then home.
-  std::vector<std::string> bases{RescueFileName(CurrentFileName, 0), RescueFileName("", 0)};
+  std::vector<std::string> bases{RescueFileName(fileName, 0), RescueFileName("", 0)};
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
     bases.push_back(std::string(home) + "/" + RescueFileName("", 0));
   }
@@ -107,7 +104,7 @@ std::string WriteRescueCopy(std::string& error) {
       if (attempt > 0) {
         name.append(".").append(std::to_string(attempt));
       }
-      if (WriteNewFile(name, bytes, static_cast<std::size_t>(count))) {
+      if (WriteNewFile(name, bytes.data(), bytes.size())) {
         return name;
       }
       if (errno != EEXIST) {

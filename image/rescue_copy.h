@@ -3,6 +3,7 @@
 // write go to a new file beside the edited one, so a dropped link costs nothing typed.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -27,8 +28,10 @@ bool ImageChangedSinceSaved();
 // no name; `attempt` > 0 adds ".1", ".2", ... so that no existing file is ever overwritten.
 std::string RescueFileName(std::string_view fileName, int attempt);
 
-// Writes the bytes Save would write to a new rescue file (never over an existing one). Returns
-// the name written, or an empty string with `error` set.
-std::string WriteRescueCopy(std::string& error);
+// Writes `bytes` (those a save of `fileName` would write) to a new rescue file named after
+// `fileName` (never over an existing one). Returns the name written, or an empty string with
+// `error` set.
+std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
+                            std::string& error);
 
 }  // namespace lbe::image

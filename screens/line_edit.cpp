@@ -14,6 +14,7 @@
 #include "image/memory_image.h"
 #include "screens/command_line.h"
 #include "screens/line_dump.h"
+#include "screens/prompt.h"
 
 namespace lbe::screens {
 namespace {
@@ -187,8 +188,7 @@ void GoToEndLine(EditCursor& cursor) {
 // "Goto:" answer as an address; no answer or a bad one is StartAddress, and the result is held
 // between StartAddress and 0xFFFF (a negative parse, bit 31 set, is below StartAddress too).
 std::int32_t AskGotoAddress() {
-  console::Write("Goto:");
-  std::int32_t value = image::ParseAddressText(console::ReadTypedLine(), Range.StartAddress);
+  std::int32_t value = image::ParseAddressText(AskLine("Goto:"), Range.StartAddress);
   if (value < Range.StartAddress) {
     value = Range.StartAddress;
   }

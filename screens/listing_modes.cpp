@@ -11,15 +11,15 @@
 #include <string_view>
 #include <vector>
 
-#include "console/text_cells.h"
 #include "image/address_text.h"
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/file_layer.h"
 #include "image/listing.h"
 #include "image/memory_image.h"
 #include "screens/command_line.h"
 #include "screens/line_dump.h"
 #include "screens/main_menu.h"
+#include "text/visible_text.h"
 
 namespace lbe::screens {
 
@@ -96,7 +96,7 @@ int ListMode(std::FILE* out, std::FILE* err) {
 
 int CheckMode(std::FILE* err) {
   const std::string& name = *Options.FileName;
-  const std::string shownName = console::VisibleText(name);
+  const std::string shownName = text::VisibleText(name);
   if (Options.OutputName) {
     // Before the listing is read: a million lines checked for nothing would be a waste.
     try {
@@ -151,7 +151,7 @@ int CheckMode(std::FILE* err) {
 
   int status = check.Faults() == 0 ? 0 : 1;
   if (Options.OutputName && check.Faults() > 0) {
-    ReportError(err, "nothing written to " + console::VisibleText(*Options.OutputName));
+    ReportError(err, "nothing written to " + text::VisibleText(*Options.OutputName));
   } else if (Options.OutputName) {
     try {
       image::WriteWholeFile(*Options.OutputName, check.Bytes());

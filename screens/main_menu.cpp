@@ -3,16 +3,18 @@
 #include <cstdio>
 
 #include "console/key_input.h"
-#include "console/text_cells.h"
 #include "console/text_output.h"
 #include "console/window.h"
 #include "image/address_text.h"
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/memory_image.h"
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"
+#include "screens/file_commands.h"
 #include "screens/line_edit.h"
 #include "screens/list_view.h"
+#include "screens/prompt.h"
+#include "text/visible_text.h"
 
 namespace lbe::screens {
 
@@ -52,8 +54,7 @@ bool ConfirmQuit() {
 
 void AddressCommand() {
   console::ClearWindow();
-  console::Write("Adress:");
-  const std::string text = console::ReadTypedLine();
+  const std::string text = AskLine("Adress:");
   if (!text.empty()) {
     image::SetStartAddress(image::ParseAddressText(text, 0));
   }
@@ -68,7 +69,7 @@ std::string ShownFileName(std::string_view fileName) {
   if (const std::size_t cut = fileName.find_last_of("\\/:"); cut != std::string_view::npos) {
     fileName.remove_prefix(cut + 1);
   }
-  return console::VisibleText(fileName);
+  return text::VisibleText(fileName);
 }
 
 std::string ShownFileOffset(std::uint64_t offset) {
@@ -104,7 +105,7 @@ void LoadStartImage() {
 void MainRoutine() {
   console::ClearWindow();
   LoadStartImage();
-  image::ShowLoadNotice();
+  ShowLoadNotice();
   for (;;) {
     DrawMenu();
     switch (console::WaitKey()) {
@@ -124,13 +125,13 @@ void MainRoutine() {
         LineEditMode(true);
         break;
       case 'F':
-        image::FileNameCommand();
+        FileNameCommand();
         break;
       case 'L':
         ListView();
         break;
       case 'S':
-        image::SaveCommand();
+        SaveCommand();
         break;
       default:
         break;

@@ -3,7 +3,7 @@
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/file_layer.h"
 #include "image/memory_image.h"
 #include "image/rescue_copy.h"

@@ -10,7 +10,7 @@
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/memory_image.h"
 #include "screens/command_line.h"
 #include "screens/program.h"

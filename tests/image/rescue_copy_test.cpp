@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/memory_image.h"
 #include "screens/program.h"
 #include "temp_folder.h"
@@ -51,7 +51,7 @@ TEST_F(RescueCopyTest, NamesNeverReuseAnExistingFile) {
   Image[0x010F] = 0xBB;
   std::ofstream("rom.bin.lbe-rescue") << "older rescue";
   std::string error;
-  EXPECT_EQ(WriteRescueCopy(error), "rom.bin.lbe-rescue.1");
+  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes(), error), "rom.bin.lbe-rescue.1");
   EXPECT_EQ(error, "");
   EXPECT_EQ(ReadFile("rom.bin.lbe-rescue"), "older rescue");
   EXPECT_EQ(ReadFile("rom.bin.lbe-rescue.1"),
@@ -60,14 +60,14 @@ TEST_F(RescueCopyTest, NamesNeverReuseAnExistingFile) {
 
 TEST_F(RescueCopyTest, WithoutANameItGoesToTheWorkingFolder) {
   std::string error;
-  EXPECT_EQ(WriteRescueCopy(error), "lbe-rescue.bin");
+  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes(), error), "lbe-rescue.bin");
   EXPECT_EQ(ReadFile("lbe-rescue.bin"), std::string(8, '\0'));
 }
 
 TEST_F(RescueCopyTest, FolderThatTakesNoFileFallsBackToTheWorkingFolder) {
   CurrentFileName = "missing-folder/rom.bin";
   std::string error;
-  EXPECT_EQ(WriteRescueCopy(error), "lbe-rescue.bin");
+  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes(), error), "lbe-rescue.bin");
   EXPECT_TRUE(fs::exists("lbe-rescue.bin"));
 }
 

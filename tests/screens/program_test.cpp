@@ -9,7 +9,7 @@
 #include "console/emulated_console.h"
 #include "console/text_output.h"
 #include "console/window.h"
-#include "image/file_commands.h"
+#include "image/edited_file.h"
 #include "image/memory_image.h"
 #include "image/rescue_copy.h"
 #include "screens/command_line.h"

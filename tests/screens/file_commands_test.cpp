@@ -1,4 +1,4 @@
-#include "image/file_commands.h"
+#include "screens/file_commands.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -13,14 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "image/edited_file.h"
 #include "image/file_layer.h"
 #include "image/memory_image.h"
 #include "scenario.h"
 #include "temp_folder.h"
 
-namespace lbe::image {
+namespace lbe::screens {
 namespace {
 
+using namespace image;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -124,24 +126,6 @@ TEST_F(FileCommands, AnEmptyFileEndsTheRangeBeforeItsStart) {
   EXPECT_EQ(Range.EndLine, -1);
   EXPECT_TRUE(Save());
   EXPECT_EQ(Get("empty.bin"), Bytes{});
-}
-
-TEST_F(FileCommands, LoadRoundsToWholeLines) {
-  const struct {
-    std::size_t size;
-    std::int32_t start;
-    std::int32_t endLine;
-  } cases[] = {{1, 0, 0},        {8, 0, 0},          {9, 0, 1},        {16, 0x10, 3},
-               {17, 0x10, 4},    {65535, 0, 8191},   {65528, 8, 8191}, {8, 0xFFF8, 8191},
-               {70000, 0, 8191}, {100, 0xFFF8, 8191}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.size << " bytes at " << c.start);
-    Put("data.bin", Counting(c.size));
-    SetStartAddress(c.start);
-    CurrentFileName = "data.bin";
-    LoadFile();
-    EXPECT_EQ(Range.EndLine, c.endLine);
-  }
 }
 
 // A save puts the range in use in place of the bytes the load read: what lies beyond the
@@ -337,19 +321,6 @@ TEST_F(FileCommands, FileNameThatCannotBeLoadedKeepsEverything) {
   EXPECT_EQ(Range.EndLine, 0);
   EXPECT_EQ(ImageBytes(0, 4), (Bytes{1, 2, 3, 0}));
   EXPECT_TRUE(fs::is_fifo("pipe"));
-}
-
-TEST_F(FileCommands, LoadErrorReachesTheCaller) {
-  ASSERT_EQ(::mkfifo("pipe", 0644), 0);
-  CurrentFileName = "pipe";
-  Range.EndLine = 3;
-  try {
-    LoadFile();
-    ADD_FAILURE() << "no FileError was raised";
-  } catch (const FileError& error) {
-    EXPECT_EQ(error.Kind(), FileErrorKind::EInOutError);
-  }
-  EXPECT_EQ(Range.EndLine, 3);
 }
 
 TEST_F(FileCommands, SaveWithoutANameAsksForOne) {
@@ -555,4 +526,4 @@ TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::screens

@@ -1,6 +1,7 @@
 #pragma once
-// The edited file: its name, loading it into the image at the start address, and the menu's
-// F and S commands.
+// The edited file: its name, where the image stands in it, loading it into the image at the
+// start address and saving the range in use back. Returns data or throws FileError; the F and
+// S screens show the outcome.
 
 #include <cstdint>
 #include <string>
@@ -26,14 +27,13 @@ extern FileWindow Window;
 
 // Copies the named file, from Window.Offset on, into the image at StartAddress and sets EndLine
 // from the count; puts the file back first when a save of it was interrupted (Window.Notice
-// says so). Loads nothing when the name names no existing file, and the next save then writes
-// the range at the offset. Throws FileError when the file cannot be read.
+// says so, in two lines). Loads nothing when the name names no existing file, and the next save
+// then writes the range at the offset. Throws FileError when the file cannot be read.
 void LoadFile();
-// Shows Window.Notice, if any, until a key is pressed, and empties it.
-void ShowLoadNotice();
-// Key F: asks "FileName:" and loads the file named.
-void FileNameCommand();
-// Key S: writes the range in use to the file, asking for a name when there is none.
-void SaveCommand();
+
+// Writes the range in use to CurrentFileName in place of Window.Stretch, takes the image as
+// saved and returns the stretch now written (also in Window.Stretch). Throws FileError with the
+// file, Window and the saved state as they were.
+FileStretch SaveRange();
 
 }  // namespace lbe::image
