@@ -19,7 +19,9 @@ run_and_signal() {  # signal, expected status, keys typed in the edit mode ("" f
     tm send-keys -t t $3
     expect "0000 12"
   fi
-  pkill -"$1" -f "^$lbe rom.bin" || fail "no lbe to signal"
+  # Only the lbe on this test's own pane: other tests may run an lbe on a rom.bin of theirs.
+  pkill -"$1" -t "$(tm display -p -t t '#{pane_tty}' | sed 's|^/dev/||')" -f "^$lbe rom.bin" ||
+    fail "no lbe to signal"
   expect "status=$2"
   expect_modes_given_back "after SIG$1"
 }
