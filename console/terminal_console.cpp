@@ -491,7 +491,7 @@ int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
   // A character the terminal would act on, or would draw in another number of cells than the
   // model gave it, would shift everything after it: a placeholder goes there instead.
   if (character == 0 || IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
-      wcwidth(static_cast<wchar_t>(character)) != width) {
+      (character >= 0x7F && wcwidth(static_cast<wchar_t>(character)) != width)) {
     put(x, L'?', A_REVERSE);
     if (tailShown) {
       put(x + 1, L' ', 0);

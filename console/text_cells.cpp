@@ -116,10 +116,16 @@ void AppendUtf8(std::string& out, char32_t character) {
 }
 
 int CellWidth(char32_t character) {
+  if (character < kWideRanges.front().First) {
+    return 1;  // most of what is drawn: every cell of every frame asks
+  }
   return InRanges(kWideRanges, character) ? 2 : 1;
 }
 
 bool IsPlaceholderCharacter(char32_t character) {
+  if (character >= U' ' && character < 0x7F) {
+    return false;
+  }
   return InRanges(kPlaceholderRanges, character) || character > 0x10FFFF;
 }
 
