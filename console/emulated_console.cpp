@@ -50,9 +50,12 @@ void EmulatedConsole::FillCharacter(CellPos from, int count, char32_t character)
   const std::size_t first = Index(from);
   const std::size_t last = std::min(cells_.size(), first + static_cast<std::size_t>(count));
   for (std::size_t i = first; i < last; ++i) {
-    const CellPos cell{static_cast<int>(i % static_cast<std::size_t>(width_)),
-                       static_cast<int>(i / static_cast<std::size_t>(width_))};
-    BreakWidePair(cell);
+    // Only half of a double-width pair has a partner to blank.
+    if (const char32_t current = cells_[i].Character;
+        current == kWideTail || CellWidth(current) == 2) {
+      BreakWidePair({static_cast<int>(i % static_cast<std::size_t>(width_)),
+                     static_cast<int>(i / static_cast<std::size_t>(width_))});
+    }
     cells_[i].Character = character;
   }
   ++changes_;

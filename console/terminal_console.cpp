@@ -229,6 +229,7 @@ void TerminalConsole::TakeTerminal() {
   idlok(stdscr, TRUE);  // lets curses scroll instead of repainting, which slow links need
   leaveok(stdscr, FALSE);
   StopFlowControl();
+  const bool freshScreen = !queriesSent_;  // just made by newterm, so blank
   if (!queriesSent_) {
     WriteToTerminal(kFirstTakeOver);
     queriesSent_ = true;
@@ -237,9 +238,13 @@ void TerminalConsole::TakeTerminal() {
     WriteToTerminal(kTakeOver);
   }
   FollowTerminalSize();
+  screenBlank_ = freshScreen;
   redrawAll_ = true;
-  // Enters the alternate screen (and after a suspension, curses' own terminal modes).
-  wrefresh(stdscr);
+  // Back from a suspension: the alternate screen and curses' own terminal modes, at once. A fresh
+  // screen is entered by the first frame, which is drawn before any wait for input.
+  if (!freshScreen) {
+    wrefresh(stdscr);
+  }
 }
 
 // Ctrl-S and Ctrl-Q arrive as keys: with flow control on, Ctrl-S (pressed out of habit to save)
@@ -434,6 +439,7 @@ void TerminalConsole::FollowTerminalSize() {
   if (width != Width() || height != Height()) {
     Resize(width, height, StartAttribute());
   }
+  drawnCells_.clear();  // curses may have moved or cut what it held
   if (changed) {
     InputEvent event;
     event.Type = EventType::WindowSize;
@@ -509,6 +515,14 @@ short TerminalConsole::ColourPair(int foreground, int background) {
   return pair;
 }
 
+int TerminalConsole::DrawnColumns(int y, int x, int visibleColumns) const {
+  const char32_t character = CellAt({x, y}).Character;
+  return character != kWideTail && CellWidth(character) == 2 && x + 1 < visibleColumns &&
+                 CellAt({x + 1, y}).Character == kWideTail
+             ? 2
+             : 1;
+}
+
 int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
   const Cell& cell = CellAt({x, y});
   const TerminalStyle style = StyleForAttribute(cell.Attribute, StartAttribute(), colours_);
@@ -526,12 +540,11 @@ int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
     return 1;
   }
   const int width = CellWidth(character);
-  const bool tailShown =
-      width == 2 && x + 1 < visibleColumns && CellAt({x + 1, y}).Character == kWideTail;
+  const bool tailShown = DrawnColumns(y, x, visibleColumns) == 2;
   // A character the terminal would act on, or would draw in another number of cells than the
   // model gave it, would shift everything after it: a placeholder goes there instead.
   if (character == 0 || text::IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
-      wcwidth(static_cast<wchar_t>(character)) != width) {
+      (character >= 0x7F && wcwidth(static_cast<wchar_t>(character)) != width)) {
     put(x, L'?', A_REVERSE);
     if (tailShown) {
       put(x + 1, L' ', 0);
@@ -553,10 +566,29 @@ void TerminalConsole::Draw() {
   const bool tooSmall = terminalColumns_ < kMinimumColumns || terminalRows_ < kMinimumRows;
   const int rows = std::min(terminalRows_ - (tooSmall ? 1 : 0), Height());
   const int columns = std::min(terminalColumns_, Width());
+  const auto cellCount =
+      static_cast<std::size_t>(std::max(rows, 0)) * static_cast<std::size_t>(std::max(columns, 0));
+  if (screenBlank_) {
+    drawnCells_.assign(cellCount, Cell{U' ', StartAttribute()});
+    drawnRows_ = rows;
+    drawnColumns_ = columns;
+    screenBlank_ = false;
+  }
+  const bool known = !drawnCells_.empty() && drawnRows_ == rows && drawnColumns_ == columns;
+  if (!known) {
+    drawnCells_.assign(cellCount, Cell{});
+    drawnRows_ = rows;
+    drawnColumns_ = columns;
+  }
   for (int y = 0; y < rows; ++y) {
+    const Cell* now = &CellAt({0, y});
+    Cell* drawn = drawnCells_.data() + static_cast<std::ptrdiff_t>(y) * columns;
     for (int x = 0; x < columns;) {
-      x += DrawCell(y, x, columns);
+      // What a cell shows depends on it and on the cell after it (a double-width tail).
+      const bool changed = now[x] != drawn[x] || (x + 1 < columns && now[x + 1] != drawn[x + 1]);
+      x += known && !changed ? DrawnColumns(y, x, columns) : DrawCell(y, x, columns);
     }
+    std::copy(now, now + columns, drawn);
   }
   if (tooSmall) {
     std::string hint = "Enlarge the terminal to 80 x 25 (now " + std::to_string(terminalColumns_) +

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console/emulated_console.h"
 #include "console/key_decoder.h"
@@ -65,7 +66,9 @@ class TerminalConsole : public EmulatedConsole {
   void Suspend();
   void FollowTerminalSize();
   void Draw();
-  // Draws the cell and returns the columns it took (2 for a double-width character).
+  // The columns the cell takes when drawn: 2 for a double-width character whose tail is shown.
+  int DrawnColumns(int y, int x, int visibleColumns) const;
+  // Draws the cell and returns the columns it took.
   int DrawCell(int y, int x, int visibleColumns);
   short ColourPair(int foreground, int background);
   // Waits (bounded) for the answers to the start-up queries, so none reaches the shell.
@@ -88,6 +91,12 @@ class TerminalConsole : public EmulatedConsole {
   int terminalRows_ = 0;
   std::uint64_t drawnChangeCount_ = 0;
   bool redrawAll_ = true;
+  // What curses holds for each drawn cell (drawnRows_ x drawnColumns_), so that a frame puts
+  // only the cells that changed; empty when unknown. A fresh curses screen is known blank.
+  std::vector<Cell> drawnCells_;
+  int drawnRows_ = 0;
+  int drawnColumns_ = 0;
+  bool screenBlank_ = false;
   int colours_ = 0;  // 0 when colours are off
   bool defaultColours_ = false;
   std::array<short, 17 * 17> pairs_{};

@@ -34,6 +34,9 @@ constexpr std::array<text::CodeRange, 18> kWideRanges{{
 }  // namespace
 
 int CellWidth(char32_t character) {
+  if (character < kWideRanges.front().First) {
+    return 1;  // most of what is drawn: every cell of every frame asks
+  }
   return text::InRanges(kWideRanges, character) ? 2 : 1;
 }
 

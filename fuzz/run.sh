@@ -17,7 +17,7 @@ seconds="${1:-20}"
 build="$(pwd)/build-fuzz"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DLBE_SANITIZE=ON -DLBE_FUZZ=ON \
-  >/dev/null
+  -DLBE_WERROR=ON >/dev/null
 targets=()
 for source in fuzz/*_fuzz.cpp; do
   targets+=("$(basename "$source" .cpp)")

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,20 +18,21 @@ SavedState Saved;
 
 namespace {
 
-// FNV-1a over the range and the whole image: cheap next to a load or save (64 KiB).
+// xxHash64's round over the range and the image, 8 bytes at a time: a few microseconds at
+// start-up. Each round is a bijection of the state, so a change to any one word always shows.
 std::uint64_t Fingerprint() {
-  std::uint64_t hash = 0xcbf29ce484222325u;
-  auto mix = [&hash](std::uint8_t byte) {
-    hash ^= byte;
-    hash *= 0x100000001b3u;
+  constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87u;
+  constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
+  const auto mix = [](std::uint64_t hash, std::uint64_t word) {
+    return std::rotl(hash + word * kPrime2, 31) * kPrime1;
   };
-  for (std::int32_t value : {Range.StartAddress, Range.EndLine}) {
-    for (int shift = 0; shift < 32; shift += 8) {
-      mix(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> shift));
-    }
-  }
-  for (std::uint8_t byte : Image.Bytes) {
-    mix(byte);
+  std::uint64_t hash =
+      mix(0, static_cast<std::uint64_t>(static_cast<std::uint32_t>(Range.StartAddress)) << 32 |
+                 static_cast<std::uint32_t>(Range.EndLine));
+  for (std::size_t at = 0; at < Image.Bytes.size(); at += sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, Image.Bytes.data() + at, sizeof word);
+    hash = mix(hash, word);
   }
   return hash;
 }

@@ -37,6 +37,11 @@ TEST_F(RescueCopyTest, ChangesAreSeenInBytesAndInTheRange) {
   EXPECT_FALSE(ImageChangedSinceSaved());
   Range.EndLine = 5;  // T or a move down: Save would write more
   EXPECT_TRUE(ImageChangedSinceSaved());
+  MarkImageSaved();
+  // The top bit of two 8-byte words: changes that a word-wise multiply-and-xor would cancel.
+  Image[0x0007] = 0x80;
+  Image[0x000F] = 0x80;
+  EXPECT_TRUE(ImageChangedSinceSaved());
 }
 
 TEST_F(RescueCopyTest, NamesNeverReuseAnExistingFile) {

@@ -344,38 +344,54 @@ TEST_F(LineEdit, BackspaceRemovesTheByteBeforeTheCursorByte) {
     const char* what;
     bool nibbles;
     std::vector<KeyCode> keys;
-    Shown shown;
+    // What is shown afterwards, as plain values: GCC 12 at -O3 takes a Shown, whose string is
+    // built inside this table, for one that may be used uninitialised.
+    const char* line;
+    int column;
+    int endLine;
     std::vector<int> bytes;  // 0x0000 to 0x0009 afterwards
   } cases[] = {
       {"column 0 after the start line",
        false,
        {Vk::Down, Vk::Backspace},
-       {"0000 0123456789ABCD10:E1 [--]", 20, 1},
+       "0000 0123456789ABCD10:E1 [--]",
+       20,
+       1,
        {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0x10, 0x20, 0x30}},
       {"column 1 after the start line",
        true,
        {Vk::Down, Vk::Right, Vk::Backspace},
-       {"0000 0123456789ABCD10:E1 [--]", 20, 1},
+       "0000 0123456789ABCD10:E1 [--]",
+       20,
+       1,
        {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0x10, 0x20, 0x30}},
       {"column 0 of the start line",
        false,
        {Vk::Backspace},
-       {"0000 0123456789ABCDEF:C0 [--]", 6, 0},
+       "0000 0123456789ABCDEF:C0 [--]",
+       6,
+       0,
        {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x10, 0x20}},
       {"column 1 of the start line",
        true,
        {Vk::Right, Vk::Backspace},
-       {"0000 0123456789ABCDEF:C0 [--]", 6, 0},
+       "0000 0123456789ABCDEF:C0 [--]",
+       6,
+       0,
        {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x10, 0x20}},
       {"column 4",
        false,
        {Vk::Right, Vk::Right, Vk::Backspace},
-       {"0000 01456789ABCDEF10:AD [--]", 8, 0},
+       "0000 01456789ABCDEF10:AD [--]",
+       8,
+       0,
        {0x01, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x10, 0x20, 0x30}},
       {"column 5 in byte steps",
        false,
        {Vk::Right, Vk::Right, '4', Vk::Backspace},
-       {"0000 01456789ABCDEF10:AD [--]", 8, 0},
+       "0000 01456789ABCDEF10:AD [--]",
+       8,
+       0,
        {0x01, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x10, 0x20, 0x30}},
   };
   for (const auto& c : cases) {
@@ -385,7 +401,7 @@ TEST_F(LineEdit, BackspaceRemovesTheByteBeforeTheCursorByte) {
     Put(0x0008, {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80});
     image::Range = {};
     screens::Options.NibbleMovement = c.nibbles;
-    EXPECT_EQ(After(c.keys), c.shown);
+    EXPECT_EQ(After(c.keys), (Shown{c.line, c.column, c.endLine}));
     EXPECT_EQ(Bytes(0x0000, 10), c.bytes);
   }
 }
