@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
@@ -134,9 +135,11 @@ TEST_F(FileCommands, ALongFileKeepsWhatWasNotLoaded) {
   const Bytes data = Counting(70000);
   Bytes edited = data;
   edited[0x10] = 0xEE;
+  // The range's bytes from `a`, then what lies beyond the 64 KiB space in `b`.
   const auto join = [](const Bytes& a, std::size_t from, std::size_t to, const Bytes& b) {
-    Bytes joined(a.begin() + from, a.begin() + to);
-    joined.insert(joined.end(), b.begin() + 65536, b.end());
+    Bytes joined(to - from + (b.size() - 65536));
+    std::copy(a.begin() + from, a.begin() + to, joined.begin());
+    std::copy(b.begin() + 65536, b.end(), joined.begin() + (to - from));
     return joined;
   };
   const struct {
