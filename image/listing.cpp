@@ -150,7 +150,7 @@ struct DataDigits {
   bool Marked = false;  // a checksum mark ended them; the reader stands past it
 };
 
-// The counts run in locals and are stored once at the end: kept in the struct, every nibble
+// The counts run in locals and are stored once at the end: kept in the struct, every digit
 // stored would make the compiler reload them (a uint8_t store may alias anything). Each
 // character is classified once, digits first; the data loop is where a long listing's check
 // spends its time.
