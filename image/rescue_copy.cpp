@@ -58,6 +58,14 @@ std::string RescueFileName(std::string_view fileName, int attempt) {
 
 namespace {
 
+// Closes and removes a file that could not be written whole: false, with errno as `cause`.
+bool Abandon(int fd, const std::string& name, int cause) {
+  ::close(fd);
+  ::unlink(name.c_str());
+  errno = cause;
+  return false;
+}
+
 // Creates `name` only if it does not exist and writes `count` bytes from `bytes` to the disk.
 // False with errno set on failure; a half-written file is removed.
 bool WriteNewFile(const std::string& name, const std::uint8_t* bytes, std::size_t count) {
@@ -71,21 +79,13 @@ bool WriteNewFile(const std::string& name, const std::uint8_t* bytes, std::size_
       continue;
     }
     if (written <= 0) {
-      const int cause = written < 0 ? errno : ENOSPC;
-      ::close(fd);
-      ::unlink(name.c_str());
-      errno = cause;
-      return false;
+      return Abandon(fd, name, written < 0 ? errno : ENOSPC);
     }
     bytes += written;
     count -= static_cast<std::size_t>(written);
   }
   if (::fsync(fd) != 0) {
-    const int cause = errno;
-    ::close(fd);
-    ::unlink(name.c_str());
-    errno = cause;
-    return false;
+    return Abandon(fd, name, errno);
   }
   return ::close(fd) == 0;
 }

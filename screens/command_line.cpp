@@ -66,7 +66,7 @@ void TakeFileOffset(CommandLineOptions& options, bool& seen, std::string_view va
     options.FileOffset = *offset;
   } else {
     options.WrongUse = "--offset needs a file offset in hexadecimal (up to " +
-                      std::string(kLargestFileOffsetText) + "), not '" + std::string(value) + "'";
+                       std::string(kLargestFileOffsetText) + "), not '" + std::string(value) + "'";
   }
 }
 
@@ -101,59 +101,71 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   return "";
 }
 
+// What the switches so far left behind beyond the options themselves.
+struct SwitchesSeen {
+  bool Offset = false;
+  bool OutputNameMissing = false;
+};
+
+// The switch at `index`, with its value when that is the next parameter: the index of the last
+// parameter it took.
+std::size_t TakeSwitch(CommandLineOptions& options, SwitchesSeen& seen,
+                       const std::vector<std::string>& parameters, std::size_t index) {
+  const std::string& parameter = parameters[index];
+  const bool hasNext = index + 1 < parameters.size();
+  const std::string_view rest = std::string_view(parameter).substr(1);
+  if (rest == "?" || parameter == "-h" || parameter == "--help") {
+    options.ShowUsage = true;
+    options.ShowHelp = options.ShowHelp || rest != "?";
+  } else if (parameter.starts_with("--offset=")) {
+    TakeFileOffset(options, seen.Offset, std::string_view(parameter).substr(9));
+  } else if (parameter == "--offset" && !hasNext) {
+    options.WrongUse = "--offset needs a file offset in hexadecimal";
+  } else if (parameter == "--offset") {
+    TakeFileOffset(options, seen.Offset, parameters[++index]);
+  } else if (parameter == "--list" || parameter == "--check") {
+    (parameter == "--list" ? options.List : options.Check) = true;
+  } else if (parameter == "-o" || parameter == "--output") {
+    // The name is the next parameter, whatever it looks like.
+    seen.OutputNameMissing = !hasNext;
+    if (hasNext) {
+      options.OutputName = parameters[++index];
+    }
+  } else if (parameter.starts_with("--output=")) {
+    options.OutputName = parameter.substr(std::string_view("--output=").size());
+  } else if (parameter == "--version") {
+    options.ShowVersion = true;
+  } else if (EqualsIgnoringCase(rest, "m")) {
+    options.NibbleMovement = true;
+  } else if (!options.AddressText && !rest.empty() && (rest[0] == 'a' || rest[0] == 'A')) {
+    options.AddressText = AddressTextOf(rest.substr(1));
+  }
+  return index;
+}
+
 }  // namespace
 
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) {
   CommandLineOptions options;
+  SwitchesSeen seen;
   bool switchesEnded = false;
-  bool offsetSeen = false;
-  bool outputNameMissing = false;
   std::optional<std::string> surplusName;
   for (std::size_t index = 0; index < parameters.size(); ++index) {
     const std::string& parameter = parameters[index];
-    const bool hasNext = index + 1 < parameters.size();
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
-      continue;
-    }
-    if (switchesEnded || !IsSwitch(parameter)) {
+    } else if (switchesEnded || !IsSwitch(parameter)) {
       if (!options.FileName) {
         options.FileName = parameter;
       } else if (!surplusName) {
         surplusName = parameter;
       }
-      continue;
-    }
-    const std::string_view rest = std::string_view(parameter).substr(1);
-    if (rest == "?" || parameter == "-h" || parameter == "--help") {
-      options.ShowUsage = true;
-      options.ShowHelp = options.ShowHelp || rest != "?";
-    } else if (parameter.starts_with("--offset=")) {
-      TakeFileOffset(options, offsetSeen, std::string_view(parameter).substr(9));
-    } else if (parameter == "--offset" && !hasNext) {
-      options.WrongUse = "--offset needs a file offset in hexadecimal";
-    } else if (parameter == "--offset") {
-      TakeFileOffset(options, offsetSeen, parameters[++index]);
-    } else if (parameter == "--list" || parameter == "--check") {
-      (parameter == "--list" ? options.List : options.Check) = true;
-    } else if (parameter == "-o" || parameter == "--output") {
-      // The name is the next parameter, whatever it looks like.
-      outputNameMissing = !hasNext;
-      if (hasNext) {
-        options.OutputName = parameters[++index];
-      }
-    } else if (parameter.starts_with("--output=")) {
-      options.OutputName = parameter.substr(std::string_view("--output=").size());
-    } else if (parameter == "--version") {
-      options.ShowVersion = true;
-    } else if (EqualsIgnoringCase(rest, "m")) {
-      options.NibbleMovement = true;
-    } else if (!options.AddressText && !rest.empty() && (rest[0] == 'a' || rest[0] == 'A')) {
-      options.AddressText = AddressTextOf(rest.substr(1));
+    } else {
+      index = TakeSwitch(options, seen, parameters, index);
     }
   }
   if (options.WrongUse.empty()) {
-    options.WrongUse = ModeProblem(options, outputNameMissing, surplusName);
+    options.WrongUse = ModeProblem(options, seen.OutputNameMissing, surplusName);
   }
   return options;
 }

@@ -65,6 +65,73 @@ class ListingFile {
   int fd_;
 };
 
+bool OutputPathUsable(const std::string& outputName, std::FILE* err) {
+  try {
+    image::CheckPath(outputName, false);
+  } catch (const image::FileError& error) {
+    ReportError(err, error.what());
+    return false;
+  }
+  return true;
+}
+
+// True when `outputName` names the file open on `listingFd`, under whatever path.
+bool OutputIsListing(int listingFd, const std::string& outputName) {
+  struct stat listing {};
+  struct stat output {};
+  return ::fstat(listingFd, &listing) == 0 && ::stat(outputName.c_str(), &output) == 0 &&
+         listing.st_dev == output.st_dev && listing.st_ino == output.st_ino;
+}
+
+// Feeds the whole listing to `check`, then finishes it. False, reported, on a read error or a
+// UTF-16 listing.
+bool StreamListing(int fd, const std::string& shownName, image::ListingCheck& check,
+                   std::FILE* err) {
+  std::vector<char> buffer(kReadChunk);
+  bool first = true;
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      ReportError(err, shownName + ": " + std::strerror(errno));
+      return false;
+    }
+    if (got == 0) {
+      break;
+    }
+    const std::string_view chunk(buffer.data(), static_cast<std::size_t>(got));
+    if (first && (chunk.starts_with("\xFF\xFE") || chunk.starts_with("\xFE\xFF"))) {
+      ReportError(err, shownName + ": UTF-16 text; save the listing as ASCII or UTF-8");
+      return false;
+    }
+    first = false;
+    check.Feed(chunk);
+  }
+  check.Finish();
+  return true;
+}
+
+// Writes the bytes of a clean listing to the output file, if one was named, and prints the
+// line and fault counts: the exit status.
+int WriteBytesAndSum(const image::ListingCheck& check, std::FILE* err) {
+  int status = check.Faults() == 0 ? 0 : 1;
+  if (Options.OutputName && check.Faults() > 0) {
+    ReportError(err, "nothing written to " + text::VisibleText(*Options.OutputName));
+  } else if (Options.OutputName) {
+    try {
+      image::WriteWholeFile(*Options.OutputName, check.Bytes());
+    } catch (const image::FileError& error) {
+      ReportError(err, error.what());
+      status = 2;
+    }
+  }
+  std::fprintf(err, "%s, %s\n", Count(check.Lines(), "line").c_str(),
+               Count(check.Faults(), "fault").c_str());
+  return status;
+}
+
 }  // namespace
 
 int ListMode(std::FILE* out, std::FILE* err) {
@@ -97,72 +164,28 @@ int ListMode(std::FILE* out, std::FILE* err) {
 int CheckMode(std::FILE* err) {
   const std::string& name = *Options.FileName;
   const std::string shownName = text::VisibleText(name);
-  if (Options.OutputName) {
-    // Before the listing is read: a million lines checked for nothing would be a waste.
-    try {
-      image::CheckPath(*Options.OutputName, false);
-    } catch (const image::FileError& error) {
-      ReportError(err, error.what());
-      return 2;
-    }
+  // Before the listing is read: a million lines checked for nothing would be a waste.
+  if (Options.OutputName && !OutputPathUsable(*Options.OutputName, err)) {
+    return 2;
   }
   ListingFile file(name);
   if (file.Get() < 0) {
     ReportError(err, shownName + ": " + std::strerror(errno));
     return 2;
   }
-  struct stat listing {};
-  struct stat output {};
-  if (Options.OutputName && ::fstat(file.Get(), &listing) == 0 &&
-      ::stat(Options.OutputName->c_str(), &output) == 0 && listing.st_dev == output.st_dev &&
-      listing.st_ino == output.st_ino) {
+  if (Options.OutputName && OutputIsListing(file.Get(), *Options.OutputName)) {
     // The bytes would replace the very text they were typed as.
     ReportError(err, "the output file is the listing itself: " + shownName);
     return 2;
   }
-
   image::ListingCheck check(Options.OutputName.has_value(), [&](const image::ListingFault& fault) {
     std::fprintf(err, "%s:%llu: %s\n", shownName.c_str(),
                  static_cast<unsigned long long>(fault.LineNumber), fault.Text.c_str());
   });
-  std::vector<char> buffer(kReadChunk);
-  bool first = true;
-  for (;;) {
-    const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      ReportError(err, shownName + ": " + std::strerror(errno));
-      return 2;
-    }
-    if (got == 0) {
-      break;
-    }
-    const std::string_view chunk(buffer.data(), static_cast<std::size_t>(got));
-    if (first && (chunk.starts_with("\xFF\xFE") || chunk.starts_with("\xFE\xFF"))) {
-      ReportError(err, shownName + ": UTF-16 text; save the listing as ASCII or UTF-8");
-      return 2;
-    }
-    first = false;
-    check.Feed(chunk);
+  if (!StreamListing(file.Get(), shownName, check, err)) {
+    return 2;
   }
-  check.Finish();
-
-  int status = check.Faults() == 0 ? 0 : 1;
-  if (Options.OutputName && check.Faults() > 0) {
-    ReportError(err, "nothing written to " + text::VisibleText(*Options.OutputName));
-  } else if (Options.OutputName) {
-    try {
-      image::WriteWholeFile(*Options.OutputName, check.Bytes());
-    } catch (const image::FileError& error) {
-      ReportError(err, error.what());
-      status = 2;
-    }
-  }
-  std::fprintf(err, "%s, %s\n", Count(check.Lines(), "line").c_str(),
-               Count(check.Faults(), "fault").c_str());
-  return status;
+  return WriteBytesAndSum(check, err);
 }
 
 }  // namespace lbe::screens
