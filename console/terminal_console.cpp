@@ -556,16 +556,7 @@ int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
   return width;
 }
 
-void TerminalConsole::Draw() {
-  if (!redrawAll_ && ChangeCount() == drawnChangeCount_) {
-    return;
-  }
-  if (redrawAll_) {
-    clearok(curscr, TRUE);
-  }
-  const bool tooSmall = terminalColumns_ < kMinimumColumns || terminalRows_ < kMinimumRows;
-  const int rows = std::min(terminalRows_ - (tooSmall ? 1 : 0), Height());
-  const int columns = std::min(terminalColumns_, Width());
+bool TerminalConsole::KnowDrawnCells(int rows, int columns) {
   const auto cellCount =
       static_cast<std::size_t>(std::max(rows, 0)) * static_cast<std::size_t>(std::max(columns, 0));
   if (screenBlank_) {
@@ -580,6 +571,29 @@ void TerminalConsole::Draw() {
     drawnRows_ = rows;
     drawnColumns_ = columns;
   }
+  return known;
+}
+
+void TerminalConsole::DrawSizeHint() {
+  std::string hint = "Enlarge the terminal to 80 x 25 (now " + std::to_string(terminalColumns_) +
+                     " x " + std::to_string(terminalRows_) + ")";
+  hint.resize(static_cast<std::size_t>(terminalColumns_), ' ');
+  wattrset(stdscr, A_REVERSE);
+  mvwaddnstr(stdscr, terminalRows_ - 1, 0, hint.c_str(), terminalColumns_);
+  wattrset(stdscr, A_NORMAL);
+}
+
+void TerminalConsole::Draw() {
+  if (!redrawAll_ && ChangeCount() == drawnChangeCount_) {
+    return;
+  }
+  if (redrawAll_) {
+    clearok(curscr, TRUE);
+  }
+  const bool tooSmall = terminalColumns_ < kMinimumColumns || terminalRows_ < kMinimumRows;
+  const int rows = std::min(terminalRows_ - (tooSmall ? 1 : 0), Height());
+  const int columns = std::min(terminalColumns_, Width());
+  const bool known = KnowDrawnCells(rows, columns);
   for (int y = 0; y < rows; ++y) {
     const Cell* now = &CellAt({0, y});
     Cell* drawn = drawnCells_.data() + static_cast<std::ptrdiff_t>(y) * columns;
@@ -591,12 +605,7 @@ void TerminalConsole::Draw() {
     std::copy(now, now + columns, drawn);
   }
   if (tooSmall) {
-    std::string hint = "Enlarge the terminal to 80 x 25 (now " + std::to_string(terminalColumns_) +
-                       " x " + std::to_string(terminalRows_) + ")";
-    hint.resize(static_cast<std::size_t>(terminalColumns_), ' ');
-    wattrset(stdscr, A_REVERSE);
-    mvwaddnstr(stdscr, terminalRows_ - 1, 0, hint.c_str(), terminalColumns_);
-    wattrset(stdscr, A_NORMAL);
+    DrawSizeHint();
   }
   const CellPos cursor = Cursor();
   if (cursor.Y < rows && cursor.X < columns) {

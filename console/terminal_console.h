@@ -66,6 +66,10 @@ class TerminalConsole : public EmulatedConsole {
   void Suspend();
   void FollowTerminalSize();
   void Draw();
+  // Fits the copy of what curses holds to the drawn area; false when that copy no longer tells
+  // what the terminal shows, so that every cell is drawn.
+  bool KnowDrawnCells(int rows, int columns);
+  void DrawSizeHint();
   // The columns the cell takes when drawn: 2 for a double-width character whose tail is shown.
   int DrawnColumns(int y, int x, int visibleColumns) const;
   // Draws the cell and returns the columns it took.
