@@ -2,10 +2,13 @@
 // A fresh temporary folder that is the current directory while it lives, so that relative names
 // behave as typed names do. Removed, with everything in it, at the end.
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -58,6 +61,42 @@ inline void PutFile(const std::string& name, const std::vector<std::uint8_t>& by
 inline std::vector<std::uint8_t> GetFile(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs `action` in a child process as user `uid` (group `gid`, also a member of `group`) when
+// running as root, else as the current user; the child's message, "" when it succeeded.
+template <typename Action>
+std::string AsAnotherUser(uid_t uid, gid_t gid, gid_t group, Action&& action) {
+  int channel[2];
+  if (::pipe(channel) != 0) {
+    return "no pipe";
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    std::string text;
+    if (::geteuid() == 0 &&
+        (::setgroups(1, &group) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
+      text = "could not become the other user";
+    } else {
+      try {
+        action();
+      } catch (const std::exception& error) {
+        text = error.what();
+      }
+    }
+    (void)!::write(channel[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(channel[0]);
+  ::waitpid(child, nullptr, 0);
+  return text;
 }
 
 }  // namespace lbe::testing

@@ -329,42 +329,6 @@ TEST_F(FileJournal, TheFileKeepsItsIdentity) {
   }
 }
 
-// Runs `action` in a child process as user `uid` (group `gid`, also a member of `group`) when
-// running as root, else as the current user; the child's message, "" when it succeeded.
-template <typename Action>
-std::string AsAnotherUser(uid_t uid, gid_t gid, gid_t group, Action&& action) {
-  int channel[2];
-  if (::pipe(channel) != 0) {
-    return "no pipe";
-  }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(channel[0]);
-    std::string text;
-    if (::geteuid() == 0 &&
-        (::setgroups(1, &group) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
-      text = "could not become the other user";
-    } else {
-      try {
-        action();
-      } catch (const FileError& error) {
-        text = error.what();
-      }
-    }
-    (void)!::write(channel[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(channel[1]);
-  std::string text;
-  char buffer[512];
-  for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(channel[0]);
-  ::waitpid(child, nullptr, 0);
-  return text;
-}
-
 // An ordinary user saves a group-writable file of another user, in a folder that user may not
 // write: the journal goes to the user's state folder, and owner, group and mode stay.
 TEST_F(FileJournal, AnotherUsersFileInAReadOnlyFolder) {
@@ -382,7 +346,7 @@ TEST_F(FileJournal, AnotherUsersFileInAReadOnlyFolder) {
   }
   ASSERT_EQ(::chmod("ro", 0555), 0);
   ::setenv("XDG_STATE_HOME", folder_.Full("ro/state").c_str(), 1);
-  const std::string failure = AsAnotherUser(kSaver, kSaver, kGroup, [] {
+  const std::string failure = testing::AsAnotherUser(kSaver, kSaver, kGroup, [] {
     ReplaceStretch("ro/rom.bin", FileStretch{2, 3, false}, Text("xyz"));
   });
   ::chmod("ro", 0755);

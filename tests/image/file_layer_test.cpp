@@ -291,40 +291,6 @@ TEST_F(FileLayer, ReadFailsWhileAnotherSaveHoldsTheFile) {
   ::close(other);
 }
 
-// The message of a read that the system refuses. Root may open any file, so as root the read is
-// made by a child process that has given root up.
-std::string MessageOfAReadAsAnotherUser(const std::string& name) {
-  int channel[2];
-  if (::pipe(channel) != 0) {
-    return "no pipe";
-  }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(channel[0]);
-    std::string text = "read succeeded";
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-      text = "could not give up root";
-    } else {
-      try {
-        ReadWholeFile(name);
-      } catch (const FileError& error) {
-        text = error.what();
-      }
-    }
-    (void)!::write(channel[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(channel[1]);
-  std::string text;
-  char buffer[512];
-  for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(channel[0]);
-  ::waitpid(child, nullptr, 0);
-  return text;
-}
-
 TEST_F(FileLayer, ReadReportsAFileItMayNotOpen) {
   Put("secret.bin", {1});
   fs::permissions("secret.bin", fs::perms::none);
@@ -333,7 +299,8 @@ TEST_F(FileLayer, ReadReportsAFileItMayNotOpen) {
     fs::permissions(folder_.Path(), fs::perms::owner_all | fs::perms::group_read |
                                         fs::perms::group_exec | fs::perms::others_read |
                                         fs::perms::others_exec);
-    message = MessageOfAReadAsAnotherUser("secret.bin");
+    // Root may open any file: the read is made by a child that has given root up.
+    message = testing::AsAnotherUser(65534, 65534, 65534, [] { ReadWholeFile("secret.bin"); });
   } else {
     message = FailureOf([] { ReadWholeFile("secret.bin"); }).Message;
   }
