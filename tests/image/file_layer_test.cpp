@@ -43,7 +43,7 @@ class FileLayer : public ::testing::Test {
     ASSERT_EQ(::ftruncate(fd, size), 0);
     ::close(fd);
   }
-  // Names in the folder, so a test can see that no temporary file was left behind.
+  // Names in the folder, so a test can see that nothing (a journal, say) was left behind.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder_.Path())) {
@@ -396,13 +396,13 @@ TEST_F(FileLayer, WriteRefusesDirectoriesFifosAndHeldFiles) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"dir", "held.bin", "pipe"}));
 }
 
-TEST_F(FileLayer, WriteReportsATemporaryFileThatCannotBeCreated) {
+TEST_F(FileLayer, WriteWithNoDescriptorLeftReportsTheCreateMessage) {
 #if defined(__SANITIZE_ADDRESS__)
   // The sanitizers' runtime probes memory through a pipe: with no descriptor left it takes the
   // exception object for a bad one.
   GTEST_SKIP() << "needs a descriptor-free process, which the sanitizer runtime is not";
 #endif
-  // With no descriptor left, the temporary file is the first thing that cannot be made.
+  // With no descriptor left, the file itself is the first thing that cannot be opened.
   const int lowestFree = ::dup(0);
   ::close(lowestFree);
   rlimit former{};
