@@ -318,10 +318,16 @@ void KeyDecoder::Feed(std::string_view bytes, std::vector<InputEvent>& events) {
   if (escapeTail_ && held_.empty() && !bytes.empty()) {
     // The first byte after an Esc that timed out tells whether the rest of its sequence follows.
     escapeTail_ = false;
-    if (bytes.front() == '[' || bytes.front() == 'O') {
+    const auto first = static_cast<unsigned char>(bytes.front());
+    if (!lateTail_.empty() &&
+        (IsParameterByte(first) || IsIntermediateByte(first) || IsFinalByte(first))) {
+      held_ = lateTail_;  // that rest came cut once more: what follows still belongs to it
+      tailHeld_ = true;
+    } else if (lateTail_.empty() && (first == '[' || first == 'O')) {
       held_.push_back(static_cast<char>(kEscape));
       tailHeld_ = true;
     }
+    lateTail_.clear();
   }
   held_.append(bytes);
   held_.erase(0, Decode(held_, events));
@@ -332,6 +338,9 @@ void KeyDecoder::Timeout(std::vector<InputEvent>& events) {
       held_.size() == 1 && static_cast<unsigned char>(held_[0]) == kEscape && !tailHeld_;
   if (loneEscape && !inPaste_) {
     events.push_back(KeyEvent(Vk::Escape, U'\x1b'));
+    escapeTail_ = true;
+  } else if (tailHeld_) {
+    lateTail_ = held_;  // a late rest, cut again: the window stays open for the rest of it
     escapeTail_ = true;
   }
   held_.clear();

@@ -32,12 +32,16 @@ class KeyDecoder {
   bool Pending() const { return !held_.empty(); }
   // No further byte came: a lone ESC is the Esc key; a cut sequence or character is dropped.
   // After such an Esc, bytes that begin with '[' or 'O' and complete a sequence are the late
-  // rest of a key whose Esc came alone over a slow link: they are dropped, never read as keys.
+  // rest of a key whose Esc came alone over a slow link: they are dropped, never read as keys,
+  // also when that rest itself comes in pieces further apart than the Esc delay.
   void Timeout(std::vector<InputEvent>& events);
   // True after an Esc that Timeout delivered, until the next byte: call EndEscapeTail once the
   // time in which the rest of its sequence could still come has passed.
   bool AwaitingEscapeTail() const { return escapeTail_; }
-  void EndEscapeTail() { escapeTail_ = false; }
+  void EndEscapeTail() {
+    escapeTail_ = false;
+    lateTail_.clear();
+  }
   // True between the terminal's paste-start and paste-end marks (bracketed paste). The key
   // events of a paste's text carry KeySource::PasteStart (the first) or KeySource::Pasted.
   bool InPaste() const { return inPaste_; }
@@ -64,6 +68,7 @@ class KeyDecoder {
   bool pasteStarting_ = false;        // the next key event is the first of a paste
   bool escapeTail_ = false;           // an Esc timed out; the rest of its sequence may follow
   bool tailHeld_ = false;             // held_ starts with a stand-in ESC for such a rest
+  std::string lateTail_;              // such a rest that timed out unfinished, ESC first
   bool afterCarriageReturn_ = false;  // an LF right after a CR ends the same line
   bool discarding_ = false;           // inside an over-long sequence, swallowed to its end
   std::vector<TerminalReply> replies_;

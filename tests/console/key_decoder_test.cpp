@@ -188,7 +188,13 @@ TEST(KeyDecoder, LateRestOfAnEscapeSequenceIsDropped) {
       {{"\x1b", kDelay, "[1;5A9"}, {Vk::Escape, '9'}},
       {{"\x1b", kDelay, "OP"}, {Vk::Escape}},
       {{"\x1b", kDelay, "[6~", "[A"}, {Vk::Escape, Vk::Oem4, 'A'}},  // one rest only
-      {{"\x1b", kDelay, "[1;", kDelay, "5"}, {Vk::Escape, '5'}},     // a cut rest is dropped too
+      // A rest cut again, however often, is still the rest until its final byte.
+      {{"\x1b", kDelay, "[1;", kDelay, "5"}, {Vk::Escape}},
+      {{"\x1b", kDelay, "[", kDelay, "A", "7"}, {Vk::Escape, '7'}},
+      {{"\x1b", kDelay, "[", kDelay, "1;", kDelay, "5A", "7"}, {Vk::Escape, '7'}},
+      {{"\x1b", kDelay, "O", kDelay, "P"}, {Vk::Escape}},
+      {{"\x1b", kDelay, "[", kDelay, "\r"}, {Vk::Escape, Vk::Enter}},
+      {{"\x1b", kDelay, "[", kDelay, kWindow, "A"}, {Vk::Escape, 'A'}},
       // Esc alone still acts: what follows it is read as ever.
       {{"\x1b", kDelay, "q"}, {Vk::Escape, 'Q'}},
       {{"\x1b", kDelay, "x[A"}, {Vk::Escape, 'X', Vk::Oem4, 'A'}},
