@@ -1,14 +1,14 @@
 #pragma once
-// A program run on a pseudo-terminal for the benchmarks: start it at a given size and TERM,
-// type keys, read and count what it writes to the terminal, wait until its output is quiet, and
-// measure its CPU time and peak memory. Answers the two queries the terminal console sends at
-// start-up, as a terminal would, so that no program waits for an answer. Linux only.
+// A program run on a pseudo-terminal for the benchmarks: start it at 80 x 25 with
+// TERM=xterm-256color, type keys, read and count what it writes to the terminal, wait until its
+// output is quiet, and measure its CPU time and peak memory. Answers the two queries the
+// terminal console sends at start-up, as a terminal would, so that no program waits for an
+// answer. Linux only.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -29,35 +29,24 @@ namespace lbe::bench {
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-struct PtyOptions {
-  int Columns = 80;
-  int Rows = 25;
-  std::string Term = "xterm-256color";
-  // Extra variables for the program, as name and value.
-  std::vector<std::pair<std::string, std::string>> Environment;
-  // Answer the primary device attributes and the alternate-scroll mode query.
-  bool AnswerQueries = true;
-  // Keep what the program writes (Output()); off for long runs where only the count matters.
-  bool KeepOutput = true;
-};
+// The terminal every program runs on.
+inline constexpr unsigned short kColumns = 80;
+inline constexpr unsigned short kRows = 25;
+inline constexpr const char* kTerm = "xterm-256color";
 
 class PtyProgram {
  public:
-  PtyProgram(const std::vector<std::string>& arguments, PtyOptions options = {})
-      : options_(std::move(options)) {
+  explicit PtyProgram(const std::vector<std::string>& arguments) {
     winsize size{};
-    size.ws_col = static_cast<unsigned short>(options_.Columns);
-    size.ws_row = static_cast<unsigned short>(options_.Rows);
+    size.ws_col = kColumns;
+    size.ws_row = kRows;
     start_ = Clock::now();
     lastOutput_ = start_;
     pid_ = forkpty(&master_, nullptr, nullptr, &size);
     if (pid_ == 0) {
-      setenv("TERM", options_.Term.c_str(), 1);
+      setenv("TERM", kTerm, 1);
       unsetenv("LINES");
       unsetenv("COLUMNS");
-      for (const auto& [name, value] : options_.Environment) {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
       std::vector<char*> argv;
       for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -86,7 +75,6 @@ class PtyProgram {
 
   bool Started() const { return pid_ > 0; }
   bool Running() const { return pid_ > 0 && !status_; }
-  pid_t Pid() const { return pid_; }
 
   // Types `bytes`, reading the program's output meanwhile so that neither side can block.
   void Write(std::string_view bytes) {
@@ -156,18 +144,10 @@ class PtyProgram {
   }
 
   std::size_t OutputBytes() const { return outputBytes_; }
-  const std::string& Output() const { return output_; }
   void ClearOutput() { output_.clear(); }
   // When the program last wrote, counted from its start.
   Milliseconds LastOutputTime() const {
     return std::chrono::duration_cast<Milliseconds>(lastOutput_ - start_);
-  }
-
-  void Resize(int columns, int rows) {
-    winsize size{};
-    size.ws_col = static_cast<unsigned short>(columns);
-    size.ws_row = static_cast<unsigned short>(rows);
-    ioctl(master_, TIOCSWINSZ, &size);
   }
 
   void Signal(int signal) {
@@ -234,12 +214,8 @@ class PtyProgram {
         const std::string_view chunk(buffer, static_cast<std::size_t>(count));
         outputBytes_ += chunk.size();
         lastOutput_ = Clock::now();
-        if (options_.KeepOutput) {
-          output_.append(chunk);
-        }
-        if (options_.AnswerQueries) {
-          AnswerQueries(chunk);
-        }
+        output_.append(chunk);
+        AnswerQueries(chunk);
         continue;
       }
       if (count < 0 && errno == EINTR) {
@@ -272,7 +248,6 @@ class PtyProgram {
     }
   }
 
-  PtyOptions options_;
   pid_t pid_ = -1;
   int master_ = -1;
   bool ended_ = false;

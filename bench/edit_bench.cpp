@@ -58,6 +58,34 @@ void Row(const char* measure, const std::string& value, const char* target) {
   std::printf("%-52s %14s   %s\n", measure, value.c_str(), target);
 }
 
+// What one burst cost: whether all of it was taken, the time until then, the bytes written.
+struct Burst {
+  bool Done = false;
+  double Seconds = 0;
+  std::size_t Bytes = 0;
+};
+
+// From the menu: cuts the range to one line, enters the edit mode at 0000, sends `input` and
+// Esc, and reads until the menu shows "0000-FFFF", that is until every digit was taken.
+Burst TimeBurst(PtyProgram& run, const std::string& input) {
+  run.Write("a");
+  run.ReadUntil("Adress:", Milliseconds(5000));
+  run.Write("0\r");
+  run.ReadUntil("0000-0007", Milliseconds(5000));
+  run.Write("e");
+  run.ReadUntilQuiet(Milliseconds(200), Milliseconds(5000));
+  run.ClearOutput();
+  const std::size_t before = run.OutputBytes();
+  const auto start = Clock::now();
+  run.Write(input);
+  run.Write(kEscape);
+  Burst burst;
+  burst.Done = run.ReadUntil("0000-FFFF", Milliseconds(60000));
+  burst.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  burst.Bytes = run.OutputBytes() - before;
+  return burst;
+}
+
 std::string Bytes(const Figures& figures) {
   char text[64];
   std::snprintf(text, sizeof text, "%.1f (max %zu)", figures.Average(), figures.Largest());
@@ -125,41 +153,15 @@ int main(int argc, char** argv) {
   // The burst: from column 0 of line 0, 131,072 digits fill all 8,192 lines. The range is cut
   // to one line first, so the menu's "0000-FFFF" afterwards shows that every digit was taken.
   run.Write(kEscape);
-  run.Write("a");
-  run.ReadUntil("Adress:", Milliseconds(5000));
-  run.Write("0\r");
-  run.ReadUntil("0000-0007", Milliseconds(5000));
-  run.Write("e");
-  run.ReadUntilQuiet(Milliseconds(200), Milliseconds(5000));
-  std::string burst;
+  std::string digitBurst;
   std::mt19937 random(2);
   for (int i = 0; i < 131072; ++i) {
-    burst += "0123456789ABCDEF"[random() % 16];
+    digitBurst += "0123456789ABCDEF"[random() % 16];
   }
-  run.ClearOutput();
-  const std::size_t burstBefore = run.OutputBytes();
-  const auto burstStart = Clock::now();
-  run.Write(burst);
-  run.Write(kEscape);
-  const bool burstDone = run.ReadUntil("0000-FFFF", Milliseconds(60000));
-  const double burstSeconds = std::chrono::duration<double>(Clock::now() - burstStart).count();
-  const std::size_t burstBytes = run.OutputBytes() - burstBefore;
+  const Burst typed = TimeBurst(run, digitBurst);
 
   // The same digits as one bracketed paste, as a terminal sends a pasted hex listing.
-  run.Write("a");
-  run.ReadUntil("Adress:", Milliseconds(5000));
-  run.Write("0\r");
-  run.ReadUntil("0000-0007", Milliseconds(5000));
-  run.Write("e");
-  run.ReadUntilQuiet(Milliseconds(200), Milliseconds(5000));
-  run.ClearOutput();
-  const std::size_t pasteBefore = run.OutputBytes();
-  const auto pasteStart = Clock::now();
-  run.Write(kPasteStart + burst + kPasteEnd);
-  run.Write(kEscape);
-  const bool pasteDone = run.ReadUntil("0000-FFFF", Milliseconds(60000));
-  const double pasteSeconds = std::chrono::duration<double>(Clock::now() - pasteStart).count();
-  const std::size_t pasteBytes = run.OutputBytes() - pasteBefore;
+  const Burst pasted = TimeBurst(run, kPasteStart + digitBurst + kPasteEnd);
 
   run.Write("qy");
   if (!run.Wait(Milliseconds(5000))) {
@@ -179,11 +181,11 @@ int main(int argc, char** argv) {
   Row("Down", Bytes(down), "at most 40");
   Row("Page Down", Bytes(pageDown), "at most 40");
   char text[64];
-  std::snprintf(text, sizeof text, "%.3f s%s", burstSeconds, burstDone ? "" : " (unfinished)");
+  std::snprintf(text, sizeof text, "%.3f s%s", typed.Seconds, typed.Done ? "" : " (unfinished)");
   Row("burst of 131,072 typed digits: until taken and drawn", text, "under 0.5 s");
-  Row("burst: bytes written, the menu after it included", std::to_string(burstBytes), "");
-  std::snprintf(text, sizeof text, "%.3f s%s", pasteSeconds, pasteDone ? "" : " (unfinished)");
+  Row("burst: bytes written, the menu after it included", std::to_string(typed.Bytes), "");
+  std::snprintf(text, sizeof text, "%.3f s%s", pasted.Seconds, pasted.Done ? "" : " (unfinished)");
   Row("paste of 131,072 digits: until taken and drawn", text, "under 0.5 s");
-  Row("paste: bytes written, the menu after it included", std::to_string(pasteBytes), "");
-  return burstDone && pasteDone ? 0 : 1;
+  Row("paste: bytes written, the menu after it included", std::to_string(pasted.Bytes), "");
+  return typed.Done && pasted.Done ? 0 : 1;
 }

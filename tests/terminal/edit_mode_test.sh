@@ -66,7 +66,7 @@ tm send-keys -t t s
 expect "File rom.bin has been saved."
 tm send-keys -t t Space
 expect_line 1 "Addr: 0100-010F   File: rom.bin"
-[ "$(od -An -tx1 rom.bin | tr -d ' \n')" = "0011223344556677494afb4c4d4e4f50" ] ||
+[ "$(hex rom.bin)" = "0011223344556677494afb4c4d4e4f50" ] ||
   fail "saved bytes: $(od -An -tx1 rom.bin)"
 
 # The list view over two pages: the range 0000-0307 is 97 lines.

@@ -17,11 +17,24 @@ chmod 640 real/rom.bin
 ln -s real/rom.bin link.bin
 mkfifo pipe
 
-tm new-session -d -s t -x 100 -y 30 -c "$work" "bash --norc --noprofile"
-shell "PS1='$ '"
+start_shell
+
+# Runs a command line in the pane, followed by its exit status.
+start() { tm send-keys -t t "clear; $1; echo exit=\$?" Enter; }
+# Starts lbe with the parameters $1 on the file $2, shown with the status line $3; types the
+# keys $4 in the edit mode, saves and quits.
+edit_save_quit() {
+  start "$lbe $1"
+  expect_line 1 "$3"
+  tm send-keys -t t e $4 Escape
+  expect_line 1 "$3"
+  tm send-keys -t t s
+  expect_line 1 "File $2 has been saved."
+  tm send-keys -t t x q y
+  expect "exit=0"
+}
 
 # S writes whole lines: the 5 bytes and 3 zeros.
-start() { tm send-keys -t t "clear; $1; echo exit=\$?" Enter; }
 start "$lbe /A100 five.bin"
 expect_line 1 "Addr: 0100-0107   File: five.bin"
 tm send-keys -t t s
@@ -69,14 +82,7 @@ expect "exit=0"
 [ "$(hex five.bin)" = "4102030405000000" ] || fail "five.bin changed after the failed save"
 
 # S through a link keeps the link and the mode of the file it points to.
-start "$lbe link.bin"
-expect_line 1 "Addr: 0000-0007   File: link.bin"
-tm send-keys -t t e 3 1 Escape
-expect_line 1 "Addr: 0000-0007   File: link.bin"
-tm send-keys -t t s
-expect_line 1 "File link.bin has been saved."
-tm send-keys -t t x q y
-expect "exit=0"
+edit_save_quit "link.bin" link.bin "Addr: 0000-0007   File: link.bin" "3 1"
 [ -L link.bin ] || fail "link.bin is no longer a link"
 [ "$(stat -c %a real/rom.bin)" = 640 ] || fail "mode of real/rom.bin is $(stat -c %a real/rom.bin)"
 [ "$(hex real/rom.bin)" = "3142434445464748" ] || fail "real/rom.bin holds $(hex real/rom.bin)"
@@ -117,14 +123,7 @@ if command -v setfattr > /dev/null && setfattr -n user.origin -v rom id.bin 2> /
 fi
 acl_before=$( [ $have_acl = yes ] && getfacl -cpn id.bin || true)
 mode_before=$(stat -c %a id.bin)  # an ACL's mask shows in the group bits
-start "$lbe id.bin"
-expect_line 1 "Addr: 0000-0007   File: id.bin"
-tm send-keys -t t e 3 1 Escape
-expect_line 1 "Addr: 0000-0007   File: id.bin"
-tm send-keys -t t s
-expect_line 1 "File id.bin has been saved."
-tm send-keys -t t x q y
-expect "exit=0"
+edit_save_quit "id.bin" id.bin "Addr: 0000-0007   File: id.bin" "3 1"
 [ "$(stat -c %i id.bin)" = "$inode" ] || fail "id.bin has a new inode"
 [ "$(hex id-link.bin)" = "3142434445464748" ] || fail "the hard link holds $(hex id-link.bin)"
 [ "$(stat -c %a id.bin)" = "$mode_before" ] || fail "mode of id.bin is $(stat -c %a id.bin)"
@@ -143,14 +142,7 @@ fi
 head -c 70000 /dev/urandom > big70k.bin
 cp big70k.bin expected.bin
 printf '\x41' | dd of=expected.bin bs=1 count=1 conv=notrunc status=none
-start "$lbe big70k.bin"
-expect_line 1 "Addr: 0000-FFFF   File: big70k.bin"
-tm send-keys -t t e 4 1 Escape
-expect_line 1 "Addr: 0000-FFFF   File: big70k.bin"
-tm send-keys -t t s
-expect_line 1 "File big70k.bin has been saved."
-tm send-keys -t t x q y
-expect "exit=0"
+edit_save_quit "big70k.bin" big70k.bin "Addr: 0000-FFFF   File: big70k.bin" "4 1"
 cmp big70k.bin expected.bin || fail "big70k.bin is not the edited file with its tail"
 
 # A bank of a banked ROM at its own address: file bytes 14000-17FFF at 8000-BFFF, the status
@@ -158,14 +150,8 @@ cmp big70k.bin expected.bin || fail "big70k.bin is not the edited file with its 
 head -c 262144 /dev/urandom > game.rom
 cp game.rom expected.rom
 printf '\x5a' | dd of=expected.rom bs=1 seek=$((0x14000)) count=1 conv=notrunc status=none
-start "$lbe /A8000 --offset=14000 game.rom"
-expect_line 1 "Addr: 8000-FFFF   File: game.rom +14000"
-tm send-keys -t t e 5 a Escape
-expect_line 1 "Addr: 8000-FFFF   File: game.rom +14000"
-tm send-keys -t t s
-expect_line 1 "File game.rom has been saved."
-tm send-keys -t t x q y
-expect "exit=0"
+edit_save_quit "/A8000 --offset=14000 game.rom" game.rom \
+  "Addr: 8000-FFFF   File: game.rom +14000" "5 a"
 cmp game.rom expected.rom || fail "game.rom changed outside the bank's first byte"
 
 # A bad offset: a message on standard error, status 2, nothing loaded, the terminal untouched.
