@@ -2,7 +2,6 @@
 
 #include <cassert>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -171,9 +170,7 @@ void RepeatByte(EditCursor& cursor) {
   console::MoveCursor(kChecksumColumn, 1);
   WriteLineChecksum(cursor.CurrentLine * kLineBytes);
   PlaceCursor(cursor);
-  char text[4];
-  std::snprintf(text, sizeof text, "%.2X", Image[p]);
-  console::Write(text);
+  console::Write(image::HexText(Image[p], 2));
   AdvanceNibbles(cursor, 2);
 }
 
