@@ -48,6 +48,13 @@ void PlaceCursor(const EditCursor& cursor) {
   console::MoveCursor(NibbleScreenColumn(cursor.NibbleColumn), 1);
 }
 
+// A line moved down to or typed on beyond the range joins it, so that Save writes what was typed.
+void TakeLineIntoRange(const EditCursor& cursor) {
+  if (cursor.CurrentLine > Range.EndLine) {
+    Range.EndLine = cursor.CurrentLine;
+  }
+}
+
 // Raises EndLine to the line reached; false when the move stopped at line 8191.
 bool MoveLineDown(EditCursor& cursor, std::int32_t count) {
   cursor.CurrentLine += count;
@@ -56,9 +63,7 @@ bool MoveLineDown(EditCursor& cursor, std::int32_t count) {
     cursor.CurrentLine = kLastLine;
     whole = false;
   }
-  if (cursor.CurrentLine > Range.EndLine) {
-    Range.EndLine = cursor.CurrentLine;
-  }
+  TakeLineIntoRange(cursor);
   Redraw(cursor);
   return whole;
 }
@@ -135,13 +140,6 @@ void AdvanceNibbles(EditCursor& cursor, std::int32_t nibbles) {
   if (cursor.NibbleColumn == kNibblesPerLine) {
     cursor.NibbleColumn = 0;
     MoveLineDown(cursor, 1);
-  }
-}
-
-// A byte typed on a line beyond the range joins it, so that Save always writes what was typed.
-void TakeLineIntoRange(const EditCursor& cursor) {
-  if (cursor.CurrentLine > Range.EndLine) {
-    Range.EndLine = cursor.CurrentLine;
   }
 }
 
