@@ -143,6 +143,13 @@ void AdvanceNibbles(EditCursor& cursor, std::int32_t nibbles) {
   }
 }
 
+// The current line's checksum after a byte of it changed; the cursor goes back on its nibble.
+void RewriteChecksum(const EditCursor& cursor) {
+  console::MoveCursor(kChecksumColumn, 1);
+  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
+  PlaceCursor(cursor);
+}
+
 // Only the checksum and the digit are rewritten: a slow link carries a handful of bytes per key.
 void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
   TakeLineIntoRange(cursor);
@@ -152,9 +159,7 @@ void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
   } else {
     Image[p] = static_cast<std::uint8_t>((Image[p] & 0x0F) | (value << 4));
   }
-  console::MoveCursor(kChecksumColumn, 1);
-  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
-  PlaceCursor(cursor);
+  RewriteChecksum(cursor);
   console::Write(std::string_view(&shown, 1));
   AdvanceNibbles(cursor, 1);
 }
@@ -165,9 +170,7 @@ void RepeatByte(EditCursor& cursor) {
   const std::int32_t p = CursorAddress(cursor);
   Image[p] = p > Range.StartAddress ? Image[p - 1] : 0;
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
-  console::MoveCursor(kChecksumColumn, 1);
-  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
-  PlaceCursor(cursor);
+  RewriteChecksum(cursor);
   console::Write(image::HexText(Image[p], 2));
   AdvanceNibbles(cursor, 2);
 }
