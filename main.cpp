@@ -42,8 +42,7 @@ int RunEditor(const std::string& programPath) {
     std::fprintf(stderr, "lbe: %s\n", error.c_str());
     return 1;
   }
-  const std::string executableName = programPath.substr(programPath.find_last_of('/') + 1);
-  const screens::ProgramOutcome outcome = screens::RunProgram(terminal, executableName);
+  const screens::ProgramOutcome outcome = screens::RunProgram(terminal, programPath);
   terminal.Close();
   if (!outcome.StopReport.empty()) {
     std::fputs(outcome.StopReport.c_str(), stderr);

@@ -14,19 +14,6 @@ namespace {
 constexpr std::uint64_t kLargestFileOffset = 0x7FFFFFFFFFFEFFFFu;
 constexpr std::string_view kLargestFileOffsetText = "7FFFFFFFFFFEFFFF";
 
-bool EqualsIgnoringCase(std::string_view text, std::string_view word) {
-  if (text.size() != word.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(word[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // A switch begins with "-" or "/"; but "/home/me/rom.bin" is an absolute path, not a switch.
 bool IsSwitch(std::string_view parameter) {
   if (parameter.empty() || (parameter[0] != '-' && parameter[0] != '/')) {
@@ -135,7 +122,7 @@ std::size_t TakeSwitch(CommandLineOptions& options, SwitchesSeen& seen,
     options.OutputName = parameter.substr(std::string_view("--output=").size());
   } else if (parameter == "--version") {
     options.ShowVersion = true;
-  } else if (EqualsIgnoringCase(rest, "m")) {
+  } else if (rest == "m" || rest == "M") {
     options.NibbleMovement = true;
   } else if (!options.AddressText && !rest.empty() && (rest[0] == 'a' || rest[0] == 'A')) {
     options.AddressText = AddressTextOf(rest.substr(1));

@@ -4,6 +4,7 @@
 
 #include "console/text_output.h"
 #include "console/window.h"
+#include "image/address_text.h"
 #include "image/memory_image.h"
 
 namespace lbe::screens {
@@ -34,9 +35,7 @@ void WriteLineDump(std::int32_t address) {
 }
 
 void WriteLineChecksum(std::int32_t address) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%.2X", LineChecksum(address));
-  console::Write(text);
+  console::Write(image::HexText(LineChecksum(address), 2));
 }
 
 void DrawEditLine(std::int32_t currentLine, std::int32_t nibbleColumn) {

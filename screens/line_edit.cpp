@@ -2,7 +2,6 @@
 
 #include <cassert>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -49,6 +48,13 @@ void PlaceCursor(const EditCursor& cursor) {
   console::MoveCursor(NibbleScreenColumn(cursor.NibbleColumn), 1);
 }
 
+// A line moved down to or typed on beyond the range joins it, so that Save writes what was typed.
+void TakeLineIntoRange(const EditCursor& cursor) {
+  if (cursor.CurrentLine > Range.EndLine) {
+    Range.EndLine = cursor.CurrentLine;
+  }
+}
+
 // Raises EndLine to the line reached; false when the move stopped at line 8191.
 bool MoveLineDown(EditCursor& cursor, std::int32_t count) {
   cursor.CurrentLine += count;
@@ -57,9 +63,7 @@ bool MoveLineDown(EditCursor& cursor, std::int32_t count) {
     cursor.CurrentLine = kLastLine;
     whole = false;
   }
-  if (cursor.CurrentLine > Range.EndLine) {
-    Range.EndLine = cursor.CurrentLine;
-  }
+  TakeLineIntoRange(cursor);
   Redraw(cursor);
   return whole;
 }
@@ -139,11 +143,11 @@ void AdvanceNibbles(EditCursor& cursor, std::int32_t nibbles) {
   }
 }
 
-// A byte typed on a line beyond the range joins it, so that Save always writes what was typed.
-void TakeLineIntoRange(const EditCursor& cursor) {
-  if (cursor.CurrentLine > Range.EndLine) {
-    Range.EndLine = cursor.CurrentLine;
-  }
+// The current line's checksum after a byte of it changed; the cursor goes back on its nibble.
+void RewriteChecksum(const EditCursor& cursor) {
+  console::MoveCursor(kChecksumColumn, 1);
+  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
+  PlaceCursor(cursor);
 }
 
 // Only the checksum and the digit are rewritten: a slow link carries a handful of bytes per key.
@@ -155,9 +159,7 @@ void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
   } else {
     Image[p] = static_cast<std::uint8_t>((Image[p] & 0x0F) | (value << 4));
   }
-  console::MoveCursor(kChecksumColumn, 1);
-  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
-  PlaceCursor(cursor);
+  RewriteChecksum(cursor);
   console::Write(std::string_view(&shown, 1));
   AdvanceNibbles(cursor, 1);
 }
@@ -168,12 +170,8 @@ void RepeatByte(EditCursor& cursor) {
   const std::int32_t p = CursorAddress(cursor);
   Image[p] = p > Range.StartAddress ? Image[p - 1] : 0;
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
-  console::MoveCursor(kChecksumColumn, 1);
-  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
-  PlaceCursor(cursor);
-  char text[4];
-  std::snprintf(text, sizeof text, "%.2X", Image[p]);
-  console::Write(text);
+  RewriteChecksum(cursor);
+  console::Write(image::HexText(Image[p], 2));
   AdvanceNibbles(cursor, 2);
 }
 

@@ -12,14 +12,14 @@
 
 namespace lbe::screens {
 
-ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view executableName) {
+ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view programPath) {
   ProgramOutcome outcome;
   console::ConsoleStart(device);
   try {
     MainRoutine();
   } catch (const image::FileError& error) {
     outcome.ExitStatus = 1;
-    outcome.StopReport = image::StopReport(error, executableName);
+    outcome.StopReport = image::StopReport(error, programPath);
   } catch (const console::InputEnded&) {
     outcome.ExitStatus = 1;
     outcome.InputEnded = true;

@@ -15,8 +15,9 @@ struct ProgramOutcome {
   bool InputEnded = false;  // input ended (hang-up, signal, end of a test's script)
 };
 
-// `Options` must be parsed. `executableName` is the program's file name for the stop report.
-ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view executableName);
+// `Options` must be parsed. `programPath` names the program in the stop report (by its file
+// name: StopReport drops the folders).
+ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view programPath);
 
 // Every process-wide state, of all three parts, back to what a fresh process starts with: for
 // tests and fuzzers that run the program again in the same process.

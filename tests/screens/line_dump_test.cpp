@@ -13,10 +13,6 @@
 
 namespace {
 
-namespace console = lbe::console;
-namespace image = lbe::image;
-namespace screens = lbe::screens;
-
 class LineDump : public lbe::testing::SteppingTest {
  protected:
   void Put(std::int32_t address, std::vector<std::uint8_t> bytes) {

@@ -23,12 +23,6 @@
 
 namespace {
 
-namespace console = lbe::console;
-namespace image = lbe::image;
-namespace screens = lbe::screens;
-namespace Vk = console::Vk;
-using console::KeyCode;
-
 constexpr int kLast = 8191;          // last line
 constexpr int kNibbles = 8192 * 16;  // nibbles in the image
 constexpr char kHex[] = "0123456789ABCDEF";

@@ -18,12 +18,6 @@
 
 namespace {
 
-namespace console = lbe::console;
-namespace image = lbe::image;
-namespace screens = lbe::screens;
-namespace Vk = console::Vk;
-using console::KeyCode;
-
 // What the user sees between two keys: the edit line, the cursor's column, and the range's end.
 struct Shown {
   std::string Line;

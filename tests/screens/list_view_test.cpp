@@ -22,12 +22,6 @@
 
 namespace {
 
-namespace console = lbe::console;
-namespace image = lbe::image;
-namespace screens = lbe::screens;
-namespace Vk = console::Vk;
-using console::KeyCode;
-
 constexpr const char* kZeros = " 0000000000000000:00";
 
 // A zeroed line's entry at `address` ("00C0 0000000000000000:00").

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/emulated_console.h"
+#include "console/key_codes.h"
 #include "scenario.h"
 
 namespace lbe::testing {
@@ -38,3 +39,10 @@ class SteppingConsole : public console::EmulatedConsole {
 using SteppingTest = ScreenTest<SteppingConsole>;
 
 }  // namespace lbe::testing
+
+// The short names every stepping screen test uses.
+namespace console = lbe::console;
+namespace image = lbe::image;
+namespace screens = lbe::screens;
+namespace Vk = console::Vk;
+using console::KeyCode;
