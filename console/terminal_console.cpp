@@ -543,7 +543,7 @@ int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
   const bool tailShown = DrawnColumns(y, x, visibleColumns) == 2;
   // A character the terminal would act on, or would draw in another number of cells than the
   // model gave it, would shift everything after it: a placeholder goes there instead.
-  if (character == 0 || text::IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
+  if (text::IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
       (character >= 0x7F && wcwidth(static_cast<wchar_t>(character)) != width)) {
     put(x, L'?', A_REVERSE);
     if (tailShown) {
