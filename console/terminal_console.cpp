@@ -517,7 +517,7 @@ short TerminalConsole::ColourPair(int foreground, int background) {
 
 int TerminalConsole::DrawnColumns(int y, int x, int visibleColumns) const {
   const char32_t character = CellAt({x, y}).Character;
-  return character != kWideTail && CellWidth(character) == 2 && x + 1 < visibleColumns &&
+  return CellWidth(character) == 2 && x + 1 < visibleColumns &&
                  CellAt({x + 1, y}).Character == kWideTail
              ? 2
              : 1;
