@@ -239,7 +239,6 @@ void TerminalConsole::TakeTerminal() {
   }
   FollowTerminalSize();
   screenBlank_ = freshScreen;
-  redrawAll_ = true;
   // Back from a suspension: the alternate screen and curses' own terminal modes, at once. A fresh
   // screen is entered by the first frame, which is drawn before any wait for input.
   if (!freshScreen) {
@@ -401,7 +400,6 @@ void TerminalConsole::HandleSignals() {
         Suspend();
       } else if (signal == SIGWINCH || signal == SIGCONT) {
         FollowTerminalSize();
-        redrawAll_ = true;
       }
     }
   }
