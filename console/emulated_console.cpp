@@ -98,12 +98,11 @@ void EmulatedConsole::ScrollRectangle(CellPos topLeft, CellPos bottomRight, Cell
   for (int y = firstRow; y <= lastRow; ++y) {
     for (int x = 0; x < width_; ++x) {
       Cell& cell = cells_[Index({x, y})];
-      const bool head = cell.Character != kWideTail && CellWidth(cell.Character) == 2;
+      const bool head = CellWidth(cell.Character) == 2;
       if (head && (x + 1 >= width_ || cells_[Index({x + 1, y})].Character != kWideTail)) {
         cell.Character = U' ';
       } else if (cell.Character == kWideTail &&
-                 (x == 0 || CellWidth(cells_[Index({x - 1, y})].Character) != 2 ||
-                  cells_[Index({x - 1, y})].Character == kWideTail)) {
+                 (x == 0 || CellWidth(cells_[Index({x - 1, y})].Character) != 2)) {
         cell.Character = U' ';
       }
     }

@@ -13,7 +13,8 @@
 
 namespace lbe::console {
 
-// The second cell of a double-width character.
+// The second cell of a double-width character. Above every code point, so CellWidth counts it
+// 1: a cell of width 2 is always the head of a pair.
 inline constexpr char32_t kWideTail = 0x10FFFF + 1;
 
 struct Cell {

@@ -7,31 +7,41 @@
 namespace lbe::console {
 
 namespace {
+
 ConsoleDevice& Device() {
   return *Console.Device;
 }
-}  // namespace
 
-bool PollInput() {
+// What is at the head of the queue: a key press (left there), another event (taken off), or
+// nothing.
+enum class Head { KeyPress, OtherEvent, Empty };
+
+Head TakeHead() {
   if (Device().InputEventCount() == 0) {
-    return false;
+    return Head::Empty;
   }
   InputEvent event;
   if (!Device().PeekInput(event)) {
-    return false;
+    return Head::Empty;
   }
   if (event.Type == EventType::Key && event.KeyDown) {
-    return true;
+    return Head::KeyPress;
   }
   Device().ReadInput(event);
-  return false;
+  return Head::OtherEvent;
+}
+
+}  // namespace
+
+bool PollInput() {
+  return TakeHead() == Head::KeyPress;
 }
 
 KeyPress WaitKeyOrPaste() {
   for (;;) {
-    while (!PollInput()) {
-      // Block only when the queue is empty: other events are dropped one poll at a time.
-      if (Device().InputEventCount() == 0 && !Device().WaitForInput()) {
+    // Block only when the queue is empty: other events are dropped one poll at a time.
+    for (Head head = TakeHead(); head != Head::KeyPress; head = TakeHead()) {
+      if (head == Head::Empty && !Device().WaitForInput()) {
         throw InputEnded{};
       }
     }

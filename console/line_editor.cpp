@@ -98,7 +98,7 @@ LineEditor::Result LineEditor::Recall(KeyCode key) {
 }
 
 LineEditor::Result LineEditor::Insert(char32_t character) {
-  if (character < 0x20 || text::IsPlaceholderCharacter(character)) {
+  if (text::IsPlaceholderCharacter(character)) {
     return Result::Ignored;
   }
   std::string typed;

@@ -239,7 +239,6 @@ void TerminalConsole::TakeTerminal() {
   }
   FollowTerminalSize();
   screenBlank_ = freshScreen;
-  redrawAll_ = true;
   // Back from a suspension: the alternate screen and curses' own terminal modes, at once. A fresh
   // screen is entered by the first frame, which is drawn before any wait for input.
   if (!freshScreen) {
@@ -401,7 +400,6 @@ void TerminalConsole::HandleSignals() {
         Suspend();
       } else if (signal == SIGWINCH || signal == SIGCONT) {
         FollowTerminalSize();
-        redrawAll_ = true;
       }
     }
   }
@@ -517,7 +515,7 @@ short TerminalConsole::ColourPair(int foreground, int background) {
 
 int TerminalConsole::DrawnColumns(int y, int x, int visibleColumns) const {
   const char32_t character = CellAt({x, y}).Character;
-  return character != kWideTail && CellWidth(character) == 2 && x + 1 < visibleColumns &&
+  return CellWidth(character) == 2 && x + 1 < visibleColumns &&
                  CellAt({x + 1, y}).Character == kWideTail
              ? 2
              : 1;
@@ -543,7 +541,7 @@ int TerminalConsole::DrawCell(int y, int x, int visibleColumns) {
   const bool tailShown = DrawnColumns(y, x, visibleColumns) == 2;
   // A character the terminal would act on, or would draw in another number of cells than the
   // model gave it, would shift everything after it: a placeholder goes there instead.
-  if (character == 0 || text::IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
+  if (text::IsPlaceholderCharacter(character) || (width == 2 && !tailShown) ||
       (character >= 0x7F && wcwidth(static_cast<wchar_t>(character)) != width)) {
     put(x, L'?', A_REVERSE);
     if (tailShown) {

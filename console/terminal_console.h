@@ -64,6 +64,7 @@ class TerminalConsole : public EmulatedConsole {
   void TakeReplies();
   void HandleSignals();
   void Suspend();
+  // Fits the buffer to the terminal's size; the next frame repaints every cell.
   void FollowTerminalSize();
   void Draw();
   // Fits the copy of what curses holds to the drawn area; false when that copy no longer tells

@@ -19,9 +19,7 @@ void FlushPending(std::size_t count) {
   if (count == 0) {
     return;
   }
-  Console.OutColumn = CursorColumn();
-  Console.OutRow = CursorRow();
-  WriteToWindow(Console.OutColumn, Console.OutRow, StdOut.Buffer.data(),
+  WriteToWindow(CursorColumn(), CursorRow(), StdOut.Buffer.data(),
                 static_cast<std::int32_t>(count));
   std::memmove(StdOut.Buffer.data(), StdOut.Buffer.data() + count, StdOut.Pending - count);
   StdOut.Pending -= count;

@@ -65,13 +65,12 @@ void DefineWindow(std::uint8_t left, std::uint8_t top, std::uint8_t right, std::
 }
 
 void MoveCursor(std::uint8_t column, std::uint8_t row) {
-  const CellPos cell{Console.Left + column - 1, Console.Top + row - 1};
-  if (Device().SetCursorPosition(cell) || Console.MovingHome) {
+  if (Device().SetCursorPosition({Console.Left + column - 1, Console.Top + row - 1})) {
     return;
   }
-  Console.MovingHome = true;
-  MoveCursor(1, 1);
-  Console.MovingHome = false;
+  // Refused: home, tried once (if even that is refused no console stands behind the output),
+  // and the window scrolls up.
+  Device().SetCursorPosition({Console.Left, Console.Top});
   ScrollWindowUp();
 }
 

@@ -23,9 +23,6 @@ struct ConsoleState {
   std::uint8_t OutColumn = 1;
   std::uint8_t OutRow = 1;
   std::int32_t StartCount = 0;  // 0 before start-up; start counts down, stop counts up
-  // Set while MoveCursor recovers from a refusal: if even the home cell is refused there is no
-  // console behind the output, and the recovery must not call itself again.
-  bool MovingHome = false;
 
   bool operator==(const ConsoleState&) const = default;
 };

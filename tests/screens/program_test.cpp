@@ -54,9 +54,8 @@ TEST(Program, ResetGivesBackTheStartUpState) {
   const ProgramOutcome outcome = RunProgram(screen, "lbe");
   ASSERT_TRUE(outcome.InputEnded);
   ASSERT_TRUE(image::ImageChangedSinceSaved());
-  // What no run leaves behind by itself: text on its way out, a cursor recovery under way.
+  // What no run leaves behind by itself: text on its way out.
   console::StdOut.Pending = 1;
-  console::Console.MovingHome = true;
   EXPECT_EQ(StatesAwayFromStart(),
             (std::vector<std::string>{"Console", "StdOut", "Image", "Range", "CurrentFileName",
                                       "Window", "Saved", "Options"}));
