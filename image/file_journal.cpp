@@ -468,11 +468,10 @@ bool PutBack(int fd, int journal, const JournalHeader& header) {
 
 enum class RollBack { Done, Finished, NotNeeded, NotThisFile };
 
-// True when the file already is what the save was to leave: its length and its new bytes, with
-// no bytes moved behind them. Then only the journal's removal was missing.
-bool SaveWasComplete(int fd, const JournalHeader& header) {
-  struct stat info {};
-  if (header.TailMoves != 0 || header.FormerSize == kAbsent || ::fstat(fd, &info) != 0 ||
+// True when the file (`info` its status) already is what the save was to leave: its length and
+// its new bytes, with no bytes moved behind them. Then only the journal's removal was missing.
+bool SaveWasComplete(int fd, const struct stat& info, const JournalHeader& header) {
+  if (header.TailMoves != 0 || header.FormerSize == kAbsent ||
       static_cast<std::uint64_t>(info.st_size) != header.NewSize) {
     return false;
   }
@@ -513,7 +512,7 @@ bool ApplyJournal(const std::string& journalName, const std::string& targetPath,
       return true;
     }
     outcome = RollBack::Done;
-    if (mayFinish && SaveWasComplete(fd, header)) {
+    if (mayFinish && SaveWasComplete(fd, info, header)) {
       outcome = RollBack::Finished;
       return Sys([&] { return ::unlink(journalName.c_str()); }) == 0;
     }
