@@ -598,8 +598,8 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
 
 namespace {
 
-// A journal left beside a file that is gone: removed when it is of no use any more (never
-// completed, or made for a file that its save created and its roll-back removed).
+// A journal left beside a file that is gone (if there is one): removed when it is of no use any
+// more (never completed, or made for a file that its save created and its roll-back removed).
 void RemoveJournalOfAMissingFile(const std::string& journalName) {
   FileDescriptor journal(::open(journalName.c_str(), O_RDONLY | O_CLOEXEC));
   JournalHeader header;
@@ -623,9 +623,7 @@ bool RollBackInterruptedSave(std::string_view path) {
   }
   struct stat info {};
   if (::stat(target.c_str(), &info) != 0) {
-    if (::access(JournalBeside(target).c_str(), F_OK) == 0) {
-      RemoveJournalOfAMissingFile(JournalBeside(target));
-    }
+    RemoveJournalOfAMissingFile(JournalBeside(target));
     return false;
   }
   bool rolledBack = false;
