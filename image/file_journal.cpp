@@ -88,35 +88,18 @@ auto Sys(Call call) -> decltype(call()) {
   return call();
 }
 
-// Runs `step(done)`, a pread or pwrite of what remains after `done` bytes, until all `count`
-// bytes are moved. False with errno set (0 when a step moved nothing: an early end of file, a
-// write that wrote nothing) unless they all were.
-template <typename Step>
-bool MoveAll(std::size_t count, Step step) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t moved = Sys([&] { return step(done); });
-    if (moved < 0 && errno == EINTR) {
-      continue;
-    }
-    if (moved <= 0) {
-      errno = moved < 0 ? errno : 0;
-      return false;
-    }
-    done += static_cast<std::size_t>(moved);
-  }
-  return true;
-}
-
+// All `count` bytes at `at`, each step through the test hook; false as MoveAll.
 bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
   return MoveAll(count, [&](std::size_t done) {
-    return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done));
+    return Sys(
+        [&] { return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done)); });
   });
 }
 
 bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at) {
   return MoveAll(count, [&](std::size_t done) {
-    return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done));
+    return Sys(
+        [&] { return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done)); });
   });
 }
 
