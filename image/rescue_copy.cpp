@@ -89,17 +89,18 @@ bool WriteNewFile(const std::string& name, const std::uint8_t* bytes, std::size_
 std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
                             std::string& error) {
   // Beside the file first; where that folder takes no new file, the working folder, then home.
-  std::vector<std::string> bases{RescueFileName(fileName, 0), RescueFileName("", 0)};
+  struct Place {
+    std::string Folder;  // with its closing "/"; empty: the name's own, or the working folder
+    std::string_view FileName;
+  };
+  std::vector<Place> places{{"", fileName}, {"", ""}};
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    bases.push_back(std::string(home) + "/" + RescueFileName("", 0));
+    places.push_back({std::string(home) + "/", ""});
   }
   error.clear();
-  for (const std::string& base : bases) {
+  for (const Place& place : places) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = base;
-      if (attempt > 0) {
-        name.append(".").append(std::to_string(attempt));
-      }
+      const std::string name = place.Folder + RescueFileName(place.FileName, attempt);
       if (WriteNewFile(name, bytes.data(), bytes.size())) {
         return name;
       }
@@ -107,7 +108,7 @@ std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint
         if (!error.empty()) {
           error.append("; ");
         }
-        error.append(name).append(": ").append(std::strerror(errno));
+        error.append(name).append(": ").append(PlatformErrorText(errno));
         break;
       }
     }
