@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "image/address_text.h"
 #include "text/utf8.h"
 #include "text/visible_text.h"
 
@@ -45,12 +46,6 @@ constexpr std::array<std::int8_t, 256> kDigitValues = [] {
 
 int DigitValue(char c) {
   return kDigitValues[static_cast<unsigned char>(c)];
-}
-
-std::string Hex2(unsigned value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%.2X", value & 0xFFu);
-  return text;
 }
 
 // The character at the start of `rest` in quotes, as it can be shown on a terminal: printable
@@ -249,7 +244,8 @@ void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line) {
     sum += byte;
   }
   if (sum % 256 != *typedChecksum) {
-    line.Fault = "checksum " + Hex2(*typedChecksum) + " typed, " + Hex2(sum) + " computed";
+    line.Fault =
+        "checksum " + HexText(*typedChecksum, 2) + " typed, " + HexText(sum % 256, 2) + " computed";
   }
 }
 
