@@ -280,6 +280,13 @@ ListingCheck::ListingCheck(bool keepBytes, FaultReport report)
     : keepBytes_(keepBytes), report_(std::move(report)) {}
 
 void ListingCheck::Feed(std::string_view chunk) {
+  // A piece of a line cut by the end of a chunk: kept up to the longest line, counted whole.
+  const auto keepPiece = [this](std::string_view piece) {
+    if (partial_.size() < kLongestListingLine) {
+      partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
+    }
+    partialLength_ += piece.size();
+  };
   std::size_t i = 0;
   if (afterCarriageReturn_ && !chunk.empty()) {
     afterCarriageReturn_ = false;
@@ -294,19 +301,14 @@ void ListingCheck::Feed(std::string_view chunk) {
     }
     const std::string_view piece = chunk.substr(i, end - i);
     if (end == chunk.size()) {
-      if (partial_.size() < kLongestListingLine) {
-        partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
-      }
-      partialLength_ += piece.size();
+      keepPiece(piece);
       return;
     }
     if (partialLength_ == 0) {
       CheckLine(piece, piece.size());
     } else {
-      if (partial_.size() < kLongestListingLine) {
-        partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
-      }
-      CheckLine(partial_, partialLength_ + piece.size());
+      keepPiece(piece);
+      CheckLine(partial_, partialLength_);
       partial_.clear();
       partialLength_ = 0;
     }
