@@ -103,6 +103,17 @@ bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t 
   });
 }
 
+// On these file systems flushing a new file also makes its name in the folder durable (its
+// creation is logged before the flush's commit), so a flush of the folder would only cost time.
+bool NamesReachTheDiskWithTheirFile(int fd) {
+  struct statfs info {};
+  if (::fstatfs(fd, &info) != 0) {
+    return false;
+  }
+  return info.f_type == EXT4_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC ||
+         info.f_type == BTRFS_SUPER_MAGIC;
+}
+
 void SyncFolderOf(const std::string& path) {
   const std::string parent = ParentOf(path);
   FileDescriptor folder(Sys([&] {
@@ -110,6 +121,13 @@ void SyncFolderOf(const std::string& path) {
   }));
   if (!folder.IsOpen() || Sys([&] { return ::fsync(folder.Get()); }) != 0) {
     throw WriteError(errno);
+  }
+}
+
+// Makes the name of the new file `path`, open as `fd` and flushed, durable in its folder.
+void SyncNewName(int fd, const std::string& path) {
+  if (!NamesReachTheDiskWithTheirFile(fd)) {
+    SyncFolderOf(path);
   }
 }
 
@@ -242,17 +260,6 @@ std::string CreateJournal(std::string_view path, const SaveTarget& target, FileD
   return name;
 }
 
-// On these file systems flushing a new file also makes its name in the folder durable (its
-// creation is logged before the flush's commit), so a flush of the folder would only cost time.
-bool NamesReachTheDiskWithTheirFile(int fd) {
-  struct statfs info {};
-  if (::fstatfs(fd, &info) != 0) {
-    return false;
-  }
-  return info.f_type == EXT4_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC ||
-         info.f_type == BTRFS_SUPER_MAGIC;
-}
-
 bool AllZero(const std::uint8_t* data, std::size_t count) {
   return std::all_of(data, data + count, [](std::uint8_t byte) { return byte == 0; });
 }
@@ -312,9 +319,7 @@ void WriteJournal(const SaveTarget& target, const SavePlan& plan,
       Sys([&] { return ::fdatasync(journal); }) != 0) {
     throw WriteError(errno);
   }
-  if (!NamesReachTheDiskWithTheirFile(journal)) {
-    SyncFolderOf(name);
-  }
+  SyncNewName(journal, name);
 }
 
 void CopyWithin(int fd, std::vector<std::uint8_t>& buffer, std::uint64_t from, std::uint64_t to,
@@ -570,9 +575,9 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
     throw;
   }
   if (target.Created) {
-    // The new name reaches the disk with its folder; a failure here loses no bytes.
+    // The new name reaches the disk as the journal's did; a failure here loses no bytes.
     try {
-      SyncFolderOf(target.Path);
+      SyncNewName(target.File.Get(), target.Path);
     } catch (const FileError&) {
     }
   }
