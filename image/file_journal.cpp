@@ -103,6 +103,32 @@ bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t 
   });
 }
 
+// Runs `piece(buffer, count, done)` over `length` bytes taken in chunks of at most kChunk, the
+// first `done` bytes being behind; `buffer` holds room for one chunk. False as soon as a piece is.
+template <typename Piece>
+bool InChunks(std::uint64_t length, Piece piece) {
+  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, length));
+  for (std::uint64_t done = 0; done < length;) {
+    const std::size_t count = std::min<std::uint64_t>(buffer.size(), length - done);
+    if (!piece(buffer.data(), count, done)) {
+      return false;
+    }
+    done += count;
+  }
+  return true;
+}
+
+// Adds the `length` bytes of the file at `at` to `sum`. False with errno set as ReadAt.
+bool AddFileBytes(int fd, std::uint64_t at, std::uint64_t length, Checksum& sum) {
+  return InChunks(length, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+    if (!ReadAt(fd, buffer, count, at + done)) {
+      return false;
+    }
+    sum.Add(buffer, count);
+    return true;
+  });
+}
+
 // On these file systems flushing a new file also makes its name in the folder durable (its
 // creation is logged before the flush's commit), so a flush of the folder would only cost time.
 bool NamesReachTheDiskWithTheirFile(int fd) {
@@ -286,20 +312,18 @@ JournalHeader MakeHeader(const SaveTarget& target, const SavePlan& plan,
 // Copies the region's former bytes from the file into the journal, leaving chunks of zeros as
 // holes, and sets the journal's length where the last chunk left it short.
 void CopyRegion(int fd, int journal, const JournalHeader& header, Checksum& sum) {
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
   bool lastWritten = true;
-  for (std::uint64_t done = 0; done < header.RegionLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
-    if (!ReadAt(fd, buffer.data(), count, header.RegionOffset + done)) {
+  InChunks(header.RegionLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+    if (!ReadAt(fd, buffer, count, header.RegionOffset + done)) {
       throw ReadError(errno);
     }
-    sum.Add(buffer.data(), count);
-    lastWritten = !AllZero(buffer.data(), count);
-    if (lastWritten && !WriteAt(journal, buffer.data(), count, kDataStart + done)) {
+    sum.Add(buffer, count);
+    lastWritten = !AllZero(buffer, count);
+    if (lastWritten && !WriteAt(journal, buffer, count, kDataStart + done)) {
       throw WriteError(errno);
     }
-    done += count;
-  }
+    return true;
+  });
   const auto length = static_cast<off_t>(kDataStart + header.RegionLength);
   if (!lastWritten && Sys([&] { return ::ftruncate(journal, length); }) != 0) {
     throw SystemError(errno);
@@ -322,12 +346,12 @@ void WriteJournal(const SaveTarget& target, const SavePlan& plan,
   SyncNewName(journal, name);
 }
 
-void CopyWithin(int fd, std::vector<std::uint8_t>& buffer, std::uint64_t from, std::uint64_t to,
+void CopyWithin(int fd, std::uint8_t* buffer, std::uint64_t from, std::uint64_t to,
                 std::size_t count) {
-  if (!ReadAt(fd, buffer.data(), count, from)) {
+  if (!ReadAt(fd, buffer, count, from)) {
     throw ReadError(errno);
   }
-  if (!WriteAt(fd, buffer.data(), count, to)) {
+  if (!WriteAt(fd, buffer, count, to)) {
     throw WriteError(errno);
   }
 }
@@ -335,14 +359,12 @@ void CopyWithin(int fd, std::vector<std::uint8_t>& buffer, std::uint64_t from, s
 // Moves the bytes after the stretch to follow the new bytes: from the back when they move up,
 // from the front when they move down, so that no byte is overwritten before it was copied.
 void MoveTail(int fd, const SavePlan& plan) {
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, plan.TailLength));
   const std::uint64_t to = plan.Start + plan.NewLength;
-  for (std::uint64_t done = 0; done < plan.TailLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), plan.TailLength - done);
+  InChunks(plan.TailLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
     const std::uint64_t at = to > plan.TailFrom ? plan.TailLength - done - count : done;
     CopyWithin(fd, buffer, plan.TailFrom + at, to + at, count);
-    done += count;
-  }
+    return true;
+  });
 }
 
 void WriteNewBytes(int fd, const SavePlan& plan, std::span<const std::uint8_t> bytes) {
@@ -394,14 +416,8 @@ JournalState ReadJournal(int journal, JournalHeader& header) {
     return JournalState::Incomplete;
   }
   Checksum sum;
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
-  for (std::uint64_t done = 0; done < header.RegionLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
-    if (!ReadAt(journal, buffer.data(), count, kDataStart + done)) {
-      return errno == 0 ? JournalState::Incomplete : JournalState::Unreadable;
-    }
-    sum.Add(buffer.data(), count);
-    done += count;
+  if (!AddFileBytes(journal, kDataStart, header.RegionLength, sum)) {
+    return errno == 0 ? JournalState::Incomplete : JournalState::Unreadable;
   }
   sum.AddHeader(header);
   return sum.Hash == header.Checksum ? JournalState::Complete : JournalState::Incomplete;
@@ -440,17 +456,14 @@ bool WriteWhereDifferent(int fd, const std::uint8_t* wanted, std::size_t count, 
 }
 
 bool PutBack(int fd, int journal, const JournalHeader& header) {
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
-  std::vector<std::uint8_t> scratch(buffer.size());
-  for (std::uint64_t done = 0; done < header.RegionLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
-    if (!ReadAt(journal, buffer.data(), count, kDataStart + done) ||
-        !WriteWhereDifferent(fd, buffer.data(), count, header.RegionOffset + done, scratch)) {
-      return false;
-    }
-    done += count;
-  }
-  return Sys([&] { return ::ftruncate(fd, static_cast<off_t>(header.FormerSize)); }) == 0 &&
+  std::vector<std::uint8_t> scratch(std::min<std::uint64_t>(kChunk, header.RegionLength));
+  return InChunks(header.RegionLength,
+                  [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+                    return ReadAt(journal, buffer, count, kDataStart + done) &&
+                           WriteWhereDifferent(fd, buffer, count, header.RegionOffset + done,
+                                               scratch);
+                  }) &&
+         Sys([&] { return ::ftruncate(fd, static_cast<off_t>(header.FormerSize)); }) == 0 &&
          Sys([&] { return ::fdatasync(fd); }) == 0;
 }
 
@@ -464,17 +477,9 @@ bool SaveWasComplete(int fd, const struct stat& info, const JournalHeader& heade
     return false;
   }
   Checksum sum;
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.NewLength));
-  for (std::uint64_t done = 0; done < header.NewLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.NewLength - done);
-    if (!ReadAt(fd, buffer.data(), count, header.NewOffset + done)) {
-      return false;
-    }
-    sum.Add(buffer.data(), count);
-    done += count;
-  }
   // Flushed again: the kill may have come before the save's own flush.
-  return sum.Hash == header.NewChecksum && Sys([&] { return ::fdatasync(fd); }) == 0;
+  return AddFileBytes(fd, header.NewOffset, header.NewLength, sum) &&
+         sum.Hash == header.NewChecksum && Sys([&] { return ::fdatasync(fd); }) == 0;
 }
 
 // Undoes the save that `journalName` was written for on the open, locked file `targetPath`, or,
