@@ -88,36 +88,56 @@ auto Sys(Call call) -> decltype(call()) {
   return call();
 }
 
-// Runs `step(done)`, a pread or pwrite of what remains after `done` bytes, until all `count`
-// bytes are moved. False with errno set (0 when a step moved nothing: an early end of file, a
-// write that wrote nothing) unless they all were.
-template <typename Step>
-bool MoveAll(std::size_t count, Step step) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t moved = Sys([&] { return step(done); });
-    if (moved < 0 && errno == EINTR) {
-      continue;
-    }
-    if (moved <= 0) {
-      errno = moved < 0 ? errno : 0;
-      return false;
-    }
-    done += static_cast<std::size_t>(moved);
-  }
-  return true;
-}
-
+// All `count` bytes at `at`, each step through the test hook; false as MoveAll.
 bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
   return MoveAll(count, [&](std::size_t done) {
-    return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done));
+    return Sys(
+        [&] { return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done)); });
   });
 }
 
 bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at) {
   return MoveAll(count, [&](std::size_t done) {
-    return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done));
+    return Sys(
+        [&] { return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done)); });
   });
+}
+
+// Runs `piece(buffer, count, done)` over `length` bytes taken in chunks of at most kChunk, the
+// first `done` bytes being behind; `buffer` holds room for one chunk. False as soon as a piece is.
+template <typename Piece>
+bool InChunks(std::uint64_t length, Piece piece) {
+  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, length));
+  for (std::uint64_t done = 0; done < length;) {
+    const std::size_t count = std::min<std::uint64_t>(buffer.size(), length - done);
+    if (!piece(buffer.data(), count, done)) {
+      return false;
+    }
+    done += count;
+  }
+  return true;
+}
+
+// Adds the `length` bytes of the file at `at` to `sum`. False with errno set as ReadAt.
+bool AddFileBytes(int fd, std::uint64_t at, std::uint64_t length, Checksum& sum) {
+  return InChunks(length, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+    if (!ReadAt(fd, buffer, count, at + done)) {
+      return false;
+    }
+    sum.Add(buffer, count);
+    return true;
+  });
+}
+
+// On these file systems flushing a new file also makes its name in the folder durable (its
+// creation is logged before the flush's commit), so a flush of the folder would only cost time.
+bool NamesReachTheDiskWithTheirFile(int fd) {
+  struct statfs info {};
+  if (::fstatfs(fd, &info) != 0) {
+    return false;
+  }
+  return info.f_type == EXT4_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC ||
+         info.f_type == BTRFS_SUPER_MAGIC;
 }
 
 void SyncFolderOf(const std::string& path) {
@@ -127,6 +147,13 @@ void SyncFolderOf(const std::string& path) {
   }));
   if (!folder.IsOpen() || Sys([&] { return ::fsync(folder.Get()); }) != 0) {
     throw WriteError(errno);
+  }
+}
+
+// Makes the name of the new file `path`, open as `fd` and flushed, durable in its folder.
+void SyncNewName(int fd, const std::string& path) {
+  if (!NamesReachTheDiskWithTheirFile(fd)) {
+    SyncFolderOf(path);
   }
 }
 
@@ -259,17 +286,6 @@ std::string CreateJournal(std::string_view path, const SaveTarget& target, FileD
   return name;
 }
 
-// On these file systems flushing a new file also makes its name in the folder durable (its
-// creation is logged before the flush's commit), so a flush of the folder would only cost time.
-bool NamesReachTheDiskWithTheirFile(int fd) {
-  struct statfs info {};
-  if (::fstatfs(fd, &info) != 0) {
-    return false;
-  }
-  return info.f_type == EXT4_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC ||
-         info.f_type == BTRFS_SUPER_MAGIC;
-}
-
 bool AllZero(const std::uint8_t* data, std::size_t count) {
   return std::all_of(data, data + count, [](std::uint8_t byte) { return byte == 0; });
 }
@@ -296,20 +312,18 @@ JournalHeader MakeHeader(const SaveTarget& target, const SavePlan& plan,
 // Copies the region's former bytes from the file into the journal, leaving chunks of zeros as
 // holes, and sets the journal's length where the last chunk left it short.
 void CopyRegion(int fd, int journal, const JournalHeader& header, Checksum& sum) {
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
   bool lastWritten = true;
-  for (std::uint64_t done = 0; done < header.RegionLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
-    if (!ReadAt(fd, buffer.data(), count, header.RegionOffset + done)) {
+  InChunks(header.RegionLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+    if (!ReadAt(fd, buffer, count, header.RegionOffset + done)) {
       throw ReadError(errno);
     }
-    sum.Add(buffer.data(), count);
-    lastWritten = !AllZero(buffer.data(), count);
-    if (lastWritten && !WriteAt(journal, buffer.data(), count, kDataStart + done)) {
+    sum.Add(buffer, count);
+    lastWritten = !AllZero(buffer, count);
+    if (lastWritten && !WriteAt(journal, buffer, count, kDataStart + done)) {
       throw WriteError(errno);
     }
-    done += count;
-  }
+    return true;
+  });
   const auto length = static_cast<off_t>(kDataStart + header.RegionLength);
   if (!lastWritten && Sys([&] { return ::ftruncate(journal, length); }) != 0) {
     throw SystemError(errno);
@@ -329,17 +343,15 @@ void WriteJournal(const SaveTarget& target, const SavePlan& plan,
       Sys([&] { return ::fdatasync(journal); }) != 0) {
     throw WriteError(errno);
   }
-  if (!NamesReachTheDiskWithTheirFile(journal)) {
-    SyncFolderOf(name);
-  }
+  SyncNewName(journal, name);
 }
 
-void CopyWithin(int fd, std::vector<std::uint8_t>& buffer, std::uint64_t from, std::uint64_t to,
+void CopyWithin(int fd, std::uint8_t* buffer, std::uint64_t from, std::uint64_t to,
                 std::size_t count) {
-  if (!ReadAt(fd, buffer.data(), count, from)) {
+  if (!ReadAt(fd, buffer, count, from)) {
     throw ReadError(errno);
   }
-  if (!WriteAt(fd, buffer.data(), count, to)) {
+  if (!WriteAt(fd, buffer, count, to)) {
     throw WriteError(errno);
   }
 }
@@ -347,14 +359,12 @@ void CopyWithin(int fd, std::vector<std::uint8_t>& buffer, std::uint64_t from, s
 // Moves the bytes after the stretch to follow the new bytes: from the back when they move up,
 // from the front when they move down, so that no byte is overwritten before it was copied.
 void MoveTail(int fd, const SavePlan& plan) {
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, plan.TailLength));
   const std::uint64_t to = plan.Start + plan.NewLength;
-  for (std::uint64_t done = 0; done < plan.TailLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), plan.TailLength - done);
+  InChunks(plan.TailLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
     const std::uint64_t at = to > plan.TailFrom ? plan.TailLength - done - count : done;
     CopyWithin(fd, buffer, plan.TailFrom + at, to + at, count);
-    done += count;
-  }
+    return true;
+  });
 }
 
 void WriteNewBytes(int fd, const SavePlan& plan, std::span<const std::uint8_t> bytes) {
@@ -406,14 +416,8 @@ JournalState ReadJournal(int journal, JournalHeader& header) {
     return JournalState::Incomplete;
   }
   Checksum sum;
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
-  for (std::uint64_t done = 0; done < header.RegionLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
-    if (!ReadAt(journal, buffer.data(), count, kDataStart + done)) {
-      return errno == 0 ? JournalState::Incomplete : JournalState::Unreadable;
-    }
-    sum.Add(buffer.data(), count);
-    done += count;
+  if (!AddFileBytes(journal, kDataStart, header.RegionLength, sum)) {
+    return errno == 0 ? JournalState::Incomplete : JournalState::Unreadable;
   }
   sum.AddHeader(header);
   return sum.Hash == header.Checksum ? JournalState::Complete : JournalState::Incomplete;
@@ -452,42 +456,30 @@ bool WriteWhereDifferent(int fd, const std::uint8_t* wanted, std::size_t count, 
 }
 
 bool PutBack(int fd, int journal, const JournalHeader& header) {
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.RegionLength));
-  std::vector<std::uint8_t> scratch(buffer.size());
-  for (std::uint64_t done = 0; done < header.RegionLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.RegionLength - done);
-    if (!ReadAt(journal, buffer.data(), count, kDataStart + done) ||
-        !WriteWhereDifferent(fd, buffer.data(), count, header.RegionOffset + done, scratch)) {
-      return false;
-    }
-    done += count;
-  }
-  return Sys([&] { return ::ftruncate(fd, static_cast<off_t>(header.FormerSize)); }) == 0 &&
+  std::vector<std::uint8_t> scratch(std::min<std::uint64_t>(kChunk, header.RegionLength));
+  return InChunks(header.RegionLength,
+                  [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+                    return ReadAt(journal, buffer, count, kDataStart + done) &&
+                           WriteWhereDifferent(fd, buffer, count, header.RegionOffset + done,
+                                               scratch);
+                  }) &&
+         Sys([&] { return ::ftruncate(fd, static_cast<off_t>(header.FormerSize)); }) == 0 &&
          Sys([&] { return ::fdatasync(fd); }) == 0;
 }
 
 enum class RollBack { Done, Finished, NotNeeded, NotThisFile };
 
-// True when the file already is what the save was to leave: its length and its new bytes, with
-// no bytes moved behind them. Then only the journal's removal was missing.
-bool SaveWasComplete(int fd, const JournalHeader& header) {
-  struct stat info {};
-  if (header.TailMoves != 0 || header.FormerSize == kAbsent || ::fstat(fd, &info) != 0 ||
+// True when the file (`info` its status) already is what the save was to leave: its length and
+// its new bytes, with no bytes moved behind them. Then only the journal's removal was missing.
+bool SaveWasComplete(int fd, const struct stat& info, const JournalHeader& header) {
+  if (header.TailMoves != 0 || header.FormerSize == kAbsent ||
       static_cast<std::uint64_t>(info.st_size) != header.NewSize) {
     return false;
   }
   Checksum sum;
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, header.NewLength));
-  for (std::uint64_t done = 0; done < header.NewLength;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), header.NewLength - done);
-    if (!ReadAt(fd, buffer.data(), count, header.NewOffset + done)) {
-      return false;
-    }
-    sum.Add(buffer.data(), count);
-    done += count;
-  }
   // Flushed again: the kill may have come before the save's own flush.
-  return sum.Hash == header.NewChecksum && Sys([&] { return ::fdatasync(fd); }) == 0;
+  return AddFileBytes(fd, header.NewOffset, header.NewLength, sum) &&
+         sum.Hash == header.NewChecksum && Sys([&] { return ::fdatasync(fd); }) == 0;
 }
 
 // Undoes the save that `journalName` was written for on the open, locked file `targetPath`, or,
@@ -513,7 +505,7 @@ bool ApplyJournal(const std::string& journalName, const std::string& targetPath,
       return true;
     }
     outcome = RollBack::Done;
-    if (mayFinish && SaveWasComplete(fd, header)) {
+    if (mayFinish && SaveWasComplete(fd, info, header)) {
       outcome = RollBack::Finished;
       return Sys([&] { return ::unlink(journalName.c_str()); }) == 0;
     }
@@ -588,9 +580,9 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
     throw;
   }
   if (target.Created) {
-    // The new name reaches the disk with its folder; a failure here loses no bytes.
+    // The new name reaches the disk as the journal's did; a failure here loses no bytes.
     try {
-      SyncFolderOf(target.Path);
+      SyncNewName(target.File.Get(), target.Path);
     } catch (const FileError&) {
     }
   }
@@ -599,8 +591,8 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
 
 namespace {
 
-// A journal left beside a file that is gone: removed when it is of no use any more (never
-// completed, or made for a file that its save created and its roll-back removed).
+// A journal left beside a file that is gone (if there is one): removed when it is of no use any
+// more (never completed, or made for a file that its save created and its roll-back removed).
 void RemoveJournalOfAMissingFile(const std::string& journalName) {
   FileDescriptor journal(::open(journalName.c_str(), O_RDONLY | O_CLOEXEC));
   JournalHeader header;
@@ -624,9 +616,7 @@ bool RollBackInterruptedSave(std::string_view path) {
   }
   struct stat info {};
   if (::stat(target.c_str(), &info) != 0) {
-    if (::access(JournalBeside(target).c_str(), F_OK) == 0) {
-      RemoveJournalOfAMissingFile(JournalBeside(target));
-    }
+    RemoveJournalOfAMissingFile(JournalBeside(target));
     return false;
   }
   bool rolledBack = false;

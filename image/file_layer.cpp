@@ -298,18 +298,13 @@ FileWindowBytes ReadFileWindow(std::string_view path, std::uint64_t offset, std:
   window.FileSize = static_cast<std::uint64_t>(info.st_size);
   const std::uint64_t available = window.FileSize > offset ? window.FileSize - offset : 0;
   window.Bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(available, maxBytes)));
-  std::size_t done = 0;
-  while (done < window.Bytes.size()) {
-    const ssize_t got = ::pread(file.Get(), window.Bytes.data() + done, window.Bytes.size() - done,
-                                static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    // A read that fails, or that ends before the length the file claimed.
-    if (got <= 0) {
-      throw ReadError(got < 0 ? errno : 0);
-    }
-    done += static_cast<std::size_t>(got);
+  const std::size_t count = window.Bytes.size();
+  // A read that fails, or that ends before the length the file claimed.
+  if (!MoveAll(count, [&](std::size_t done) {
+        return ::pread(file.Get(), window.Bytes.data() + done, count - done,
+                       static_cast<off_t>(offset + done));
+      })) {
+    throw ReadError(errno);
   }
   return window;
 }

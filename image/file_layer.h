@@ -10,6 +10,7 @@
 // advisory flock locks (shared while reading, exclusive while saving), non-blocking, so a file
 // locked by another lbe fails at once with the open or create message.
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -95,6 +96,27 @@ FileError WriteError(int code);
 int FollowLinks(std::string& target);
 // The folder part of a path ("" when it has no "/").
 std::string ParentOf(std::string_view path);
+
+// Runs `step(done)`, a read or write of what remains after `done` bytes (returning what read or
+// write returns), until all `count` bytes are moved; a step interrupted by a signal is run
+// again. False with errno set (0 when a step moved nothing: an early end of file, a write that
+// wrote nothing) unless they all were.
+template <typename Step>
+bool MoveAll(std::size_t count, Step step) {
+  std::size_t done = 0;
+  while (done < count) {
+    const auto moved = step(done);
+    if (moved < 0 && errno == EINTR) {
+      continue;
+    }
+    if (moved <= 0) {
+      errno = moved < 0 ? errno : 0;
+      return false;
+    }
+    done += static_cast<std::size_t>(moved);
+  }
+  return true;
+}
 
 // Owns a file descriptor; closes it at the end.
 class FileDescriptor {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "image/address_text.h"
 #include "text/utf8.h"
 #include "text/visible_text.h"
 
@@ -45,12 +46,6 @@ constexpr std::array<std::int8_t, 256> kDigitValues = [] {
 
 int DigitValue(char c) {
   return kDigitValues[static_cast<unsigned char>(c)];
-}
-
-std::string Hex2(unsigned value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%.2X", value & 0xFFu);
-  return text;
 }
 
 // The character at the start of `rest` in quotes, as it can be shown on a terminal: printable
@@ -249,7 +244,8 @@ void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line) {
     sum += byte;
   }
   if (sum % 256 != *typedChecksum) {
-    line.Fault = "checksum " + Hex2(*typedChecksum) + " typed, " + Hex2(sum) + " computed";
+    line.Fault =
+        "checksum " + HexText(*typedChecksum, 2) + " typed, " + HexText(sum % 256, 2) + " computed";
   }
 }
 
@@ -284,6 +280,13 @@ ListingCheck::ListingCheck(bool keepBytes, FaultReport report)
     : keepBytes_(keepBytes), report_(std::move(report)) {}
 
 void ListingCheck::Feed(std::string_view chunk) {
+  // A piece of a line cut by the end of a chunk: kept up to the longest line, counted whole.
+  const auto keepPiece = [this](std::string_view piece) {
+    if (partial_.size() < kLongestListingLine) {
+      partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
+    }
+    partialLength_ += piece.size();
+  };
   std::size_t i = 0;
   if (afterCarriageReturn_ && !chunk.empty()) {
     afterCarriageReturn_ = false;
@@ -298,19 +301,14 @@ void ListingCheck::Feed(std::string_view chunk) {
     }
     const std::string_view piece = chunk.substr(i, end - i);
     if (end == chunk.size()) {
-      if (partial_.size() < kLongestListingLine) {
-        partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
-      }
-      partialLength_ += piece.size();
+      keepPiece(piece);
       return;
     }
     if (partialLength_ == 0) {
       CheckLine(piece, piece.size());
     } else {
-      if (partial_.size() < kLongestListingLine) {
-        partial_.append(piece.substr(0, kLongestListingLine - partial_.size()));
-      }
-      CheckLine(partial_, partialLength_ + piece.size());
+      keepPiece(piece);
+      CheckLine(partial_, partialLength_);
       partial_.clear();
       partialLength_ = 0;
     }

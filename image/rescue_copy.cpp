@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "image/file_layer.h"
 #include "image/memory_image.h"
 
 namespace lbe::image {
@@ -59,8 +60,8 @@ std::string RescueFileName(std::string_view fileName, int attempt) {
 namespace {
 
 // Closes and removes a file that could not be written whole: false, with errno as `cause`.
-bool Abandon(int fd, const std::string& name, int cause) {
-  ::close(fd);
+bool Abandon(FileDescriptor& file, const std::string& name, int cause) {
+  file.Close();
   ::unlink(name.c_str());
   errno = cause;
   return false;
@@ -69,25 +70,18 @@ bool Abandon(int fd, const std::string& name, int cause) {
 // Creates `name` only if it does not exist and writes `count` bytes from `bytes` to the disk.
 // False with errno set on failure; a half-written file is removed.
 bool WriteNewFile(const std::string& name, const std::uint8_t* bytes, std::size_t count) {
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  FileDescriptor file(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!file.IsOpen()) {
     return false;
   }
-  while (count > 0) {
-    const ssize_t written = ::write(fd, bytes, count);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return Abandon(fd, name, written < 0 ? errno : ENOSPC);
-    }
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
+  if (!MoveAll(count,
+               [&](std::size_t done) { return ::write(file.Get(), bytes + done, count - done); })) {
+    return Abandon(file, name, errno != 0 ? errno : ENOSPC);
   }
-  if (::fsync(fd) != 0) {
-    return Abandon(fd, name, errno);
+  if (::fsync(file.Get()) != 0) {
+    return Abandon(file, name, errno);
   }
-  return ::close(fd) == 0;
+  return file.Close() == 0;
 }
 
 }  // namespace
@@ -95,17 +89,18 @@ bool WriteNewFile(const std::string& name, const std::uint8_t* bytes, std::size_
 std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
                             std::string& error) {
   // Beside the file first; where that folder takes no new file, the working folder, then home.
-  std::vector<std::string> bases{RescueFileName(fileName, 0), RescueFileName("", 0)};
+  struct Place {
+    std::string Folder;  // with its closing "/"; empty: the name's own, or the working folder
+    std::string_view FileName;
+  };
+  std::vector<Place> places{{"", fileName}, {"", ""}};
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    bases.push_back(std::string(home) + "/" + RescueFileName("", 0));
+    places.push_back({std::string(home) + "/", ""});
   }
   error.clear();
-  for (const std::string& base : bases) {
+  for (const Place& place : places) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = base;
-      if (attempt > 0) {
-        name.append(".").append(std::to_string(attempt));
-      }
+      const std::string name = place.Folder + RescueFileName(place.FileName, attempt);
       if (WriteNewFile(name, bytes.data(), bytes.size())) {
         return name;
       }
@@ -113,7 +108,7 @@ std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint
         if (!error.empty()) {
           error.append("; ");
         }
-        error.append(name).append(": ").append(std::strerror(errno));
+        error.append(name).append(": ").append(PlatformErrorText(errno));
         break;
       }
     }
