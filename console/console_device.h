@@ -96,6 +96,9 @@ class ConsoleDevice {
   // Blocks until an event is queued, without spinning. False when no input will ever come
   // (the terminal hung up, or a test's script of keys has run out).
   virtual bool WaitForInput() = 0;
+  // Shows what the buffer holds now, without waiting for input, and follows a change of the
+  // terminal's size: for a long task that reports its progress. A model has nothing to show.
+  virtual void Present() {}
   // One typed line, echoed at the cursor and edited as a console does (Backspace, Delete,
   // Left/Right, Home/End, Esc clears, Up/Down recall earlier lines); Enter echoes a line end and
   // is not part of the text. Empty optional when input ends before Enter.

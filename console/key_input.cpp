@@ -62,6 +62,10 @@ KeyCode WaitKey() {
   }
 }
 
+void ShowNow() {
+  Device().Present();
+}
+
 void FlushInput() {
   Device().FlushInput();
 }

@@ -29,6 +29,8 @@ KeyPress WaitKeyOrPaste();
 // The next key press typed at the keyboard: pasted text answers no single-key wait, so a paste
 // is skipped as a whole.
 KeyCode WaitKey();
+// Shows the screen as it stands now, while a long task keeps the program from waiting for keys.
+void ShowNow();
 // Discards every pending input event.
 void FlushInput();
 // One line typed at the console with its echo and line editing; the line end is not part of it.

@@ -492,6 +492,13 @@ bool TerminalConsole::WaitForInput() {
   }
 }
 
+void TerminalConsole::Present() {
+  if (open_) {
+    HandleSignals();
+    Draw();
+  }
+}
+
 short TerminalConsole::ColourPair(int foreground, int background) {
   if (colours_ == 0) {
     return 0;

@@ -44,6 +44,7 @@ class TerminalConsole : public EmulatedConsole {
   // key or other event is queued. False once input has ended: end of file or hang-up of the
   // terminal, or an ending signal.
   bool WaitForInput() override;
+  void Present() override;
 
  private:
   // The state of a fresh Open, from the environment (Esc delay) where it depends on it.

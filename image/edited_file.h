@@ -1,9 +1,12 @@
 #pragma once
 // The edited file: its name, where the image stands in it, loading it into the image at the
 // start address and saving the range in use back. Returns data or throws FileError; the F and
-// S screens show the outcome.
+// S screens show the outcome and ask the questions a save raises.
 
 #include <cstdint>
+#include <functional>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "image/file_journal.h"
@@ -13,27 +16,46 @@ namespace lbe::image {
 // The file that is loaded and saved, exactly as typed or passed; empty means none.
 extern std::string CurrentFileName;
 
+inline constexpr std::uint64_t kAsMuchAsFits = std::numeric_limits<std::uint64_t>::max();
+
 // Where the image stands in the file. A save replaces exactly `Stretch` with the range in use,
-// so the bytes of a file that no load read (those beyond the 64 KiB space, those before the
-// offset) are never touched.
+// so the bytes of a file that no load read (those beyond the 64 KiB space or `Length`, those
+// before the offset) are never touched.
 struct FileWindow {
-  std::uint64_t Offset = 0;  // --offset: the file's byte that loads at StartAddress
-  FileStretch Stretch;       // read by the last load or written by the last save
-  std::string Notice;        // set when a load undid an interrupted save; shown once
+  std::uint64_t Offset = 0;             // --offset: the file's byte that loads at StartAddress
+  std::uint64_t Length = kAsMuchAsFits;  // --length: at most this many bytes are loaded
+  FileStretch Stretch;                   // read by the last load or written by the last save
+  // The file as the last load read it or the last save left it, to tell at the next save
+  // whether anyone changed it since; empty when nothing is known. It stands for the file named
+  // `KnownName`: a save under another name asks nothing.
+  std::optional<FileState> Known;
+  std::string KnownName;
 
   bool operator==(const FileWindow&) const = default;
 };
 extern FileWindow Window;
 
-// Copies the named file, from Window.Offset on, into the image at StartAddress and sets EndLine
-// from the count; puts the file back first when a save of it was interrupted (Window.Notice
-// says so, in two lines). Loads nothing when the name names no existing file, and the next save
-// then writes the range at the offset. Throws FileError when the file cannot be read.
-void LoadFile();
+// What a load has to tell the user, in lines separated by "\n"; empty when nothing.
+struct LoadOutcome {
+  std::string Notice;
+  // Read-only loads: a save of the file was interrupted, and nothing was loaded.
+  bool Interrupted = false;
+};
 
-// Writes the range in use to CurrentFileName in place of Window.Stretch, takes the image as
-// saved and returns the stretch now written (also in Window.Stretch). Throws FileError with the
-// file, Window and the saved state as they were.
-FileStretch SaveRange();
+// Copies the named file, from Window.Offset on, into the image at StartAddress and sets EndLine
+// from the count. First settles what a save of it left behind: puts the file back when a save
+// was interrupted, sets a journal that no longer fits the file aside, leaves alone what it
+// cannot trust (each said in the notice). With `readOnly` it writes nothing: facing an
+// interrupted save it loads nothing and says so. Loads nothing when the name names no existing
+// file, and the next save then writes the range at the offset. Throws FileError when the file
+// cannot be read.
+LoadOutcome LoadFile(bool readOnly = false);
+
+// Writes the range in use to CurrentFileName in place of Window.Stretch, asking `ask` first
+// when the file changed on disk since Window.Known or the save would move the bytes after the
+// stretch; `progress` hears of a long save. Takes the image as saved and returns true when it
+// saved, false when `ask` said no (nothing written). Throws FileError with the file, Window and
+// the saved state as they were.
+bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {});
 
 }  // namespace lbe::image

@@ -1,161 +1,31 @@
 #include "image/file_journal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <utility>
 #include <vector>
 
 #include "image/file_layer.h"
+#include "image/journal_store.h"
+#include "image/test_hooks.h"
+#include "text/visible_text.h"
 
 namespace lbe::image {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// The journal: this header in its first block, then the former bytes of the region from
-// kDataStart on. Chunks of zeros are left as holes, so a journal of a sparse file stays sparse.
-constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '1'};
-constexpr std::uint64_t kAbsent = std::numeric_limits<std::uint64_t>::max();
-constexpr std::uint64_t kDataStart = 128;  // room for the header
-constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
-
-struct JournalHeader {
-  std::array<char, 8> Magic{};
-  std::uint64_t Device = 0;
-  std::uint64_t Inode = 0;
-  std::uint64_t FormerSize = 0;  // kAbsent: the save created the file
-  std::uint64_t RegionOffset = 0;
-  std::uint64_t RegionLength = 0;
-  // What the save was to leave, so that a load can tell a save that was complete but for the
-  // journal's removal: the new length, where the new bytes go, how many, their checksum, and
-  // whether the bytes after the stretch moved (then nothing short of a roll-back is safe).
-  std::uint64_t NewSize = 0;
-  std::uint64_t NewOffset = 0;
-  std::uint64_t NewLength = 0;
-  std::uint64_t NewChecksum = 0;
-  std::uint64_t TailMoves = 0;
-  std::uint64_t Checksum = 0;  // FNV-1a over the fields above and the region's bytes
-};
-
-static_assert(sizeof(JournalHeader) <= kDataStart);
-
-// FNV-1a taken over 8-byte words: a flip of any bit changes it, at an eighth of the cost of
-// going byte by byte. Writer and reader feed it the same pieces in the same order.
-struct Checksum {
-  std::uint64_t Hash = 0xcbf29ce484222325u;
-  void Add(const void* data, std::size_t count) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    for (; count >= 8; bytes += 8, count -= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes, 8);
-      Hash = (Hash ^ word) * 0x100000001b3u;
-    }
-    for (; count > 0; --count) {
-      Hash = (Hash ^ *bytes++) * 0x100000001b3u;
-    }
-  }
-  void AddHeader(const JournalHeader& header) { Add(&header, offsetof(JournalHeader, Checksum)); }
-};
-
-FileCallHook callHook;
-int callCount = 0;
-
-// Runs one file-system call of a save, unless the test hook fails it.
-template <typename Call>
-auto Sys(Call call) -> decltype(call()) {
-  if (callHook) {
-    if (const int code = callHook(++callCount); code != 0) {
-      errno = code;
-      return -1;
-    }
-  }
-  return call();
-}
-
-// All `count` bytes at `at`, each step through the test hook; false as MoveAll.
-bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  return MoveAll(count, [&](std::size_t done) {
-    return Sys(
-        [&] { return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done)); });
-  });
-}
-
-bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  return MoveAll(count, [&](std::size_t done) {
-    return Sys(
-        [&] { return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done)); });
-  });
-}
-
-// Runs `piece(buffer, count, done)` over `length` bytes taken in chunks of at most kChunk, the
-// first `done` bytes being behind; `buffer` holds room for one chunk. False as soon as a piece is.
-template <typename Piece>
-bool InChunks(std::uint64_t length, Piece piece) {
-  std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kChunk, length));
-  for (std::uint64_t done = 0; done < length;) {
-    const std::size_t count = std::min<std::uint64_t>(buffer.size(), length - done);
-    if (!piece(buffer.data(), count, done)) {
-      return false;
-    }
-    done += count;
-  }
-  return true;
-}
-
-// Adds the `length` bytes of the file at `at` to `sum`. False with errno set as ReadAt.
-bool AddFileBytes(int fd, std::uint64_t at, std::uint64_t length, Checksum& sum) {
-  return InChunks(length, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
-    if (!ReadAt(fd, buffer, count, at + done)) {
-      return false;
-    }
-    sum.Add(buffer, count);
-    return true;
-  });
-}
-
-// On these file systems flushing a new file also makes its name in the folder durable (its
-// creation is logged before the flush's commit), so a flush of the folder would only cost time.
-bool NamesReachTheDiskWithTheirFile(int fd) {
-  struct statfs info {};
-  if (::fstatfs(fd, &info) != 0) {
-    return false;
-  }
-  return info.f_type == EXT4_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC ||
-         info.f_type == BTRFS_SUPER_MAGIC;
-}
-
-void SyncFolderOf(const std::string& path) {
-  const std::string parent = ParentOf(path);
-  FileDescriptor folder(Sys([&] {
-    return ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  }));
-  if (!folder.IsOpen() || Sys([&] { return ::fsync(folder.Get()); }) != 0) {
-    throw WriteError(errno);
-  }
-}
-
-// Makes the name of the new file `path`, open as `fd` and flushed, durable in its folder.
-void SyncNewName(int fd, const std::string& path) {
-  if (!NamesReachTheDiskWithTheirFile(fd)) {
-    SyncFolderOf(path);
-  }
-}
+// A save writes only the blocks of this size in which the new bytes differ from the disk.
+constexpr std::uint64_t kBlock = 4096;
 
 // While a save writes: beyond the file size limit the kernel would otherwise end the program
 // with the terminal still taken, instead of failing the call with its error.
@@ -175,50 +45,12 @@ class FileSizeSignalIgnored {
   struct sigaction former_ {};
 };
 
-// For the real-terminal test that kills lbe in the middle of a save: LBE_TEST_PAUSE_IN_SAVE
-// set to a number of seconds makes a save stop that long with half its new bytes written.
-unsigned PauseInSaveSeconds() {
-  static const unsigned seconds = [] {
-    const char* text = std::getenv("LBE_TEST_PAUSE_IN_SAVE");
-    return text == nullptr ? 0u : static_cast<unsigned>(std::strtoul(text, nullptr, 10));
-  }();
-  return seconds;
+FileError JournalError(std::string message) {
+  return FileError(FileErrorKind::EInOutError, message);
 }
 
-// What a save does to the file, in file offsets.
-struct SavePlan {
-  std::uint64_t Start = 0;       // where the new bytes go
-  std::uint64_t NewLength = 0;   // how many there are
-  std::uint64_t TailFrom = 0;    // where the bytes after the stretch begin now
-  std::uint64_t TailLength = 0;  // how many there are
-  std::uint64_t FormerSize = 0;
-  std::uint64_t NewSize = 0;
-  std::uint64_t JournalFrom = 0;  // the former bytes that the save overwrites or cuts off
-  std::uint64_t JournalTo = 0;
-  bool TailMoves() const { return TailLength > 0 && Start + NewLength != TailFrom; }
-};
-
-SavePlan PlanSave(const FileStretch& stretch, std::uint64_t newLength, std::uint64_t formerSize) {
-  SavePlan plan;
-  plan.Start = stretch.Offset;
-  plan.NewLength = newLength;
-  plan.FormerSize = formerSize;
-  const std::uint64_t stretchEnd = stretch.ToEnd || stretch.Length > kLargestSize - stretch.Offset
-                                       ? std::max(formerSize, stretch.Offset)
-                                       : stretch.Offset + stretch.Length;
-  plan.TailFrom = stretchEnd;
-  plan.TailLength = formerSize > stretchEnd ? formerSize - stretchEnd : 0;
-  if (plan.Start > kLargestSize - newLength ||
-      plan.TailLength > kLargestSize - plan.Start - newLength) {
-    throw SystemError(EFBIG);
-  }
-  plan.NewSize = plan.Start + newLength + plan.TailLength;
-  // With the tail in place only the stretch changes; otherwise everything from the start on.
-  const std::uint64_t changedTo =
-      plan.TailLength > 0 && !plan.TailMoves() ? stretchEnd : formerSize;
-  plan.JournalFrom = std::min(plan.Start, formerSize);
-  plan.JournalTo = std::max(plan.JournalFrom, std::min(changedTo, formerSize));
-  return plan;
+std::string Shown(std::string_view path) {
+  return text::VisibleText(path);
 }
 
 // The file being saved, open for reading and writing under an exclusive lock.
@@ -229,413 +61,555 @@ struct SaveTarget {
   struct stat Info {};
 };
 
-void OpenSaveTarget(std::string_view path, SaveTarget& target) {
+// Opens the file a save writes, without creating it: false when it does not exist.
+bool OpenExisting(std::string_view path, SaveTarget& target) {
   CheckPath(path, false);
   target.Path = std::string(path);
   if (const int code = FollowLinks(target.Path); code != 0) {
     throw CreateError(path, code);
   }
   struct stat former {};
-  if (::stat(target.Path.c_str(), &former) == 0) {
-    // A FIFO or device is no file to write into: it could block, or be some device.
-    if (!S_ISREG(former.st_mode)) {
-      throw CreateError(path, S_ISDIR(former.st_mode) ? EISDIR : ENOTSUP);
-    }
+  // A FIFO or device is no file to write into: it could block, or be some device.
+  if (::stat(target.Path.c_str(), &former) == 0 && !S_ISREG(former.st_mode)) {
+    throw CreateError(path, S_ISDIR(former.st_mode) ? EISDIR : ENOTSUP);
   }
   constexpr int kFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  target.File.Reset(Sys([&] { return ::open(target.Path.c_str(), kFlags); }));
+  target.File.Reset(Sys("open", [&] { return ::open(target.Path.c_str(), kFlags); }));
   if (!target.File.IsOpen() && errno == ENOENT) {
-    target.File.Reset(
-        Sys([&] { return ::open(target.Path.c_str(), kFlags | O_CREAT | O_EXCL, 0666); }));
-    target.Created = target.File.IsOpen();
+    return false;
   }
   if (!target.File.IsOpen()) {
     throw CreateError(path, errno);
   }
+  return true;
+}
+
+void CreateAndLock(std::string_view path, SaveTarget& target, bool exists) {
+  if (!exists) {
+    constexpr int kFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL;
+    target.File.Reset(Sys("open", [&] { return ::open(target.Path.c_str(), kFlags, 0666); }));
+    target.Created = target.File.IsOpen();
+    if (!target.File.IsOpen()) {
+      throw CreateError(path, errno);
+    }
+  }
   // Another lbe reading or saving this file holds a lock on it.
-  if (Sys([&] { return ::flock(target.File.Get(), LOCK_EX | LOCK_NB); }) != 0 ||
-      Sys([&] { return ::fstat(target.File.Get(), &target.Info); }) != 0) {
+  if (Sys("flock", [&] { return ::flock(target.File.Get(), LOCK_EX | LOCK_NB); }) != 0 ||
+      Sys("fstat", [&] { return ::fstat(target.File.Get(), &target.Info); }) != 0) {
     throw CreateError(path, errno);
   }
 }
 
-bool FolderTakesNoFile(int code) {
-  return code == EACCES || code == EPERM || code == EROFS || code == ENAMETOOLONG;
+std::uint64_t StretchEnd(const FileStretch& stretch, std::uint64_t fileSize) {
+  return stretch.ToEnd || stretch.Length > kLargestSize - stretch.Offset
+             ? std::max(fileSize, stretch.Offset)
+             : stretch.Offset + stretch.Length;
 }
 
-// Creates the journal of `target`, beside it or else in the state folder.
-std::string CreateJournal(std::string_view path, const SaveTarget& target, FileDescriptor& file) {
-  constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY;
-  std::string name = JournalBeside(target.Path);
-  file.Reset(Sys([&] { return ::open(name.c_str(), kFlags, 0600); }));
-  if (!file.IsOpen() && FolderTakesNoFile(errno)) {
-    const int besideError = errno;
-    name = JournalInStateFolder(target.Info.st_dev, target.Info.st_ino);
-    std::error_code ignored;
-    if (!name.empty()) {
-      fs::create_directories(ParentOf(name), ignored);
-      file.Reset(Sys([&] { return ::open(name.c_str(), kFlags, 0600); }));
-    }
-    if (!file.IsOpen() && (name.empty() || errno == ENOENT)) {
-      errno = besideError;  // no state folder either: the folder's own refusal tells more
-    }
-  }
-  if (!file.IsOpen()) {
-    throw CreateError(path, errno);
-  }
-  return name;
-}
-
-bool AllZero(const std::uint8_t* data, std::size_t count) {
-  return std::all_of(data, data + count, [](std::uint8_t byte) { return byte == 0; });
-}
-
-JournalHeader MakeHeader(const SaveTarget& target, const SavePlan& plan,
-                         std::span<const std::uint8_t> bytes) {
-  JournalHeader header;
-  header.Magic = kMagic;
-  header.Device = target.Info.st_dev;
-  header.Inode = target.Info.st_ino;
-  header.FormerSize = target.Created ? kAbsent : plan.FormerSize;
-  header.RegionOffset = plan.JournalFrom;
-  header.RegionLength = plan.JournalTo - plan.JournalFrom;
-  header.NewSize = plan.NewSize;
-  header.NewOffset = plan.Start;
-  header.NewLength = bytes.size();
-  Checksum newBytes;
-  newBytes.Add(bytes.data(), bytes.size());
-  header.NewChecksum = newBytes.Hash;
-  header.TailMoves = plan.TailMoves() ? 1 : 0;
-  return header;
-}
-
-// Copies the region's former bytes from the file into the journal, leaving chunks of zeros as
-// holes, and sets the journal's length where the last chunk left it short.
-void CopyRegion(int fd, int journal, const JournalHeader& header, Checksum& sum) {
-  bool lastWritten = true;
-  InChunks(header.RegionLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
-    if (!ReadAt(fd, buffer, count, header.RegionOffset + done)) {
-      throw ReadError(errno);
-    }
-    sum.Add(buffer, count);
-    lastWritten = !AllZero(buffer, count);
-    if (lastWritten && !WriteAt(journal, buffer, count, kDataStart + done)) {
-      throw WriteError(errno);
-    }
-    return true;
-  });
-  const auto length = static_cast<off_t>(kDataStart + header.RegionLength);
-  if (!lastWritten && Sys([&] { return ::ftruncate(journal, length); }) != 0) {
-    throw SystemError(errno);
-  }
-}
-
-// Writes the journal: the former bytes the plan overwrites, then the header that makes it
-// valid; flushes it, and its name in its folder, to the disk.
-void WriteJournal(const SaveTarget& target, const SavePlan& plan,
-                  std::span<const std::uint8_t> bytes, const std::string& name, int journal) {
-  JournalHeader header = MakeHeader(target, plan, bytes);
-  Checksum sum;
-  CopyRegion(target.File.Get(), journal, header, sum);
-  sum.AddHeader(header);
-  header.Checksum = sum.Hash;
-  if (!WriteAt(journal, reinterpret_cast<const std::uint8_t*>(&header), sizeof header, 0) ||
-      Sys([&] { return ::fdatasync(journal); }) != 0) {
-    throw WriteError(errno);
-  }
-  SyncNewName(journal, name);
-}
-
-void CopyWithin(int fd, std::uint8_t* buffer, std::uint64_t from, std::uint64_t to,
-                std::size_t count) {
-  if (!ReadAt(fd, buffer, count, from)) {
+// The checksum of the file's bytes in [from, to), those beyond its end left out.
+std::uint64_t DiskChecksum(int fd, std::uint64_t from, std::uint64_t to) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(to > from ? to - from : 0));
+  if (!ReadAt(fd, bytes.data(), bytes.size(), from)) {
     throw ReadError(errno);
   }
-  if (!WriteAt(fd, buffer, count, to)) {
-    throw WriteError(errno);
+  return StretchChecksum(bytes);
+}
+
+// What the file is against what it was when loaded or last saved; nullopt when it is the same.
+std::optional<SaveConcern::Kind> ChangeSince(const SaveTarget& target, bool exists,
+                                             const FileState& expected,
+                                             const FileStretch& stretch) {
+  if (!exists || !expected.Exists) {
+    return exists == expected.Exists ? std::nullopt : std::optional(SaveConcern::ChangedOnDisk);
   }
+  const FileState now = StateOf(target.Info, 0);
+  if (now.Device != expected.Device || now.Inode != expected.Inode) {
+    return SaveConcern::OtherFile;
+  }
+  if (now.Size != expected.Size || now.ModifiedNs != expected.ModifiedNs ||
+      now.ChangedNs != expected.ChangedNs) {
+    return SaveConcern::ChangedOnDisk;
+  }
+  // The stretch as it was read or written; its length matches the file's, checked above.
+  const std::uint64_t from = std::min(stretch.Offset, now.Size);
+  const std::uint64_t to = std::min(stretch.Offset + std::min(stretch.Length, kLargestSize), now.Size);
+  if (DiskChecksum(target.File.Get(), from, std::max(from, to)) != expected.StretchSum) {
+    return SaveConcern::ChangedOnDisk;
+  }
+  return std::nullopt;
+}
+
+// What a save does to the file, in file offsets, as its journal records it.
+JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
+                       std::uint64_t newLength) {
+  JournalRecord plan;
+  plan.Device = target.Info.st_dev;
+  plan.Inode = target.Info.st_ino;
+  plan.Created = target.Created;
+  plan.FormerSize = static_cast<std::uint64_t>(target.Info.st_size);
+  const std::uint64_t start = stretch.Offset;
+  const std::uint64_t stretchEnd = StretchEnd(stretch, plan.FormerSize);
+  const std::uint64_t tailLength = plan.FormerSize > stretchEnd ? plan.FormerSize - stretchEnd : 0;
+  if (start > kLargestSize - newLength || tailLength > kLargestSize - start - newLength) {
+    throw SystemError(EFBIG);
+  }
+  plan.NewSize = start + newLength + tailLength;
+  if (tailLength > 0 && start + newLength != stretchEnd) {
+    plan.TailFrom = stretchEnd;
+    plan.TailTo = start + newLength;
+    plan.TailLength = tailLength;
+  }
+  std::error_code ignored;
+  plan.Path = std::filesystem::absolute(target.Path, ignored).lexically_normal().native();
+  return plan;
+}
+
+// The blocks where the new bytes differ from the disk (all of them when the tail moves, which
+// rewrites everything from the start on), and the former bytes the save overwrites or cuts off.
+void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start,
+                std::span<const std::uint8_t> bytes) {
+  const std::uint64_t end = start + bytes.size();
+  if (plan.TailLength > 0) {
+    if (!bytes.empty()) {
+      plan.New.push_back({start, bytes.size()});
+    }
+    if (start < plan.FormerSize) {
+      plan.Old.push_back({start, plan.FormerSize - start});
+    }
+    return;
+  }
+  std::vector<std::uint8_t> disk(kBlock);
+  for (std::uint64_t from = start; from < end;) {
+    const std::uint64_t to = std::min(end, (from / kBlock + 1) * kBlock);
+    const auto count = static_cast<std::size_t>(to - from);
+    const auto present = static_cast<std::size_t>(
+        std::min<std::uint64_t>(count, plan.FormerSize > from ? plan.FormerSize - from : 0));
+    std::fill(disk.begin(), disk.end(), 0);  // beyond the end the grown file reads zeros
+    if (!ReadAt(fd, disk.data(), present, from)) {
+      throw ReadError(errno);
+    }
+    if (!std::equal(disk.begin(), disk.begin() + static_cast<std::ptrdiff_t>(count),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(from - start))) {
+      if (!plan.New.empty() && plan.New.back().End() == from) {
+        plan.New.back().Length += count;
+      } else {
+        plan.New.push_back({from, count});
+      }
+    }
+    from = to;
+  }
+  for (const Extent& extent : plan.New) {
+    if (extent.Offset < plan.FormerSize) {
+      plan.Old.push_back({extent.Offset, std::min(extent.End(), plan.FormerSize) - extent.Offset});
+    }
+  }
+  if (plan.NewSize < plan.FormerSize) {
+    plan.Old.push_back({plan.NewSize, plan.FormerSize - plan.NewSize});
+  }
+}
+
+// The new bytes of the plan's New extents, one after another.
+std::vector<std::uint8_t> NewBytesOf(const JournalRecord& plan, std::uint64_t start,
+                                     std::span<const std::uint8_t> bytes) {
+  std::vector<std::uint8_t> out;
+  for (const Extent& extent : plan.New) {
+    const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(extent.Offset - start);
+    out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(extent.Length));
+  }
+  return out;
 }
 
 // Moves the bytes after the stretch to follow the new bytes: from the back when they move up,
 // from the front when they move down, so that no byte is overwritten before it was copied.
-void MoveTail(int fd, const SavePlan& plan) {
-  const std::uint64_t to = plan.Start + plan.NewLength;
+void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
   InChunks(plan.TailLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
-    const std::uint64_t at = to > plan.TailFrom ? plan.TailLength - done - count : done;
-    CopyWithin(fd, buffer, plan.TailFrom + at, to + at, count);
+    const std::uint64_t at =
+        plan.TailTo > plan.TailFrom ? plan.TailLength - done - count : done;
+    if (!ReadAt(fd, buffer, count, plan.TailFrom + at)) {
+      throw ReadError(errno);
+    }
+    if (!WriteAt(fd, buffer, count, plan.TailTo + at)) {
+      throw WriteError(errno);
+    }
+    if (progress) {
+      progress(done + count, plan.TailLength);
+    }
     return true;
   });
 }
 
-void WriteNewBytes(int fd, const SavePlan& plan, std::span<const std::uint8_t> bytes) {
-  std::size_t first = bytes.size();
-  if (PauseInSaveSeconds() > 0) {
-    first /= 2;
-  }
-  if (!WriteAt(fd, bytes.data(), first, plan.Start)) {
-    throw WriteError(errno);
-  }
-  if (first < bytes.size()) {
-    timespec pause{static_cast<time_t>(PauseInSaveSeconds()), 0};
-    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
-    if (!WriteAt(fd, bytes.data() + first, bytes.size() - first, plan.Start + first)) {
-      throw WriteError(errno);
+void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8_t> newBytes) {
+  std::size_t written = 0;
+  bool paused = false;
+  for (const Extent& extent : plan.New) {
+    for (std::uint64_t done = 0; done < extent.Length;) {
+      // The test build can stop here with half the new bytes written.
+      std::uint64_t piece = extent.Length - done;
+      if (!paused && written + piece > newBytes.size() / 2) {
+        piece = std::max<std::uint64_t>(newBytes.size() / 2, written) - written;
+      }
+      if (!WriteAt(fd, newBytes.data() + written, static_cast<std::size_t>(piece),
+                   extent.Offset + done)) {
+        throw WriteError(errno);
+      }
+      written += static_cast<std::size_t>(piece);
+      done += piece;
+      if (!paused && written >= newBytes.size() / 2) {
+        paused = true;
+        PauseAt("save");
+      }
     }
   }
 }
 
 // The save proper, once the journal holds what it overwrites: the length is set first when it
 // grows (as a new file's would be), cut last when it shrinks.
-void ApplySave(int fd, const SavePlan& plan, std::span<const std::uint8_t> bytes) {
+void ApplySave(int fd, const JournalRecord& plan, std::span<const std::uint8_t> newBytes,
+               const SaveProgress& progress) {
   if (plan.NewSize > plan.FormerSize &&
-      Sys([&] { return ::ftruncate(fd, static_cast<off_t>(plan.NewSize)); }) != 0) {
+      Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(plan.NewSize)); }) != 0) {
     throw SystemError(errno);
   }
-  if (plan.TailMoves()) {
-    MoveTail(fd, plan);
+  if (plan.TailLength > 0) {
+    MoveTail(fd, plan, progress);
   }
-  WriteNewBytes(fd, plan, bytes);
+  WriteNewBytes(fd, plan, newBytes);
   if (plan.NewSize < plan.FormerSize &&
-      Sys([&] { return ::ftruncate(fd, static_cast<off_t>(plan.NewSize)); }) != 0) {
+      Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(plan.NewSize)); }) != 0) {
     throw SystemError(errno);
   }
-  if (Sys([&] { return ::fdatasync(fd); }) != 0) {
+  if (Sys("fdatasync", [&] { return ::fdatasync(fd); }) != 0) {
     throw WriteError(errno);
   }
 }
 
-enum class JournalState { Complete, Incomplete, Unreadable };
-
-// Reads the header and checks the whole journal against its checksum.
-JournalState ReadJournal(int journal, JournalHeader& header) {
-  if (!ReadAt(journal, reinterpret_cast<std::uint8_t*>(&header), sizeof header, 0)) {
-    return errno == 0 ? JournalState::Incomplete : JournalState::Unreadable;
+// The places a file's journal may stand in: the state folder, and beside the file.
+std::vector<JournalPlace> PlacesOf(const std::string& target, const struct stat& info,
+                                   bool create) {
+  std::vector<JournalPlace> places;
+  if (auto place = StatePlace(info.st_dev, info.st_ino, create)) {
+    places.push_back(std::move(*place));
   }
-  if (header.Magic != kMagic) {
-    return JournalState::Incomplete;
+  if (auto place = BesidePlace(target)) {
+    places.push_back(std::move(*place));
   }
-  Checksum sum;
-  if (!AddFileBytes(journal, kDataStart, header.RegionLength, sum)) {
-    return errno == 0 ? JournalState::Incomplete : JournalState::Unreadable;
-  }
-  sum.AddHeader(header);
-  return sum.Hash == header.Checksum ? JournalState::Complete : JournalState::Incomplete;
+  return places;
 }
 
-// Puts the journal's former bytes and length back into the file. False with errno set.
-// Writes `count` bytes at `at` only where the file differs from them, so that putting bytes
-// back writes no further than the save got (a file size limit stops both at the same place).
-bool WriteWhereDifferent(int fd, const std::uint8_t* wanted, std::size_t count, std::uint64_t at,
-                         std::vector<std::uint8_t>& scratch) {
-  std::size_t have = 0;
-  while (have < count) {
-    const ssize_t got = Sys([&] {
-      return ::pread(fd, scratch.data() + have, count - have, static_cast<off_t>(at + have));
-    });
-    if (got < 0 && errno == EINTR) {
+// Before a save: a journal the file's last save left must not be in the way. A complete save's
+// journal is removed; an interrupted one, or one that no longer fits, makes the save refuse,
+// for the next load to settle it.
+void ClearJournalsBeforeSave(std::string_view path, const SaveTarget& target,
+                             const std::vector<JournalPlace>& places) {
+  for (const JournalPlace& place : places) {
+    const FoundJournal found = OpenJournal(place, &target.Info);
+    const bool needed = &place == &places.front();
+    if (!found.Present || (!found.Distrust.empty() && !needed)) {
+      continue;  // what lies beside the file is no concern while the state folder takes it
+    }
+    if (!found.Distrust.empty()) {
+      throw JournalError("Cannot save " + Shown(path) + ": " + Shown(place.Shown()) +
+                         " is in the way (" + found.Distrust +
+                         "); lbe does not overwrite what it did not write. Move it away and "
+                         "save again.");
+    }
+    const auto state = CompareWithJournal(target.File.Get(), found);
+    if (state == FileVersusJournal::Saved &&
+        Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) ==
+            0) {
       continue;
     }
-    if (got < 0) {
-      return false;
-    }
-    if (got == 0) {
-      break;  // the file ends here: the rest differs
-    }
-    have += static_cast<std::size_t>(got);
+    throw JournalError("Cannot save " + Shown(path) + ": the journal " + Shown(place.Shown()) +
+                       " of an interrupted save stands. Load the file again (F) to settle it "
+                       "first.");
   }
-  std::size_t first = 0;
-  while (first < have && scratch[first] == wanted[first]) {
-    ++first;
-  }
-  std::size_t last = count;
-  while (have == count && last > first && scratch[last - 1] == wanted[last - 1]) {
-    --last;
-  }
-  return first == last || WriteAt(fd, wanted + first, last - first, at + first);
 }
 
-bool PutBack(int fd, int journal, const JournalHeader& header) {
-  std::vector<std::uint8_t> scratch(std::min<std::uint64_t>(kChunk, header.RegionLength));
-  return InChunks(header.RegionLength,
-                  [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
-                    return ReadAt(journal, buffer, count, kDataStart + done) &&
-                           WriteWhereDifferent(fd, buffer, count, header.RegionOffset + done,
-                                               scratch);
-                  }) &&
-         Sys([&] { return ::ftruncate(fd, static_cast<off_t>(header.FormerSize)); }) == 0 &&
-         Sys([&] { return ::fdatasync(fd); }) == 0;
+// Writes the plan's journal in the first place that takes it; that place.
+JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& places,
+                         const JournalRecord& plan, int fd, std::span<const std::uint8_t> newBytes,
+                         const SaveProgress& progress) {
+  std::string failures;
+  for (JournalPlace& place : places) {
+    const int code = WriteJournal(place, plan, fd, newBytes, progress);
+    if (code == 0) {
+      return place;
+    }
+    if (code == EFBIG) {
+      throw SystemError(code);  // the process's file size limit, which the file meets as well
+    }
+    if (code == EEXIST) {
+      throw JournalError("Cannot save " + Shown(path) + ": " + Shown(place.Shown()) +
+                         " is in the way; lbe does not overwrite what it did not write. Move it "
+                         "away and save again.");
+    }
+    failures += (failures.empty() ? "" : "; ") + Shown(place.Shown()) + ": " +
+                PlatformErrorText(code);
+  }
+  throw JournalError("Cannot save " + Shown(path) + ": its journal cannot be written (" +
+                     (failures.empty() ? std::string("no state folder, and no folder") : failures) +
+                     ").");
 }
 
-enum class RollBack { Done, Finished, NotNeeded, NotThisFile };
-
-// True when the file (`info` its status) already is what the save was to leave: its length and
-// its new bytes, with no bytes moved behind them. Then only the journal's removal was missing.
-bool SaveWasComplete(int fd, const struct stat& info, const JournalHeader& header) {
-  if (header.TailMoves != 0 || header.FormerSize == kAbsent ||
-      static_cast<std::uint64_t>(info.st_size) != header.NewSize) {
-    return false;
+void RemoveJournal(const JournalPlace& place) {
+  if (Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
+      0) {
+    throw WriteError(errno);
   }
-  Checksum sum;
-  // Flushed again: the kill may have come before the save's own flush.
-  return AddFileBytes(fd, header.NewOffset, header.NewLength, sum) &&
-         sum.Hash == header.NewChecksum && Sys([&] { return ::fdatasync(fd); }) == 0;
 }
 
-// Undoes the save that `journalName` was written for on the open, locked file `targetPath`, or,
-// with `mayFinish`, keeps it when only the journal's removal was missing. False with errno set
-// when the file could not be put back; the journal then stays.
-bool ApplyJournal(const std::string& journalName, const std::string& targetPath, int fd,
-                  bool mayFinish, RollBack& outcome) {
-  FileDescriptor journal(Sys([&] { return ::open(journalName.c_str(), O_RDONLY | O_CLOEXEC); }));
-  if (!journal.IsOpen()) {
-    return false;
-  }
-  JournalHeader header;
-  const JournalState state = ReadJournal(journal.Get(), header);
-  struct stat info {};
-  if (state == JournalState::Unreadable || Sys([&] { return ::fstat(fd, &info); }) != 0) {
-    return false;
-  }
-  outcome = RollBack::NotNeeded;  // never completed, so the file was never touched
-  if (state == JournalState::Complete) {
-    if (header.Device != static_cast<std::uint64_t>(info.st_dev) ||
-        header.Inode != static_cast<std::uint64_t>(info.st_ino)) {
-      outcome = RollBack::NotThisFile;
-      return true;
+// After a failed save: back to the former file at once, the journal made for it removed. When
+// that fails too, the journal stays for the next load.
+void UndoFailedSave(const SaveTarget& target, const JournalPlace* journal) {
+  if (journal != nullptr) {
+    const FoundJournal found = OpenJournal(*journal, &target.Info);
+    if (!found.Distrust.empty() || (!target.Created && !PutBack(target.File.Get(), found))) {
+      return;
     }
-    outcome = RollBack::Done;
-    if (mayFinish && SaveWasComplete(fd, info, header)) {
-      outcome = RollBack::Finished;
-      return Sys([&] { return ::unlink(journalName.c_str()); }) == 0;
-    }
-    const bool putBack = header.FormerSize == kAbsent
-                             ? Sys([&] { return ::unlink(targetPath.c_str()); }) == 0
-                             : PutBack(fd, journal.Get(), header);
-    if (!putBack) {
-      return false;
-    }
-  }
-  return Sys([&] { return ::unlink(journalName.c_str()); }) == 0;
-}
-
-// After a failed save: back to the former file at once, the journal made for it removed.
-void UndoFailedSave(const SaveTarget& target, const std::string& journalName, bool journalDone) {
-  RollBack outcome = RollBack::NotNeeded;
-  if (journalDone) {
-    ApplyJournal(journalName, target.Path, target.File.Get(), false, outcome);
-    return;  // when that failed, the journal stays for the next load
-  }
-  if (!journalName.empty()) {
-    ::unlink(journalName.c_str());
+    ::unlinkat(journal->Folder.Get(), journal->Name.c_str(), 0);
   }
   if (target.Created) {
     ::unlink(target.Path.c_str());
   }
 }
 
+// Asks about `concern` when there is someone to ask; true: go on.
+bool Asked(const SaveRequest& request, const SaveConcern& concern) {
+  return !request.Ask || request.Ask(concern);
+}
+
 }  // namespace
 
-void SetFileCallHook(FileCallHook hook) {
-  callHook = std::move(hook);
-  callCount = 0;
-}
-
-std::string JournalBeside(std::string_view target) {
-  return std::string(target) + ".lbe-journal";
-}
-
-std::string JournalInStateFolder(std::uint64_t device, std::uint64_t inode) {
-  std::string folder;
-  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-    folder = state;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    folder = std::string(home) + "/.local/state";
-  } else {
-    return {};
-  }
-  return folder + "/lbe/" + std::to_string(device) + "-" + std::to_string(inode) + ".lbe-journal";
-}
-
-FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
-                           std::span<const std::uint8_t> bytes) {
+SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   SaveTarget target;
-  std::string journalName;
-  bool journalDone = false;
+  const bool exists = OpenExisting(path, target);
+  if (exists) {
+    CreateAndLock(path, target, true);
+  }
+  if (request.Expected) {
+    if (const auto change = ChangeSince(target, exists, *request.Expected, request.Stretch);
+        change && !Asked(request, SaveConcern{*change})) {
+      return {};
+    }
+  }
+  const std::uint64_t start = request.Stretch.Offset;
+  // Outside the try: the failure handling below still needs the place of the journal.
+  std::vector<JournalPlace> places;
+  const JournalPlace* journal = nullptr;
+  SaveResult result;
   try {
-    OpenSaveTarget(path, target);
-    const SavePlan plan =
-        PlanSave(stretch, bytes.size(), static_cast<std::uint64_t>(target.Info.st_size));
-    FileDescriptor journal(-1);
-    journalName = CreateJournal(path, target, journal);
-    WriteJournal(target, plan, bytes, journalName, journal.Get());
-    journalDone = true;
-    ApplySave(target.File.Get(), plan, bytes);
-    if (Sys([&] { return ::unlink(journalName.c_str()); }) != 0) {
-      throw WriteError(errno);
+    if (!exists) {
+      CreateAndLock(path, target, false);
+    }
+    places = PlacesOf(target.Path, target.Info, true);
+    ClearJournalsBeforeSave(path, target, places);
+    JournalRecord plan = PlanSave(target, request.Stretch, request.Bytes.size());
+    if (plan.TailLength > 0 &&
+        !Asked(request, SaveConcern{SaveConcern::MovesRest, plan.TailLength, plan.NewSize})) {
+      return {};
+    }
+    PlanWrites(target.File.Get(), plan, start, request.Bytes);
+    const std::vector<std::uint8_t> newBytes = NewBytesOf(plan, start, request.Bytes);
+    if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
+      journal = &PutJournal(path, places, plan, target.File.Get(), newBytes, request.Progress);
+      ApplySave(target.File.Get(), plan, newBytes, request.Progress);
+      RemoveJournal(*journal);
+      journal = nullptr;
     }
   } catch (...) {
-    UndoFailedSave(target, journalName, journalDone);
+    UndoFailedSave(target, journal);
     throw;
   }
   if (target.Created) {
     // The new name reaches the disk as the journal's did; a failure here loses no bytes.
-    try {
-      SyncNewName(target.File.Get(), target.Path);
-    } catch (const FileError&) {
+    if (const auto place = BesidePlace(target.Path)) {
+      ::fsync(target.File.Get());
+      ::fsync(place->Folder.Get());
     }
   }
-  return FileStretch{stretch.Offset, bytes.size(), stretch.ToEnd};
+  ::fstat(target.File.Get(), &target.Info);  // the times the save gave it
+  result.Saved = true;
+  result.Written = FileStretch{request.Stretch.Offset, request.Bytes.size(), request.Stretch.ToEnd};
+  result.Now = StateOf(target.Info, StretchChecksum(request.Bytes));
+  return result;
+}
+
+FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
+                           std::span<const std::uint8_t> bytes) {
+  SaveRequest request;
+  request.Stretch = stretch;
+  request.Bytes = bytes;
+  return ReplaceStretch(path, request).Written;
 }
 
 namespace {
 
-// A journal left beside a file that is gone (if there is one): removed when it is of no use any
-// more (never completed, or made for a file that its save created and its roll-back removed).
-void RemoveJournalOfAMissingFile(const std::string& journalName) {
-  FileDescriptor journal(::open(journalName.c_str(), O_RDONLY | O_CLOEXEC));
-  JournalHeader header;
-  if (!journal.IsOpen()) {
+std::string PutBackError(std::string_view path, const JournalPlace& place, int code) {
+  return "The last save of " + Shown(path) + " was interrupted, and its journal " +
+         Shown(place.Shown()) + " cannot be applied: " + PlatformErrorText(code) + ".";
+}
+
+// Undoes the interrupted save `found` describes on the file `target`, open and locked as `fd`,
+// and removes the journal.
+void RollBack(std::string_view path, const std::string& target, int fd, const FoundJournal& found,
+              const JournalPlace& place) {
+  bool putBack = false;
+  if (found.Record.Created) {
+    // The save made the file: it goes, but only while the name still leads to that file.
+    struct stat now {};
+    putBack = ::stat(target.c_str(), &now) == 0 && now.st_dev == found.Record.Device &&
+              now.st_ino == found.Record.Inode &&
+              Sys("unlinkat", [&] { return ::unlinkat(AT_FDCWD, target.c_str(), 0); }) == 0;
+  } else {
+    putBack = PutBack(fd, found);
+  }
+  if (!putBack ||
+      Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
+          0) {
+    throw JournalError(PutBackError(path, place, errno));
+  }
+}
+
+// Settles one journal that lbe trusts, for the file `target` open (read-only) as `file`.
+void SettleJournal(std::string_view path, const std::string& target, FileDescriptor& file,
+                   const FoundJournal& found, const JournalPlace& place, bool readOnly,
+                   JournalReport& report) {
+  const auto state = CompareWithJournal(file.Get(), found);
+  if (!state) {
+    throw JournalError(PutBackError(path, place, errno));
+  }
+  const std::string name = Shown(path);
+  const std::string journal = Shown(place.Shown());
+  if (readOnly) {
+    if (*state == FileVersusJournal::Interrupted) {
+      report.Interrupted = true;
+      report.Lines.push_back("The last save of " + name + " was interrupted (its journal is " +
+                             journal + "); open the file in lbe to put it back.");
+    } else if (*state == FileVersusJournal::Changed) {
+      report.Lines.push_back("The journal " + journal + " of an interrupted save of " + name +
+                             " no longer fits the file, which has changed since.");
+    }
     return;
   }
-  const JournalState state = ReadJournal(journal.Get(), header);
-  if (state == JournalState::Incomplete ||
-      (state == JournalState::Complete && header.FormerSize == kAbsent)) {
-    ::unlink(journalName.c_str());
+  if (*state == FileVersusJournal::Changed) {
+    const std::string aside = SetAside(place);
+    report.Lines.push_back(
+        "The journal of an interrupted save of " + name +
+        " no longer fits the file, which has changed since: nothing was put back" +
+        (aside.empty() ? ", and the journal " + journal + " was left as it is."
+                       : "; the journal was set aside as " + Shown(aside) + "."));
+    return;
   }
+  // Writing from here on: the same file again, for reading and writing.
+  FileDescriptor writable(
+      Sys("open", [&] { return ::open(target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC); }));
+  struct stat was {};
+  struct stat now {};
+  if (!writable.IsOpen() || ::fstat(file.Get(), &was) != 0 ||
+      ::fstat(writable.Get(), &now) != 0 || was.st_ino != now.st_ino ||
+      was.st_dev != now.st_dev) {
+    throw JournalError(PutBackError(path, place, writable.IsOpen() ? ESTALE : errno));
+  }
+  if (*state == FileVersusJournal::Saved) {
+    if (Sys("fdatasync", [&] { return ::fdatasync(writable.Get()); }) != 0 ||
+        Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
+            0) {
+      throw JournalError(PutBackError(path, place, errno));
+    }
+    return;
+  }
+  RollBack(path, target, writable.Get(), found, place);
+  report.RolledBack = true;
 }
 
 }  // namespace
 
-bool RollBackInterruptedSave(std::string_view path) {
+JournalReport SettleJournals(std::string_view path, bool readOnly) {
   const FileSizeSignalIgnored sizeSignalIgnored;
+  JournalReport report;
   std::string target(path);
   if (FollowLinks(target) != 0) {
-    return false;
+    return report;
   }
+  FileDescriptor file(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat info {};
-  if (::stat(target.c_str(), &info) != 0) {
-    RemoveJournalOfAMissingFile(JournalBeside(target));
-    return false;
+  if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return report;
   }
-  bool rolledBack = false;
-  for (const std::string& journal :
-       {JournalBeside(target), JournalInStateFolder(info.st_dev, info.st_ino)}) {
-    if (journal.empty() || ::access(journal.c_str(), F_OK) != 0) {
+  std::string stateFolder;
+  std::string refusal;
+  OpenStateFolder(false, stateFolder, &refusal);
+  if (!refusal.empty()) {
+    report.Lines.push_back("Left alone the state folder " + Shown(stateFolder) + ": " + refusal +
+                           ", so journals go beside the files instead.");
+  }
+  bool locked = false;
+  for (const JournalPlace& place : PlacesOf(target, info, false)) {
+    const FoundJournal found = OpenJournal(place, &info);
+    if (!found.Present) {
       continue;
     }
-    constexpr int kFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    FileDescriptor file(Sys([&] { return ::open(target.c_str(), kFlags); }));
-    RollBack outcome = RollBack::NotNeeded;
+    if (!found.Distrust.empty()) {
+      report.Lines.push_back("Left alone " + Shown(place.Shown()) + ": " + found.Distrust +
+                             ", so it is no journal lbe can trust.");
+      continue;
+    }
     // A lock held elsewhere is another lbe in the middle of its save: its journal is in use.
-    if (!file.IsOpen() || Sys([&] { return ::flock(file.Get(), LOCK_EX | LOCK_NB); }) != 0 ||
-        !ApplyJournal(journal, target, file.Get(), true, outcome)) {
+    if (!locked &&
+        Sys("flock", [&] { return ::flock(file.Get(), (readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB); }) !=
+            0) {
       throw OpenError(path, errno);
     }
-    rolledBack = rolledBack || outcome == RollBack::Done;
+    locked = true;
+    SettleJournal(path, target, file, found, place, readOnly, report);
   }
-  return rolledBack;
+  return report;
+}
+
+std::vector<std::string> CleanUpOrphanJournals() {
+  std::vector<std::string> lines;
+  std::string folderPath;
+  FileDescriptor folder = OpenStateFolder(false, folderPath);
+  if (!folder.IsOpen()) {
+    return lines;
+  }
+  DIR* listing = ::fdopendir(::dup(folder.Get()));
+  if (listing == nullptr) {
+    return lines;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name.ends_with(".lbe-journal") && !name.starts_with('.')) {
+      names.emplace_back(name);
+    }
+  }
+  ::closedir(listing);
+  for (const std::string& name : names) {
+    JournalPlace place;
+    place.Folder.Reset(::dup(folder.Get()));
+    place.FolderPath = folderPath;
+    place.Name = name;
+    const FoundJournal found = OpenJournal(place, nullptr);
+    struct stat info {};
+    if (!found.Distrust.empty() ||
+        (::stat(found.Record.Path.c_str(), &info) == 0 &&
+         static_cast<std::uint64_t>(info.st_dev) == found.Record.Device &&
+         static_cast<std::uint64_t>(info.st_ino) == found.Record.Inode)) {
+      continue;
+    }
+    if (::unlinkat(folder.Get(), name.c_str(), 0) == 0) {
+      lines.push_back("Removed the journal " + Shown(place.Shown()) + " of " +
+                      Shown(found.Record.Path) + ", which no longer exists.");
+    }
+  }
+  return lines;
+}
+
+std::string StateFolder() {
+  std::string path;
+  return OpenStateFolder(false, path).IsOpen() ? path : std::string();
 }
 
 }  // namespace lbe::image

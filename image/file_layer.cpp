@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "image/file_journal.h"
+#include "image/journal_store.h"
 #include "text/visible_text.h"
 
 // The linker's mark for the first byte of the executable; the stop report counts from it.
@@ -306,6 +307,7 @@ FileWindowBytes ReadFileWindow(std::string_view path, std::uint64_t offset, std:
       })) {
     throw ReadError(errno);
   }
+  window.State = StateOf(info, StretchChecksum(window.Bytes));
   return window;
 }
 

@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "image/file_journal.h"
+
 namespace lbe::image {
 
 // The kinds keep their own names: the stop report prints them.
@@ -64,10 +66,12 @@ std::string_view TrimmedOfBlanksAndControls(std::string_view text);
 // path, folder, and when `mustExist` the file itself.
 void CheckPath(std::string_view path, bool mustExist);
 
-// What a read of part of a file gave: the bytes, and the file's whole length at the time.
+// What a read of part of a file gave: the bytes, the file's whole length at the time, and what
+// the file was then (its StretchSum over the bytes read).
 struct FileWindowBytes {
   std::vector<std::uint8_t> Bytes;
   std::uint64_t FileSize = 0;
+  FileState State;
 };
 
 // At most `maxBytes` bytes of the file from byte `offset` on (none when the file ends before
@@ -125,6 +129,10 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    Reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
   ~FileDescriptor() { Close(); }
   int Get() const { return fd_; }
   bool IsOpen() const { return fd_ >= 0; }

@@ -1,8 +1,12 @@
 #include "screens/file_commands.h"
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "console/key_codes.h"
+#include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
 #include "image/edited_file.h"
@@ -13,18 +17,88 @@
 namespace lbe::screens {
 
 using image::CurrentFileName;
-using image::Window;
 
-void ShowLoadNotice() {
-  if (Window.Notice.empty()) {
+namespace {
+
+// A save shows how far it is once it has taken this long.
+constexpr auto kQuietSave = std::chrono::milliseconds(500);
+constexpr auto kProgressEvery = std::chrono::milliseconds(100);
+
+// Y goes on; N or Esc does not. Other keys wait.
+bool AnsweredYes() {
+  for (;;) {
+    const console::KeyCode key = console::WaitKey();
+    if (key == 'Y') {
+      return true;
+    }
+    if (key == 'N' || key == console::Vk::Escape) {
+      return false;
+    }
+  }
+}
+
+// Shows "Saving: N%" at the cursor's row, now and then, once the save has taken a while.
+class SaveProgressLine {
+ public:
+  SaveProgressLine() : started_(std::chrono::steady_clock::now()), row_(console::CursorRow()) {}
+  void operator()(std::uint64_t done, std::uint64_t total) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - started_ < kQuietSave || now - shown_ < kProgressEvery || total == 0) {
+      return;
+    }
+    shown_ = now;
+    console::MoveCursor(1, row_);
+    console::Write(ProgressText(done * 100 / total));
+    console::MoveCursor(1, row_);
+    console::ShowNow();
+  }
+  // Blanks the progress line, if it was shown, for the outcome to take its place.
+  void Clear() const {
+    if (shown_ != std::chrono::steady_clock::time_point{}) {
+      console::MoveCursor(1, row_);
+      console::Write(std::string(ProgressText(100).size(), ' '));
+      console::MoveCursor(1, row_);
+    }
+  }
+
+ private:
+  static std::string ProgressText(std::uint64_t percent) {
+    return "Saving: " + std::to_string(percent) + "%";
+  }
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point shown_{};
+  std::uint8_t row_;
+};
+
+}  // namespace
+
+std::string SaveQuestionText(const image::SaveConcern& concern, std::string_view fileName) {
+  switch (concern.What) {
+    case image::SaveConcern::OtherFile:
+      return text::VisibleText(fileName) +
+             " now names another file than the one loaded.\nSave anyway? (Y/N)";
+    case image::SaveConcern::MovesRest:
+      return "This save moves the " + std::to_string(concern.RestBytes) +
+             " bytes after the range; the file becomes " + std::to_string(concern.NewFileSize) +
+             " bytes.\nSave anyway? (Y/N)";
+    case image::SaveConcern::ChangedOnDisk:
+      break;
+  }
+  return "The file has changed since it was loaded. Save anyway? (Y/N)";
+}
+
+void ShowLoadNotice(std::string_view notice) {
+  if (notice.empty()) {
     return;
   }
   console::ClearWindow();
   // Line by line: a piece of output with a line end inside it is cut at the window's edge.
-  const std::size_t lineEnd = Window.Notice.find('\n');
-  console::WriteLine(std::string_view(Window.Notice).substr(0, lineEnd));
-  ShowMessage(std::string_view(Window.Notice).substr(lineEnd + 1));
-  Window.Notice.clear();
+  for (std::size_t lineEnd = notice.find('\n'); lineEnd != std::string_view::npos;
+       lineEnd = notice.find('\n')) {
+    console::WriteLine(notice.substr(0, lineEnd));
+    notice.remove_prefix(lineEnd + 1);
+  }
+  ShowMessage(notice);
 }
 
 void FileNameCommand() {
@@ -35,14 +109,15 @@ void FileNameCommand() {
   }
   const std::string formerName = CurrentFileName;
   CurrentFileName = image::TrimmedOfBlanksAndControls(line);
+  std::string notice;
   try {
-    image::LoadFile();
+    notice = image::LoadFile().Notice;
   } catch (const image::FileError& error) {
     // The name that failed must not stay: a later S would overwrite the file it could not read.
     CurrentFileName = formerName;
     ShowMessage(error.what());
   }
-  ShowLoadNotice();
+  ShowLoadNotice(notice);
 }
 
 void SaveCommand() {
@@ -53,13 +128,30 @@ void SaveCommand() {
       return;
     }
   }
+  const auto ask = [](const image::SaveConcern& concern) {
+    const std::string text = SaveQuestionText(concern, CurrentFileName);
+    std::string_view question = text;
+    // Line by line, as a notice: a long first line ends where it should, not at the edge.
+    for (std::size_t lineEnd; (lineEnd = question.find('\n')) != std::string_view::npos;) {
+      console::WriteLine(question.substr(0, lineEnd));
+      question.remove_prefix(lineEnd + 1);
+    }
+    console::Write(question);
+    const bool yes = AnsweredYes();
+    console::WriteLine();
+    return yes;
+  };
   std::string result;
+  SaveProgressLine progress;
   try {
-    image::SaveRange();
+    if (!image::SaveRange(ask, std::ref(progress))) {
+      return;
+    }
     result = "File " + text::VisibleText(CurrentFileName) + " has been saved.";
   } catch (const image::FileError& error) {
     result = error.what();
   }
+  progress.Clear();
   ShowMessage(result);
 }
 

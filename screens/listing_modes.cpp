@@ -135,17 +135,22 @@ int WriteBytesAndSum(const image::ListingCheck& check, std::FILE* err) {
 }  // namespace
 
 int ListMode(std::FILE* out, std::FILE* err) {
+  image::LoadOutcome outcome;
   try {
     // Start-up passes over a missing file; a listing of nothing would hide the mistake.
     image::CheckPath(Options.FileName.value_or(""), true);
-    LoadStartImage();
+    outcome = LoadStartImage(true);
   } catch (const image::FileError& error) {
     ReportError(err, error.what());
     return 1;
   }
-  if (!image::Window.Notice.empty()) {
-    // The load put back a file whose last save was interrupted: say so, as the editor would.
-    ReportError(err, image::Window.Notice);
+  // A listing writes nothing: a file whose last save was interrupted is left for the editor to
+  // put back, and listing its half-written bytes would mislead.
+  if (!outcome.Notice.empty()) {
+    ReportError(err, outcome.Notice);
+  }
+  if (outcome.Interrupted) {
+    return 1;
   }
   std::string text;
   for (std::int32_t line = image::Range.StartLine; line <= image::Range.EndLine; ++line) {

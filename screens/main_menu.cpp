@@ -91,21 +91,21 @@ void WriteLabel(std::string_view text) {
   console::Write(text.substr(1));
 }
 
-void LoadStartImage() {
+image::LoadOutcome LoadStartImage(bool readOnly) {
   image::Image = {};
   image::SetStartAddress(Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0)
                                              : 0);
   image::CurrentFileName = Options.FileName.value_or("");
   image::Window = {};
   image::Window.Offset = Options.FileOffset;
-  image::LoadFile();
+  const image::LoadOutcome outcome = image::LoadFile(readOnly);
   image::MarkImageSaved();
+  return outcome;
 }
 
 void MainRoutine() {
   console::ClearWindow();
-  LoadStartImage();
-  ShowLoadNotice();
+  ShowLoadNotice(LoadStartImage().Notice);
   for (;;) {
     DrawMenu();
     switch (console::WaitKey()) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "image/edited_file.h"
+
 namespace lbe::screens {
 
 // Runs on a started console with `Options` parsed. Returns when the user confirms Quit. A load
@@ -13,8 +15,9 @@ namespace lbe::screens {
 void MainRoutine();
 
 // The image as start-up leaves it, from `Options`: zeroed, the range set from /A, the named file
-// loaded and taken as saved. Touches no console; a failed read escapes as FileError.
-void LoadStartImage();
+// loaded and taken as saved; the load's notice. With `readOnly` nothing is written (--list).
+// Touches no console; a failed read escapes as FileError.
+image::LoadOutcome LoadStartImage(bool readOnly = false);
 
 // The name the status line shows: the last component of `fileName` (after its last "\", "/" or
 // ":"), "[no name]" when the name is empty, with control characters made visible.

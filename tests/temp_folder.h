@@ -1,6 +1,7 @@
 #pragma once
 // A fresh temporary folder that is the current directory while it lives, so that relative names
-// behave as typed names do. Removed, with everything in it, at the end.
+// behave as typed names do, and whose "state" folder stands for the user's state folder
+// (XDG_STATE_HOME), where saves keep their journals. Removed, with everything in it, at the end.
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -29,11 +30,13 @@ class TemporaryWorkingFolder {
     folder_ = pattern;
     former_ = fs::current_path();
     fs::current_path(folder_);
+    ::setenv("XDG_STATE_HOME", Full("state").c_str(), 1);
   }
   ~TemporaryWorkingFolder() {
     if (folder_.empty()) {
       return;
     }
+    ::unsetenv("XDG_STATE_HOME");
     std::error_code ignored;
     std::filesystem::current_path(former_, ignored);
     std::filesystem::remove_all(folder_, ignored);

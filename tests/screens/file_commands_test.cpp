@@ -17,6 +17,7 @@
 #include "image/edited_file.h"
 #include "image/file_layer.h"
 #include "image/memory_image.h"
+#include "image/test_hooks.h"
 #include "scenario.h"
 #include "temp_folder.h"
 
@@ -72,8 +73,11 @@ class FileCommands : public lbe::testing::ScenarioTest {
   static Bytes ImageBytes(std::int32_t from, std::int32_t count) {
     return Bytes(Image.Bytes.begin() + from, Image.Bytes.begin() + from + count);
   }
-  // Saves with a name already set and answers "Press any key...".
-  bool Save() {
+  // Saves with a name already set, answers its questions with `answers`, and "Press any key...".
+  bool Save(std::string_view answers = "") {
+    for (const char answer : answers) {
+      screen.PressKey(static_cast<console::KeyCode>(answer));
+    }
     screen.PressKey('X');
     return Run(SaveCommand);
   }
@@ -148,11 +152,14 @@ TEST_F(FileCommands, ALongFileKeepsWhatWasNotLoaded) {
     std::int32_t endLine;   // after the load and edit; -2 keeps the loaded range
     std::int32_t newStart;  // the A command after the load; -1 for none
     Bytes expected;
+    std::string question;  // first row of the question about moving the rest, answered Y
   } cases[] = {
-      {"whole space at 0000", 0, -2, -1, edited},
-      {"at 0100", 0x0100, -2, -1, edited},
-      {"T cut the range to 10 lines", 0, 9, -1, join(edited, 0, 80, data)},
-      {"A moved the start", 0, -2, 0x0200, join(edited, 0x200, 0x208, data)},
+      {"whole space at 0000", 0, -2, -1, edited, ""},
+      {"at 0100", 0x0100, -2, -1, edited, ""},
+      {"T cut the range to 10 lines", 0, 9, -1, join(edited, 0, 80, data),
+       "This save moves the 4464 bytes after the range; the file becomes 4544 bytes."},
+      {"A moved the start", 0, -2, 0x0200, join(edited, 0x200, 0x208, data),
+       "This save moves the 4464 bytes after the range; the file becomes 4472 bytes."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -170,8 +177,8 @@ TEST_F(FileCommands, ALongFileKeepsWhatWasNotLoaded) {
     if (c.newStart >= 0) {
       SetStartAddress(c.newStart);
     }
-    EXPECT_TRUE(Save());
-    EXPECT_EQ(Row(1), "File long.bin has been saved.");
+    EXPECT_TRUE(Save(c.question.empty() ? "" : "Y"));
+    EXPECT_EQ(Row(1), c.question.empty() ? "File long.bin has been saved." : c.question);
     EXPECT_EQ(Get("long.bin"), c.expected);
     EXPECT_TRUE(Save());  // the stretch is now the one just written
     EXPECT_EQ(Get("long.bin"), c.expected);
@@ -422,7 +429,9 @@ TEST_F(FileCommands, SaveThatFailsKeepsTheFormerFile) {
   EXPECT_EQ(Row(2), "File too large");
   EXPECT_EQ(Row(3), "Press any key...");
   EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3}));
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 2)
+      << "keep.bin and the state folder";
+  EXPECT_TRUE(fs::is_empty("state/lbe"));
 }
 
 // Files of any size: a 64 KiB window of a sparse 1 GiB or 4 GiB file is loaded from an offset
@@ -481,7 +490,9 @@ TEST_F(FileCommands, LargeSparseFilesArePatchedInPlace) {
       EXPECT_EQ(mark, at ^ 0x5AA5F00F12345678u) << "mark at " << at;
     }
     ::close(fd);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 2)
+        << "big.bin and the state folder";
+    EXPECT_TRUE(fs::is_empty("state/lbe"));
   }
 }
 
@@ -496,8 +507,8 @@ TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
   Image[0] = 0xFF;
   const pid_t child = ::fork();
   if (child == 0) {
-    SetFileCallHook([&former](int) {
-      if (fs::exists("rom.bin.lbe-journal") && Get("rom.bin") != former) {
+    SetFileCallHook([&former](int, std::string_view) {
+      if (Get("rom.bin") != former) {
         ::_exit(0);  // killed with the file half-written
       }
       return 0;
@@ -512,20 +523,18 @@ TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
 
   Image = {};
   Range.EndLine = 0;
-  LoadFile();
+  const std::string notice = LoadFile().Notice;
   EXPECT_EQ(Get("rom.bin"), former);
   EXPECT_EQ(ImageBytes(0, 16), former);
   EXPECT_EQ(Range.EndLine, 1);
-  EXPECT_FALSE(fs::exists("rom.bin.lbe-journal"));
+  EXPECT_TRUE(fs::is_empty("state/lbe"));
   screen.PressKey('X');
-  EXPECT_TRUE(Run(ShowLoadNotice));
+  EXPECT_TRUE(Run([&] { ShowLoadNotice(notice); }));
   EXPECT_EQ(Row(1), "The last save of rom.bin was interrupted.");
   EXPECT_EQ(Row(2), "The file has been put back as it was before that save.");
   EXPECT_EQ(Row(3), "Press any key...");
-  EXPECT_EQ(Window.Notice, "");
-  // Once shown, it is gone; a load without a journal has nothing to say.
-  LoadFile();
-  EXPECT_EQ(Window.Notice, "");
+  // A load without a journal has nothing to say.
+  EXPECT_EQ(LoadFile().Notice, "");
 }
 
 }  // namespace

@@ -1,0 +1,739 @@
+#include "image/journal_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace lbe::image {
+
+namespace {
+
+// The journal: this header, the file's path, the tables of the Old and New extents (offset and
+// length, 16 bytes each); from the next 4 KiB boundary the former bytes of the Old extents one
+// after another, then the new bytes of the New extents. Chunks of zeros among the former bytes
+// are left as holes, so a journal of a sparse file stays sparse. The checksum covers every byte
+// of the journal, its own field taken as zero.
+constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '2'};
+constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
+constexpr std::uint64_t kLongestPath = 4096;
+constexpr std::uint64_t kDataAlignment = 4096;
+
+struct JournalHeader {
+  std::array<char, 8> Magic{};
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::uint64_t Created = 0;
+  std::uint64_t FormerSize = 0;
+  std::uint64_t NewSize = 0;
+  std::uint64_t TailFrom = 0;
+  std::uint64_t TailTo = 0;
+  std::uint64_t TailLength = 0;
+  std::uint64_t OldCount = 0;
+  std::uint64_t NewCount = 0;
+  std::uint64_t PathLength = 0;
+  std::uint64_t Checksum = 0;
+};
+constexpr std::size_t kChecksumAt = offsetof(JournalHeader, Checksum);
+
+// FNV-1a taken over 8-byte words: a flip of any bit changes it, at an eighth of the cost of
+// going byte by byte. The words are those of the whole stream, however it is cut into pieces.
+class Checksum {
+ public:
+  void Add(const void* data, std::size_t count) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (count > 0 && pending_ > 0) {
+      AddByte(*bytes++);
+      --count;
+    }
+    for (; count >= 8; bytes += 8, count -= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes, 8);
+      hash_ = (hash_ ^ word) * kPrime;
+    }
+    for (; count > 0; --count) {
+      AddByte(*bytes++);
+    }
+  }
+  std::uint64_t Value() const {
+    std::uint64_t hash = hash_;
+    for (std::size_t i = 0; i < pending_; ++i) {
+      hash = (hash ^ word_[i]) * kPrime;
+    }
+    return hash;
+  }
+
+ private:
+  static constexpr std::uint64_t kPrime = 0x100000001b3u;
+  void AddByte(std::uint8_t byte) {
+    word_[pending_++] = byte;
+    if (pending_ == 8) {
+      std::uint64_t word;
+      std::memcpy(&word, word_.data(), 8);
+      hash_ = (hash_ ^ word) * kPrime;
+      pending_ = 0;
+    }
+  }
+  std::uint64_t hash_ = 0xcbf29ce484222325u;
+  std::array<std::uint8_t, 8> word_{};
+  std::size_t pending_ = 0;
+};
+
+std::uint64_t Total(const std::vector<Extent>& extents) {
+  std::uint64_t total = 0;
+  for (const Extent& extent : extents) {
+    total += extent.Length;
+  }
+  return total;
+}
+
+std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
+  return (value + unit - 1) / unit * unit;
+}
+
+// The header, path and tables of `record`, the checksum field zero, padded to where the data
+// starts.
+std::vector<std::uint8_t> Prefix(const JournalRecord& record) {
+  JournalHeader header;
+  header.Magic = kMagic;
+  header.Device = record.Device;
+  header.Inode = record.Inode;
+  header.Created = record.Created ? 1 : 0;
+  header.FormerSize = record.FormerSize;
+  header.NewSize = record.NewSize;
+  header.TailFrom = record.TailFrom;
+  header.TailTo = record.TailTo;
+  header.TailLength = record.TailLength;
+  header.OldCount = record.Old.size();
+  header.NewCount = record.New.size();
+  header.PathLength = record.Path.size();
+  std::vector<std::uint8_t> prefix(sizeof header);
+  std::memcpy(prefix.data(), &header, sizeof header);
+  prefix.insert(prefix.end(), record.Path.begin(), record.Path.end());
+  for (const auto* table : {&record.Old, &record.New}) {
+    for (const Extent& extent : *table) {
+      const std::array<std::uint64_t, 2> row{extent.Offset, extent.Length};
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(row.data());
+      prefix.insert(prefix.end(), bytes, bytes + sizeof row);
+    }
+  }
+  prefix.resize(RoundUp(prefix.size(), kDataAlignment));
+  return prefix;
+}
+
+bool AllZero(const std::uint8_t* data, std::size_t count) {
+  return std::all_of(data, data + count, [](std::uint8_t byte) { return byte == 0; });
+}
+
+// On these file systems flushing a file also makes its name in the folder durable (the link is
+// logged before the flush's commit), so a flush of the folder would only cost time.
+bool NamesReachTheDiskWithTheirFile(int fd) {
+  struct statfs info {};
+  if (::fstatfs(fd, &info) != 0) {
+    return false;
+  }
+  return info.f_type == EXT4_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC ||
+         info.f_type == BTRFS_SUPER_MAGIC;
+}
+
+// Writes the whole journal into the open, still unnamed (or privately named) file `journal`.
+int FillJournal(int journal, const JournalRecord& record, int file,
+                std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
+  std::vector<std::uint8_t> prefix = Prefix(record);
+  Checksum sum;
+  sum.Add(prefix.data(), prefix.size());
+  if (!WriteAt(journal, prefix.data(), prefix.size(), 0)) {
+    return errno != 0 ? errno : EIO;
+  }
+  std::uint64_t at = prefix.size();
+  const std::uint64_t oldTotal = Total(record.Old);
+  std::uint64_t copied = 0;
+  for (const Extent& extent : record.Old) {
+    const bool copiedAll =
+        InChunks(extent.Length, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+          if (!ReadAt(file, buffer, count, extent.Offset + done)) {
+            return false;
+          }
+          sum.Add(buffer, count);
+          if (!AllZero(buffer, count) && !WriteAt(journal, buffer, count, at + done)) {
+            return false;
+          }
+          copied += count;
+          if (progress) {
+            progress(copied, oldTotal);
+          }
+          return true;
+        });
+    if (!copiedAll) {
+      return errno != 0 ? errno : EIO;
+    }
+    at += extent.Length;
+  }
+  sum.Add(newBytes.data(), newBytes.size());
+  if (!WriteAt(journal, newBytes.data(), newBytes.size(), at) ||
+      Sys("ftruncate", [&] {
+        return ::ftruncate(journal, static_cast<off_t>(at + newBytes.size()));
+      }) != 0) {
+    return errno != 0 ? errno : EIO;
+  }
+  const std::uint64_t checksum = sum.Value();
+  if (!WriteAt(journal, reinterpret_cast<const std::uint8_t*>(&checksum), sizeof checksum,
+               kChecksumAt) ||
+      Sys("fdatasync", [&] { return ::fdatasync(journal); }) != 0) {
+    return errno != 0 ? errno : EIO;
+  }
+  return 0;
+}
+
+// Gives the complete journal open as `journal` its name, never over anything at it.
+int LinkJournal(const JournalPlace& place, int journal, const std::string& privateName) {
+  int result = 0;
+  if (privateName.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(journal);
+    result = Sys("linkat", [&] {
+      return ::linkat(AT_FDCWD, self.c_str(), place.Folder.Get(), place.Name.c_str(),
+                      AT_SYMLINK_FOLLOW);
+    });
+  } else {
+    result = Sys("linkat", [&] {
+      return ::linkat(place.Folder.Get(), privateName.c_str(), place.Folder.Get(),
+                      place.Name.c_str(), 0);
+    });
+  }
+  if (result != 0) {
+    return errno;
+  }
+  // The name must be on the disk before the file's first byte changes.
+  const bool synced = NamesReachTheDiskWithTheirFile(journal)
+                          ? Sys("fsync", [&] { return ::fsync(journal); }) == 0
+                          : Sys("fsync", [&] { return ::fsync(place.Folder.Get()); }) == 0;
+  if (!synced) {
+    const int code = errno;
+    ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0);
+    return code;
+  }
+  return 0;
+}
+
+// Why the open journal `fd` is not to be trusted; empty when its status is as lbe leaves one.
+std::string DistrustOfStatus(int fd, const struct stat* file) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    return "it cannot be read: " + PlatformErrorText(errno);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return "it is not a regular file";
+  }
+  if (info.st_nlink != 1) {
+    return "it has other links";
+  }
+  const bool ownedRight =
+      info.st_uid == ::geteuid() || (file != nullptr && info.st_uid == file->st_uid);
+  if (!ownedRight) {
+    return "it belongs to another user";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return "others may write it";
+  }
+  return {};
+}
+
+bool SortedApartWithin(const std::vector<Extent>& extents, std::uint64_t limit) {
+  std::uint64_t end = 0;
+  for (const Extent& extent : extents) {
+    if (extent.Length == 0 || extent.Offset < end || extent.Offset > limit ||
+        extent.Length > limit - extent.Offset) {
+      return false;
+    }
+    end = extent.End();
+  }
+  return true;
+}
+
+// True when every byte of [from, to) below `below` lies in one of `extents`.
+bool Covers(const std::vector<Extent>& extents, std::uint64_t from, std::uint64_t to,
+            std::uint64_t below) {
+  to = std::min(to, below);
+  for (const Extent& extent : extents) {
+    if (from >= to) {
+      return true;
+    }
+    if (extent.End() <= from) {
+      continue;
+    }
+    if (extent.Offset > from) {
+      return false;
+    }
+    from = extent.End();
+  }
+  return from >= to;
+}
+
+// True when the record describes a save lbe could have made: sizes in range, extents sorted
+// and apart, and the former bytes of everything that save changes, or reads to move, at hand.
+bool Consistent(const JournalRecord& r) {
+  if (r.FormerSize > kLargestSize || r.NewSize > kLargestSize || (r.Created && r.FormerSize != 0) ||
+      !SortedApartWithin(r.Old, r.FormerSize) || !SortedApartWithin(r.New, r.NewSize) ||
+      r.TailFrom > r.FormerSize || r.TailLength > r.FormerSize - r.TailFrom ||
+      r.TailTo > r.NewSize || r.TailLength > r.NewSize - r.TailTo) {
+    return false;
+  }
+  const auto covered = [&](std::uint64_t from, std::uint64_t to) {
+    return Covers(r.Old, from, to, r.FormerSize);
+  };
+  if (!covered(r.NewSize, r.FormerSize) || !covered(r.TailFrom, r.TailFrom + r.TailLength) ||
+      !covered(r.TailTo, r.TailTo + r.TailLength)) {
+    return false;
+  }
+  return std::all_of(r.New.begin(), r.New.end(),
+                     [&](const Extent& e) { return covered(e.Offset, e.End()); });
+}
+
+// Reads and checks the journal's header, tables and checksum; empty reason when it is whole.
+std::string ReadRecord(int fd, FoundJournal& found) {
+  struct stat info {};
+  JournalHeader header;
+  if (::fstat(fd, &info) != 0 || !ReadAt(fd, reinterpret_cast<std::uint8_t*>(&header),
+                                          sizeof header, 0)) {
+    return "it is not a journal of lbe";
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (header.Magic != kMagic || header.PathLength > kLongestPath ||
+      header.OldCount > size / 16 || header.NewCount > size / 16) {
+    return "it is not a journal of lbe";
+  }
+  JournalRecord& record = found.Record;
+  record.Device = header.Device;
+  record.Inode = header.Inode;
+  record.Created = header.Created != 0;
+  record.FormerSize = header.FormerSize;
+  record.NewSize = header.NewSize;
+  record.TailFrom = header.TailFrom;
+  record.TailTo = header.TailTo;
+  record.TailLength = header.TailLength;
+  const std::uint64_t tables = (header.OldCount + header.NewCount) * 16;
+  if (sizeof header + header.PathLength + tables > size) {
+    return "it is not a journal of lbe";
+  }
+  std::vector<std::uint8_t> prefix(sizeof header + header.PathLength + tables);
+  if (!ReadAt(fd, prefix.data(), prefix.size(), 0)) {
+    return "it is not a journal of lbe";
+  }
+  const auto* path = reinterpret_cast<const char*>(prefix.data() + sizeof header);
+  record.Path.assign(path, header.PathLength);
+  const std::uint8_t* row = prefix.data() + sizeof header + header.PathLength;
+  for (std::uint64_t i = 0; i < header.OldCount + header.NewCount; ++i, row += 16) {
+    Extent extent;
+    std::memcpy(&extent.Offset, row, 8);
+    std::memcpy(&extent.Length, row + 8, 8);
+    (i < header.OldCount ? record.Old : record.New).push_back(extent);
+  }
+  if (!Consistent(record)) {
+    return "it is not a journal of lbe";
+  }
+  std::uint64_t at = RoundUp(prefix.size(), kDataAlignment);
+  for (const auto& [extents, starts] :
+       {std::pair{&record.Old, &found.OldAt}, std::pair{&record.New, &found.NewAt}}) {
+    for (const Extent& extent : *extents) {
+      starts->push_back(at);
+      at += extent.Length;
+    }
+  }
+  if (at != size) {
+    return "it is not a journal of lbe";
+  }
+  Checksum sum;
+  const bool read = InChunks(size, [&](std::uint8_t* buffer, std::size_t count,
+                                       std::uint64_t done) {
+    if (!ReadAt(fd, buffer, count, done)) {
+      return false;
+    }
+    if (done == 0) {
+      std::memset(buffer + kChecksumAt, 0, sizeof header.Checksum);
+    }
+    sum.Add(buffer, count);
+    return true;
+  });
+  if (!read) {
+    return "it cannot be read: " + PlatformErrorText(errno != 0 ? errno : EIO);
+  }
+  return sum.Value() == header.Checksum ? "" : "its checksum does not match";
+}
+
+// Reads the bytes of [from, from + count) that `extents` hold (their data at `starts` in the
+// journal) into `out`; the others stay as they are.
+bool ReadFromExtents(int journal, const std::vector<Extent>& extents,
+                     const std::vector<std::uint64_t>& starts, std::uint64_t from,
+                     std::size_t count, std::uint8_t* out) {
+  const std::uint64_t to = from + count;
+  auto extent = std::upper_bound(extents.begin(), extents.end(), from,
+                                 [](std::uint64_t at, const Extent& e) { return at < e.End(); });
+  for (; extent != extents.end() && extent->Offset < to; ++extent) {
+    const std::uint64_t a = std::max(from, extent->Offset);
+    const std::uint64_t b = std::min(to, extent->End());
+    const std::uint64_t data = starts[static_cast<std::size_t>(extent - extents.begin())];
+    if (!ReadAt(journal, out + (a - from), static_cast<std::size_t>(b - a),
+                data + (a - extent->Offset))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Marks in `mask` the bytes of [from, from + count) that `extents` hold.
+void MarkExtents(const std::vector<Extent>& extents, std::uint64_t from, std::size_t count,
+                 std::vector<bool>& mask) {
+  const std::uint64_t to = from + count;
+  for (const Extent& extent : extents) {
+    for (std::uint64_t at = std::max(from, extent.Offset); at < std::min(to, extent.End()); ++at) {
+      mask[static_cast<std::size_t>(at - from)] = true;
+    }
+  }
+}
+
+// The stretches of the file that a save described by `r` can change, sorted and merged.
+std::vector<Extent> Touched(const JournalRecord& r) {
+  std::vector<Extent> all = r.Old;
+  all.insert(all.end(), r.New.begin(), r.New.end());
+  if (r.TailLength > 0) {
+    all.push_back({r.TailTo, r.TailLength});
+  }
+  std::sort(all.begin(), all.end(),
+            [](const Extent& a, const Extent& b) { return a.Offset < b.Offset; });
+  std::vector<Extent> merged;
+  for (const Extent& extent : all) {
+    if (!merged.empty() && extent.Offset <= merged.back().End()) {
+      merged.back().Length = std::max(merged.back().End(), extent.End()) - merged.back().Offset;
+    } else {
+      merged.push_back(extent);
+    }
+  }
+  return merged;
+}
+
+}  // namespace
+
+bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
+  return MoveAll(count, [&](std::size_t done) {
+    return Sys("pread", [&] {
+      return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done));
+    });
+  });
+}
+
+bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at) {
+  return MoveAll(count, [&](std::size_t done) {
+    return Sys("pwrite", [&] {
+      return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done));
+    });
+  });
+}
+
+FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refusal) {
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
+    path = std::string(state) + "/lbe";
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    path = std::string(home) + "/.local/state/lbe";
+  } else {
+    path.clear();
+    return FileDescriptor(-1);
+  }
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  FileDescriptor folder(::open("/", kFlags));
+  std::string why;
+  std::string_view rest = path;
+  while (folder.IsOpen() && !rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    const std::string name(rest.substr(0, slash));
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (name.empty() || name == ".") {
+      continue;
+    }
+    const bool last = rest.find_first_not_of('/') == std::string_view::npos;
+    int next = name == ".." ? -1 : ::openat(folder.Get(), name.c_str(), kFlags);
+    if (next < 0 && errno == ENOENT && create &&
+        (::mkdirat(folder.Get(), name.c_str(), 0700) == 0 || errno == EEXIST)) {
+      next = ::openat(folder.Get(), name.c_str(), kFlags);
+    }
+    struct stat link {};
+    if (next < 0 && (errno == ELOOP || errno == ENOTDIR) &&
+        ::fstatat(folder.Get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode)) {
+      // A link the system's administrator made (/home leading elsewhere) is no one's trap; the
+      // state folder itself is never reached through one.
+      if (!last && link.st_uid == 0) {
+        next = ::openat(folder.Get(), name.c_str(), kFlags & ~O_NOFOLLOW);
+      } else {
+        why = "it is reached through a symbolic link";
+      }
+    }
+    folder.Reset(next);
+  }
+  struct stat info {};
+  if (folder.IsOpen() && ::fstat(folder.Get(), &info) == 0) {
+    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+      why = "it belongs to another user";
+    } else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      why = "others may write it";
+    }
+  }
+  if (refusal != nullptr) {
+    *refusal = why;
+  }
+  if (!folder.IsOpen() || !why.empty()) {
+    return FileDescriptor(-1);
+  }
+  if (!path.ends_with('/')) {
+    path += '/';
+  }
+  return folder;
+}
+
+std::optional<JournalPlace> StatePlace(std::uint64_t device, std::uint64_t inode, bool create) {
+  JournalPlace place;
+  place.Folder = OpenStateFolder(create, place.FolderPath);
+  if (!place.Folder.IsOpen()) {
+    return std::nullopt;
+  }
+  place.Name = std::to_string(device) + "-" + std::to_string(inode) + ".lbe-journal";
+  return place;
+}
+
+std::optional<JournalPlace> BesidePlace(const std::string& target) {
+  JournalPlace place;
+  const std::string parent = ParentOf(target);
+  place.Folder.Reset(::open(parent.empty() ? "." : parent.c_str(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!place.Folder.IsOpen()) {
+    return std::nullopt;
+  }
+  place.FolderPath = parent.empty() ? "" : parent.ends_with('/') ? parent : parent + "/";
+  place.Name = target.substr(parent.empty() ? 0 : parent.size() + (parent == "/" ? 0 : 1)) +
+               ".lbe-journal";
+  return place;
+}
+
+int WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+                 std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY;
+  FileDescriptor journal(Sys("open", [&] {
+    return ::openat(place.Folder.Get(), ".", O_TMPFILE | kFlags, 0600);
+  }));
+  std::string privateName;
+  if (!journal.IsOpen() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // No unnamed files on this file system: a name of our own first, the journal's name when
+    // it is complete.
+    privateName = "." + place.Name + ".new-" + std::to_string(::getpid());
+    journal.Reset(Sys("open", [&] {
+      return ::openat(place.Folder.Get(), privateName.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+    }));
+  }
+  if (!journal.IsOpen()) {
+    return errno;
+  }
+  int result = FillJournal(journal.Get(), record, file, newBytes, progress);
+  if (result == 0) {
+    result = LinkJournal(place, journal.Get(), privateName);
+  }
+  if (!privateName.empty()) {
+    ::unlinkat(place.Folder.Get(), privateName.c_str(), 0);
+  }
+  return result;
+}
+
+FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file) {
+  FoundJournal found;
+  found.File.Reset(Sys("open", [&] {
+    return ::openat(place.Folder.Get(), place.Name.c_str(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  }));
+  if (!found.File.IsOpen()) {
+    found.Present = errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG;
+    found.Distrust = errno == ELOOP ? "it is a symbolic link"
+                                    : "it cannot be read: " + PlatformErrorText(errno);
+    return found;
+  }
+  found.Present = true;
+  found.Distrust = DistrustOfStatus(found.File.Get(), file);
+  if (found.Distrust.empty()) {
+    found.Distrust = ReadRecord(found.File.Get(), found);
+  }
+  if (found.Distrust.empty() && file != nullptr &&
+      (found.Record.Device != static_cast<std::uint64_t>(file->st_dev) ||
+       found.Record.Inode != static_cast<std::uint64_t>(file->st_ino))) {
+    found.Distrust = "it was made for another file";
+  }
+  return found;
+}
+
+std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& journal) {
+  const JournalRecord& r = journal.Record;
+  struct stat info {};
+  if (Sys("fstat", [&] { return ::fstat(fd, &info); }) != 0) {
+    return std::nullopt;
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (size != r.FormerSize && size != r.NewSize) {
+    return FileVersusJournal::Changed;
+  }
+  bool saved = size == r.NewSize;
+  std::vector<std::uint8_t> now;
+  std::vector<std::uint8_t> former;
+  std::vector<std::uint8_t> wanted;
+  std::vector<bool> changes;
+  for (const Extent& stretch : Touched(r)) {
+    for (std::uint64_t from = stretch.Offset; from < stretch.End(); from += kChunk) {
+      const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, stretch.End() - from));
+      const auto present = static_cast<std::size_t>(
+          std::min<std::uint64_t>(count, size > from ? size - from : 0));
+      now.assign(present, 0);
+      former.assign(count, 0);
+      changes.assign(count, false);
+      if (!ReadAt(fd, now.data(), present, from) ||
+          !ReadFromExtents(journal.File.Get(), r.Old, journal.OldAt, from, count, former.data())) {
+        return std::nullopt;
+      }
+      wanted = former;
+      MarkExtents(r.New, from, count, changes);
+      if (!ReadFromExtents(journal.File.Get(), r.New, journal.NewAt, from, count, wanted.data())) {
+        return std::nullopt;
+      }
+      // Where the tail lands, its former bytes from where they were.
+      const std::uint64_t tailEnd = r.TailTo + r.TailLength;
+      for (std::uint64_t at = std::max(from, r.TailTo); at < std::min(from + count, tailEnd);) {
+        const std::uint64_t piece = std::min(from + count, tailEnd) - at;
+        const auto index = static_cast<std::size_t>(at - from);
+        if (!ReadFromExtents(journal.File.Get(), r.Old, journal.OldAt, r.TailFrom + (at - r.TailTo),
+                             static_cast<std::size_t>(piece), wanted.data() + index)) {
+          return std::nullopt;
+        }
+        std::fill(changes.begin() + static_cast<std::ptrdiff_t>(index),
+                  changes.begin() + static_cast<std::ptrdiff_t>(index + piece), true);
+        at += piece;
+      }
+      for (std::size_t i = 0; i < present; ++i) {
+        if (now[i] != former[i] && !(changes[i] && now[i] == wanted[i])) {
+          return FileVersusJournal::Changed;
+        }
+        saved = saved && now[i] == (changes[i] ? wanted[i] : former[i]);
+      }
+    }
+  }
+  return saved ? FileVersusJournal::Saved : FileVersusJournal::Interrupted;
+}
+
+namespace {
+
+// Writes `count` bytes at `at` only where the file differs from them, so that putting bytes
+// back writes no further than the save got (a file size limit stops both at the same place).
+bool WriteWhereDifferent(int fd, const std::uint8_t* wanted, std::size_t count, std::uint64_t at,
+                         std::vector<std::uint8_t>& scratch) {
+  scratch.resize(count);
+  std::size_t have = 0;
+  while (have < count) {
+    const ssize_t got = Sys("pread", [&] {
+      return ::pread(fd, scratch.data() + have, count - have, static_cast<off_t>(at + have));
+    });
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return false;
+    }
+    if (got == 0) {
+      break;  // the file ends here: the rest differs
+    }
+    have += static_cast<std::size_t>(got);
+  }
+  std::size_t first = 0;
+  while (first < have && scratch[first] == wanted[first]) {
+    ++first;
+  }
+  std::size_t last = count;
+  while (have == count && last > first && scratch[last - 1] == wanted[last - 1]) {
+    --last;
+  }
+  return first == last || WriteAt(fd, wanted + first, last - first, at + first);
+}
+
+}  // namespace
+
+bool PutBack(int fd, const FoundJournal& journal) {
+  const JournalRecord& r = journal.Record;
+  std::vector<std::uint8_t> scratch;
+  for (std::size_t i = 0; i < r.Old.size(); ++i) {
+    const Extent& extent = r.Old[i];
+    const bool putBack =
+        InChunks(extent.Length, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+          return ReadAt(journal.File.Get(), buffer, count, journal.OldAt[i] + done) &&
+                 WriteWhereDifferent(fd, buffer, count, extent.Offset + done, scratch);
+        });
+    if (!putBack) {
+      return false;
+    }
+  }
+  return Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(r.FormerSize)); }) ==
+             0 &&
+         Sys("fdatasync", [&] { return ::fdatasync(fd); }) == 0;
+}
+
+std::string SetAside(const JournalPlace& place) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name =
+        place.Name + ".set-aside" + (attempt == 0 ? "" : "." + std::to_string(attempt));
+    if (Sys("renameat2", [&] {
+          return ::renameat2(place.Folder.Get(), place.Name.c_str(), place.Folder.Get(),
+                             name.c_str(), RENAME_NOREPLACE);
+        }) == 0) {
+      return place.FolderPath + name;
+    }
+    if (errno != EEXIST) {
+      return {};
+    }
+  }
+  errno = EEXIST;
+  return {};
+}
+
+FileState StateOf(const struct stat& info, std::uint64_t stretchSum) {
+  constexpr std::int64_t kBillion = 1'000'000'000;
+  FileState state;
+  state.Exists = true;
+  state.Device = info.st_dev;
+  state.Inode = info.st_ino;
+  state.Size = static_cast<std::uint64_t>(info.st_size);
+  state.ModifiedNs = info.st_mtim.tv_sec * kBillion + info.st_mtim.tv_nsec;
+  state.ChangedNs = info.st_ctim.tv_sec * kBillion + info.st_ctim.tv_nsec;
+  state.StretchSum = stretchSum;
+  return state;
+}
+
+std::uint64_t StretchChecksum(std::span<const std::uint8_t> bytes) {
+  Checksum sum;
+  sum.Add(bytes.data(), bytes.size());
+  return sum.Value();
+}
+
+bool SealJournalBytes(std::vector<std::uint8_t>& journal) {
+  if (journal.size() < sizeof(JournalHeader)) {
+    return false;
+  }
+  std::memset(journal.data() + kChecksumAt, 0, sizeof(std::uint64_t));
+  Checksum sum;
+  sum.Add(journal.data(), journal.size());
+  const std::uint64_t checksum = sum.Value();
+  std::memcpy(journal.data() + kChecksumAt, &checksum, sizeof checksum);
+  return true;
+}
+
+}  // namespace lbe::image

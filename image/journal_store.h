@@ -1,0 +1,144 @@
+#pragma once
+// Where the rollback journals of saves are kept, and how one is written, trusted and read back:
+// the format, the user's state folder, and the rule that a journal is only ever applied when
+// lbe certainly made it for this file. The save and the roll-back themselves are in
+// file_journal.cpp. Knows nothing of the console or the image.
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/file_journal.h"
+#include "image/file_layer.h"
+#include "image/test_hooks.h"
+
+namespace lbe::image {
+
+// Runs one file-system call of a save, a roll-back or a journal's upkeep, unless a test hook
+// fails it (with the errno it names).
+template <typename Call>
+auto Sys(std::string_view name, Call call) -> decltype(call()) {
+  if (const int code = FailingCall(name); code != 0) {
+    errno = code;
+    return -1;
+  }
+  return call();
+}
+
+// All `count` bytes at `at`; false with errno set as MoveAll (0 at an early end of file).
+bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at);
+bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at);
+
+inline constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+// Runs `piece(buffer, count, done)` over `length` bytes in chunks of at most kChunk, `done`
+// bytes being behind; false as soon as a piece is.
+template <typename Piece>
+bool InChunks(std::uint64_t length, Piece piece) {
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length)));
+  for (std::uint64_t done = 0; done < length;) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+    if (!piece(buffer.data(), count, done)) {
+      return false;
+    }
+    done += count;
+  }
+  return true;
+}
+
+// `Length` bytes of a file from `Offset`.
+struct Extent {
+  std::uint64_t Offset = 0;
+  std::uint64_t Length = 0;
+  std::uint64_t End() const { return Offset + Length; }
+  bool operator==(const Extent&) const = default;
+};
+
+// What one save does to a file, as its journal records it. The save sets the length to NewSize
+// when that is larger, moves TailLength bytes from TailFrom to TailTo, writes the New extents,
+// and cuts the file to NewSize when that is smaller. Old holds the former bytes of everything
+// below FormerSize that this can change.
+struct JournalRecord {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  bool Created = false;  // the save created the file (FormerSize is then 0)
+  std::uint64_t FormerSize = 0;
+  std::uint64_t NewSize = 0;
+  std::uint64_t TailFrom = 0;
+  std::uint64_t TailTo = 0;
+  std::uint64_t TailLength = 0;
+  std::vector<Extent> Old;  // sorted, apart
+  std::vector<Extent> New;  // sorted, apart
+  std::string Path;         // the file's path when it was saved, for the clean-up of orphans
+};
+
+// A folder that holds journals, open, and a journal's name in it.
+struct JournalPlace {
+  FileDescriptor Folder{-1};
+  std::string FolderPath;  // for messages, with its closing "/"
+  std::string Name;
+  std::string Shown() const { return FolderPath + Name; }
+};
+
+// The journal's place in the user's state folder, created (mode 0700) when `create`; empty when
+// there is no state folder that is safe to use.
+std::optional<JournalPlace> StatePlace(std::uint64_t device, std::uint64_t inode, bool create);
+// The journal's place beside the file `target` (links followed): "NAME.lbe-journal".
+std::optional<JournalPlace> BesidePlace(const std::string& target);
+
+// Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes are
+// `newBytes` (the New extents' bytes one after another), as an unnamed file that gets its name
+// only once it is complete and on the disk; never over anything already at that name. 0 or an
+// errno (EEXIST: the name is taken). `progress` hears of the old bytes copied.
+int WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+                 std::span<const std::uint8_t> newBytes, const SaveProgress& progress);
+
+// A journal found at a place, opened without following links or waiting on a FIFO.
+struct FoundJournal {
+  bool Present = false;
+  std::string Distrust;  // why it is not applied; empty when it is trusted
+  FileDescriptor File{-1};
+  JournalRecord Record;
+  std::vector<std::uint64_t> OldAt;  // where each Old extent's bytes stand in the journal
+  std::vector<std::uint64_t> NewAt;  // likewise for New
+};
+
+// Opens and checks the journal at `place` for the file whose status is `file`: a regular file
+// with one link, owned by the user running lbe or by the file's owner, writable by nobody else,
+// whole and made for this file. Without `file` (a file that is gone) it must be the user's own.
+FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file);
+
+// The user's state folder, open; -1 when there is none that is safe to use, and then, in
+// `refusal`, why one that is there is not used (empty when there is none).
+FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refusal = nullptr);
+
+// How the file open as `fd` stands to the save a journal describes.
+enum class FileVersusJournal {
+  Saved,        // the save is complete: only the journal's removal was missing
+  Interrupted,  // every byte is as the save could have left it: a roll-back is safe
+  Changed,      // something else changed the file since: a roll-back would undo that
+};
+// `journal` as opened by OpenJournal. Sets errno and returns nullopt when a read fails.
+std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& journal);
+
+// Puts the former bytes and length back into the file open as `fd` (not for a created file).
+// Writes only where the file differs. False with errno set.
+bool PutBack(int fd, const FoundJournal& journal);
+
+// Renames the journal aside ("NAME.set-aside", ".1", ...), never over anything; the new name,
+// or empty with errno set.
+std::string SetAside(const JournalPlace& place);
+
+// What the file whose status is `info` is, with `stretchSum` for its stretch.
+FileState StateOf(const struct stat& info, std::uint64_t stretchSum);
+
+// For the journal fuzzer: recomputes the checksum of a journal's bytes in place, so that made-up
+// journals get past the checksum. False when the bytes are too short to hold a header.
+bool SealJournalBytes(std::vector<std::uint8_t>& journal);
+
+}  // namespace lbe::image
