@@ -1,6 +1,7 @@
 // Process entry: usage, version, --list and --check without taking over the terminal; otherwise
 // the editor on the terminal, which is given back before anything is written to standard error.
 
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -18,6 +19,47 @@
 namespace {
 
 using namespace lbe;
+
+// Held from the end of input until lbe ends: a second signal (the shell passing on a hang-up, a
+// second Ctrl-C) must not cut the rescue copy short or change how lbe ends; neither may a
+// standard error whose reader is gone or a file size limit.
+constexpr std::array<int, 6> kHeldSignals = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ};
+
+sigset_t HeldSignals() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signal : kHeldSignals) {
+    sigaddset(&held, signal);
+  }
+  return held;
+}
+
+// An ending signal that came, held, after input ended some other way (end of file on a hang-up
+// that the shell then passed on); 0 when none did. A held signal is kept even where it is
+// ignored (nohup), so that one does not count.
+int HeldEndingSignal() {
+  sigset_t pending;
+  sigpending(&pending);
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+    struct sigaction action {};
+    if (sigismember(&pending, signal) == 1 && sigaction(signal, nullptr, &action) == 0 &&
+        action.sa_handler != SIG_IGN) {
+      return signal;
+    }
+  }
+  return 0;
+}
+
+// Ends the process the way `signal` ends it, so that the parent sees what happened. Only it is
+// let through: the other held signals stay pending until the process is gone.
+void EndBySignal(int signal) {
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // pending until let through below
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+}
 
 // After the terminal went away or a signal ended the run: what was typed goes to a rescue file,
 // and standard error says where.
@@ -43,19 +85,28 @@ int RunEditor(const std::string& programPath) {
     return 1;
   }
   const screens::ProgramOutcome outcome = screens::RunProgram(terminal, programPath);
+  if (outcome.InputEnded) {
+    // Before Close puts the default actions back, which would let a second signal end lbe.
+    const sigset_t held = HeldSignals();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+  }
   terminal.Close();
   if (!outcome.StopReport.empty()) {
     std::fputs(outcome.StopReport.c_str(), stderr);
   }
-  if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
+  if (!outcome.InputEnded) {
+    return outcome.ExitStatus;
+  }
+  if (image::ImageChangedSinceSaved()) {
     RescueUnsavedChanges();
   }
-  if (const int signal = terminal.EndingSignal(); outcome.InputEnded && signal == SIGQUIT) {
+  const int signal = terminal.EndingSignal() != 0 ? terminal.EndingSignal() : HeldEndingSignal();
+  if (signal == SIGQUIT) {
     return 128 + SIGQUIT;  // the status of the signal, without the core dump it would leave
-  } else if (outcome.InputEnded && signal != 0) {
-    // End the way the signal would have, so the parent sees what happened.
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+  }
+  if (signal != 0) {
+    EndBySignal(signal);
+    return 128 + signal;  // not reached: the signal's default action ends the process
   }
   return outcome.ExitStatus;
 }
