@@ -1,9 +1,15 @@
 // Process entry: usage, version, --list and --check without taking over the terminal; otherwise
 // the editor on the terminal, which is given back before anything is written to standard error.
 
+#include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/terminal_console.h"
@@ -15,9 +21,78 @@
 #include "screens/program.h"
 #include "text/visible_text.h"
 
+#ifdef LBE_TEST_HOOKS
+// As declared in image/test_hooks.h, which cannot be included beside image/file_journal.h while
+// that still declares a FileCallHook of its own.
+namespace lbe::image {
+void SetPauseHook(std::function<void(std::string_view where)> hook);
+}  // namespace lbe::image
+#endif
+
 namespace {
 
 using namespace lbe;
+
+#ifdef LBE_TEST_HOOKS
+// For the real-terminal tests that signal or kill lbe half-way through a save or a rescue copy:
+// LBE_TEST_PAUSE_IN_SAVE or LBE_TEST_PAUSE_IN_RESCUE set to a number of seconds stops it there
+// that long. Only the test build of the program reads them.
+void InstallTestPauses() {
+  const auto seconds = [](const char* name) {
+    const char* text = std::getenv(name);
+    return text == nullptr ? std::time_t{0}
+                           : static_cast<std::time_t>(std::strtoul(text, nullptr, 10));
+  };
+  const std::time_t inSave = seconds("LBE_TEST_PAUSE_IN_SAVE");
+  const std::time_t inRescue = seconds("LBE_TEST_PAUSE_IN_RESCUE");
+  image::SetPauseHook([inSave, inRescue](std::string_view where) {
+    timespec left{where == "save" ? inSave : where == "rescue" ? inRescue : 0, 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  });
+}
+#endif
+
+// Held from the end of input until lbe ends: a second signal (the shell passing on a hang-up, a
+// second Ctrl-C) must not cut the rescue copy short or change how lbe ends; neither may a
+// standard error whose reader is gone or a file size limit.
+constexpr std::array<int, 6> kHeldSignals = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ};
+
+sigset_t HeldSignals() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signal : kHeldSignals) {
+    sigaddset(&held, signal);
+  }
+  return held;
+}
+
+// An ending signal that came, held, after input ended some other way (end of file on a hang-up
+// that the shell then passed on); 0 when none did. A held signal is kept even where it is
+// ignored (nohup), so that one does not count.
+int HeldEndingSignal() {
+  sigset_t pending;
+  sigpending(&pending);
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+    struct sigaction action {};
+    if (sigismember(&pending, signal) == 1 && sigaction(signal, nullptr, &action) == 0 &&
+        action.sa_handler != SIG_IGN) {
+      return signal;
+    }
+  }
+  return 0;
+}
+
+// Ends the process the way `signal` ends it, so that the parent sees what happened. Only it is
+// let through: the other held signals stay pending until the process is gone.
+void EndBySignal(int signal) {
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // pending until let through below
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+}
 
 // After the terminal went away or a signal ended the run: what was typed goes to a rescue file,
 // and standard error says where.
@@ -43,19 +118,28 @@ int RunEditor(const std::string& programPath) {
     return 1;
   }
   const screens::ProgramOutcome outcome = screens::RunProgram(terminal, programPath);
+  if (outcome.InputEnded) {
+    // Before Close puts the default actions back, which would let a second signal end lbe.
+    const sigset_t held = HeldSignals();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+  }
   terminal.Close();
   if (!outcome.StopReport.empty()) {
     std::fputs(outcome.StopReport.c_str(), stderr);
   }
-  if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
+  if (!outcome.InputEnded) {
+    return outcome.ExitStatus;
+  }
+  if (image::ImageChangedSinceSaved()) {
     RescueUnsavedChanges();
   }
-  if (const int signal = terminal.EndingSignal(); outcome.InputEnded && signal == SIGQUIT) {
+  const int signal = terminal.EndingSignal() != 0 ? terminal.EndingSignal() : HeldEndingSignal();
+  if (signal == SIGQUIT) {
     return 128 + SIGQUIT;  // the status of the signal, without the core dump it would leave
-  } else if (outcome.InputEnded && signal != 0) {
-    // End the way the signal would have, so the parent sees what happened.
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+  }
+  if (signal != 0) {
+    EndBySignal(signal);
+    return 128 + signal;  // not reached: the signal's default action ends the process
   }
   return outcome.ExitStatus;
 }
@@ -64,6 +148,9 @@ int RunEditor(const std::string& programPath) {
 
 int main(int argc, char** argv) {
   using namespace lbe;
+#ifdef LBE_TEST_HOOKS
+  InstallTestPauses();
+#endif
   const std::string programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "lbe";
   screens::Options = screens::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (screens::Options.ShowUsage) {

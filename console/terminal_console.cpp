@@ -218,6 +218,10 @@ void TerminalConsole::Close() {
   open_ = false;
 }
 
+int TerminalConsole::EndingSignal() const {
+  return endingSignal_ != 0 ? endingSignal_ : static_cast<int>(EndingSignalSeen);
+}
+
 void TerminalConsole::TakeTerminal() {
   cbreak();
   noecho();

@@ -33,8 +33,9 @@ class TerminalConsole : public EmulatedConsole {
   bool Open(std::string& error);
   // Gives the terminal back as it was found at Open. Idempotent.
   void Close();
-  // SIGINT, SIGTERM, SIGHUP or SIGQUIT when one of them ended input; else 0.
-  int EndingSignal() const { return endingSignal_; }
+  // SIGINT, SIGTERM, SIGHUP or SIGQUIT when one of them ended input, or came while the terminal
+  // was open after input ended some other way; else 0.
+  int EndingSignal() const;
 
   // Also takes in what the terminal has sent, without blocking.
   int InputEventCount() override;

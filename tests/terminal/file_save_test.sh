@@ -163,11 +163,11 @@ for bad in "--offset=xyz" "--offset=10 --offset=20" "--offset"; do
 done
 cmp game.rom expected.rom || fail "game.rom changed by a refused start"
 
-# A save killed half-way: LBE_TEST_PAUSE_IN_SAVE holds it with half the window written. The
-# next start puts the file back and says so before the menu.
+# A save killed half-way: the test build, with LBE_TEST_PAUSE_IN_SAVE, holds it with half the
+# window written. The next start puts the file back and says so before the menu.
 head -c 65536 /dev/urandom > window.bin
 cp window.bin former.bin
-tm send-keys -t t "clear; sh -c 'echo \$\$ > lbe.pid; LBE_TEST_PAUSE_IN_SAVE=120 exec $lbe window.bin'; echo exit=\$?" Enter
+tm send-keys -t t "clear; sh -c 'echo \$\$ > lbe.pid; LBE_TEST_PAUSE_IN_SAVE=120 exec $build/lbe_testing window.bin'; echo exit=\$?" Enter
 expect_line 1 "Addr: 0000-FFFF   File: window.bin"
 # The first and the last line change, so half a save is a file neither old nor new.
 tm send-keys -t t e

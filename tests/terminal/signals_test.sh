@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real lbe in tmux: every way out gives the terminal back (SIGINT, SIGTERM, SIGHUP, Ctrl-Z
 # and fg); a signal with unsaved changes leaves a rescue copy beside the file and never
-# overwrites one; a save that fails part-way leaves the old file as it was.
+# overwrites one, whole even when more signals come while it is written or the terminal's
+# session is killed; a save that fails part-way leaves the old file as it was.
 source "$(dirname "$0")/tmux_lib.sh" "$1" signals
 cd "$work"
 printf 'ABCDEFGH' > rom.bin
@@ -40,6 +41,44 @@ run_and_signal INT 130 "1 2"
 [ "$(hex rom.bin.lbe-rescue)" = "1242434445464748" ] || fail "first rescue copy overwritten"
 grep -qx "lbe: unsaved changes written to rom.bin.lbe-rescue.1" err.txt || fail "$(cat err.txt)"
 
+# More signals while the rescue copy is written (the test build holds it half-way) neither cut
+# it short nor change how lbe ends: as the first one would end it.
+shell "clear"
+tm send-keys -t t \
+  "(LBE_TEST_PAUSE_IN_RESCUE=5 $build/lbe_testing rom.bin 2> err.txt; echo status=\$?)" Enter
+expect_line 1 "Addr: 0000-0007   File: rom.bin"
+tm send-keys -t t e 3 4
+expect "0000 34"
+pid=$(pgrep -t "$(tm display -p -t t '#{pane_tty}' | sed 's|^/dev/||')" -f "^$build/lbe_testing")
+kill -HUP "$pid"
+writing() { ls -l "/proc/$pid/fd" | grep -q -e ' (deleted)$' -e '/\.rom\.bin\.lbe-rescue\.2\.'; }
+for _ in $(seq 200); do writing && break || sleep 0.1; done
+writing || fail "no rescue copy being written"
+for signal in TERM INT QUIT PIPE HUP; do
+  kill -"$signal" "$pid" || fail "lbe ended before SIG$signal"
+done
+expect "status=129"
+[ "$(hex rom.bin.lbe-rescue.2)" = "3442434445464748" ] || fail "rescue: $(hex rom.bin.lbe-rescue.2)"
+grep -qx "lbe: unsaved changes written to rom.bin.lbe-rescue.2" err.txt || fail "$(cat err.txt)"
+
+# A closed terminal window: the session of a pane is killed while lbe, started from its shell,
+# holds unsaved changes, and the shell passes its hang-up on. A session per run: this pane lives.
+for run in 1 2 3 4 5; do
+  printf 'ABCDEFGH' > "kill$run.bin"
+  pane="k$run"
+  tm new-session -d -s "$pane" -x 100 -y 30 -c "$work" "bash --norc --noprofile"
+  tm send-keys -t "$pane" "$lbe kill$run.bin 2> kill$run.txt" Enter
+  expect_line 1 "Addr: 0000-0007   File: kill$run.bin"
+  tm send-keys -t "$pane" e 1 2
+  expect "0000 12"
+  tm kill-session -t "$pane"
+  pane=t
+  for _ in $(seq 200); do [ -s "kill$run.txt" ] && break || sleep 0.1; done
+  grep -qx "lbe: unsaved changes written to kill$run.bin.lbe-rescue" "kill$run.txt" ||
+    fail "run $run: $(cat "kill$run.txt"); $(ls -l kill$run.*)"
+  [ "$(hex "kill$run.bin.lbe-rescue")" = "1242434445464748" ] || fail "run $run: $(ls -l kill*)"
+done
+
 # Ctrl-Z gives the terminal back while stopped; fg takes it again and redraws.
 shell "clear"
 tm send-keys -t t "$lbe rom.bin" Enter
@@ -68,6 +107,7 @@ grep -q "has been saved" <<< "$(tm capture-pane -p -t t)" && fail "a failed save
 tm send-keys -t t x q y
 expect "status=0"
 cmp -s big.bin big.orig || fail "the old file was changed by a failed save"
-[ -z "$(ls -A | grep -v -e '^big' -e '^rom' -e '\.txt$')" ] || fail "files left behind: $(ls -A)"
+[ -z "$(ls -A | grep -v -e '^big' -e '^rom' -e '^kill' -e '\.txt$')" ] ||
+  fail "files left behind: $(ls -A)"
 expect_modes_given_back "after the failed save"
 echo "signals, rescue copy and failed save in a real terminal: ok"

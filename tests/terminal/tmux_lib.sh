@@ -10,17 +10,18 @@ socket="lbe-$$-$2"
 tm() { LC_ALL=C.UTF-8 tmux -L "$socket" -f /dev/null "$@"; }
 cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
+pane=t  # the pane that expect and the others watch
 
 fail() {
   echo "FAIL: $*" >&2
   echo "--- screen ---" >&2
-  tm capture-pane -p -t t >&2 2>/dev/null || true
+  tm capture-pane -p -t "$pane" >&2 2>/dev/null || true
   exit 1
 }
 # Waits up to 20 s for the screen to hold the text.
 expect() {
   for _ in $(seq 200); do
-    grep -qF -- "$1" <<< "$(tm capture-pane -p -t t)" && return 0
+    grep -qF -- "$1" <<< "$(tm capture-pane -p -t "$pane")" && return 0
     sleep 0.1
   done
   fail "expected on screen: $1"
@@ -28,7 +29,7 @@ expect() {
 # Waits up to 20 s for the text to leave the screen.
 expect_gone() {
   for _ in $(seq 200); do
-    grep -qF -- "$1" <<< "$(tm capture-pane -p -t t)" || return 0
+    grep -qF -- "$1" <<< "$(tm capture-pane -p -t "$pane")" || return 0
     sleep 0.1
   done
   fail "still on screen: $1"
@@ -37,7 +38,7 @@ expect_gone() {
 expect_line() {
   local row=""
   for _ in $(seq 200); do
-    row=$(tm capture-pane -p -t t | sed -n "$1p" | sed 's/ *$//')
+    row=$(tm capture-pane -p -t "$pane" | sed -n "$1p" | sed 's/ *$//')
     [ "$row" = "$2" ] && return 0
     sleep 0.1
   done
