@@ -16,18 +16,12 @@
 #include "image/edited_file.h"
 #include "image/memory_image.h"
 #include "image/rescue_copy.h"
+#include "image/test_hooks.h"
 #include "screens/command_line.h"
 #include "screens/listing_modes.h"
 #include "screens/program.h"
 #include "text/visible_text.h"
 
-#ifdef LBE_TEST_HOOKS
-// As declared in image/test_hooks.h, which cannot be included beside image/file_journal.h while
-// that still declares a FileCallHook of its own.
-namespace lbe::image {
-void SetPauseHook(std::function<void(std::string_view where)> hook);
-}  // namespace lbe::image
-#endif
 
 namespace {
 

@@ -7,6 +7,7 @@ lbe=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
+export XDG_STATE_HOME="$work/state"  # where saves keep their journals: not the real one
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -138,6 +139,25 @@ expect_status 1 "$lbe" --list missing.bin
 [ "$(head -n 1 err)" = "lbe: 指定されたファイルが見つかりません " ] || fail "--list missing: $(cat err)"
 grep -q "Exception" err && fail "--list gave a stop report"
 [ -s out ] && fail "--list of a missing file printed lines"
+
+# A listing writes nothing: a journal planted beside the file is left alone, and said so.
+head -c 64 /dev/urandom > planted.bin
+cp planted.bin planted.orig
+head -c 5000 /dev/urandom > planted.bin.lbe-journal
+cp planted.bin.lbe-journal journal.orig
+expect_status 0 "$lbe" --list planted.bin
+grep -q "^lbe: Left alone planted.bin.lbe-journal: it is not a journal of lbe" err ||
+  fail "--list with a planted journal: $(cat err)"
+cmp -s planted.bin planted.orig && cmp -s planted.bin.lbe-journal journal.orig ||
+  fail "--list changed the file or the journal"
+[ "$(wc -l < out)" = 8 ] || fail "--list with a planted journal listed $(wc -l < out) lines"
+
+# --check -o with one fault leaves an existing output file exactly as it was.
+printf '0000 0102030405060708:24\n0008 0102030405060708:25\n' > one-fault.txt
+printf 'kept' > kept.bin
+expect_status 1 "$lbe" --check one-fault.txt -o kept.bin
+[ "$(cat kept.bin)" = kept ] || fail "--check -o with a fault changed the output file"
+grep -q "^lbe: nothing written to kept.bin$" err || fail "--check with a fault: $(cat err)"
 
 # Usage: /? and -? as ever; --help adds the Linux lines after it.
 usage=$("$lbe" /?)

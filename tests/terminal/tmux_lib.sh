@@ -5,6 +5,8 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 lbe="$build/lbe"
 work=$(mktemp -d)
+# The user's state folder, where saves keep their journals: the test's own, never the real one.
+export XDG_STATE_HOME="$work/state"
 socket="lbe-$$-$2"
 # A UTF-8 locale for tmux, so the Japanese messages are captured as they are.
 tm() { LC_ALL=C.UTF-8 tmux -L "$socket" -f /dev/null "$@"; }
