@@ -313,8 +313,8 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
     const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
-    } else if (!switchesEnded && parameter == "--offset") {
-      ++index;  // the value of --offset, whatever it looks like
+    } else if (!switchesEnded && (parameter == "--offset" || parameter == "--length")) {
+      ++index;  // the value, whatever it looks like
     } else if (!switchesEnded && (parameter == "-o" || parameter == "--output")) {
       if (index + 1 < parameters.size()) {
         outputName = parameters[++index];

@@ -64,12 +64,13 @@ TEST(CommandLine, DoubleDashEndsTheSwitches) {
   EXPECT_FALSE(options.ShowUsage);
 }
 
-TEST(CommandLine, FileOffset) {
+TEST(CommandLine, FileOffsetAndLength) {
   const struct {
     std::vector<std::string> parameters;
     std::uint64_t offset;
     std::string problem;
     std::optional<std::string> fileName;
+    std::optional<std::uint64_t> length = std::nullopt;
   } cases[] = {
       {{"rom.bin"}, 0, "", "rom.bin"},
       {{"--offset=0", "rom.bin"}, 0, "", "rom.bin"},
@@ -117,6 +118,35 @@ TEST(CommandLine, FileOffset) {
        0,
        "--offset needs a file offset in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '--'",
        "x"},
+      // One 16 KiB bank of a larger file.
+      {{"/A8000", "--offset=14000", "--length=4000", "rom.bin"}, 0x14000, "", "rom.bin", 0x4000},
+      {{"--length", "0X4000", "--offset", "3"}, 3, "", std::nullopt, 0x4000},
+      {{"--length=0"}, 0, "", std::nullopt, 0},
+      {{"--length=7FFFFFFFFFFEFFFF"}, 0, "", std::nullopt, 0x7FFFFFFFFFFEFFFF},
+      {{"--length=7FFFFFFFFFFF0000"},
+       0,
+       "--length needs a length in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '7FFFFFFFFFFF0000'",
+       std::nullopt},
+      {{"--length=16K", "rom.bin"},
+       0,
+       "--length needs a length in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '16K'",
+       "rom.bin"},
+      {{"rom.bin", "--length"}, 0, "--length needs a length in hexadecimal", "rom.bin"},
+      {{"--length=10", "--length", "20"},
+       0,
+       "--length is given more than once",
+       std::nullopt,
+       0x10},
+      {{"--length", "--offset=10"},
+       0,
+       "--length needs a length in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '--offset=10'",
+       std::nullopt},
+      // The first problem is the one reported.
+      {{"--offset=x", "--length"},
+       0,
+       "--offset needs a file offset in hexadecimal (up to 7FFFFFFFFFFEFFFF), not 'x'",
+       std::nullopt},
+      {{"--", "--length=10"}, 0, "", "--length=10"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.parameters));
@@ -124,6 +154,7 @@ TEST(CommandLine, FileOffset) {
     EXPECT_EQ(options.FileOffset, c.offset);
     EXPECT_EQ(options.WrongUse, c.problem);
     EXPECT_EQ(options.FileName, c.fileName);
+    EXPECT_EQ(options.FileLength, c.length);
   }
 }
 
@@ -200,8 +231,8 @@ TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
   const std::string help = HelpText("lbe");
   ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
   for (const char* line :
-       {"\n --  ", "\n --version ", "\n --offset=N ", "\n --list FILE ", "\n --check LISTING ",
-        "\n -o, --output=FILE ", "hexadecimal", "\nSee lbe(1).\n"}) {
+       {"\n --  ", "\n --version ", "\n --offset=N ", "\n --length=N ", "\n --list FILE ",
+        "\n --check LISTING ", "\n -o, --output=FILE ", "hexadecimal", "\nSee lbe(1).\n"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_TRUE(help.ends_with("\nSee lbe(1).\n"));
