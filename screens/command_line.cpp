@@ -111,7 +111,8 @@ struct SwitchesSeen {
 };
 
 // The long option at `index`, "--name" or "--name=value", with its value from the next parameter
-// when it takes one and has no "=": the index of the last parameter it took.
+// when it takes one and has no "=": the index of the last parameter it took. Long options are
+// matched whole and case-sensitive, so a misspelt one is refused rather than passed over.
 std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
                            const std::vector<std::string>& parameters, std::size_t index) {
   const std::string_view parameter = parameters[index];
@@ -137,13 +138,15 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     if (value) {
       options.OutputName = std::string(*value);
     }
+  } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check") {
+    Refuse(options, "unknown option '" + std::string(parameter) + "'");
   } else if (value) {
-    // Passed over, as unknown switches are.
+    Refuse(options, std::string(name) + " takes no value");
   } else if (name == "--help") {
     options.ShowUsage = options.ShowHelp = true;
   } else if (name == "--version") {
     options.ShowVersion = true;
-  } else if (name == "--list" || name == "--check") {
+  } else {
     (name == "--list" ? options.List : options.Check) = true;
   }
   return index;
@@ -228,6 +231,7 @@ std::string HelpText(std::string_view programPath) {
          "\n"
          "On Linux also:\n"
          " --                  Every later parameter is a file name\n"
+         " -h, --help          Print this text\n"
          " --version           Print the version\n"
          " --offset=N          Load and save the file from its byte N on\n"
          " --length=N          Load at most N bytes from the offset\n"

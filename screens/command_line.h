@@ -22,8 +22,8 @@ struct CommandLineOptions {
   bool Check = false;                       // --check: check the listing FileName, then end
   std::optional<std::string> OutputName;    // -o FILE, --output FILE or --output=FILE
   // Why the parameters cannot be followed (the program says so and stops); empty when they can.
-  // Only --offset, --length, --list, --check and -o set it: the editor's own parameters never
-  // fail, and unknown switches are passed over.
+  // Only --offset, --length, --list, --check, -o and unknown long options set it: the editor's
+  // own parameters never fail, and unknown "/" and "-" switches are passed over.
   std::string WrongUse;
 
   bool operator==(const CommandLineOptions&) const = default;
@@ -33,7 +33,7 @@ extern CommandLineOptions Options;
 // `parameters` are those after the program path. A parameter that begins with "/" and holds
 // another "/" is a file name, not a switch; "--" ends the switches. `--offset=N`, `--offset N`
 // and the same forms of --length take N in hexadecimal with an optional "0x"; "-o" and
-// "--output" take the parameter after them as the output name.
+// "--output" take the parameter after them as the output name. Long options are case-sensitive.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters);
 
 // The usage text, one "\n" per line end, with the upper-cased base name of the program.
