@@ -309,12 +309,13 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   bool nibbles = false;
   bool switchesEnded = false;
   std::optional<std::string> outputName;
+  bool unknownLongOption = false;
   for (std::size_t index = 0; index < parameters.size(); ++index) {
     const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
-    } else if (!switchesEnded && parameter == "--offset") {
-      ++index;  // the value of --offset, whatever it looks like
+    } else if (!switchesEnded && (parameter == "--offset" || parameter == "--length")) {
+      ++index;  // the value, whatever it looks like
     } else if (!switchesEnded && (parameter == "-o" || parameter == "--output")) {
       if (index + 1 < parameters.size()) {
         outputName = parameters[++index];
@@ -325,9 +326,15 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
       if (!fileName) {
         fileName = parameter;
       }
+    } else if (parameter.starts_with("--")) {
+      const std::string_view name = std::string_view(parameter).substr(0, parameter.find('='));
+      unknownLongOption =
+          unknownLongOption || !(name == "--help" || name == "--version" || name == "--offset" ||
+                                 name == "--length" || name == "--list" || name == "--check");
+      usage = usage || parameter == "--help";
     } else if (parameter.size() == 2 && parameter[1] == '?') {
       usage = true;
-    } else if (parameter == "-h" || parameter == "--help") {
+    } else if (parameter == "-h") {
       usage = true;
     } else if (parameter.size() == 2 && EqualsFolded(parameter.substr(1), "m")) {
       nibbles = true;
@@ -347,6 +354,10 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   }
   if (options.OutputName != outputName) {
     Fail("the output name is not what follows -o, --output or --output=");
+  }
+  if ((unknownLongOption && options.WrongUse.empty()) ||
+      (!unknownLongOption && options.WrongUse.starts_with("unknown option"))) {
+    Fail("an unknown long option was passed over, or a known one refused");
   }
 
   const std::string shown = screens::ShownFileName(fileName.value_or(""));

@@ -22,8 +22,9 @@ bool IsSwitch(std::string_view parameter) {
   return !(parameter[0] == '/' && parameter.find('/', 1) != std::string_view::npos);
 }
 
-// A file offset in hexadecimal, with an optional "0x": up to the largest offset a file can have.
-std::optional<std::uint64_t> ParseFileOffset(std::string_view text) {
+// A file offset or length in hexadecimal, with an optional "0x": up to the largest offset a file
+// can have.
+std::optional<std::uint64_t> ParseHexNumber(std::string_view text) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.remove_prefix(2);
   }
@@ -42,19 +43,33 @@ std::optional<std::uint64_t> ParseFileOffset(std::string_view text) {
   return value <= kLargestFileOffset ? std::optional(value) : std::nullopt;
 }
 
-// Takes the value of --offset, from the parameter itself or else from the next one.
-void TakeFileOffset(CommandLineOptions& options, bool& seen, std::string_view value) {
+// Keeps the first reason the parameters cannot be followed: a later one would hide the cause.
+void Refuse(CommandLineOptions& options, const std::string& reason) {
+  if (options.WrongUse.empty()) {
+    options.WrongUse = reason;
+  }
+}
+
+// The value of --offset or --length (`name`, which takes `what`), from "=" or the next parameter.
+std::optional<std::uint64_t> TakeHexValue(CommandLineOptions& options, bool& seen,
+                                          std::string_view name, std::string_view what,
+                                          std::optional<std::string_view> value) {
+  const std::string needs = std::string(name) + " needs " + std::string(what) + " in hexadecimal";
+  if (!value) {
+    Refuse(options, needs);
+    return std::nullopt;
+  }
   if (seen) {
-    options.WrongUse = "--offset is given more than once";
-    return;
+    Refuse(options, std::string(name) + " is given more than once");
+    return std::nullopt;
   }
   seen = true;
-  if (const auto offset = ParseFileOffset(value)) {
-    options.FileOffset = *offset;
-  } else {
-    options.WrongUse = "--offset needs a file offset in hexadecimal (up to " +
-                       std::string(kLargestFileOffsetText) + "), not '" + std::string(value) + "'";
+  const auto number = ParseHexNumber(*value);
+  if (!number) {
+    Refuse(options, needs + " (up to " + std::string(kLargestFileOffsetText) + "), not '" +
+                        std::string(*value) + "'");
   }
+  return number;
 }
 
 // What follows /A: the address text, after one optional colon.
@@ -91,37 +106,70 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
 // What the switches so far left behind beyond the options themselves.
 struct SwitchesSeen {
   bool Offset = false;
+  bool Length = false;
   bool OutputNameMissing = false;
 };
 
+// The long option at `index`, "--name" or "--name=value", with its value from the next parameter
+// when it takes one and has no "=": the index of the last parameter it took. Long options are
+// matched whole and case-sensitive, so a misspelt one is refused rather than passed over.
+std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
+                           const std::vector<std::string>& parameters, std::size_t index) {
+  const std::string_view parameter = parameters[index];
+  const std::size_t equals = parameter.find('=');
+  const std::string_view name = parameter.substr(0, equals);
+  std::optional<std::string_view> value;
+  if (equals != std::string_view::npos) {
+    value = parameter.substr(equals + 1);
+  }
+  const bool takesValue = name == "--offset" || name == "--length" || name == "--output";
+  if (takesValue && !value && index + 1 < parameters.size()) {
+    value = parameters[++index];  // whatever it looks like
+  }
+  if (name == "--offset") {
+    options.FileOffset = TakeHexValue(options, seen.Offset, name, "a file offset", value)
+                             .value_or(options.FileOffset);
+  } else if (name == "--length") {
+    if (const auto length = TakeHexValue(options, seen.Length, name, "a length", value)) {
+      options.FileLength = length;
+    }
+  } else if (name == "--output") {
+    seen.OutputNameMissing = !value;
+    if (value) {
+      options.OutputName = std::string(*value);
+    }
+  } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check") {
+    Refuse(options, "unknown option '" + std::string(parameter) + "'");
+  } else if (value) {
+    Refuse(options, std::string(name) + " takes no value");
+  } else if (name == "--help") {
+    options.ShowUsage = options.ShowHelp = true;
+  } else if (name == "--version") {
+    options.ShowVersion = true;
+  } else {
+    (name == "--list" ? options.List : options.Check) = true;
+  }
+  return index;
+}
+
 // The switch at `index`, with its value when that is the next parameter: the index of the last
-// parameter it took.
+// parameter it took. Unknown "/" and "-" switches are passed over.
 std::size_t TakeSwitch(CommandLineOptions& options, SwitchesSeen& seen,
                        const std::vector<std::string>& parameters, std::size_t index) {
   const std::string& parameter = parameters[index];
-  const bool hasNext = index + 1 < parameters.size();
+  if (parameter.starts_with("--")) {
+    return TakeLongOption(options, seen, parameters, index);
+  }
   const std::string_view rest = std::string_view(parameter).substr(1);
-  if (rest == "?" || parameter == "-h" || parameter == "--help") {
+  if (rest == "?" || parameter == "-h") {
     options.ShowUsage = true;
     options.ShowHelp = options.ShowHelp || rest != "?";
-  } else if (parameter.starts_with("--offset=")) {
-    TakeFileOffset(options, seen.Offset, std::string_view(parameter).substr(9));
-  } else if (parameter == "--offset" && !hasNext) {
-    options.WrongUse = "--offset needs a file offset in hexadecimal";
-  } else if (parameter == "--offset") {
-    TakeFileOffset(options, seen.Offset, parameters[++index]);
-  } else if (parameter == "--list" || parameter == "--check") {
-    (parameter == "--list" ? options.List : options.Check) = true;
-  } else if (parameter == "-o" || parameter == "--output") {
+  } else if (parameter == "-o") {
     // The name is the next parameter, whatever it looks like.
-    seen.OutputNameMissing = !hasNext;
-    if (hasNext) {
+    seen.OutputNameMissing = index + 1 == parameters.size();
+    if (!seen.OutputNameMissing) {
       options.OutputName = parameters[++index];
     }
-  } else if (parameter.starts_with("--output=")) {
-    options.OutputName = parameter.substr(std::string_view("--output=").size());
-  } else if (parameter == "--version") {
-    options.ShowVersion = true;
   } else if (rest == "m" || rest == "M") {
     options.NibbleMovement = true;
   } else if (!options.AddressText && !rest.empty() && (rest[0] == 'a' || rest[0] == 'A')) {
@@ -183,8 +231,10 @@ std::string HelpText(std::string_view programPath) {
          "\n"
          "On Linux also:\n"
          " --                  Every later parameter is a file name\n"
+         " -h, --help          Print this text\n"
          " --version           Print the version\n"
          " --offset=N          Load and save the file from its byte N on\n"
+         " --length=N          Load at most N bytes from the offset\n"
          " --list FILE         Print the lines in use after loading FILE, with checksums\n"
          " --check LISTING     Check a typed listing line by line\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"

@@ -10,19 +10,20 @@
 namespace lbe::screens {
 
 struct CommandLineOptions {
-  bool ShowUsage = false;                  // /?, -?, -h or --help
-  bool ShowHelp = false;                   // -h or --help: the usage and what Linux adds
-  bool ShowVersion = false;                // --version
-  std::optional<std::string> AddressText;  // what follows /A (and one optional colon)
-  bool NibbleMovement = false;             // /M: Left and Right move by nibbles
-  std::optional<std::string> FileName;     // the first parameter that is no switch
-  std::uint64_t FileOffset = 0;            // --offset=N: the file's byte N stands at the start
-  bool List = false;                       // --list: print the lines as loaded, then end
-  bool Check = false;                      // --check: check the listing FileName, then end
-  std::optional<std::string> OutputName;   // -o FILE, --output FILE or --output=FILE
+  bool ShowUsage = false;                   // /?, -?, -h or --help
+  bool ShowHelp = false;                    // -h or --help: the usage and what Linux adds
+  bool ShowVersion = false;                 // --version
+  std::optional<std::string> AddressText;   // what follows /A (and one optional colon)
+  bool NibbleMovement = false;              // /M: Left and Right move by nibbles
+  std::optional<std::string> FileName;      // the first parameter that is no switch
+  std::uint64_t FileOffset = 0;             // --offset=N: the file's byte N stands at the start
+  std::optional<std::uint64_t> FileLength;  // --length=N: at most N bytes loaded from there
+  bool List = false;                        // --list: print the lines as loaded, then end
+  bool Check = false;                       // --check: check the listing FileName, then end
+  std::optional<std::string> OutputName;    // -o FILE, --output FILE or --output=FILE
   // Why the parameters cannot be followed (the program says so and stops); empty when they can.
-  // Only --offset, --list, --check and -o set it: the editor's own parameters never fail, and
-  // unknown switches are passed over.
+  // Only --offset, --length, --list, --check, -o and unknown long options set it: the editor's
+  // own parameters never fail, and unknown "/" and "-" switches are passed over.
   std::string WrongUse;
 
   bool operator==(const CommandLineOptions&) const = default;
@@ -30,9 +31,9 @@ struct CommandLineOptions {
 extern CommandLineOptions Options;
 
 // `parameters` are those after the program path. A parameter that begins with "/" and holds
-// another "/" is a file name, not a switch; "--" ends the switches. `--offset=N` and
-// `--offset N` take N in hexadecimal with an optional "0x"; "-o" and "--output" take the
-// parameter after them as the output name.
+// another "/" is a file name, not a switch; "--" ends the switches. `--offset=N`, `--offset N`
+// and the same forms of --length take N in hexadecimal with an optional "0x"; "-o" and
+// "--output" take the parameter after them as the output name. Long options are case-sensitive.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters);
 
 // The usage text, one "\n" per line end, with the upper-cased base name of the program.

@@ -127,12 +127,16 @@ grep -q "^\[no/such/folder.bin\]$" err || fail "output in a missing folder: $(ca
 expect_status 2 "$lbe" --check listed.txt -o "a:b.bin"
 grep -q "^lbe: パスの形式がサポートされていません$" err || fail "output with a colon: $(cat err)"
 for wrong in "--check" "--list" "--check listed.txt -o" "--check listed.txt out.bin" \
-  "--list --check listed.txt" "random-64k.bin -o x.bin"; do
+  "--list --check listed.txt" "random-64k.bin -o x.bin" "--lenght=4000 random-64k.bin" \
+  "--list --LIST random-64k.bin"; do
   # shellcheck disable=SC2086
   expect_status 2 "$lbe" $wrong
   grep -q "^lbe: " err || fail "$wrong: $(cat err)"
 done
 [ -e out.bin ] || [ -e x.bin ] && fail "a wrong command line wrote a file"
+# An unknown option is shown without the control characters it holds.
+expect_status 2 "$lbe" $'--x\e[2J\a' random-64k.bin
+[ "$(head -n 1 err)" = "lbe: unknown option '--x?[2J?'" ] || fail "unknown option: $(cat -v err)"
 
 # --list of a file that cannot be read: the file layer's message, status 1, no stop report.
 expect_status 1 "$lbe" --list missing.bin
@@ -164,7 +168,8 @@ usage=$("$lbe" /?)
 [ "$("$lbe" -?)" = "$usage" ] || fail "-? differs from /?"
 help=$("$lbe" --help)
 [ "${help:0:${#usage}}" = "$usage" ] || fail "--help does not start with the usage"
-for word in "--version" "--offset" "--list" "--check" "hexadecimal" "See lbe(1)."; do
+for word in "--help" "--version" "--offset" "--length" "--list" "--check" "--output" "hexadecimal" \
+  "See lbe(1)."; do
   grep -qF -- "$word" <<< "${help:${#usage}}" || fail "--help does not mention $word"
 done
 

@@ -45,7 +45,34 @@ TEST(CommandLine, UsageSwitches) {
 }
 
 TEST(CommandLine, UnknownSwitchesAreNoFileNames) {
-  EXPECT_EQ(ParseCommandLine({"/x", "-", "--long", "rom.bin"}).FileName, "rom.bin");
+  EXPECT_EQ(ParseCommandLine({"/x", "-", "-long", "rom.bin"}).FileName, "rom.bin");
+}
+
+TEST(CommandLine, UnknownLongOptionsAreRefused) {
+  const struct {
+    std::vector<std::string> parameters;
+    std::string wrongUse;
+  } cases[] = {
+      {{"--lenght", "4000", "rom.bin"}, "unknown option '--lenght'"},
+      {{"--lenght=4000", "rom.bin"}, "unknown option '--lenght=4000'"},
+      {{"rom.bin", "--offest=3"}, "unknown option '--offest=3'"},
+      {{"--LIST", "rom.bin"}, "unknown option '--LIST'"},    // case-sensitive, as GNU's are
+      {{"--off=3", "rom.bin"}, "unknown option '--off=3'"},  // no abbreviations
+      {{"--list2", "rom.bin"}, "unknown option '--list2'"},
+      {{"--list=rom.bin"}, "--list takes no value"},
+      {{"--help=all"}, "--help takes no value"},
+      {{"--lenght=4000", "--offset=x"}, "unknown option '--lenght=4000'"},
+      {{"--offset=x", "--lenght=4000"},
+       "--offset needs a file offset in hexadecimal (up to 7FFFFFFFFFFEFFFF), not 'x'"},
+      // Only long options: "/" and "-" switches are passed over, and after "--" it is a name.
+      {{"/lenght", "-lenght", "--", "--lenght=4000"}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const CommandLineOptions options = ParseCommandLine(c.parameters);
+    EXPECT_EQ(options.WrongUse, c.wrongUse);
+    EXPECT_FALSE(options.ShowUsage);
+  }
 }
 
 TEST(CommandLine, AbsolutePathIsAFileNameNotASwitch) {
@@ -64,12 +91,13 @@ TEST(CommandLine, DoubleDashEndsTheSwitches) {
   EXPECT_FALSE(options.ShowUsage);
 }
 
-TEST(CommandLine, FileOffset) {
+TEST(CommandLine, FileOffsetAndLength) {
   const struct {
     std::vector<std::string> parameters;
     std::uint64_t offset;
     std::string problem;
     std::optional<std::string> fileName;
+    std::optional<std::uint64_t> length = std::nullopt;
   } cases[] = {
       {{"rom.bin"}, 0, "", "rom.bin"},
       {{"--offset=0", "rom.bin"}, 0, "", "rom.bin"},
@@ -117,6 +145,31 @@ TEST(CommandLine, FileOffset) {
        0,
        "--offset needs a file offset in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '--'",
        "x"},
+      // One 16 KiB bank of a larger file.
+      {{"/A8000", "--offset=14000", "--length=4000", "rom.bin"}, 0x14000, "", "rom.bin", 0x4000},
+      {{"--length", "0X4000", "--offset", "3"}, 3, "", std::nullopt, 0x4000},
+      {{"--length=0"}, 0, "", std::nullopt, 0},
+      {{"--length=7FFFFFFFFFFEFFFF"}, 0, "", std::nullopt, 0x7FFFFFFFFFFEFFFF},
+      {{"--length=7FFFFFFFFFFF0000"},
+       0,
+       "--length needs a length in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '7FFFFFFFFFFF0000'",
+       std::nullopt},
+      {{"rom.bin", "--length"}, 0, "--length needs a length in hexadecimal", "rom.bin"},
+      {{"--length=10", "--length", "20"},
+       0,
+       "--length is given more than once",
+       std::nullopt,
+       0x10},
+      {{"--length", "--offset=10"},
+       0,
+       "--length needs a length in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '--offset=10'",
+       std::nullopt},
+      // The first problem is the one reported.
+      {{"--offset=x", "--length"},
+       0,
+       "--offset needs a file offset in hexadecimal (up to 7FFFFFFFFFFEFFFF), not 'x'",
+       std::nullopt},
+      {{"--", "--length=10"}, 0, "", "--length=10"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.parameters));
@@ -124,6 +177,7 @@ TEST(CommandLine, FileOffset) {
     EXPECT_EQ(options.FileOffset, c.offset);
     EXPECT_EQ(options.WrongUse, c.problem);
     EXPECT_EQ(options.FileName, c.fileName);
+    EXPECT_EQ(options.FileLength, c.length);
   }
 }
 
@@ -183,7 +237,7 @@ TEST(CommandLine, ListAndCheckModes) {
        "x.bin",
        "-o and --output go with --check only"},
       // The editor's own parameters never fail: later names are passed over.
-      {{"rom.bin", "more.bin", "--unknown"}, false, false, "rom.bin", std::nullopt, ""},
+      {{"rom.bin", "more.bin", "/unknown"}, false, false, "rom.bin", std::nullopt, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.parameters));
@@ -199,9 +253,9 @@ TEST(CommandLine, ListAndCheckModes) {
 TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
   const std::string help = HelpText("lbe");
   ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
-  for (const char* line :
-       {"\n --  ", "\n --version ", "\n --offset=N ", "\n --list FILE ", "\n --check LISTING ",
-        "\n -o, --output=FILE ", "hexadecimal", "\nSee lbe(1).\n"}) {
+  for (const char* line : {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ",
+                           "\n --length=N ", "\n --list FILE ", "\n --check LISTING ",
+                           "\n -o, --output=FILE ", "hexadecimal", "\nSee lbe(1).\n"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_TRUE(help.ends_with("\nSee lbe(1).\n"));
