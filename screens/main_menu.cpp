@@ -98,6 +98,7 @@ image::LoadOutcome LoadStartImage(bool readOnly) {
   image::CurrentFileName = Options.FileName.value_or("");
   image::Window = {};
   image::Window.Offset = Options.FileOffset;
+  image::Window.Length = Options.FileLength.value_or(image::kAsMuchAsFits);
   const image::LoadOutcome outcome = image::LoadFile(readOnly);
   image::MarkImageSaved();
   return outcome;
