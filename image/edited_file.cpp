@@ -59,8 +59,8 @@ LoadOutcome LoadFile(bool readOnly) {
   }
   // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
   const std::uint64_t space = kImageSize - Range.StartAddress;
-  const FileWindowBytes read = ReadFileWindow(CurrentFileName, Window.Offset,
-                                              static_cast<std::size_t>(std::min(space, Window.Length)));
+  const FileWindowBytes read = ReadFileWindow(
+      CurrentFileName, Window.Offset, static_cast<std::size_t>(std::min(space, Window.Length)));
   const auto count = static_cast<std::int32_t>(read.Bytes.size());
   std::copy(read.Bytes.begin(), read.Bytes.end(), Image.Bytes.begin() + Range.StartAddress);
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;

@@ -22,7 +22,7 @@ inline constexpr std::uint64_t kAsMuchAsFits = std::numeric_limits<std::uint64_t
 // so the bytes of a file that no load read (those beyond the 64 KiB space or `Length`, those
 // before the offset) are never touched.
 struct FileWindow {
-  std::uint64_t Offset = 0;             // --offset: the file's byte that loads at StartAddress
+  std::uint64_t Offset = 0;              // --offset: the file's byte that loads at StartAddress
   std::uint64_t Length = kAsMuchAsFits;  // --length: at most this many bytes are loaded
   FileStretch Stretch;                   // read by the last load or written by the last save
   // The file as the last load read it or the last save left it, to tell at the next save

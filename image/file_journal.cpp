@@ -132,7 +132,8 @@ std::optional<SaveConcern::Kind> ChangeSince(const SaveTarget& target, bool exis
   }
   // The stretch as it was read or written; its length matches the file's, checked above.
   const std::uint64_t from = std::min(stretch.Offset, now.Size);
-  const std::uint64_t to = std::min(stretch.Offset + std::min(stretch.Length, kLargestSize), now.Size);
+  const std::uint64_t to =
+      std::min(stretch.Offset + std::min(stretch.Length, kLargestSize), now.Size);
   if (DiskChecksum(target.File.Get(), from, std::max(from, to)) != expected.StretchSum) {
     return SaveConcern::ChangedOnDisk;
   }
@@ -223,8 +224,7 @@ std::vector<std::uint8_t> NewBytesOf(const JournalRecord& plan, std::uint64_t st
 // from the front when they move down, so that no byte is overwritten before it was copied.
 void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
   InChunks(plan.TailLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
-    const std::uint64_t at =
-        plan.TailTo > plan.TailFrom ? plan.TailLength - done - count : done;
+    const std::uint64_t at = plan.TailTo > plan.TailFrom ? plan.TailLength - done - count : done;
     if (!ReadAt(fd, buffer, count, plan.TailFrom + at)) {
       throw ReadError(errno);
     }
@@ -343,8 +343,8 @@ JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& place
                          " is in the way; lbe does not overwrite what it did not write. Move it "
                          "away and save again.");
     }
-    failures += (failures.empty() ? "" : "; ") + Shown(place.Shown()) + ": " +
-                PlatformErrorText(code);
+    failures +=
+        (failures.empty() ? "" : "; ") + Shown(place.Shown()) + ": " + PlatformErrorText(code);
   }
   throw JournalError("Cannot save " + Shown(path) + ": its journal cannot be written (" +
                      (failures.empty() ? std::string("no state folder, and no folder") : failures) +
@@ -352,8 +352,7 @@ JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& place
 }
 
 void RemoveJournal(const JournalPlace& place) {
-  if (Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
-      0) {
+  if (Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) != 0) {
     throw WriteError(errno);
   }
 }
@@ -465,8 +464,7 @@ void RollBack(std::string_view path, const std::string& target, int fd, const Fo
     putBack = PutBack(fd, found);
   }
   if (!putBack ||
-      Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
-          0) {
+      Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) != 0) {
     throw JournalError(PutBackError(path, place, errno));
   }
 }
@@ -506,9 +504,8 @@ void SettleJournal(std::string_view path, const std::string& target, FileDescrip
       Sys("open", [&] { return ::open(target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC); }));
   struct stat was {};
   struct stat now {};
-  if (!writable.IsOpen() || ::fstat(file.Get(), &was) != 0 ||
-      ::fstat(writable.Get(), &now) != 0 || was.st_ino != now.st_ino ||
-      was.st_dev != now.st_dev) {
+  if (!writable.IsOpen() || ::fstat(file.Get(), &was) != 0 || ::fstat(writable.Get(), &now) != 0 ||
+      was.st_ino != now.st_ino || was.st_dev != now.st_dev) {
     throw JournalError(PutBackError(path, place, writable.IsOpen() ? ESTALE : errno));
   }
   if (*state == FileVersusJournal::Saved) {
@@ -556,9 +553,9 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
       continue;
     }
     // A lock held elsewhere is another lbe in the middle of its save: its journal is in use.
-    if (!locked &&
-        Sys("flock", [&] { return ::flock(file.Get(), (readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB); }) !=
-            0) {
+    if (!locked && Sys("flock", [&] {
+                     return ::flock(file.Get(), (readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB);
+                   }) != 0) {
       throw OpenError(path, errno);
     }
     locked = true;

@@ -72,7 +72,7 @@ struct SaveRequest {
 };
 
 struct SaveResult {
-  bool Saved = false;  // false: Ask said no, and nothing was written
+  bool Saved = false;   // false: Ask said no, and nothing was written
   FileStretch Written;  // the stretch the bytes now fill (ToEnd kept)
   FileState Now;        // the file as the save left it, StretchSum over `Written`
 };

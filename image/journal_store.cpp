@@ -181,9 +181,8 @@ int FillJournal(int journal, const JournalRecord& record, int file,
   }
   sum.Add(newBytes.data(), newBytes.size());
   if (!WriteAt(journal, newBytes.data(), newBytes.size(), at) ||
-      Sys("ftruncate", [&] {
-        return ::ftruncate(journal, static_cast<off_t>(at + newBytes.size()));
-      }) != 0) {
+      Sys("ftruncate",
+          [&] { return ::ftruncate(journal, static_cast<off_t>(at + newBytes.size())); }) != 0) {
     return errno != 0 ? errno : EIO;
   }
   const std::uint64_t checksum = sum.Value();
@@ -303,13 +302,13 @@ bool Consistent(const JournalRecord& r) {
 std::string ReadRecord(int fd, FoundJournal& found) {
   struct stat info {};
   JournalHeader header;
-  if (::fstat(fd, &info) != 0 || !ReadAt(fd, reinterpret_cast<std::uint8_t*>(&header),
-                                          sizeof header, 0)) {
+  if (::fstat(fd, &info) != 0 ||
+      !ReadAt(fd, reinterpret_cast<std::uint8_t*>(&header), sizeof header, 0)) {
     return "it is not a journal of lbe";
   }
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  if (header.Magic != kMagic || header.PathLength > kLongestPath ||
-      header.OldCount > size / 16 || header.NewCount > size / 16) {
+  if (header.Magic != kMagic || header.PathLength > kLongestPath || header.OldCount > size / 16 ||
+      header.NewCount > size / 16) {
     return "it is not a journal of lbe";
   }
   JournalRecord& record = found.Record;
@@ -353,17 +352,17 @@ std::string ReadRecord(int fd, FoundJournal& found) {
     return "it is not a journal of lbe";
   }
   Checksum sum;
-  const bool read = InChunks(size, [&](std::uint8_t* buffer, std::size_t count,
-                                       std::uint64_t done) {
-    if (!ReadAt(fd, buffer, count, done)) {
-      return false;
-    }
-    if (done == 0) {
-      std::memset(buffer + kChecksumAt, 0, sizeof header.Checksum);
-    }
-    sum.Add(buffer, count);
-    return true;
-  });
+  const bool read =
+      InChunks(size, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+        if (!ReadAt(fd, buffer, count, done)) {
+          return false;
+        }
+        if (done == 0) {
+          std::memset(buffer + kChecksumAt, 0, sizeof header.Checksum);
+        }
+        sum.Add(buffer, count);
+        return true;
+      });
   if (!read) {
     return "it cannot be read: " + PlatformErrorText(errno != 0 ? errno : EIO);
   }
@@ -512,23 +511,22 @@ std::optional<JournalPlace> StatePlace(std::uint64_t device, std::uint64_t inode
 std::optional<JournalPlace> BesidePlace(const std::string& target) {
   JournalPlace place;
   const std::string parent = ParentOf(target);
-  place.Folder.Reset(::open(parent.empty() ? "." : parent.c_str(),
-                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  place.Folder.Reset(
+      ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!place.Folder.IsOpen()) {
     return std::nullopt;
   }
   place.FolderPath = parent.empty() ? "" : parent.ends_with('/') ? parent : parent + "/";
-  place.Name = target.substr(parent.empty() ? 0 : parent.size() + (parent == "/" ? 0 : 1)) +
-               ".lbe-journal";
+  place.Name =
+      target.substr(parent.empty() ? 0 : parent.size() + (parent == "/" ? 0 : 1)) + ".lbe-journal";
   return place;
 }
 
 int WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY;
-  FileDescriptor journal(Sys("open", [&] {
-    return ::openat(place.Folder.Get(), ".", O_TMPFILE | kFlags, 0600);
-  }));
+  FileDescriptor journal(
+      Sys("open", [&] { return ::openat(place.Folder.Get(), ".", O_TMPFILE | kFlags, 0600); }));
   std::string privateName;
   if (!journal.IsOpen() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
     // No unnamed files on this file system: a name of our own first, the journal's name when
@@ -559,8 +557,8 @@ FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file) {
   }));
   if (!found.File.IsOpen()) {
     found.Present = errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG;
-    found.Distrust = errno == ELOOP ? "it is a symbolic link"
-                                    : "it cannot be read: " + PlatformErrorText(errno);
+    found.Distrust =
+        errno == ELOOP ? "it is a symbolic link" : "it cannot be read: " + PlatformErrorText(errno);
     return found;
   }
   found.Present = true;
@@ -593,9 +591,10 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
   std::vector<bool> changes;
   for (const Extent& stretch : Touched(r)) {
     for (std::uint64_t from = stretch.Offset; from < stretch.End(); from += kChunk) {
-      const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, stretch.End() - from));
-      const auto present = static_cast<std::size_t>(
-          std::min<std::uint64_t>(count, size > from ? size - from : 0));
+      const auto count =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, stretch.End() - from));
+      const auto present =
+          static_cast<std::size_t>(std::min<std::uint64_t>(count, size > from ? size - from : 0));
       now.assign(present, 0);
       former.assign(count, 0);
       changes.assign(count, false);
@@ -682,8 +681,7 @@ bool PutBack(int fd, const FoundJournal& journal) {
       return false;
     }
   }
-  return Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(r.FormerSize)); }) ==
-             0 &&
+  return Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(r.FormerSize)); }) == 0 &&
          Sys("fdatasync", [&] { return ::fdatasync(fd); }) == 0;
 }
 

@@ -40,9 +40,11 @@ inline constexpr std::size_t kChunk = std::size_t{1} << 20;
 // bytes being behind; false as soon as a piece is.
 template <typename Piece>
 bool InChunks(std::uint64_t length, Piece piece) {
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length)));
+  std::vector<std::uint8_t> buffer(
+      static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length)));
   for (std::uint64_t done = 0; done < length;) {
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+    const auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
     if (!piece(buffer.data(), count, done)) {
       return false;
     }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -365,6 +368,270 @@ TEST_F(FileJournal, AnotherUsersFileInAReadOnlyFolder) {
     std::printf("[   NOTE   ] not root: saved as the file's own user, owner change not tried\n");
   }
   EXPECT_TRUE(fs::is_empty("ro/state/lbe"));  // the journal was made there, and removed
+}
+
+}  // namespace
+}  // namespace lbe::image
+
+namespace lbe::image {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kFormer = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J'};
+const Bytes kHalfSaved = {'A', 'B', 'w', 'D', 'E', 'F', 'G', 'H', 'I', 'J'};
+
+// Saves and journals in a fresh folder; `Interrupt` leaves a save of "file.bin" cut short with
+// its journal in the state folder, as a kill would.
+class SafetyNet : public ::testing::Test {
+ protected:
+  void TearDown() override { SetFileCallHook(nullptr); }
+
+  // The save of `bytes` over `stretch` killed just before it first writes into the file, which
+  // then gets `half` (what a half-done write would have left).
+  static void Interrupt(const std::string& name, FileStretch stretch, const Bytes& bytes,
+                        const Bytes& half) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      bool journalled = false;
+      SetFileCallHook([&](int, std::string_view call) {
+        if (journalled && call == "pwrite") {
+          ::_exit(0);
+        }
+        journalled = journalled || call == "linkat";
+        return 0;
+      });
+      ReplaceStretch(name, stretch, bytes);
+      ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save was not cut short";
+    // In place: a file with a new inode would be another file.
+    std::ofstream(name, std::ios::binary | std::ios::in)
+        .write(reinterpret_cast<const char*>(half.data()),
+               static_cast<std::streamsize>(half.size()));
+  }
+  static std::string StateJournal() {
+    for (const auto& entry : fs::directory_iterator("state/lbe")) {
+      return entry.path().native();
+    }
+    return "";
+  }
+  static std::string AllLines(const JournalReport& report) {
+    std::string text;
+    for (const std::string& line : report.Lines) {
+      text += line + "\n";
+    }
+    return text;
+  }
+
+  lbe::testing::TemporaryWorkingFolder folder_;
+};
+
+// A journal is applied only when lbe certainly made it for this file, and anything else at a
+// journal's name is left as it is, and said so.
+TEST_F(SafetyNet, OnlyATrustedJournalIsApplied) {
+  const bool root = ::geteuid() == 0;
+  const struct {
+    std::string label;
+    bool needsRoot;
+    std::function<void(const std::string& journal)> spoil;
+    std::string said;  // a piece of the report; empty: the journal is applied
+  } cases[] = {
+      {"as lbe left it", false, [](const std::string&) {}, ""},
+      {"owned by another user", true,
+       [](const std::string& j) { ASSERT_EQ(::chown(j.c_str(), 4302, 4302), 0); },
+       "it belongs to another user"},
+      {"writable by its group", false,
+       [](const std::string& j) { ASSERT_EQ(::chmod(j.c_str(), 0620), 0); }, "others may write it"},
+      {"a symbolic link", false,
+       [](const std::string& j) {
+         fs::rename(j, "elsewhere");
+         fs::create_symlink(fs::absolute("elsewhere"), j);
+       },
+       "it is a symbolic link"},
+      {"a hard link", false, [](const std::string& j) { fs::create_hard_link(j, "second"); },
+       "it has other links"},
+      {"a FIFO", false,
+       [](const std::string& j) {
+         fs::remove(j);
+         ASSERT_EQ(::mkfifo(j.c_str(), 0600), 0);
+       },
+       "it is not a regular file"},
+      {"a bad checksum", false,
+       [](const std::string& j) {
+         Bytes bytes = lbe::testing::GetFile(j);
+         bytes.back() ^= 1;
+         lbe::testing::PutFile(j, bytes);
+       },
+       "its checksum does not match"},
+      {"beside a file that replaced the journal's", false,
+       [](const std::string& j) {
+         fs::rename(j, "file.bin.lbe-journal");
+         fs::copy_file("file.bin", "copy.bin");
+         fs::rename("copy.bin", "file.bin");
+       },
+       "Left alone file.bin.lbe-journal: it was made for another file"},
+      {"a state folder of another user's", true,
+       [](const std::string&) { ASSERT_EQ(::chown("state/lbe", 4302, 4302), 0); },
+       "/state/lbe: it belongs to another user"},
+      {"a state folder reached through a link", false,
+       [](const std::string&) {
+         fs::rename("state/lbe", "state/real");
+         fs::create_directory_symlink("real", "state/lbe");
+       },
+       "/state/lbe: it is reached through a symbolic link"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.needsRoot && !root) {
+      std::printf("[   NOTE   ] not root: \"%s\" not tried\n", c.label.c_str());
+      continue;
+    }
+    fs::remove_all("state");
+    fs::remove_all("file.bin.lbe-journal");
+    lbe::testing::PutFile("file.bin", kFormer);
+    Interrupt("file.bin", {2, 3, false}, {'w', 'x', 'y'}, kHalfSaved);
+    const std::string journal = StateJournal();
+    c.spoil(journal);
+    const JournalReport report = SettleJournals("file.bin", false);
+    EXPECT_EQ(lbe::testing::GetFile("file.bin"), c.said.empty() ? kFormer : kHalfSaved);
+    EXPECT_EQ(report.RolledBack, c.said.empty());
+    EXPECT_NE(AllLines(report).find(c.said), std::string::npos) << AllLines(report);
+    if (!c.said.empty()) {
+      EXPECT_TRUE(fs::exists(fs::symlink_status(journal)) || fs::exists("file.bin.lbe-journal"));
+    }
+  }
+}
+
+// A load through another link of the file finds the journal of its interrupted save and puts it
+// back, so a later save through that link is never undone by a load through the first name.
+TEST_F(SafetyNet, AStaleJournalNeverUndoesLaterChanges) {
+  lbe::testing::PutFile("g1.bin", kFormer);
+  fs::create_hard_link("g1.bin", "g1-link.bin");
+  Interrupt("g1.bin", {2, 3, false}, {'w', 'x', 'y', 'z', '1', '2'}, kHalfSaved);
+  EXPECT_TRUE(SettleJournals("g1-link.bin", false).RolledBack);
+  EXPECT_EQ(lbe::testing::GetFile("g1.bin"), kFormer);
+  ReplaceStretch("g1-link.bin", {0, 10, true}, Bytes{'n', 'e', 'w'});
+  EXPECT_FALSE(SettleJournals("g1.bin", false).RolledBack);
+  EXPECT_EQ(lbe::testing::GetFile("g1.bin"), (Bytes{'n', 'e', 'w'}));
+}
+
+// The file changed where the cut-short save wrote (another user saved it since, say): nothing
+// is put back, and the journal is set aside.
+TEST_F(SafetyNet, AJournalThatNoLongerFitsIsSetAside) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", {2, 3, false}, {'w', 'x', 'y'},
+            {'A', 'B', 'Q', 'D', 'E', 'F', 'G', 'H', 'I', 'J'});
+  const std::string journal = StateJournal();
+  const JournalReport read = SettleJournals("file.bin", true);
+  EXPECT_TRUE(fs::exists(journal)) << "a read-only load moved the journal";
+  const JournalReport report = SettleJournals("file.bin", false);
+  EXPECT_FALSE(report.RolledBack);
+  EXPECT_EQ(lbe::testing::GetFile("file.bin")[2], 'Q');
+  EXPECT_FALSE(fs::exists(journal));
+  EXPECT_TRUE(fs::exists(journal + ".set-aside"));
+  EXPECT_NE(AllLines(report).find(".lbe-journal.set-aside."), std::string::npos)
+      << AllLines(report);
+  EXPECT_NE(AllLines(read).find("no longer fits"), std::string::npos) << AllLines(read);
+}
+
+// While another save holds the file's lock its journal is in use: the load fails and touches
+// neither. A read-only load facing an interrupted save writes nothing and says so.
+TEST_F(SafetyNet, AJournalInUseOrSeenReadOnlyIsLeftAlone) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", {2, 3, false}, {'w', 'x', 'y'}, kHalfSaved);
+  const std::string journal = StateJournal();
+  {
+    FileDescriptor held(::open("file.bin", O_RDONLY));
+    ASSERT_EQ(::flock(held.Get(), LOCK_EX), 0);
+    EXPECT_THROW(SettleJournals("file.bin", false), FileError);
+  }
+  const JournalReport report = SettleJournals("file.bin", true);
+  EXPECT_TRUE(report.Interrupted);
+  EXPECT_FALSE(report.RolledBack);
+  EXPECT_EQ(lbe::testing::GetFile("file.bin"), kHalfSaved);
+  EXPECT_TRUE(fs::exists(journal));
+  EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
+}
+
+// The order that makes a save safe: the journal whole and named on the disk before the file's
+// first byte changes, the file on the disk before the journal goes.
+TEST_F(SafetyNet, TheJournalReachesTheDiskBeforeTheFileChanges) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  std::vector<std::string> calls;
+  SetFileCallHook([&calls](int, std::string_view call) {
+    calls.emplace_back(call);
+    return 0;
+  });
+  ReplaceStretch("file.bin", {2, 3, false}, Bytes{'x', 'y', 'z'});
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{
+                "open",      "flock",  "fstat",                          // the file, locked
+                "open",      "open",                                     // no journal stands
+                "pread",                                                 // which blocks change
+                "open",      "pwrite", "pread",     "pwrite", "pwrite",  // the unnamed journal
+                "ftruncate", "pwrite", "fdatasync", "linkat", "fsync",   // named, on disk
+                "pwrite",    "pwrite", "fdatasync",                      // the file, in two halves
+                "unlinkat"}));
+}
+
+// A save asks before it writes over what changed on disk since the load or the last save; no
+// writes nothing, yes saves. Its own save updates what it knows, so the next asks nothing.
+TEST_F(SafetyNet, ASaveAsksWhenTheFileChangedOnDisk) {
+  const struct {
+    std::string label;
+    std::function<void()> change;
+    SaveConcern::Kind asked;
+  } cases[] = {
+      {"written", [] { std::ofstream("f.bin", std::ios::binary | std::ios::in).write("Q", 1); },
+       SaveConcern::ChangedOnDisk},
+      {"appended", [] { std::ofstream("f.bin", std::ios::binary | std::ios::app).write("Q", 1); },
+       SaveConcern::ChangedOnDisk},
+      {"truncated", [] { fs::resize_file("f.bin", 4); }, SaveConcern::ChangedOnDisk},
+      {"replaced by mv",
+       [] {
+         lbe::testing::PutFile("g.bin", kFormer);
+         fs::rename("g.bin", "f.bin");
+       },
+       SaveConcern::OtherFile},
+      {"saved by another lbe",
+       [] {
+         ReplaceStretch("f.bin", {0, 10, true}, Bytes(10, 'Z'));
+       },
+       SaveConcern::ChangedOnDisk},
+  };
+  for (const auto& c : cases) {
+    for (const bool yes : {false, true}) {
+      SCOPED_TRACE(c.label + (yes ? ", yes" : ", no"));
+      lbe::testing::PutFile("f.bin", kFormer);
+      const FileWindowBytes loaded = ReadFileWindow("f.bin", 0, 65536);
+      c.change();
+      const Bytes changed = lbe::testing::GetFile("f.bin");
+      std::vector<SaveConcern::Kind> asked;
+      const Bytes ours(10, 'o');
+      SaveRequest request{{0, 10, true},
+                          ours,
+                          loaded.State,
+                          [&](const SaveConcern& concern) {
+                            asked.push_back(concern.What);
+                            return yes;
+                          },
+                          {}};
+      const SaveResult result = ReplaceStretch("f.bin", request);
+      EXPECT_EQ(asked, std::vector<SaveConcern::Kind>{c.asked});
+      EXPECT_EQ(result.Saved, yes);
+      EXPECT_EQ(lbe::testing::GetFile("f.bin"), yes ? ours : changed);
+      if (yes) {
+        request.Expected = result.Now;
+        asked.clear();
+        EXPECT_TRUE(ReplaceStretch("f.bin", request).Saved);
+        EXPECT_TRUE(asked.empty());
+      }
+    }
+  }
 }
 
 }  // namespace
