@@ -538,6 +538,18 @@ TEST_F(SafetyNet, AJournalThatNoLongerFitsIsSetAside) {
   EXPECT_NE(AllLines(read).find("no longer fits"), std::string::npos) << AllLines(read);
 }
 
+// The journal of a file that is gone is of no use: the editor's next load removes it, and says so.
+TEST_F(SafetyNet, TheJournalOfAFileThatIsGoneIsCleanedUp) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", {2, 3, false}, {'w', 'x', 'y'}, kHalfSaved);
+  EXPECT_TRUE(CleanUpOrphanJournals().empty());
+  fs::remove("file.bin");
+  const std::vector<std::string> lines = CleanUpOrphanJournals();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("/file.bin, which no longer exists."), std::string::npos) << lines[0];
+  EXPECT_TRUE(fs::is_empty("state/lbe"));
+}
+
 // While another save holds the file's lock its journal is in use: the load fails and touches
 // neither. A read-only load facing an interrupted save writes nothing and says so.
 TEST_F(SafetyNet, AJournalInUseOrSeenReadOnlyIsLeftAlone) {
