@@ -73,7 +73,8 @@ LoadOutcome LoadFile(bool readOnly) {
   return outcome;
 }
 
-bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress) {
+bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
+               std::vector<std::string>* notes) {
   const std::span<const std::uint8_t> bytes = RangeBytes();
   SaveRequest request;
   request.Stretch = Window.Stretch;
@@ -82,6 +83,9 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress) {
   request.Ask = ask;
   request.Progress = progress;
   const SaveResult result = ReplaceStretch(CurrentFileName, request);
+  if (notes != nullptr) {
+    *notes = result.Notes;
+  }
   if (!result.Saved) {
     return false;
   }

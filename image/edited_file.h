@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image/file_journal.h"
 
@@ -53,9 +54,11 @@ LoadOutcome LoadFile(bool readOnly = false);
 
 // Writes the range in use to CurrentFileName in place of Window.Stretch, asking `ask` first
 // when the file changed on disk since Window.Known or the save would move the bytes after the
-// stretch; `progress` hears of a long save. Takes the image as saved and returns true when it
-// saved, false when `ask` said no (nothing written). Throws FileError with the file, Window and
-// the saved state as they were.
-bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {});
+// stretch; `progress` hears of a long save; `notes` gets what the save settled first (an
+// interrupted save rolled back, a journal set aside). Takes the image as saved and returns true
+// when it saved, false when `ask` said no (nothing written). Throws FileError with the file,
+// Window and the saved state as they were.
+bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {},
+               std::vector<std::string>* notes = nullptr);
 
 }  // namespace lbe::image

@@ -53,6 +53,11 @@ std::string Shown(std::string_view path) {
   return text::VisibleText(path);
 }
 
+std::string PutBackError(std::string_view path, const JournalPlace& place, int code) {
+  return "The last save of " + Shown(path) + " was interrupted, and its journal " +
+         Shown(place.Shown()) + " cannot be applied: " + PlatformErrorText(code) + ".";
+}
+
 // The file being saved, open for reading and writing under an exclusive lock.
 struct SaveTarget {
   std::string Path;  // links followed
@@ -296,11 +301,13 @@ std::vector<JournalPlace> PlacesOf(const std::string& target, const struct stat&
   return places;
 }
 
-// Before a save: a journal the file's last save left must not be in the way. A complete save's
-// journal is removed; an interrupted one, or one that no longer fits, makes the save refuse,
-// for the next load to settle it.
-void ClearJournalsBeforeSave(std::string_view path, const SaveTarget& target,
-                             const std::vector<JournalPlace>& places) {
+// Before a save: what the file's last save left must not be in the way. A complete save's
+// journal is removed; an interrupted one is rolled back, so that this save writes over the former
+// file, never over a half-moved tail; one that no longer fits is set aside. Each is said in
+// `notes`. One lbe cannot trust at the name this save needs makes it refuse.
+void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
+                             const std::vector<JournalPlace>& places,
+                             std::vector<std::string>& notes) {
   for (const JournalPlace& place : places) {
     const FoundJournal found = OpenJournal(place, &target.Info);
     const bool needed = &place == &places.front();
@@ -314,14 +321,32 @@ void ClearJournalsBeforeSave(std::string_view path, const SaveTarget& target,
                          "save again.");
     }
     const auto state = CompareWithJournal(target.File.Get(), found);
-    if (state == FileVersusJournal::Saved &&
-        Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) ==
-            0) {
+    if (!state) {
+      throw ReadError(errno);
+    }
+    if (*state == FileVersusJournal::Changed) {
+      const std::string aside = SetAside(place);
+      if (aside.empty()) {
+        throw JournalError("Cannot save " + Shown(path) + ": the journal " + Shown(place.Shown()) +
+                           " cannot be set aside: " + PlatformErrorText(errno) + ".");
+      }
+      notes.push_back("The journal of an interrupted save of " + Shown(path) +
+                      " no longer fits the file; it was set aside as " + Shown(aside) + ".");
       continue;
     }
-    throw JournalError("Cannot save " + Shown(path) + ": the journal " + Shown(place.Shown()) +
-                       " of an interrupted save stands. Load the file again (F) to settle it "
-                       "first.");
+    // A created file's former state is no bytes at all: cut to nothing, then written anew.
+    if (*state == FileVersusJournal::Interrupted) {
+      if (!PutBack(target.File.Get(), found)) {
+        throw JournalError(PutBackError(path, place, errno));
+      }
+      notes.push_back("The last save of " + Shown(path) +
+                      " was interrupted; the file was put back as it was before it.");
+    }
+    if (Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
+            0 ||
+        Sys("fstat", [&] { return ::fstat(target.File.Get(), &target.Info); }) != 0) {
+      throw JournalError(PutBackError(path, place, errno));
+    }
   }
 }
 
@@ -402,17 +427,31 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
       CreateAndLock(path, target, false);
     }
     places = PlacesOf(target.Path, target.Info, true);
-    ClearJournalsBeforeSave(path, target, places);
+    ClearJournalsBeforeSave(path, target, places, result.Notes);
     JournalRecord plan = PlanSave(target, request.Stretch, request.Bytes.size());
     if (plan.TailLength > 0 &&
         !Asked(request, SaveConcern{SaveConcern::MovesRest, plan.TailLength, plan.NewSize})) {
-      return {};
+      return result;
     }
     PlanWrites(target.File.Get(), plan, start, request.Bytes);
     const std::vector<std::uint8_t> newBytes = NewBytesOf(plan, start, request.Bytes);
+    // One count over both long steps: the former bytes into the journal, the tail moved.
+    std::uint64_t journalled = 0;
+    for (const Extent& extent : plan.Old) {
+      journalled += extent.Length;
+    }
+    const std::uint64_t total = journalled + plan.TailLength;
+    const auto report = [&](std::uint64_t before) -> SaveProgress {
+      if (!request.Progress) {
+        return {};
+      }
+      return [&, before](std::uint64_t done, std::uint64_t) {
+        request.Progress(before + done, total);
+      };
+    };
     if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
-      journal = &PutJournal(path, places, plan, target.File.Get(), newBytes, request.Progress);
-      ApplySave(target.File.Get(), plan, newBytes, request.Progress);
+      journal = &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0));
+      ApplySave(target.File.Get(), plan, newBytes, report(journalled));
       RemoveJournal(*journal);
       journal = nullptr;
     }
@@ -443,11 +482,6 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
 }
 
 namespace {
-
-std::string PutBackError(std::string_view path, const JournalPlace& place, int code) {
-  return "The last save of " + Shown(path) + " was interrupted, and its journal " +
-         Shown(place.Shown()) + " cannot be applied: " + PlatformErrorText(code) + ".";
-}
 
 // Undoes the interrupted save `found` describes on the file `target`, open and locked as `fd`,
 // and removes the journal.

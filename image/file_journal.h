@@ -75,13 +75,17 @@ struct SaveResult {
   bool Saved = false;   // false: Ask said no, and nothing was written
   FileStretch Written;  // the stretch the bytes now fill (ToEnd kept)
   FileState Now;        // the file as the save left it, StretchSum over `Written`
+  // What the save settled first, one line each: an interrupted save's journal rolled back, or
+  // one that no longer fits set aside.
+  std::vector<std::string> Notes;
 };
 
 // Puts the request's bytes in place of its stretch in the file at `path` (symbolic links
 // followed and kept): the bytes before the stretch and after it stay as they were, those after
 // it moving up or down when the bytes are longer or shorter; a file shorter than the offset gets
-// zeros up to it. A missing file is created. A valid journal of an interrupted save of the file
-// is rolled back first; a journal it cannot trust or that no longer fits makes it refuse.
+// zeros up to it. A missing file is created. An interrupted save of the file is rolled back
+// first, a journal that no longer fits set aside (both said in Notes); a journal it cannot trust
+// at the name it needs makes it refuse.
 // Throws FileError with the message of the step that failed; the file is then as it was, or,
 // when even putting it back failed, its journal gives it back on the next load.
 SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/key_codes.h"
 #include "console/key_input.h"
@@ -40,11 +41,14 @@ bool AnsweredYes() {
 // Shows "Saving: N%" at the cursor's row, now and then, once the save has taken a while.
 class SaveProgressLine {
  public:
-  SaveProgressLine() : started_(std::chrono::steady_clock::now()), row_(console::CursorRow()) {}
+  SaveProgressLine() : started_(std::chrono::steady_clock::now()) {}
   void operator()(std::uint64_t done, std::uint64_t total) {
     const auto now = std::chrono::steady_clock::now();
     if (now - started_ < kQuietSave || now - shown_ < kProgressEvery || total == 0) {
       return;
+    }
+    if (shown_ == std::chrono::steady_clock::time_point{}) {
+      row_ = console::CursorRow();  // below the questions the save asked
     }
     shown_ = now;
     console::MoveCursor(1, row_);
@@ -67,7 +71,7 @@ class SaveProgressLine {
   }
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point shown_{};
-  std::uint8_t row_;
+  std::uint8_t row_ = 1;
 };
 
 }  // namespace
@@ -78,9 +82,10 @@ std::string SaveQuestionText(const image::SaveConcern& concern, std::string_view
       return text::VisibleText(fileName) +
              " now names another file than the one loaded.\nSave anyway? (Y/N)";
     case image::SaveConcern::MovesRest:
+      // Two rows: the figures of a large file would run past the edge.
       return "This save moves the " + std::to_string(concern.RestBytes) +
-             " bytes after the range; the file becomes " + std::to_string(concern.NewFileSize) +
-             " bytes.\nSave anyway? (Y/N)";
+             " bytes after the range;\nthe file becomes " + std::to_string(concern.NewFileSize) +
+             " bytes. Save anyway? (Y/N)";
     case image::SaveConcern::ChangedOnDisk:
       break;
   }
@@ -142,9 +147,10 @@ void SaveCommand() {
     return yes;
   };
   std::string result;
+  std::vector<std::string> notes;
   SaveProgressLine progress;
   try {
-    if (!image::SaveRange(ask, std::ref(progress))) {
+    if (!image::SaveRange(ask, std::ref(progress), &notes)) {
       return;
     }
     result = "File " + text::VisibleText(CurrentFileName) + " has been saved.";
@@ -152,6 +158,9 @@ void SaveCommand() {
     result = error.what();
   }
   progress.Clear();
+  for (const std::string& note : notes) {
+    console::WriteLine(note);
+  }
   ShowMessage(result);
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -146,8 +147,10 @@ int ListMode(std::FILE* out, std::FILE* err) {
   }
   // A listing writes nothing: a file whose last save was interrupted is left for the editor to
   // put back, and listing its half-written bytes would mislead.
-  if (!outcome.Notice.empty()) {
-    ReportError(err, outcome.Notice);
+  for (std::string_view notice = outcome.Notice; !notice.empty();) {
+    const std::size_t lineEnd = std::min(notice.find('\n'), notice.size());
+    ReportError(err, notice.substr(0, lineEnd));
+    notice.remove_prefix(std::min(lineEnd + 1, notice.size()));
   }
   if (outcome.Interrupted) {
     return 1;

@@ -566,7 +566,24 @@ TEST_F(SafetyNet, AJournalInUseOrSeenReadOnlyIsLeftAlone) {
   EXPECT_FALSE(report.RolledBack);
   EXPECT_EQ(lbe::testing::GetFile("file.bin"), kHalfSaved);
   EXPECT_TRUE(fs::exists(journal));
-  EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
+}
+
+// A save of a file whose last save was cut short puts the former bytes back first, and saves
+// over them: a half-moved tail never stays.
+TEST_F(SafetyNet, ASaveRollsBackAnInterruptedSaveFirst) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", {2, 3, false}, {'w', 'x', 'y', 'z', '1', '2'}, kHalfSaved);
+  SaveRequest request;
+  request.Stretch = {0, 2, false};
+  const Bytes bytes = {'a', 'b'};
+  request.Bytes = bytes;
+  const SaveResult result = ReplaceStretch("file.bin", request);
+  EXPECT_EQ(lbe::testing::GetFile("file.bin"),
+            (Bytes{'a', 'b', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J'}));
+  ASSERT_EQ(result.Notes.size(), 1u);
+  EXPECT_EQ(result.Notes[0],
+            "The last save of file.bin was interrupted; the file was put back as it was before it.");
+  EXPECT_TRUE(fs::is_empty("state/lbe"));
 }
 
 // The order that makes a save safe: the journal whole and named on the disk before the file's
