@@ -25,14 +25,13 @@ tm send-keys -t t t Escape
 bank="Addr: 8000-BFFF   File: rom.bin +14000"
 expect_line 1 "$bank"
 tm send-keys -t t s
-# The first line fills the 80-column window exactly; the second stands right below it.
-expect_line 1 "This save moves the 147456 bytes after the range; the file becomes 245760 bytes."
-expect_line 2 "Save anyway? (Y/N)"
+expect_line 1 "This save moves the 147456 bytes after the range;"
+expect_line 2 "the file becomes 245760 bytes. Save anyway? (Y/N)"
 tm send-keys -t t n
 expect_line 1 "$bank"
 cmp rom.bin former.bin || fail "N wrote to rom.bin"
 tm send-keys -t t s
-expect_line 2 "Save anyway? (Y/N)"
+expect_line 2 "the file becomes 245760 bytes. Save anyway? (Y/N)"
 tm send-keys -t t y
 expect_line 3 "File rom.bin has been saved."
 expect_line 4 "Press any key..."
