@@ -12,16 +12,16 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "console/terminal_console.h"
-#include "image/edited_file.h"
+#include "files/edited_file.h"
+#include "files/rescue_copy.h"
+#include "files/test_hooks.h"
 #include "image/memory_image.h"
-#include "image/rescue_copy.h"
-#include "image/test_hooks.h"
-#include "screens/command_line.h"
-#include "screens/listing_modes.h"
+#include "launch_settings.h"
+#include "listing/listing_modes.h"
 #include "screens/program.h"
 #include "text/visible_text.h"
-
 
 namespace {
 
@@ -39,7 +39,7 @@ void InstallTestPauses() {
   };
   const std::time_t inSave = seconds("LBE_TEST_PAUSE_IN_SAVE");
   const std::time_t inRescue = seconds("LBE_TEST_PAUSE_IN_RESCUE");
-  image::SetPauseHook([inSave, inRescue](std::string_view where) {
+  files::SetPauseHook([inSave, inRescue](std::string_view where) {
     timespec left{where == "save" ? inSave : where == "rescue" ? inRescue : 0, 0};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
@@ -93,7 +93,7 @@ void EndBySignal(int signal) {
 void RescueUnsavedChanges() {
   std::string rescueError;
   const std::string rescued =
-      image::WriteRescueCopy(image::CurrentFileName, image::RangeBytes(), rescueError);
+      files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes(), rescueError);
   if (!rescued.empty()) {
     std::fprintf(stderr, "lbe: unsaved changes written to %s\n",
                  text::VisibleText(rescued).c_str());
@@ -104,14 +104,14 @@ void RescueUnsavedChanges() {
 
 // The editor on the terminal. Returns the exit status, or ends the way the signal that ended
 // the run would have.
-int RunEditor(const std::string& programPath) {
+int RunEditor(const std::string& programPath, const screens::EditorSettings& settings) {
   console::TerminalConsole terminal;
   std::string error;
   if (!terminal.Open(error)) {
     std::fprintf(stderr, "lbe: %s\n", error.c_str());
     return 1;
   }
-  const screens::ProgramOutcome outcome = screens::RunProgram(terminal, programPath);
+  const screens::ProgramOutcome outcome = screens::RunProgram(terminal, programPath, settings);
   if (outcome.InputEnded) {
     // Before Close puts the default actions back, which would let a second signal end lbe.
     const sigset_t held = HeldSignals();
@@ -124,7 +124,7 @@ int RunEditor(const std::string& programPath) {
   if (!outcome.InputEnded) {
     return outcome.ExitStatus;
   }
-  if (image::ImageChangedSinceSaved()) {
+  if (files::ImageChangedSinceSaved()) {
     RescueUnsavedChanges();
   }
   const int signal = terminal.EndingSignal() != 0 ? terminal.EndingSignal() : HeldEndingSignal();
@@ -146,27 +146,28 @@ int main(int argc, char** argv) {
   InstallTestPauses();
 #endif
   const std::string programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "lbe";
-  screens::Options = screens::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-  if (screens::Options.ShowUsage) {
-    const std::string text = screens::Options.ShowHelp ? screens::HelpText(programPath)
-                                                       : screens::UsageText(programPath);
+  const cli::CommandLineOptions options =
+      cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (options.ShowUsage) {
+    const std::string text =
+        options.ShowHelp ? cli::HelpText(programPath) : cli::UsageText(programPath);
     std::fputs(text.c_str(), stdout);
     return 0;
   }
-  if (screens::Options.ShowVersion) {
+  if (options.ShowVersion) {
     std::printf("lbe %s\n", LBE_VERSION);
     return 0;
   }
-  if (!screens::Options.WrongUse.empty()) {
+  if (!options.WrongUse.empty()) {
     std::fprintf(stderr, "lbe: %s\nTry 'lbe --help' for more information.\n",
-                 text::VisibleText(screens::Options.WrongUse).c_str());
+                 text::VisibleText(options.WrongUse).c_str());
     return 2;
   }
-  if (screens::Options.List) {
-    return screens::ListMode(stdout, stderr);
+  if (options.List) {
+    return listing::ListMode(StartFileOf(options), stdout, stderr);
   }
-  if (screens::Options.Check) {
-    return screens::CheckMode(stderr);
+  if (options.Check) {
+    return listing::CheckMode(options.FileName.value_or(""), options.OutputName, stderr);
   }
-  return RunEditor(programPath);
+  return RunEditor(programPath, EditorSettingsOf(options));
 }

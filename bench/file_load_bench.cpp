@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "image/edited_file.h"
+#include "files/edited_file.h"
 #include "image/memory_image.h"
 
 namespace {
@@ -34,10 +34,10 @@ bool MakeFile(const std::string& name, off_t size) {
 // In the child: loads the file `rounds` times and prints the mean time of one load.
 [[noreturn]] void LoadRounds(const std::string& name, int rounds) {
   using Clock = std::chrono::steady_clock;
-  lbe::image::CurrentFileName = name;
+  lbe::files::CurrentFileName = name;
   const auto start = Clock::now();
   for (int round = 0; round < rounds; ++round) {
-    lbe::image::LoadFile();
+    lbe::files::LoadFile();
   }
   const std::chrono::duration<double, std::micro> spent = Clock::now() - start;
   std::printf("%12.1f us", spent.count() / rounds);

@@ -19,9 +19,9 @@
 #include <tuple>
 #include <vector>
 
-#include "image/file_journal.h"
-#include "image/file_layer.h"
-#include "image/test_hooks.h"
+#include "files/file_journal.h"
+#include "files/file_layer.h"
+#include "files/test_hooks.h"
 
 namespace {
 
@@ -66,11 +66,11 @@ std::uint64_t BytesWritten() {
 }
 
 // The most disk space the journals in the state folder took at any file-system call of a save.
-std::uint64_t JournalPeak(const std::string& name, const lbe::image::FileStretch& stretch,
+std::uint64_t JournalPeak(const std::string& name, const lbe::files::FileStretch& stretch,
                           const std::vector<std::uint8_t>& bytes) {
-  const std::string folder = lbe::image::StateFolder();
+  const std::string folder = lbe::files::StateFolder();
   std::uint64_t peak = 0;
-  lbe::image::SetFileCallHook([&](int, std::string_view) {
+  lbe::files::SetFileCallHook([&](int, std::string_view) {
     std::uint64_t used = 0;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(folder, ignored)) {
@@ -79,8 +79,8 @@ std::uint64_t JournalPeak(const std::string& name, const lbe::image::FileStretch
     peak = std::max(peak, used);
     return 0;
   });
-  lbe::image::ReplaceStretch(name, stretch, bytes);
-  lbe::image::SetFileCallHook(nullptr);
+  lbe::files::ReplaceStretch(name, stretch, bytes);
+  lbe::files::SetFileCallHook(nullptr);
   return peak;
 }
 
@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
   const std::string large = pattern + "/sparse-1g.bin";
   std::vector<std::uint8_t> bytes(65536, 0x5A);
   try {
-    lbe::image::WriteWholeFile(small, bytes);
+    lbe::files::WriteWholeFile(small, bytes);
     Time("whole 64 KiB file (WriteWholeFile)", rounds, bytes,
-         [&] { lbe::image::WriteWholeFile(small, bytes); });
+         [&] { lbe::files::WriteWholeFile(small, bytes); });
 
     const int fd = ::open(large.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || ::ftruncate(fd, off_t{1} << 30) != 0 || ::close(fd) != 0) {
@@ -112,19 +112,19 @@ int main(int argc, char** argv) {
     for (const auto& [label, name, offset] :
          {std::tuple{"one byte changed in a 64 KiB file", small, std::uint64_t{0}},
           std::tuple{"one byte changed in a 1 GiB file", large, std::uint64_t{0x20000000}}}) {
-      std::vector<std::uint8_t> window = lbe::image::ReadFileWindow(name, offset, 65536).Bytes;
+      std::vector<std::uint8_t> window = lbe::files::ReadFileWindow(name, offset, 65536).Bytes;
       const std::uint64_t before = BytesWritten();
       Time(label, rounds, window, [&, &name = name, offset = offset] {
-        lbe::image::ReplaceStretch(name, {offset, window.size(), false}, window);
+        lbe::files::ReplaceStretch(name, {offset, window.size(), false}, window);
       });
       std::printf("%-44s %llu bytes written a save, the journal's included\n", "",
                   static_cast<unsigned long long>((BytesWritten() - before) /
                                                   static_cast<std::uint64_t>(rounds)));
     }
-    const lbe::image::FileStretch window{0x20000000, bytes.size(), false};
+    const lbe::files::FileStretch window{0x20000000, bytes.size(), false};
     const std::uint64_t before = DiskBytes(large);
     Time("64 KiB window at 512 MiB of a sparse 1 GiB", rounds, bytes,
-         [&] { lbe::image::ReplaceStretch(large, window, bytes); });
+         [&] { lbe::files::ReplaceStretch(large, window, bytes); });
     const std::uint64_t grown = DiskBytes(large) - before;
     // Every byte changed: the journal holds the whole window, former and new.
     for (std::uint8_t& byte : bytes) {
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         "%-44s blocks, once: it was a hole)\n",
         "  extra disk space", static_cast<unsigned long long>(journal / 1024),
         static_cast<unsigned long long>(grown / 1024), "");
-  } catch (const lbe::image::FileError& error) {
+  } catch (const lbe::files::FileError& error) {
     std::fprintf(stderr, "save failed: %s\n", error.what());
   }
   std::error_code ignored;

@@ -18,14 +18,14 @@
 #include <string_view>
 #include <vector>
 
-#include "image/listing.h"
+#include "listing/listing.h"
 
 namespace lbe::fuzzing {
 namespace {
 
-using image::ListingCheck;
-using image::ListingFault;
-using image::ListingLine;
+using listing::ListingCheck;
+using listing::ListingFault;
+using listing::ListingLine;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "listing_fuzz: %s\n", what);
@@ -79,7 +79,7 @@ void CheckLinesReadBack(std::string_view listing) {
     const std::size_t end = listing.find_first_of("\r\n");
     const std::string_view text = listing.substr(0, end);
     listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
-    const ListingLine line = image::ParseListingLine(text);
+    const ListingLine line = listing::ParseListingLine(text);
     if (line.Skipped || !line.Fault.empty()) {
       continue;
     }
@@ -89,7 +89,7 @@ void CheckLinesReadBack(std::string_view listing) {
     unsigned sum = 0;
     char digits[64];
     int used = std::snprintf(digits, sizeof digits, "%s ",
-                             image::ListingAddressText(*line.Address).c_str());
+                             listing::ListingAddressText(*line.Address).c_str());
     for (const std::uint8_t byte : line.Bytes) {
       sum += byte;
       used += std::snprintf(digits + used, sizeof digits - static_cast<std::size_t>(used), "%.2X",
@@ -97,7 +97,7 @@ void CheckLinesReadBack(std::string_view listing) {
     }
     std::snprintf(digits + used, sizeof digits - static_cast<std::size_t>(used), ":%.2X",
                   sum & 0xFFu);
-    const ListingLine again = image::ParseListingLine(digits);
+    const ListingLine again = listing::ParseListingLine(digits);
     if (!again.Fault.empty() || again.Address != line.Address || again.Bytes != line.Bytes) {
       Fail("a good line does not read back in the --list form");
     }

@@ -29,11 +29,11 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_line.h"
+#include "files/file_layer.h"
 #include "fuzz/fuzz_folder.h"
 #include "image/address_text.h"
-#include "image/file_layer.h"
 #include "image/memory_image.h"
-#include "screens/command_line.h"
 #include "screens/main_menu.h"
 #include "text/utf8.h"
 #include "text/visible_text.h"
@@ -41,8 +41,8 @@
 namespace lbe::fuzzing {
 namespace {
 
-using image::FileError;
-using image::FileErrorKind;
+using files::FileError;
+using files::FileErrorKind;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "path_fuzz: %s\n", what);
@@ -164,14 +164,14 @@ void CheckPathTarget(FuzzedDataProvider& provider) {
   std::optional<FileErrorKind> raised;
   std::string message;
   try {
-    image::CheckPath(path, mustExist);
+    files::CheckPath(path, mustExist);
   } catch (const FileError& error) {
     raised = error.Kind();
     message = error.what();
     CheckShownText(message);
-    const std::string report = image::StopReport(error, "lbe");
+    const std::string report = files::StopReport(error, "lbe");
     CheckShownText(report);
-    if (!report.starts_with(image::KindName(error.Kind())) || !report.ends_with("\n\n")) {
+    if (!report.starts_with(files::KindName(error.Kind())) || !report.ends_with("\n\n")) {
       Fail("a stop report without its kind or its closing line ends");
     }
   }
@@ -213,7 +213,7 @@ void CheckPathTarget(FuzzedDataProvider& provider) {
     // The read takes what an independent read of the file gives, cut to the image's space.
     std::vector<std::uint8_t> bytes;
     try {
-      bytes = image::ReadWholeFile(path, image::kImageSize);
+      bytes = files::ReadWholeFile(path, image::kImageSize);
     } catch (const FileError& error) {
       CheckShownText(error.what());
       return;
@@ -301,7 +301,7 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   for (int i = 0; i < count; ++i) {
     parameters.push_back(provider.ConsumeRandomLengthString(24));
   }
-  const screens::CommandLineOptions options = screens::ParseCommandLine(parameters);
+  const cli::CommandLineOptions options = cli::ParseCommandLine(parameters);
 
   std::optional<std::string> fileName;
   std::optional<std::string> addressText;
@@ -366,7 +366,7 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
                                      : shown.find_first_of("/\\:") != std::string::npos) {
     Fail("the shown name is not the name's last component");
   }
-  const std::string usageText = screens::UsageText(parameters.empty() ? "" : parameters[0]);
+  const std::string usageText = cli::UsageText(parameters.empty() ? "" : parameters[0]);
   if (!usageText.starts_with("Line Binary Editor\n\n")) {
     Fail("usage text without its title");
   }

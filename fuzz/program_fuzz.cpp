@@ -58,11 +58,11 @@
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
+#include "files/edited_file.h"
+#include "files/rescue_copy.h"
 #include "fuzz/fuzz_folder.h"
-#include "image/edited_file.h"
 #include "image/memory_image.h"
-#include "image/rescue_copy.h"
-#include "screens/command_line.h"
+#include "launch_settings.h"
 #include "screens/program.h"
 #include "text/utf8.h"
 
@@ -232,7 +232,7 @@ void TraceEvent(const InputEvent& event) {
 
 void TraceStart(const std::vector<std::string>& parameters, int width, int height, int attribute) {
   std::fprintf(stderr,
-               "  // EmulatedConsole screen{%d, %d, 0x%02X};\n  Options = ParseCommandLine({",
+               "  // EmulatedConsole screen{%d, %d, 0x%02X};\n  options = ParseCommandLine({",
                width, height, attribute);
   for (std::size_t i = 0; i < parameters.size(); ++i) {
     std::fprintf(stderr, "%s%s", i == 0 ? "" : ", ", CppText(parameters[i]).c_str());
@@ -393,7 +393,7 @@ void CheckSavedFile(const console::EmulatedConsole& screen) {
     shown += screen.RowText(y);
   }
   if (shown.find(" has been saved.") != std::string::npos) {
-    CheckFileHoldsRange(image::CurrentFileName, image::Window.Offset, image::Window.Stretch.ToEnd,
+    CheckFileHoldsRange(files::CurrentFileName, files::Window.Offset, files::Window.Stretch.ToEnd,
                         "the file reported saved does not hold the range");
   }
 }
@@ -758,12 +758,12 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
   if (Tracing()) {
     TraceStart(parameters, width, rows, attribute);
   }
-  screens::Options = screens::ParseCommandLine(parameters);
-  if (screens::Options.FileName && !IsTableName(*screens::Options.FileName)) {
+  const cli::CommandLineOptions options = cli::ParseCommandLine(parameters);
+  if (options.FileName && !IsTableName(*options.FileName)) {
     Fail("a command-line name outside the name table");
   }
-  if (screens::Options.ShowUsage || screens::Options.ShowVersion) {
-    if (screens::UsageText("lbe").find("[/M] [FileName]") == std::string::npos) {
+  if (options.ShowUsage || options.ShowVersion) {
+    if (cli::UsageText("lbe").find("[/M] [FileName]") == std::string::npos) {
       Fail("usage text without its command line");
     }
     return;
@@ -772,7 +772,8 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
     LayOutFiles();
   }
   ScriptedConsole screen(data, width, rows, attribute);
-  const screens::ProgramOutcome outcome = screens::RunProgram(screen, "lbe");
+  const screens::ProgramOutcome outcome =
+      screens::RunProgram(screen, "lbe", EditorSettingsOf(options));
   if (Tracing()) {
     std::fprintf(
         stderr,
@@ -792,11 +793,11 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
     Fail("stop report without its closing line ends");
   }
   folderTouched = screen.TouchesFiles();
-  if (outcome.InputEnded && image::ImageChangedSinceSaved()) {
+  if (outcome.InputEnded && files::ImageChangedSinceSaved()) {
     // What the program does when its terminal goes away with unsaved changes.
     std::string error;
     const std::string rescued =
-        image::WriteRescueCopy(image::CurrentFileName, image::RangeBytes(), error);
+        files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes(), error);
     // On success `error` may still tell of the places tried first.
     if (rescued.empty() && error.empty()) {
       Fail("the rescue copy gave neither a name nor an error");

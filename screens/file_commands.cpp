@@ -10,14 +10,14 @@
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
-#include "image/edited_file.h"
-#include "image/file_layer.h"
+#include "files/edited_file.h"
+#include "files/file_layer.h"
 #include "screens/prompt.h"
 #include "text/visible_text.h"
 
 namespace lbe::screens {
 
-using image::CurrentFileName;
+using files::CurrentFileName;
 
 namespace {
 
@@ -76,17 +76,17 @@ class SaveProgressLine {
 
 }  // namespace
 
-std::string SaveQuestionText(const image::SaveConcern& concern, std::string_view fileName) {
+std::string SaveQuestionText(const files::SaveConcern& concern, std::string_view fileName) {
   switch (concern.What) {
-    case image::SaveConcern::OtherFile:
+    case files::SaveConcern::OtherFile:
       return text::VisibleText(fileName) +
              " now names another file than the one loaded.\nSave anyway? (Y/N)";
-    case image::SaveConcern::MovesRest:
+    case files::SaveConcern::MovesRest:
       // Two rows: the figures of a large file would run past the edge.
       return "This save moves the " + std::to_string(concern.RestBytes) +
              " bytes after the range;\nthe file becomes " + std::to_string(concern.NewFileSize) +
              " bytes. Save anyway? (Y/N)";
-    case image::SaveConcern::ChangedOnDisk:
+    case files::SaveConcern::ChangedOnDisk:
       break;
   }
   return "The file has changed since it was loaded. Save anyway? (Y/N)";
@@ -113,11 +113,11 @@ void FileNameCommand() {
     return;
   }
   const std::string formerName = CurrentFileName;
-  CurrentFileName = image::TrimmedOfBlanksAndControls(line);
+  CurrentFileName = files::TrimmedOfBlanksAndControls(line);
   std::string notice;
   try {
-    notice = image::LoadFile().Notice;
-  } catch (const image::FileError& error) {
+    notice = files::LoadFile().Notice;
+  } catch (const files::FileError& error) {
     // The name that failed must not stay: a later S would overwrite the file it could not read.
     CurrentFileName = formerName;
     ShowMessage(error.what());
@@ -133,7 +133,7 @@ void SaveCommand() {
       return;
     }
   }
-  const auto ask = [](const image::SaveConcern& concern) {
+  const auto ask = [](const files::SaveConcern& concern) {
     const std::string text = SaveQuestionText(concern, CurrentFileName);
     std::string_view question = text;
     // Line by line, as a notice: a long first line ends where it should, not at the edge.
@@ -150,11 +150,11 @@ void SaveCommand() {
   std::vector<std::string> notes;
   SaveProgressLine progress;
   try {
-    if (!image::SaveRange(ask, std::ref(progress), &notes)) {
+    if (!files::SaveRange(ask, std::ref(progress), &notes)) {
       return;
     }
     result = "File " + text::VisibleText(CurrentFileName) + " has been saved.";
-  } catch (const image::FileError& error) {
+  } catch (const files::FileError& error) {
     result = error.what();
   }
   progress.Clear();

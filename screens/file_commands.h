@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "image/file_journal.h"
+#include "files/file_journal.h"
 
 namespace lbe::screens {
 
@@ -18,6 +18,6 @@ void FileNameCommand();
 void SaveCommand();
 
 // The question a save asks about `concern`, as shown: lines separated by "\n".
-std::string SaveQuestionText(const image::SaveConcern& concern, std::string_view fileName);
+std::string SaveQuestionText(const files::SaveConcern& concern, std::string_view fileName);
 
 }  // namespace lbe::screens

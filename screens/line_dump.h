@@ -1,6 +1,6 @@
 #pragma once
-// The one-line text form of an image line: address, its 8 bytes as 16 hex digits, a colon, and
-// the line's checksum; and the edit line drawn from it on row 1. Reads the image, never changes
+// The line dump and its checksum (image/line_text.h) on the screen, and the edit line drawn from
+// them on row 1. Reads the image, never changes
 // it; writes through the console text output and clears nothing.
 
 #include <cstdint>
@@ -10,12 +10,6 @@ namespace lbe::screens {
 
 // Window column of the first checksum digit of the edit line.
 inline constexpr std::uint8_t kChecksumColumn = 23;
-
-// Sum of the 8 bytes at `address` (a line address, 0x0000 to 0xFFF8) modulo 256.
-std::uint8_t LineChecksum(std::int32_t address);
-
-// The 22 characters "AAAA HHHHHHHHHHHHHHHH:" of the line at `address`, upper-case digits.
-std::string LineDumpText(std::int32_t address);
 
 // One write statement each, at the cursor, leaving the cursor just behind the text.
 void WriteLineDump(std::int32_t address);      // the 22 characters of LineDumpText

@@ -11,7 +11,6 @@
 #include "console/window.h"
 #include "image/address_text.h"
 #include "image/memory_image.h"
-#include "screens/command_line.h"
 #include "screens/line_dump.h"
 #include "screens/prompt.h"
 
@@ -297,10 +296,10 @@ void TypePasted(EditCursor& cursor, char32_t character) {
 
 }  // namespace
 
-void LineEditMode(bool withGoto) {
+void LineEditMode(bool withGoto, bool nibbleMovement) {
   console::ClearWindow();
   EditCursor cursor;
-  cursor.CursorStep = Options.NibbleMovement ? 1 : 2;
+  cursor.CursorStep = nibbleMovement ? 1 : 2;
   if (withGoto) {
     const std::int32_t address = AskGotoAddress();
     cursor.NibbleColumn = address % kLineBytes * 2;

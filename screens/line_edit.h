@@ -4,8 +4,8 @@
 
 namespace lbe::screens {
 
-// E enters at the start line; G (`withGoto`) asks "Goto:" for an address first. Returns on Esc
-// or Q.
-void LineEditMode(bool withGoto);
+// E enters at the start line; G (`withGoto`) asks "Goto:" for an address first. Left and Right
+// move by nibbles with `nibbleMovement` (/M), else by bytes. Returns on Esc or Q.
+void LineEditMode(bool withGoto, bool nibbleMovement);
 
 }  // namespace lbe::screens

@@ -5,11 +5,10 @@
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
+#include "files/edited_file.h"
+#include "files/rescue_copy.h"
 #include "image/address_text.h"
-#include "image/edited_file.h"
 #include "image/memory_image.h"
-#include "image/rescue_copy.h"
-#include "screens/command_line.h"
 #include "screens/file_commands.h"
 #include "screens/line_edit.h"
 #include "screens/list_view.h"
@@ -29,8 +28,8 @@ void DrawMenu() {
   console::Write(": " + image::HexText(image::Range.StartAddress, 4) + "-" +
                  image::HexText(image::RangeEndAddress(), 4) + "   ");
   WriteLabel("File");
-  console::WriteLine(": " + ShownFileName(image::CurrentFileName) +
-                     ShownFileOffset(image::Window.Offset));
+  console::WriteLine(": " + ShownFileName(files::CurrentFileName) +
+                     ShownFileOffset(files::Window.Offset));
   for (std::string_view word : {"Edit   ", "Goto   ", "List   ", "Save   ", "Quit   "}) {
     WriteLabel(word);
   }
@@ -91,22 +90,9 @@ void WriteLabel(std::string_view text) {
   console::Write(text.substr(1));
 }
 
-image::LoadOutcome LoadStartImage(bool readOnly) {
-  image::Image = {};
-  image::SetStartAddress(Options.AddressText ? image::ParseAddressText(*Options.AddressText, 0)
-                                             : 0);
-  image::CurrentFileName = Options.FileName.value_or("");
-  image::Window = {};
-  image::Window.Offset = Options.FileOffset;
-  image::Window.Length = Options.FileLength.value_or(image::kAsMuchAsFits);
-  const image::LoadOutcome outcome = image::LoadFile(readOnly);
-  image::MarkImageSaved();
-  return outcome;
-}
-
-void MainRoutine() {
+void MainRoutine(const EditorSettings& settings) {
   console::ClearWindow();
-  ShowLoadNotice(LoadStartImage().Notice);
+  ShowLoadNotice(files::LoadStartImage(settings.File).Notice);
   for (;;) {
     DrawMenu();
     switch (console::WaitKey()) {
@@ -120,10 +106,10 @@ void MainRoutine() {
         AddressCommand();
         break;
       case 'E':
-        LineEditMode(false);
+        LineEditMode(false, settings.NibbleMovement);
         break;
       case 'G':
-        LineEditMode(true);
+        LineEditMode(true, settings.NibbleMovement);
         break;
       case 'F':
         FileNameCommand();

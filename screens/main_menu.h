@@ -6,18 +6,19 @@
 #include <string>
 #include <string_view>
 
-#include "image/edited_file.h"
+#include "files/edited_file.h"
 
 namespace lbe::screens {
 
-// Runs on a started console with `Options` parsed. Returns when the user confirms Quit. A load
-// error at start-up escapes as FileError; the end of input escapes as InputEnded.
-void MainRoutine();
+// What the editor takes from the command line.
+struct EditorSettings {
+  files::StartFile File;        // the start address and the file to load
+  bool NibbleMovement = false;  // /M: Left and Right move by nibbles in the edit mode
+};
 
-// The image as start-up leaves it, from `Options`: zeroed, the range set from /A, the named file
-// loaded and taken as saved; the load's notice. With `readOnly` nothing is written (--list).
-// Touches no console; a failed read escapes as FileError.
-image::LoadOutcome LoadStartImage(bool readOnly = false);
+// Runs on a started console. Returns when the user confirms Quit. A load error at start-up
+// escapes as FileError; the end of input escapes as InputEnded.
+void MainRoutine(const EditorSettings& settings);
 
 // The name the status line shows: the last component of `fileName` (after its last "\", "/" or
 // ":"), "[no name]" when the name is empty, with control characters made visible.

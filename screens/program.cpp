@@ -3,23 +3,22 @@
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
-#include "image/edited_file.h"
-#include "image/file_layer.h"
+#include "files/edited_file.h"
+#include "files/file_layer.h"
 #include "image/memory_image.h"
-#include "image/rescue_copy.h"
-#include "screens/command_line.h"
 #include "screens/main_menu.h"
 
 namespace lbe::screens {
 
-ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view programPath) {
+ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view programPath,
+                          const EditorSettings& settings) {
   ProgramOutcome outcome;
   console::ConsoleStart(device);
   try {
-    MainRoutine();
-  } catch (const image::FileError& error) {
+    MainRoutine(settings);
+  } catch (const files::FileError& error) {
     outcome.ExitStatus = 1;
-    outcome.StopReport = image::StopReport(error, programPath);
+    outcome.StopReport = files::StopReport(error, programPath);
   } catch (const console::InputEnded&) {
     outcome.ExitStatus = 1;
     outcome.InputEnded = true;
@@ -33,10 +32,9 @@ void ResetProgramState() {
   console::StdOut = {};
   image::Image = {};
   image::Range = {};
-  image::CurrentFileName.clear();
-  image::Window = {};
-  image::Saved = {};
-  Options = {};
+  files::CurrentFileName.clear();
+  files::Window = {};
+  files::Saved = {};
 }
 
 }  // namespace lbe::screens

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "console/console_device.h"
+#include "screens/main_menu.h"
 
 namespace lbe::screens {
 
@@ -15,9 +16,10 @@ struct ProgramOutcome {
   bool InputEnded = false;  // input ended (hang-up, signal, end of a test's script)
 };
 
-// `Options` must be parsed. `programPath` names the program in the stop report (by its file
-// name: StopReport drops the folders).
-ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view programPath);
+// `programPath` names the program in the stop report (by its file name: StopReport drops the
+// folders).
+ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view programPath,
+                          const EditorSettings& settings);
 
 // Every process-wide state, of all three parts, back to what a fresh process starts with: for
 // tests and fuzzers that run the program again in the same process.

@@ -6,13 +6,13 @@
 
 #include <string>
 
+#include "cli/command_line.h"
 #include "console/emulated_console.h"
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
-#include "image/edited_file.h"
+#include "files/edited_file.h"
 #include "image/memory_image.h"
-#include "screens/command_line.h"
 #include "screens/program.h"
 
 namespace lbe::testing {

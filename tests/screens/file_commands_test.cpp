@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "image/edited_file.h"
-#include "image/file_layer.h"
+#include "files/edited_file.h"
+#include "files/file_layer.h"
+#include "files/test_hooks.h"
 #include "image/memory_image.h"
-#include "image/test_hooks.h"
 #include "scenario.h"
 #include "temp_folder.h"
 
@@ -25,6 +25,7 @@ namespace lbe::screens {
 namespace {
 
 using namespace image;
+using namespace files;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 

@@ -8,6 +8,7 @@
 
 #include "console/text_output.h"
 #include "console/window.h"
+#include "image/line_text.h"
 #include "image/memory_image.h"
 #include "stepping_console.h"
 
@@ -36,7 +37,7 @@ TEST_F(LineDump, ChecksumIsTheByteSumModulo256) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));
     Put(0x0010, c.bytes);
-    EXPECT_EQ(screens::LineChecksum(0x0010), c.checksum);
+    EXPECT_EQ(image::LineChecksum(0x0010), c.checksum);
   }
 }
 
@@ -45,25 +46,25 @@ TEST_F(LineDump, ChecksumReadsOnlyItsOwnEightBytes) {
   image::Image[0x0018] = 0x22;
   image::Image[0x001F] = 0x33;
   image::Image[0x0020] = 0x44;
-  EXPECT_EQ(screens::LineChecksum(0x0010), 0x11);
-  EXPECT_EQ(screens::LineChecksum(0x0018), 0x55);
-  EXPECT_EQ(screens::LineChecksum(0x0020), 0x44);
+  EXPECT_EQ(image::LineChecksum(0x0010), 0x11);
+  EXPECT_EQ(image::LineChecksum(0x0018), 0x55);
+  EXPECT_EQ(image::LineChecksum(0x0020), 0x44);
 }
 
 TEST_F(LineDump, LastLineOfTheImage) {
   Put(0xFFF8, {1, 2, 3, 4, 5, 6, 7, 0xFF});
-  EXPECT_EQ(screens::LineChecksum(0xFFF8), 0x1B);
-  EXPECT_EQ(screens::LineDumpText(0xFFF8), "FFF8 01020304050607FF:");
+  EXPECT_EQ(image::LineChecksum(0xFFF8), 0x1B);
+  EXPECT_EQ(image::LineDumpText(0xFFF8), "FFF8 01020304050607FF:");
 }
 
 TEST_F(LineDump, TextHasUpperCaseDigitsAndFixedWidths) {
   Put(0x0010, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF});
   Put(0x0100, {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11});
   Put(0x00F8, {10, 0, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(screens::LineDumpText(0x0000), "0000 0000000000000000:");
-  EXPECT_EQ(screens::LineDumpText(0x0010), "0010 0123456789ABCDEF:");
-  EXPECT_EQ(screens::LineDumpText(0x0100), "0100 0A0B0C0D0E0F1011:");
-  EXPECT_EQ(screens::LineDumpText(0x00F8), "00F8 0A00000000000000:");
+  EXPECT_EQ(image::LineDumpText(0x0000), "0000 0000000000000000:");
+  EXPECT_EQ(image::LineDumpText(0x0010), "0010 0123456789ABCDEF:");
+  EXPECT_EQ(image::LineDumpText(0x0100), "0100 0A0B0C0D0E0F1011:");
+  EXPECT_EQ(image::LineDumpText(0x00F8), "00F8 0A00000000000000:");
 }
 
 TEST_F(LineDump, DumpAndChecksumAreWrittenAtTheCursorInOneWriteEach) {

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "console/key_codes.h"
 #include "image/memory_image.h"
-#include "screens/command_line.h"
 #include "screens/line_edit.h"
 #include "stepping_console.h"
 
@@ -376,16 +376,16 @@ class LineEditReference : public lbe::testing::SteppingTest {
             i < 32 ? 0xFFFF - static_cast<std::size_t>(i) : random() % 0x10000;
         image::Image.Bytes[address] = model.Bytes[address] = static_cast<std::uint8_t>(random());
       }
-      screens::Options.NibbleMovement = random() % 2 == 0;
+      const bool nibbles = random() % 2 == 0;
       firstKeyOfStay = true;
       if (random() % 3 == 0) {
         const std::string answer = GotoAnswer(random);
-        model.EnterWithGoto(screens::Options.NibbleMovement, answer);
+        model.EnterWithGoto(nibbles, answer);
         screen.TypeLine(answer);
-        returned = Run([] { screens::LineEditMode(true); });
+        returned = Run([nibbles] { screens::LineEditMode(true, nibbles); });
       } else {
-        model.EnterAtStart(screens::Options.NibbleMovement);
-        returned = Run([] { screens::LineEditMode(false); });
+        model.EnterAtStart(nibbles);
+        returned = Run([nibbles] { screens::LineEditMode(false, nibbles); });
       }
       ++stays;
       check(true);  // leaving draws nothing and changes nothing

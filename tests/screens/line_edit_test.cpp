@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "console/key_codes.h"
 #include "console/text_output.h"
 #include "console/window.h"
 #include "image/memory_image.h"
-#include "screens/command_line.h"
 #include "stepping_console.h"
 
 namespace {
@@ -45,6 +45,8 @@ std::vector<KeyCode> operator+(std::vector<KeyCode> a, const std::vector<KeyCode
 
 class LineEdit : public lbe::testing::SteppingTest {
  protected:
+  bool nibbles = false;  // /M: Left and Right by nibbles
+
   // Enters the edit mode (with G and `gotoAnswer` typed at "Goto:" when given, else with E) and
   // presses `keys` one at a time. Returns what was shown on entry and after each key; `Left`
   // tells whether the mode returned by itself.
@@ -64,7 +66,7 @@ class LineEdit : public lbe::testing::SteppingTest {
     if (gotoAnswer) {
       screen.TypeLine(*gotoAnswer);
     }
-    Left = Run([&] { screens::LineEditMode(gotoAnswer.has_value()); });
+    Left = Run([&] { screens::LineEditMode(gotoAnswer.has_value(), nibbles); });
     screen.OnWait = nullptr;
     return shown;
   }
@@ -152,7 +154,7 @@ TEST_F(LineEdit, GotoBeyondEndLineKeepsItUntilAMoveDown) {
 }
 
 TEST_F(LineEdit, NibbleStepsCrossLinesAndStopAtTheStartLine) {
-  screens::Options.NibbleMovement = true;
+  nibbles = true;
   image::Image[0x0007] = 0x5A;
   EXPECT_EQ(Press({Vk::Left, Vk::Right, Vk::Right, Vk::Left, Vk::Down, Vk::Left, Vk::Left}),
             (std::vector<Shown>{{"0000 000000000000005A:5A [--]", 6, 0},
@@ -184,10 +186,10 @@ TEST_F(LineEdit, ByteStepsGoFromHighNibbleToHighNibble) {
 }
 
 TEST_F(LineEdit, RightAtTheEndOfTheLastLineStaysThere) {
-  for (bool nibbles : {false, true}) {
-    SCOPED_TRACE(nibbles ? "nibble steps" : "byte steps");
+  for (bool byNibbles : {false, true}) {
+    SCOPED_TRACE(byNibbles ? "nibble steps" : "byte steps");
     image::SetStartAddress(0);
-    screens::Options.NibbleMovement = nibbles;
+    nibbles = byNibbles;
     const std::vector<Shown> shown = Press({Vk::Right, Vk::Right, Vk::Right}, "FFFF");
     ASSERT_EQ(shown.size(), 4u);
     EXPECT_EQ(shown[0], (Shown{"FFF8 0000000000000000:00 [00]", 20, 0}));
@@ -212,7 +214,7 @@ TEST_F(LineEdit, TypingPastTheLastNibbleOfTheImageReturnsToItsLineStart) {
 }
 
 TEST_F(LineEdit, TypedDigitRewritesOnlyTheChecksumAndTheDigit) {
-  screens::Options.NibbleMovement = true;
+  nibbles = true;
   image::Image[0x0000] = 0x5A;
   image::Image[0x0009] = 0x01;
   EXPECT_EQ(Press({Vk::Right, 'C', Vk::Down, '7'}).back(),
@@ -268,7 +270,7 @@ TEST_F(LineEdit, RepeatCopiesTheByteBeforeAndWritesZeroAtTheStart) {
 }
 
 TEST_F(LineEdit, RepeatFromALowNibbleAndAcrossTheLineEnd) {
-  screens::Options.NibbleMovement = true;
+  nibbles = true;
   Put(0x0005, {0x21, 0x00, 0x00});
   EXPECT_EQ(Press({Vk::Right, 'R', 'R'}, "6"),
             (std::vector<Shown>{{"0000 0000000000210000:21 [--]", 18, 0},
@@ -304,7 +306,7 @@ TEST_F(LineEdit, DeleteShiftsTheRestOfTheImageDown) {
 }
 
 TEST_F(LineEdit, InsertAndDeleteFromALowNibbleActOnItsByte) {
-  screens::Options.NibbleMovement = true;
+  nibbles = true;
   Put(0x0000, {0x11, 0x22, 0x33});
   EXPECT_EQ(After({Vk::Right, Vk::Right, Vk::Right, Vk::Insert}),
             (Shown{"0000 1100223300000000:66 [--]", 8, 0}));
@@ -324,7 +326,7 @@ TEST_F(LineEdit, InsertAndDeleteAtTheLastByteOnlyClearIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.keys));
-    screens::Options.NibbleMovement = c.nibbles;
+    nibbles = c.nibbles;
     image::Image[0xFFF7] = 0x01;
     image::Image[0xFFFE] = 0x11;
     image::Image[0xFFFF] = 0x22;
@@ -394,7 +396,7 @@ TEST_F(LineEdit, BackspaceRemovesTheByteBeforeTheCursorByte) {
     Put(0x0000, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF});
     Put(0x0008, {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80});
     image::Range = {};
-    screens::Options.NibbleMovement = c.nibbles;
+    nibbles = c.nibbles;
     EXPECT_EQ(After(c.keys), (Shown{c.line, c.column, c.endLine}));
     EXPECT_EQ(Bytes(0x0000, 10), c.bytes);
   }
@@ -492,7 +494,7 @@ TEST_F(LineEdit, PasteTypesItsHexDigitsAndRunsNoKey) {
       screen.PressKey(Vk::Enter, U'\r');
     }
     screen.Paste(c.pasted);
-    EXPECT_FALSE(Run([&] { screens::LineEditMode(!c.gotoAnswerPasted.empty()); }));
+    EXPECT_FALSE(Run([&] { screens::LineEditMode(!c.gotoAnswerPasted.empty(), nibbles); }));
     EXPECT_EQ(Row(1), c.line);
     EXPECT_EQ(CursorColumn(), c.column);
   }
@@ -505,7 +507,7 @@ TEST_F(LineEdit, PasteOfTheWholeImageTypesEveryDigit) {
   }
   screen.Paste(digits);
   screen.PressKey(Vk::Escape);
-  EXPECT_TRUE(Run([] { screens::LineEditMode(false); }));
+  EXPECT_TRUE(Run([this] { screens::LineEditMode(false, nibbles); }));
   for (int address = 0; address < 0x10000; address += 0x1001) {
     SCOPED_TRACE(address);
     EXPECT_EQ(image::Image[address],

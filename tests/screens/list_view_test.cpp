@@ -13,9 +13,9 @@
 #include "console/key_codes.h"
 #include "console/text_output.h"
 #include "console/window.h"
+#include "files/edited_file.h"
 #include "image/memory_image.h"
-#include "screens/command_line.h"
-#include "screens/listing_modes.h"
+#include "listing/listing_modes.h"
 #include "screens/main_menu.h"
 #include "stepping_console.h"
 #include "temp_folder.h"
@@ -227,15 +227,15 @@ TEST_F(ListView, ListModePrintsTheEntriesOfTheScreenInTheirOrder) {
       byte = static_cast<std::uint8_t>(seed >> 23);
     }
     lbe::testing::PutFile("rom.bin", bytes);
-    screens::Options = {};
-    screens::Options.FileName = "rom.bin";
-    screens::Options.AddressText = c.addressText;
+    lbe::files::StartFile start;
+    start.Name = "rom.bin";
+    start.AddressText = c.addressText;
 
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     ASSERT_NE(out, nullptr);
     ASSERT_NE(err, nullptr);
-    EXPECT_EQ(screens::ListMode(out, err), 0);
+    EXPECT_EQ(lbe::listing::ListMode(start, out, err), 0);
     EXPECT_EQ(std::ftell(err), 0);
     std::vector<std::string> printed;
     std::rewind(out);
@@ -249,7 +249,7 @@ TEST_F(ListView, ListModePrintsTheEntriesOfTheScreenInTheirOrder) {
     std::fclose(err);
 
     // The same start-up load, then the screen, paged through to its end.
-    screens::LoadStartImage();
+    lbe::files::LoadStartImage(start);
     console::ClearWindow();
     const std::vector<Screen> shown = Press(std::vector<KeyCode>(200, Vk::Space));
     std::vector<std::string> listed;

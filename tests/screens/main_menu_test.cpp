@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "launch_settings.h"
 #include "scenario.h"
 #include "temp_folder.h"
 
@@ -19,8 +20,8 @@ class MainMenuTest : public testing::ScenarioTest {
  protected:
   // Runs the program's main routine on `parameters` and the queued keys.
   bool RunMenu(const std::vector<std::string>& parameters) {
-    Options = ParseCommandLine(parameters);
-    return Run([] { MainRoutine(); });
+    const EditorSettings settings = EditorSettingsOf(cli::ParseCommandLine(parameters));
+    return Run([&settings] { MainRoutine(settings); });
   }
 };
 
@@ -41,7 +42,7 @@ TEST_F(MainMenuTest, StartAddressAndFileFromTheCommandLine) {
   EXPECT_FALSE(RunMenu({"/A0FFF", "data\\rom.bin"}));
   EXPECT_EQ(Row(1), "Addr: 0FF8-0FFF   File: rom.bin");
   EXPECT_EQ(image::Range.StartLine, 511);
-  EXPECT_EQ(image::CurrentFileName, "data\\rom.bin");
+  EXPECT_EQ(files::CurrentFileName, "data\\rom.bin");
 }
 
 TEST_F(MainMenuTest, FileIsLoadedAtTheStartAddressWhateverTheOrder) {

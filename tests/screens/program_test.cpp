@@ -9,10 +9,10 @@
 #include "console/emulated_console.h"
 #include "console/text_output.h"
 #include "console/window.h"
-#include "image/edited_file.h"
+#include "files/edited_file.h"
+#include "files/rescue_copy.h"
 #include "image/memory_image.h"
-#include "image/rescue_copy.h"
-#include "screens/command_line.h"
+#include "launch_settings.h"
 #include "temp_folder.h"
 
 namespace lbe::screens {
@@ -28,10 +28,9 @@ std::vector<std::string> StatesAwayFromStart() {
       {"StdOut", console::StdOut == console::OutputStream{}},
       {"Image", image::Image == image::MemoryImage{}},
       {"Range", image::Range == image::AddressRange{}},
-      {"CurrentFileName", image::CurrentFileName.empty()},
-      {"Window", image::Window == image::FileWindow{}},
-      {"Saved", image::Saved == image::SavedState{}},
-      {"Options", Options == CommandLineOptions{}},
+      {"CurrentFileName", files::CurrentFileName.empty()},
+      {"Window", files::Window == files::FileWindow{}},
+      {"Saved", files::Saved == files::SavedState{}},
   };
   std::vector<std::string> away;
   for (const auto& state : states) {
@@ -48,17 +47,17 @@ TEST(Program, ResetGivesBackTheStartUpState) {
 
   testing::TemporaryWorkingFolder folder;
   std::ofstream("rom.bin", std::ios::binary) << "0123456789";
-  Options = ParseCommandLine({"/A100", "/M", "rom.bin"});
   console::EmulatedConsole screen;
   screen.TypeText("E5");  // the run ends in edit mode with a byte changed and nothing saved
-  const ProgramOutcome outcome = RunProgram(screen, "lbe");
+  const ProgramOutcome outcome = RunProgram(
+      screen, "lbe", EditorSettingsOf(cli::ParseCommandLine({"/A100", "/M", "rom.bin"})));
   ASSERT_TRUE(outcome.InputEnded);
-  ASSERT_TRUE(image::ImageChangedSinceSaved());
+  ASSERT_TRUE(files::ImageChangedSinceSaved());
   // What no run leaves behind by itself: text on its way out.
   console::StdOut.Pending = 1;
   EXPECT_EQ(StatesAwayFromStart(),
             (std::vector<std::string>{"Console", "StdOut", "Image", "Range", "CurrentFileName",
-                                      "Window", "Saved", "Options"}));
+                                      "Window", "Saved"}));
 
   ResetProgramState();
   EXPECT_EQ(StatesAwayFromStart(), std::vector<std::string>{});

@@ -1,4 +1,4 @@
-#include "image/file_layer.h"
+#include "files/file_layer.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,14 +13,14 @@
 #include <initializer_list>
 #include <system_error>
 
-#include "image/file_journal.h"
-#include "image/journal_store.h"
+#include "files/file_journal.h"
+#include "files/journal_store.h"
 #include "text/visible_text.h"
 
 // The linker's mark for the first byte of the executable; the stop report counts from it.
 extern "C" const char __executable_start[] __attribute__((weak));
 
-namespace lbe::image {
+namespace lbe::files {
 
 namespace {
 
@@ -343,4 +343,4 @@ std::string StopReport(const FileError& error, std::string_view executableName) 
          (endsWithFullStop ? "" : ".") + "\n\n";
 }
 
-}  // namespace lbe::image
+}  // namespace lbe::files

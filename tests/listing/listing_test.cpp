@@ -1,4 +1,4 @@
-#include "image/listing.h"
+#include "listing/listing.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace lbe::image {
+namespace lbe::listing {
 namespace {
 
 using namespace std::string_literals;
@@ -296,4 +296,4 @@ TEST(ListingCheck, BytesAreKeptOnlyWhenAsked) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::listing

@@ -1,10 +1,8 @@
-#include "image/test_hooks.h"
-
-#ifdef LBE_TEST_HOOKS
+#include "files/test_hooks.h"
 
 #include <utility>
 
-namespace lbe::image {
+namespace lbe::files {
 
 namespace {
 
@@ -33,6 +31,4 @@ void PauseAt(std::string_view where) {
   }
 }
 
-}  // namespace lbe::image
-
-#endif
+}  // namespace lbe::files

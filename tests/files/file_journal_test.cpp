@@ -1,4 +1,4 @@
-#include "image/file_journal.h"
+#include "files/file_journal.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "image/file_layer.h"
-#include "image/test_hooks.h"
+#include "files/file_layer.h"
+#include "files/test_hooks.h"
 #include "temp_folder.h"
 
-namespace lbe::image {
+namespace lbe::files {
 namespace {
 
 namespace fs = std::filesystem;
@@ -371,9 +371,9 @@ TEST_F(FileJournal, AnotherUsersFileInAReadOnlyFolder) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::files
 
-namespace lbe::image {
+namespace lbe::files {
 namespace {
 
 namespace fs = std::filesystem;
@@ -581,8 +581,9 @@ TEST_F(SafetyNet, ASaveRollsBackAnInterruptedSaveFirst) {
   EXPECT_EQ(lbe::testing::GetFile("file.bin"),
             (Bytes{'a', 'b', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J'}));
   ASSERT_EQ(result.Notes.size(), 1u);
-  EXPECT_EQ(result.Notes[0],
-            "The last save of file.bin was interrupted; the file was put back as it was before it.");
+  EXPECT_EQ(
+      result.Notes[0],
+      "The last save of file.bin was interrupted; the file was put back as it was before it.");
   EXPECT_TRUE(fs::is_empty("state/lbe"));
 }
 
@@ -664,4 +665,4 @@ TEST_F(SafetyNet, ASaveAsksWhenTheFileChangedOnDisk) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::files

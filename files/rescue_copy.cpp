@@ -1,53 +1,18 @@
-#include "image/rescue_copy.h"
+#include "files/rescue_copy.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "image/file_layer.h"
-#include "image/memory_image.h"
-#include "image/test_hooks.h"
+#include "files/file_layer.h"
+#include "files/test_hooks.h"
 
-namespace lbe::image {
-
-SavedState Saved;
-
-namespace {
-
-// xxHash64's round over the range and the image, 8 bytes at a time: a few microseconds at
-// start-up. Each round is a bijection of the state, so a change to any one word always shows.
-std::uint64_t Fingerprint() {
-  constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87u;
-  constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
-  const auto mix = [](std::uint64_t hash, std::uint64_t word) {
-    return std::rotl(hash + word * kPrime2, 31) * kPrime1;
-  };
-  std::uint64_t hash =
-      mix(0, static_cast<std::uint64_t>(static_cast<std::uint32_t>(Range.StartAddress)) << 32 |
-                 static_cast<std::uint32_t>(Range.EndLine));
-  for (std::size_t at = 0; at < Image.Bytes.size(); at += sizeof(std::uint64_t)) {
-    std::uint64_t word;
-    std::memcpy(&word, Image.Bytes.data() + at, sizeof word);
-    hash = mix(hash, word);
-  }
-  return hash;
-}
-
-}  // namespace
-
-void MarkImageSaved() {
-  Saved.Fingerprint = Fingerprint();
-}
-
-bool ImageChangedSinceSaved() {
-  return Fingerprint() != Saved.Fingerprint;
-}
+namespace lbe::files {
 
 std::string RescueFileName(std::string_view fileName, int attempt) {
   std::string name =
@@ -202,4 +167,4 @@ std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint
   return {};
 }
 
-}  // namespace lbe::image
+}  // namespace lbe::files

@@ -1,12 +1,10 @@
-#include "screens/command_line.h"
+#include "cli/command_line.h"
 
 #include <cctype>
 #include <cstddef>
 #include <optional>
 
-namespace lbe::screens {
-
-CommandLineOptions Options;
+namespace lbe::cli {
 
 namespace {
 
@@ -242,4 +240,4 @@ std::string HelpText(std::string_view programPath) {
          "See lbe(1).\n";
 }
 
-}  // namespace lbe::screens
+}  // namespace lbe::cli

@@ -1,8 +1,8 @@
-#include "screens/command_line.h"
+#include "cli/command_line.h"
 
 #include <gtest/gtest.h>
 
-namespace lbe::screens {
+namespace lbe::cli {
 namespace {
 
 TEST(CommandLine, SwitchFormsInEitherOrder) {
@@ -279,4 +279,4 @@ TEST(CommandLine, UsageTextNamesTheProgramInCapitals) {
 }
 
 }  // namespace
-}  // namespace lbe::screens
+}  // namespace lbe::cli

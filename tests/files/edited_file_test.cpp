@@ -1,4 +1,4 @@
-#include "image/edited_file.h"
+#include "files/edited_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,13 +7,14 @@
 #include <filesystem>
 #include <vector>
 
-#include "image/file_layer.h"
+#include "files/file_layer.h"
+#include "files/rescue_copy.h"
 #include "image/memory_image.h"
-#include "image/rescue_copy.h"
 #include "screens/program.h"
 #include "temp_folder.h"
 
-namespace lbe::image {
+namespace lbe::files {
+using namespace image;  // the image the files are loaded into
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -95,4 +96,4 @@ TEST_F(EditedFile, SaveRangeWritesTheRangeOrChangesNothing) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::files

@@ -1,4 +1,4 @@
-#include "image/journal_store.h"
+#include "files/journal_store.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <limits>
 
-namespace lbe::image {
+namespace lbe::files {
 
 namespace {
 
@@ -734,4 +734,4 @@ bool SealJournalBytes(std::vector<std::uint8_t>& journal) {
   return true;
 }
 
-}  // namespace lbe::image
+}  // namespace lbe::files

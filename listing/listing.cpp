@@ -1,4 +1,4 @@
-#include "image/listing.h"
+#include "listing/listing.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include "text/utf8.h"
 #include "text/visible_text.h"
 
-namespace lbe::image {
+namespace lbe::listing {
 
 namespace {
 
@@ -244,8 +244,8 @@ void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line) {
     sum += byte;
   }
   if (sum % 256 != *typedChecksum) {
-    line.Fault =
-        "checksum " + HexText(*typedChecksum, 2) + " typed, " + HexText(sum % 256, 2) + " computed";
+    line.Fault = "checksum " + image::HexText(*typedChecksum, 2) + " typed, " +
+                 image::HexText(sum % 256, 2) + " computed";
   }
 }
 
@@ -380,4 +380,4 @@ void ListingCheck::Report(std::string text) {
   }
 }
 
-}  // namespace lbe::image
+}  // namespace lbe::listing

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "image/file_journal.h"
+#include "files/file_journal.h"
 
-namespace lbe::image {
+namespace lbe::files {
 
 // The file that is loaded and saved, exactly as typed or passed; empty means none.
 extern std::string CurrentFileName;
@@ -36,6 +36,22 @@ struct FileWindow {
 };
 extern FileWindow Window;
 
+// The image as last loaded or saved: a save or a rescue copy is due only when it
+// changed since.
+struct SavedState {
+  std::uint64_t Fingerprint = 0;  // of the range and the image at the last MarkImageSaved
+
+  bool operator==(const SavedState&) const = default;
+};
+extern SavedState Saved;
+
+// Records the image and the range as saved: called after start-up's load, and after every
+// successful load and save.
+void MarkImageSaved();
+// True when the bytes Save would write, or the range they come from, differ from the ones at
+// the last MarkImageSaved.
+bool ImageChangedSinceSaved();
+
 // What a load has to tell the user, in lines separated by "\n"; empty when nothing.
 struct LoadOutcome {
   std::string Notice;
@@ -52,6 +68,17 @@ struct LoadOutcome {
 // cannot be read.
 LoadOutcome LoadFile(bool readOnly = false);
 
+// What start-up takes from the command line to load the file.
+struct StartFile {
+  std::optional<std::string> AddressText;  // what followed /A; none: address 0
+  std::string Name;                        // empty: no file
+  std::uint64_t Offset = 0;                // --offset
+  std::uint64_t Length = kAsMuchAsFits;    // --length
+};
+// The image as start-up leaves it: zeroed, the range set from the address text, the named file
+// loaded (LoadFile, `readOnly` as there) and taken as saved; the load's notice.
+LoadOutcome LoadStartImage(const StartFile& start, bool readOnly = false);
+
 // Writes the range in use to CurrentFileName in place of Window.Stretch, asking `ask` first
 // when the file changed on disk since Window.Known or the save would move the bytes after the
 // stretch; `progress` hears of a long save; `notes` gets what the save settled first (an
@@ -61,4 +88,4 @@ LoadOutcome LoadFile(bool readOnly = false);
 bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {},
                std::vector<std::string>* notes = nullptr);
 
-}  // namespace lbe::image
+}  // namespace lbe::files

@@ -1,4 +1,4 @@
-#include "image/file_layer.h"
+#include "files/file_layer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 
 #include "temp_folder.h"
 
-namespace lbe::image {
+namespace lbe::files {
 namespace {
 
 namespace fs = std::filesystem;
@@ -426,8 +426,9 @@ TEST_F(FileLayer, WriteThatCannotSetTheLengthKeepsTheFormerFile) {
   // With the signal's default action the save itself must keep the program alive.
   const auto formerHandler = std::signal(SIGXFSZ, SIG_DFL);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Failure failure =
-      FailureOf([] { ReplaceStretch("keep.bin", FileStretch{20000, 0, true}, Bytes(8, 0x55)); });
+  const Failure failure = FailureOf([] {
+    ReplaceStretch("keep.bin", FileStretch{20000, 0, true}, Bytes(8, 0x55));
+  });
   ::setrlimit(RLIMIT_FSIZE, &former);
   EXPECT_EQ(std::signal(SIGXFSZ, formerHandler), SIG_DFL);
   EXPECT_EQ(failure.Kind, FileErrorKind::EOSError);
@@ -503,4 +504,4 @@ TEST_F(FileLayer, ErrorOffsetLiesInsideTheExecutable) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::files

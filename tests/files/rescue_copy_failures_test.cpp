@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "image/file_layer.h"
-#include "image/rescue_copy.h"
-#include "image/test_hooks.h"
+#include "files/file_layer.h"
+#include "files/rescue_copy.h"
+#include "files/test_hooks.h"
 #include "temp_folder.h"
 
-namespace lbe::image {
+namespace lbe::files {
 namespace {
 
 // Each call named fails from its `From`th run on.
@@ -78,4 +78,4 @@ TEST(RescueCopyFailuresTest, CopyIsWholeUnderItsNameOrNowhere) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::files

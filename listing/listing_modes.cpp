@@ -1,4 +1,4 @@
-#include "screens/listing_modes.h"
+#include "listing/listing_modes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,17 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "files/edited_file.h"
+#include "files/file_layer.h"
 #include "image/address_text.h"
-#include "image/edited_file.h"
-#include "image/file_layer.h"
-#include "image/listing.h"
+#include "image/line_text.h"
 #include "image/memory_image.h"
-#include "screens/command_line.h"
-#include "screens/line_dump.h"
-#include "screens/main_menu.h"
+#include "listing/listing.h"
 #include "text/visible_text.h"
 
-namespace lbe::screens {
+namespace lbe::listing {
 
 namespace {
 
@@ -68,8 +66,8 @@ class ListingFile {
 
 bool OutputPathUsable(const std::string& outputName, std::FILE* err) {
   try {
-    image::CheckPath(outputName, false);
-  } catch (const image::FileError& error) {
+    files::CheckPath(outputName, false);
+  } catch (const files::FileError& error) {
     ReportError(err, error.what());
     return false;
   }
@@ -86,7 +84,7 @@ bool OutputIsListing(int listingFd, const std::string& outputName) {
 
 // Feeds the whole listing to `check`, then finishes it. False, reported, on a read error or a
 // UTF-16 listing.
-bool StreamListing(int fd, const std::string& shownName, image::ListingCheck& check,
+bool StreamListing(int fd, const std::string& shownName, listing::ListingCheck& check,
                    std::FILE* err) {
   std::vector<char> buffer(kReadChunk);
   bool first = true;
@@ -116,14 +114,15 @@ bool StreamListing(int fd, const std::string& shownName, image::ListingCheck& ch
 
 // Writes the bytes of a clean listing to the output file, if one was named, and prints the
 // line and fault counts: the exit status.
-int WriteBytesAndSum(const image::ListingCheck& check, std::FILE* err) {
+int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>& outputName,
+                     std::FILE* err) {
   int status = check.Faults() == 0 ? 0 : 1;
-  if (Options.OutputName && check.Faults() > 0) {
-    ReportError(err, "nothing written to " + text::VisibleText(*Options.OutputName));
-  } else if (Options.OutputName) {
+  if (outputName && check.Faults() > 0) {
+    ReportError(err, "nothing written to " + text::VisibleText(*outputName));
+  } else if (outputName) {
     try {
-      image::WriteWholeFile(*Options.OutputName, check.Bytes());
-    } catch (const image::FileError& error) {
+      files::WriteWholeFile(*outputName, check.Bytes());
+    } catch (const files::FileError& error) {
       ReportError(err, error.what());
       status = 2;
     }
@@ -135,13 +134,13 @@ int WriteBytesAndSum(const image::ListingCheck& check, std::FILE* err) {
 
 }  // namespace
 
-int ListMode(std::FILE* out, std::FILE* err) {
-  image::LoadOutcome outcome;
+int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err) {
+  files::LoadOutcome outcome;
   try {
     // Start-up passes over a missing file; a listing of nothing would hide the mistake.
-    image::CheckPath(Options.FileName.value_or(""), true);
-    outcome = LoadStartImage(true);
-  } catch (const image::FileError& error) {
+    files::CheckPath(start.Name, true);
+    outcome = files::LoadStartImage(start, true);
+  } catch (const files::FileError& error) {
     ReportError(err, error.what());
     return 1;
   }
@@ -158,8 +157,8 @@ int ListMode(std::FILE* out, std::FILE* err) {
   std::string text;
   for (std::int32_t line = image::Range.StartLine; line <= image::Range.EndLine; ++line) {
     const std::int32_t address = line * image::kLineBytes;
-    text += LineDumpText(address);
-    text += image::HexText(LineChecksum(address), 2);
+    text += image::LineDumpText(address);
+    text += image::HexText(image::LineChecksum(address), 2);
     text += '\n';
   }
   if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
@@ -169,11 +168,12 @@ int ListMode(std::FILE* out, std::FILE* err) {
   return 0;
 }
 
-int CheckMode(std::FILE* err) {
-  const std::string& name = *Options.FileName;
+int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,
+              std::FILE* err) {
+  const std::string& name = listingName;
   const std::string shownName = text::VisibleText(name);
   // Before the listing is read: a million lines checked for nothing would be a waste.
-  if (Options.OutputName && !OutputPathUsable(*Options.OutputName, err)) {
+  if (outputName && !OutputPathUsable(*outputName, err)) {
     return 2;
   }
   ListingFile file(name);
@@ -181,19 +181,19 @@ int CheckMode(std::FILE* err) {
     ReportError(err, shownName + ": " + std::strerror(errno));
     return 2;
   }
-  if (Options.OutputName && OutputIsListing(file.Get(), *Options.OutputName)) {
+  if (outputName && OutputIsListing(file.Get(), *outputName)) {
     // The bytes would replace the very text they were typed as.
     ReportError(err, "the output file is the listing itself: " + shownName);
     return 2;
   }
-  image::ListingCheck check(Options.OutputName.has_value(), [&](const image::ListingFault& fault) {
+  listing::ListingCheck check(outputName.has_value(), [&](const listing::ListingFault& fault) {
     std::fprintf(err, "%s:%llu: %s\n", shownName.c_str(),
                  static_cast<unsigned long long>(fault.LineNumber), fault.Text.c_str());
   });
   if (!StreamListing(file.Get(), shownName, check, err)) {
     return 2;
   }
-  return WriteBytesAndSum(check, err);
+  return WriteBytesAndSum(check, outputName, err);
 }
 
-}  // namespace lbe::screens
+}  // namespace lbe::listing

@@ -7,22 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace lbe::image {
-
-// The image as last loaded or saved: a rescue copy is due only when it changed since.
-struct SavedState {
-  std::uint64_t Fingerprint = 0;  // of the range and the image at the last MarkImageSaved
-
-  bool operator==(const SavedState&) const = default;
-};
-extern SavedState Saved;
-
-// Records the image and the range as saved: called after start-up's load, and after every
-// successful load and save.
-void MarkImageSaved();
-// True when the bytes Save would write, or the range they come from, differ from the ones at
-// the last MarkImageSaved.
-bool ImageChangedSinceSaved();
+namespace lbe::files {
 
 // The rescue file's name for a file name: "NAME.lbe-rescue", or "lbe-rescue.bin" when there is
 // no name; `attempt` > 0 adds ".1", ".2", ... so that no existing file is ever overwritten.
@@ -35,4 +20,4 @@ std::string RescueFileName(std::string_view fileName, int attempt);
 std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
                             std::string& error);
 
-}  // namespace lbe::image
+}  // namespace lbe::files

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lbe::image {
+namespace lbe::files {
 
 // A stretch of a file: `Length` bytes from `Offset`, or, with `ToEnd`, everything from `Offset`
 // to the end of the file, however long it is by then.
@@ -118,4 +118,4 @@ std::vector<std::string> CleanUpOrphanJournals();
 // through a link).
 std::string StateFolder();
 
-}  // namespace lbe::image
+}  // namespace lbe::files

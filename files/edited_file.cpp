@@ -1,18 +1,57 @@
-#include "image/edited_file.h"
+#include "files/edited_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 
-#include "image/file_layer.h"
+#include "files/file_layer.h"
+#include "image/address_text.h"
 #include "image/memory_image.h"
-#include "image/rescue_copy.h"
 #include "text/visible_text.h"
 
-namespace lbe::image {
+namespace lbe::files {
+
+using image::Image;
+using image::kImageSize;
+using image::kLineBytes;
+using image::Range;
 
 std::string CurrentFileName;
 FileWindow Window;
+SavedState Saved;
+
+namespace {
+
+// xxHash64's round over the range and the image, 8 bytes at a time: a few microseconds at
+// start-up. Each round is a bijection of the state, so a change to any one word always shows.
+std::uint64_t Fingerprint() {
+  constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87u;
+  constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
+  const auto mix = [](std::uint64_t hash, std::uint64_t word) {
+    return std::rotl(hash + word * kPrime2, 31) * kPrime1;
+  };
+  std::uint64_t hash =
+      mix(0, static_cast<std::uint64_t>(static_cast<std::uint32_t>(Range.StartAddress)) << 32 |
+                 static_cast<std::uint32_t>(Range.EndLine));
+  for (std::size_t at = 0; at < Image.Bytes.size(); at += sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, Image.Bytes.data() + at, sizeof word);
+    hash = mix(hash, word);
+  }
+  return hash;
+}
+
+}  // namespace
+
+void MarkImageSaved() {
+  Saved.Fingerprint = Fingerprint();
+}
+
+bool ImageChangedSinceSaved() {
+  return Fingerprint() != Saved.Fingerprint;
+}
 
 namespace {
 
@@ -75,7 +114,7 @@ LoadOutcome LoadFile(bool readOnly) {
 
 bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
                std::vector<std::string>* notes) {
-  const std::span<const std::uint8_t> bytes = RangeBytes();
+  const std::span<const std::uint8_t> bytes = image::RangeBytes();
   SaveRequest request;
   request.Stretch = Window.Stretch;
   request.Bytes = bytes;
@@ -96,4 +135,16 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   return true;
 }
 
-}  // namespace lbe::image
+LoadOutcome LoadStartImage(const StartFile& start, bool readOnly) {
+  Image = {};
+  image::SetStartAddress(start.AddressText ? image::ParseAddressText(*start.AddressText, 0) : 0);
+  CurrentFileName = start.Name;
+  Window = {};
+  Window.Offset = start.Offset;
+  Window.Length = start.Length;
+  const LoadOutcome outcome = LoadFile(readOnly);
+  MarkImageSaved();
+  return outcome;
+}
+
+}  // namespace lbe::files

@@ -1,4 +1,4 @@
-#include "image/file_journal.h"
+#include "files/file_journal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "image/file_layer.h"
-#include "image/journal_store.h"
-#include "image/test_hooks.h"
+#include "files/file_layer.h"
+#include "files/journal_store.h"
+#include "files/test_hooks.h"
 #include "text/visible_text.h"
 
-namespace lbe::image {
+namespace lbe::files {
 
 namespace {
 
@@ -643,4 +643,4 @@ std::string StateFolder() {
   return OpenStateFolder(false, path).IsOpen() ? path : std::string();
 }
 
-}  // namespace lbe::image
+}  // namespace lbe::files

@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lbe::image {
+namespace lbe::listing {
 
 // Longer lines are a fault of their own; only this much of a line is ever kept.
 inline constexpr std::size_t kLongestListingLine = 4096;
@@ -84,4 +84,4 @@ class ListingCheck {
   std::vector<std::uint8_t> bytes_;
 };
 
-}  // namespace lbe::image
+}  // namespace lbe::listing

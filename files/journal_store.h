@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "image/file_journal.h"
-#include "image/file_layer.h"
-#include "image/test_hooks.h"
+#include "files/file_journal.h"
+#include "files/file_layer.h"
+#include "files/test_hooks.h"
 
-namespace lbe::image {
+namespace lbe::files {
 
 // Runs one file-system call of a save, a roll-back or a journal's upkeep, unless a test hook
 // fails it (with the errno it names).
@@ -143,4 +143,4 @@ FileState StateOf(const struct stat& info, std::uint64_t stretchSum);
 // journals get past the checksum. False when the bytes are too short to hold a header.
 bool SealJournalBytes(std::vector<std::uint8_t>& journal);
 
-}  // namespace lbe::image
+}  // namespace lbe::files

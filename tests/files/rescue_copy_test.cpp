@@ -1,4 +1,4 @@
-#include "image/rescue_copy.h"
+#include "files/rescue_copy.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,12 +7,13 @@
 #include <fstream>
 #include <iterator>
 
-#include "image/edited_file.h"
+#include "files/edited_file.h"
 #include "image/memory_image.h"
 #include "screens/program.h"
 #include "temp_folder.h"
 
-namespace lbe::image {
+namespace lbe::files {
+using namespace image;  // the image the files are loaded into
 namespace {
 
 namespace fs = std::filesystem;
@@ -77,9 +78,9 @@ TEST_F(RescueCopyTest, FolderThatTakesNoFileFallsBackToTheWorkingFolder) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::files
 
-namespace lbe::image {
+namespace lbe::files {
 namespace {
 
 TEST_F(RescueCopyTest, LoadingCountsAsSaved) {
@@ -95,4 +96,4 @@ TEST_F(RescueCopyTest, LoadingCountsAsSaved) {
 }
 
 }  // namespace
-}  // namespace lbe::image
+}  // namespace lbe::files

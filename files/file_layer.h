@@ -20,9 +20,9 @@
 #include <utility>
 #include <vector>
 
-#include "image/file_journal.h"
+#include "files/file_journal.h"
 
-namespace lbe::image {
+namespace lbe::files {
 
 // The kinds keep their own names: the stop report prints them.
 enum class FileErrorKind {
@@ -152,4 +152,4 @@ class FileDescriptor {
 // closing "." where the message has no full stop of its own; line ends are "\n".
 std::string StopReport(const FileError& error, std::string_view executableName);
 
-}  // namespace lbe::image
+}  // namespace lbe::files

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lbe::screens {
+namespace lbe::cli {
 
 struct CommandLineOptions {
   bool ShowUsage = false;                   // /?, -?, -h or --help
@@ -28,7 +28,6 @@ struct CommandLineOptions {
 
   bool operator==(const CommandLineOptions&) const = default;
 };
-extern CommandLineOptions Options;
 
 // `parameters` are those after the program path. A parameter that begins with "/" and holds
 // another "/" is a file name, not a switch; "--" ends the switches. `--offset=N`, `--offset N`
@@ -41,4 +40,4 @@ std::string UsageText(std::string_view programPath);
 // The usage text followed by the lines on what Linux adds (--help).
 std::string HelpText(std::string_view programPath);
 
-}  // namespace lbe::screens
+}  // namespace lbe::cli

@@ -1,0 +1,28 @@
+#pragma once
+// Where the tests step into a save, a roll-back or a rescue copy: a file-system call made to
+// fail, a pause half-way. The hooks exist only in the programs the tests build (test_hooks.cpp:
+// the unit tests, the fuzzers and the test build of the program that the real-terminal tests
+// run); the shipped lbe links without_test_hooks.cpp instead, where nothing can be set and every
+// call goes ahead.
+
+#include <functional>
+#include <string_view>
+
+namespace lbe::files {
+
+// The errno with which the file-system call `call` ("open", "pwrite", "fdatasync", ...) is to
+// fail without being run, or 0: it runs.
+int FailingCall(std::string_view call);
+// Where a save or a rescue copy may be held: "save" (half of a save's new bytes written),
+// "rescue" (half of a rescue copy written).
+void PauseAt(std::string_view where);
+
+// In the test build only. Called before each such call, numbered from 1 since it was set; a
+// non-zero result fails the call with that errno.
+using FileCallHook = std::function<int(int callNumber, std::string_view call)>;
+void SetFileCallHook(FileCallHook hook);
+// In the test build only. Called at each PauseAt.
+using PauseHook = std::function<void(std::string_view where)>;
+void SetPauseHook(PauseHook hook);
+
+}  // namespace lbe::files

@@ -1,0 +1,12 @@
+// The shipped lbe: no call is ever failed or held.
+#include "files/test_hooks.h"
+
+namespace lbe::files {
+
+int FailingCall(std::string_view) {
+  return 0;
+}
+
+void PauseAt(std::string_view) {}
+
+}  // namespace lbe::files

@@ -1,0 +1,16 @@
+#pragma once
+// The one-line text form of an image line: its address, its 8 bytes as 16 hex digits, a colon;
+// and the line's checksum. Pure over the image: no console, no files.
+
+#include <cstdint>
+#include <string>
+
+namespace lbe::image {
+
+// Sum of the 8 bytes at `address` (a line address, 0x0000 to 0xFFF8) modulo 256.
+std::uint8_t LineChecksum(std::int32_t address);
+
+// The 22 characters "AAAA HHHHHHHHHHHHHHHH:" of the line at `address`, upper-case digits.
+std::string LineDumpText(std::int32_t address);
+
+}  // namespace lbe::image

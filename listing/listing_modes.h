@@ -1,0 +1,27 @@
+#pragma once
+// The command-line modes that end without taking over the terminal: --list prints the lines in
+// use as the list view shows them, --check checks a typed listing and may write its bytes.
+// Neither touches the console.
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "files/edited_file.h"
+
+namespace lbe::listing {
+
+// Loads the file `start` names as start-up does, writing nothing, and writes one line per 8
+// bytes of the range in use to `out` ("0100 3E00D3FE21000011:A5"). Errors go to `err` as
+// "lbe: " and the message. Returns the exit status: 0, or 1 when the file cannot be read, a save
+// of it was interrupted, or `out` cannot be written.
+int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err);
+
+// Checks the listing `listingName` line by line: each fault as one line "LISTING:LINE: message"
+// on `err`, then "N lines, M faults". With `outputName` and no fault, writes the bytes there by
+// the editor's safe save. Returns the exit status: 0 when every line checks out, 1 when a fault
+// was found, 2 when the listing cannot be read or the output cannot be written.
+int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,
+              std::FILE* err);
+
+}  // namespace lbe::listing
