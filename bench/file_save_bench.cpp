@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     for (const auto& [label, name, offset] :
          {std::tuple{"one byte changed in a 64 KiB file", small, std::uint64_t{0}},
           std::tuple{"one byte changed in a 1 GiB file", large, std::uint64_t{0x20000000}}}) {
-      std::vector<std::uint8_t> window = lbe::files::ReadFileWindow(name, offset, 65536).Bytes;
+      std::vector<std::uint8_t> window = lbe::files::ReadFilePiece(name, offset, 65536).Bytes;
       const std::uint64_t before = BytesWritten();
       Time(label, rounds, window, [&, &name = name, offset = offset] {
         lbe::files::ReplaceStretch(name, {offset, window.size(), false}, window);

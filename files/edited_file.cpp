@@ -19,7 +19,7 @@ using image::kLineBytes;
 using image::Range;
 
 std::string CurrentFileName;
-FileWindow Window;
+FilePlacement Placement;
 SavedState Saved;
 
 namespace {
@@ -91,23 +91,23 @@ LoadOutcome LoadFile(bool readOnly) {
   const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);
   if (CurrentFileName.empty() || !std::filesystem::exists(status) ||
       std::filesystem::is_directory(status)) {
-    Window.Stretch = FileStretch{Window.Offset, 0, true};
-    Window.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
-    Window.KnownName = CurrentFileName;
+    Placement.Stretch = FileStretch{Placement.Offset, 0, true};
+    Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
+    Placement.KnownName = CurrentFileName;
     return outcome;
   }
   // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
   const std::uint64_t space = kImageSize - Range.StartAddress;
-  const FileWindowBytes read = ReadFileWindow(
-      CurrentFileName, Window.Offset, static_cast<std::size_t>(std::min(space, Window.Length)));
+  const FilePiece read = ReadFilePiece(
+      CurrentFileName, Placement.Offset, static_cast<std::size_t>(std::min(space, Placement.Length)));
   const auto count = static_cast<std::int32_t>(read.Bytes.size());
   std::copy(read.Bytes.begin(), read.Bytes.end(), Image.Bytes.begin() + Range.StartAddress);
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
   Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
-  Window.Stretch = FileStretch{Window.Offset, read.Bytes.size(),
-                               Window.Offset + read.Bytes.size() >= read.FileSize};
-  Window.Known = read.State;
-  Window.KnownName = CurrentFileName;
+  Placement.Stretch = FileStretch{Placement.Offset, read.Bytes.size(),
+                               Placement.Offset + read.Bytes.size() >= read.FileSize};
+  Placement.Known = read.State;
+  Placement.KnownName = CurrentFileName;
   MarkImageSaved();
   return outcome;
 }
@@ -116,9 +116,9 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
                std::vector<std::string>* notes) {
   const std::span<const std::uint8_t> bytes = image::RangeBytes();
   SaveRequest request;
-  request.Stretch = Window.Stretch;
+  request.Stretch = Placement.Stretch;
   request.Bytes = bytes;
-  request.Expected = Window.KnownName == CurrentFileName ? Window.Known : std::nullopt;
+  request.Expected = Placement.KnownName == CurrentFileName ? Placement.Known : std::nullopt;
   request.Ask = ask;
   request.Progress = progress;
   const SaveResult result = ReplaceStretch(CurrentFileName, request);
@@ -128,9 +128,9 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   if (!result.Saved) {
     return false;
   }
-  Window.Stretch = result.Written;
-  Window.Known = result.Now;
-  Window.KnownName = CurrentFileName;
+  Placement.Stretch = result.Written;
+  Placement.Known = result.Now;
+  Placement.KnownName = CurrentFileName;
   MarkImageSaved();
   return true;
 }
@@ -139,9 +139,9 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly) {
   Image = {};
   image::SetStartAddress(start.AddressText ? image::ParseAddressText(*start.AddressText, 0) : 0);
   CurrentFileName = start.Name;
-  Window = {};
-  Window.Offset = start.Offset;
-  Window.Length = start.Length;
+  Placement = {};
+  Placement.Offset = start.Offset;
+  Placement.Length = start.Length;
   const LoadOutcome outcome = LoadFile(readOnly);
   MarkImageSaved();
   return outcome;

@@ -22,7 +22,7 @@ inline constexpr std::uint64_t kAsMuchAsFits = std::numeric_limits<std::uint64_t
 // Where the image stands in the file. A save replaces exactly `Stretch` with the range in use,
 // so the bytes of a file that no load read (those beyond the 64 KiB space or `Length`, those
 // before the offset) are never touched.
-struct FileWindow {
+struct FilePlacement {
   std::uint64_t Offset = 0;              // --offset: the file's byte that loads at StartAddress
   std::uint64_t Length = kAsMuchAsFits;  // --length: at most this many bytes are loaded
   FileStretch Stretch;                   // read by the last load or written by the last save
@@ -32,9 +32,9 @@ struct FileWindow {
   std::optional<FileState> Known;
   std::string KnownName;
 
-  bool operator==(const FileWindow&) const = default;
+  bool operator==(const FilePlacement&) const = default;
 };
-extern FileWindow Window;
+extern FilePlacement Placement;
 
 // The image as last loaded or saved: a save or a rescue copy is due only when it
 // changed since.
@@ -59,7 +59,7 @@ struct LoadOutcome {
   bool Interrupted = false;
 };
 
-// Copies the named file, from Window.Offset on, into the image at StartAddress and sets EndLine
+// Copies the named file, from Placement.Offset on, into the image at StartAddress and sets EndLine
 // from the count. First settles what a save of it left behind: puts the file back when a save
 // was interrupted, sets a journal that no longer fits the file aside, leaves alone what it
 // cannot trust (each said in the notice). With `readOnly` it writes nothing: facing an
@@ -79,12 +79,12 @@ struct StartFile {
 // loaded (LoadFile, `readOnly` as there) and taken as saved; the load's notice.
 LoadOutcome LoadStartImage(const StartFile& start, bool readOnly = false);
 
-// Writes the range in use to CurrentFileName in place of Window.Stretch, asking `ask` first
-// when the file changed on disk since Window.Known or the save would move the bytes after the
+// Writes the range in use to CurrentFileName in place of Placement.Stretch, asking `ask` first
+// when the file changed on disk since Placement.Known or the save would move the bytes after the
 // stretch; `progress` hears of a long save; `notes` gets what the save settled first (an
 // interrupted save rolled back, a journal set aside). Takes the image as saved and returns true
 // when it saved, false when `ask` said no (nothing written). Throws FileError with the file,
-// Window and the saved state as they were.
+// Placement and the saved state as they were.
 bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {},
                std::vector<std::string>* notes = nullptr);
 

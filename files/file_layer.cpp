@@ -291,28 +291,24 @@ FileDescriptor OpenToRead(std::string_view path, struct stat& info) {
 
 }  // namespace
 
-FileWindowBytes ReadFileWindow(std::string_view path, std::uint64_t offset, std::size_t maxBytes) {
+FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t maxBytes) {
   CheckPath(path, true);
   struct stat info {};
   const FileDescriptor file = OpenToRead(path, info);
-  FileWindowBytes window;
-  window.FileSize = static_cast<std::uint64_t>(info.st_size);
-  const std::uint64_t available = window.FileSize > offset ? window.FileSize - offset : 0;
-  window.Bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(available, maxBytes)));
-  const std::size_t count = window.Bytes.size();
+  FilePiece piece;
+  piece.FileSize = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t available = piece.FileSize > offset ? piece.FileSize - offset : 0;
+  piece.Bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(available, maxBytes)));
+  const std::size_t count = piece.Bytes.size();
   // A read that fails, or that ends before the length the file claimed.
   if (!MoveAll(count, [&](std::size_t done) {
-        return ::pread(file.Get(), window.Bytes.data() + done, count - done,
+        return ::pread(file.Get(), piece.Bytes.data() + done, count - done,
                        static_cast<off_t>(offset + done));
       })) {
     throw ReadError(errno);
   }
-  window.State = StateOf(info, StretchChecksum(window.Bytes));
-  return window;
-}
-
-std::vector<std::uint8_t> ReadWholeFile(std::string_view path, std::size_t maxBytes) {
-  return ReadFileWindow(path, 0, maxBytes).Bytes;
+  piece.State = StateOf(info, StretchChecksum(piece.Bytes));
+  return piece;
 }
 
 void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) {

@@ -68,7 +68,7 @@ void CheckPath(std::string_view path, bool mustExist);
 
 // What a read of part of a file gave: the bytes, the file's whole length at the time, and what
 // the file was then (its StretchSum over the bytes read).
-struct FileWindowBytes {
+struct FilePiece {
   std::vector<std::uint8_t> Bytes;
   std::uint64_t FileSize = 0;
   FileState State;
@@ -77,9 +77,7 @@ struct FileWindowBytes {
 // At most `maxBytes` bytes of the file from byte `offset` on (none when the file ends before
 // it); a file of any size. Only regular files are read (a FIFO or device fails with the open
 // message).
-FileWindowBytes ReadFileWindow(std::string_view path, std::uint64_t offset, std::size_t maxBytes);
-// At most `maxBytes` bytes from the start of the file.
-std::vector<std::uint8_t> ReadWholeFile(std::string_view path, std::size_t maxBytes = SIZE_MAX);
+FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t maxBytes);
 
 // Afterwards the file holds exactly `bytes`: the journalled in-place write of file_journal.h
 // over the whole file, so the file keeps its inode, links, owner, mode, ACLs and extended

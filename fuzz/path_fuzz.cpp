@@ -1,10 +1,10 @@
 // The path checks and the texts typed or passed at start-up: CheckPath (reading and writing)
-// and ReadWholeFile inside a fresh temporary folder, ParseAddressText with SetStartAddress,
+// and ReadFilePiece inside a fresh temporary folder, ParseAddressText with SetStartAddress,
 // ParseCommandLine, ShownFileName and UsageText.
 //
 // The input's first byte picks the target; the rest is its text. Paths are kept inside the
 // folder: a leading "/" gets a name before it and every ".." loses its second dot, so no check
-// can reach outside (the checks only look, and ReadWholeFile only reads).
+// can reach outside (the checks only look, and ReadFilePiece only reads).
 //
 // Each target is held to rules stated independently of its code: the first failing text check
 // decides the error, a path that passes has its folder (and, for reading, itself as a file), no
@@ -213,7 +213,7 @@ void CheckPathTarget(FuzzedDataProvider& provider) {
     // The read takes what an independent read of the file gives, cut to the image's space.
     std::vector<std::uint8_t> bytes;
     try {
-      bytes = files::ReadWholeFile(path, image::kImageSize);
+      bytes = files::ReadFilePiece(path, 0, image::kImageSize).Bytes;
     } catch (const FileError& error) {
       CheckShownText(error.what());
       return;

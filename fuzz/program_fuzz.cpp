@@ -393,7 +393,7 @@ void CheckSavedFile(const console::EmulatedConsole& screen) {
     shown += screen.RowText(y);
   }
   if (shown.find(" has been saved.") != std::string::npos) {
-    CheckFileHoldsRange(files::CurrentFileName, files::Window.Offset, files::Window.Stretch.ToEnd,
+    CheckFileHoldsRange(files::CurrentFileName, files::Placement.Offset, files::Placement.Stretch.ToEnd,
                         "the file reported saved does not hold the range");
   }
 }

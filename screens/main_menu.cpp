@@ -29,7 +29,7 @@ void DrawMenu() {
                  image::HexText(image::RangeEndAddress(), 4) + "   ");
   WriteLabel("File");
   console::WriteLine(": " + ShownFileName(files::CurrentFileName) +
-                     ShownFileOffset(files::Window.Offset));
+                     ShownFileOffset(files::Placement.Offset));
   for (std::string_view word : {"Edit   ", "Goto   ", "List   ", "Save   ", "Quit   "}) {
     WriteLabel(word);
   }

@@ -33,7 +33,7 @@ void ResetProgramState() {
   image::Image = {};
   image::Range = {};
   files::CurrentFileName.clear();
-  files::Window = {};
+  files::Placement = {};
   files::Saved = {};
 }
 

@@ -77,7 +77,7 @@ TEST_F(EditedFile, SaveRangeWritesTheRangeOrChangesNothing) {
   Image[0x010F] = 0xBB;
   CurrentFileName = "rom.bin";
   EXPECT_TRUE(SaveRange());
-  EXPECT_EQ(Window.Stretch, (FileStretch{0, 16, true}));
+  EXPECT_EQ(Placement.Stretch, (FileStretch{0, 16, true}));
   EXPECT_EQ(lbe::testing::GetFile("rom.bin"),
             (Bytes{0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xBB}));
   EXPECT_FALSE(ImageChangedSinceSaved());
@@ -90,7 +90,7 @@ TEST_F(EditedFile, SaveRangeWritesTheRangeOrChangesNothing) {
   } catch (const FileError& error) {
     EXPECT_EQ(error.Kind(), FileErrorKind::EDirectoryNotFoundException);
   }
-  EXPECT_EQ(Window.Stretch, (FileStretch{0, 16, true}));
+  EXPECT_EQ(Placement.Stretch, (FileStretch{0, 16, true}));
   EXPECT_TRUE(ImageChangedSinceSaved());
   EXPECT_FALSE(std::filesystem::exists("sub"));
 }

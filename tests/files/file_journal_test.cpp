@@ -637,7 +637,7 @@ TEST_F(SafetyNet, ASaveAsksWhenTheFileChangedOnDisk) {
     for (const bool yes : {false, true}) {
       SCOPED_TRACE(c.label + (yes ? ", yes" : ", no"));
       lbe::testing::PutFile("f.bin", kFormer);
-      const FileWindowBytes loaded = ReadFileWindow("f.bin", 0, 65536);
+      const FilePiece loaded = ReadFilePiece("f.bin", 0, 65536);
       c.change();
       const Bytes changed = lbe::testing::GetFile("f.bin");
       std::vector<SaveConcern::Kind> asked;

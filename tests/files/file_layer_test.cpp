@@ -25,6 +25,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Each test runs in a fresh temporary folder that is also the current directory, so relative
 // names behave as typed names do.
+// The whole file, or its first `maxBytes` bytes: a read from offset 0.
+Bytes ReadWholeFile(std::string_view path, std::size_t maxBytes = SIZE_MAX) {
+  return ReadFilePiece(path, 0, maxBytes).Bytes;
+}
+
 class FileLayer : public ::testing::Test {
  protected:
   std::string Full(const std::string& name) const { return folder_.Full(name); }
@@ -244,7 +249,7 @@ TEST_F(FileLayer, ReadTakesAWindowOfAFileOfAnySize) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.name << " from " << c.offset);
-    const FileWindowBytes window = ReadFileWindow(c.name, c.offset, c.most);
+    const FilePiece window = ReadFilePiece(c.name, c.offset, c.most);
     EXPECT_EQ(window.Bytes, c.bytes);
     EXPECT_EQ(window.FileSize, c.size);
   }

@@ -237,7 +237,7 @@ TEST_F(FileCommands, OffsetLoadsAndSavesAWindow) {
     }
     Image = {};
     SetStartAddress(0);
-    Window.Offset = c.offset;
+    Placement.Offset = c.offset;
     CurrentFileName = "window.bin";
     LoadFile();
     EXPECT_EQ(Range.EndLine, c.endLine);
@@ -476,7 +476,7 @@ TEST_F(FileCommands, LargeSparseFilesArePatchedInPlace) {
     }
     Image = {};
     SetStartAddress(0);
-    Window.Offset = c.offset;
+    Placement.Offset = c.offset;
     CurrentFileName = "big.bin";
     LoadFile();
     EXPECT_EQ(Range.EndLine, c.endLine);
@@ -520,7 +520,7 @@ TEST_F(FileCommands, AnInterruptedSaveIsPutBackOnTheNextLoad) {
       }
       return 0;
     });
-    Window.Stretch = ReplaceStretch("rom.bin", Window.Stretch, ImageBytes(0, 32));
+    Placement.Stretch = ReplaceStretch("rom.bin", Placement.Stretch, ImageBytes(0, 32));
     ::_exit(1);
   }
   int status = 0;

@@ -29,7 +29,7 @@ std::vector<std::string> StatesAwayFromStart() {
       {"Image", image::Image == image::MemoryImage{}},
       {"Range", image::Range == image::AddressRange{}},
       {"CurrentFileName", files::CurrentFileName.empty()},
-      {"Window", files::Window == files::FileWindow{}},
+      {"Placement", files::Placement == files::FilePlacement{}},
       {"Saved", files::Saved == files::SavedState{}},
   };
   std::vector<std::string> away;
@@ -57,7 +57,7 @@ TEST(Program, ResetGivesBackTheStartUpState) {
   console::StdOut.Pending = 1;
   EXPECT_EQ(StatesAwayFromStart(),
             (std::vector<std::string>{"Console", "StdOut", "Image", "Range", "CurrentFileName",
-                                      "Window", "Saved"}));
+                                      "Placement", "Saved"}));
 
   ResetProgramState();
   EXPECT_EQ(StatesAwayFromStart(), std::vector<std::string>{});
