@@ -15,6 +15,7 @@
 
 #include "files/file_journal.h"
 #include "files/journal_store.h"
+#include "text/hex_text.h"
 #include "text/visible_text.h"
 
 // The linker's mark for the first byte of the executable; the stop report counts from it.
@@ -203,6 +204,15 @@ std::string_view KindName(FileErrorKind kind) {
   codeOffset_ = raisedAt - start;
 }
 
+std::string WithLineFeeds(std::string_view message) {
+  std::string text;
+  for (std::size_t lineEnd; (lineEnd = message.find("\r\n")) != std::string_view::npos;) {
+    text.append(message.substr(0, lineEnd)).append("\n");
+    message.remove_prefix(lineEnd + 2);
+  }
+  return text.append(message);
+}
+
 std::string PathSuffix(std::string_view path) {
   return "\r\n[" + text::VisibleText(path) + "]";
 }
@@ -320,18 +330,8 @@ std::string StopReport(const FileError& error, std::string_view executableName) 
   if (slash != std::string_view::npos) {
     executableName.remove_prefix(slash + 1);
   }
-  char offset[9];
-  std::snprintf(offset, sizeof offset, "%08X", static_cast<unsigned>(error.CodeOffset()));
-  std::string message;
-  for (std::string_view text = error.what(); !text.empty();) {
-    if (text.starts_with("\r\n")) {
-      message += '\n';
-      text.remove_prefix(2);
-    } else {
-      message += text.front();
-      text.remove_prefix(1);
-    }
-  }
+  const std::string offset = text::HexDigits(static_cast<std::uint32_t>(error.CodeOffset()), 8);
+  const std::string message = WithLineFeeds(error.what());
   const bool endsWithFullStop =
       message.ends_with(kFullStop) || message.ends_with(kIdeographicFullStop);
   return std::string(KindName(error.Kind())) + " がモジュール " +

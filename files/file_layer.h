@@ -54,6 +54,9 @@ class FileError : public std::runtime_error {
   std::uintptr_t codeOffset_;
 };
 
+// A file layer message for a stream: its CR LF line ends (PathSuffix, the system error's) as
+// "\n".
+std::string WithLineFeeds(std::string_view message);
 // A line end (CR LF), "[", the path as passed with its control characters shown as "?", "]".
 std::string PathSuffix(std::string_view path);
 // strerror's text for `code` without trailing blanks, control characters and full stops.

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text/hex_text.h"
+
 namespace lbe::image {
 
 std::int32_t ParseAddressText(std::string_view text, std::int32_t fallback) {
@@ -29,9 +31,7 @@ std::int32_t ParseAddressText(std::string_view text, std::int32_t fallback) {
 }
 
 std::string HexText(std::int64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%.*X", digits, static_cast<std::uint32_t>(value));
-  return text;
+  return text::HexDigits(static_cast<std::uint32_t>(value), digits);
 }
 
 }  // namespace lbe::image

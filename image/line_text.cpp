@@ -1,26 +1,32 @@
 #include "image/line_text.h"
 
-#include <cstdio>
-
 #include "image/memory_image.h"
+#include "text/hex_text.h"
 
 namespace lbe::image {
 
-std::uint8_t LineChecksum(std::int32_t address) {
-  int sum = 0;
-  for (std::int32_t i = 0; i < kLineBytes; ++i) {
-    sum += Image[address + i];
+std::uint8_t LineSum(std::span<const std::uint8_t> bytes) {
+  unsigned sum = 0;
+  for (const std::uint8_t byte : bytes) {
+    sum += byte;
   }
   return static_cast<std::uint8_t>(sum % 256);
 }
 
+std::uint8_t LineChecksum(std::int32_t address) {
+  return LineSum(std::span(Image.Bytes).subspan(static_cast<std::size_t>(address), kLineBytes));
+}
+
 std::string LineDumpText(std::int32_t address) {
-  // Room for a negative address's eight digits, although callers pass line addresses only.
-  char text[32];
-  std::snprintf(text, sizeof text,
-                "%.4X %.2X%.2X%.2X%.2X%.2X%.2X%.2X%.2X:", static_cast<unsigned>(address),
-                Image[address], Image[address + 1], Image[address + 2], Image[address + 3],
-                Image[address + 4], Image[address + 5], Image[address + 6], Image[address + 7]);
+  std::string text;
+  text.reserve(22);
+  // A negative address would show its eight digits, although callers pass line addresses only.
+  text::AppendHexDigits(text, static_cast<std::uint32_t>(address), 4);
+  text += ' ';
+  for (std::int32_t i = 0; i < kLineBytes; ++i) {
+    text::AppendHexDigits(text, Image[address + i], 2);
+  }
+  text += ':';
   return text;
 }
 

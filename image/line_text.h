@@ -3,11 +3,15 @@
 // and the line's checksum. Pure over the image: no console, no files.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace lbe::image {
 
-// Sum of the 8 bytes at `address` (a line address, 0x0000 to 0xFFF8) modulo 256.
+// The checksum of a line's bytes: their sum modulo 256.
+std::uint8_t LineSum(std::span<const std::uint8_t> bytes);
+
+// LineSum of the 8 bytes at `address` (a line address, 0x0000 to 0xFFF8).
 std::uint8_t LineChecksum(std::int32_t address);
 
 // The 22 characters "AAAA HHHHHHHHHHHHHHHH:" of the line at `address`, upper-case digits.

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "image/address_text.h"
+#include "image/line_text.h"
+#include "text/hex_text.h"
 #include "text/utf8.h"
 #include "text/visible_text.h"
 
@@ -54,21 +56,17 @@ std::string QuotedCharacter(std::string_view rest) {
   const text::DecodedCharacter decoded = text::DecodeUtf8(rest);
   const char32_t c = decoded.Character;
   std::string text = "'";
-  char escape[16];
   if (c == U'\t') {
     text += "\\t";
   } else if (c == U'\'' || c == U'\\') {
     text += '\\';
     text += static_cast<char>(c);
   } else if (c == text::kReplacementCharacter && decoded.Length == 1) {
-    std::snprintf(escape, sizeof escape, "\\x%.2X", static_cast<unsigned char>(rest[0]));
-    text += escape;
+    text += "\\x" + text::HexDigits(static_cast<unsigned char>(rest[0]), 2);
   } else if (c < 0x80 && (c < 0x20 || c == 0x7F)) {
-    std::snprintf(escape, sizeof escape, "\\x%.2X", static_cast<unsigned>(c));
-    text += escape;
+    text += "\\x" + text::HexDigits(c, 2);
   } else if (text::IsPlaceholderCharacter(c) || c == U'\uFEFF') {
-    std::snprintf(escape, sizeof escape, "\\u{%.4X}", static_cast<unsigned>(c));
-    text += escape;
+    text += "\\u{" + text::HexDigits(c, 4) + "}";
   } else {
     text += rest.substr(0, decoded.Length);
   }
@@ -239,22 +237,17 @@ void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line) {
     line.Fault = "checksum missing";
     return;
   }
-  unsigned sum = 0;
-  for (const std::uint8_t byte : line.Bytes) {
-    sum += byte;
-  }
-  if (sum % 256 != *typedChecksum) {
-    line.Fault = "checksum " + image::HexText(*typedChecksum, 2) + " typed, " +
-                 image::HexText(sum % 256, 2) + " computed";
+  const std::uint8_t sum = image::LineSum(line.Bytes);
+  if (sum != *typedChecksum) {
+    line.Fault = "checksum " + text::HexDigits(*typedChecksum, 2) + " typed, " +
+                 text::HexDigits(sum, 2) + " computed";
   }
 }
 
 }  // namespace
 
 std::string ListingAddressText(std::uint64_t address) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%.4llX", static_cast<unsigned long long>(address));
-  return text;
+  return text::HexDigits(address, 4);
 }
 
 ListingLine ParseListingLine(std::string_view text) {

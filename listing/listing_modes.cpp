@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,43 +25,13 @@ namespace {
 
 constexpr std::size_t kReadChunk = 1 << 16;
 
-// A file layer message for standard error: its CR LF line ends as "\n".
-std::string StreamText(std::string_view message) {
-  std::string text;
-  for (std::size_t i = 0; i < message.size(); ++i) {
-    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
-      continue;
-    }
-    text += message[i];
-  }
-  return text;
-}
-
 void ReportError(std::FILE* err, std::string_view message) {
-  std::fprintf(err, "lbe: %s\n", StreamText(message).c_str());
+  std::fprintf(err, "lbe: %s\n", files::WithLineFeeds(message).c_str());
 }
 
 std::string Count(std::uint64_t count, std::string_view word) {
   return std::to_string(count) + " " + std::string(word) + (count == 1 ? "" : "s");
 }
-
-// The listing file's descriptor, closed at the end.
-class ListingFile {
- public:
-  explicit ListingFile(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)) {}
-  ListingFile(const ListingFile&) = delete;
-  ListingFile& operator=(const ListingFile&) = delete;
-  ~ListingFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool OutputPathUsable(const std::string& outputName, std::FILE* err) {
   try {
@@ -94,7 +63,7 @@ bool StreamListing(int fd, const std::string& shownName, listing::ListingCheck& 
       continue;
     }
     if (got < 0) {
-      ReportError(err, shownName + ": " + std::strerror(errno));
+      ReportError(err, shownName + ": " + files::PlatformErrorText(errno));
       return false;
     }
     if (got == 0) {
@@ -162,7 +131,7 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err) {
     text += '\n';
   }
   if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
-    ReportError(err, std::string("standard output: ") + std::strerror(errno));
+    ReportError(err, std::string("standard output: ") + files::PlatformErrorText(errno));
     return 1;
   }
   return 0;
@@ -176,9 +145,9 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
   if (outputName && !OutputPathUsable(*outputName, err)) {
     return 2;
   }
-  ListingFile file(name);
+  const files::FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (file.Get() < 0) {
-    ReportError(err, shownName + ": " + std::strerror(errno));
+    ReportError(err, shownName + ": " + files::PlatformErrorText(errno));
     return 2;
   }
   if (outputName && OutputIsListing(file.Get(), *outputName)) {

@@ -13,6 +13,7 @@
 #include "screens/line_edit.h"
 #include "screens/list_view.h"
 #include "screens/prompt.h"
+#include "text/hex_text.h"
 #include "text/visible_text.h"
 
 namespace lbe::screens {
@@ -75,9 +76,7 @@ std::string ShownFileOffset(std::uint64_t offset) {
   if (offset == 0) {
     return {};
   }
-  char text[24];
-  std::snprintf(text, sizeof text, " +%llX", static_cast<unsigned long long>(offset));
-  return text;
+  return " +" + text::HexDigits(offset, 1);
 }
 
 void WriteLabel(std::string_view text) {
