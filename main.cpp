@@ -15,6 +15,7 @@
 #include "cli/command_line.h"
 #include "console/terminal_console.h"
 #include "files/edited_file.h"
+#include "files/file_layer.h"
 #include "files/rescue_copy.h"
 #include "files/test_hooks.h"
 #include "image/memory_image.h"
@@ -91,14 +92,13 @@ void EndBySignal(int signal) {
 // After the terminal went away or a signal ended the run: what was typed goes to a rescue file,
 // and standard error says where.
 void RescueUnsavedChanges() {
-  std::string rescueError;
-  const std::string rescued =
-      files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes(), rescueError);
-  if (!rescued.empty()) {
+  try {
+    const std::string rescued = files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes());
     std::fprintf(stderr, "lbe: unsaved changes written to %s\n",
                  text::VisibleText(rescued).c_str());
-  } else {
-    std::fprintf(stderr, "lbe: unsaved changes lost: %s\n", text::VisibleText(rescueError).c_str());
+  } catch (const files::FileError& error) {
+    std::fprintf(stderr, "lbe: unsaved changes lost: %s\n",
+                 text::VisibleText(error.what()).c_str());
   }
 }
 

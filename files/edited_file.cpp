@@ -98,14 +98,14 @@ LoadOutcome LoadFile(bool readOnly) {
   }
   // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
   const std::uint64_t space = kImageSize - Range.StartAddress;
-  const FilePiece read = ReadFilePiece(
-      CurrentFileName, Placement.Offset, static_cast<std::size_t>(std::min(space, Placement.Length)));
+  const FilePiece read = ReadFilePiece(CurrentFileName, Placement.Offset,
+                                       static_cast<std::size_t>(std::min(space, Placement.Length)));
   const auto count = static_cast<std::int32_t>(read.Bytes.size());
   std::copy(read.Bytes.begin(), read.Bytes.end(), Image.Bytes.begin() + Range.StartAddress);
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
   Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
   Placement.Stretch = FileStretch{Placement.Offset, read.Bytes.size(),
-                               Placement.Offset + read.Bytes.size() >= read.FileSize};
+                                  Placement.Offset + read.Bytes.size() >= read.FileSize};
   Placement.Known = read.State;
   Placement.KnownName = CurrentFileName;
   MarkImageSaved();

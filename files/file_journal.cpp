@@ -70,8 +70,8 @@ struct SaveTarget {
 bool OpenExisting(std::string_view path, SaveTarget& target) {
   CheckPath(path, false);
   target.Path = std::string(path);
-  if (const int code = FollowLinks(target.Path); code != 0) {
-    throw CreateError(path, code);
+  if (!FollowLinks(target.Path)) {
+    throw CreateError(path, errno);
   }
   struct stat former {};
   // A FIFO or device is no file to write into: it could block, or be some device.
@@ -356,10 +356,10 @@ JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& place
                          const SaveProgress& progress) {
   std::string failures;
   for (JournalPlace& place : places) {
-    const int code = WriteJournal(place, plan, fd, newBytes, progress);
-    if (code == 0) {
+    if (WriteJournal(place, plan, fd, newBytes, progress)) {
       return place;
     }
+    const int code = errno;
     if (code == EFBIG) {
       throw SystemError(code);  // the process's file size limit, which the file meets as well
     }
@@ -560,7 +560,7 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   JournalReport report;
   std::string target(path);
-  if (FollowLinks(target) != 0) {
+  if (!FollowLinks(target)) {
     return report;
   }
   FileDescriptor file(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));

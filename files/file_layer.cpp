@@ -152,15 +152,16 @@ FileError WriteError(int code) {
   return StreamError(FileErrorKind::EWriteError, kTexts.WriteFailed, code);
 }
 
-int FollowLinks(std::string& target) {
+bool FollowLinks(std::string& target) {
   for (int hop = 0; hop < kMostLinkHops; ++hop) {
     std::error_code error;
     if (!fs::is_symlink(fs::symlink_status(target, error))) {
-      return 0;
+      return true;
     }
     const fs::path link = fs::read_symlink(target, error);
     if (error) {
-      return error.value();
+      errno = error.value();
+      return false;
     }
     const std::string parent = ParentOf(target);
     if (link.is_absolute() || parent.empty()) {
@@ -169,7 +170,8 @@ int FollowLinks(std::string& target) {
       target = parent + (parent.back() == '/' ? "" : "/") + link.native();
     }
   }
-  return ELOOP;
+  errno = ELOOP;
+  return false;
 }
 
 std::string_view KindName(FileErrorKind kind) {

@@ -97,8 +97,8 @@ FileError ReadError(int code);
 FileError WriteError(int code);
 
 // The file a save writes: `target` with the symbolic links of its last component followed, so
-// that the link stays and the file it points to is changed. 0 or an errno.
-int FollowLinks(std::string& target);
+// that the link stays and the file it points to is changed. False with errno set.
+bool FollowLinks(std::string& target);
 // The folder part of a path ("" when it has no "/").
 std::string ParentOf(std::string_view path);
 

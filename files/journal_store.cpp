@@ -147,13 +147,19 @@ bool NamesReachTheDiskWithTheirFile(int fd) {
 }
 
 // Writes the whole journal into the open, still unnamed (or privately named) file `journal`.
-int FillJournal(int journal, const JournalRecord& record, int file,
-                std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
+// False, with errno kept when a call set it, else `fallback` (a read that met the end early).
+bool Failed(int fallback) {
+  errno = errno != 0 ? errno : fallback;
+  return false;
+}
+
+bool FillJournal(int journal, const JournalRecord& record, int file,
+                 std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
   std::vector<std::uint8_t> prefix = Prefix(record);
   Checksum sum;
   sum.Add(prefix.data(), prefix.size());
   if (!WriteAt(journal, prefix.data(), prefix.size(), 0)) {
-    return errno != 0 ? errno : EIO;
+    return Failed(EIO);
   }
   std::uint64_t at = prefix.size();
   const std::uint64_t oldTotal = Total(record.Old);
@@ -175,7 +181,7 @@ int FillJournal(int journal, const JournalRecord& record, int file,
           return true;
         });
     if (!copiedAll) {
-      return errno != 0 ? errno : EIO;
+      return Failed(EIO);
     }
     at += extent.Length;
   }
@@ -183,19 +189,20 @@ int FillJournal(int journal, const JournalRecord& record, int file,
   if (!WriteAt(journal, newBytes.data(), newBytes.size(), at) ||
       Sys("ftruncate",
           [&] { return ::ftruncate(journal, static_cast<off_t>(at + newBytes.size())); }) != 0) {
-    return errno != 0 ? errno : EIO;
+    return Failed(EIO);
   }
   const std::uint64_t checksum = sum.Value();
   if (!WriteAt(journal, reinterpret_cast<const std::uint8_t*>(&checksum), sizeof checksum,
                kChecksumAt) ||
       Sys("fdatasync", [&] { return ::fdatasync(journal); }) != 0) {
-    return errno != 0 ? errno : EIO;
+    return Failed(EIO);
   }
-  return 0;
+  return true;
 }
 
-// Gives the complete journal open as `journal` its name, never over anything at it.
-int LinkJournal(const JournalPlace& place, int journal, const std::string& privateName) {
+// Gives the complete journal open as `journal` its name, never over anything at it. False with
+// errno set.
+bool LinkJournal(const JournalPlace& place, int journal, const std::string& privateName) {
   int result = 0;
   if (privateName.empty()) {
     const std::string self = "/proc/self/fd/" + std::to_string(journal);
@@ -210,7 +217,7 @@ int LinkJournal(const JournalPlace& place, int journal, const std::string& priva
     });
   }
   if (result != 0) {
-    return errno;
+    return false;
   }
   // The name must be on the disk before the file's first byte changes.
   const bool synced = NamesReachTheDiskWithTheirFile(journal)
@@ -219,9 +226,10 @@ int LinkJournal(const JournalPlace& place, int journal, const std::string& priva
   if (!synced) {
     const int code = errno;
     ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0);
-    return code;
+    errno = code;
+    return false;
   }
-  return 0;
+  return true;
 }
 
 // Why the open journal `fd` is not to be trusted; empty when its status is as lbe leaves one.
@@ -522,8 +530,8 @@ std::optional<JournalPlace> BesidePlace(const std::string& target) {
   return place;
 }
 
-int WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
-                 std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
+bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY;
   FileDescriptor journal(
       Sys("open", [&] { return ::openat(place.Folder.Get(), ".", O_TMPFILE | kFlags, 0600); }));
@@ -537,16 +545,16 @@ int WriteJournal(const JournalPlace& place, const JournalRecord& record, int fil
     }));
   }
   if (!journal.IsOpen()) {
-    return errno;
+    return false;
   }
-  int result = FillJournal(journal.Get(), record, file, newBytes, progress);
-  if (result == 0) {
-    result = LinkJournal(place, journal.Get(), privateName);
-  }
+  const bool written = FillJournal(journal.Get(), record, file, newBytes, progress) &&
+                       LinkJournal(place, journal.Get(), privateName);
+  const int cause = errno;
   if (!privateName.empty()) {
     ::unlinkat(place.Folder.Get(), privateName.c_str(), 0);
   }
-  return result;
+  errno = cause;
+  return written;
 }
 
 FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file) {

@@ -19,17 +19,6 @@
 
 namespace lbe::files {
 
-// Runs one file-system call of a save, a roll-back or a journal's upkeep, unless a test hook
-// fails it (with the errno it names).
-template <typename Call>
-auto Sys(std::string_view name, Call call) -> decltype(call()) {
-  if (const int code = FailingCall(name); code != 0) {
-    errno = code;
-    return -1;
-  }
-  return call();
-}
-
 // All `count` bytes at `at`; false with errno set as MoveAll (0 at an early end of file).
 bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at);
 bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at);
@@ -95,10 +84,10 @@ std::optional<JournalPlace> BesidePlace(const std::string& target);
 
 // Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes are
 // `newBytes` (the New extents' bytes one after another), as an unnamed file that gets its name
-// only once it is complete and on the disk; never over anything already at that name. 0 or an
-// errno (EEXIST: the name is taken). `progress` hears of the old bytes copied.
-int WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
-                 std::span<const std::uint8_t> newBytes, const SaveProgress& progress);
+// only once it is complete and on the disk; never over anything already at that name. False with
+// errno set (EEXIST: the name is taken). `progress` hears of the old bytes copied.
+bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress);
 
 // A journal found at a place, opened without following links or waiting on a FIFO.
 struct FoundJournal {

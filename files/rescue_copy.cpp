@@ -27,33 +27,24 @@ namespace {
 
 constexpr int kNamesPerPlace = 100;
 
-// Runs the file-system call `call` (named for the test hooks), which returns -1 with errno set on
-// failure, unless a test makes it fail.
-template <typename Call>
-auto Run(std::string_view name, Call call) -> decltype(call()) {
-  if (const int failure = FailingCall(name); failure != 0) {
-    errno = failure;
-    return -1;
-  }
-  return call();
-}
-
-// Writes all of `bytes` and puts them on the disk: 0 or an errno.
-int WriteAndSync(int fd, std::span<const std::uint8_t> bytes) {
+// Writes all of `bytes` and puts them on the disk. False with errno set.
+bool WriteAndSync(int fd, std::span<const std::uint8_t> bytes) {
   const auto writeAll = [fd](std::span<const std::uint8_t> part) {
     return MoveAll(part.size(), [&](std::size_t done) {
-      return Run("write", [&] { return ::write(fd, part.data() + done, part.size() - done); });
+      return Sys("write", [&] { return ::write(fd, part.data() + done, part.size() - done); });
     });
   };
   const std::size_t half = bytes.size() / 2;
-  if (!writeAll(bytes.first(half))) {
-    return errno != 0 ? errno : ENOSPC;
+  bool written = writeAll(bytes.first(half));
+  if (written) {
+    PauseAt("rescue");
+    written = writeAll(bytes.subspan(half));
   }
-  PauseAt("rescue");
-  if (!writeAll(bytes.subspan(half))) {
-    return errno != 0 ? errno : ENOSPC;
+  if (!written) {
+    errno = errno != 0 ? errno : ENOSPC;  // a write that wrote nothing: no room
+    return false;
   }
-  return Run("fsync", [fd] { return ::fsync(fd); }) == 0 ? 0 : errno;
+  return Sys("fsync", [fd] { return ::fsync(fd); }) == 0;
 }
 
 // The folder part of a name with its closing "/"; "" for a name in the working folder.
@@ -71,40 +62,40 @@ struct Place {
 };
 
 // Gives the file written whole a name of its own by `link(name)`, which never replaces a file:
-// the first of the place's names that is free. 0 or an errno (EEXIST: all of them are taken);
-// `name` is the one last tried.
+// the first of the place's names that is free. False with errno set (EEXIST: all of them are
+// taken); `name` is the one last tried.
 template <typename Link>
-int LinkUnderFreeName(const Place& place, Link link, std::string& name) {
+bool LinkUnderFreeName(const Place& place, Link link, std::string& name) {
   for (int attempt = 0; attempt < kNamesPerPlace; ++attempt) {
     name = place.Name(attempt);
     if (link(name.c_str()) == 0) {
-      return 0;
+      return true;
     }
     if (errno != EEXIST) {
-      return errno;
+      return false;
     }
   }
-  return EEXIST;
+  errno = EEXIST;
+  return false;
 }
 
-// A file without a name in the place's folder, written and linked in once it is whole.
-int WriteUnnamed(const Place& place, std::span<const std::uint8_t> bytes, std::string& name) {
+// A file without a name in the place's folder, written and linked in once it is whole. False
+// with errno set.
+bool WriteUnnamed(const Place& place, std::span<const std::uint8_t> bytes, std::string& name) {
   name = place.Name(0);
   const std::string folder(FolderPart(name));
-  FileDescriptor file(Run("open", [&] {
+  FileDescriptor file(Sys("open", [&] {
     return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   }));
-  if (!file.IsOpen()) {
-    return errno;
-  }
-  if (const int error = WriteAndSync(file.Get(), bytes); error != 0) {
-    return error;  // the file goes with its last descriptor
+  // A file that is not written whole goes with its last descriptor.
+  if (!file.IsOpen() || !WriteAndSync(file.Get(), bytes)) {
+    return false;
   }
   const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
   return LinkUnderFreeName(
       place,
       [&](const char* to) {
-        return Run("linkat", [&] {
+        return Sys("linkat", [&] {
           return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW);
         });
       },
@@ -112,59 +103,54 @@ int WriteUnnamed(const Place& place, std::span<const std::uint8_t> bytes, std::s
 }
 
 // Where a folder takes no file without a name: a hidden one beside the names, written whole,
-// linked in and removed.
-int WriteThroughHiddenName(const Place& place, std::span<const std::uint8_t> bytes,
-                           std::string& name) {
+// linked in and removed. False with errno set.
+bool WriteThroughHiddenName(const Place& place, std::span<const std::uint8_t> bytes,
+                            std::string& name) {
   name = place.Name(0);
   const std::string_view folder = FolderPart(name);
   std::string hidden =
       std::string(folder) + "." + name.substr(folder.size()) + ".XXXXXX";  // .NAME.abc123
-  FileDescriptor file(Run("mkostemp", [&] { return ::mkostemp(hidden.data(), O_CLOEXEC); }));
+  FileDescriptor file(Sys("mkostemp", [&] { return ::mkostemp(hidden.data(), O_CLOEXEC); }));
   if (!file.IsOpen()) {
-    return errno;
+    return false;
   }
-  int error = WriteAndSync(file.Get(), bytes);
-  if (error == 0) {
-    error = LinkUnderFreeName(
-        place,
-        [&](const char* to) { return Run("link", [&] { return ::link(hidden.c_str(), to); }); },
-        name);
-  }
+  const bool linked =
+      WriteAndSync(file.Get(), bytes) &&
+      LinkUnderFreeName(
+          place,
+          [&](const char* to) { return Sys("link", [&] { return ::link(hidden.c_str(), to); }); },
+          name);
+  const int cause = errno;
   ::unlink(hidden.c_str());
-  return error;
+  errno = cause;
+  return linked;
 }
 
 }  // namespace
 
-std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
-                            std::string& error) {
+std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes) {
   // Beside the file first; where that folder takes no new file, the working folder, then home.
   std::vector<Place> places{{"", fileName}, {"", ""}};
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
     places.push_back({std::string(home) + "/", ""});
   }
-  error.clear();
+  std::string error;
   for (const Place& place : places) {
     // The copy appears under its name only when it is whole: there is never a short one.
     std::string name;
-    int cause = WriteUnnamed(place, bytes, name);
-    if (cause != 0 && cause != EEXIST) {
-      cause = WriteThroughHiddenName(place, bytes, name);
-    }
-    if (cause == 0) {
+    if (WriteUnnamed(place, bytes, name) ||
+        (errno != EEXIST && WriteThroughHiddenName(place, bytes, name))) {
       return name;
     }
-    if (cause != EEXIST) {
+    if (const int cause = errno; cause != EEXIST) {
       if (!error.empty()) {
         error.append("; ");
       }
       error.append(name).append(": ").append(PlatformErrorText(cause));
     }
   }
-  if (error.empty()) {
-    error = "too many rescue files already";
-  }
-  return {};
+  throw FileError(FileErrorKind::EInOutError,
+                  error.empty() ? std::string("too many rescue files already") : error);
 }
 
 }  // namespace lbe::files

@@ -15,9 +15,8 @@ std::string RescueFileName(std::string_view fileName, int attempt);
 
 // Writes `bytes` (those a save of `fileName` would write) to a new rescue file named after
 // `fileName` (never over an existing one). The file gets its name only once all of it is on
-// the disk, so no short copy ever shows. Returns the name written, or an empty string with
-// `error` set.
-std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
-                            std::string& error);
+// the disk, so no short copy ever shows. Returns the name written. Throws FileError, whose text
+// names each place tried and why it failed, when there is none.
+std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes);
 
 }  // namespace lbe::files

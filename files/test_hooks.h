@@ -5,6 +5,7 @@
 // run); the shipped lbe links without_test_hooks.cpp instead, where nothing can be set and every
 // call goes ahead.
 
+#include <cerrno>
 #include <functional>
 #include <string_view>
 
@@ -16,6 +17,17 @@ int FailingCall(std::string_view call);
 // Where a save or a rescue copy may be held: "save" (half of a save's new bytes written),
 // "rescue" (half of a rescue copy written).
 void PauseAt(std::string_view where);
+
+// Runs the file-system call `call` named `name`, which returns -1 with errno set when it fails,
+// unless FailingCall fails it first.
+template <typename Call>
+auto Sys(std::string_view name, Call call) -> decltype(call()) {
+  if (const int code = FailingCall(name); code != 0) {
+    errno = code;
+    return -1;
+  }
+  return call();
+}
 
 // In the test build only. Called before each such call, numbered from 1 since it was set; a
 // non-zero result fails the call with that errno.

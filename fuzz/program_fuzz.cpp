@@ -393,7 +393,8 @@ void CheckSavedFile(const console::EmulatedConsole& screen) {
     shown += screen.RowText(y);
   }
   if (shown.find(" has been saved.") != std::string::npos) {
-    CheckFileHoldsRange(files::CurrentFileName, files::Placement.Offset, files::Placement.Stretch.ToEnd,
+    CheckFileHoldsRange(files::CurrentFileName, files::Placement.Offset,
+                        files::Placement.Stretch.ToEnd,
                         "the file reported saved does not hold the range");
   }
 }
@@ -795,12 +796,16 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
   folderTouched = screen.TouchesFiles();
   if (outcome.InputEnded && files::ImageChangedSinceSaved()) {
     // What the program does when its terminal goes away with unsaved changes.
-    std::string error;
-    const std::string rescued =
-        files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes(), error);
-    // On success `error` may still tell of the places tried first.
-    if (rescued.empty() && error.empty()) {
-      Fail("the rescue copy gave neither a name nor an error");
+    std::string rescued;
+    try {
+      rescued = files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes());
+      if (rescued.empty()) {
+        Fail("the rescue copy gave no name");
+      }
+    } catch (const files::FileError& error) {
+      if (std::string_view(error.what()).empty()) {
+        Fail("the rescue copy failed without saying why");
+      }
     }
     if (!rescued.empty()) {
       if (!rescued.starts_with(FolderPath() + "/") &&

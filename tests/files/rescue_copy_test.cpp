@@ -56,24 +56,20 @@ TEST_F(RescueCopyTest, NamesNeverReuseAnExistingFile) {
   Image[0x0100] = 0xAA;
   Image[0x010F] = 0xBB;
   std::ofstream("rom.bin.lbe-rescue") << "older rescue";
-  std::string error;
-  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes(), error), "rom.bin.lbe-rescue.1");
-  EXPECT_EQ(error, "");
+  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes()), "rom.bin.lbe-rescue.1");
   EXPECT_EQ(ReadFile("rom.bin.lbe-rescue"), "older rescue");
   EXPECT_EQ(ReadFile("rom.bin.lbe-rescue.1"),
             std::string("\xAA\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xBB", 16));
 }
 
 TEST_F(RescueCopyTest, WithoutANameItGoesToTheWorkingFolder) {
-  std::string error;
-  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes(), error), "lbe-rescue.bin");
+  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes()), "lbe-rescue.bin");
   EXPECT_EQ(ReadFile("lbe-rescue.bin"), std::string(8, '\0'));
 }
 
 TEST_F(RescueCopyTest, FolderThatTakesNoFileFallsBackToTheWorkingFolder) {
   CurrentFileName = "missing-folder/rom.bin";
-  std::string error;
-  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes(), error), "lbe-rescue.bin");
+  EXPECT_EQ(WriteRescueCopy(CurrentFileName, RangeBytes()), "lbe-rescue.bin");
   EXPECT_TRUE(fs::exists("lbe-rescue.bin"));
 }
 
