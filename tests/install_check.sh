@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# `cmake --install` puts the program in bin/ and its manual page in share/man/man1/.
+# `cmake --install` puts the program in bin/, its manual page in share/man/man1/ and its bash
+# completion in share/bash-completion/completions/, which offers the long options.
 set -euo pipefail
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
@@ -15,4 +16,19 @@ if command -v man > /dev/null; then
   page=$(MANWIDTH=80 man -l "$prefix/share/man/man1/lbe.1" 2> /dev/null | tr -s " ")
   grep -q "lbe - line binary editor" <<< "$page" || fail "the manual page does not render"
 fi
+completion="$prefix/share/bash-completion/completions/lbe"
+[ -s "$completion" ] || fail "share/bash-completion/completions/lbe missing"
+# What the completion offers for a word typed after "lbe".
+offers() {
+  bash -c 'source "$1"; COMP_WORDS=(lbe "$2"); COMP_CWORD=1; _lbe; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$completion" "$1" 2> /dev/null | sort | tr '\n' ' '
+}
+[ "$(offers --l)" = "--length= --list " ] || fail "completion of --l: $(offers --l)"
+[ "$(offers --of)" = "--offset= " ] || fail "completion of --of: $(offers --of)"
+[ "$(offers --)" = "-- --check --help --length= --list --offset= --output= --version " ] ||
+  fail "completion of --: $(offers --)"
+# Every long option --help names is offered.
+for option in $("$prefix/bin/lbe" --help | grep -o -- '--[a-z]*' | sort -u); do
+  offers "$option" | grep -q -- "$option" || fail "the completion does not offer $option"
+done
 echo "install: ok"
