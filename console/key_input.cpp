@@ -48,7 +48,8 @@ KeyPress WaitKeyOrPaste() {
     InputEvent event;
     Device().ReadInput(event);
     if (event.VirtualKeyCode != 0) {
-      return {event.VirtualKeyCode, event.Character, IsPasted(event)};
+      return {event.VirtualKeyCode, event.Character, IsPasted(event),
+              event.Source == KeySource::PasteStart};
     }
   }
 }

@@ -22,6 +22,7 @@ struct KeyPress {
   KeyCode Code = 0;
   char32_t Character = 0;  // what the key types; 0 for keys that type nothing
   bool Pasted = false;
+  bool StartsPaste = false;  // the first character of a paste: two pastes in a row stay two
 };
 // The next key press with a non-zero code, pasted ones included, taken off the queue. Blocks
 // without spinning. For the screens that take pasted text.

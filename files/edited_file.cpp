@@ -8,6 +8,7 @@
 
 #include "files/file_layer.h"
 #include "image/address_text.h"
+#include "image/edit_history.h"
 #include "image/memory_image.h"
 #include "text/visible_text.h"
 
@@ -104,6 +105,7 @@ LoadOutcome LoadFile(bool readOnly) {
   std::copy(read.Bytes.begin(), read.Bytes.end(), Image.Bytes.begin() + Range.StartAddress);
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
   Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
+  image::ClearHistory();  // a load replaces what the changes were made to
   Placement.Stretch = FileStretch{Placement.Offset, read.Bytes.size(),
                                   Placement.Offset + read.Bytes.size() >= read.FileSize};
   Placement.Known = read.State;

@@ -1,5 +1,7 @@
 #include "image/memory_image.h"
 
+#include "image/edit_history.h"
+
 #include <algorithm>
 
 namespace lbe::image {
@@ -11,6 +13,7 @@ void SetStartAddress(std::int32_t value) {
   Range.StartAddress = value & 0xFFF8;
   Range.StartLine = Range.StartAddress / kLineBytes;
   Range.EndLine = Range.StartLine;
+  ClearHistory();  // the changes kept were made in another range
 }
 
 std::span<const std::uint8_t> RangeBytes() {

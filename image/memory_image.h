@@ -33,7 +33,8 @@ struct AddressRange {
 extern MemoryImage Image;
 extern AddressRange Range;
 
-// Only the low 16 bits count, rounded down to a line; the range becomes that one line.
+// Only the low 16 bits count, rounded down to a line; the range becomes that one line, and the
+// edit history (edit_history.h) starts afresh.
 void SetStartAddress(std::int32_t value);
 // The last address in use: EndLine * 8 + 7.
 inline std::int32_t RangeEndAddress() {

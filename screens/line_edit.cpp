@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "console/key_codes.h"
@@ -10,6 +11,7 @@
 #include "console/text_output.h"
 #include "console/window.h"
 #include "image/address_text.h"
+#include "image/edit_history.h"
 #include "image/memory_image.h"
 #include "screens/line_dump.h"
 #include "screens/prompt.h"
@@ -104,10 +106,24 @@ void StepCursorRight(EditCursor& cursor, std::int32_t step) {
   PlaceCursor(cursor);
 }
 
+// Where a change made now is made, for the history.
+image::EditPlace PlaceOf(const EditCursor& cursor) {
+  return {cursor.CurrentLine, cursor.NibbleColumn};
+}
+
+// Runs `change` as one change of the history, made where the cursor stands.
+template <typename Change>
+void AsOneChange(EditCursor& cursor, Change change) {
+  image::BeginChange(PlaceOf(cursor));
+  change();
+  image::EndChange();
+}
+
 // The shift runs to the end of the image, not of the range in use: the byte at 0xFFFF is lost.
 void InsertByte(EditCursor& cursor) {
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
   const std::int32_t p = CursorAddress(cursor);
+  image::NoteInsert(p);
   std::uint8_t* bytes = Image.Bytes.data();
   std::memmove(bytes + p + 1, bytes + p, static_cast<std::size_t>(kLastAddress - p));
   Image[p] = 0;
@@ -117,6 +133,7 @@ void InsertByte(EditCursor& cursor) {
 void DeleteByte(EditCursor& cursor) {
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
   const std::int32_t p = CursorAddress(cursor);
+  image::NoteDelete(p);
   std::uint8_t* bytes = Image.Bytes.data();
   std::memmove(bytes + p, bytes + p + 1, static_cast<std::size_t>(kLastAddress - p));
   Image[kLastAddress] = 0;
@@ -153,6 +170,7 @@ void RewriteChecksum(const EditCursor& cursor) {
 void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
   TakeLineIntoRange(cursor);
   const std::int32_t p = CursorAddress(cursor);
+  image::NoteByte(p);
   if (cursor.NibbleColumn % 2 == 1) {
     Image[p] = static_cast<std::uint8_t>((Image[p] & 0xF0) | value);
   } else {
@@ -167,6 +185,7 @@ void TypeDigit(EditCursor& cursor, std::int32_t value, char shown) {
 void RepeatByte(EditCursor& cursor) {
   TakeLineIntoRange(cursor);
   const std::int32_t p = CursorAddress(cursor);
+  image::NoteByte(p);
   Image[p] = p > Range.StartAddress ? Image[p - 1] : 0;
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
   RewriteChecksum(cursor);
@@ -248,10 +267,19 @@ bool MoveByKey(EditCursor& cursor, KeyCode key) {
   }
 }
 
+// Puts the cursor where the change taken back or made again was made, and shows that line.
+void GoToChange(EditCursor& cursor, std::optional<image::EditPlace> place) {
+  if (place) {
+    cursor.CurrentLine = place->Line;
+    cursor.NibbleColumn = place->Nibble;
+    Redraw(cursor);
+  }
+}
+
 // False when the key leaves the edit mode.
 bool HandleKey(EditCursor& cursor, KeyCode key) {
   if (const DigitKey digit = DigitOfKey(key); digit.Value >= 0) {
-    TypeDigit(cursor, digit.Value, digit.Shown);
+    AsOneChange(cursor, [&] { TypeDigit(cursor, digit.Value, digit.Shown); });
     return true;
   }
   if (MoveByKey(cursor, key)) {
@@ -262,20 +290,26 @@ bool HandleKey(EditCursor& cursor, KeyCode key) {
     case 'Q':
       return false;
     case Vk::Backspace:
-      Backspace(cursor);
+      AsOneChange(cursor, [&] { Backspace(cursor); });
       break;
     case Vk::Insert:
-      InsertByte(cursor);
+      AsOneChange(cursor, [&] { InsertByte(cursor); });
       break;
     case Vk::Delete:
-      DeleteByte(cursor);
+      AsOneChange(cursor, [&] { DeleteByte(cursor); });
       break;
     case 'R':
-      RepeatByte(cursor);
+      AsOneChange(cursor, [&] { RepeatByte(cursor); });
       break;
     case 'T':
       // Sets the end of the range, up or down; nothing on screen changes.
-      Range.EndLine = cursor.CurrentLine;
+      AsOneChange(cursor, [&] { Range.EndLine = cursor.CurrentLine; });
+      break;
+    case 'U':
+      GoToChange(cursor, image::Undo());
+      break;
+    case 'Y':
+      GoToChange(cursor, image::Redo());
       break;
     default:
       break;
@@ -294,6 +328,33 @@ void TypePasted(EditCursor& cursor, char32_t character) {
   }
 }
 
+// A paste is one change of the history however many digits it types: open from its first
+// character to the next key that is not part of it, or the end of the edit mode.
+class PasteChange {
+ public:
+  PasteChange() = default;
+  PasteChange(const PasteChange&) = delete;
+  PasteChange& operator=(const PasteChange&) = delete;
+  ~PasteChange() { End(); }
+  void Take(const EditCursor& cursor, bool pasteStarts) {
+    if (open_ && !pasteStarts) {
+      return;
+    }
+    End();
+    image::BeginChange(PlaceOf(cursor));
+    open_ = true;
+  }
+  void End() {
+    if (open_) {
+      image::EndChange();
+      open_ = false;
+    }
+  }
+
+ private:
+  bool open_ = false;
+};
+
 }  // namespace
 
 void LineEditMode(bool withGoto, bool nibbleMovement) {
@@ -309,11 +370,16 @@ void LineEditMode(bool withGoto, bool nibbleMovement) {
     cursor.CurrentLine = Range.StartLine;
   }
   Redraw(cursor);
+  PasteChange paste;
   for (;;) {
     const console::KeyPress key = console::WaitKeyOrPaste();
     if (key.Pasted) {
+      paste.Take(cursor, key.StartsPaste);
       TypePasted(cursor, key.Character);
-    } else if (!HandleKey(cursor, key.Code)) {
+      continue;
+    }
+    paste.End();
+    if (!HandleKey(cursor, key.Code)) {
       return;
     }
   }

@@ -5,6 +5,7 @@
 #include "console/window.h"
 #include "files/edited_file.h"
 #include "files/file_layer.h"
+#include "image/edit_history.h"
 #include "image/memory_image.h"
 #include "screens/main_menu.h"
 
@@ -35,6 +36,7 @@ void ResetProgramState() {
   files::CurrentFileName.clear();
   files::Placement = {};
   files::Saved = {};
+  image::ClearHistory();
 }
 
 }  // namespace lbe::screens

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "console/key_codes.h"
+#include "image/edit_history.h"
 #include "image/memory_image.h"
 #include "screens/line_edit.h"
 #include "stepping_console.h"
@@ -27,6 +27,17 @@ constexpr int kLast = 8191;          // last line
 constexpr int kNibbles = 8192 * 16;  // nibbles in the image
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// A change as the model keeps it for undo: the stretch of the image it changed, read off the
+// image before and after, whatever the key did; and the range end and the cursor before it.
+struct ModelChange {
+  int From = 0;
+  std::vector<std::uint8_t> Before;
+  std::vector<std::uint8_t> After;
+  int EndLineBefore = 0;
+  int EndLineAfter = 0;
+  int Position = 0;
+};
+
 // The cursor is one absolute nibble index into the image (line * 16 + column), unlike the real
 // mode's line and column; moves that cross a line are found by comparing line numbers.
 struct ModelEditor {
@@ -36,6 +47,8 @@ struct ModelEditor {
   int Position = 0;
   bool NibbleSteps = false;
   std::string RowTail = std::string(80, ' ');  // what row 1 holds beside the edit line
+  std::vector<ModelChange> Done;               // at most 10,000, the oldest first
+  std::vector<ModelChange> Undone;
 
   int Line() const { return Position / 16; }
   int Column() const { return Position % 16; }
@@ -92,8 +105,66 @@ struct ModelEditor {
     Bytes[static_cast<std::size_t>(address)] = 0;
   }
 
-  // False when the key leaves the edit mode.
+  // Applies `change` backward (undo) or forward (redo).
+  void Apply(const ModelChange& change, bool forward) {
+    const std::vector<std::uint8_t>& bytes = forward ? change.After : change.Before;
+    std::copy(bytes.begin(), bytes.end(), Bytes.begin() + change.From);
+    if (change.EndLineBefore != change.EndLineAfter) {
+      EndLine = forward ? change.EndLineAfter : change.EndLineBefore;
+    }
+    Position = change.Position;
+  }
+  void TakeBack(std::vector<ModelChange>& from, std::vector<ModelChange>& to, bool forward) {
+    if (!from.empty()) {
+      Apply(from.back(), forward);
+      to.push_back(std::move(from.back()));
+      from.pop_back();
+    }
+  }
+  // Runs `key` (a change) and keeps what it changed, if anything, for undo.
+  template <typename Key>
+  void Change(Key key) {
+    const std::array<std::uint8_t, 0x10000> before = Bytes;
+    ModelChange change{0, {}, {}, EndLine, 0, Position};
+    key();
+    change.EndLineAfter = EndLine;
+    const auto first = std::mismatch(before.begin(), before.end(), Bytes.begin()).first;
+    if (first == before.end() && change.EndLineBefore == EndLine) {
+      return;
+    }
+    const auto last = std::mismatch(before.rbegin(), before.rend(), Bytes.rbegin()).first.base();
+    change.From = static_cast<int>(first - before.begin());
+    change.Before.assign(first, std::max(first, last));
+    change.After.assign(Bytes.begin() + change.From,
+                        Bytes.begin() + change.From + static_cast<int>(change.Before.size()));
+    Undone.clear();
+    Done.push_back(std::move(change));
+    if (Done.size() > 10000) {
+      Done.erase(Done.begin());
+    }
+  }
+  void ForgetChanges() {
+    Done.clear();
+    Undone.clear();
+  }
+
+  // False when the key leaves the edit mode; keeps each change for undo.
   bool Press(KeyCode key) {
+    if (key == 'U' || key == 'Y') {
+      key == 'U' ? TakeBack(Done, Undone, false) : TakeBack(Undone, Done, true);
+      return true;
+    }
+    const bool changes = (key >= '0' && key <= '9') || (key >= 'A' && key <= 'F') ||
+                         (key >= 96 && key <= 105) || key == 45 || key == 46 || key == 8 ||
+                         key == 'R' || key == 'T';
+    if (!changes) {
+      return Run(key);
+    }
+    Change([&] { Run(key); });
+    return true;
+  }
+
+  bool Run(KeyCode key) {
     int digit = -1;
     if (key >= '0' && key <= '9') {
       digit = key - '0';
@@ -237,9 +308,11 @@ std::vector<KeyCode> KeyPool() {
   pool.Add('T', 3);
   pool.Add(Vk::Escape, 1);
   pool.Add('Q', 1);
-  for (KeyCode key : {KeyCode{'G'}, KeyCode{'Z'}, KeyCode{'S'}, KeyCode{'M'}, KeyCode{'Y'}, Vk::F1,
-                      Vk::Tab, Vk::Enter, Vk::Space, Vk::Shift, Vk::Control, KeyCode{106}, Vk::Oem1,
-                      Vk::OemMinus, Vk::Packet}) {
+  pool.Add('U', 10);
+  pool.Add('Y', 6);
+  for (KeyCode key :
+       {KeyCode{'G'}, KeyCode{'Z'}, KeyCode{'S'}, KeyCode{'M'}, Vk::F1, Vk::Tab, Vk::Enter,
+        Vk::Space, Vk::Shift, Vk::Control, KeyCode{106}, Vk::Oem1, Vk::OemMinus, Vk::Packet}) {
     pool.Add(key, 1);
   }
   return pool.Keys;
@@ -287,6 +360,7 @@ class LineEditReference : public lbe::testing::SteppingTest {
     }
     model.StartLine = image::Range.StartLine;
     model.EndLine = image::Range.EndLine;
+    model.ForgetChanges();  // a new start address begins a new history
   }
 
   // Empty when the real mode shows what the model shows.
@@ -371,10 +445,16 @@ class LineEditReference : public lbe::testing::SteppingTest {
         ChooseRange(random, starts[random() % 4]);
       }
       // Deletes fill the image's end with zeros, which would hide faults of the shifts there.
-      for (int i = 0; i < 64; ++i) {
-        const std::size_t address =
-            i < 32 ? 0xFFFF - static_cast<std::size_t>(i) : random() % 0x10000;
-        image::Image.Bytes[address] = model.Bytes[address] = static_cast<std::uint8_t>(random());
+      // Bytes changed behind the edit mode's back are as a load: the history starts afresh.
+      // Otherwise it goes on from the last stay.
+      if (random() % 3 == 0) {
+        for (int i = 0; i < 64; ++i) {
+          const std::size_t address =
+              i < 32 ? 0xFFFF - static_cast<std::size_t>(i) : random() % 0x10000;
+          image::Image.Bytes[address] = model.Bytes[address] = static_cast<std::uint8_t>(random());
+        }
+        image::ClearHistory();
+        model.ForgetChanges();
       }
       const bool nibbles = random() % 2 == 0;
       firstKeyOfStay = true;

@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "console/key_codes.h"
 #include "console/text_output.h"
 #include "console/window.h"
@@ -568,6 +567,61 @@ TEST_F(LineEdit, OtherKeysAreIgnored) {
     EXPECT_FALSE(Left);
   }
   EXPECT_EQ(image::Image[0x0010], 0x42);
+}
+
+}  // namespace
+
+namespace {
+
+// Each kind of change taken back with U and made again with Y: the image, the range and the
+// cursor exactly as before the change, then as after it.
+TEST_F(LineEdit, UndoTakesBackEachKindOfChangeAndRedoMakesItAgain) {
+  const struct {
+    std::string label;
+    std::optional<std::string> gotoAnswer;  // none: E, at the start line
+    std::vector<KeyCode> change;
+    std::string pasted;  // typed before the keys, as one paste
+    std::string line;    // the line of the change, and the cursor's column there
+    int column;
+  } cases[] = {
+      {"a digit", "12", Keys("7"), "", "0010", 10},
+      {"a digit beyond the range", "200", Keys("7"), "", "0200", 6},
+      {"R", "13", Keys("R"), "", "0010", 12},
+      {"Insert at FFFF", "FFFF", {Vk::Insert}, "", "FFF8", 20},
+      {"Delete", "12", {Vk::Delete}, "", "0010", 10},
+      {"Backspace at a line start", "18", {Vk::Backspace}, "", "0018", 6},
+      {"T", "120", Keys("T"), "", "0120", 6},
+      {"a paste over two lines", std::nullopt, {}, "0123456789abcdef0123", "0010", 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    for (std::int32_t address = 0; address < 0x10000; ++address) {
+      image::Image[address] = static_cast<std::uint8_t>(address * 13 + 5);
+    }
+    image::SetStartAddress(0x10);
+    image::Range.EndLine = 0x10;
+    const image::MemoryImage before = image::Image;
+    if (!c.pasted.empty()) {
+      screen.Paste(c.pasted);
+    }
+    // Each in a stay of its own: the history outlives leaving the edit mode.
+    Press(c.change, c.gotoAnswer);
+    const image::MemoryImage changed = image::Image;
+    const std::int32_t changedEndLine = image::Range.EndLine;
+    EXPECT_TRUE(changed != before || changedEndLine != 0x10);
+    const Shown undone = After(Keys("U"));
+    EXPECT_TRUE(image::Image == before);
+    EXPECT_EQ(undone.Line.substr(0, 4), c.line);
+    EXPECT_EQ(undone.Column, c.column);
+    EXPECT_EQ(undone.EndLine, 0x10);
+    const Shown redone = After(Keys("Y"));
+    EXPECT_TRUE(image::Image == changed);
+    EXPECT_EQ(redone.Line.substr(0, 4), c.line);
+    EXPECT_EQ(redone.Column, c.column);
+    EXPECT_EQ(redone.EndLine, changedEndLine);
+    After(Keys("UUU"));
+    EXPECT_TRUE(image::Image == before) << "one change, however many U";
+  }
 }
 
 }  // namespace

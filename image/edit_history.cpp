@@ -1,0 +1,202 @@
+#include "image/edit_history.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "image/memory_image.h"
+
+namespace lbe::image {
+
+namespace {
+
+constexpr std::int32_t kLastAddress = kImageSize - 1;
+
+// One change. Bytes: the bytes from `From` on before and after it. Insert and Delete: the shift
+// at `From`, and the byte it drops (the one at 0xFFFF for Insert, the deleted one for Delete);
+// the rest of the bytes follow from the shift, so a shift costs a few bytes, not 64 KiB.
+struct Step {
+  enum class Kind { Bytes, Insert, Delete } What = Kind::Bytes;
+  EditPlace Place;
+  std::int32_t EndLineBefore = 0;
+  std::int32_t EndLineAfter = 0;
+  std::int32_t From = 0;
+  std::vector<std::uint8_t> Before;
+  std::vector<std::uint8_t> After;
+  std::uint8_t Dropped = 0;
+  bool ShiftChanges = false;  // Insert, Delete: some byte from `From` on was not zero
+
+  std::size_t Size() const { return sizeof(Step) + Before.size() + After.size(); }
+  bool ChangesBytes() const { return What == Kind::Bytes ? Before != After : ShiftChanges; }
+};
+
+struct EditHistory {
+  std::deque<Step> Done;     // the oldest first
+  std::vector<Step> Undone;  // the last taken back at the end
+  std::size_t Bytes = 0;
+  bool Open = false;
+  Step Current;
+};
+EditHistory History;
+
+void ShiftUp(std::int32_t at) {
+  std::uint8_t* bytes = Image.Bytes.data();
+  std::memmove(bytes + at + 1, bytes + at, static_cast<std::size_t>(kLastAddress - at));
+}
+
+void ShiftDown(std::int32_t at) {
+  std::uint8_t* bytes = Image.Bytes.data();
+  std::memmove(bytes + at, bytes + at + 1, static_cast<std::size_t>(kLastAddress - at));
+}
+
+void Apply(const Step& step, bool forward) {
+  switch (step.What) {
+    case Step::Kind::Bytes: {
+      const std::vector<std::uint8_t>& bytes = forward ? step.After : step.Before;
+      std::copy(bytes.begin(), bytes.end(), Image.Bytes.begin() + step.From);
+      break;
+    }
+    case Step::Kind::Insert:
+      if (forward) {
+        ShiftUp(step.From);
+        Image[step.From] = 0;
+      } else {
+        ShiftDown(step.From);
+        Image[kLastAddress] = step.Dropped;
+      }
+      break;
+    case Step::Kind::Delete:
+      if (forward) {
+        ShiftDown(step.From);
+        Image[kLastAddress] = 0;
+      } else {
+        ShiftUp(step.From);
+        Image[step.From] = step.Dropped;
+      }
+      break;
+  }
+  // The range goes back only where the change moved it: a move down since keeps its line.
+  if (step.EndLineBefore != step.EndLineAfter) {
+    Range.EndLine = forward ? step.EndLineAfter : step.EndLineBefore;
+  }
+}
+
+// Drops the oldest changes beyond the bounds.
+void Trim() {
+  while (!History.Done.empty() &&
+         (History.Done.size() > kMostSteps || History.Bytes > kMostBytes)) {
+    History.Bytes -= History.Done.front().Size();
+    History.Done.pop_front();
+  }
+}
+
+bool NoShiftChanges(std::int32_t address) {
+  return std::all_of(Image.Bytes.begin() + address, Image.Bytes.end(),
+                     [](std::uint8_t byte) { return byte == 0; });
+}
+
+}  // namespace
+
+void BeginChange(EditPlace place) {
+  assert(!History.Open);
+  History.Current = Step{};
+  History.Current.Place = place;
+  History.Current.EndLineBefore = Range.EndLine;
+  History.Open = true;
+}
+
+void NoteByte(std::int32_t address) {
+  Step& step = History.Current;
+  assert(History.Open && step.What == Step::Kind::Bytes);
+  // The bytes between the noted ones have not changed yet: they are read as they stand.
+  if (step.Before.empty()) {
+    step.From = address;
+    step.Before.push_back(Image[address]);
+  } else if (address < step.From) {
+    step.Before.insert(step.Before.begin(), Image.Bytes.begin() + address,
+                       Image.Bytes.begin() + step.From);
+    step.From = address;
+  } else if (const auto end = step.From + static_cast<std::int32_t>(step.Before.size());
+             address >= end) {
+    step.Before.insert(step.Before.end(), Image.Bytes.begin() + end,
+                       Image.Bytes.begin() + address + 1);
+  }
+}
+
+void NoteInsert(std::int32_t address) {
+  Step& step = History.Current;
+  assert(History.Open && step.Before.empty());
+  step.What = Step::Kind::Insert;
+  step.From = address;
+  step.Dropped = Image[kLastAddress];
+  step.ShiftChanges = !NoShiftChanges(address);
+}
+
+void NoteDelete(std::int32_t address) {
+  Step& step = History.Current;
+  assert(History.Open && step.Before.empty());
+  step.What = Step::Kind::Delete;
+  step.From = address;
+  step.Dropped = Image[address];
+  step.ShiftChanges = !NoShiftChanges(address);
+}
+
+void EndChange() {
+  assert(History.Open);
+  History.Open = false;
+  Step& step = History.Current;
+  step.EndLineAfter = Range.EndLine;
+  if (step.What == Step::Kind::Bytes) {
+    step.After.assign(
+        Image.Bytes.begin() + step.From,
+        Image.Bytes.begin() + step.From + static_cast<std::ptrdiff_t>(step.Before.size()));
+  }
+  if (!step.ChangesBytes() && step.EndLineBefore == step.EndLineAfter) {
+    return;
+  }
+  for (const Step& undone : History.Undone) {
+    History.Bytes -= undone.Size();
+  }
+  History.Undone.clear();
+  History.Bytes += step.Size();
+  History.Done.push_back(std::move(step));
+  Trim();
+}
+
+std::optional<EditPlace> Undo() {
+  assert(!History.Open);
+  if (History.Done.empty()) {
+    return std::nullopt;
+  }
+  Step step = std::move(History.Done.back());
+  History.Done.pop_back();
+  Apply(step, false);
+  const EditPlace place = step.Place;
+  History.Undone.push_back(std::move(step));
+  return place;
+}
+
+std::optional<EditPlace> Redo() {
+  assert(!History.Open);
+  if (History.Undone.empty()) {
+    return std::nullopt;
+  }
+  Step step = std::move(History.Undone.back());
+  History.Undone.pop_back();
+  Apply(step, true);
+  const EditPlace place = step.Place;
+  History.Done.push_back(std::move(step));
+  return place;
+}
+
+void ClearHistory() {
+  History = {};
+}
+
+HistorySize CurrentHistorySize() {
+  return {History.Done.size(), History.Undone.size(), History.Bytes};
+}
+
+}  // namespace lbe::image
