@@ -1,16 +1,11 @@
 #include "console/key_input.h"
 
-#include "console/console_device.h"
+#include "console/console_state.h"
 #include "console/text_output.h"
-#include "console/window.h"
 
 namespace lbe::console {
 
 namespace {
-
-ConsoleDevice& Device() {
-  return *Console.Device;
-}
 
 // What is at the head of the queue: a key press (left there), another event (taken off), or
 // nothing.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/console_state.h"
 #include "console/text_cells.h"
 #include "console/window.h"
 #include "text/utf8.h"
@@ -45,10 +46,6 @@ void Append(std::string_view text) {
       FlushPending(WholeCharacterPrefix());
     }
   }
-}
-
-ConsoleDevice& Device() {
-  return *Console.Device;
 }
 
 }  // namespace

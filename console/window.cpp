@@ -1,5 +1,6 @@
 #include "console/window.h"
 
+#include "console/console_state.h"
 #include "console/key_input.h"
 #include "console/text_output.h"
 
@@ -8,10 +9,6 @@ namespace lbe::console {
 ConsoleState Console;
 
 namespace {
-
-ConsoleDevice& Device() {
-  return *Console.Device;
-}
 
 void ApplyAttribute() {
   Device().SetTextAttribute(Console.TextAttribute);
@@ -54,6 +51,7 @@ void ConsoleStop() {
   ApplyAttribute();
   FlushInput();
   FlushToWindow();
+  Console.Device = nullptr;
 }
 
 void DefineWindow(std::uint8_t left, std::uint8_t top, std::uint8_t right, std::uint8_t bottom) {

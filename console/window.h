@@ -10,7 +10,7 @@
 namespace lbe::console {
 
 struct ConsoleState {
-  ConsoleDevice* Device = nullptr;
+  ConsoleDevice* Device = nullptr;  // from ConsoleStart to ConsoleStop; null otherwise
   std::uint32_t StartCodePage = 0;
   std::uint16_t StartAttribute = 0;
   std::uint8_t TextAttribute = 0x07;
