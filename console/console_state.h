@@ -1,5 +1,6 @@
 #pragma once
-// Inside the console layer only: the device it runs on.
+// Inside the console layer only: the device it runs on, and each part's share of ConsoleStart
+// and ConsoleStop (console/console_start.h), which call them in turn.
 
 #include <cstdlib>
 
@@ -16,5 +17,17 @@ inline ConsoleDevice& Device() {
   }
   return *Console.Device;
 }
+
+// Key input: the input modes the layer needs. At the stop, pending input is discarded.
+void StartInput();
+void StopInput();
+// Text output: an empty stream and the output modes the layer needs. At the stop, what is
+// pending goes out.
+void StartOutput();
+void StopOutput();
+// The window: the device's attribute becomes the text attribute, the 80 x 25 window, cleared.
+// At the stop, the attribute the device had at the start comes back.
+void StartWindow();
+void StopWindow();
 
 }  // namespace lbe::console

@@ -28,6 +28,18 @@ Head TakeHead() {
 
 }  // namespace
 
+void StartInput() {
+  const std::uint32_t need = kProcessedInput | kWindowInput | kMouseInput;
+  const std::uint32_t mode = Device().InputMode();
+  if ((mode & need) != need) {
+    Device().SetInputMode(mode | need);
+  }
+}
+
+void StopInput() {
+  FlushInput();
+}
+
 bool PollInput() {
   return TakeHead() == Head::KeyPress;
 }

@@ -50,6 +50,19 @@ void Append(std::string_view text) {
 
 }  // namespace
 
+void StartOutput() {
+  StdOut = {};
+  const std::uint32_t need = kProcessedOutput | kWrapAtEolOutput;
+  const std::uint32_t mode = Device().OutputMode();
+  if ((mode & need) != need) {
+    Device().SetOutputMode(mode | need);
+  }
+}
+
+void StopOutput() {
+  FlushToWindow();
+}
+
 void Write(std::string_view text) {
   Append(text);
   FlushToWindow();

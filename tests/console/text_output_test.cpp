@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "console/console_start.h"
 #include "console/emulated_console.h"
 #include "console/window.h"
 #include "screens/program.h"

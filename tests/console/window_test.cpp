@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "console/console_start.h"
 #include "console/emulated_console.h"
 #include "console/key_input.h"
 #include "console/text_output.h"
