@@ -73,6 +73,16 @@ TEST_F(WindowTest, StartCountGuardsNestedStartsAndStops) {
   EXPECT_EQ(screen.OutputCodePage(), 437u);
 }
 
+TEST_F(WindowTest, OnlyTheLastStopLetsGoOfTheDevice) {
+  EmulatedConsole screen;
+  ConsoleStart(screen);
+  ConsoleStart(screen);
+  ConsoleStop();
+  EXPECT_EQ(Console.Device, &screen);
+  ConsoleStop();
+  EXPECT_EQ(Console.Device, nullptr);
+}
+
 TEST_F(WindowTest, PositionsAreRelativeToTheWindowModulo256) {
   EmulatedConsole screen(100, 30);
   ConsoleStart(screen);
