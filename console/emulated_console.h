@@ -75,8 +75,6 @@ class EmulatedConsole : public ConsoleDevice {
   // The attributes of `count` cells of row `y` from column `x`, one character each:
   // `legend[attribute]` when the legend has the attribute, else '?'.
   std::string RowAttributes(int y, int x, int count, std::string_view legend) const;
-  // How often the whole buffer has scrolled up since it was made.
-  long ScrolledRows() const { return scrolledRows_; }
   // How often any cell or the cursor changed; lets a drawer skip a frame that changed nothing.
   std::uint64_t ChangeCount() const { return changes_; }
 
@@ -91,6 +89,9 @@ class EmulatedConsole : public ConsoleDevice {
   bool Contains(CellPos cell) const {
     return cell.X >= 0 && cell.Y >= 0 && cell.X < width_ && cell.Y < height_;
   }
+
+  // How often the whole buffer has scrolled up since it was made.
+  long scrolledRows_ = 0;
 
  private:
   void PutCharacter(char32_t character);
@@ -113,7 +114,6 @@ class EmulatedConsole : public ConsoleDevice {
   std::uint32_t outputMode_ = kProcessedOutput | kWrapAtEolOutput;
   std::deque<InputEvent> events_;
   std::vector<std::string> history_;
-  long scrolledRows_ = 0;
   std::uint64_t changes_ = 0;
 };
 

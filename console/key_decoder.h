@@ -26,6 +26,8 @@ struct TerminalReply {
 class KeyDecoder {
  public:
   // Decodes `bytes` after the ones held from earlier feeds and appends the events they complete.
+  // The key events of the text between the terminal's paste-start and paste-end marks (bracketed
+  // paste) carry KeySource::PasteStart (the first) or KeySource::Pasted.
   void Feed(std::string_view bytes, std::vector<InputEvent>& events);
   // True when bytes are held (a lone ESC, a cut sequence or character): call Timeout once the
   // Esc delay has passed without a further byte.
@@ -42,9 +44,6 @@ class KeyDecoder {
     escapeTail_ = false;
     lateTail_.clear();
   }
-  // True between the terminal's paste-start and paste-end marks (bracketed paste). The key
-  // events of a paste's text carry KeySource::PasteStart (the first) or KeySource::Pasted.
-  bool InPaste() const { return inPaste_; }
   // The terminal's answers recognised since the last call, oldest first.
   std::vector<TerminalReply> TakeReplies();
 

@@ -1,16 +1,11 @@
 #include "console/key_input.h"
 
-#include "console/console_device.h"
+#include "console/console_state.h"
 #include "console/text_output.h"
-#include "console/window.h"
 
 namespace lbe::console {
 
 namespace {
-
-ConsoleDevice& Device() {
-  return *Console.Device;
-}
 
 // What is at the head of the queue: a key press (left there), another event (taken off), or
 // nothing.
@@ -32,6 +27,18 @@ Head TakeHead() {
 }
 
 }  // namespace
+
+void StartInput() {
+  const std::uint32_t need = kProcessedInput | kWindowInput | kMouseInput;
+  const std::uint32_t mode = Device().InputMode();
+  if ((mode & need) != need) {
+    Device().SetInputMode(mode | need);
+  }
+}
+
+void StopInput() {
+  FlushInput();
+}
 
 bool PollInput() {
   return TakeHead() == Head::KeyPress;

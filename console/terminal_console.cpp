@@ -41,9 +41,6 @@ constexpr std::chrono::milliseconds kEscapeTailWindow{1000};
 // they are not left for the shell to print.
 constexpr std::chrono::milliseconds kReplyWait{200};
 
-constexpr std::array<int, 7> kHandledSignals = {SIGINT,   SIGTERM, SIGHUP, SIGQUIT,
-                                                SIGWINCH, SIGTSTP, SIGCONT};
-
 // Bracketed paste on; the state of mode 1007 asked for before it is switched off (so that a
 // wheel turn never arrives as Up or Down); then the primary device attributes, which every
 // terminal answers, so that their answer marks the end of the answers.

@@ -81,12 +81,16 @@ class TerminalConsole : public EmulatedConsole {
   // Waits (bounded) for the answers to the start-up queries, so none reaches the shell.
   void AwaitReplies();
 
+  // Ours while the terminal is open; what they were before is kept in savedActions_.
+  static constexpr std::array kHandledSignals = {SIGINT,   SIGTERM, SIGHUP, SIGQUIT,
+                                                 SIGWINCH, SIGTSTP, SIGCONT};
+
   bool open_ = false;
   ::screen* screen_ = nullptr;
   termios savedModes_{};
   std::string savedLocale_;
   std::array<int, 2> signalPipe_{-1, -1};
-  std::array<struct sigaction, 7> savedActions_{};
+  std::array<struct sigaction, kHandledSignals.size()> savedActions_{};
   std::chrono::milliseconds escapeDelay_{};  // set by Open
   KeyDecoder decoder_;
   std::chrono::steady_clock::time_point lastByteTime_;

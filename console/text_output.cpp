@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/console_state.h"
 #include "console/text_cells.h"
 #include "console/window.h"
 #include "text/utf8.h"
@@ -47,11 +48,20 @@ void Append(std::string_view text) {
   }
 }
 
-ConsoleDevice& Device() {
-  return *Console.Device;
+}  // namespace
+
+void StartOutput() {
+  StdOut = {};
+  const std::uint32_t need = kProcessedOutput | kWrapAtEolOutput;
+  const std::uint32_t mode = Device().OutputMode();
+  if ((mode & need) != need) {
+    Device().SetOutputMode(mode | need);
+  }
 }
 
-}  // namespace
+void StopOutput() {
+  FlushToWindow();
+}
 
 void Write(std::string_view text) {
   Append(text);

@@ -1,7 +1,6 @@
 #include "console/window.h"
 
-#include "console/key_input.h"
-#include "console/text_output.h"
+#include "console/console_state.h"
 
 namespace lbe::console {
 
@@ -9,51 +8,23 @@ ConsoleState Console;
 
 namespace {
 
-ConsoleDevice& Device() {
-  return *Console.Device;
-}
-
 void ApplyAttribute() {
   Device().SetTextAttribute(Console.TextAttribute);
 }
 
 }  // namespace
 
-void ConsoleStart(ConsoleDevice& device) {
-  if (Console.StartCount-- != 0) {
-    return;
-  }
-  Console.Device = &device;
-  Console.StartCodePage = device.OutputCodePage();
-  device.SetOutputCodePage(kUtf8CodePage);
-  const std::uint32_t needIn = kProcessedInput | kWindowInput | kMouseInput;
-  const std::uint32_t inputMode = device.InputMode();
-  if ((inputMode & needIn) != needIn) {
-    device.SetInputMode(inputMode | needIn);
-  }
-  StdOut = {};
-  const ScreenBufferInfo info = device.GetScreenBufferInfo();
-  const std::uint32_t needOut = kProcessedOutput | kWrapAtEolOutput;
-  const std::uint32_t outputMode = device.OutputMode();
-  if ((outputMode & needOut) != needOut) {
-    device.SetOutputMode(outputMode | needOut);
-  }
+void StartWindow() {
+  const ScreenBufferInfo info = Device().GetScreenBufferInfo();
   Console.StartAttribute = info.Attribute;
   Console.TextAttribute = static_cast<std::uint8_t>(info.Attribute & 0xFF);
-  PollInput();
   DefineWindow(1, 1, 80, 25);
   ClearWindow();
 }
 
-void ConsoleStop() {
-  if (++Console.StartCount != 0 || Console.Device == nullptr) {
-    return;
-  }
-  Device().SetOutputCodePage(Console.StartCodePage);
+void StopWindow() {
   Console.TextAttribute = static_cast<std::uint8_t>(Console.StartAttribute & 0xFF);
   ApplyAttribute();
-  FlushInput();
-  FlushToWindow();
 }
 
 void DefineWindow(std::uint8_t left, std::uint8_t top, std::uint8_t right, std::uint8_t bottom) {

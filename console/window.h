@@ -1,7 +1,7 @@
 #pragma once
 // The console layer's window: a rectangle of the screen buffer to which every position the
-// screens use is relative (1-based columns and rows), the cursor in it, the text attribute, and
-// the layer's start-up and shut-down. Talks to the console only through ConsoleDevice.
+// screens use is relative (1-based columns and rows), the cursor in it, and the text attribute;
+// and the state the layer keeps. Talks to the console only through ConsoleDevice.
 
 #include <cstdint>
 
@@ -10,7 +10,7 @@
 namespace lbe::console {
 
 struct ConsoleState {
-  ConsoleDevice* Device = nullptr;
+  ConsoleDevice* Device = nullptr;  // from ConsoleStart to ConsoleStop; null otherwise
   std::uint32_t StartCodePage = 0;
   std::uint16_t StartAttribute = 0;
   std::uint8_t TextAttribute = 0x07;
@@ -30,11 +30,6 @@ extern ConsoleState Console;
 
 inline constexpr std::uint8_t kYellow = 14;
 inline constexpr std::uint8_t kBrightWhite = 15;
-
-// Takes over `device`: UTF-8 output, the modes the layer needs, the 80 x 25 window, cleared.
-void ConsoleStart(ConsoleDevice& device);
-// Gives back the code page and the colours, discards pending input, flushes the output.
-void ConsoleStop();
 
 // Edges as 1-based buffer columns and rows, inclusive; then the cursor goes home.
 void DefineWindow(std::uint8_t left, std::uint8_t top, std::uint8_t right, std::uint8_t bottom);

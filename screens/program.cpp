@@ -1,5 +1,6 @@
 #include "screens/program.h"
 
+#include "console/console_start.h"
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"

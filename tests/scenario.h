@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/command_line.h"
+#include "console/console_start.h"
 #include "console/emulated_console.h"
 #include "console/key_input.h"
 #include "console/text_output.h"

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scroll_counting_console.h"
+
 namespace lbe::console {
 namespace {
 
@@ -39,7 +41,7 @@ TEST(EmulatedConsole, MalformedUtf8BecomesReplacementCharacters) {
 }
 
 TEST(EmulatedConsole, WrapsAtTheBufferEdgeAndScrollsTheWholeBufferAtItsBottom) {
-  EmulatedConsole screen(4, 3);
+  ScrollCountingConsole screen(4, 3);
   screen.WriteBytes("abcd");
   EXPECT_EQ(screen.Cursor(), (CellPos{0, 1}));  // wraps at once after the last column
   screen.WriteBytes("efgh\nij");
@@ -76,7 +78,7 @@ TEST(EmulatedConsole, FillsRunAlongTheRowAndIntoTheNextRows) {
 }
 
 TEST(EmulatedConsole, ScrollRectangleMovesAndFillsWhatItLeaves) {
-  EmulatedConsole screen(5, 4);
+  ScrollCountingConsole screen(5, 4);
   screen.WriteBytes("abcdefghijklmnopqrs");
   screen.ScrollRectangle({1, 1}, {3, 3}, {0, 0}, U'.', 0x1F);
   EXPECT_EQ(screen.RowText(0), "ghide");

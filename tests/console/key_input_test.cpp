@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "console/console_start.h"
 #include "console/emulated_console.h"
 #include "console/text_output.h"
-#include "console/window.h"
 #include "screens/program.h"
 
 namespace lbe::console {

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "console/console_start.h"
 #include "console/emulated_console.h"
 #include "console/window.h"
 #include "screens/program.h"
+#include "scroll_counting_console.h"
 
 namespace lbe::console {
 namespace {
@@ -26,7 +28,7 @@ class TextOutputTest : public ::testing::Test {
   }
   CellPos Cursor() const { return {screen.Cursor().X + 1, screen.Cursor().Y + 1}; }
 
-  EmulatedConsole screen{100, 30};
+  ScrollCountingConsole screen{100, 30};
 };
 
 TEST_F(TextOutputTest, LineEndMovesToColumnOneOfTheNextRow) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "console/console_start.h"
 #include "console/emulated_console.h"
 #include "console/key_input.h"
 #include "console/text_output.h"
@@ -70,6 +71,16 @@ TEST_F(WindowTest, StartCountGuardsNestedStartsAndStops) {
   EXPECT_EQ(screen.OutputCodePage(), 65001u);
   ConsoleStop();
   EXPECT_EQ(screen.OutputCodePage(), 437u);
+}
+
+TEST_F(WindowTest, OnlyTheLastStopLetsGoOfTheDevice) {
+  EmulatedConsole screen;
+  ConsoleStart(screen);
+  ConsoleStart(screen);
+  ConsoleStop();
+  EXPECT_EQ(Console.Device, &screen);
+  ConsoleStop();
+  EXPECT_EQ(Console.Device, nullptr);
 }
 
 TEST_F(WindowTest, PositionsAreRelativeToTheWindowModulo256) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "console/console_start.h"
 #include "console/key_input.h"
 #include "console/terminal_console.h"
 #include "console/text_output.h"
