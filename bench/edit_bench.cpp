@@ -1,6 +1,7 @@
 // What the edit mode sends to a terminal: bytes per typed digit, per Right, Down and Page Down,
 // and a burst of 131,072 hex digits, typed (a fast typist on a slow link) and pasted (bracketed
-// paste): the time until all of them are taken in and drawn, and the bytes written meanwhile.
+// paste): the time until all of them are taken in and drawn, and the bytes written meanwhile;
+// then U, which takes the whole paste back, and what that costs.
 //
 //   edit_bench [PROGRAM]     (default: the lbe beside this benchmark)
 //
@@ -158,10 +159,32 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 131072; ++i) {
     digitBurst += "0123456789ABCDEF"[random() % 16];
   }
+  const long peakBeforeTyping = run.PeakResidentKiB();
   const Burst typed = TimeBurst(run, digitBurst);
+  // 131,072 typed digits are as many changes: the undo history is full (10,000 of them).
+  const long peakAfterTyping = run.PeakResidentKiB();
 
-  // The same digits as one bracketed paste, as a terminal sends a pasted hex listing.
-  const Burst pasted = TimeBurst(run, kPasteStart + digitBurst + kPasteEnd);
+  // As many other digits as one bracketed paste, as a terminal sends a pasted hex listing: other
+  // ones, so that taking the paste back below changes every line.
+  std::string pasteBurst;
+  for (int i = 0; i < 131072; ++i) {
+    pasteBurst += "0123456789ABCDEF"[random() % 16];
+  }
+  const Burst pasted = TimeBurst(run, kPasteStart + pasteBurst + kPasteEnd);
+
+  // U takes the whole paste back: the range is one line again.
+  run.Write("e");
+  run.ReadUntilQuiet(Milliseconds(200), Milliseconds(5000));
+  constexpr auto kQuiet = Milliseconds(20);
+  const std::size_t beforeUndo = run.OutputBytes();
+  const auto undoStart = Clock::now();
+  run.Write("u");
+  run.ReadUntilQuiet(kQuiet, Milliseconds(5000));
+  const double undoSeconds =
+      std::chrono::duration<double>(Clock::now() - undoStart - kQuiet).count();
+  const std::size_t undoBytes = run.OutputBytes() - beforeUndo;
+  run.Write(kEscape);
+  const bool undone = run.ReadUntil("0000-0007", Milliseconds(5000));
 
   run.Write("qy");
   if (!run.Wait(Milliseconds(5000))) {
@@ -187,5 +210,11 @@ int main(int argc, char** argv) {
   std::snprintf(text, sizeof text, "%.3f s%s", pasted.Seconds, pasted.Done ? "" : " (unfinished)");
   Row("paste of 131,072 digits: until taken and drawn", text, "under 0.5 s");
   Row("paste: bytes written, the menu after it included", std::to_string(pasted.Bytes), "");
-  return typed.Done && pasted.Done ? 0 : 1;
+  std::snprintf(text, sizeof text, "%.1f ms%s", undoSeconds * 1000, undone ? "" : " (not undone)");
+  Row("U after that paste: until drawn", text, "under 50 ms");
+  Row("U: bytes written", std::to_string(undoBytes), "one frame");
+  std::snprintf(text, sizeof text, "%.1f / %.1f MiB", static_cast<double>(peakBeforeTyping) / 1024,
+                static_cast<double>(peakAfterTyping) / 1024);
+  Row("peak memory before / after the typed burst", text, "");
+  return typed.Done && pasted.Done && undone ? 0 : 1;
 }

@@ -14,7 +14,9 @@ namespace {
 
 constexpr std::int32_t kLastAddress = kImageSize - 1;
 
-// One change. Bytes: the bytes from `From` on before and after it. Insert and Delete: the shift
+// One change. Bytes: the bytes from `From` on before it, then the same bytes after it, in one
+// allocation: a typed digit is a change of its own, and ten thousand of them add up. Insert and
+// Delete: the shift
 // at `From`, and the byte it drops (the one at 0xFFFF for Insert, the deleted one for Delete);
 // the rest of the bytes follow from the shift, so a shift costs a few bytes, not 64 KiB.
 struct Step {
@@ -23,13 +25,17 @@ struct Step {
   std::int32_t EndLineBefore = 0;
   std::int32_t EndLineAfter = 0;
   std::int32_t From = 0;
-  std::vector<std::uint8_t> Before;
-  std::vector<std::uint8_t> After;
+  std::vector<std::uint8_t> Bytes;  // before, then after (once the change is closed)
   std::uint8_t Dropped = 0;
   bool ShiftChanges = false;  // Insert, Delete: some byte from `From` on was not zero
 
-  std::size_t Size() const { return sizeof(Step) + Before.size() + After.size(); }
-  bool ChangesBytes() const { return What == Kind::Bytes ? Before != After : ShiftChanges; }
+  std::ptrdiff_t Half() const { return static_cast<std::ptrdiff_t>(Bytes.size() / 2); }
+  std::size_t Size() const { return sizeof(Step) + Bytes.capacity(); }
+  bool ChangesBytes() const {
+    return What == Kind::Bytes
+               ? !std::equal(Bytes.begin(), Bytes.begin() + Half(), Bytes.begin() + Half())
+               : ShiftChanges;
+  }
 };
 
 struct EditHistory {
@@ -54,8 +60,8 @@ void ShiftDown(std::int32_t at) {
 void Apply(const Step& step, bool forward) {
   switch (step.What) {
     case Step::Kind::Bytes: {
-      const std::vector<std::uint8_t>& bytes = forward ? step.After : step.Before;
-      std::copy(bytes.begin(), bytes.end(), Image.Bytes.begin() + step.From);
+      const auto from = step.Bytes.begin() + (forward ? step.Half() : 0);
+      std::copy(from, from + step.Half(), Image.Bytes.begin() + step.From);
       break;
     }
     case Step::Kind::Insert:
@@ -110,24 +116,25 @@ void BeginChange(EditPlace place) {
 void NoteByte(std::int32_t address) {
   Step& step = History.Current;
   assert(History.Open && step.What == Step::Kind::Bytes);
-  // The bytes between the noted ones have not changed yet: they are read as they stand.
-  if (step.Before.empty()) {
+  // While the change is open Bytes holds the before half alone. The bytes between the noted ones
+  // have not changed yet: they are read as they stand.
+  if (step.Bytes.empty()) {
     step.From = address;
-    step.Before.push_back(Image[address]);
+    step.Bytes.push_back(Image[address]);
   } else if (address < step.From) {
-    step.Before.insert(step.Before.begin(), Image.Bytes.begin() + address,
-                       Image.Bytes.begin() + step.From);
+    step.Bytes.insert(step.Bytes.begin(), Image.Bytes.begin() + address,
+                      Image.Bytes.begin() + step.From);
     step.From = address;
-  } else if (const auto end = step.From + static_cast<std::int32_t>(step.Before.size());
+  } else if (const auto end = step.From + static_cast<std::int32_t>(step.Bytes.size());
              address >= end) {
-    step.Before.insert(step.Before.end(), Image.Bytes.begin() + end,
-                       Image.Bytes.begin() + address + 1);
+    step.Bytes.insert(step.Bytes.end(), Image.Bytes.begin() + end,
+                      Image.Bytes.begin() + address + 1);
   }
 }
 
 void NoteInsert(std::int32_t address) {
   Step& step = History.Current;
-  assert(History.Open && step.Before.empty());
+  assert(History.Open && step.Bytes.empty());
   step.What = Step::Kind::Insert;
   step.From = address;
   step.Dropped = Image[kLastAddress];
@@ -136,7 +143,7 @@ void NoteInsert(std::int32_t address) {
 
 void NoteDelete(std::int32_t address) {
   Step& step = History.Current;
-  assert(History.Open && step.Before.empty());
+  assert(History.Open && step.Bytes.empty());
   step.What = Step::Kind::Delete;
   step.From = address;
   step.Dropped = Image[address];
@@ -149,9 +156,10 @@ void EndChange() {
   Step& step = History.Current;
   step.EndLineAfter = Range.EndLine;
   if (step.What == Step::Kind::Bytes) {
-    step.After.assign(
-        Image.Bytes.begin() + step.From,
-        Image.Bytes.begin() + step.From + static_cast<std::ptrdiff_t>(step.Before.size()));
+    const auto count = static_cast<std::ptrdiff_t>(step.Bytes.size());
+    step.Bytes.reserve(step.Bytes.size() * 2);
+    step.Bytes.insert(step.Bytes.end(), Image.Bytes.begin() + step.From,
+                      Image.Bytes.begin() + step.From + count);
   }
   if (!step.ChangesBytes() && step.EndLineBefore == step.EndLineAfter) {
     return;
