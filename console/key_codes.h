@@ -26,10 +26,11 @@ inline constexpr KeyCode Right = 39;
 inline constexpr KeyCode Down = 40;
 inline constexpr KeyCode Insert = 45;
 inline constexpr KeyCode Delete = 46;
-inline constexpr KeyCode Digit0 = 48;  // through Digit0 + 9
-inline constexpr KeyCode A = 65;       // letters A..Z are 65..90
+inline constexpr KeyCode Digit0 = 48;   // through Digit0 + 9
+inline constexpr KeyCode A = 65;        // letters A..Z are 65..90
 inline constexpr KeyCode Numpad0 = 96;  // through Numpad0 + 9
-inline constexpr KeyCode F1 = 112;      // through F1 + 19 (F20)
+inline constexpr KeyCode NumpadDivide = 111;
+inline constexpr KeyCode F1 = 112;  // through F1 + 19 (F20)
 // Printable keys that are neither letters nor digits (US layout codes).
 inline constexpr KeyCode Oem1 = 186;       // ;:
 inline constexpr KeyCode OemPlus = 187;    // =+

@@ -26,7 +26,6 @@ constexpr KeyCode kNumpadAdd = 107;
 constexpr KeyCode kNumpadSeparator = 108;
 constexpr KeyCode kNumpadSubtract = 109;
 constexpr KeyCode kNumpadDecimal = 110;
-constexpr KeyCode kNumpadDivide = 111;
 
 constexpr int kPasteStart = 200;
 constexpr int kPasteEnd = 201;
@@ -251,7 +250,7 @@ InputEvent KeypadEvent(char final) {
     case 'n':
       return KeyEvent(kNumpadDecimal, U'.');
     case 'o':
-      return KeyEvent(kNumpadDivide, U'/');
+      return KeyEvent(Vk::NumpadDivide, U'/');
     default:
       return KeyEvent(0);
   }

@@ -11,6 +11,7 @@
 #include "console/text_output.h"
 #include "console/window.h"
 #include "image/address_text.h"
+#include "image/byte_search.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
 #include "screens/line_dump.h"
@@ -267,6 +268,69 @@ bool MoveByKey(EditCursor& cursor, KeyCode key) {
   }
 }
 
+// The pattern of the last search, for N; and whether row 2 holds a search's message.
+struct LastFind {
+  image::FindPattern Pattern;
+  bool MessageShown = false;
+};
+LastFind Find;
+
+// Find's prompt and messages stand on row 2: row 1 keeps the edit line, and the echo of Enter
+// never reaches the window's last row, where it would scroll row 1 away.
+constexpr std::uint8_t kFindRow = 2;
+
+// Blanks the rows from kFindRow to `lastRow` and puts the cursor back on its nibble.
+void ClearFindRows(const EditCursor& cursor, std::uint8_t lastRow) {
+  for (std::uint8_t row = kFindRow; row <= lastRow; ++row) {
+    console::MoveCursor(1, row);
+    console::Write(std::string(79, ' '));
+  }
+  PlaceCursor(cursor);
+  Find.MessageShown = false;
+}
+
+void ShowFindMessage(const EditCursor& cursor, std::string_view message) {
+  console::MoveCursor(1, kFindRow);
+  console::Write(message);
+  PlaceCursor(cursor);
+  Find.MessageShown = true;
+}
+
+// Searches from the byte after the cursor for the last pattern; a match puts the cursor on its
+// first byte's high nibble, as Goto does, and leaves the range as it is.
+void FindNext(EditCursor& cursor) {
+  if (Find.Pattern.Bytes.empty()) {
+    ShowFindMessage(cursor, "Nothing to find again: / asks what to find.");
+    return;
+  }
+  const image::FindResult found =
+      image::FindInImage(Find.Pattern, CursorAddress(cursor) + 1, Range.StartAddress);
+  if (!found.Address) {
+    ShowFindMessage(cursor, "Not found.");
+    return;
+  }
+  cursor.CurrentLine = *found.Address / kLineBytes;
+  cursor.NibbleColumn = *found.Address % kLineBytes * 2;
+  Redraw(cursor);
+  if (found.Wrapped) {
+    ShowFindMessage(cursor, "Found after going round to the start of the range.");
+  }
+}
+
+// "/": asks what to find on row 2 and finds it. An empty answer finds nothing.
+void AskAndFind(EditCursor& cursor) {
+  console::MoveCursor(1, kFindRow);
+  const std::string text = AskLine("Find:");
+  ClearFindRows(cursor, console::CursorRow());
+  image::FindPattern pattern = image::ParseFindPattern(text);
+  if (!pattern.Error.empty()) {
+    ShowFindMessage(cursor, pattern.Error);
+  } else if (!pattern.Bytes.empty()) {
+    Find.Pattern = std::move(pattern);
+    FindNext(cursor);
+  }
+}
+
 // Puts the cursor where the change taken back or made again was made, and shows that line.
 void GoToChange(EditCursor& cursor, std::optional<image::EditPlace> place) {
   if (place) {
@@ -278,6 +342,9 @@ void GoToChange(EditCursor& cursor, std::optional<image::EditPlace> place) {
 
 // False when the key leaves the edit mode.
 bool HandleKey(EditCursor& cursor, KeyCode key) {
+  if (Find.MessageShown) {
+    ClearFindRows(cursor, kFindRow);  // a search's message stands until the next key
+  }
   if (const DigitKey digit = DigitOfKey(key); digit.Value >= 0) {
     AsOneChange(cursor, [&] { TypeDigit(cursor, digit.Value, digit.Shown); });
     return true;
@@ -310,6 +377,13 @@ bool HandleKey(EditCursor& cursor, KeyCode key) {
       break;
     case 'Y':
       GoToChange(cursor, image::Redo());
+      break;
+    case Vk::Oem2:
+    case Vk::NumpadDivide:
+      AskAndFind(cursor);
+      break;
+    case 'N':
+      FindNext(cursor);
       break;
     default:
       break;
@@ -356,6 +430,10 @@ class PasteChange {
 };
 
 }  // namespace
+
+void ForgetLastFind() {
+  Find = {};
+}
 
 void LineEditMode(bool withGoto, bool nibbleMovement) {
   console::ClearWindow();

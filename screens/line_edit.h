@@ -8,4 +8,8 @@ namespace lbe::screens {
 // move by nibbles with `nibbleMovement` (/M), else by bytes. Returns on Esc or Q.
 void LineEditMode(bool withGoto, bool nibbleMovement);
 
+// The edit mode keeps the last pattern it searched for (N finds it again) from one stay to the
+// next; this forgets it, for a fresh start.
+void ForgetLastFind();
+
 }  // namespace lbe::screens

@@ -8,6 +8,7 @@
 #include "files/file_layer.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
+#include "screens/line_edit.h"
 #include "screens/main_menu.h"
 
 namespace lbe::screens {
@@ -38,6 +39,7 @@ void ResetProgramState() {
   files::Placement = {};
   files::Saved = {};
   image::ClearHistory();
+  ForgetLastFind();
 }
 
 }  // namespace lbe::screens

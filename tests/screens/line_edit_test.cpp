@@ -625,3 +625,58 @@ TEST_F(LineEdit, UndoTakesBackEachKindOfChangeAndRedoMakesItAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// "/" asks on row 2 and finds from the byte after the cursor, N again; what it says stands on
+// row 2 until the next key. Row 1 shows the match's line, the cursor on its first byte.
+TEST_F(LineEdit, FindPutsTheCursorOnTheMatch) {
+  const struct {
+    std::string label;
+    std::vector<std::string> answers;  // "" for N, else the line typed at "Find:"
+    std::string line;                  // row 1's address, then the cursor's column and row 2
+    int column;
+    std::string message;
+  } cases[] = {
+      {"hex, from the byte after the cursor", {"3e 00 d3"}, "0300", 6, ""},
+      {"N: on round to the start",
+       {"3E00D3", ""},
+       "0100",
+       6,
+       "Found after going round to the start of the range."},
+      {"a wildcard", {"CD ?? 12"}, "0400", 14, ""},
+      {"text over two lines", {"\"HELLO\""}, "0200", 20, ""},
+      {"ending at FFFF", {"AA BB"}, "FFF8", 18, ""},
+      {"not found: the cursor stays", {"99 99"}, "0100", 6, "Not found."},
+      {"a bad pattern", {"3E0"}, "0100", 6, "odd number of hex digits in \"3E0\" at column 1"},
+      {"an empty answer finds nothing", {""}, "0100", 6, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    image::Image = {};
+    Put(0x0100, {0x3E, 0x00, 0xD3});
+    Put(0x0300, {0x3E, 0x00, 0xD3});
+    Put(0x0404, {0xCD, 0x77, 0x12});
+    Put(0x0207, {'H', 'E', 'L', 'L', 'O'});
+    Put(0xFFFE, {0xAA, 0xBB});
+    image::SetStartAddress(0x0100);
+    screens::ForgetLastFind();
+    for (std::size_t i = 0; i < c.answers.size(); ++i) {
+      if (i > 0 && c.answers[i].empty()) {
+        screen.PressKey('N');
+      } else {
+        screen.PressKey(Vk::Oem2, U'/');
+        screen.TypeLine(c.answers[i]);
+      }
+    }
+    EXPECT_FALSE(Run([] { screens::LineEditMode(false, false); }));
+    EXPECT_EQ(Row(1).substr(0, 4), c.line);
+    EXPECT_EQ(CursorColumn(), c.column);
+    EXPECT_EQ(CursorRow(), 1);
+    EXPECT_EQ(Row(2), c.message);
+    EXPECT_EQ(Row(3), "");
+    EXPECT_EQ(image::Range.EndLine, 0x20) << "a find moves, it never changes the range";
+  }
+}
+
+}  // namespace
