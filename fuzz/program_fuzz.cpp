@@ -59,6 +59,7 @@
 #include "console/text_output.h"
 #include "console/window.h"
 #include "files/edited_file.h"
+#include "files/file_layer.h"
 #include "files/rescue_copy.h"
 #include "fuzz/fuzz_folder.h"
 #include "image/memory_image.h"
