@@ -35,7 +35,7 @@ using image::kImageSize;
 using image::PatternByte;
 
 // The naive search is quadratic: longer patterns are cut to this many bytes.
-constexpr std::size_t kLongestSearched = 128;
+constexpr std::size_t kLongestSearched = 200;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "byte_search_fuzz: %s\n", what);
