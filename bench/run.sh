@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" --target lbe terminal_bench edit_bench file_load_bench file_save_bench \
-  listing_check_bench > /dev/null
+  listing_check_bench byte_search_bench > /dev/null
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 head -c 65536 /dev/urandom > "$files/64k.bin"
@@ -32,6 +32,9 @@ echo "== loading alone"
 echo
 echo "== saving alone"
 "$build/file_save_bench"
+echo
+echo "== finding bytes"
+"$build/byte_search_bench"
 echo
 echo "== lbe --check"
 "$build/listing_check_bench" "$build/lbe"
