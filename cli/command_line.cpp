@@ -236,6 +236,7 @@ std::string HelpText(std::string_view programPath) {
          " --list FILE         Print the lines in use after loading FILE, with checksums\n"
          " --check LISTING     Check a typed listing line by line\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
+         "In the edit mode also: / find bytes, N find the next, U undo, Y redo.\n"
          "Addresses are hexadecimal, without a prefix.\n"
          "See lbe(1).\n";
 }
