@@ -373,30 +373,38 @@ Bytes RealSave(bool exists, image::FileStretch stretch, std::size_t count, bool 
   return input;
 }
 
-// `input` with other flags, and with its first New extent moved to `newOffset` when given.
-Bytes Variant(Bytes input, std::uint8_t flags, std::optional<std::uint64_t> newOffset = {}) {
+// `input` with other flags, its first New extent moved to `newOffset`, or its file cut short.
+Bytes Variant(Bytes input, std::uint8_t flags, std::optional<std::uint64_t> newOffset = {},
+              std::optional<std::size_t> fileLength = {}) {
   input[0] = flags;
-  Bytes journal(input.begin() + 3 + (input[1] | (input[2] & 31) << 8), input.end());
+  const auto fileEnd = input.begin() + 3 + (input[1] | (input[2] & 31) << 8);
+  Bytes journal(fileEnd, input.end());
   if (newOffset) {
-    std::memcpy(
-        input.data() + (input.size() - journal.size()) + kHeader + 16 * Get(journal, kOldCount),
-        &*newOffset, 8);
+    std::memcpy(&*fileEnd + kHeader + 16 * Get(journal, kOldCount), &*newOffset, 8);
+  }
+  if (fileLength) {
+    input.erase(input.begin() + 3 + static_cast<std::ptrdiff_t>(*fileLength), fileEnd);
+    input[1] = static_cast<std::uint8_t>(*fileLength);
+    input[2] = static_cast<std::uint8_t>(*fileLength >> 8);
   }
   return input;
 }
 
 // Journals with the outcome each must have. Real saves: those that overwrite, move the rest of
 // the file up or down, or grow it, rolled back; a created file, removed; a complete save, and
-// one given its former bytes back, their journals removed. Made up: new bytes where the tail
-// lands, the file as the tail left it, which the save never leaves (it writes them after).
+// one given its former bytes back, their journals removed. Made up from them: a file cut to
+// the new length with its former bytes, rolled back; new bytes where the tail lands with the
+// file as the tail left it, which the save never leaves (it writes them after), set aside.
 void CheckOnRealSaves(const std::string& seedFolder) {
   const InsideFolder inside;
   const Bytes overwrite = RealSave(true, {50, 40, false}, 40, true);
   const Bytes insert = RealSave(true, {30, 5, false}, 20, true);
+  const Bytes shrink = RealSave(true, {10, 120, false}, 5, true);
   const std::vector<std::tuple<std::string, Bytes, Outcome>> seeds = {
       {"overwrite", overwrite, Outcome::RolledBack},
       {"insert", insert, Outcome::RolledBack},
-      {"delete", RealSave(true, {10, 120, false}, 5, true), Outcome::RolledBack},
+      {"delete", shrink, Outcome::RolledBack},
+      {"cut-short", Variant(shrink, kPad | kFit | kGiveFormer, {}, 85), Outcome::RolledBack},
       {"past-end", RealSave(true, {260, 20, false}, 20, true), Outcome::RolledBack},
       {"created", RealSave(false, {0, 0, false}, 30, true), Outcome::Gone},
       {"complete", RealSave(true, {50, 40, false}, 40, false), Outcome::Removed},
