@@ -611,10 +611,6 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
         return std::nullopt;
       }
       wanted = former;
-      MarkExtents(r.New, from, count, changes);
-      if (!ReadFromExtents(journal.File.Get(), r.New, journal.NewAt, from, count, wanted.data())) {
-        return std::nullopt;
-      }
       // Where the tail lands, its former bytes from where they were.
       const std::uint64_t tailEnd = r.TailTo + r.TailLength;
       for (std::uint64_t at = std::max(from, r.TailTo); at < std::min(from + count, tailEnd);) {
@@ -627,6 +623,11 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
         std::fill(changes.begin() + static_cast<std::ptrdiff_t>(index),
                   changes.begin() + static_cast<std::ptrdiff_t>(index + piece), true);
         at += piece;
+      }
+      // Then the new bytes: the save writes them once the tail has moved, so they win over it.
+      MarkExtents(r.New, from, count, changes);
+      if (!ReadFromExtents(journal.File.Get(), r.New, journal.NewAt, from, count, wanted.data())) {
+        return std::nullopt;
       }
       for (std::size_t i = 0; i < present; ++i) {
         if (now[i] != former[i] && !(changes[i] && now[i] == wanted[i])) {

@@ -9,6 +9,8 @@
 # To replay a finding, under the debugger or after a fix:  build-fuzz/<target> <input file>
 # With LBE_FUZZ_TRACE=1 the program fuzzer prints the run as the lines of a scenario test
 # (command line, then one PressKey or PushEvent per input event the program took).
+# The journal fuzzer's seeds are journals of real saves paused half-way; to write them again:
+#   LBE_FUZZ_SEEDS=fuzz/corpus/journal_fuzz build-fuzz/journal_fuzz
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
