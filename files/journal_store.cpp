@@ -352,6 +352,9 @@ std::string ReadRecord(int fd, FoundJournal& found) {
   for (const auto& [extents, starts] :
        {std::pair{&record.Old, &found.OldAt}, std::pair{&record.New, &found.NewAt}}) {
     for (const Extent& extent : *extents) {
+      if (extent.Length > size - std::min(at, size)) {
+        return "it is not a journal of lbe";  // more bytes than the journal holds
+      }
       starts->push_back(at);
       at += extent.Length;
     }

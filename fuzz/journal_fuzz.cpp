@@ -37,10 +37,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_folder.h"
-#include "image/file_journal.h"
-#include "image/file_layer.h"
-#include "image/journal_store.h"
-#include "image/test_hooks.h"
+#include "files/file_journal.h"
+#include "files/file_layer.h"
+#include "files/journal_store.h"
+#include "files/test_hooks.h"
 
 namespace lbe::fuzzing {
 namespace {
@@ -251,7 +251,7 @@ Outcome RunOnce(const std::uint8_t* data, std::size_t size) {
     Set(journal, kDevice, device);
     Set(journal, kInode, inode);
   }
-  layout.Valid = image::SealJournalBytes(journal) && layout.Valid && (flags & kSpoil) == 0 &&
+  layout.Valid = files::SealJournalBytes(journal) && layout.Valid && (flags & kSpoil) == 0 &&
                  Get(journal, kDevice) == device && Get(journal, kInode) == inode;
   if ((flags & kSpoil) != 0 && journal.size() >= kHeader) {
     journal[8 + 8 * kChecksum] ^= 1;
@@ -278,18 +278,18 @@ Outcome RunOnce(const std::uint8_t* data, std::size_t size) {
 
   // Read-only, then for real; then what became of the file and the journal.
   try {
-    if (image::SettleJournals(kTarget, true).Interrupted && !verdict.RollBack) {
+    if (files::SettleJournals(kTarget, true).Interrupted && !verdict.RollBack) {
       Fail("read-only, called interrupted a save that cannot have left the file so");
     }
-  } catch (const image::FileError&) {
+  } catch (const files::FileError&) {
   }
   if (ReadAll(kTarget) != file || Leftovers(folder) != before) {
     Fail("the read-only settling changed the file or its journal");
   }
   bool rolledBack = false;
   try {
-    rolledBack = image::SettleJournals(kTarget, false).RolledBack;
-  } catch (const image::FileError&) {
+    rolledBack = files::SettleJournals(kTarget, false).RolledBack;
+  } catch (const files::FileError&) {
   }
   const std::optional<Bytes> now = ReadAll(kTarget);
   const Entries left = Leftovers(folder);
@@ -331,14 +331,14 @@ Bytes Pattern(std::size_t length, unsigned step) {
 
 // An input from a real save into a 200-byte file (none: the save creates it), with the file
 // and the journal as they were half-way through the save, or the file as the save left it.
-Bytes RealSave(bool exists, image::FileStretch stretch, std::size_t count, bool halfway) {
+Bytes RealSave(bool exists, files::FileStretch stretch, std::size_t count, bool halfway) {
   Clear();
   if (exists) {
     WriteNew(kTarget, Pattern(200, 7), 0644);
   }
   Bytes file;
   Bytes journal;
-  image::SetPauseHook([&](std::string_view) {
+  files::SetPauseHook([&](std::string_view) {
     struct stat info {};
     ::stat(kTarget.c_str(), &info);
     file = ReadAll(kTarget).value_or(Bytes{});
@@ -347,11 +347,11 @@ Bytes RealSave(bool exists, image::FileStretch stretch, std::size_t count, bool 
                   .value_or(Bytes{});
   });
   try {
-    image::ReplaceStretch(kTarget, stretch, Pattern(count, 3));
-  } catch (const image::FileError&) {
+    files::ReplaceStretch(kTarget, stretch, Pattern(count, 3));
+  } catch (const files::FileError&) {
     Fail("a save for the seeds failed");
   }
-  image::SetPauseHook(nullptr);
+  files::SetPauseHook(nullptr);
   if (!PrefixFits(journal) || DataStart(journal) > journal.size()) {
     Fail("the paused save left no journal the harness can read");
   }
