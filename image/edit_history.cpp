@@ -40,7 +40,7 @@ struct Step {
 
 struct EditHistory {
   std::deque<Step> Done;     // the oldest first
-  std::vector<Step> Undone;  // the last taken back at the end
+  std::deque<Step> Undone;  // the last taken back at the end
   std::size_t Bytes = 0;
   bool Open = false;
   Step Current;
@@ -173,30 +173,29 @@ void EndChange() {
   Trim();
 }
 
-std::optional<EditPlace> Undo() {
+namespace {
+
+// Takes the last step of `from`, applies it backward (undo) or forward (redo) and keeps it at the
+// end of `to`: where it was made, or nullopt when `from` is empty.
+std::optional<EditPlace> Replay(std::deque<Step>& from, std::deque<Step>& to, bool forward) {
   assert(!History.Open);
-  if (History.Done.empty()) {
+  if (from.empty()) {
     return std::nullopt;
   }
-  Step step = std::move(History.Done.back());
-  History.Done.pop_back();
-  Apply(step, false);
-  const EditPlace place = step.Place;
-  History.Undone.push_back(std::move(step));
-  return place;
+  Apply(from.back(), forward);
+  to.push_back(std::move(from.back()));
+  from.pop_back();
+  return to.back().Place;
+}
+
+}  // namespace
+
+std::optional<EditPlace> Undo() {
+  return Replay(History.Done, History.Undone, false);
 }
 
 std::optional<EditPlace> Redo() {
-  assert(!History.Open);
-  if (History.Undone.empty()) {
-    return std::nullopt;
-  }
-  Step step = std::move(History.Undone.back());
-  History.Undone.pop_back();
-  Apply(step, true);
-  const EditPlace place = step.Place;
-  History.Done.push_back(std::move(step));
-  return place;
+  return Replay(History.Undone, History.Done, true);
 }
 
 void ClearHistory() {
