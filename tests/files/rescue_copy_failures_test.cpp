@@ -39,7 +39,10 @@ TEST(RescueCopyFailuresTest, CopyIsWholeUnderItsNameOrNowhere) {
   const std::vector<std::uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
   int row = 0;
-  for (const auto& [failures, written] : cases) {
+  for (const auto& c : cases) {
+    // Named, not bound: a lambda below takes them, which clang 14 refuses for bindings.
+    const std::vector<Failure>& failures = c.first;
+    const std::string& written = c.second;
     SCOPED_TRACE("row " + std::to_string(++row));
     lbe::testing::TemporaryWorkingFolder folder;
     std::filesystem::create_directory("sub");
