@@ -69,6 +69,10 @@ std::string Joined(const std::vector<std::string>& lines) {
 LoadOutcome LoadFile(bool readOnly) {
   LoadOutcome outcome;
   std::vector<std::string> lines;
+  // The journals of files that are gone go first, so that a new file that got a gone one's inode
+  // number does not meet its journal; the file being loaded keeps its own, whatever its name.
+  const std::vector<std::string> removed =
+      readOnly ? std::vector<std::string>() : CleanUpOrphanJournals(CurrentFileName);
   if (!CurrentFileName.empty()) {
     const JournalReport report = SettleJournals(CurrentFileName, readOnly);
     if (report.RolledBack) {
@@ -83,10 +87,7 @@ LoadOutcome LoadFile(bool readOnly) {
       return outcome;
     }
   }
-  if (!readOnly) {
-    const std::vector<std::string> removed = CleanUpOrphanJournals();
-    lines.insert(lines.end(), removed.begin(), removed.end());
-  }
+  lines.insert(lines.end(), removed.begin(), removed.end());
   outcome.Notice = Joined(lines);
   std::error_code error;
   const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);

@@ -598,8 +598,10 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
   return report;
 }
 
-std::vector<std::string> CleanUpOrphanJournals() {
+std::vector<std::string> CleanUpOrphanJournals(std::string_view loading) {
   std::vector<std::string> lines;
+  struct stat kept {};
+  const bool keeps = !loading.empty() && ::stat(std::string(loading).c_str(), &kept) == 0;
   std::string folderPath;
   FileDescriptor folder = OpenStateFolder(false, folderPath);
   if (!folder.IsOpen()) {
@@ -624,10 +626,12 @@ std::vector<std::string> CleanUpOrphanJournals() {
     place.Name = name;
     const FoundJournal found = OpenJournal(place, nullptr);
     struct stat info {};
-    if (!found.Distrust.empty() ||
-        (::stat(found.Record.Path.c_str(), &info) == 0 &&
-         static_cast<std::uint64_t>(info.st_dev) == found.Record.Device &&
-         static_cast<std::uint64_t>(info.st_ino) == found.Record.Inode)) {
+    const auto isItsFile = [&found](const struct stat& file) {
+      return static_cast<std::uint64_t>(file.st_dev) == found.Record.Device &&
+             static_cast<std::uint64_t>(file.st_ino) == found.Record.Inode;
+    };
+    if (!found.Distrust.empty() || (keeps && isItsFile(kept)) ||
+        (::stat(found.Record.Path.c_str(), &info) == 0 && isItsFile(info))) {
       continue;
     }
     if (::unlinkat(folder.Get(), name.c_str(), 0) == 0) {

@@ -110,8 +110,10 @@ struct JournalReport {
 // FileError when a journal cannot be applied (it then stays).
 JournalReport SettleJournals(std::string_view path, bool readOnly);
 
-// Removes the journals in the state folder whose file is gone, one line each in the result.
-std::vector<std::string> CleanUpOrphanJournals();
+// Removes the journals in the state folder whose file is gone (its recorded path no longer names
+// that device and inode), one line each in the result; never the journal of the file at
+// `loading` (links followed), which may have been reached through another of its names.
+std::vector<std::string> CleanUpOrphanJournals(std::string_view loading = {});
 
 // The user's state folder for journals ($XDG_STATE_HOME/lbe, else ~/.local/state/lbe); empty
 // when there is none that is safe to use (not the user's own, open to others, or reached

@@ -543,7 +543,12 @@ TEST_F(SafetyNet, TheJournalOfAFileThatIsGoneIsCleanedUp) {
   lbe::testing::PutFile("file.bin", kFormer);
   Interrupt("file.bin", {2, 3, false}, {'w', 'x', 'y'}, kHalfSaved);
   EXPECT_TRUE(CleanUpOrphanJournals().empty());
+  // Only another name of the file is left: the file is not gone while it is loaded by that name.
+  fs::create_hard_link("file.bin", "link.bin");
   fs::remove("file.bin");
+  EXPECT_TRUE(CleanUpOrphanJournals("link.bin").empty());
+  EXPECT_FALSE(fs::is_empty("state/lbe"));
+  fs::remove("link.bin");
   const std::vector<std::string> lines = CleanUpOrphanJournals();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("/file.bin, which no longer exists."), std::string::npos) << lines[0];
