@@ -342,8 +342,7 @@ void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
       notes.push_back("The last save of " + Shown(path) +
                       " was interrupted; the file was put back as it was before it.");
     }
-    if (Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
-            0 ||
+    if (!place.Remove() ||
         Sys("fstat", [&] { return ::fstat(target.File.Get(), &target.Info); }) != 0) {
       throw JournalError(PutBackError(path, place, errno));
     }
@@ -374,12 +373,6 @@ JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& place
   throw JournalError("Cannot save " + Shown(path) + ": its journal cannot be written (" +
                      (failures.empty() ? std::string("no state folder, and no folder") : failures) +
                      ").");
-}
-
-void RemoveJournal(const JournalPlace& place) {
-  if (Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) != 0) {
-    throw WriteError(errno);
-  }
 }
 
 // After a failed save: back to the former file at once, the journal made for it removed. When
@@ -452,7 +445,9 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
     if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
       journal = &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0));
       ApplySave(target.File.Get(), plan, newBytes, report(journalled));
-      RemoveJournal(*journal);
+      if (!journal->Remove()) {
+        throw WriteError(errno);
+      }
       journal = nullptr;
     }
   } catch (...) {
@@ -497,8 +492,7 @@ void RollBack(std::string_view path, const std::string& target, int fd, const Fo
   } else {
     putBack = PutBack(fd, found);
   }
-  if (!putBack ||
-      Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) != 0) {
+  if (!putBack || !place.Remove()) {
     throw JournalError(PutBackError(path, place, errno));
   }
 }
@@ -543,9 +537,7 @@ void SettleJournal(std::string_view path, const std::string& target, FileDescrip
     throw JournalError(PutBackError(path, place, writable.IsOpen() ? ESTALE : errno));
   }
   if (*state == FileVersusJournal::Saved) {
-    if (Sys("fdatasync", [&] { return ::fdatasync(writable.Get()); }) != 0 ||
-        Sys("unlinkat", [&] { return ::unlinkat(place.Folder.Get(), place.Name.c_str(), 0); }) !=
-            0) {
+    if (Sys("fdatasync", [&] { return ::fdatasync(writable.Get()); }) != 0 || !place.Remove()) {
       throw JournalError(PutBackError(path, place, errno));
     }
     return;
@@ -624,7 +616,9 @@ std::vector<std::string> CleanUpOrphanJournals(std::string_view loading) {
     place.Folder.Reset(::dup(folder.Get()));
     place.FolderPath = folderPath;
     place.Name = name;
-    const FoundJournal found = OpenJournal(place, nullptr);
+    // Which file it is for is in its first block: a journal of a file that is still there (a
+    // tail move's can be gigabytes) is not read whole at every load.
+    const FoundJournal found = OpenJournal(place, nullptr, false);
     struct stat info {};
     const auto isItsFile = [&found](const struct stat& file) {
       return static_cast<std::uint64_t>(file.st_dev) == found.Record.Device &&
@@ -634,7 +628,8 @@ std::vector<std::string> CleanUpOrphanJournals(std::string_view loading) {
         (::stat(found.Record.Path.c_str(), &info) == 0 && isItsFile(info))) {
       continue;
     }
-    if (::unlinkat(folder.Get(), name.c_str(), 0) == 0) {
+    if (OpenJournal(place, nullptr).Distrust.empty() &&
+        ::unlinkat(folder.Get(), name.c_str(), 0) == 0) {
       lines.push_back("Removed the journal " + Shown(place.Shown()) + " of " +
                       Shown(found.Record.Path) + ", which no longer exists.");
     }

@@ -306,8 +306,9 @@ bool Consistent(const JournalRecord& r) {
                      [&](const Extent& e) { return covered(e.Offset, e.End()); });
 }
 
-// Reads and checks the journal's header, tables and checksum; empty reason when it is whole.
-std::string ReadRecord(int fd, FoundJournal& found) {
+// Reads and checks the journal's header and tables, and with `whole` its length and checksum;
+// empty reason when they are sound.
+std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
   struct stat info {};
   JournalHeader header;
   if (::fstat(fd, &info) != 0 ||
@@ -361,6 +362,9 @@ std::string ReadRecord(int fd, FoundJournal& found) {
   }
   if (at != size) {
     return "it is not a journal of lbe";
+  }
+  if (!whole) {
+    return {};
   }
   Checksum sum;
   const bool read =
@@ -560,7 +564,11 @@ bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int fi
   return written;
 }
 
-FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file) {
+bool JournalPlace::Remove() const {
+  return Sys("unlinkat", [&] { return ::unlinkat(Folder.Get(), Name.c_str(), 0); }) == 0;
+}
+
+FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file, bool whole) {
   FoundJournal found;
   found.File.Reset(Sys("open", [&] {
     return ::openat(place.Folder.Get(), place.Name.c_str(),
@@ -575,7 +583,7 @@ FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file) {
   found.Present = true;
   found.Distrust = DistrustOfStatus(found.File.Get(), file);
   if (found.Distrust.empty()) {
-    found.Distrust = ReadRecord(found.File.Get(), found);
+    found.Distrust = ReadRecord(found.File.Get(), found, whole);
   }
   if (found.Distrust.empty() && file != nullptr &&
       (found.Record.Device != static_cast<std::uint64_t>(file->st_dev) ||

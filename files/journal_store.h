@@ -74,6 +74,8 @@ struct JournalPlace {
   std::string FolderPath;  // for messages, with its closing "/"
   std::string Name;
   std::string Shown() const { return FolderPath + Name; }
+  // Removes the journal at this place. False with errno set.
+  bool Remove() const;
 };
 
 // The journal's place in the user's state folder, created (mode 0700) when `create`; empty when
@@ -102,7 +104,8 @@ struct FoundJournal {
 // Opens and checks the journal at `place` for the file whose status is `file`: a regular file
 // with one link, owned by the user running lbe or by the file's owner, writable by nobody else,
 // whole and made for this file. Without `file` (a file that is gone) it must be the user's own.
-FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file);
+// Without `whole` its bytes are not read past the tables: enough to know which file it is for.
+FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file, bool whole = true);
 
 // The user's state folder, open; -1 when there is none that is safe to use, and then, in
 // `refusal`, why one that is there is not used (empty when there is none).

@@ -39,7 +39,7 @@ struct Step {
 };
 
 struct EditHistory {
-  std::deque<Step> Done;     // the oldest first
+  std::deque<Step> Done;    // the oldest first
   std::deque<Step> Undone;  // the last taken back at the end
   std::size_t Bytes = 0;
   bool Open = false;
@@ -132,22 +132,25 @@ void NoteByte(std::int32_t address) {
   }
 }
 
-void NoteInsert(std::int32_t address) {
+namespace {
+
+void NoteShift(Step::Kind kind, std::int32_t address, std::uint8_t dropped) {
   Step& step = History.Current;
   assert(History.Open && step.Bytes.empty());
-  step.What = Step::Kind::Insert;
+  step.What = kind;
   step.From = address;
-  step.Dropped = Image[kLastAddress];
+  step.Dropped = dropped;
   step.ShiftChanges = !NoShiftChanges(address);
 }
 
+}  // namespace
+
+void NoteInsert(std::int32_t address) {
+  NoteShift(Step::Kind::Insert, address, Image[kLastAddress]);
+}
+
 void NoteDelete(std::int32_t address) {
-  Step& step = History.Current;
-  assert(History.Open && step.Bytes.empty());
-  step.What = Step::Kind::Delete;
-  step.From = address;
-  step.Dropped = Image[address];
-  step.ShiftChanges = !NoShiftChanges(address);
+  NoteShift(Step::Kind::Delete, address, Image[address]);
 }
 
 void EndChange() {

@@ -74,6 +74,16 @@ class SaveProgressLine {
   std::uint8_t row_ = 1;
 };
 
+// Writes every line of `text` but its last, each with its line end (a piece of output with a
+// line end inside it is cut at the window's edge), and returns the last for the caller to end.
+std::string_view WriteAllButLastLine(std::string_view text) {
+  for (std::size_t lineEnd; (lineEnd = text.find('\n')) != std::string_view::npos;) {
+    console::WriteLine(text.substr(0, lineEnd));
+    text.remove_prefix(lineEnd + 1);
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string SaveQuestionText(const files::SaveConcern& concern, std::string_view fileName) {
@@ -97,13 +107,7 @@ void ShowLoadNotice(std::string_view notice) {
     return;
   }
   console::ClearWindow();
-  // Line by line: a piece of output with a line end inside it is cut at the window's edge.
-  for (std::size_t lineEnd = notice.find('\n'); lineEnd != std::string_view::npos;
-       lineEnd = notice.find('\n')) {
-    console::WriteLine(notice.substr(0, lineEnd));
-    notice.remove_prefix(lineEnd + 1);
-  }
-  ShowMessage(notice);
+  ShowMessage(WriteAllButLastLine(notice));
 }
 
 void FileNameCommand() {
@@ -134,14 +138,7 @@ void SaveCommand() {
     }
   }
   const auto ask = [](const files::SaveConcern& concern) {
-    const std::string text = SaveQuestionText(concern, CurrentFileName);
-    std::string_view question = text;
-    // Line by line, as a notice: a long first line ends where it should, not at the edge.
-    for (std::size_t lineEnd; (lineEnd = question.find('\n')) != std::string_view::npos;) {
-      console::WriteLine(question.substr(0, lineEnd));
-      question.remove_prefix(lineEnd + 1);
-    }
-    console::Write(question);
+    console::Write(WriteAllButLastLine(SaveQuestionText(concern, CurrentFileName)));
     const bool yes = AnsweredYes();
     console::WriteLine();
     return yes;
