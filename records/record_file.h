@@ -1,0 +1,120 @@
+#pragma once
+// Intel HEX and S-record files: the text formats that firmware for small machines is shipped
+// in. Reading a whole file fed in pieces (every record checked, the data of one 64 KiB window
+// kept), writing one afresh, and rewriting the part of an existing one that holds the window's
+// addresses while keeping every other record to the byte. Pure: no files, no console.
+
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace lbe::records {
+
+inline constexpr std::size_t kWindowSize = 0x10000;
+using WindowBytes = std::span<std::uint8_t, kWindowSize>;
+using ConstWindowBytes = std::span<const std::uint8_t, kWindowSize>;
+// Which bytes of the window a record file holds (or, for a save, which are to be written).
+using HeldBytes = std::bitset<kWindowSize>;
+
+enum class FileFormat { Raw, IntelHex, SRecord };
+
+// By the name's suffix, in any case: .hex .ihx .ihex are Intel HEX; .s19 .s28 .s37 .srec .mot
+// are S-record; anything else is raw.
+FileFormat FormatOfName(std::string_view name);
+// "raw", "ihex" or "srec" (as --format takes them); nullopt for anything else.
+std::optional<FileFormat> FormatNamed(std::string_view word);
+
+// A record file that does not parse: the 1-based line and what is wrong, in English
+// ("checksum 3C typed, 3D computed").
+class RecordError : public std::runtime_error {
+ public:
+  RecordError(std::uint64_t line, const std::string& what);
+  std::uint64_t Line() const { return line_; }
+
+ private:
+  std::uint64_t line_;
+};
+
+// How a file writes its records, so that a save writes new ones the same way.
+struct RecordStyle {
+  std::size_t BytesPerRecord = 16;  // the length of the file's longest data record
+  bool LowerCase = false;           // hex digits in lower case
+  bool CrLf = false;                // lines end in CR LF
+  // S-record: the address width of the data records (2 = S1, 3 = S2, 4 = S3). Intel HEX: 2 for
+  // none, 3 when the file uses extended segment addresses (type 02), 4 for extended linear
+  // addresses (type 04). A write widens it when an address needs more.
+  int AddressBytes = 2;
+};
+
+// Reads a whole record file of `format` (not Raw) fed in pieces of any size, checking the
+// length, type and checksum of every record and that the file ends with its end record. The
+// data bytes whose file address A lies in [base, base + kWindowSize) go to bytes[A - base] and
+// are marked in `held`; the rest are checked and passed over, so memory stays flat whatever the
+// file's length. Feed and Finish throw RecordError at the first fault; what was written to
+// `bytes` and `held` by then is to be thrown away by the caller.
+class RecordReader {
+ public:
+  RecordReader(FileFormat format, std::uint64_t base, WindowBytes bytes, HeldBytes& held);
+  ~RecordReader();
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+
+  void Feed(std::string_view chunk);
+  void Finish();
+
+  // The lowest and highest window addresses held; nullopt when the window holds nothing.
+  std::optional<std::int32_t> Lowest() const;
+  std::optional<std::int32_t> Highest() const;
+  RecordStyle Style() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A whole record file of `format` (not Raw): the bytes marked in `held`, at file address
+// base + their window address, in records of `style`, with the extended address records they
+// need and the end record.
+std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::uint64_t base,
+                            ConstWindowBytes bytes, const HeldBytes& held);
+
+// A save into an existing record file, fed the file's text in pieces of any size: every data
+// byte whose file address lies in [base + from, base + to] is replaced by the bytes marked in
+// `held` within that span (window addresses from..to), written in records of the file's style
+// at the place of the first record that held any of that span (else before the end record).
+// Everything else is kept to the byte: records of other addresses, header, start address and
+// extended address records (new extended address records are written only where the new
+// records need them, and the state restored for the records that follow), a count record
+// (S5/S6) made to agree with the number of data records written, and the end record with the
+// address width made to agree. Throws RecordError when the text does not parse.
+class RecordRewrite {
+ public:
+  RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
+                const HeldBytes& held, std::int32_t from, std::int32_t to);
+  ~RecordRewrite();
+  RecordRewrite(const RecordRewrite&) = delete;
+  RecordRewrite& operator=(const RecordRewrite&) = delete;
+
+  void Feed(std::string_view chunk);
+  void Finish();
+
+  // After Finish: the stretch of the old text to replace, and the text to put there. The
+  // stretch runs from the first line that changes to the end of the last, so that a patch near
+  // the start of a long file does not hold the whole file in memory; it is empty (and the text
+  // too) when the file already says what the save would write.
+  std::uint64_t ReplaceOffset() const;
+  std::uint64_t ReplaceLength() const;
+  const std::string& NewText() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace lbe::records
