@@ -70,6 +70,32 @@ std::optional<std::uint64_t> TakeHexValue(CommandLineOptions& options, bool& see
   return number;
 }
 
+// The value of --sums: a count of lines in decimal, at least 1.
+void TakeSumRowEvery(CommandLineOptions& options, std::optional<std::string_view> value) {
+  const std::string needs = "--sums needs a number of lines in decimal, at least 1";
+  if (!value) {
+    Refuse(options, needs);
+    return;
+  }
+  if (options.SumRowEvery) {
+    Refuse(options, "--sums is given more than once");
+    return;
+  }
+  std::uint64_t count = 0;
+  for (const char c : *value) {
+    if (c < '0' || c > '9' || count > 0xFFFFFFFFu / 10) {
+      count = 0;
+      break;
+    }
+    count = count * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (count == 0 || count > 0xFFFFFFFFu) {
+    Refuse(options, needs + ", not '" + std::string(*value) + "'");
+    return;
+  }
+  options.SumRowEvery = static_cast<std::uint32_t>(count);
+}
+
 // What follows /A: the address text, after one optional colon.
 std::string AddressTextOf(std::string_view text) {
   if (!text.empty() && text[0] == ':') {
@@ -90,6 +116,9 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   }
   if (options.OutputName && !options.Check) {
     return "-o and --output go with --check only";
+  }
+  if (options.SumRowEvery && !options.List) {
+    return "--sums goes with --list only";
   }
   if ((options.List || options.Check) && !options.FileName) {
     return mode + (options.List ? " needs the file to list" : " needs the listing");
@@ -120,7 +149,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
   if (equals != std::string_view::npos) {
     value = parameter.substr(equals + 1);
   }
-  const bool takesValue = name == "--offset" || name == "--length" || name == "--output";
+  const bool takesValue =
+      name == "--offset" || name == "--length" || name == "--output" || name == "--sums";
   if (takesValue && !value && index + 1 < parameters.size()) {
     value = parameters[++index];  // whatever it looks like
   }
@@ -136,6 +166,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     if (value) {
       options.OutputName = std::string(*value);
     }
+  } else if (name == "--sums") {
+    TakeSumRowEvery(options, value);
   } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check") {
     Refuse(options, "unknown option '" + std::string(parameter) + "'");
   } else if (value) {
@@ -234,6 +266,7 @@ std::string HelpText(std::string_view programPath) {
          " --offset=N          Load and save the file from its byte N on\n"
          " --length=N          Load at most N bytes from the offset\n"
          " --list FILE         Print the lines in use after loading FILE, with checksums\n"
+         " --sums=N            With --list: a row of column sums after every N lines\n"
          " --check LISTING     Check a typed listing line by line\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
          "In the edit mode also: / find bytes, N find the next, U undo, Y redo.\n"
