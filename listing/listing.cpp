@@ -587,9 +587,10 @@ void ListingCheck::AddToBlock(const ListingLine& line) {
 
 // A sum row's own fault, or its columns against the block's: a column that fails with exactly
 // one line is the byte at their crossing when one value puts both right; columns that fail
-// while every line's sum checks out are bytes swapped within a line (the sums cannot say which
-// line); columns that fail while the total agrees with the block are a mistyped sum row.
-// A block with a line whose bytes could not be read is not checked by columns.
+// while every line's sum and the total check out are bytes swapped within a line (the sums
+// cannot say which line; a swap leaves the total as it was); columns that fail while the row's
+// own total disagrees with them but agrees with the block are a mistyped sum row. A block with
+// a line whose bytes could not be read is not checked by columns.
 void ListingCheck::CheckSumRow(const ListingLine& row) {
   ++sumRows_;
   const Block block = block_;
@@ -618,8 +619,10 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
     }
   }
   if (wrong.empty()) {
+    // The columns are right, so the total is the mistake: no column is to be suggested.
     if (!row.Fault.empty()) {
-      Report(lineNumber_, prefix + row.Fault);
+      Report(lineNumber_, prefix + "total " + text::HexDigits(*row.TypedChecksum, 2) + " typed, " +
+                              text::HexDigits(image::LineSum(block.Sums), 2) + " computed");
     }
     return;
   }
@@ -650,7 +653,8 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
             text::HexDigits(static_cast<std::uint8_t>(byte + columnLack), 2) + ", not " +
             text::HexDigits(byte, 2) + ", which puts line " +
             ListingAddressText(block.FaultyAddress) + " right too";
-  } else if (block.Faulty == 0 && wrong.size() >= 2 && row.Fault.empty()) {
+  } else if (block.Faulty == 0 && wrong.size() >= 2 && row.Fault.empty() &&
+             *row.TypedChecksum == image::LineSum(block.Sums)) {
     text += "; every line's sum checks out: bytes of a line swapped between these columns?";
   }
   Report(lineNumber_, std::move(text));

@@ -289,6 +289,39 @@ TEST(ListingCheck, OneReportPerTypo) {
   }
 }
 
+// Lines 0008 and 0010 and their sum row, one of the three typed otherwise: the last report.
+TEST(ListingCheck, SumRowsCheckTheirBlock) {
+  const std::string row = "SUM 0001020304050607:1C";
+  const struct {
+    std::string listing;
+    std::string lastFault;  // empty: no fault
+  } cases[] = {
+      {kLine0 + "\nSUM 0000000000000000:00\n" + kLine8 + "\n" + kLine10 + "\n" + row, ""},
+      {kLine8 + "\n" + kLine10 + "\nsum: 00 01 02 03 04 05 06 07 1C\n" + kLine18, ""},
+      {"0008 0102030405060709:24\n" + kLine10 + "\n" + row,
+       "3: SUM 0008-0017: column +7 07 typed, 08 computed; perhaps 000F is 08, not 09, which puts "
+       "line 0008 right too"},
+      {"0008 0201030405060708:24\n" + kLine10 + "\n" + row,
+       "3: SUM 0008-0017: column +0 00 typed, 01 computed, column +1 01 typed, 00 computed; every "
+       "line's sum checks out: bytes of a line swapped between these columns?"},
+      {kLine8 + "\n" + kLine10 + "\nSUM 0001020304050608:1C",
+       "3: SUM 0008-0017: column +7 08 typed, 07 computed; the total agrees with the lines, so the "
+       "sum row is mistyped"},
+      {kLine8 + "\n" + kLine10 + "\nSUM 0001020304050607:1D",
+       "3: SUM 0008-0017: total 1D typed, 1C computed"},
+      {kLine8 + "\n" + kLine10 + "\nSUM FFFFFF0304050607:16",
+       "3: SUM 0008-0017: columns +0, +1 and +2 wrong"},
+      {kLine8 + "\n" + row + "\n" + row, "3: SUM: no lines since the last sum row"},
+      {kLine8 + "\n0010 FFFF:F8\n" + row, "2: 0010: 2 bytes, 8 expected"},  // columns unchecked
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.listing);
+    const Checked checked = CheckInEveryCut(c.listing);
+    EXPECT_EQ(checked.faults.empty() ? "" : checked.faults.back(), c.lastFault);
+    EXPECT_EQ(checked.bytes.size(), c.lastFault.empty() ? checked.lines * 8 : 0);
+  }
+}
+
 TEST(ListingCheck, AddressesRunOnFromAnyStartPastFFFF) {
   const std::string listing =
       "FFF0 0000000000000000:00\nFFF8 0000000000000000:00\n"
