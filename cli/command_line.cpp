@@ -71,13 +71,13 @@ std::optional<std::uint64_t> TakeHexValue(CommandLineOptions& options, bool& see
 }
 
 // The value of --sums: a count of lines in decimal, at least 1.
-void TakeSumRowEvery(CommandLineOptions& options, std::optional<std::string_view> value) {
+void TakeSumEvery(CommandLineOptions& options, std::optional<std::string_view> value) {
   const std::string needs = "--sums needs a number of lines in decimal, at least 1";
   if (!value) {
     Refuse(options, needs);
     return;
   }
-  if (options.SumRowEvery) {
+  if (options.SumEvery) {
     Refuse(options, "--sums is given more than once");
     return;
   }
@@ -93,7 +93,7 @@ void TakeSumRowEvery(CommandLineOptions& options, std::optional<std::string_view
     Refuse(options, needs + ", not '" + std::string(*value) + "'");
     return;
   }
-  options.SumRowEvery = static_cast<std::uint32_t>(count);
+  options.SumEvery = static_cast<std::uint32_t>(count);
 }
 
 // What follows /A: the address text, after one optional colon.
@@ -117,7 +117,7 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   if (options.OutputName && !options.Check) {
     return "-o and --output go with --check only";
   }
-  if (options.SumRowEvery && !options.List) {
+  if (options.SumEvery && !options.List) {
     return "--sums goes with --list only";
   }
   if ((options.List || options.Check) && !options.FileName) {
@@ -167,7 +167,7 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
       options.OutputName = std::string(*value);
     }
   } else if (name == "--sums") {
-    TakeSumRowEvery(options, value);
+    TakeSumEvery(options, value);
   } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check") {
     Refuse(options, "unknown option '" + std::string(parameter) + "'");
   } else if (value) {

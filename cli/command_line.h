@@ -10,21 +10,21 @@
 namespace lbe::cli {
 
 struct CommandLineOptions {
-  bool ShowUsage = false;                    // /?, -?, -h or --help
-  bool ShowHelp = false;                     // -h or --help: the usage and what Linux adds
-  bool ShowVersion = false;                  // --version
-  std::optional<std::string> AddressText;    // what follows /A (and one optional colon)
-  bool NibbleMovement = false;               // /M: Left and Right move by nibbles
-  std::optional<std::string> FileName;       // the first parameter that is no switch
-  std::uint64_t FileOffset = 0;              // --offset=N: the file's byte N stands at the start
-  std::optional<std::uint64_t> FileLength;   // --length=N: at most N bytes loaded from there
-  bool List = false;                         // --list: print the lines as loaded, then end
-  bool Check = false;                        // --check: check the listing FileName, then end
-  std::optional<std::string> OutputName;     // -o FILE, --output FILE or --output=FILE
-  std::optional<std::uint32_t> SumRowEvery;  // --sums=N: with --list, a sum row every N lines
+  bool ShowUsage = false;                   // /?, -?, -h or --help
+  bool ShowHelp = false;                    // -h or --help: the usage and what Linux adds
+  bool ShowVersion = false;                 // --version
+  std::optional<std::string> AddressText;   // what follows /A (and one optional colon)
+  bool NibbleMovement = false;              // /M: Left and Right move by nibbles
+  std::optional<std::string> FileName;      // the first parameter that is no switch
+  std::uint64_t FileOffset = 0;             // --offset=N: the file's byte N stands at the start
+  std::optional<std::uint64_t> FileLength;  // --length=N: at most N bytes loaded from there
+  bool List = false;                        // --list: print the lines as loaded, then end
+  bool Check = false;                       // --check: check the listing FileName, then end
+  std::optional<std::string> OutputName;    // -o FILE, --output FILE or --output=FILE
+  std::optional<std::uint32_t> SumEvery;    // --sums=N (WrongUse when bad or without --list)
   // Why the parameters cannot be followed (the program says so and stops); empty when they can.
-  // Only --offset, --length, --list, --check, -o, --sums and unknown long options set it: the
-  // editor's own parameters never fail, and unknown "/" and "-" switches are passed over.
+  // Only --offset, --length, --list, --check, -o and unknown long options set it: the editor's
+  // own parameters never fail, and unknown "/" and "-" switches are passed over.
   std::string WrongUse;
 
   bool operator==(const CommandLineOptions&) const = default;

@@ -271,7 +271,7 @@ TEST(CommandLine, SumRowsEveryNLinesGoWithListOnly) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.parameters));
     const CommandLineOptions options = ParseCommandLine(c.parameters);
-    EXPECT_EQ(options.SumRowEvery, c.every);
+    EXPECT_EQ(options.SumEvery, c.every);
     EXPECT_EQ(options.WrongUse, c.wrongUse);
   }
 }
