@@ -514,8 +514,9 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
   }
   const std::uint64_t address = *line.Address;
   if (expected_ && *expected_ != address) {
-    held_ = HeldAddress{lineNumber_, address, *expected_, previous == address,
-                        previousBytes == line.Bytes};
+    held_ = HeldAddress{
+        lineNumber_, address, *expected_, previous == address, previousBytes == line.Bytes,
+        lines_ == 2};
     CountFault();
     expected_.reset();
     return;
@@ -526,8 +527,9 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
 
 // The next entry's address tells the mistakes apart: the expected address's successor after a
 // mistyped address; the expected address itself after a repeated, swapped or stray line; this
-// address's successor after missing lines. Anything else, or no next address, gets the plain
-// fault and the run goes on from the address found.
+// address's successor after missing lines or after a mistyped address on the listing's first
+// line (taken for that rather than more than one line missing right after it). Anything else, or no
+// next address, gets the plain fault and the run goes on from the address found.
 void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress) {
   if (!held_) {
     return;
@@ -549,11 +551,15 @@ void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress) {
       afterSwap_ = held.Address + 8;
     }
   } else if (nextAddress && held.Address > held.Expected &&
-             (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8) {
+             (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8 &&
+             (!held.AfterFirst || held.Address == held.Expected + 8)) {
     text = found + ": " +
            (held.Address - held.Expected == 8
                 ? "line " + expected + " missing"
                 : "lines " + expected + " to " + ListingAddressText(held.Address - 8) + " missing");
+  } else if (held.AfterFirst && nextAddress == held.Address + 8) {
+    text += "; perhaps the line before is " + ListingAddressText(held.Address - 8) + ", not " +
+            ListingAddressText(held.Expected - 8);
   }
   if (report_) {
     report_(ListingFault{held.LineNumber, std::move(text)});

@@ -91,8 +91,9 @@ class ListingCheck {
     std::uint64_t LineNumber = 0;
     std::uint64_t Address = 0;
     std::uint64_t Expected = 0;
-    bool Repeats = false;    // the previous line's address again
-    bool SameBytes = false;  // and its bytes
+    bool Repeats = false;     // the previous line's address again
+    bool SameBytes = false;   // and its bytes
+    bool AfterFirst = false;  // the line before is the listing's first, whose address is a guess
   };
   // The lines since the last sum row.
   struct Block {

@@ -265,6 +265,10 @@ TEST(ListingCheck, OneReportPerTypo) {
   } cases[] = {
       {{"0000", "0008", "0070", "0018", "0020", "0028"},
        "3: 0070: address 0010 expected, 0070 found"},
+      {{"0800", "0008", "0010", "0018"},
+       "2: 0008: address 0808 expected, 0008 found; perhaps the line before is 0000, not 0800"},
+      {{"0000", "0108", "0110", "0118"},
+       "2: 0108: address 0008 expected, 0108 found; perhaps the line before is 0100, not 0000"},
       {{"0000", "0008", "0018", "0020", "0028"}, "3: 0018: line 0010 missing"},
       {{"0000", "0008", "0020", "0028"}, "3: 0020: lines 0010 to 0018 missing"},
       {{"0000", "0008", "0008", "0010", "0018"}, "3: 0008: line 0008 repeated"},
