@@ -47,6 +47,7 @@ struct TypeInState {
   std::int32_t FirstDigit = 0;
   std::int32_t DrawnLine = -1;  // the line whose check the mark shows
   LineCheck DrawnCheck = LineCheck::Untyped;
+  std::uint8_t DrawnSum = 0;  // the line's sum the mark shows
 };
 TypeInState TypeIn;
 
@@ -106,6 +107,7 @@ void WriteMark(std::int32_t line) {
   WriteInColourOf(check, kMarkColumn, Padded(mark, kMarkWidth));
   TypeIn.DrawnLine = line;
   TypeIn.DrawnCheck = check;
+  TypeIn.DrawnSum = image::LineChecksum(line * kLineBytes);
 }
 
 struct Tally {
@@ -212,7 +214,9 @@ void DrawTypedSum(std::int32_t line) {
 }
 
 void RedrawTypedSumIfChanged(std::int32_t line) {
-  if (line != TypeIn.DrawnLine || CheckOfLine(line) != TypeIn.DrawnCheck) {
+  const LineCheck check = CheckOfLine(line);
+  if (line != TypeIn.DrawnLine || check != TypeIn.DrawnCheck ||
+      (check != LineCheck::Untyped && image::LineChecksum(line * kLineBytes) != TypeIn.DrawnSum)) {
     DrawTypedSum(line);
   }
 }
@@ -298,8 +302,9 @@ bool ConfirmQuitWithFailedSums() {
     return true;
   }
   console::MoveCursor(1, 3);
-  console::Write(std::to_string(failed) + (failed == 1 ? " line" : " lines") +
-                 " failed their sums. Quit anyway? (Y/N)");
+  console::Write(std::to_string(failed) +
+                 (failed == 1 ? " line failed its sum" : " lines failed their sums") +
+                 ". Quit anyway? (Y/N)");
   for (;;) {
     const console::KeyCode key = console::WaitKey();
     if (key == 'N') {

@@ -27,7 +27,7 @@ LineCheck CheckOfLine(std::int32_t line);
 // Draws over the edit line of `line` on row 1: the typed sum (or "__") in columns 23-24 and the
 // check's mark from column 31; leaves the cursor where it was.
 void DrawTypedSum(std::int32_t line);
-// The same after a byte of `line` changed: only when the line's check changed with it.
+// The same after a byte of `line` changed: only when what they show changed with it.
 void RedrawTypedSumIfChanged(std::int32_t line);
 
 // Row 2: how many lines of the range are checked and failed, and the next line to type; or,
