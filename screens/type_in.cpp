@@ -25,7 +25,7 @@ using image::Range;
 
 constexpr std::uint8_t kStatusRow = 2;
 constexpr std::uint8_t kMarkColumn = 31;
-constexpr std::size_t kMarkWidth = 24;
+constexpr std::size_t kMarkWidth = 26;  // "WRONG: the line sums to 3C"
 constexpr std::size_t kRowWidth = 79;
 constexpr std::uint8_t kGreen = 10;
 constexpr std::uint8_t kRed = 12;
@@ -83,13 +83,12 @@ void WriteInColourOf(LineCheck check, std::uint8_t column, std::string_view text
 }
 
 void WriteSumField(std::int32_t line) {
+  // An open field shows the kept sum until its first digit is typed over it.
   LineCheck check = CheckOfLine(line);
   std::string shown = "__";
-  if (TypeIn.FieldOpen) {
+  if (TypeIn.FieldOpen && TypeIn.FieldDigits == 1) {
     check = LineCheck::Untyped;
-    if (TypeIn.FieldDigits == 1) {
-      shown = image::HexText(TypeIn.FirstDigit, 1) + "_";
-    }
+    shown = image::HexText(TypeIn.FirstDigit, 1) + "_";
   } else if (check != LineCheck::Untyped) {
     shown = image::HexText(TypedSumOf(line), 2);
   }
