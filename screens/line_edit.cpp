@@ -489,7 +489,8 @@ bool HandleTypeInKey(EditCursor& cursor, KeyCode key) {
       return true;
     case Vk::Oem2:
     case Vk::NumpadDivide:
-      ClearTypeInStatus();  // Find asks on row 2
+    case 'N':
+      ClearTypeInStatus();  // Find asks and answers on row 2
       return false;
     default:
       return false;

@@ -14,6 +14,8 @@
 #include "image/line_text.h"
 #include "image/memory_image.h"
 #include "screens/line_dump.h"
+#include "text/utf8.h"
+#include "text/visible_text.h"
 
 namespace lbe::screens {
 
@@ -29,6 +31,8 @@ constexpr std::size_t kMarkWidth = 26;  // "WRONG: the line sums to 3C"
 constexpr std::size_t kRowWidth = 79;
 constexpr std::uint8_t kGreen = 10;
 constexpr std::uint8_t kRed = 12;
+// A notice takes at most three rows, so that a long path never scrolls the edit line away.
+constexpr std::size_t kLongestNotice = 3 * (kRowWidth + 1) - 4;
 
 struct TypeInState {
   bool On = false;
@@ -145,6 +149,16 @@ std::string StatusText() {
   return text + ".  Tab: next unchecked line";
 }
 
+// `text` with its control characters made visible, cut to kLongestNotice bytes with "...".
+std::string NoticeText(std::string_view text) {
+  std::string shown = text::VisibleText(text);
+  if (shown.size() > kLongestNotice) {
+    shown.resize(text::WholeCharactersLength(std::string_view(shown).substr(0, kLongestNotice - 3)));
+    shown += "...";
+  }
+  return shown;
+}
+
 void StoreSums() {
   if (TypeIn.Key.Path.empty()) {
     return;
@@ -152,7 +166,7 @@ void StoreSums() {
   std::string error;
   if (!files::StoreTypedSums(TypeIn.Key, TypeIn.Sums, error) && !TypeIn.StoreFailureSaid) {
     TypeIn.StoreFailureSaid = true;
-    TypeIn.Notice = "Typed sums are not kept: " + error + ".";
+    TypeIn.Notice = NoticeText("Typed sums are not kept: " + error + ".");
   }
 }
 
@@ -189,7 +203,7 @@ void OpenTypedSums() {
   const files::StoredSums stored = files::LoadTypedSums(key);
   TypeIn.Sums = stored.Sums;
   if (!stored.Problem.empty()) {
-    TypeIn.Notice = stored.Problem;
+    TypeIn.Notice = NoticeText(stored.Problem);
   } else if (stored.FolderMissing && !TypeIn.FolderMissingSaid) {
     TypeIn.FolderMissingSaid = true;
     TypeIn.Notice =
@@ -228,11 +242,12 @@ void DrawTypeInStatus() {
   if (text == TypeIn.ShownStatus) {
     return;
   }
-  // A notice may take two rows; the status after it blanks the second.
-  const std::size_t rows = TypeIn.ShownStatus.size() > kRowWidth || text.size() > kRowWidth ? 2 : 1;
+  // A notice with a long path takes more rows; the status after it blanks them.
+  const auto rowsOf = [](const std::string& shown) { return shown.size() / (kRowWidth + 1) + 1; };
+  const std::size_t rows = std::max(rowsOf(TypeIn.ShownStatus), rowsOf(text));
   KeepingCursor([&] {
     console::MoveCursor(1, kStatusRow);
-    console::Write(Padded(text, kRowWidth * rows));
+    console::Write(Padded(text, (kRowWidth + 1) * rows - 1));
   });
   TypeIn.ShownStatus = text;
 }
