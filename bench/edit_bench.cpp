@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -122,8 +122,8 @@ std::optional<TypeInFigures> MeasureTypeIn(const std::string& program, const std
       (nibble < 15 ? figures.DigitInLine : figures.LastDigit).Add(bytes);
       figures.AllKeys.Add(bytes);
     }
-    const std::string sumText = "0123456789ABCDEF"[sum / 16 % 16] +
-                                std::string(1, "0123456789ABCDEF"[sum % 16]);
+    const std::string sumText =
+        "0123456789ABCDEF"[sum / 16 % 16] + std::string(1, "0123456789ABCDEF"[sum % 16]);
     figures.FirstSumDigit.Add(BytesForKey(run, sumText.substr(0, 1)));
     figures.SecondSumDigit.Add(BytesForKey(run, sumText.substr(1, 1)));
     figures.AllKeys.Add(figures.FirstSumDigit.Bytes.back());

@@ -23,8 +23,8 @@ struct CommandLineOptions {
   bool TypeIn = false;                      // --type-in: the edit mode checks typed line sums
   std::optional<std::string> OutputName;    // -o FILE, --output FILE or --output=FILE
   // Why the parameters cannot be followed (the program says so and stops); empty when they can.
-  // Only --offset, --length, --list, --check, --type-in, -o and unknown long options set it: the editor's
-  // own parameters never fail, and unknown "/" and "-" switches are passed over.
+  // Only --offset, --length, --list, --check, --type-in, -o and unknown long options set it: the
+  // editor's own parameters never fail, and unknown "/" and "-" switches are passed over.
   std::string WrongUse;
 
   bool operator==(const CommandLineOptions&) const = default;

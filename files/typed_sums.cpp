@@ -227,7 +227,8 @@ ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
   int count = 0;
   while (NextLine(text, line) && !line.starts_with("end ")) {
     const auto address = HexValue(line.substr(0, 4), 4);
-    const auto sum = line.size() == 7 && line[4] == ' ' ? HexValue(line.substr(5), 2) : std::nullopt;
+    const auto sum =
+        line.size() == 7 && line[4] == ' ' ? HexValue(line.substr(5), 2) : std::nullopt;
     if (!address || !sum || *address % image::kLineBytes != 0) {
       return fail("its line " + std::to_string(count + 5) + " is damaged");
     }
@@ -261,14 +262,16 @@ StoredSums LoadTypedSums(const TypedSumsKey& key) {
     if (errno == ENOENT) {
       return stored;
     }
-    why = errno == ELOOP ? "it is a symbolic link" : "it cannot be read: " + PlatformErrorText(errno);
+    why =
+        errno == ELOOP ? "it is a symbolic link" : "it cannot be read: " + PlatformErrorText(errno);
   } else {
     why = DistrustOf(file.Get());
   }
   if (why.empty()) {
     const std::optional<std::string> text = ReadWhole(file.Get());
-    ParsedTypedSums parsed = text ? ParseTypedSums(*text, key)
-                                  : ParsedTypedSums{"it cannot be read: " + PlatformErrorText(errno)};
+    ParsedTypedSums parsed =
+        text ? ParseTypedSums(*text, key)
+             : ParsedTypedSums{"it cannot be read: " + PlatformErrorText(errno)};
     if (parsed.Error.empty()) {
       stored.Sums = parsed.Sums;
       return stored;

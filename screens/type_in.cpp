@@ -153,7 +153,8 @@ std::string StatusText() {
 std::string NoticeText(std::string_view text) {
   std::string shown = text::VisibleText(text);
   if (shown.size() > kLongestNotice) {
-    shown.resize(text::WholeCharactersLength(std::string_view(shown).substr(0, kLongestNotice - 3)));
+    shown.resize(
+        text::WholeCharactersLength(std::string_view(shown).substr(0, kLongestNotice - 3)));
     shown += "...";
   }
   return shown;
@@ -206,8 +207,7 @@ void OpenTypedSums() {
     TypeIn.Notice = NoticeText(stored.Problem);
   } else if (stored.FolderMissing && !TypeIn.FolderMissingSaid) {
     TypeIn.FolderMissingSaid = true;
-    TypeIn.Notice =
-        "No state folder that is safe to use: typed sums are kept only until lbe ends.";
+    TypeIn.Notice = "No state folder that is safe to use: typed sums are kept only until lbe ends.";
   }
 }
 

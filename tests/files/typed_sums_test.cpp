@@ -13,8 +13,9 @@ namespace lbe::files {
 namespace {
 
 const TypedSumsKey kKey{"/home/me/game%1\n.rom", 0x0100, 0x14000};
-const std::string kHeading = "lbe typed sums 1\npath /home/me/game%251%0A.rom\nstart 0100\n"
-                             "offset 14000\n";
+const std::string kHeading =
+    "lbe typed sums 1\npath /home/me/game%251%0A.rom\nstart 0100\n"
+    "offset 14000\n";
 
 TEST(TypedSums, TextRoundTrip) {
   TypedSums sums = NoTypedSums();
@@ -82,7 +83,10 @@ TEST(TypedSums, StoreAndTrust) {
          std::filesystem::create_symlink("/dev/zero", p);
        },
        "it is a symbolic link; moved to "},
-      {"damaged", [](const std::string& p) { testing::PutFile(p, {'x', '\n'}); },
+      {"damaged",
+       [](const std::string& p) {
+         testing::PutFile(p, {'x', '\n'});
+       },
        "it is not a file of typed sums; moved to "},
   };
   for (const auto& c : cases) {

@@ -16,18 +16,15 @@ namespace {
 
 namespace Vk = console::Vk;
 
-// Queues `script`: letters and digits as their keys; "\t" Tab, "\x1b" Esc, ">" Right, "<" Left,
-// "~" Insert, "`" Home.
+// Queues `script`: letters and digits as their keys; "\t" Tab, "\x1b" Esc, ">" Right, "~" Insert.
 void Queue(console::EmulatedConsole& screen, std::string_view script) {
+  const std::string_view named = "\t\x1b>~";
+  const console::KeyCode keys[] = {Vk::Tab, Vk::Escape, Vk::Right, Vk::Insert};
   for (const char c : script) {
-    switch (c) {
-      case '\t': screen.PressKey(Vk::Tab); break;
-      case '\x1b': screen.PressKey(Vk::Escape); break;
-      case '>': screen.PressKey(Vk::Right); break;
-      case '<': screen.PressKey(Vk::Left); break;
-      case '~': screen.PressKey(Vk::Insert); break;
-      case '`': screen.PressKey(Vk::Home); break;
-      default: screen.PressKey(console::KeyCodeForCharacter(static_cast<char32_t>(c)), c);
+    if (const std::size_t at = named.find(c); at != std::string_view::npos) {
+      screen.PressKey(keys[at]);
+    } else {
+      screen.PressKey(console::KeyCodeForCharacter(static_cast<char32_t>(c)), c);
     }
   }
 }
@@ -51,7 +48,9 @@ TEST(TypeIn, Scenarios) {
     int bells;
     int column;
   } cases[] = {
-      {"a match goes on to the next line", "", "E0102030405060708" "24",
+      {"a match goes on to the next line", "",
+       "E0102030405060708"
+       "24",
        "0108 1111111111111111:__ [24]",
        "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
       {"a mismatch rings and goes back", "", "E>>>>>>>>25",
