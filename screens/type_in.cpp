@@ -311,6 +311,9 @@ int FailedLineCount() {
 }
 
 bool ConfirmQuitWithFailedSums() {
+  if (TypeIn.On) {
+    OpenTypedSums();  // F or A may have put another file or start in place since
+  }
   const int failed = FailedLineCount();
   if (failed == 0) {
     return true;
