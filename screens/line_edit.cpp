@@ -520,9 +520,17 @@ void LineEditMode(bool withGoto, bool nibbleMovement) {
   }
   Redraw(cursor);
   PasteChange paste;
+  // Typed sums not yet written are written however the mode is left, the end of input included.
+  struct StoreOnLeaving {
+    ~StoreOnLeaving() { StoreChangedSums(); }
+  } storeOnLeaving;
   for (;;) {
-    if (TypeInMode() && !Find.MessageShown) {
-      DrawTypeInStatus();
+    // Row 2 and the store wait while keys are queued: a paste costs one of each.
+    if (TypeInMode() && !console::PollInput()) {
+      StoreChangedSums();
+      if (!Find.MessageShown) {
+        DrawTypeInStatus();
+      }
     }
     const console::KeyPress key = console::WaitKeyOrPaste();
     if (key.Pasted && TypeInMode() && SumFieldOpen()) {

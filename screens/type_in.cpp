@@ -43,6 +43,7 @@ struct TypeInState {
   // store that failed.
   std::string Notice;
   bool StoreFailureSaid = false;
+  bool Unstored = false;  // a sum typed since the sums were last written
   bool FolderMissingSaid = false;
   std::string ShownStatus;  // what row 2 shows now; empty when something else may stand there
   // The sum field: open while the cursor stands in it, with the digits typed into it so far.
@@ -160,18 +161,19 @@ std::string NoticeText(std::string_view text) {
   return shown;
 }
 
-void StoreSums() {
-  if (TypeIn.Key.Path.empty()) {
+}  // namespace
+
+void StoreChangedSums() {
+  if (!TypeIn.Unstored || TypeIn.Key.Path.empty()) {
     return;
   }
+  TypeIn.Unstored = false;
   std::string error;
   if (!files::StoreTypedSums(TypeIn.Key, TypeIn.Sums, error) && !TypeIn.StoreFailureSaid) {
     TypeIn.StoreFailureSaid = true;
     TypeIn.Notice = NoticeText("Typed sums are not kept: " + error + ".");
   }
 }
-
-}  // namespace
 
 void SetTypeInMode(bool on) {
   TypeIn.On = on;
@@ -286,7 +288,7 @@ SumEntry TypeSumDigit(std::int32_t line, std::int32_t value) {
   }
   TypeIn.FieldOpen = false;
   TypedSumOf(line) = static_cast<std::int16_t>(TypeIn.FirstDigit * 16 + value);
-  StoreSums();
+  TypeIn.Unstored = true;
   DrawTypedSum(line);
   return CheckOfLine(line) == LineCheck::Checked ? SumEntry::Checked : SumEntry::Failed;
 }

@@ -46,8 +46,12 @@ void CloseSumField(std::int32_t line);
 
 enum class SumEntry { Pending, Checked, Failed };
 // One digit (0-15) typed into the open field of `line`. The second digit closes the field,
-// keeps and stores the typed sum and tells the check; the first leaves the cursor on the second.
+// keeps the typed sum and tells the check; the first leaves the cursor on the second.
 SumEntry TypeSumDigit(std::int32_t line, std::int32_t value);
+
+// Writes the typed sums to the state folder when they changed since last written: after each
+// sum, once no key waits (a pasted listing writes once, not once a line), and on leaving.
+void StoreChangedSums();
 
 // The first line after `line` that is not checked, up to the line after the range, going round
 // to the start line; `line` itself when every other line is checked.
