@@ -194,6 +194,8 @@ void OpenTypedSums() {
   }
   key.StartAddress = Range.StartAddress;
   key.Offset = files::Placement.Offset;
+  TypeIn.ShownStatus.clear();
+  TypeIn.DrawnLine = -1;
   if (TypeIn.Opened && key == TypeIn.Key) {
     return;
   }

@@ -17,7 +17,7 @@ bool TypeInMode();
 void ForgetTypedSums();
 
 // Takes in the stored sums of the file, start address and offset now in use, unless they are
-// the ones held already. Safe to call often.
+// the ones held already; and forgets what row 1 and row 2 showed, for a screen drawn afresh.
 void OpenTypedSums();
 
 enum class LineCheck { Untyped, Checked, Failed };

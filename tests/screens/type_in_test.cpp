@@ -68,7 +68,9 @@ TEST(TypeIn, Scenarios) {
       {"Insert shifts later lines out of their sums", "E>>>>>>>>24>>>>>>>>88", "E~",
        "0100 0001020304050607:24 [--] WRONG: the line sums to 1C",
        "Checked 0 of 2 lines, 2 failed. Next to type: 0100.  Tab: next unchecked line", 0, 6},
-      {"Tab goes to the next line not checked", "E>>>>>>>>24", "E\t",
+      {"Tab goes to the next line not checked", "E>>>>>>>>24",
+       "E\x1b"
+       "E\t",
        "0108 1111111111111111:__ [24]",
        "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
       {"Quit asks about failed lines first", "", "E>>>>>>>>25\x1bQ",
