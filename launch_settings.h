@@ -18,7 +18,7 @@ inline files::StartFile StartFileOf(const cli::CommandLineOptions& options) {
 }
 
 inline screens::EditorSettings EditorSettingsOf(const cli::CommandLineOptions& options) {
-  return screens::EditorSettings{StartFileOf(options), options.NibbleMovement};
+  return screens::EditorSettings{StartFileOf(options), options.NibbleMovement, options.TypeIn};
 }
 
 }  // namespace lbe

@@ -1,4 +1,5 @@
 // What the edit mode sends to a terminal: bytes per typed digit, per Right, Down and Page Down,
+// the same typed digits in the type-in mode (--type-in) with each line's sum typed after them,
 // and a burst of 131,072 hex digits, typed (a fast typist on a slow link) and pasted (bracketed
 // paste): the time until all of them are taken in and drawn, and the bytes written meanwhile;
 // then U, which takes the whole paste back, and what that costs.
@@ -11,7 +12,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -87,6 +90,54 @@ Burst TimeBurst(PtyProgram& run, const std::string& input) {
   return burst;
 }
 
+// The type-in mode on `file`, its typed sums kept in `stateFolder`: eight lines typed as in the
+// edit mode's run, each followed by its right sum. Figures per kind of key: a digit drawn in
+// place, the line's last digit (into the sum field), the sum's first digit, its second (the line
+// checked, the next one shown); and all keys of the lines together.
+struct TypeInFigures {
+  Figures DigitInLine;
+  Figures LastDigit;
+  Figures FirstSumDigit;
+  Figures SecondSumDigit;
+  Figures AllKeys;
+};
+
+std::optional<TypeInFigures> MeasureTypeIn(const std::string& program, const std::string& file,
+                                           const std::string& stateFolder,
+                                           const std::string& digits) {
+  setenv("XDG_STATE_HOME", stateFolder.c_str(), 1);
+  PtyProgram run({program, "--type-in", "/A0", file});
+  if (!run.Started() || !run.ReadUntil("0000-FFFF", Milliseconds(10000))) {
+    return std::nullopt;
+  }
+  run.Write("e");
+  TypeInFigures figures;
+  for (int line = 0; line < 8; ++line) {
+    unsigned sum = 0;
+    for (int nibble = 0; nibble < 16; ++nibble) {
+      const char digit = digits[static_cast<std::size_t>(nibble + line) % 16];
+      const unsigned value = static_cast<unsigned>(digit <= '9' ? digit - '0' : digit - 'A' + 10);
+      sum += nibble % 2 == 0 ? value * 16 : value;
+      const std::size_t bytes = BytesForKey(run, std::string(1, digit));
+      (nibble < 15 ? figures.DigitInLine : figures.LastDigit).Add(bytes);
+      figures.AllKeys.Add(bytes);
+    }
+    const std::string sumText =
+        "0123456789ABCDEF"[sum / 16 % 16] + std::string(1, "0123456789ABCDEF"[sum % 16]);
+    figures.FirstSumDigit.Add(BytesForKey(run, sumText.substr(0, 1)));
+    figures.SecondSumDigit.Add(BytesForKey(run, sumText.substr(1, 1)));
+    figures.AllKeys.Add(figures.FirstSumDigit.Bytes.back());
+    figures.AllKeys.Add(figures.SecondSumDigit.Bytes.back());
+  }
+  run.Write(kEscape);
+  run.Write("qy");
+  if (!run.Wait(Milliseconds(5000))) {
+    run.Signal(SIGTERM);
+    run.Wait(Milliseconds(5000));
+  }
+  return figures;
+}
+
 std::string Bytes(const Figures& figures) {
   char text[64];
   std::snprintf(text, sizeof text, "%.1f (max %zu)", figures.Average(), figures.Largest());
@@ -128,12 +179,14 @@ int main(int argc, char** argv) {
   // Typed digits: fifteen on each line are drawn in place, the sixteenth shows the next line.
   Figures digitInLine;
   Figures digitWrapping;
+  Figures allDigits;
   const std::string digits = "13579BDF2468ACE0";
   for (int line = 0; line < 8; ++line) {
     for (int nibble = 0; nibble < 16; ++nibble) {
       const std::size_t bytes =
           BytesForKey(run, std::string(1, digits[static_cast<std::size_t>(nibble + line) % 16]));
       (nibble < 15 ? digitInLine : digitWrapping).Add(bytes);
+      allDigits.Add(bytes);
     }
   }
   // Right in byte steps: seven move the cursor on the line, the eighth shows the next line.
@@ -191,14 +244,26 @@ int main(int argc, char** argv) {
     run.Signal(SIGTERM);
     run.Wait(Milliseconds(5000));
   }
-  std::remove(file.c_str());
-  std::remove(folder);
+  const std::string stateFolder = std::string(folder) + "/state";
+  const std::optional<TypeInFigures> typeIn = MeasureTypeIn(program, file, stateFolder, digits);
+  std::filesystem::remove_all(folder);
 
   std::printf("%s in the edit mode at 80 x 25, TERM=xterm-256color, random data\n",
               program.c_str());
   Row("measure (bytes written to the terminal)", "average (max)", "target");
   Row("typed digit, drawn in place", Bytes(digitInLine), "at most 15");
   Row("typed digit that ends a line (next line shown)", Bytes(digitWrapping), "");
+  Row("typed digit, all 128 of the 8 lines", Bytes(allDigits), "");
+  if (typeIn) {
+    Row("type-in: typed digit, drawn in place", Bytes(typeIn->DigitInLine), "at most 15");
+    Row("type-in: last digit of a line (into the sum field)", Bytes(typeIn->LastDigit), "");
+    Row("type-in: first digit of the sum", Bytes(typeIn->FirstSumDigit), "");
+    Row("type-in: second digit of the sum (next line shown)", Bytes(typeIn->SecondSumDigit), "");
+    Row("type-in: every key of the 8 lines, sums included", Bytes(typeIn->AllKeys),
+        "no more than the edit mode's");
+  } else {
+    Row("type-in", "did not start", "");
+  }
   Row("Right, byte step on the line", Bytes(rightInLine), "at most 10");
   Row("Right that ends a line (next line shown)", Bytes(rightWrapping), "");
   Row("Down", Bytes(down), "at most 40");
@@ -216,5 +281,5 @@ int main(int argc, char** argv) {
   std::snprintf(text, sizeof text, "%.1f / %.1f MiB", static_cast<double>(peakBeforeTyping) / 1024,
                 static_cast<double>(peakAfterTyping) / 1024);
   Row("peak memory before / after the typed burst", text, "");
-  return typed.Done && pasted.Done && undone ? 0 : 1;
+  return typed.Done && pasted.Done && undone && typeIn ? 0 : 1;
 }

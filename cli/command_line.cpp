@@ -111,6 +111,12 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   if (options.List && options.Check) {
     return "--list and --check cannot be used together";
   }
+  if (options.TypeIn && (options.List || options.Check)) {
+    return "--type-in cannot be used with " + mode;
+  }
+  if (options.TypeIn && !options.FileName) {
+    return "--type-in needs the file to type into";
+  }
   if (outputNameMissing) {
     return "-o needs a file name after it";
   }
@@ -168,7 +174,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     }
   } else if (name == "--sums") {
     TakeSumEvery(options, value);
-  } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check") {
+  } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check" &&
+             name != "--type-in") {
     Refuse(options, "unknown option '" + std::string(parameter) + "'");
   } else if (value) {
     Refuse(options, std::string(name) + " takes no value");
@@ -176,6 +183,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     options.ShowUsage = options.ShowHelp = true;
   } else if (name == "--version") {
     options.ShowVersion = true;
+  } else if (name == "--type-in") {
+    options.TypeIn = true;
   } else {
     (name == "--list" ? options.List : options.Check) = true;
   }
@@ -268,6 +277,7 @@ std::string HelpText(std::string_view programPath) {
          " --list FILE         Print the lines in use after loading FILE, with checksums\n"
          " --sums=N            With --list: a row of column sums after every N lines\n"
          " --check LISTING     Check a typed listing line by line\n"
+         " --type-in           Type a listing in: the edit mode asks each line's checksum\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
          "In the edit mode also: / find bytes, N find the next, U undo, Y redo.\n"
          "Addresses are hexadecimal, without a prefix.\n"

@@ -20,11 +20,12 @@ struct CommandLineOptions {
   std::optional<std::uint64_t> FileLength;  // --length=N: at most N bytes loaded from there
   bool List = false;                        // --list: print the lines as loaded, then end
   bool Check = false;                       // --check: check the listing FileName, then end
+  bool TypeIn = false;                      // --type-in: the edit mode checks typed line sums
   std::optional<std::string> OutputName;    // -o FILE, --output FILE or --output=FILE
   std::optional<std::uint32_t> SumEvery;    // --sums=N (WrongUse when bad or without --list)
   // Why the parameters cannot be followed (the program says so and stops); empty when they can.
-  // Only --offset, --length, --list, --check, -o and unknown long options set it: the editor's
-  // own parameters never fail, and unknown "/" and "-" switches are passed over.
+  // Only --offset, --length, --list, --check, --type-in, -o and unknown long options set it: the
+  // editor's own parameters never fail, and unknown "/" and "-" switches are passed over.
   std::string WrongUse;
 
   bool operator==(const CommandLineOptions&) const = default;

@@ -189,7 +189,7 @@ void EmulatedConsole::WriteBytes(std::string_view bytes) {
         PutCharacter(U' ');
       } while (cursor_.X % 8 != 0);
     } else if (processed && c == U'\a') {
-      // The bell rings nowhere: no cell changes.
+      ++bells_;  // no cell changes; a terminal rings it when it draws
     } else {
       PutCharacter(c);
     }

@@ -77,6 +77,8 @@ class EmulatedConsole : public ConsoleDevice {
   std::string RowAttributes(int y, int x, int count, std::string_view legend) const;
   // How often any cell or the cursor changed; lets a drawer skip a frame that changed nothing.
   std::uint64_t ChangeCount() const { return changes_; }
+  // How often a BEL was written in processed-output mode: the bell the terminal is to ring.
+  std::uint64_t BellCount() const { return bells_; }
 
   // Keeps what fits of the top-left of the old buffer; new cells are blanks in `attribute`.
   void Resize(int width, int height, std::uint8_t attribute);
@@ -115,6 +117,7 @@ class EmulatedConsole : public ConsoleDevice {
   std::deque<InputEvent> events_;
   std::vector<std::string> history_;
   std::uint64_t changes_ = 0;
+  std::uint64_t bells_ = 0;
 };
 
 }  // namespace lbe::console

@@ -590,6 +590,10 @@ void TerminalConsole::DrawSizeHint() {
 }
 
 void TerminalConsole::Draw() {
+  if (BellCount() != rungBellCount_) {
+    rungBellCount_ = BellCount();
+    beep();  // once for a burst of keys that rang it more often
+  }
   if (!redrawAll_ && ChangeCount() == drawnChangeCount_) {
     return;
   }

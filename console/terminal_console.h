@@ -101,6 +101,7 @@ class TerminalConsole : public EmulatedConsole {
   int terminalColumns_ = 0;
   int terminalRows_ = 0;
   std::uint64_t drawnChangeCount_ = 0;
+  std::uint64_t rungBellCount_ = 0;  // the model's bells that the terminal has rung
   bool redrawAll_ = true;
   // What curses holds for each drawn cell (drawnRows_ x drawnColumns_), so that a frame puts
   // only the cells that changed; empty when unknown. A fresh curses screen is known blank.

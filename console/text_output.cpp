@@ -74,6 +74,11 @@ void WriteLine(std::string_view text) {
   FlushToWindow();
 }
 
+void RingBell() {
+  FlushToWindow();
+  Device().WriteBytes("\a");
+}
+
 void FlushToWindow() {
   FlushPending(StdOut.Pending);
 }

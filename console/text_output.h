@@ -25,6 +25,9 @@ void Write(std::string_view text);
 // One write statement of the text followed by a line end (CR LF).
 void WriteLine(std::string_view text = {});
 
+// The terminal's bell, after what is pending: one BEL for the device, which rings it.
+void RingBell();
+
 // Hands the pending bytes to WriteToWindow at the console's cursor; always succeeds.
 void FlushToWindow();
 // Writes `count` bytes at the window position; room is counted in terminal cells and a piece is

@@ -16,6 +16,7 @@
 #include "image/memory_image.h"
 #include "screens/line_dump.h"
 #include "screens/prompt.h"
+#include "screens/type_in.h"
 
 namespace lbe::screens {
 namespace {
@@ -44,6 +45,9 @@ std::int32_t CursorAddress(const EditCursor& cursor) {
 
 void Redraw(const EditCursor& cursor) {
   DrawEditLine(cursor.CurrentLine, cursor.NibbleColumn);
+  if (TypeInMode()) {
+    DrawTypedSum(cursor.CurrentLine);
+  }
 }
 
 void PlaceCursor(const EditCursor& cursor) {
@@ -151,19 +155,28 @@ void Backspace(EditCursor& cursor) {
   }
 }
 
-// Past the line's last nibble the next line is shown (line 8191 shows itself again).
+// Past the line's last nibble the next line is shown (line 8191 shows itself again); in the
+// type-in mode the line's sum field comes first.
 void AdvanceNibbles(EditCursor& cursor, std::int32_t nibbles) {
   cursor.NibbleColumn += nibbles;
-  if (cursor.NibbleColumn == kNibblesPerLine) {
+  if (cursor.NibbleColumn == kNibblesPerLine && TypeInMode()) {
+    cursor.NibbleColumn = kNibblesPerLine - 1;
+    OpenSumField(cursor.CurrentLine);
+  } else if (cursor.NibbleColumn == kNibblesPerLine) {
     cursor.NibbleColumn = 0;
     MoveLineDown(cursor, 1);
   }
 }
 
-// The current line's checksum after a byte of it changed; the cursor goes back on its nibble.
+// The current line's checksum after a byte of it changed, or in the type-in mode its check;
+// the cursor goes back on its nibble.
 void RewriteChecksum(const EditCursor& cursor) {
-  console::MoveCursor(kChecksumColumn, 1);
-  WriteLineChecksum(cursor.CurrentLine * kLineBytes);
+  if (TypeInMode()) {
+    RedrawTypedSumIfChanged(cursor.CurrentLine);
+  } else {
+    console::MoveCursor(kChecksumColumn, 1);
+    WriteLineChecksum(cursor.CurrentLine * kLineBytes);
+  }
   PlaceCursor(cursor);
 }
 
@@ -429,6 +442,61 @@ class PasteChange {
   bool open_ = false;
 };
 
+// The type-in mode's digit for the open sum field: a matching sum goes on to the next line's first
+// digit, a wrong one rings the bell and goes back to the line's first digit.
+void TypeIntoSumField(EditCursor& cursor, std::int32_t value) {
+  TakeLineIntoRange(cursor);
+  const SumEntry entry = TypeSumDigit(cursor.CurrentLine, value);
+  if (entry == SumEntry::Pending) {
+    return;
+  }
+  cursor.NibbleColumn = 0;
+  if (entry == SumEntry::Checked) {
+    MoveLineDown(cursor, 1);
+  } else {
+    console::RingBell();
+    PlaceCursor(cursor);
+  }
+}
+
+// The type-in mode's own keys, seen before the edit mode's: digits and Left or Backspace in the
+// sum field, Right from the line's last digit into it, and Tab. False for a key the edit mode
+// is to handle, any key but these closing the field first.
+bool HandleTypeInKey(EditCursor& cursor, KeyCode key) {
+  if (SumFieldOpen()) {
+    if (const DigitKey digit = DigitOfKey(key); digit.Value >= 0) {
+      TypeIntoSumField(cursor, digit.Value);
+      return true;
+    }
+    CloseSumField(cursor.CurrentLine);
+    PlaceCursor(cursor);
+    return key == Vk::Left || key == Vk::Backspace;
+  }
+  switch (key) {
+    case Vk::Tab:
+      cursor.CurrentLine = NextUncheckedLine(cursor.CurrentLine);
+      cursor.NibbleColumn = 0;
+      TakeLineIntoRange(cursor);
+      Redraw(cursor);
+      return true;
+    case Vk::Right:
+      if (cursor.NibbleColumn + cursor.CursorStep - cursor.NibbleColumn % cursor.CursorStep <
+          kNibblesPerLine) {
+        return false;
+      }
+      cursor.NibbleColumn = kNibblesPerLine - 1;
+      OpenSumField(cursor.CurrentLine);
+      return true;
+    case Vk::Oem2:
+    case Vk::NumpadDivide:
+    case 'N':
+      ClearTypeInStatus();  // Find asks and answers on row 2
+      return false;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void ForgetLastFind() {
@@ -447,17 +515,46 @@ void LineEditMode(bool withGoto, bool nibbleMovement) {
     cursor.NibbleColumn = 0;
     cursor.CurrentLine = Range.StartLine;
   }
+  if (TypeInMode()) {
+    OpenTypedSums();
+  }
   Redraw(cursor);
   PasteChange paste;
+  // Typed sums not yet written are written however the mode is left, the end of input included.
+  struct StoreOnLeaving {
+    ~StoreOnLeaving() { StoreChangedSums(); }
+  } storeOnLeaving;
   for (;;) {
+    // Row 2 and the store wait while keys are queued: a paste costs one of each.
+    if (TypeInMode() && !console::PollInput()) {
+      StoreChangedSums();
+      if (!Find.MessageShown) {
+        DrawTypeInStatus();
+      }
+    }
     const console::KeyPress key = console::WaitKeyOrPaste();
+    if (key.Pasted && TypeInMode() && SumFieldOpen()) {
+      // Only a pasted digit acts in the field: the rest of a pasted line passes over it.
+      paste.End();
+      const auto lower = static_cast<char32_t>(key.Character | 0x20);
+      if ((key.Character >= U'0' && key.Character <= U'9') || (lower >= U'a' && lower <= U'f')) {
+        TypeIntoSumField(cursor, DigitOfKey(console::KeyCodeForCharacter(key.Character)).Value);
+      }
+      continue;
+    }
     if (key.Pasted) {
       paste.Take(cursor, key.StartsPaste);
       TypePasted(cursor, key.Character);
       continue;
     }
     paste.End();
+    if (TypeInMode() && HandleTypeInKey(cursor, key.Code)) {
+      continue;
+    }
     if (!HandleKey(cursor, key.Code)) {
+      if (TypeInMode()) {
+        CloseSumField(cursor.CurrentLine);
+      }
       return;
     }
   }

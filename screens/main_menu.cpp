@@ -13,6 +13,7 @@
 #include "screens/line_edit.h"
 #include "screens/list_view.h"
 #include "screens/prompt.h"
+#include "screens/type_in.h"
 #include "text/hex_text.h"
 #include "text/visible_text.h"
 
@@ -92,12 +93,16 @@ void WriteLabel(std::string_view text) {
 void MainRoutine(const EditorSettings& settings) {
   console::ClearWindow();
   ShowLoadNotice(files::LoadStartImage(settings.File).Notice);
+  SetTypeInMode(settings.TypeIn);
+  if (settings.TypeIn) {
+    OpenTypedSums();  // so that Quit knows of failed lines before E is pressed
+  }
   for (;;) {
     DrawMenu();
     switch (console::WaitKey()) {
       case Vk::Escape:
       case 'Q':
-        if (ConfirmQuit()) {
+        if (ConfirmQuitWithFailedSums() && ConfirmQuit()) {
           return;
         }
         break;

@@ -14,6 +14,7 @@ namespace lbe::screens {
 struct EditorSettings {
   files::StartFile File;        // the start address and the file to load
   bool NibbleMovement = false;  // /M: Left and Right move by nibbles in the edit mode
+  bool TypeIn = false;          // --type-in: E and G open the type-in mode (screens/type_in.h)
 };
 
 // Runs on a started console. Returns when the user confirms Quit. A load error at start-up

@@ -10,6 +10,7 @@
 #include "image/memory_image.h"
 #include "screens/line_edit.h"
 #include "screens/main_menu.h"
+#include "screens/type_in.h"
 
 namespace lbe::screens {
 
@@ -40,6 +41,7 @@ void ResetProgramState() {
   files::Saved = {};
   image::ClearHistory();
   ForgetLastFind();
+  ForgetTypedSums();
 }
 
 }  // namespace lbe::screens

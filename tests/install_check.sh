@@ -25,7 +25,7 @@ offers() {
 }
 [ "$(offers --l)" = "--length= --list " ] || fail "completion of --l: $(offers --l)"
 [ "$(offers --of)" = "--offset= " ] || fail "completion of --of: $(offers --of)"
-[ "$(offers --)" = "-- --check --help --length= --list --offset= --output= --sums= --version " ] ||
+[ "$(offers --)" = "-- --check --help --length= --list --offset= --output= --sums= --type-in --version " ] ||
   fail "completion of --: $(offers --)"
 # Every long option --help names is offered.
 for option in $("$prefix/bin/lbe" --help | grep -o -- '--[a-z]*' | sort -u); do

@@ -91,6 +91,28 @@ TEST(CommandLine, DoubleDashEndsTheSwitches) {
   EXPECT_FALSE(options.ShowUsage);
 }
 
+TEST(CommandLine, TypeInNeedsItsFileAndTheEditor) {
+  const struct {
+    std::vector<std::string> parameters;
+    bool typeIn;
+    std::string wrongUse;
+  } cases[] = {
+      {{"--type-in", "/A100", "--offset=10", "rom.bin"}, true, ""},
+      {{"rom.bin", "--type-in"}, true, ""},
+      {{"--type-in"}, true, "--type-in needs the file to type into"},
+      {{"--type-in", "--list", "rom.bin"}, true, "--type-in cannot be used with --list"},
+      {{"--type-in", "--check", "l.txt"}, true, "--type-in cannot be used with --check"},
+      {{"--type-in=yes", "rom.bin"}, false, "--type-in takes no value"},
+      {{"--TYPE-IN", "rom.bin"}, false, "unknown option '--TYPE-IN'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const CommandLineOptions options = ParseCommandLine(c.parameters);
+    EXPECT_EQ(options.TypeIn, c.typeIn);
+    EXPECT_EQ(options.WrongUse, c.wrongUse);
+  }
+}
+
 TEST(CommandLine, FileOffsetAndLength) {
   const struct {
     std::vector<std::string> parameters;

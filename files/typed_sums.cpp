@@ -1,0 +1,313 @@
+#include "files/typed_sums.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "files/file_layer.h"
+#include "files/journal_store.h"
+#include "text/hex_text.h"
+
+namespace lbe::files {
+
+namespace {
+
+// The first line of every sums file; a later format gets another number.
+constexpr std::string_view kFirstLine = "lbe typed sums 1";
+// The longest path lbe writes is 4 KiB, escaped to three bytes a byte, and 8192 lines of 8 bytes:
+// anything much larger is not a file lbe wrote.
+constexpr off_t kLargestFile = 256 * 1024;
+
+// Control bytes, DEL and "%" as "%XX", so that the path stays on its line whatever it holds.
+std::string EscapedPath(std::string_view path) {
+  std::string text;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '%') {
+      text += '%';
+      text::AppendHexDigits(text, byte, 2);
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+// The value of `digits` upper-case hexadecimal digits, exactly that many; nullopt otherwise.
+std::optional<std::uint64_t> HexValue(std::string_view text, std::size_t digits) {
+  if (text.size() != digits || digits == 0) {
+    return std::nullopt;
+  }
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    const auto digit = std::string_view("0123456789ABCDEF").find(c);
+    if (digit == std::string_view::npos) {
+      return std::nullopt;
+    }
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+std::optional<std::string> UnescapedPath(std::string_view text) {
+  std::string path;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      path += text[i];
+      continue;
+    }
+    const auto byte = HexValue(text.substr(i + 1, 2), 2);
+    if (!byte) {
+      return std::nullopt;
+    }
+    path += static_cast<char>(*byte);
+    i += 2;
+  }
+  return path;
+}
+
+// Splits off the text's next line (without its "\n"); false when no whole line is left.
+bool NextLine(std::string_view& text, std::string_view& line) {
+  const std::size_t end = text.find('\n');
+  if (end == std::string_view::npos) {
+    return false;
+  }
+  line = text.substr(0, end);
+  text.remove_prefix(end + 1);
+  return true;
+}
+
+// The file's name in the state folder, from the key: FNV-1a of the path, start and offset. Two
+// keys that meet on a name are told apart by the key written inside.
+std::string FileNameOf(const TypedSumsKey& key) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  const auto add = [&hash](std::string_view bytes) {
+    for (const char c : bytes) {
+      hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    }
+  };
+  add(key.Path);
+  add(std::string(1, '\0') + text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4));
+  add(std::string(1, '\0') + text::HexDigits(key.Offset, 1));
+  return "typed-" + text::HexDigits(hash, 16) + ".lbe-sums";
+}
+
+// Why the open file `fd` is not to be trusted; empty when it is as lbe leaves one.
+std::string DistrustOf(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    return "it cannot be read: " + PlatformErrorText(errno);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return "it is not a regular file";
+  }
+  if (info.st_uid != ::geteuid()) {
+    return "it belongs to another user";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return "others may write it";
+  }
+  if (info.st_nlink != 1) {
+    return "it has other links";
+  }
+  if (info.st_size > kLargestFile) {
+    return "it is too large";
+  }
+  return {};
+}
+
+// The whole content of `fd`, at most kLargestFile bytes; nullopt with errno set when a read fails.
+std::optional<std::string> ReadWhole(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return std::nullopt;
+    }
+    if (got == 0 || text.size() > static_cast<std::size_t>(kLargestFile)) {
+      return text;
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+bool WriteWhole(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t put = ::write(fd, text.data(), text.size());
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put <= 0) {
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return true;
+}
+
+}  // namespace
+
+TypedSums NoTypedSums() {
+  TypedSums sums;
+  sums.fill(-1);
+  return sums;
+}
+
+std::string AbsoluteFilePath(std::string_view name) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(std::filesystem::path(name), error);
+  if (error) {
+    path = std::filesystem::path(name);
+  }
+  return path.lexically_normal().string();
+}
+
+std::string TypedSumsText(const TypedSumsKey& key, const TypedSums& sums) {
+  std::string text(kFirstLine);
+  text += "\npath " + EscapedPath(key.Path) + "\nstart " +
+          text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4) + "\noffset " +
+          text::HexDigits(key.Offset, 1) + "\n";
+  int count = 0;
+  for (std::int32_t line = key.StartAddress / image::kLineBytes; line <= image::kLastLine; ++line) {
+    const std::int16_t sum = sums[static_cast<std::size_t>(line)];
+    if (sum >= 0) {
+      text::AppendHexDigits(text, static_cast<std::uint32_t>(line * image::kLineBytes), 4);
+      text += ' ';
+      text::AppendHexDigits(text, static_cast<std::uint32_t>(sum), 2);
+      text += '\n';
+      ++count;
+    }
+  }
+  return text + "end " + std::to_string(count) + "\n";
+}
+
+ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
+  ParsedTypedSums parsed;
+  const auto fail = [&parsed](std::string why) {
+    parsed.Error = std::move(why);
+    parsed.Sums = NoTypedSums();
+    return parsed;
+  };
+  std::string_view line;
+  if (!NextLine(text, line) || line != kFirstLine) {
+    return fail("it is not a file of typed sums");
+  }
+  std::optional<std::string> path;
+  if (NextLine(text, line) && line.starts_with("path ")) {
+    path = UnescapedPath(line.substr(5));
+  }
+  std::optional<std::uint64_t> start;
+  if (NextLine(text, line) && line.starts_with("start ")) {
+    start = HexValue(line.substr(6), 4);
+  }
+  std::optional<std::uint64_t> offset;
+  if (NextLine(text, line) && line.starts_with("offset ") && line.size() <= 7 + 16) {
+    offset = HexValue(line.substr(7), line.size() - 7);
+  }
+  if (!path || !start || !offset) {
+    return fail("its heading is damaged");
+  }
+  if (*path != key.Path || *start != static_cast<std::uint64_t>(key.StartAddress) ||
+      *offset != key.Offset) {
+    return fail("it was made for another file, start address or offset");
+  }
+  std::int32_t nextLine = key.StartAddress / image::kLineBytes;
+  int count = 0;
+  while (NextLine(text, line) && !line.starts_with("end ")) {
+    const auto address = HexValue(line.substr(0, 4), 4);
+    const auto sum =
+        line.size() == 7 && line[4] == ' ' ? HexValue(line.substr(5), 2) : std::nullopt;
+    if (!address || !sum || *address % image::kLineBytes != 0) {
+      return fail("its line " + std::to_string(count + 5) + " is damaged");
+    }
+    const auto lineNumber = static_cast<std::int32_t>(*address / image::kLineBytes);
+    if (lineNumber < nextLine) {
+      return fail("its line " + std::to_string(count + 5) + " is out of order");
+    }
+    parsed.Sums[static_cast<std::size_t>(lineNumber)] = static_cast<std::int16_t>(*sum);
+    nextLine = lineNumber + 1;
+    ++count;
+  }
+  if (line != "end " + std::to_string(count) || !text.empty()) {
+    return fail("it is cut short or has more after its end");
+  }
+  return parsed;
+}
+
+StoredSums LoadTypedSums(const TypedSumsKey& key) {
+  StoredSums stored;
+  JournalPlace place;
+  place.Folder = OpenStateFolder(true, place.FolderPath);
+  if (!place.Folder.IsOpen()) {
+    stored.FolderMissing = true;
+    return stored;
+  }
+  place.Name = FileNameOf(key);
+  FileDescriptor file(::openat(place.Folder.Get(), place.Name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  std::string why;
+  if (!file.IsOpen()) {
+    if (errno == ENOENT) {
+      return stored;
+    }
+    why =
+        errno == ELOOP ? "it is a symbolic link" : "it cannot be read: " + PlatformErrorText(errno);
+  } else {
+    why = DistrustOf(file.Get());
+  }
+  if (why.empty()) {
+    const std::optional<std::string> text = ReadWhole(file.Get());
+    ParsedTypedSums parsed =
+        text ? ParseTypedSums(*text, key)
+             : ParsedTypedSums{"it cannot be read: " + PlatformErrorText(errno)};
+    if (parsed.Error.empty()) {
+      stored.Sums = parsed.Sums;
+      return stored;
+    }
+    why = parsed.Error;
+  }
+  // Set aside, so that the next sum typed is stored afresh and the old file can still be read.
+  const std::string aside = SetAside(place);
+  stored.Problem = "The typed sums in " + place.Shown() + " are not used: " + why +
+                   (aside.empty() ? "." : "; moved to " + aside + ".");
+  return stored;
+}
+
+bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string& error) {
+  std::string folderPath;
+  const FileDescriptor folder = OpenStateFolder(true, folderPath);
+  if (!folder.IsOpen()) {
+    error = "there is no state folder that is safe to use";
+    return false;
+  }
+  const std::string name = FileNameOf(key);
+  const std::string fresh = "." + name + ".new-" + std::to_string(::getpid());
+  ::unlinkat(folder.Get(), fresh.c_str(), 0);  // left by a run that ended half-way
+  FileDescriptor file(::openat(folder.Get(), fresh.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                               0600));
+  // On the disk before its name is: a crash leaves the former sums or these, never a part.
+  const bool written = file.IsOpen() && WriteWhole(file.Get(), TypedSumsText(key, sums)) &&
+                       ::fsync(file.Get()) == 0 && file.Close() == 0 &&
+                       ::renameat(folder.Get(), fresh.c_str(), folder.Get(), name.c_str()) == 0;
+  if (!written) {
+    const int cause = errno;
+    ::unlinkat(folder.Get(), fresh.c_str(), 0);
+    error = "cannot write " + folderPath + name + ": " + PlatformErrorText(cause);
+  }
+  return written;
+}
+
+}  // namespace lbe::files

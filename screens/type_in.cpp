@@ -1,0 +1,342 @@
+#include "screens/type_in.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "console/key_input.h"
+#include "console/text_output.h"
+#include "console/window.h"
+#include "files/edited_file.h"
+#include "files/typed_sums.h"
+#include "image/address_text.h"
+#include "image/line_text.h"
+#include "image/memory_image.h"
+#include "screens/line_dump.h"
+#include "text/utf8.h"
+#include "text/visible_text.h"
+
+namespace lbe::screens {
+
+namespace {
+
+using image::kLastLine;
+using image::kLineBytes;
+using image::Range;
+
+constexpr std::uint8_t kStatusRow = 2;
+constexpr std::uint8_t kMarkColumn = 31;
+constexpr std::size_t kMarkWidth = 26;  // "WRONG: the line sums to 3C"
+constexpr std::size_t kRowWidth = 79;
+constexpr std::uint8_t kGreen = 10;
+constexpr std::uint8_t kRed = 12;
+// A notice takes at most three rows, so that a long path never scrolls the edit line away.
+constexpr std::size_t kLongestNotice = 3 * (kRowWidth + 1) - 4;
+
+struct TypeInState {
+  bool On = false;
+  bool Opened = false;  // Key and Sums hold the stored sums of a key
+  files::TypedSumsKey Key;
+  files::TypedSums Sums = files::NoTypedSums();
+  // Said once on row 2 when the mode is next shown: a sums file set aside, no state folder, a
+  // store that failed.
+  std::string Notice;
+  bool StoreFailureSaid = false;
+  bool Unstored = false;  // a sum typed since the sums were last written
+  bool FolderMissingSaid = false;
+  std::string ShownStatus;  // what row 2 shows now; empty when something else may stand there
+  // The sum field: open while the cursor stands in it, with the digits typed into it so far.
+  bool FieldOpen = false;
+  int FieldDigits = 0;
+  std::int32_t FirstDigit = 0;
+  std::int32_t DrawnLine = -1;  // the line whose check the mark shows
+  LineCheck DrawnCheck = LineCheck::Untyped;
+  std::uint8_t DrawnSum = 0;  // the line's sum the mark shows
+};
+TypeInState TypeIn;
+
+std::int16_t& TypedSumOf(std::int32_t line) {
+  return TypeIn.Sums[static_cast<std::size_t>(line)];
+}
+
+// Runs `draw` and puts the cursor back where it was.
+template <typename Draw>
+void KeepingCursor(Draw draw) {
+  const std::uint8_t column = console::CursorColumn();
+  const std::uint8_t row = console::CursorRow();
+  draw();
+  console::MoveCursor(column, row);
+}
+
+std::string Padded(std::string text, std::size_t width) {
+  if (text.size() < width) {
+    text.append(width - text.size(), ' ');
+  }
+  return text;
+}
+
+// Green for a checked line, red for a failed one, as the text was for any other.
+void WriteInColourOf(LineCheck check, std::uint8_t column, std::string_view text) {
+  const auto colour = static_cast<std::uint8_t>(console::Console.TextAttribute & 0x0F);
+  if (check != LineCheck::Untyped) {
+    console::SetForeground(check == LineCheck::Checked ? kGreen : kRed);
+  }
+  console::MoveCursor(column, 1);
+  console::Write(text);
+  console::SetForeground(colour);
+}
+
+void WriteSumField(std::int32_t line) {
+  // An open field shows the kept sum until its first digit is typed over it.
+  LineCheck check = CheckOfLine(line);
+  std::string shown = "__";
+  if (TypeIn.FieldOpen && TypeIn.FieldDigits == 1) {
+    check = LineCheck::Untyped;
+    shown = image::HexText(TypeIn.FirstDigit, 1) + "_";
+  } else if (check != LineCheck::Untyped) {
+    shown = image::HexText(TypedSumOf(line), 2);
+  }
+  WriteInColourOf(check, kChecksumColumn, shown);
+}
+
+// The mark shows without colour too: the words tell the check, and the sum the line has.
+void WriteMark(std::int32_t line) {
+  const LineCheck check = CheckOfLine(line);
+  std::string mark;
+  if (check != LineCheck::Untyped) {
+    mark = std::string(check == LineCheck::Checked ? "ok" : "WRONG") + ": the line sums to " +
+           image::HexText(image::LineChecksum(line * kLineBytes), 2);
+  }
+  WriteInColourOf(check, kMarkColumn, Padded(mark, kMarkWidth));
+  TypeIn.DrawnLine = line;
+  TypeIn.DrawnCheck = check;
+  TypeIn.DrawnSum = image::LineChecksum(line * kLineBytes);
+}
+
+struct Tally {
+  int Lines = 0;
+  int Checked = 0;
+  int Failed = 0;
+  std::int32_t Next = -1;  // the first line from the start line on that is not checked
+};
+
+Tally TallyOfRange() {
+  Tally tally;
+  const std::int32_t last = std::min(Range.EndLine + 1, kLastLine);
+  for (std::int32_t line = Range.StartLine; line <= last; ++line) {
+    const LineCheck check = CheckOfLine(line);
+    if (line <= Range.EndLine) {
+      ++tally.Lines;
+      tally.Checked += check == LineCheck::Checked ? 1 : 0;
+      tally.Failed += check == LineCheck::Failed ? 1 : 0;
+    }
+    if (tally.Next < 0 && check != LineCheck::Checked) {
+      tally.Next = line;
+    }
+  }
+  return tally;
+}
+
+std::string StatusText() {
+  const Tally tally = TallyOfRange();
+  std::string text = "Checked " + std::to_string(tally.Checked) + " of " +
+                     std::to_string(tally.Lines) + (tally.Lines == 1 ? " line" : " lines");
+  if (tally.Failed > 0) {
+    text += ", " + std::to_string(tally.Failed) + " failed";
+  }
+  text += ". Next to type: ";
+  text += tally.Next < 0 ? std::string("none") : image::HexText(tally.Next * kLineBytes, 4);
+  return text + ".  Tab: next unchecked line";
+}
+
+// `text` with its control characters made visible, cut to kLongestNotice bytes with "...".
+std::string NoticeText(std::string_view text) {
+  std::string shown = text::VisibleText(text);
+  if (shown.size() > kLongestNotice) {
+    shown.resize(
+        text::WholeCharactersLength(std::string_view(shown).substr(0, kLongestNotice - 3)));
+    shown += "...";
+  }
+  return shown;
+}
+
+}  // namespace
+
+void StoreChangedSums() {
+  if (!TypeIn.Unstored || TypeIn.Key.Path.empty()) {
+    return;
+  }
+  TypeIn.Unstored = false;
+  std::string error;
+  if (!files::StoreTypedSums(TypeIn.Key, TypeIn.Sums, error) && !TypeIn.StoreFailureSaid) {
+    TypeIn.StoreFailureSaid = true;
+    TypeIn.Notice = NoticeText("Typed sums are not kept: " + error + ".");
+  }
+}
+
+void SetTypeInMode(bool on) {
+  TypeIn.On = on;
+}
+
+bool TypeInMode() {
+  return TypeIn.On;
+}
+
+void ForgetTypedSums() {
+  TypeIn = {};
+}
+
+void OpenTypedSums() {
+  files::TypedSumsKey key;
+  if (!files::CurrentFileName.empty()) {
+    key.Path = files::AbsoluteFilePath(files::CurrentFileName);
+  }
+  key.StartAddress = Range.StartAddress;
+  key.Offset = files::Placement.Offset;
+  TypeIn.ShownStatus.clear();
+  TypeIn.DrawnLine = -1;
+  if (TypeIn.Opened && key == TypeIn.Key) {
+    return;
+  }
+  TypeIn.Opened = true;
+  TypeIn.Key = key;
+  TypeIn.Sums = files::NoTypedSums();
+  if (key.Path.empty()) {
+    return;
+  }
+  const files::StoredSums stored = files::LoadTypedSums(key);
+  TypeIn.Sums = stored.Sums;
+  if (!stored.Problem.empty()) {
+    TypeIn.Notice = NoticeText(stored.Problem);
+  } else if (stored.FolderMissing && !TypeIn.FolderMissingSaid) {
+    TypeIn.FolderMissingSaid = true;
+    TypeIn.Notice = "No state folder that is safe to use: typed sums are kept only until lbe ends.";
+  }
+}
+
+LineCheck CheckOfLine(std::int32_t line) {
+  const std::int16_t sum = TypedSumOf(line);
+  if (sum < 0) {
+    return LineCheck::Untyped;
+  }
+  return image::LineChecksum(line * kLineBytes) == sum ? LineCheck::Checked : LineCheck::Failed;
+}
+
+void DrawTypedSum(std::int32_t line) {
+  KeepingCursor([line] {
+    WriteSumField(line);
+    WriteMark(line);
+  });
+}
+
+void RedrawTypedSumIfChanged(std::int32_t line) {
+  const LineCheck check = CheckOfLine(line);
+  if (line != TypeIn.DrawnLine || check != TypeIn.DrawnCheck ||
+      (check != LineCheck::Untyped && image::LineChecksum(line * kLineBytes) != TypeIn.DrawnSum)) {
+    DrawTypedSum(line);
+  }
+}
+
+void DrawTypeInStatus() {
+  std::string text = std::exchange(TypeIn.Notice, {});
+  if (text.empty()) {
+    text = StatusText();
+  }
+  if (text == TypeIn.ShownStatus) {
+    return;
+  }
+  // A notice with a long path takes more rows; the status after it blanks them.
+  const auto rowsOf = [](const std::string& shown) { return shown.size() / (kRowWidth + 1) + 1; };
+  const std::size_t rows = std::max(rowsOf(TypeIn.ShownStatus), rowsOf(text));
+  KeepingCursor([&] {
+    console::MoveCursor(1, kStatusRow);
+    console::Write(Padded(text, (kRowWidth + 1) * rows - 1));
+  });
+  TypeIn.ShownStatus = text;
+}
+
+void ClearTypeInStatus() {
+  KeepingCursor([] {
+    console::MoveCursor(1, kStatusRow);
+    console::Write(std::string(kRowWidth, ' '));
+  });
+  TypeIn.ShownStatus.clear();
+}
+
+bool SumFieldOpen() {
+  return TypeIn.FieldOpen;
+}
+
+void OpenSumField(std::int32_t line) {
+  TypeIn.FieldOpen = true;
+  TypeIn.FieldDigits = 0;
+  KeepingCursor([line] { WriteSumField(line); });
+  console::MoveCursor(kChecksumColumn, 1);
+}
+
+void CloseSumField(std::int32_t line) {
+  TypeIn.FieldOpen = false;
+  DrawTypedSum(line);
+}
+
+SumEntry TypeSumDigit(std::int32_t line, std::int32_t value) {
+  if (TypeIn.FieldDigits == 0) {
+    TypeIn.FirstDigit = value;
+    TypeIn.FieldDigits = 1;
+    KeepingCursor([line] { WriteSumField(line); });
+    console::MoveCursor(kChecksumColumn + 1, 1);
+    return SumEntry::Pending;
+  }
+  TypeIn.FieldOpen = false;
+  TypedSumOf(line) = static_cast<std::int16_t>(TypeIn.FirstDigit * 16 + value);
+  TypeIn.Unstored = true;
+  DrawTypedSum(line);
+  return CheckOfLine(line) == LineCheck::Checked ? SumEntry::Checked : SumEntry::Failed;
+}
+
+std::int32_t NextUncheckedLine(std::int32_t line) {
+  const std::int32_t last = std::min(std::max(Range.EndLine + 1, Range.StartLine), kLastLine);
+  for (std::int32_t next = line + 1; next <= last; ++next) {
+    if (CheckOfLine(next) != LineCheck::Checked) {
+      return next;
+    }
+  }
+  for (std::int32_t next = Range.StartLine; next < line && next <= last; ++next) {
+    if (CheckOfLine(next) != LineCheck::Checked) {
+      return next;
+    }
+  }
+  return line;
+}
+
+int FailedLineCount() {
+  return TypeIn.On ? TallyOfRange().Failed : 0;
+}
+
+bool ConfirmQuitWithFailedSums() {
+  if (TypeIn.On) {
+    OpenTypedSums();  // F or A may have put another file or start in place since
+  }
+  const int failed = FailedLineCount();
+  if (failed == 0) {
+    return true;
+  }
+  console::MoveCursor(1, 3);
+  console::Write(std::to_string(failed) +
+                 (failed == 1 ? " line failed its sum" : " lines failed their sums") +
+                 ". Quit anyway? (Y/N)");
+  for (;;) {
+    const console::KeyCode key = console::WaitKey();
+    if (key == 'N') {
+      return false;
+    }
+    if (key == 'Y') {
+      console::MoveCursor(1, 3);
+      console::Write(std::string(kRowWidth, ' '));
+      return true;
+    }
+  }
+}
+
+}  // namespace lbe::screens

@@ -1,0 +1,111 @@
+#include "files/typed_sums.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "temp_folder.h"
+
+namespace lbe::files {
+namespace {
+
+const TypedSumsKey kKey{"/home/me/game%1\n.rom", 0x0100, 0x14000};
+const std::string kHeading =
+    "lbe typed sums 1\npath /home/me/game%251%0A.rom\nstart 0100\n"
+    "offset 14000\n";
+
+TEST(TypedSums, TextRoundTrip) {
+  TypedSums sums = NoTypedSums();
+  sums[0x20] = 0x3C;
+  sums[0x1FFF] = 0;
+  const std::string text = TypedSumsText(kKey, sums);
+  EXPECT_EQ(text, kHeading + "0100 3C\nFFF8 00\nend 2\n");
+  const ParsedTypedSums parsed = ParseTypedSums(text, kKey);
+  EXPECT_EQ(parsed.Error, "");
+  EXPECT_EQ(parsed.Sums, sums);
+}
+
+// Any flaw refuses the whole file, never a part of it.
+TEST(TypedSums, FlawsRefuseTheWholeFile) {
+  const struct {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {"", "it is not a file of typed sums"},
+      {"lbe typed sums 2\n", "it is not a file of typed sums"},
+      {"lbe typed sums 1\npath /x\nstart 100\noffset 0\nend 0\n", "its heading is damaged"},
+      {"lbe typed sums 1\npath /x%4\nstart 0100\noffset 0\nend 0\n", "its heading is damaged"},
+      {"lbe typed sums 1\npath /x\nstart 0100\noffset 0\nend 0\n",
+       "it was made for another file, start address or offset"},
+      {kHeading + "0100 3C\n0108 3c\nend 2\n", "its line 6 is damaged"},
+      {kHeading + "0104 3C\nend 1\n", "its line 5 is damaged"},
+      {kHeading + "00F8 3C\nend 1\n", "its line 5 is out of order"},
+      {kHeading + "0108 3C\n0108 3D\nend 2\n", "its line 6 is out of order"},
+      {kHeading + "0100 3C\nend 2\n", "it is cut short or has more after its end"},
+      {kHeading + "0100 3C\nend 1\n0108 00\n", "it is cut short or has more after its end"},
+      {kHeading + "0100 3C\nend 1", "it is cut short or has more after its end"},
+      {kHeading + "0100 3C\n", "it is cut short or has more after its end"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ParsedTypedSums parsed = ParseTypedSums(c.text, kKey);
+    EXPECT_EQ(parsed.Error, c.error);
+    EXPECT_EQ(parsed.Sums, NoTypedSums());
+  }
+}
+
+// Stored and found again; a file lbe cannot trust or read is set aside with a message and its
+// sums are not used; with no state folder nothing is kept.
+TEST(TypedSums, StoreAndTrust) {
+  testing::TemporaryWorkingFolder folder;
+  const TypedSumsKey key{folder.Full("rom.bin"), 0, 0};
+  TypedSums sums = NoTypedSums();
+  sums[3] = 0xA5;
+  std::string error;
+  ASSERT_TRUE(StoreTypedSums(key, sums, error)) << error;
+  EXPECT_EQ(LoadTypedSums(key).Sums, sums);
+  const auto stored = *std::filesystem::directory_iterator(folder.Full("state/lbe"));
+  EXPECT_EQ(std::filesystem::status(stored).permissions(), std::filesystem::perms(0600));
+
+  const struct {
+    const char* what;
+    void (*spoil)(const std::string& path);
+    std::string problemEnd;
+  } cases[] = {
+      {"others may write it", [](const std::string& p) { ::chmod(p.c_str(), 0622); },
+       "others may write it; moved to "},
+      {"a link",
+       [](const std::string& p) {
+         std::filesystem::remove(p);
+         std::filesystem::create_symlink("/dev/zero", p);
+       },
+       "it is a symbolic link; moved to "},
+      {"damaged",
+       [](const std::string& p) {
+         testing::PutFile(p, {'x', '\n'});
+       },
+       "it is not a file of typed sums; moved to "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(StoreTypedSums(key, sums, error)) << error;
+    const std::string path = stored.path().native();
+    c.spoil(path);
+    const StoredSums found = LoadTypedSums(key);
+    EXPECT_EQ(found.Sums, NoTypedSums());
+    EXPECT_NE(found.Problem.find(c.problemEnd + path + ".set-aside"), std::string::npos)
+        << found.Problem;
+    std::filesystem::remove(path + ".set-aside");
+  }
+
+  ::setenv("XDG_STATE_HOME", folder.Full("rom.bin/state").c_str(), 1);
+  testing::PutFile("rom.bin", {});
+  EXPECT_TRUE(LoadTypedSums(key).FolderMissing);
+  EXPECT_FALSE(StoreTypedSums(key, sums, error));
+}
+
+}  // namespace
+}  // namespace lbe::files

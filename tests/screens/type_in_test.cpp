@@ -1,0 +1,127 @@
+#include "screens/type_in.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "console/emulated_console.h"
+#include "console/key_codes.h"
+#include "launch_settings.h"
+#include "screens/program.h"
+#include "temp_folder.h"
+
+namespace lbe::screens {
+namespace {
+
+namespace Vk = console::Vk;
+
+// Queues `script`: letters and digits as their keys; "\t" Tab, "\x1b" Esc, ">" Right, "~" Insert.
+void Queue(console::EmulatedConsole& screen, std::string_view script) {
+  const std::string_view named = "\t\x1b>~";
+  const console::KeyCode keys[] = {Vk::Tab, Vk::Escape, Vk::Right, Vk::Insert};
+  for (const char c : script) {
+    if (const std::size_t at = named.find(c); at != std::string_view::npos) {
+      screen.PressKey(keys[at]);
+    } else {
+      screen.PressKey(console::KeyCodeForCharacter(static_cast<char32_t>(c)), c);
+    }
+  }
+}
+
+std::string Row(const console::EmulatedConsole& screen, int row) {
+  std::string text = screen.RowText(row - 1);
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+// Each case: the file holds two lines, 0102030405060708 (sum 24) and eight 11s (sum 88), at
+// 0100; a first run of lbe --type-in (when given) types its keys and ends; a second run types
+// the last keys on the stored sums. What the second run shows last.
+TEST(TypeIn, Scenarios) {
+  const struct {
+    const char* what;
+    std::string_view firstRun;
+    std::string_view keys;
+    std::string_view row1;
+    std::string_view row2;  // or row 3 once Quit asks
+    int bells;
+    int column;
+  } cases[] = {
+      {"a match goes on to the next line", "",
+       "E0102030405060708"
+       "24",
+       "0108 1111111111111111:__ [24]",
+       "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
+      {"a mismatch rings and goes back", "", "E>>>>>>>>25",
+       "0100 0102030405060708:25 [--] WRONG: the line sums to 24",
+       "Checked 0 of 2 lines, 1 failed. Next to type: 0100.  Tab: next unchecked line", 1, 6},
+      {"a corrected byte matches the kept sum", "", "E>>>>>>>>25>>>>>>>09",
+       "0100 0102030405060709:25 [--] ok: the line sums to 25",
+       "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 1, 23},
+      {"the first digit of a sum waits for the second", "", "E>>>>>>>>2",
+       "0100 0102030405060708:2_ [--]",
+       "Checked 0 of 2 lines. Next to type: 0100.  Tab: next unchecked line", 0, 24},
+      {"a new run finds the stored sums", "E>>>>>>>>24>>>>>>>>89", "E",
+       "0100 0102030405060708:24 [--] ok: the line sums to 24",
+       "Checked 1 of 2 lines, 1 failed. Next to type: 0108.  Tab: next unchecked line", 0, 6},
+      {"Insert shifts later lines out of their sums", "E>>>>>>>>24>>>>>>>>88", "E~",
+       "0100 0001020304050607:24 [--] WRONG: the line sums to 1C",
+       "Checked 0 of 2 lines, 2 failed. Next to type: 0100.  Tab: next unchecked line", 0, 6},
+      {"Tab goes to the next line not checked", "E>>>>>>>>24",
+       "E\x1b"
+       "E\t",
+       "0108 1111111111111111:__ [24]",
+       "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
+      {"Quit asks about failed lines first", "", "E>>>>>>>>25\x1bQ",
+       "Addr: 0100-010F   File: rom.bin", "1 line failed its sum. Quit anyway? (Y/N)", 1, 42},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TemporaryWorkingFolder folder;
+    testing::PutFile("rom.bin", {1, 2, 3, 4, 5, 6, 7, 8, 17, 17, 17, 17, 17, 17, 17, 17});
+    const EditorSettings settings =
+        EditorSettingsOf(cli::ParseCommandLine({"--type-in", "/A100", "rom.bin"}));
+    if (!c.firstRun.empty()) {
+      ResetProgramState();
+      console::EmulatedConsole first;
+      Queue(first, c.firstRun);
+      ASSERT_TRUE(RunProgram(first, "lbe", settings).InputEnded);
+    }
+    ResetProgramState();
+    console::EmulatedConsole screen;
+    Queue(screen, c.keys);
+    ASSERT_TRUE(RunProgram(screen, "lbe", settings).InputEnded);
+    EXPECT_EQ(Row(screen, 1), c.row1);
+    EXPECT_EQ(Row(screen, c.row2.starts_with("Checked") ? 2 : 3), c.row2);
+    EXPECT_EQ(screen.BellCount(), static_cast<std::uint64_t>(c.bells));
+    EXPECT_EQ(screen.Cursor().X + 1, c.column);
+  }
+  ResetProgramState();
+}
+
+// A wrong line shows in red where colour shows, and by its word where none does; the question
+// Quit asks first names how many lines failed.
+TEST(TypeIn, FailedLineColourAndQuitQuestion) {
+  testing::TemporaryWorkingFolder folder;
+  testing::PutFile("rom.bin", {1, 2, 3, 4, 5, 6, 7, 8});
+  ResetProgramState();
+  console::EmulatedConsole screen;
+  Queue(screen, "E>>>>>>>>25");
+  RunProgram(screen, "lbe",
+             EditorSettingsOf(cli::ParseCommandLine({"--type-in", "/A100", "rom.bin"})));
+  EXPECT_EQ(screen.CellAt({22, 0}).Attribute & 0x0F, 12);
+  EXPECT_EQ(screen.CellAt({30, 0}).Attribute & 0x0F, 12);
+  EXPECT_EQ(screen.CellAt({5, 0}).Attribute, screen.CellAt({0, 1}).Attribute);
+
+  ResetProgramState();
+  console::EmulatedConsole quitting;
+  Queue(quitting, "QY");
+  RunProgram(quitting, "lbe",
+             EditorSettingsOf(cli::ParseCommandLine({"--type-in", "/A100", "rom.bin"})));
+  EXPECT_EQ(Row(quitting, 3), "Are you sure? (Y/N)");
+  ResetProgramState();
+}
+
+}  // namespace
+}  // namespace lbe::screens
