@@ -63,15 +63,18 @@ SpanWritten AppendSpan(std::string& out, FileFormat format, const SpanLook& look
   }
   written.AddressBytes =
       std::max(look.AddressBytes, SWidthFor(base + static_cast<std::uint64_t>(highest)));
-  const std::size_t perRecord = std::clamp<std::size_t>(look.BytesPerRecord, 1, 255);
+  // A record's length is one byte: Intel HEX counts the data, S-record address and checksum too.
+  const std::size_t longest =
+      format == FileFormat::IntelHex ? 255 : 254 - static_cast<std::size_t>(written.AddressBytes);
+  const std::size_t perRecord = std::clamp<std::size_t>(look.BytesPerRecord, 1, longest);
   std::int32_t w = from;
   while (w <= highest) {
-    if (!held.test(static_cast<std::size_t>(w))) {
+    if (!held[static_cast<std::size_t>(w)]) {
       ++w;
       continue;
     }
     std::int32_t run = w;
-    while (run <= highest && held.test(static_cast<std::size_t>(run)) &&
+    while (run <= highest && held[static_cast<std::size_t>(run)] &&
            static_cast<std::size_t>(run - w) < perRecord) {
       ++run;
     }
