@@ -216,6 +216,7 @@ for pair in ihex:hex srec:s19; do
   expect_status 0 "$lbe" --check listed.txt -o "checked.$suffix"
   objcopy -I "$bfd" -O binary "checked.$suffix" checked.bin && cmp -s checked.bin back.bin ||
     fail "--check -o checked.$suffix holds other bytes"
+  grep -qE '^(:..|S1..)1230' "checked.$suffix" || fail "checked.$suffix does not start at 1230"
 done
 # --offset picks which 64 KiB of the address space a record file loads.
 objcopy -I binary -O ihex --change-addresses 0x12345 random-odd.bin high.hex
