@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/file_journal.h"
+#include "records/record_file.h"
 
 namespace lbe::files {
 
@@ -70,10 +71,11 @@ LoadOutcome LoadFile(bool readOnly = false);
 
 // What start-up takes from the command line to load the file.
 struct StartFile {
-  std::optional<std::string> AddressText;  // what followed /A; none: address 0
-  std::string Name;                        // empty: no file
-  std::uint64_t Offset = 0;                // --offset
-  std::uint64_t Length = kAsMuchAsFits;    // --length
+  std::optional<std::string> AddressText;     // what followed /A; none: address 0
+  std::string Name;                           // empty: no file
+  std::uint64_t Offset = 0;                   // --offset
+  std::uint64_t Length = kAsMuchAsFits;       // --length
+  std::optional<records::FileFormat> Format;  // --format: the file's format whatever its name
 };
 // The image as start-up leaves it: zeroed, the range set from the address text, the named file
 // loaded (LoadFile, `readOnly` as there) and taken as saved; the load's notice.

@@ -513,6 +513,10 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
     return;
   }
   const std::uint64_t address = *line.Address;
+  if (!firstAddress_) {
+    const std::uint64_t before = 8 * (lines_ - 1);
+    firstAddress_ = address >= before ? address - before : 0;
+  }
   if (expected_ && *expected_ != address) {
     held_ = HeldAddress{
         lineNumber_, address, *expected_, previous == address, previousBytes == line.Bytes,

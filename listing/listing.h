@@ -84,6 +84,9 @@ class ListingCheck {
   std::uint64_t Faults() const { return faults_; }
   // The bytes of all lines, first line's first; empty once a fault was found.
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+  // The address of the first line's bytes: that line's own, else counted back from the first
+  // address typed; 0 when no line has one.
+  std::uint64_t FirstAddress() const { return firstAddress_.value_or(0); }
 
  private:
   // An address out of the run, its fault held until the next entry shows which mistake it was.
@@ -124,6 +127,7 @@ class ListingCheck {
   std::uint64_t sumRows_ = 0;
   std::uint64_t faults_ = 0;
   std::optional<std::uint64_t> expected_;  // the address the next entry must have
+  std::optional<std::uint64_t> firstAddress_;
   std::optional<std::uint64_t> previousAddress_;
   std::array<std::uint8_t, 8> previousBytes_{};
   std::optional<HeldAddress> held_;

@@ -7,6 +7,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -80,9 +81,13 @@ class RecordReader {
 
 // A whole record file of `format` (not Raw): the bytes marked in `held`, at file address
 // base + their window address, in records of `style`, with the extended address records they
-// need and the end record.
+// need and the end record (S-record: after an empty S0 header). Throws RecordError (line 0)
+// when a byte's address passes FFFFFFFF, which neither format can write.
 std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::uint64_t base,
                             ConstWindowBytes bytes, const HeldBytes& held);
+// The same for `bytes` of any length, all held, from file address `address` on.
+std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::uint64_t address,
+                             std::span<const std::uint8_t> bytes);
 
 // A save into an existing record file, fed the file's text in pieces of any size: every data
 // byte whose file address lies in [base + from, base + to] is replaced by the bytes marked in
@@ -93,16 +98,28 @@ std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::ui
 // records need them, and the state restored for the records that follow), a count record
 // (S5/S6) made to agree with the number of data records written, and the end record with the
 // address width made to agree. Throws RecordError when the text does not parse.
+// The new records take `style` when given (the style the load read), else the style of the
+// lines before their place (the longest data record there, 16 when none). The text read after
+// the last line that changes may yet belong to the stretch, if a later line changes: it is kept
+// until then, unless ReadBackWith gave a way to read it back from the file.
 class RecordRewrite {
  public:
   RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
-                const HeldBytes& held, std::int32_t from, std::int32_t to);
+                const HeldBytes& held, std::int32_t from, std::int32_t to,
+                std::optional<RecordStyle> style = std::nullopt);
   ~RecordRewrite();
   RecordRewrite(const RecordRewrite&) = delete;
   RecordRewrite& operator=(const RecordRewrite&) = delete;
 
   void Feed(std::string_view chunk);
   void Finish();
+
+  // Called before the first Feed: `read(offset, length)` returns that much of the text being
+  // fed from `offset` on. The rewrite then keeps at most 64 KiB of the text after the last
+  // line that changed and reads the rest back when a later line changes, so that its memory
+  // stays flat whatever follows the window's records. A read that returns another length
+  // than asked throws RecordError ("the file changed while it was read").
+  void ReadBackWith(std::function<std::string(std::uint64_t offset, std::size_t length)> read);
 
   // After Finish: the stretch of the old text to replace, and the text to put there. The
   // stretch runs from the first line that changes to the end of the last, so that a patch near

@@ -196,14 +196,50 @@ expect_status 1 "$lbe" --check one-fault.txt -o kept.bin
 [ "$(cat kept.bin)" = kept ] || fail "--check -o with a fault changed the output file"
 grep -q "^lbe: nothing written to kept.bin$" err || fail "--check with a fault: $(cat err)"
 
+# --convert against GNU objcopy: what lbe writes converts back to the same bytes, what objcopy
+# writes converts here to the same bytes, gaps filled alike; --check -o writes records too.
+for pair in ihex:hex srec:s19; do
+  bfd=${pair%:*} suffix=${pair#*:}
+  for file in sys-*.bin random-64k.bin random-odd.bin; do
+    expect_status 0 "$lbe" --convert "$file" "ours.$suffix"
+    objcopy -I "$bfd" -O binary "ours.$suffix" ours.bin && cmp -s ours.bin "$file" ||
+      fail "objcopy reads other bytes from lbe's $bfd of $file"
+    objcopy -I binary -O "$bfd" "$file" "theirs.$suffix"
+    expect_status 0 "$lbe" --convert "theirs.$suffix" theirs.bin
+    cmp -s theirs.bin "$file" || fail "lbe reads other bytes from objcopy's $bfd of $file"
+  done
+  # Records left out are gaps: --fill fills them as objcopy's --gap-fill does.
+  awk 'NR % 5 != 3 || /^S0|^S[789]|^:00000001/' "theirs.$suffix" > "gaps.$suffix"
+  objcopy -I "$bfd" -O binary --gap-fill 0xFF "gaps.$suffix" gaps-theirs.bin
+  expect_status 0 "$lbe" --convert "gaps.$suffix" --fill=FF gaps-ours.bin
+  cmp -s gaps-ours.bin gaps-theirs.bin || fail "--fill=FF of gaps.$suffix differs from objcopy's"
+  expect_status 0 "$lbe" --check listed.txt -o "checked.$suffix"
+  objcopy -I "$bfd" -O binary "checked.$suffix" checked.bin && cmp -s checked.bin back.bin ||
+    fail "--check -o checked.$suffix holds other bytes"
+  grep -qE '^(:..|S1..)1230' "checked.$suffix" || fail "checked.$suffix does not start at 1230"
+done
+# --offset picks which 64 KiB of the address space a record file loads.
+objcopy -I binary -O ihex --change-addresses 0x12345 random-odd.bin high.hex
+expect_status 0 "$lbe" --convert --offset=10000 high.hex high.bin
+cmp -s high.bin random-odd.bin || fail "--offset=10000 did not load the second 64 KiB"
+expect_status 0 "$lbe" --convert high.hex none.bin
+[ "$(cat err)" = "lbe: high.hex: no bytes at addresses 0000 to FFFF" ] ||
+  fail "--convert of a file with nothing in the window: $(cat err)"
+expect_status 0 "$lbe" --convert random-odd.bin --format=srec as-srec.hex
+[ "$(head -c 2 as-srec.hex)" = S0 ] || fail "--format=srec did not name the output's format"
+printf ':0100000041BF\n:00000001FF\n' > bad.hex
+expect_status 1 "$lbe" --convert bad.hex bad.bin
+[ "$(cat err)" = "lbe: bad.hex: line 1: checksum BF typed, BE computed" ] ||
+  fail "--convert of a bad record: $(cat err)"
+[ -e bad.bin ] && fail "--convert of a bad record wrote its output"
+
 # Usage: /? and -? as ever; --help adds the Linux lines after it.
 usage=$("$lbe" /?)
 [ "$("$lbe" -?)" = "$usage" ] || fail "-? differs from /?"
 help=$("$lbe" --help)
 [ "${help:0:${#usage}}" = "$usage" ] || fail "--help does not start with the usage"
 for word in "--help" "--version" "--offset" "--length" "--list" "--sums" "--check" "--output" \
-  "hexadecimal" \
-  "See lbe(1)."; do
+  "hexadecimal" "--convert" "--format" "--fill" "See lbe(1)."; do
   grep -qF -- "$word" <<< "${help:${#usage}}" || fail "--help does not mention $word"
 done
 
