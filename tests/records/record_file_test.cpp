@@ -1,0 +1,263 @@
+#include "records/record_file.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "temp_folder.h"
+
+namespace lbe::records {
+namespace {
+
+using testing::GetFile;
+using testing::PutFile;
+
+struct Window {
+  std::array<std::uint8_t, kWindowSize> Bytes{};
+  HeldBytes Held;
+  RecordStyle Style;
+};
+
+// Feeds the text in pieces of `piece` characters, so that lines arrive split anywhere.
+Window Read(FileFormat format, std::string_view text, std::uint64_t base = 0,
+            std::size_t piece = 7) {
+  Window window;
+  RecordReader reader(format, base, window.Bytes, window.Held);
+  for (std::size_t at = 0; at < text.size(); at += piece) {
+    reader.Feed(text.substr(at, piece));
+  }
+  reader.Finish();
+  window.Style = reader.Style();
+  return window;
+}
+
+// The file after a save of window addresses from..to into `text`.
+std::string Rewrite(FileFormat format, const std::string& text, const Window& window,
+                    std::int32_t from, std::int32_t to, std::uint64_t base = 0) {
+  RecordRewrite rewrite(format, base, window.Bytes, window.Held, from, to);
+  for (std::size_t at = 0; at < text.size(); at += 5) {
+    rewrite.Feed(std::string_view(text).substr(at, 5));
+  }
+  rewrite.Finish();
+  std::string result = text;
+  result.replace(rewrite.ReplaceOffset(), rewrite.ReplaceLength(), rewrite.NewText());
+  return result;
+}
+
+TEST(RecordFormat, ByNameAndByWord) {
+  EXPECT_EQ(FormatOfName("rom.hex"), FileFormat::IntelHex);
+  EXPECT_EQ(FormatOfName("ROM.IHX"), FileFormat::IntelHex);
+  EXPECT_EQ(FormatOfName("a/b.IHex"), FileFormat::IntelHex);
+  EXPECT_EQ(FormatOfName("boot.S19"), FileFormat::SRecord);
+  EXPECT_EQ(FormatOfName("boot.s28"), FileFormat::SRecord);
+  EXPECT_EQ(FormatOfName("boot.s37"), FileFormat::SRecord);
+  EXPECT_EQ(FormatOfName("boot.srec"), FileFormat::SRecord);
+  EXPECT_EQ(FormatOfName("boot.MOT"), FileFormat::SRecord);
+  EXPECT_EQ(FormatOfName("hex"), FileFormat::Raw);
+  EXPECT_EQ(FormatOfName("rom.hex.bin"), FileFormat::Raw);
+  EXPECT_EQ(FormatNamed("ihex"), FileFormat::IntelHex);
+  EXPECT_EQ(FormatNamed("srec"), FileFormat::SRecord);
+  EXPECT_EQ(FormatNamed("raw"), FileFormat::Raw);
+  EXPECT_EQ(FormatNamed("IHEX"), std::nullopt);
+}
+
+TEST(RecordReader, MalformedRecordsNameTheirLineAndFault) {
+  const auto ihex = FileFormat::IntelHex;
+  const auto srec = FileFormat::SRecord;
+  const struct {
+    FileFormat format;
+    std::string text;
+    std::uint64_t line;
+    std::string message;
+  } cases[] = {
+      {ihex, ":0100000041BF\n:00000001FF\n", 1, "checksum BF typed, BE computed"},
+      {ihex, ":0100000041BE\n:0200000041BD\n", 2,
+       "the line is too short: its length field says 2 bytes, it holds 1"},
+      {ihex, ":0100000041BE00\n", 1,
+       "the line is too long: its length field says 1 bytes, it holds 2"},
+      {ihex, ":0100000041B\n", 1, "an odd number of hexadecimal digits (11)"},
+      {ihex, ":00000001\n", 1, "the line is too short for a record"},
+      {ihex, ":01000000G1BE\n", 1, "'G' in column 10 is not a hexadecimal digit"},
+      {ihex, "\n0100000041BE\n", 2, "the line does not start with ':'"},
+      {ihex, ":00000006FA\n", 1, "unknown record type 06"},
+      {ihex, ":02FFFF00AABB9B\n:00000001FF\n", 1, "the data runs past address FFFF"},
+      {ihex, ":020000040001F8\n", 1, "checksum F8 typed, F9 computed"},
+      {ihex, ":0100000041BE\n", 1, "the file ends without an end record"},
+      {ihex, ":00000001FF\n:0100000041BE\n", 2, "text after the end record"},
+      {ihex, ":0100000401FA\n", 1, "a record of type 4 holds 2 data bytes, this one 1"},
+      {ihex, std::string(600, '0'), 1, "the line is longer than any record"},
+      {srec, "S0030000FC\nS104000041BA\nS5030002FA\nS9030000FC\n", 3,
+       "the count record says 2 data records, the file has 1 before it"},
+      {srec, "S105FFFF0102F9\nS9030000FC\n", 1, "the data runs past address FFFF"},
+      {srec, "S104000041BA\nS4030000FC\n", 2, "unknown record type S4"},
+      {srec, "S104000041BB\nS9030000FC\n", 1, "checksum BB typed, BA computed"},
+      {srec, "S104000041BA\n", 1, "the file ends without an end record"},
+      {srec, "S1040000BA\nS9030000FC\n", 1,
+       "the line is too short: its length field says 4 bytes, it holds 3"},
+      {srec, ":104000041BA\n", 1, "the line does not start with 'S'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    try {
+      Read(c.format, c.text);
+      ADD_FAILURE() << "loaded";
+    } catch (const RecordError& error) {
+      EXPECT_EQ(error.Line(), c.line);
+      EXPECT_EQ(error.what(), c.message);
+    }
+  }
+}
+
+TEST(RecordReader, ExtendedAddressesAndTheWindowBase) {
+  // 0x10010 by a linear base, 0x10020 by a segment base, 0x00010 outside a window at 0x10000.
+  const std::string text =
+      ":020010000102EB\n:020000040001F9\n:020010000304E7\n:020000021000EC\n"
+      ":01002000AA35\n:0400000500000100F6\n:00000001FF\n";
+  const Window window = Read(FileFormat::IntelHex, text, 0x10000, 3);
+  HeldBytes expected;
+  expected.set(0x10).set(0x11).set(0x20);
+  EXPECT_EQ(window.Held, expected);
+  EXPECT_EQ(window.Bytes[0x10], 0x03);
+  EXPECT_EQ(window.Bytes[0x11], 0x04);
+  EXPECT_EQ(window.Bytes[0x20], 0xAA);
+  EXPECT_EQ(window.Style.AddressBytes, 4);
+  EXPECT_EQ(window.Style.BytesPerRecord, 2u);
+}
+
+TEST(RecordRewrite, KeepsOtherRecordsToTheByte) {
+  const std::string text =
+      ":020010000102EB\n:020000040001F9\n:020010000102EB\n:0400000500000100F6\n:00000001FF\n";
+  Window window = Read(FileFormat::IntelHex, text);
+  window.Bytes[0x11] = 0xAA;
+  window.Bytes[0x20] = 0x55;
+  window.Held.set(0x20);
+  EXPECT_EQ(Rewrite(FileFormat::IntelHex, text, window, 0, 0xFFFF),
+            ":0200100001AA43\n:01002000558A\n:020000040001F9\n:020010000102EB\n"
+            ":0400000500000100F6\n:00000001FF\n");
+  // Outside the saved span nothing changes, and a save of what the file says changes nothing.
+  EXPECT_EQ(Rewrite(FileFormat::IntelHex, text, window, 0x12, 0x1F), text);
+  const Window loaded = Read(FileFormat::IntelHex, text);
+  RecordRewrite unchanged(FileFormat::IntelHex, 0, loaded.Bytes, loaded.Held, 0, 0xFFFF);
+  unchanged.Feed(text);
+  unchanged.Finish();
+  EXPECT_EQ(unchanged.ReplaceLength(), 0u);
+  EXPECT_EQ(unchanged.NewText(), "");
+}
+
+TEST(RecordRewrite, NewRecordsGoBeforeTheCountAndTheCountAgrees) {
+  const std::string text = "S0030000FC\nS107001001020304DE\nS5030001FB\nS9030000FC\n";
+  Window window = Read(FileFormat::SRecord, text);
+  window.Bytes[0x40] = 0x77;
+  window.Held.set(0x40);
+  EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0x40, 0x40),
+            "S0030000FC\nS107001001020304DE\nS10400407744\nS5030002FA\nS9030000FC\n");
+}
+
+TEST(RecordRewrite, LowerCaseAndCrLfAreKept) {
+  const std::string text = ":020010000102eb\r\n:00000001ff\r\n";
+  Window window = Read(FileFormat::IntelHex, text);
+  EXPECT_TRUE(window.Style.LowerCase);
+  EXPECT_TRUE(window.Style.CrLf);
+  window.Bytes[0x11] = 0xAB;
+  EXPECT_EQ(Rewrite(FileFormat::IntelHex, text, window, 0, 0xFFFF),
+            ":0200100001ab42\r\n:00000001ff\r\n");
+  EXPECT_EQ(WriteRecordFile(FileFormat::IntelHex, window.Style, 0, window.Bytes, window.Held),
+            ":0200100001ab42\r\n:00000001ff\r\n");
+}
+
+// A random image whose held bytes come in runs with gaps between them.
+Window RandomWindow(std::mt19937& random) {
+  Window window;
+  for (auto& byte : window.Bytes) {
+    byte = static_cast<std::uint8_t>(random());
+  }
+  bool held = false;
+  for (std::size_t at = 0; at < kWindowSize; ++at) {
+    if (random() % 300 == 0) {
+      held = !held;
+    }
+    window.Held[at] = held;
+  }
+  return window;
+}
+
+// Whatever was saved over whatever was there, the file reads back to the bytes the save meant:
+// the new held bytes inside the span, the old ones outside it.
+TEST(RecordRewrite, ReadsBackToTheSavedWindow) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    const auto format = round % 2 == 0 ? FileFormat::IntelHex : FileFormat::SRecord;
+    const std::uint64_t base = round % 4 < 2 ? 0 : 0x12345;
+    const Window before = RandomWindow(random);
+    const Window after = RandomWindow(random);
+    RecordStyle style;
+    style.BytesPerRecord = 1 + random() % 40;
+    style.AddressBytes = 2 + static_cast<int>(random() % 3);
+    const std::string text = WriteRecordFile(format, style, base, before.Bytes, before.Held);
+    const auto from = static_cast<std::int32_t>(random() % kWindowSize);
+    const auto to = static_cast<std::int32_t>(from + random() % (kWindowSize - from));
+    SCOPED_TRACE(::testing::Message() << "round " << round << " span " << from << ".." << to);
+    const Window saved = Read(format, Rewrite(format, text, after, from, to, base), base, 4096);
+    for (std::int32_t at = 0; at < static_cast<std::int32_t>(kWindowSize); ++at) {
+      const Window& meant = at >= from && at <= to ? after : before;
+      ASSERT_EQ(saved.Held[at], meant.Held[at]) << at;
+      if (meant.Held[at]) {
+        ASSERT_EQ(saved.Bytes[at], meant.Bytes[at]) << at;
+      }
+    }
+  }
+}
+
+int Shell(const std::string& command) {
+  return std::system((command + " 2>&1").c_str());
+}
+
+// GNU objcopy is the oracle: what it writes reads here to the same bytes, and what is written
+// here it converts back to the same bytes.
+TEST(RecordFileObjcopy, RoundTripsBothWays) {
+  if (Shell("objcopy --version >/dev/null") != 0) {
+    GTEST_SKIP() << "no objcopy";
+  }
+  testing::TemporaryWorkingFolder folder;
+  std::mt19937 random(11);
+  const struct {
+    FileFormat format;
+    const char* name;
+  } formats[] = {{FileFormat::IntelHex, "ihex"}, {FileFormat::SRecord, "srec"}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.name);
+    const Window window = RandomWindow(random);
+    const std::string ours = WriteRecordFile(f.format, {}, 0x20000, window.Bytes, window.Held);
+    PutFile("ours.txt", {ours.begin(), ours.end()});
+    ASSERT_EQ(Shell(std::string("objcopy -I ") + f.name + " -O binary ours.txt ours.bin"), 0);
+    std::size_t lowest = 0;
+    while (!window.Held[lowest]) {
+      ++lowest;
+    }
+    const std::vector<std::uint8_t> flat = GetFile("ours.bin");
+    for (std::size_t at = lowest; at < kWindowSize; ++at) {
+      if (window.Held[at]) {
+        ASSERT_LT(at - lowest, flat.size());
+        ASSERT_EQ(flat[at - lowest], window.Bytes[at]) << at;
+      }
+    }
+    // objcopy's own records, gaps and all, loaded here.
+    ASSERT_EQ(Shell(std::string("objcopy -I ") + f.name + " -O " + f.name + " ours.txt theirs.txt"),
+              0);
+    const std::vector<std::uint8_t> theirs = GetFile("theirs.txt");
+    const Window loaded = Read(f.format, std::string(theirs.begin(), theirs.end()), 0x20000, 1000);
+    EXPECT_EQ(loaded.Held, window.Held);
+    for (std::size_t at = 0; at < kWindowSize; ++at) {
+      if (window.Held[at]) {
+        ASSERT_EQ(loaded.Bytes[at], window.Bytes[at]) << at;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lbe::records
