@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "files/file_layer.h"
-#include "files/journal_store.h"
 #include "files/rescue_copy.h"
 #include "image/address_text.h"
 #include "image/edit_history.h"

@@ -6,9 +6,7 @@
 
 #include <sys/stat.h>
 
-#include <array>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,49 +22,6 @@ namespace lbe::files {
 // All `count` bytes at `at`; false with errno set as MoveAll (0 at an early end of file).
 bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at);
 bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at);
-
-// FNV-1a taken over 8-byte words: a flip of any bit changes it, at an eighth of the cost of
-// going byte by byte. The words are those of the whole stream, however it is cut into pieces.
-class Checksum {
- public:
-  void Add(const void* data, std::size_t count) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (count > 0 && pending_ > 0) {
-      AddByte(*bytes++);
-      --count;
-    }
-    for (; count >= 8; bytes += 8, count -= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes, 8);
-      hash_ = (hash_ ^ word) * kPrime;
-    }
-    for (; count > 0; --count) {
-      AddByte(*bytes++);
-    }
-  }
-  std::uint64_t Value() const {
-    std::uint64_t hash = hash_;
-    for (std::size_t i = 0; i < pending_; ++i) {
-      hash = (hash ^ word_[i]) * kPrime;
-    }
-    return hash;
-  }
-
- private:
-  static constexpr std::uint64_t kPrime = 0x100000001b3u;
-  void AddByte(std::uint8_t byte) {
-    word_[pending_++] = byte;
-    if (pending_ == 8) {
-      std::uint64_t word;
-      std::memcpy(&word, word_.data(), 8);
-      hash_ = (hash_ ^ word) * kPrime;
-      pending_ = 0;
-    }
-  }
-  std::uint64_t hash_ = 0xcbf29ce484222325u;
-  std::array<std::uint8_t, 8> word_{};
-  std::size_t pending_ = 0;
-};
 
 inline constexpr std::size_t kChunk = std::size_t{1} << 20;
 
