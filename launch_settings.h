@@ -4,6 +4,7 @@
 
 #include "cli/command_line.h"
 #include "files/edited_file.h"
+#include "listing/listing_modes.h"
 #include "screens/main_menu.h"
 
 namespace lbe {
@@ -14,7 +15,22 @@ inline files::StartFile StartFileOf(const cli::CommandLineOptions& options) {
   start.Name = options.FileName.value_or("");
   start.Offset = options.FileOffset;
   start.Length = options.FileLength.value_or(files::kAsMuchAsFits);
+  if (options.Format) {
+    start.Format = records::FormatNamed(*options.Format);
+  }
   return start;
+}
+
+inline listing::Conversion ConversionOf(const cli::CommandLineOptions& options) {
+  listing::Conversion conversion;
+  conversion.Input = StartFileOf(options);
+  conversion.Input.Format.reset();  // --format names the output's format here
+  conversion.OutputName = options.OutputName.value_or("");
+  if (options.Format) {
+    conversion.OutputFormat = records::FormatNamed(*options.Format);
+  }
+  conversion.Fill = options.Fill.value_or(0);
+  return conversion;
 }
 
 inline screens::EditorSettings EditorSettingsOf(const cli::CommandLineOptions& options) {

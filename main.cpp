@@ -166,7 +166,11 @@ int main(int argc, char** argv) {
     return listing::ListMode(StartFileOf(options), stdout, stderr);
   }
   if (options.Check) {
-    return listing::CheckMode(options.FileName.value_or(""), options.OutputName, stderr);
+    return listing::CheckMode(options.FileName.value_or(""), options.OutputName, stderr,
+                              StartFileOf(options).Format);
+  }
+  if (options.Convert) {
+    return listing::ConvertMode(ConversionOf(options), stderr);
   }
   return RunEditor(programPath, EditorSettingsOf(options));
 }

@@ -78,6 +78,27 @@ std::string AddressTextOf(std::string_view text) {
   return std::string(text);
 }
 
+// Why --convert and --fill cannot be followed as given; empty when they can.
+std::string ConvertProblem(const CommandLineOptions& options,
+                           const std::optional<std::string>& surplusName) {
+  if (options.Convert && (options.List || options.Check)) {
+    return "--convert cannot be used with --list or --check";
+  }
+  if (options.Fill && !options.Convert) {
+    return "--fill goes with --convert only";
+  }
+  if (!options.Convert) {
+    return "";
+  }
+  if (!options.FileName || !options.OutputName) {
+    return "--convert needs the file to read and the file to write";
+  }
+  if (surplusName) {
+    return "--convert takes two files; " + *surplusName + " is one too many";
+  }
+  return "";
+}
+
 // Why --list, --check and -o cannot be followed as given; empty when they can.
 std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissing,
                         const std::optional<std::string>& surplusName) {
@@ -87,6 +108,9 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   }
   if (outputNameMissing) {
     return "-o needs a file name after it";
+  }
+  if (options.Convert || options.Fill) {
+    return ConvertProblem(options, surplusName);
   }
   if (options.OutputName && !options.Check) {
     return "-o and --output go with --check only";
@@ -105,8 +129,40 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
 struct SwitchesSeen {
   bool Offset = false;
   bool Length = false;
+  bool Format = false;
+  bool Fill = false;
   bool OutputNameMissing = false;
 };
+
+// The value of --format (raw, ihex or srec) or --fill (a byte in hexadecimal).
+void TakeFormatOrFill(CommandLineOptions& options, SwitchesSeen& seen, std::string_view name,
+                      std::optional<std::string_view> value) {
+  const bool format = name == "--format";
+  const std::string needs =
+      std::string(name) +
+      (format ? " needs raw, ihex or srec" : " needs a byte in hexadecimal (00 to FF)");
+  bool& given = format ? seen.Format : seen.Fill;
+  if (!value) {
+    Refuse(options, needs);
+  } else if (given) {
+    Refuse(options, std::string(name) + " is given more than once");
+  } else if (format) {
+    given = true;
+    if (*value == "raw" || *value == "ihex" || *value == "srec") {
+      options.Format = std::string(*value);
+    } else {
+      Refuse(options, needs + ", not '" + std::string(*value) + "'");
+    }
+  } else {
+    given = true;
+    const auto byte = value->size() <= 4 ? ParseHexNumber(*value) : std::nullopt;
+    if (byte && *byte <= 0xFF) {
+      options.Fill = static_cast<std::uint8_t>(*byte);
+    } else {
+      Refuse(options, needs + ", not '" + std::string(*value) + "'");
+    }
+  }
+}
 
 // The long option at `index`, "--name" or "--name=value", with its value from the next parameter
 // when it takes one and has no "=": the index of the last parameter it took. Long options are
@@ -120,7 +176,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
   if (equals != std::string_view::npos) {
     value = parameter.substr(equals + 1);
   }
-  const bool takesValue = name == "--offset" || name == "--length" || name == "--output";
+  const bool takesValue = name == "--offset" || name == "--length" || name == "--output" ||
+                          name == "--format" || name == "--fill";
   if (takesValue && !value && index + 1 < parameters.size()) {
     value = parameters[++index];  // whatever it looks like
   }
@@ -136,7 +193,10 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     if (value) {
       options.OutputName = std::string(*value);
     }
-  } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check") {
+  } else if (name == "--format" || name == "--fill") {
+    TakeFormatOrFill(options, seen, name, value);
+  } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check" &&
+             name != "--convert") {
     Refuse(options, "unknown option '" + std::string(parameter) + "'");
   } else if (value) {
     Refuse(options, std::string(name) + " takes no value");
@@ -145,7 +205,7 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
   } else if (name == "--version") {
     options.ShowVersion = true;
   } else {
-    (name == "--list" ? options.List : options.Check) = true;
+    (name == "--list" ? options.List : name == "--check" ? options.Check : options.Convert) = true;
   }
   return index;
 }
@@ -182,7 +242,8 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
   CommandLineOptions options;
   SwitchesSeen seen;
   bool switchesEnded = false;
-  std::optional<std::string> surplusName;
+  std::optional<std::string> secondName;
+  std::optional<std::string> thirdName;
   for (std::size_t index = 0; index < parameters.size(); ++index) {
     const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
@@ -190,12 +251,20 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
     } else if (switchesEnded || !IsSwitch(parameter)) {
       if (!options.FileName) {
         options.FileName = parameter;
-      } else if (!surplusName) {
-        surplusName = parameter;
+      } else if (!secondName) {
+        secondName = parameter;
+      } else if (!thirdName) {
+        thirdName = parameter;
       }
     } else {
       index = TakeSwitch(options, seen, parameters, index);
     }
+  }
+  // --convert IN OUT: the second name is the output, unless -o named it.
+  std::optional<std::string> surplusName = secondName;
+  if (options.Convert && secondName && !options.OutputName) {
+    options.OutputName = secondName;
+    surplusName = thirdName;
   }
   if (options.WrongUse.empty()) {
     options.WrongUse = ModeProblem(options, seen.OutputNameMissing, surplusName);
@@ -236,6 +305,10 @@ std::string HelpText(std::string_view programPath) {
          " --list FILE         Print the lines in use after loading FILE, with checksums\n"
          " --check LISTING     Check a typed listing line by line\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
+         " --convert IN OUT    Convert IN to OUT: raw, Intel HEX or S-record by the names\n"
+         " --format=F          raw, ihex or srec, whatever the name says: the file's at\n"
+         "                     start-up, F and S; the output's of --check and --convert\n"
+         " --fill=XX           With --convert to raw: the byte of the gaps (default 00)\n"
          "In the edit mode also: / find bytes, N find the next, U undo, Y redo.\n"
          "Addresses are hexadecimal, without a prefix.\n"
          "See lbe(1).\n";

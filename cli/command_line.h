@@ -21,9 +21,12 @@ struct CommandLineOptions {
   bool List = false;                        // --list: print the lines as loaded, then end
   bool Check = false;                       // --check: check the listing FileName, then end
   std::optional<std::string> OutputName;    // -o FILE, --output FILE or --output=FILE
+  bool Convert = false;                     // --convert IN OUT: FileName to OutputName
+  std::optional<std::string> Format;        // --format=raw|ihex|srec, overriding the name
+  std::optional<std::uint8_t> Fill;         // --fill=XX: the byte of a raw output's gaps
   // Why the parameters cannot be followed (the program says so and stops); empty when they can.
-  // Only --offset, --length, --list, --check, -o and unknown long options set it: the editor's
-  // own parameters never fail, and unknown "/" and "-" switches are passed over.
+  // Only the long options, -o and the file names of the modes set it: the editor's own
+  // parameters never fail, and unknown "/" and "-" switches are passed over.
   std::string WrongUse;
 
   bool operator==(const CommandLineOptions&) const = default;
@@ -32,7 +35,8 @@ struct CommandLineOptions {
 // `parameters` are those after the program path. A parameter that begins with "/" and holds
 // another "/" is a file name, not a switch; "--" ends the switches. `--offset=N`, `--offset N`
 // and the same forms of --length take N in hexadecimal with an optional "0x"; "-o" and
-// "--output" take the parameter after them as the output name. Long options are case-sensitive.
+// "--output" take the parameter after them as the output name; --convert takes the second file
+// name as the output name. Long options are case-sensitive.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters);
 
 // The usage text, one "\n" per line end, with the upper-cased base name of the program.

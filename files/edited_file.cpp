@@ -88,9 +88,21 @@ namespace {
 constexpr std::size_t kRecordPiece = std::size_t{256} << 10;
 
 // A record file that does not parse, as the user sees it: the line, the fault and the file.
+// Line 0 is none: a write of records that cannot hold the addresses.
 FileError RecordFileError(const records::RecordError& error) {
-  return FileError(FileErrorKind::EReadError, "Line " + std::to_string(error.Line()) + ": " +
-                                                  error.what() + PathSuffix(CurrentFileName));
+  const std::string line = error.Line() > 0 ? "Line " + std::to_string(error.Line()) + ": " : "";
+  return FileError(FileErrorKind::EReadError,
+                   line + error.what() + PathSuffix(CurrentFileName));
+}
+
+// A whole record file of the held bytes of the range, in the style the last load read.
+std::string RecordFileOfRange(FileFormat format, const records::HeldBytes& held) {
+  try {
+    return records::WriteRecordFile(format, Placement.Style.value_or(records::RecordStyle{}),
+                                    Placement.Offset, Image.Bytes, held);
+  } catch (const records::RecordError& error) {
+    throw RecordFileError(error);
+  }
 }
 
 // Feeds the whole of the file to `feed` in pieces; the file as the last piece found it, with the
@@ -143,7 +155,7 @@ void LoadRecordFile(FileFormat format) {
   Image.Held = *held;
   SetRangeOfRecords(reader.Lowest(), reader.Highest());
   image::ClearHistory();  // a load replaces what the changes were made to
-  Placement.Style = state.Size > 0 ? reader.Style() : records::RecordStyle{};
+  Placement.Style = state.Size > 0 ? std::optional(reader.Style()) : std::nullopt;
   Placement.Stretch = FileStretch{0, state.Size, true};
   Placement.Known = state;
   Placement.KnownName = CurrentFileName;
@@ -181,7 +193,7 @@ LoadOutcome LoadFile(bool readOnly) {
     Placement.Stretch = FileStretch{Placement.Offset, 0, true};
     Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
     Placement.KnownName = CurrentFileName;
-    Placement.Style = {};
+    Placement.Style.reset();
     return outcome;
   }
   if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {
@@ -206,7 +218,7 @@ LoadOutcome LoadFile(bool readOnly) {
                                   Placement.Offset + read.Bytes.size() >= read.FileSize};
   Placement.Known = read.State;
   Placement.KnownName = CurrentFileName;
-  Placement.Style = {};
+  Placement.Style.reset();
   MarkImageSaved();
   return outcome;
 }
@@ -243,8 +255,7 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
   const auto size = std::filesystem::file_size(std::filesystem::path(CurrentFileName), error);
   if (error || size == 0) {
     // A new, missing or empty file: written whole, afresh.
-    save.Text = records::WriteRecordFile(format, Placement.Style, Placement.Offset, Image.Bytes,
-                                         held);
+    save.Text = RecordFileOfRange(format, held);
     return save;
   }
   const auto count = static_cast<std::int32_t>(image::RangeBytes().size());
@@ -255,8 +266,10 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
     save.Stretch = FileStretch{0, 0, false};
     return save;
   }
-  records::RecordRewrite rewrite(format, Placement.Offset, Image.Bytes, held, Range.StartAddress,
-                                 Range.StartAddress + count - 1);
+  records::RecordRewrite rewrite(
+      format, Placement.Offset, Image.Bytes, held, Range.StartAddress,
+      Range.StartAddress + count - 1,
+      Placement.KnownName == CurrentFileName ? Placement.Style : std::nullopt);
   FileState read;
   try {
     read = ReadInPieces([&](std::string_view piece) { rewrite.Feed(piece); });
@@ -359,8 +372,7 @@ std::string WriteRescueOfRange() {
   if (format == FileFormat::Raw) {
     return WriteRescueCopy(CurrentFileName, image::RangeBytes());
   }
-  const std::string text =
-      records::WriteRecordFile(format, Placement.Style, Placement.Offset, Image.Bytes, HeldInRange());
+  const std::string text = RecordFileOfRange(format, HeldInRange());
   return WriteRescueCopy(
       CurrentFileName,
       std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),

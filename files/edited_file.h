@@ -39,8 +39,9 @@ struct FilePlacement {
   // Set by /A (and the A command): a record file's load keeps StartAddress instead of taking
   // the lowest line it holds.
   bool StartAddressGiven = false;
-  // How the record file last loaded writes its records, for the records a save writes anew.
-  records::RecordStyle Style;
+  // How the record file last loaded writes its records, for the records a save writes anew;
+  // none when the last load read no records.
+  std::optional<records::RecordStyle> Style;
   // The file as the last load read it or the last save left it, to tell at the next save
   // whether anyone changed it since; empty when nothing is known. It stands for the file named
   // `KnownName`: a save under another name asks nothing.
@@ -93,11 +94,11 @@ LoadOutcome LoadFile(bool readOnly = false);
 
 // What start-up takes from the command line to load the file.
 struct StartFile {
-  std::optional<std::string> AddressText;  // what followed /A; none: address 0
-  std::string Name;                        // empty: no file
-  std::uint64_t Offset = 0;                // --offset
-  std::uint64_t Length = kAsMuchAsFits;    // --length
-  std::optional<records::FileFormat> Format;  // --format
+  std::optional<std::string> AddressText;     // what followed /A; none: address 0
+  std::string Name;                           // empty: no file
+  std::uint64_t Offset = 0;                   // --offset
+  std::uint64_t Length = kAsMuchAsFits;       // --length
+  std::optional<records::FileFormat> Format;  // --format: the file's format whatever its name
 };
 // The image as start-up leaves it: zeroed, the range set from the address text, the named file
 // loaded (LoadFile, `readOnly` as there) and taken as saved; the load's notice.

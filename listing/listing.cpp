@@ -355,6 +355,10 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
              ListingAddressText(*line.Address) + " found");
     }
     expected_ = std::uint64_t{*line.Address} + 8;
+    if (!firstAddress_) {
+      const std::uint64_t before = 8 * (lines_ - 1);
+      firstAddress_ = *line.Address >= before ? *line.Address - before : 0;
+    }
   } else if (expected_) {
     *expected_ += 8;
   }

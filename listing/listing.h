@@ -67,6 +67,9 @@ class ListingCheck {
   std::uint64_t Faults() const { return faults_; }
   // The bytes of all lines, first line's first; empty once a fault was found.
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+  // The address of the first line's bytes: that line's own, else counted back from the first
+  // address typed; 0 when no line has one.
+  std::uint64_t FirstAddress() const { return firstAddress_.value_or(0); }
 
  private:
   void CheckLine(std::string_view text, std::uint64_t length);
@@ -78,9 +81,10 @@ class ListingCheck {
   std::uint64_t lines_ = 0;
   std::uint64_t faults_ = 0;
   std::optional<std::uint64_t> expected_;  // the address the next entry must have
-  std::string partial_;                    // a line cut by the end of a chunk, at most kept
-  std::uint64_t partialLength_ = 0;        // its whole length so far
-  bool afterCarriageReturn_ = false;       // a chunk ended in CR: an LF next is its pair
+  std::optional<std::uint64_t> firstAddress_;
+  std::string partial_;               // a line cut by the end of a chunk, at most kept
+  std::uint64_t partialLength_ = 0;   // its whole length so far
+  bool afterCarriageReturn_ = false;  // a chunk ended in CR: an LF next is its pair
   std::vector<std::uint8_t> bytes_;
 };
 

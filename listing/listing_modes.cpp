@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "image/line_text.h"
 #include "image/memory_image.h"
 #include "listing/listing.h"
+#include "records/record_file.h"
 #include "text/visible_text.h"
 
 namespace lbe::listing {
@@ -81,18 +84,33 @@ bool StreamListing(int fd, const std::string& shownName, listing::ListingCheck& 
   return true;
 }
 
+// The whole file `name` afterwards holds `text`, written as every save writes.
+void WriteText(const std::string& name, const std::string& text) {
+  files::ReplaceStretch(name, files::FileStretch{0, 0, true},
+                        {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
 // Writes the bytes of a clean listing to the output file, if one was named, and prints the
 // line and fault counts: the exit status.
 int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>& outputName,
-                     std::FILE* err) {
+                     std::optional<records::FileFormat> outputFormat, std::FILE* err) {
   int status = check.Faults() == 0 ? 0 : 1;
   if (outputName && check.Faults() > 0) {
     ReportError(err, "nothing written to " + text::VisibleText(*outputName));
   } else if (outputName) {
+    const auto format = outputFormat.value_or(records::FormatOfName(*outputName));
     try {
-      files::WriteWholeFile(*outputName, check.Bytes());
+      if (format == records::FileFormat::Raw) {
+        files::WriteWholeFile(*outputName, check.Bytes());
+      } else {
+        WriteText(*outputName,
+                  records::WriteRecordBytes(format, {}, check.FirstAddress(), check.Bytes()));
+      }
     } catch (const files::FileError& error) {
       ReportError(err, error.what());
+      status = 2;
+    } catch (const records::RecordError& error) {
+      ReportError(err, text::VisibleText(*outputName) + ": " + error.what());
       status = 2;
     }
   }
@@ -101,7 +119,161 @@ int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>
   return status;
 }
 
+// Prints a load's notice, one "lbe: " line per line of it.
+void ReportNotice(std::string_view notice, std::FILE* err) {
+  while (!notice.empty()) {
+    const std::size_t lineEnd = std::min(notice.find('\n'), notice.size());
+    ReportError(err, notice.substr(0, lineEnd));
+    notice.remove_prefix(std::min(lineEnd + 1, notice.size()));
+  }
+}
+
+// The 64 KiB that --convert read, and where its range starts.
+struct ConvertedWindow {
+  std::array<std::uint8_t, records::kWindowSize> Bytes{};
+  records::HeldBytes Held;
+  std::int32_t From = 0;
+  std::optional<records::RecordStyle> Style;  // a record file's
+};
+
+// A record file read whole, checked record by record. False, reported, when it cannot be.
+bool ReadRecordInput(const files::StartFile& input, records::FileFormat format,
+                     ConvertedWindow& window, std::FILE* err) {
+  const std::string shownName = text::VisibleText(input.Name);
+  const files::FileDescriptor file(::open(input.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (file.Get() < 0) {
+    ReportError(err, shownName + ": " + files::PlatformErrorText(errno));
+    return false;
+  }
+  records::RecordReader reader(format, input.Offset, window.Bytes, window.Held);
+  std::vector<char> buffer(kReadChunk);
+  try {
+    for (;;) {
+      const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got < 0) {
+        ReportError(err, shownName + ": " + files::PlatformErrorText(errno));
+        return false;
+      }
+      if (got == 0) {
+        break;
+      }
+      reader.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    }
+    reader.Finish();
+  } catch (const records::RecordError& error) {
+    ReportError(err, shownName + ": line " + std::to_string(error.Line()) + ": " + error.what());
+    return false;
+  }
+  window.Style = reader.Style();
+  window.From = reader.Lowest().value_or(0);
+  if (input.AddressText) {
+    image::SetStartAddress(image::ParseAddressText(*input.AddressText, 0));
+    window.From = image::Range.StartAddress;
+  }
+  return true;
+}
+
+// A raw file loaded as the editor loads it. False, reported, when it cannot be.
+bool ReadRawInput(const files::StartFile& input, ConvertedWindow& window, std::FILE* err) {
+  files::LoadOutcome outcome;
+  try {
+    outcome = files::LoadStartImage(input, true);
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
+    return false;
+  }
+  ReportNotice(outcome.Notice, err);
+  if (outcome.Interrupted) {
+    return false;
+  }
+  window.From = image::Range.StartAddress;
+  std::copy(image::Image.Bytes.begin(), image::Image.Bytes.end(), window.Bytes.begin());
+  const auto end = static_cast<std::size_t>(window.From) + files::Placement.Stretch.Length;
+  for (auto at = static_cast<std::size_t>(window.From); at < end; ++at) {
+    window.Held.set(at);
+  }
+  return true;
+}
+
+// The bytes --convert writes: records of the held bytes of the range, or raw bytes from the
+// start of the range to the last one held.
+std::string ConvertedText(const ConvertedWindow& window, const Conversion& conversion,
+                          records::FileFormat inputFormat, records::FileFormat outputFormat) {
+  records::HeldBytes held = window.Held;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(window.From); ++at) {
+    held.reset(at);
+  }
+  if (outputFormat == records::FileFormat::Raw) {
+    std::size_t end = records::kWindowSize;
+    while (end > 0 && !held.test(end - 1)) {
+      --end;
+    }
+    std::string text;
+    for (auto at = static_cast<std::size_t>(window.From); at < end; ++at) {
+      text += static_cast<char>(held.test(at) ? window.Bytes[at] : conversion.Fill);
+    }
+    return text;
+  }
+  records::RecordStyle style;
+  if (window.Style) {
+    style = *window.Style;
+    if (inputFormat != outputFormat) {
+      style.AddressBytes = 2;  // the two formats count their address widths apart
+    }
+  }
+  const std::uint64_t base = inputFormat == records::FileFormat::Raw ? 0 : conversion.Input.Offset;
+  return records::WriteRecordFile(outputFormat, style, base, window.Bytes, held);
+}
+
+// True when the two names name one file.
+bool SameFile(const std::string& one, const std::string& other) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(one.c_str(), &first) == 0 && ::stat(other.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 }  // namespace
+
+int ConvertMode(const Conversion& conversion, std::FILE* err) {
+  const files::StartFile& input = conversion.Input;
+  if (!OutputPathUsable(conversion.OutputName, err)) {
+    return 1;
+  }
+  try {
+    files::CheckPath(input.Name, true);
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
+    return 1;
+  }
+  if (SameFile(input.Name, conversion.OutputName)) {
+    ReportError(err, "the output file is the input itself: " + text::VisibleText(input.Name));
+    return 1;
+  }
+  const auto inputFormat = records::FormatOfName(input.Name);
+  const auto outputFormat =
+      conversion.OutputFormat.value_or(records::FormatOfName(conversion.OutputName));
+  auto window = std::make_unique<ConvertedWindow>();
+  const bool read = inputFormat == records::FileFormat::Raw
+                        ? ReadRawInput(input, *window, err)
+                        : ReadRecordInput(input, inputFormat, *window, err);
+  if (!read) {
+    return 1;
+  }
+  try {
+    WriteText(conversion.OutputName, ConvertedText(*window, conversion, inputFormat, outputFormat));
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
+    return 1;
+  } catch (const records::RecordError& error) {
+    ReportError(err, text::VisibleText(conversion.OutputName) + ": " + error.what());
+    return 1;
+  }
+  return 0;
+}
 
 int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err) {
   files::LoadOutcome outcome;
@@ -115,11 +287,7 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err) {
   }
   // A listing writes nothing: a file whose last save was interrupted is left for the editor to
   // put back, and listing its half-written bytes would mislead.
-  for (std::string_view notice = outcome.Notice; !notice.empty();) {
-    const std::size_t lineEnd = std::min(notice.find('\n'), notice.size());
-    ReportError(err, notice.substr(0, lineEnd));
-    notice.remove_prefix(std::min(lineEnd + 1, notice.size()));
-  }
+  ReportNotice(outcome.Notice, err);
   if (outcome.Interrupted) {
     return 1;
   }
@@ -138,7 +306,7 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err) {
 }
 
 int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,
-              std::FILE* err) {
+              std::FILE* err, std::optional<records::FileFormat> outputFormat) {
   const std::string& name = listingName;
   const std::string shownName = text::VisibleText(name);
   // Before the listing is read: a million lines checked for nothing would be a waste.
@@ -162,7 +330,7 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
   if (!StreamListing(file.Get(), shownName, check, err)) {
     return 2;
   }
-  return WriteBytesAndSum(check, outputName, err);
+  return WriteBytesAndSum(check, outputName, outputFormat, err);
 }
 
 }  // namespace lbe::listing

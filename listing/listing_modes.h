@@ -1,13 +1,14 @@
 #pragma once
 // The command-line modes that end without taking over the terminal: --list prints the lines in
-// use as the list view shows them, --check checks a typed listing and may write its bytes.
-// Neither touches the console.
+// use as the list view shows them, --check checks a typed listing and may write its bytes,
+// --convert writes a file in another format. None touches the console.
 
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "files/edited_file.h"
+#include "records/record_file.h"
 
 namespace lbe::listing {
 
@@ -21,7 +22,27 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err);
 // on `err`, then "N lines, M faults". With `outputName` and no fault, writes the bytes there by
 // the editor's safe save. Returns the exit status: 0 when every line checks out, 1 when a fault
 // was found, 2 when the listing cannot be read or the output cannot be written.
+// The bytes go out in the format `outputFormat` names, else the one the output's name says:
+// raw as they are, Intel HEX or S-record at the addresses the listing gives them.
 int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,
-              std::FILE* err);
+              std::FILE* err, std::optional<records::FileFormat> outputFormat = std::nullopt);
+
+// What --convert reads and writes.
+struct Conversion {
+  // The file to read, in the format its name says: its name, /A, --offset and --length.
+  files::StartFile Input;
+  std::string OutputName;
+  std::optional<records::FileFormat> OutputFormat;  // --format; else by the output's name
+  std::uint8_t Fill = 0;  // --fill: what a raw output holds where the input held nothing
+};
+
+// Reads the input as the editor loads it: a raw file at /A from --offset on, at most --length
+// bytes; a record file's 64 KiB from address --offset on, its range from /A (else from its
+// lowest byte). Writes the range whole to the output: as records, the bytes the input held at
+// the addresses they had (a raw input's at their image addresses); raw, every byte from the
+// start of the range to the last byte held, the gaps filled with `Fill`. Errors go to `err` as
+// "lbe: " and the message (a record file's with its line). Returns 0, or 1 when the input
+// cannot be read or does not parse or the output cannot be written.
+int ConvertMode(const Conversion& conversion, std::FILE* err);
 
 }  // namespace lbe::listing

@@ -82,9 +82,13 @@ class RecordReader {
 
 // A whole record file of `format` (not Raw): the bytes marked in `held`, at file address
 // base + their window address, in records of `style`, with the extended address records they
-// need and the end record.
+// need and the end record (S-record: after an empty S0 header). Throws RecordError (line 0)
+// when a byte's address passes FFFFFFFF, which neither format can write.
 std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::uint64_t base,
                             ConstWindowBytes bytes, const HeldBytes& held);
+// The same for `bytes` of any length, all held, from file address `address` on.
+std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::uint64_t address,
+                             std::span<const std::uint8_t> bytes);
 
 // A save into an existing record file, fed the file's text in pieces of any size: every data
 // byte whose file address lies in [base + from, base + to] is replaced by the bytes marked in
@@ -95,10 +99,15 @@ std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::ui
 // records need them, and the state restored for the records that follow), a count record
 // (S5/S6) made to agree with the number of data records written, and the end record with the
 // address width made to agree. Throws RecordError when the text does not parse.
+// The new records take `style` when given (the style the load read), else the style of the
+// lines before their place (the longest data record there, 16 when none). The text read after
+// the last line that changes is kept until Finish, as it may yet belong to the stretch: memory
+// grows with the part of the file after the window's records, never with the part before.
 class RecordRewrite {
  public:
   RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
-                const HeldBytes& held, std::int32_t from, std::int32_t to);
+                const HeldBytes& held, std::int32_t from, std::int32_t to,
+                std::optional<RecordStyle> style = std::nullopt);
   ~RecordRewrite();
   RecordRewrite(const RecordRewrite&) = delete;
   RecordRewrite& operator=(const RecordRewrite&) = delete;

@@ -2,6 +2,8 @@
 // in place of the records that held the saved span.
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <vector>
 
 #include "records/record_file.h"
@@ -116,6 +118,38 @@ std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::ui
   return out;
 }
 
+std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::uint64_t address,
+                             std::span<const std::uint8_t> bytes) {
+  const LineLook look{style.LowerCase, style.CrLf ? "\r\n" : "\n"};
+  const SpanLook spanLook{style.BytesPerRecord, style.AddressBytes == 3, style.AddressBytes, look};
+  std::string out;
+  IntelPlace place;
+  int width = std::clamp(style.AddressBytes, 2, 4);
+  if (format == FileFormat::SRecord) {
+    AppendRecord(out, format, 0, 0, nullptr, 0, look);
+    if (!bytes.empty()) {
+      width = std::max(width, SWidthFor(address + bytes.size() - 1));
+    }
+  }
+  auto window = std::make_unique<std::array<std::uint8_t, kWindowSize>>();
+  HeldBytes held;
+  for (std::size_t at = 0; at < bytes.size(); at += kWindowSize) {
+    const std::size_t length = std::min(kWindowSize, bytes.size() - at);
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), length, window->begin());
+    held.reset();
+    for (std::size_t i = 0; i < length; ++i) {
+      held.set(i);
+    }
+    SpanLook piece = spanLook;
+    piece.AddressBytes = width;
+    AppendSpan(out, format, piece, address + at, *window, held, 0,
+               static_cast<std::int32_t>(length) - 1, place);
+  }
+  AppendRecord(out, format, format == FileFormat::IntelHex ? 1 : SEndType(width), 0, nullptr, 0,
+               look);
+  return out;
+}
+
 struct RecordRewrite::State {
   FileFormat Format;
   std::uint64_t Base;
@@ -167,8 +201,10 @@ struct RecordRewrite::State {
   std::vector<HeldLine> Tail;
   Point TailPoint;
 
+  std::optional<RecordStyle> GivenStyle;
+
   State(FileFormat format, std::uint64_t base, ConstWindowBytes bytes, const HeldBytes& held,
-        std::int32_t from, std::int32_t to)
+        std::int32_t from, std::int32_t to, std::optional<RecordStyle> style)
       : Format(format),
         Base(base),
         Bytes(bytes),
@@ -177,7 +213,8 @@ struct RecordRewrite::State {
         To(std::min<std::int32_t>(to, kWindowSize - 1)),
         SpanLow(base + static_cast<std::uint64_t>(std::max(from, 0))),
         SpanHigh(base + static_cast<std::uint64_t>(std::max(to, 0))),
-        Splitter([this](const TextLine& line) { Take(line); }) {}
+        Splitter([this](const TextLine& line) { Take(line); }),
+        GivenStyle(style) {}
 
   bool SpanEmpty() const { return From > To; }
 
@@ -347,6 +384,12 @@ struct RecordRewrite::State {
     look.SegmentStyle = AddressBytes == 3;
     look.AddressBytes = AddressBytes;
     look.Look = {LowerCase, Ending};
+    if (GivenStyle) {
+      look.BytesPerRecord = GivenStyle->BytesPerRecord;
+      look.SegmentStyle = GivenStyle->AddressBytes == 3;
+      look.AddressBytes = std::max(GivenStyle->AddressBytes, AddressBytes);
+      look.Look = {GivenStyle->LowerCase, GivenStyle->CrLf ? "\r\n" : "\n"};
+    }
     IntelPlace place = Now.Place;
     const SpanWritten written = AppendSpan(text, Format, look, Base, Bytes, Held, From, To, place);
     if (written.Records == 0) {
@@ -405,8 +448,9 @@ struct RecordRewrite::State {
 };
 
 RecordRewrite::RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
-                             const HeldBytes& held, std::int32_t from, std::int32_t to)
-    : state_(std::make_unique<State>(format, base, bytes, held, from, to)) {}
+                             const HeldBytes& held, std::int32_t from, std::int32_t to,
+                             std::optional<RecordStyle> style)
+    : state_(std::make_unique<State>(format, base, bytes, held, from, to, style)) {}
 
 RecordRewrite::~RecordRewrite() = default;
 

@@ -163,13 +163,42 @@ expect_status 1 "$lbe" --check one-fault.txt -o kept.bin
 [ "$(cat kept.bin)" = kept ] || fail "--check -o with a fault changed the output file"
 grep -q "^lbe: nothing written to kept.bin$" err || fail "--check with a fault: $(cat err)"
 
+# --convert against GNU objcopy: what lbe writes converts back to the same bytes, what objcopy
+# writes converts here to the same bytes, gaps filled alike; --check -o writes records too.
+for pair in ihex:hex srec:s19; do
+  bfd=${pair%:*} suffix=${pair#*:}
+  for file in sys-*.bin random-64k.bin random-odd.bin; do
+    expect_status 0 "$lbe" --convert "$file" "ours.$suffix"
+    objcopy -I "$bfd" -O binary "ours.$suffix" ours.bin && cmp -s ours.bin "$file" ||
+      fail "objcopy reads other bytes from lbe's $bfd of $file"
+    objcopy -I binary -O "$bfd" "$file" "theirs.$suffix"
+    expect_status 0 "$lbe" --convert "theirs.$suffix" theirs.bin
+    cmp -s theirs.bin "$file" || fail "lbe reads other bytes from objcopy's $bfd of $file"
+  done
+  # Records left out are gaps: --fill fills them as objcopy's --gap-fill does.
+  awk 'NR % 5 != 3 || /^S0|^S[789]|^:00000001/' "theirs.$suffix" > "gaps.$suffix"
+  objcopy -I "$bfd" -O binary --gap-fill 0xFF "gaps.$suffix" gaps-theirs.bin
+  expect_status 0 "$lbe" --convert "gaps.$suffix" --fill=FF gaps-ours.bin
+  cmp -s gaps-ours.bin gaps-theirs.bin || fail "--fill=FF of gaps.$suffix differs from objcopy's"
+  expect_status 0 "$lbe" --check listed.txt -o "checked.$suffix"
+  objcopy -I "$bfd" -O binary "checked.$suffix" checked.bin && cmp -s checked.bin back.bin ||
+    fail "--check -o checked.$suffix holds other bytes"
+done
+expect_status 0 "$lbe" --convert random-odd.bin --format=srec as-srec.hex
+[ "$(head -c 2 as-srec.hex)" = S0 ] || fail "--format=srec did not name the output's format"
+printf ':0100000041BF\n:00000001FF\n' > bad.hex
+expect_status 1 "$lbe" --convert bad.hex bad.bin
+[ "$(cat err)" = "lbe: bad.hex: line 1: checksum BF typed, BE computed" ] ||
+  fail "--convert of a bad record: $(cat err)"
+[ -e bad.bin ] && fail "--convert of a bad record wrote its output"
+
 # Usage: /? and -? as ever; --help adds the Linux lines after it.
 usage=$("$lbe" /?)
 [ "$("$lbe" -?)" = "$usage" ] || fail "-? differs from /?"
 help=$("$lbe" --help)
 [ "${help:0:${#usage}}" = "$usage" ] || fail "--help does not start with the usage"
 for word in "--help" "--version" "--offset" "--length" "--list" "--check" "--output" "hexadecimal" \
-  "See lbe(1)."; do
+  "--convert" "--format" "--fill" "See lbe(1)."; do
   grep -qF -- "$word" <<< "${help:${#usage}}" || fail "--help does not mention $word"
 done
 

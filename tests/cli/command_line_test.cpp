@@ -250,12 +250,69 @@ TEST(CommandLine, ListAndCheckModes) {
   }
 }
 
+TEST(CommandLine, ConvertFormatAndFill) {
+  const std::optional<std::string> none;
+  struct {
+    std::vector<std::string> parameters;
+    std::optional<std::string> outputName;
+    std::optional<std::string> format;
+    std::optional<std::uint8_t> fill;
+    std::string wrongUse;
+  } cases[] = {
+      {{"--convert", "a.s19", "b.bin", "--fill=FF"}, "b.bin", none, 0xFF, ""},
+      {{"--convert", "a.bin", "--format", "ihex", "b.rom"}, "b.rom", "ihex", std::nullopt, ""},
+      {{"--convert", "a.bin", "-o", "b.hex", "--fill", "0x7"}, "b.hex", none, 0x07, ""},
+      {{"--format=srec", "rom.txt"}, none, "srec", std::nullopt, ""},
+      {{"--convert", "a.bin"},
+       none,
+       none,
+       std::nullopt,
+       "--convert needs the file to read and the file to write"},
+      {{"--convert", "a", "b", "c"},
+       "b",
+       none,
+       std::nullopt,
+       "--convert takes two files; c is one too many"},
+      {{"--convert", "--list", "a", "b"},
+       "b",
+       none,
+       std::nullopt,
+       "--convert cannot be used with --list or --check"},
+      {{"rom.bin", "--fill=00"}, none, none, 0x00, "--fill goes with --convert only"},
+      {{"--format=hex", "rom.bin"},
+       none,
+       none,
+       std::nullopt,
+       "--format needs raw, ihex or srec, not 'hex'"},
+      {{"--format"}, none, none, std::nullopt, "--format needs raw, ihex or srec"},
+      {{"--format=raw", "--format=raw"},
+       none,
+       "raw",
+       std::nullopt,
+       "--format is given more than once"},
+      {{"--convert", "a", "b", "--fill=100"},
+       "b",
+       none,
+       std::nullopt,
+       "--fill needs a byte in hexadecimal (00 to FF), not '100'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const CommandLineOptions options = ParseCommandLine(c.parameters);
+    EXPECT_EQ(options.OutputName, c.outputName);
+    EXPECT_EQ(options.Format, c.format);
+    EXPECT_EQ(options.Fill, c.fill);
+    EXPECT_EQ(options.WrongUse, c.wrongUse);
+  }
+}
+
 TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
   const std::string help = HelpText("lbe");
   ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
-  for (const char* line : {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ",
-                           "\n --length=N ", "\n --list FILE ", "\n --check LISTING ",
-                           "\n -o, --output=FILE ", "hexadecimal", "\nSee lbe(1).\n"}) {
+  for (const char* line :
+       {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ", "\n --length=N ",
+        "\n --list FILE ", "\n --check LISTING ", "\n -o, --output=FILE ", "\n --convert IN OUT ",
+        "\n --format=F ", "\n --fill=XX ", "hexadecimal", "\nSee lbe(1).\n"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_TRUE(help.ends_with("\nSee lbe(1).\n"));
