@@ -293,6 +293,7 @@ bool SaveRecords(FileFormat format, const SaveQuestion& ask, const SaveProgress&
       Placement.KnownName == CurrentFileName ? Placement.Known : std::nullopt;
   const RecordSave save =
       PlanRecordSave(format, known && known->Exists ? known : std::optional<FileState>());
+
   SaveRequest request;
   request.Stretch = save.Stretch;
   request.Bytes = std::span(reinterpret_cast<const std::uint8_t*>(save.Text.data()),
