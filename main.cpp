@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.List) {
-    return listing::ListMode(StartFileOf(options), stdout, stderr);
+    return listing::ListMode(StartFileOf(options), stdout, stderr, options.SumEvery.value_or(0));
   }
   if (options.Check) {
     return listing::CheckMode(options.FileName.value_or(""), options.OutputName, stderr,

@@ -1,6 +1,8 @@
 // Prints how fast `lbe --check` checks a listing and how much memory it peaks at, for listings
 // of 8,192 lines (the whole image), a million and four million lines, in the --list form with
-// random bytes and running addresses; and once more with -o, which keeps 8 bytes per line.
+// random bytes and running addresses; once more with -o, which keeps 8 bytes per line; and a
+// million lines with a sum row after every 16 and every 10th line's 0 typed as D, so that
+// each of those has a fault, its likely fixes, and its block's sum row a crossing to name.
 // Each run is the real program in a child process, so that its peak resident set is its alone.
 //   listing_check_bench PATH_TO_LBE
 
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -21,20 +24,41 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool WriteListing(const std::string& name, std::uint64_t lines) {
+// `sumRows`: a row of column sums after every 16 lines. `typos`: every 10th line's first 0
+// digit (or its last digit when it has none) typed as D.
+bool WriteListing(const std::string& name, std::uint64_t lines, bool sumRows, bool typos) {
   std::FILE* file = std::fopen(name.c_str(), "w");
   if (file == nullptr) {
     return false;
   }
   std::mt19937_64 random(42);
+  unsigned columns[8] = {};
   for (std::uint64_t line = 0; line < lines; ++line) {
     const std::uint64_t value = random();
     unsigned sum = 0;
     for (int b = 0; b < 8; ++b) {
-      sum += static_cast<unsigned>(value >> (8 * b)) & 0xFFu;
+      const unsigned byte = static_cast<unsigned>(value >> (56 - 8 * b)) & 0xFFu;
+      sum += byte;
+      columns[b] += byte;
     }
-    std::fprintf(file, "%.4llX %.16llX:%.2X\n", static_cast<unsigned long long>(line * 8),
-                 static_cast<unsigned long long>(value), sum & 0xFFu);
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%.16llX", static_cast<unsigned long long>(value));
+    if (typos && line % 10 == 0) {
+      char* zero = std::strchr(digits, '0');
+      *(zero != nullptr ? zero : digits + 15) = 'D';
+    }
+    std::fprintf(file, "%.4llX %s:%.2X\n", static_cast<unsigned long long>(line * 8), digits,
+                 sum & 0xFFu);
+    if (sumRows && (line % 16 == 15 || line + 1 == lines)) {
+      unsigned total = 0;
+      std::fprintf(file, "SUM  ");
+      for (unsigned& column : columns) {
+        total += column;
+        std::fprintf(file, "%.2X", column & 0xFFu);
+        column = 0;
+      }
+      std::fprintf(file, ":%.2X\n", total & 0xFFu);
+    }
   }
   return std::fclose(file) == 0;
 }
@@ -92,14 +116,19 @@ int main(int argc, char** argv) {
   const std::string output = (folder / "out.bin").native();
 
   std::printf("lbe --check on listings in the --list form; wall and CPU time, peak RSS\n");
-  std::printf("%-22s %10s %10s %14s %12s\n", "listing", "wall s", "CPU s", "lines/s (CPU)",
+  std::printf("%-28s %10s %10s %14s %12s\n", "listing", "wall s", "CPU s", "lines/s (CPU)",
               "peak RSS");
   const struct {
     std::uint64_t lines;
     bool output;
-  } cases[] = {{8192, false}, {1'000'000, false}, {4'000'000, false}, {1'000'000, true}};
+    bool sumRowsAndTypos;
+  } cases[] = {{8192, false, false},
+               {1'000'000, false, false},
+               {4'000'000, false, false},
+               {1'000'000, true, false},
+               {1'000'000, false, true}};
   for (const auto& c : cases) {
-    if (!WriteListing(listing, c.lines)) {
+    if (!WriteListing(listing, c.lines, c.sumRowsAndTypos, c.sumRowsAndTypos)) {
       std::perror("listing");
       break;
     }
@@ -108,10 +137,13 @@ int main(int argc, char** argv) {
       parameters.insert(parameters.end(), {"-o", output});
     }
     const Run run = RunCheck(lbe, parameters);
-    const std::string label = std::to_string(c.lines) + " lines" + (c.output ? " -o" : "");
-    std::printf("%-22s %10.3f %10.3f %14.0f %8ld KiB%s\n", label.c_str(), run.seconds,
+    const std::string label = std::to_string(c.lines) + " lines" + (c.output ? " -o" : "") +
+                              (c.sumRowsAndTypos ? " sums, typos" : "");
+    // The listing with typos is meant not to check out.
+    const bool asMeant = run.status == (c.sumRowsAndTypos ? 1 : 0);
+    std::printf("%-28s %10.3f %10.3f %14.0f %8ld KiB%s\n", label.c_str(), run.seconds,
                 run.cpuSeconds, static_cast<double>(c.lines) / std::max(run.cpuSeconds, 1e-6),
-                run.peakKiB, run.status == 0 ? "" : "  (did not check out)");
+                run.peakKiB, asMeant ? "" : "  (not as meant)");
     std::fflush(stdout);
   }
   std::error_code ignored;

@@ -2,14 +2,15 @@
 # Every figure of lbe in one run, on the real binary through a pseudo-terminal (80 x 25):
 # start-up and peak memory with no file, a 64 KiB file and a sparse 1 GiB file; CPU while idle;
 # bytes per key in the edit mode; a burst of 131,072 digits, typed and pasted; loading and
-# saving alone; lines checked per second by lbe --check. Figures only, no verdicts.
+# saving alone; lines checked per second by lbe --check; reading and writing Intel HEX. Figures
+# only, no verdicts.
 #   bash bench/run.sh [BUILD_FOLDER]      (default: build-bench, a Release build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" --target lbe terminal_bench edit_bench file_load_bench file_save_bench \
-  listing_check_bench byte_search_bench > /dev/null
+  listing_check_bench byte_search_bench records_bench > /dev/null
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 head -c 65536 /dev/urandom > "$files/64k.bin"
@@ -38,3 +39,6 @@ echo "== finding bytes"
 echo
 echo "== lbe --check"
 "$build/listing_check_bench" "$build/lbe"
+echo
+echo "== Intel HEX: the record codec alone"
+"$build/records_bench"

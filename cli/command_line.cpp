@@ -70,6 +70,32 @@ std::optional<std::uint64_t> TakeHexValue(CommandLineOptions& options, bool& see
   return number;
 }
 
+// The value of --sums: a count of lines in decimal, at least 1.
+void TakeSumEvery(CommandLineOptions& options, std::optional<std::string_view> value) {
+  const std::string needs = "--sums needs a number of lines in decimal, at least 1";
+  if (!value) {
+    Refuse(options, needs);
+    return;
+  }
+  if (options.SumEvery) {
+    Refuse(options, "--sums is given more than once");
+    return;
+  }
+  std::uint64_t count = 0;
+  for (const char c : *value) {
+    if (c < '0' || c > '9' || count > 0xFFFFFFFFu / 10) {
+      count = 0;
+      break;
+    }
+    count = count * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (count == 0 || count > 0xFFFFFFFFu) {
+    Refuse(options, needs + ", not '" + std::string(*value) + "'");
+    return;
+  }
+  options.SumEvery = static_cast<std::uint32_t>(count);
+}
+
 // What follows /A: the address text, after one optional colon.
 std::string AddressTextOf(std::string_view text) {
   if (!text.empty() && text[0] == ':') {
@@ -108,6 +134,9 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   }
   if (outputNameMissing) {
     return "-o needs a file name after it";
+  }
+  if (options.SumEvery && !options.List) {
+    return "--sums goes with --list only";
   }
   if (options.Convert || options.Fill) {
     return ConvertProblem(options, surplusName);
@@ -177,7 +206,7 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     value = parameter.substr(equals + 1);
   }
   const bool takesValue = name == "--offset" || name == "--length" || name == "--output" ||
-                          name == "--format" || name == "--fill";
+                          name == "--sums" || name == "--format" || name == "--fill";
   if (takesValue && !value && index + 1 < parameters.size()) {
     value = parameters[++index];  // whatever it looks like
   }
@@ -193,6 +222,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     if (value) {
       options.OutputName = std::string(*value);
     }
+  } else if (name == "--sums") {
+    TakeSumEvery(options, value);
   } else if (name == "--format" || name == "--fill") {
     TakeFormatOrFill(options, seen, name, value);
   } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check" &&
@@ -303,6 +334,7 @@ std::string HelpText(std::string_view programPath) {
          " --offset=N          Load and save the file from its byte N on\n"
          " --length=N          Load at most N bytes from the offset\n"
          " --list FILE         Print the lines in use after loading FILE, with checksums\n"
+         " --sums=N            With --list: a row of column sums after every N lines\n"
          " --check LISTING     Check a typed listing line by line\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
          " --convert IN OUT    Convert IN to OUT: raw, Intel HEX or S-record by the names\n"

@@ -24,6 +24,7 @@ struct CommandLineOptions {
   bool Convert = false;                     // --convert IN OUT: FileName to OutputName
   std::optional<std::string> Format;        // --format=raw|ihex|srec, overriding the name
   std::optional<std::uint8_t> Fill;         // --fill=XX: the byte of a raw output's gaps
+  std::optional<std::uint32_t> SumEvery;    // --sums=N (WrongUse when bad or without --list)
   // Why the parameters cannot be followed (the program says so and stops); empty when they can.
   // Only the long options, -o and the file names of the modes set it: the editor's own
   // parameters never fail, and unknown "/" and "-" switches are passed over.

@@ -1,11 +1,17 @@
-// The listing check on any text: the input is the listing; its last bytes (FuzzedDataProvider
-// takes integers from the end) also give the sizes of the pieces it is fed in.
+// The listing check on any text, and on listings as lbe --list --sums prints them with one typo
+// made in them. The input's last bytes (FuzzedDataProvider takes integers from the end) give
+// the sizes of the pieces the listing is fed in and which of the two it is; for a printed
+// listing also its block length and its typo (a digit changed, two digits swapped, a line
+// dropped, repeated or swapped with the next), the rest being its bytes.
 //
 // Checked: the same faults, line count and bytes whether the listing comes in one piece or in
 // the pieces given (a line end or a CR LF cut across pieces is still one); a fault count that
-// matches the reports; with no fault, 8 bytes kept per line; no fault text longer than a line
-// of the terminal or holding a control character; every line that parses as good reads back
-// the same when its address and bytes are written again in the --list form with their sum.
+// matches the reports; with no fault, 8 bytes kept per line; no fault text longer than three
+// lines of the terminal or holding a control character; every line that parses as good reads
+// back the same when its address and bytes are written again in the --list form with their
+// sum. A printed listing checks out as printed and reads its bytes, never its sum rows; with a
+// digit changed or two digits swapped it has a fault, and at most two (its line or sum row, and
+// the sum row of its block).
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -65,8 +71,9 @@ Outcome Check(std::string_view listing, const std::vector<std::size_t>& pieces) 
         Fail("a control character in a fault text");
       }
     }
-    if (fault.size() > 100) {
-      Fail("a fault text longer than a terminal line");
+    // The longest are a line's with three likely fixes.
+    if (fault.size() > 240) {
+      Fail("a fault text longer than three terminal lines");
     }
   }
   outcome.lines = check.Lines();
@@ -104,6 +111,96 @@ void CheckLinesReadBack(std::string_view listing) {
   }
 }
 
+// The bytes as lbe --list prints them from address 0, with a sum row after every `block` lines
+// and after the last.
+std::vector<std::string> PrintedListing(const std::vector<std::uint8_t>& bytes, std::size_t block) {
+  std::vector<std::string> lines;
+  unsigned columns[8] = {};
+  char text[64];
+  const std::size_t count = bytes.size() / 8;
+  for (std::size_t line = 0; line < count; ++line) {
+    unsigned sum = 0;
+    int used = std::snprintf(text, sizeof text, "%.4zX ", line * 8);
+    for (std::size_t i = 0; i < 8; ++i) {
+      const std::uint8_t byte = bytes[line * 8 + i];
+      sum += byte;
+      columns[i] += byte;
+      used +=
+          std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used), "%.2X", byte);
+    }
+    std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used), ":%.2X", sum & 0xFFu);
+    lines.emplace_back(text);
+    if ((line + 1) % block == 0 || line + 1 == count) {
+      unsigned total = 0;
+      used = std::snprintf(text, sizeof text, "SUM  ");
+      for (unsigned& column : columns) {
+        total += column;
+        used += std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used), "%.2X",
+                              column & 0xFFu);
+        column = 0;
+      }
+      std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used), ":%.2X",
+                    total & 0xFFu);
+      lines.emplace_back(text);
+    }
+  }
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line + "\n";
+  }
+  return text;
+}
+
+// A printed listing, checked as printed and with one typo.
+void CheckPrintedListing(FuzzedDataProvider& provider, const std::vector<std::size_t>& pieces) {
+  const std::size_t block = provider.ConsumeIntegralInRange<std::size_t>(1, 8);
+  const int typo = provider.ConsumeIntegralInRange(0, 4);
+  const std::size_t where = provider.ConsumeIntegral<std::uint16_t>();
+  const int digit = provider.ConsumeIntegralInRange(0, 15);
+  const std::vector<std::uint8_t> bytes = provider.ConsumeRemainingBytes<std::uint8_t>();
+  std::vector<std::string> lines = PrintedListing(bytes, block);
+  if (lines.empty()) {
+    return;
+  }
+  const Outcome printed = Check(Joined(lines), pieces);
+  if (!printed.faults.empty() || printed.bytes.size() != bytes.size() / 8 * 8 ||
+      !std::equal(printed.bytes.begin(), printed.bytes.end(), bytes.begin())) {
+    Fail("a printed listing does not check out as its bytes");
+  }
+  std::string& line = lines[where % lines.size()];
+  // The digits after the address (a line's) or after "SUM" (a sum row's): 16, ":" and 2.
+  const std::size_t at = 5 + where / lines.size() % 18;
+  const std::size_t digitAt = at < 21 ? at : at + 1;
+  bool digitTypo = false;
+  if (typo == 0 && line[digitAt] != "0123456789ABCDEF"[digit]) {
+    line[digitAt] = "0123456789ABCDEF"[digit];
+    digitTypo = true;
+  } else if (typo == 1 && digitAt + 1 < line.size() && line[digitAt + 1] != ':' &&
+             line[digitAt] != line[digitAt + 1]) {
+    std::swap(line[digitAt], line[digitAt + 1]);
+    digitTypo = true;
+  } else if (typo == 2) {
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(where % lines.size()));
+  } else if (typo == 3) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(where % lines.size()), line);
+  } else if (typo == 4 && where % lines.size() + 1 < lines.size()) {
+    std::swap(line, lines[where % lines.size() + 1]);
+  }
+  const std::string typed = Joined(lines);
+  const Outcome whole = Check(typed, {});
+  const Outcome cut = Check(typed, pieces);
+  if (cut.faults != whole.faults || cut.lines != whole.lines || cut.bytes != whole.bytes) {
+    Fail("the outcome depends on where the listing was cut");
+  }
+  if (digitTypo && (whole.faults.empty() || whole.faults.size() > 2)) {
+    Fail("one digit mistyped is not one or two faults");
+  }
+}
+
 }  // namespace
 }  // namespace lbe::fuzzing
 
@@ -114,6 +211,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int count = provider.ConsumeIntegralInRange(0, 8);
   for (int i = 0; i < count; ++i) {
     pieces.push_back(provider.ConsumeIntegralInRange<std::size_t>(0, 64));
+  }
+  if (provider.ConsumeBool()) {
+    CheckPrintedListing(provider, pieces);
+    return 0;
   }
   const std::string listing = provider.ConsumeRemainingBytesAsString();
 

@@ -81,6 +81,108 @@ std::string Count(std::size_t count, std::string_view one, std::string_view many
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
+// What a line's parts are called in its faults: a sum row holds column sums and a total.
+struct PartNames {
+  std::string_view Byte;
+  std::string_view Bytes;
+  std::string_view Checksum;
+};
+constexpr PartNames kLineParts{"byte", "bytes", "checksum"};
+constexpr PartNames kSumRowParts{"column sum", "column sums", "total"};
+
+// How alike two hex digits look in print (a worn ribbon, a photocopy, a small typeface): 3 when
+// the shapes differ by one short stroke, 2 by a longer stroke or a gap, 1 by more; digits that
+// nobody takes for each other are not listed.
+struct LookAlikeDigits {
+  char A;
+  char B;
+  int Closeness;
+};
+constexpr LookAlikeDigits kLookAlikeDigits[] = {
+    {'0', 'D', 3}, {'8', 'B', 3}, {'E', 'F', 3}, {'1', '7', 3},  //
+    {'0', '8', 2}, {'B', 'D', 2}, {'3', '8', 2}, {'5', '6', 2},  //
+    {'0', 'C', 2}, {'6', '8', 2}, {'8', '9', 2},                 //
+    {'0', 'B', 1}, {'8', 'D', 1}, {'3', 'B', 1}, {'6', 'B', 1}, {'C', 'E', 1},
+};
+
+int Closeness(int a, int b) {
+  static constexpr std::array<std::array<std::int8_t, 16>, 16> kTable = [] {
+    std::array<std::array<std::int8_t, 16>, 16> table{};
+    const auto value = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+    for (const LookAlikeDigits& pair : kLookAlikeDigits) {
+      table[value(pair.A)][value(pair.B)] = static_cast<std::int8_t>(pair.Closeness);
+      table[value(pair.B)][value(pair.A)] = static_cast<std::int8_t>(pair.Closeness);
+    }
+    return table;
+  }();
+  return kTable[a & 15][b & 15];
+}
+
+char DigitText(int value) {
+  return "0123456789ABCDEF"[value & 15];
+}
+
+// The likely fixes of a line whose bytes add up to `computed` where `typed` was typed: one digit
+// changed to a look-alike or a byte's (or the checksum's) two digits swapped, look-alikes first
+// by closeness, then swaps, each group in reading order; at most three. Empty when none fits.
+std::string LikelyFixes(const ListingLine& line, unsigned typed, unsigned computed) {
+  struct Fix {
+    int Rank;  // lower first
+    std::string Text;
+  };
+  std::vector<Fix> fixes;
+  const auto change = [&](const std::string& what, unsigned was, unsigned is, int oldDigit,
+                          int newDigit) {
+    const std::string text = what + " is " + text::HexDigits(is, 2) + ", not " +
+                             text::HexDigits(was, 2) + " (" + DigitText(newDigit) + " and " +
+                             DigitText(oldDigit) + " look alike)";
+    fixes.push_back({3 - Closeness(oldDigit, newDigit), text});
+  };
+  const auto swap = [&](const std::string& what, unsigned was, unsigned is) {
+    fixes.push_back({3, what + " is " + text::HexDigits(is, 2) + ", not " +
+                            text::HexDigits(was, 2) + " (digits swapped)"});
+  };
+  // What the bytes' sum must gain, as a change of one high or one low digit would give it.
+  const unsigned lack = (typed - computed) & 0xFFu;
+  const int lowStep = lack >= 0x80 ? static_cast<int>(lack) - 0x100 : static_cast<int>(lack);
+  for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
+    const std::string what = line.SumRow ? "column +" + std::to_string(i)
+                                         : ListingAddressText(line.Address.value_or(0) + i);
+    const unsigned byte = line.Bytes[i];
+    const int high = static_cast<int>(byte >> 4);
+    const int low = static_cast<int>(byte & 15);
+    if (const int newHigh = (high + static_cast<int>(lack >> 4)) & 15;
+        (lack & 15) == 0 && Closeness(high, newHigh) > 0) {
+      change(what, byte, (static_cast<unsigned>(newHigh) << 4) | (byte & 15), high, newHigh);
+    }
+    if (const int newLow = low + lowStep; newLow >= 0 && newLow <= 15 && Closeness(low, newLow)) {
+      change(what, byte, (byte & 0xF0) | static_cast<unsigned>(newLow), low, newLow);
+    }
+    if (const unsigned swapped = ((byte & 15) << 4) | (byte >> 4);
+        ((swapped - byte) & 0xFFu) == lack) {
+      swap(what, byte, swapped);
+    }
+  }
+  const std::string checksum = line.SumRow ? "the total" : "the checksum";
+  if ((typed ^ computed) < 16 && Closeness(static_cast<int>(typed), static_cast<int>(computed))) {
+    change(checksum, typed, computed, static_cast<int>(typed & 15),
+           static_cast<int>(computed & 15));
+  } else if ((typed ^ computed) % 16 == 0 &&
+             Closeness(static_cast<int>(typed >> 4), static_cast<int>(computed >> 4))) {
+    change(checksum, typed, computed, static_cast<int>(typed >> 4),
+           static_cast<int>(computed >> 4));
+  } else if (typed == (((computed & 15) << 4) | (computed >> 4))) {
+    swap(checksum, typed, computed);
+  }
+  std::stable_sort(fixes.begin(), fixes.end(),
+                   [](const Fix& a, const Fix& b) { return a.Rank < b.Rank; });
+  std::string text;
+  for (std::size_t i = 0; i < fixes.size() && i < 3; ++i) {
+    text += (i == 0 ? "; perhaps " : ", or ") + fixes[i].Text;
+  }
+  return text;
+}
+
 // The parser's place in one line of text.
 struct LineReader {
   std::string_view Text;
@@ -187,61 +289,94 @@ bool ReadData(LineReader& reader, ListingLine& line, DataDigits& data) {
 }
 
 // The 8 bytes from the data digits, after taking off an unmarked checksum group. False, with
-// the fault, unless exactly 16 digits remain.
-bool TakeBytes(const DataDigits& data, ListingLine& line, std::optional<unsigned>& typedChecksum) {
+// the fault, unless exactly 16 digits remain; an unmarked last group of other than 2 digits
+// after 16 (bytes typed in groups, "... 00 11 A5F") is a checksum of the wrong length, its
+// bytes read.
+bool TakeBytes(const DataDigits& data, ListingLine& line, std::optional<unsigned>& typedChecksum,
+               const PartNames& names) {
   std::size_t digits = data.Digits;
   if (!data.Marked && data.Groups >= 2 && data.LastGroupDigits == 2) {
     digits -= 2;
     // Read only when 16 digits stand before the group, so that it fills the last pair.
     typedChecksum = data.Pairs[kDataDigits / 2];
+  } else if (!data.Marked && data.Groups >= 2 && digits - data.LastGroupDigits == kDataDigits) {
+    std::copy_n(data.Pairs.begin(), line.Bytes.size(), line.Bytes.begin());
+    line.BytesRead = true;
+    line.Fault = std::string(names.Checksum) + " of " +
+                 Count(data.LastGroupDigits, "digit", "digits") + ", 2 expected";
+    return false;
   }
   if (digits % 2 != 0) {
     line.Fault = Count(digits, "hexadecimal digit", "hexadecimal digits") + ", 16 expected";
     return false;
   }
   if (digits != kDataDigits) {
-    line.Fault = Count(digits / 2, "byte", "bytes") + ", 8 expected";
+    line.Fault = Count(digits / 2, names.Byte, names.Bytes) + ", 8 expected";
     return false;
   }
   std::copy_n(data.Pairs.begin(), line.Bytes.size(), line.Bytes.begin());
+  line.BytesRead = true;
   return true;
 }
 
 // The 2 digits after a checksum mark, and nothing but blanks or a comment after them. Forced
 // inline: GCC keeps it apart otherwise, and every line then parses some 10% slower.
 [[gnu::always_inline]] inline bool ReadMarkedChecksum(LineReader reader, ListingLine& line,
-                                                      std::optional<unsigned>& typedChecksum) {
+                                                      std::optional<unsigned>& typedChecksum,
+                                                      const PartNames& names) {
+  const std::string checksum(names.Checksum);
   reader.SkipBlanks();
   std::uint32_t value = 0;
   const std::size_t checksumDigits = reader.ReadDigits(value);
   if (checksumDigits == 0) {
-    line.Fault =
-        reader.AtEnd() || IsComment(reader.Next()) ? "checksum missing" : NotADigit(reader.Rest());
+    line.Fault = reader.AtEnd() || IsComment(reader.Next()) ? checksum + " missing"
+                                                            : NotADigit(reader.Rest());
     return false;
   }
   if (checksumDigits != 2) {
-    line.Fault = "checksum of " + Count(checksumDigits, "digit", "digits") + ", 2 expected";
+    line.Fault = checksum + " of " + Count(checksumDigits, "digit", "digits") + ", 2 expected";
     return false;
   }
   typedChecksum = value;
   reader.SkipBlanks();
   if (!reader.AtEnd() && !IsComment(reader.Next())) {
-    line.Fault = "unexpected " + QuotedCharacter(reader.Rest()) + " after the checksum";
+    line.Fault = "unexpected " + QuotedCharacter(reader.Rest()) + " after the " + checksum;
     return false;
   }
   return true;
 }
 
-void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line) {
+void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line,
+                     const PartNames& names) {
   if (!typedChecksum) {
-    line.Fault = "checksum missing";
+    line.Fault = std::string(names.Checksum) + " missing";
     return;
   }
+  line.TypedChecksum = static_cast<std::uint8_t>(*typedChecksum);
   const std::uint8_t sum = image::LineSum(line.Bytes);
   if (sum != *typedChecksum) {
-    line.Fault = "checksum " + text::HexDigits(*typedChecksum, 2) + " typed, " +
-                 text::HexDigits(sum, 2) + " computed";
+    line.Fault = std::string(names.Checksum) + " " + text::HexDigits(*typedChecksum, 2) +
+                 " typed, " + text::HexDigits(sum, 2) + " computed" +
+                 LikelyFixes(line, *typedChecksum, sum);
   }
+}
+
+// "SUM" in any case, then a blank, ":", "-" or the end: a row of column sums. The reader then
+// stands on its data.
+bool ReadSumRowMark(LineReader& reader) {
+  const std::string_view rest = reader.Rest();
+  if (rest.size() < 3 || (rest[0] | 0x20) != 's' || (rest[1] | 0x20) != 'u' ||
+      (rest[2] | 0x20) != 'm' ||
+      (rest.size() > 3 && !IsBlank(rest[3]) && rest[3] != ':' && rest[3] != '-')) {
+    return false;
+  }
+  reader.Index += 3;
+  reader.SkipBlanks();
+  if (!reader.AtEnd() && (reader.Next() == ':' || reader.Next() == '-')) {
+    ++reader.Index;
+    reader.SkipBlanks();
+  }
+  return true;
 }
 
 }  // namespace
@@ -261,10 +396,12 @@ ListingLine ParseListingLine(std::string_view text) {
   }
   DataDigits data;
   std::optional<unsigned> typedChecksum;
-  if (ReadAddress(reader, line) && ReadData(reader, line, data) &&
-      TakeBytes(data, line, typedChecksum) &&
-      (!data.Marked || ReadMarkedChecksum(reader, line, typedChecksum))) {
-    CompareChecksum(typedChecksum, line);
+  line.SumRow = ReadSumRowMark(reader);
+  const PartNames& names = line.SumRow ? kSumRowParts : kLineParts;
+  if ((line.SumRow || ReadAddress(reader, line)) && ReadData(reader, line, data) &&
+      TakeBytes(data, line, typedChecksum, names) &&
+      (!data.Marked || ReadMarkedChecksum(reader, line, typedChecksum, names))) {
+    CompareChecksum(typedChecksum, line, names);
   }
   return line;
 }
@@ -323,6 +460,7 @@ void ListingCheck::Finish() {
     partialLength_ = 0;
   }
   afterCarriageReturn_ = false;
+  ResolveHeld(std::nullopt);
 }
 
 void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
@@ -340,40 +478,211 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
     if (line.Skipped) {
       return;
     }
+    if (line.SumRow) {
+      CheckSumRow(line);
+      return;
+    }
   }
   ++lines_;
-  // Made only for a fault: most lines have none.
-  const auto prefix = [&] {
-    return line.Address ? ListingAddressText(*line.Address) + ": " : std::string();
-  };
+  // The held address is judged by this line's before this line's own faults are reported.
+  if (held_) {
+    ResolveHeld(line.Address);
+  }
   if (!line.Fault.empty()) {
-    Report(prefix() + line.Fault);
+    // Made only for a fault: most lines have none.
+    Report(lineNumber_,
+           (line.Address ? ListingAddressText(*line.Address) + ": " : std::string()) + line.Fault);
   }
-  if (line.Address) {
-    if (expected_ && *expected_ != *line.Address) {
-      Report(prefix() + "address " + ListingAddressText(*expected_) + " expected, " +
-             ListingAddressText(*line.Address) + " found");
-    }
-    expected_ = std::uint64_t{*line.Address} + 8;
-    if (!firstAddress_) {
-      const std::uint64_t before = 8 * (lines_ - 1);
-      firstAddress_ = *line.Address >= before ? *line.Address - before : 0;
-    }
-  } else if (expected_) {
-    *expected_ += 8;
-  }
+  CheckAddress(line);
+  AddToBlock(line);
   if (keepBytes_ && faults_ == 0) {
     bytes_.insert(bytes_.end(), line.Bytes.begin(), line.Bytes.end());
   }
 }
 
-void ListingCheck::Report(std::string text) {
+void ListingCheck::CheckAddress(const ListingLine& line) {
+  const std::optional<std::uint64_t> previous = previousAddress_;
+  previousAddress_ = line.Address;
+  const std::array<std::uint8_t, 8> previousBytes = previousBytes_;
+  previousBytes_ = line.Bytes;
+  if (!line.Address) {
+    if (expected_) {
+      *expected_ += 8;
+    }
+    afterSwap_.reset();
+    return;
+  }
+  const std::uint64_t address = *line.Address;
+  if (!firstAddress_) {
+    const std::uint64_t before = 8 * (lines_ - 1);
+    firstAddress_ = address >= before ? address - before : 0;
+  }
+  if (expected_ && *expected_ != address) {
+    held_ = HeldAddress{
+        lineNumber_, address, *expected_, previous == address, previousBytes == line.Bytes,
+        lines_ == 2};
+    CountFault();
+    expected_.reset();
+    return;
+  }
+  expected_ = afterSwap_.value_or(address + 8);
+  afterSwap_.reset();
+}
+
+// The next entry's address tells the mistakes apart: the expected address's successor after a
+// mistyped address; the expected address itself after a repeated, swapped or stray line; this
+// address's successor after missing lines or after a mistyped address on the listing's first
+// line (taken for that rather than more than one line missing right after it). Anything else, or no
+// next address, gets the plain fault and the run goes on from the address found.
+void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress) {
+  if (!held_) {
+    return;
+  }
+  const HeldAddress held = *held_;
+  held_.reset();
+  const std::string found = ListingAddressText(held.Address);
+  const std::string expected = ListingAddressText(held.Expected);
+  std::string text = found + ": address " + expected + " expected, " + found + " found";
+  expected_ = held.Address + 8;
+  if (nextAddress == held.Expected + 8) {
+    expected_ = held.Expected + 8;  // mistyped: the plain fault says it
+  } else if (nextAddress == held.Expected) {
+    expected_ = held.Expected;
+    if (held.Repeats) {
+      text = found + ": line " + found + " repeated" + (held.SameBytes ? "" : " with other bytes");
+    } else if (held.Address == held.Expected + 8) {
+      text = found + ": lines " + expected + " and " + found + " swapped";
+      afterSwap_ = held.Address + 8;
+    }
+  } else if (nextAddress && held.Address > held.Expected &&
+             (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8 &&
+             (!held.AfterFirst || held.Address == held.Expected + 8)) {
+    text = found + ": " +
+           (held.Address - held.Expected == 8
+                ? "line " + expected + " missing"
+                : "lines " + expected + " to " + ListingAddressText(held.Address - 8) + " missing");
+  } else if (held.AfterFirst && nextAddress == held.Address + 8) {
+    text += "; perhaps the line before is " + ListingAddressText(held.Address - 8) + ", not " +
+            ListingAddressText(held.Expected - 8);
+  }
+  if (report_) {
+    report_(ListingFault{held.LineNumber, std::move(text)});
+    for (ListingFault& fault : heldReports_) {
+      report_(fault);
+    }
+  }
+  heldReports_.clear();
+}
+
+void ListingCheck::AddToBlock(const ListingLine& line) {
+  ++block_.Lines;
+  if (line.Address) {
+    block_.First = block_.First.value_or(*line.Address);
+    block_.Last = *line.Address;
+  }
+  if (!line.BytesRead) {
+    ++block_.Unread;
+    return;
+  }
+  for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
+    block_.Sums[i] = static_cast<std::uint8_t>(block_.Sums[i] + line.Bytes[i]);
+  }
+  const std::uint8_t sum = image::LineSum(line.Bytes);
+  if (line.TypedChecksum && *line.TypedChecksum != sum && ++block_.Faulty == 1) {
+    block_.FaultyAddress = line.Address.value_or(0);
+    block_.FaultyBytes = line.Bytes;
+    block_.FaultyLack = static_cast<std::uint8_t>(*line.TypedChecksum - sum);
+  }
+}
+
+// A sum row's own fault, or its columns against the block's: a column that fails with exactly
+// one line is the byte at their crossing when one value puts both right; columns that fail
+// while every line's sum and the total check out are bytes swapped within a line (the sums
+// cannot say which line; a swap leaves the total as it was); columns that fail while the row's
+// own total disagrees with them but agrees with the block are a mistyped sum row. A block with
+// a line whose bytes could not be read is not checked by columns.
+void ListingCheck::CheckSumRow(const ListingLine& row) {
+  ++sumRows_;
+  const Block block = block_;
+  block_ = Block{};
+  std::string prefix = "SUM: ";
+  if (block.First) {
+    prefix =
+        "SUM " + ListingAddressText(*block.First) + "-" + ListingAddressText(block.Last + 7) + ": ";
+  }
+  if (held_ && heldReports_.size() >= 8) {
+    ResolveHeld(std::nullopt);  // a run of sum rows: the look-ahead is not worth the wait
+  }
+  const bool rowRead = row.BytesRead && row.TypedChecksum;
+  if (!rowRead || block.Lines == 0 || block.Unread > 0) {
+    if (!row.Fault.empty()) {
+      Report(lineNumber_, prefix + row.Fault);
+    } else if (block.Lines == 0) {
+      Report(lineNumber_, prefix + "no lines since the last sum row");
+    }
+    return;
+  }
+  std::vector<std::size_t> wrong;
+  for (std::size_t i = 0; i < block.Sums.size(); ++i) {
+    if (row.Bytes[i] != block.Sums[i]) {
+      wrong.push_back(i);
+    }
+  }
+  if (wrong.empty()) {
+    // The columns are right, so the total is the mistake: no column is to be suggested.
+    if (!row.Fault.empty()) {
+      Report(lineNumber_, prefix + "total " + text::HexDigits(*row.TypedChecksum, 2) + " typed, " +
+                              text::HexDigits(image::LineSum(block.Sums), 2) + " computed");
+    }
+    return;
+  }
+  std::string text = prefix;
+  if (wrong.size() <= 2) {
+    for (const std::size_t i : wrong) {
+      text += (i == wrong.front() ? "column +" : ", column +") + std::to_string(i) + " " +
+              text::HexDigits(row.Bytes[i], 2) + " typed, " + text::HexDigits(block.Sums[i], 2) +
+              " computed";
+    }
+  } else {
+    text += "columns";
+    for (const std::size_t i : wrong) {
+      text += (i == wrong.back()    ? " and +"
+               : i == wrong.front() ? " +"
+                                    : ", +") +
+              std::to_string(i);
+    }
+    text += " wrong";
+  }
+  const std::uint8_t columnLack =
+      static_cast<std::uint8_t>(row.Bytes[wrong[0]] - block.Sums[wrong[0]]);
+  if (!row.Fault.empty() && *row.TypedChecksum == image::LineSum(block.Sums)) {
+    text += "; the total agrees with the lines, so the sum row is mistyped";
+  } else if (block.Faulty == 1 && wrong.size() == 1 && columnLack == block.FaultyLack) {
+    const std::uint8_t byte = block.FaultyBytes[wrong[0]];
+    text += "; perhaps " + ListingAddressText(block.FaultyAddress + wrong[0]) + " is " +
+            text::HexDigits(static_cast<std::uint8_t>(byte + columnLack), 2) + ", not " +
+            text::HexDigits(byte, 2) + ", which puts line " +
+            ListingAddressText(block.FaultyAddress) + " right too";
+  } else if (block.Faulty == 0 && wrong.size() >= 2 && row.Fault.empty() &&
+             *row.TypedChecksum == image::LineSum(block.Sums)) {
+    text += "; every line's sum checks out: bytes of a line swapped between these columns?";
+  }
+  Report(lineNumber_, std::move(text));
+}
+
+void ListingCheck::CountFault() {
   if (++faults_ == 1) {
     bytes_.clear();
     bytes_.shrink_to_fit();
   }
-  if (report_) {
-    report_(ListingFault{lineNumber_, std::move(text)});
+}
+
+void ListingCheck::Report(std::uint64_t lineNumber, std::string text) {
+  CountFault();
+  if (held_) {
+    heldReports_.push_back(ListingFault{lineNumber, std::move(text)});
+  } else if (report_) {
+    report_(ListingFault{lineNumber, std::move(text)});
   }
 }
 

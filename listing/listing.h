@@ -9,10 +9,19 @@
 //   address   1 to 8 hex digits
 //   data      16 hex digits, blanks anywhere between them
 //   checksum  ":", "-", "=" or "|", blanks, then 2 hex digits; or, without such a mark, the
-//             last blank-separated group of exactly 2 digits
+//             last blank-separated group of exactly 2 digits (a last group of other length
+//             after 16 digits is a checksum of the wrong length)
 //   comment   "#" or ";" and anything after it
+// or a row of column sums, which closes the block of lines since the previous one:
+//   blanks "SUM" [blanks | ":" | "-"] blanks? data checksum blanks? [comment]
+//   where data is the 8 columns' sums (each column's bytes over the block, modulo 256) and
+//   the checksum is the total (the sum of the 8 column sums, modulo 256). "SUM" in any case.
 // Digits in either case; blanks are space, tab, form feed and vertical tab. Lines end with LF,
 // CR LF or CR. A line that is only a Ctrl-Z (the old end-of-file mark) is skipped too.
+//
+// A line whose checksum is wrong gets its likely fixes appended to the fault: the changes of
+// one digit to a digit that looks alike in print (see kLookAlikeDigits in listing.cpp) and the
+// swaps of a byte's two digits, in the bytes or in the typed checksum, that make it right.
 
 #include <array>
 #include <cstddef>
@@ -29,12 +38,17 @@ namespace lbe::listing {
 inline constexpr std::size_t kLongestListingLine = 4096;
 
 struct ListingLine {
-  bool Skipped = false;  // blank, or only a comment
+  bool Skipped = false;    // blank, or only a comment
+  bool SumRow = false;     // a row of column sums: Bytes are the 8 column sums, no address
+  bool BytesRead = false;  // the 8 bytes were read; a fault, if any, is in the checksum
+  // The typed checksum (a sum row's total), once read with the bytes.
+  std::optional<std::uint8_t> TypedChecksum;
   // The typed address once a blank, ":" or "-" closed it; empty when the line has none.
   std::optional<std::uint32_t> Address;
   std::array<std::uint8_t, 8> Bytes{};
-  // The first fault in reading order, without the address ("checksum A5 typed, A6 computed");
-  // empty for a good line.
+  // The first fault in reading order, without the address ("checksum A5 typed, A6 computed",
+  // then the likely fixes: "; perhaps 0105 is 0F, not 8F (0 and 8 look alike)"); empty for a
+  // good line.
   std::string Fault;
 };
 
@@ -49,9 +63,11 @@ struct ListingFault {
   std::string Text;              // "0108: checksum A5 typed, A6 computed"
 };
 
-// A whole listing, fed in pieces of any size: every line parsed, and each line's address
-// checked against the previous line's plus 8 (the first line may start anywhere). Memory stays
-// the same whatever the listing's length, but for the bytes when they are kept.
+// A whole listing, fed in pieces of any size: every line parsed, each line's address checked
+// against the previous line's plus 8 (the first line may start anywhere), and each sum row
+// against the lines of its block. An address out of the run is judged with the next line's:
+// a mistyped address, missing lines, a repeated line or two swapped lines is one fault. Memory
+// stays the same whatever the listing's length, but for the bytes when they are kept.
 class ListingCheck {
  public:
   using FaultReport = std::function<void(const ListingFault&)>;
@@ -64,6 +80,7 @@ class ListingCheck {
   void Finish();
 
   std::uint64_t Lines() const { return lines_; }  // lines with an entry, faulty or not
+  std::uint64_t SumRows() const { return sumRows_; }
   std::uint64_t Faults() const { return faults_; }
   // The bytes of all lines, first line's first; empty once a fault was found.
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
@@ -72,16 +89,51 @@ class ListingCheck {
   std::uint64_t FirstAddress() const { return firstAddress_.value_or(0); }
 
  private:
+  // An address out of the run, its fault held until the next entry shows which mistake it was.
+  struct HeldAddress {
+    std::uint64_t LineNumber = 0;
+    std::uint64_t Address = 0;
+    std::uint64_t Expected = 0;
+    bool Repeats = false;     // the previous line's address again
+    bool SameBytes = false;   // and its bytes
+    bool AfterFirst = false;  // the line before is the listing's first, whose address is a guess
+  };
+  // The lines since the last sum row.
+  struct Block {
+    std::array<std::uint8_t, 8> Sums{};
+    std::uint64_t Lines = 0;
+    std::uint64_t Unread = 0;            // lines whose bytes could not be read
+    std::uint64_t Faulty = 0;            // lines whose bytes were read but whose checksum is wrong
+    std::optional<std::uint64_t> First;  // the first and last addresses typed
+    std::uint64_t Last = 0;
+    // The first faulty line: its address, bytes, and what its sum lacks (typed - computed).
+    std::uint64_t FaultyAddress = 0;
+    std::array<std::uint8_t, 8> FaultyBytes{};
+    std::uint8_t FaultyLack = 0;
+  };
+
   void CheckLine(std::string_view text, std::uint64_t length);
-  void Report(std::string text);
+  void CheckAddress(const ListingLine& line);
+  void ResolveHeld(std::optional<std::uint64_t> nextAddress);
+  void AddToBlock(const ListingLine& line);
+  void CheckSumRow(const ListingLine& row);
+  void Report(std::uint64_t lineNumber, std::string text);
+  void CountFault();
 
   bool keepBytes_;
   FaultReport report_;
   std::uint64_t lineNumber_ = 0;
   std::uint64_t lines_ = 0;
+  std::uint64_t sumRows_ = 0;
   std::uint64_t faults_ = 0;
   std::optional<std::uint64_t> expected_;  // the address the next entry must have
   std::optional<std::uint64_t> firstAddress_;
+  std::optional<std::uint64_t> previousAddress_;
+  std::array<std::uint8_t, 8> previousBytes_{};
+  std::optional<HeldAddress> held_;
+  std::vector<ListingFault> heldReports_;   // of sum rows after the held line, in order
+  std::optional<std::uint64_t> afterSwap_;  // the next entry's successor, past a swapped pair
+  Block block_;
   std::string partial_;               // a line cut by the end of a chunk, at most kept
   std::uint64_t partialLength_ = 0;   // its whole length so far
   bool afterCarriageReturn_ = false;  // a chunk ended in CR: an LF next is its pair

@@ -114,7 +114,9 @@ int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>
       status = 2;
     }
   }
-  std::fprintf(err, "%s, %s\n", Count(check.Lines(), "line").c_str(),
+  const std::string sumRows =
+      check.SumRows() > 0 ? Count(check.SumRows(), "sum row") + ", " : std::string();
+  std::fprintf(err, "%s, %s%s\n", Count(check.Lines(), "line").c_str(), sumRows.c_str(),
                Count(check.Faults(), "fault").c_str());
   return status;
 }
@@ -275,7 +277,8 @@ int ConvertMode(const Conversion& conversion, std::FILE* err) {
   return 0;
 }
 
-int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err) {
+int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err,
+             std::uint32_t sumRowEvery) {
   files::LoadOutcome outcome;
   try {
     // Start-up passes over a missing file; a listing of nothing would hide the mistake.
@@ -292,11 +295,30 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err) {
     return 1;
   }
   std::string text;
+  std::array<std::uint8_t, image::kLineBytes> columnSums{};
+  std::uint32_t blockLines = 0;
   for (std::int32_t line = image::Range.StartLine; line <= image::Range.EndLine; ++line) {
     const std::int32_t address = line * image::kLineBytes;
     text += image::LineDumpText(address);
     text += image::HexText(image::LineChecksum(address), 2);
     text += '\n';
+    if (sumRowEvery == 0) {
+      continue;
+    }
+    for (std::size_t i = 0; i < columnSums.size(); ++i) {
+      columnSums[i] = static_cast<std::uint8_t>(
+          columnSums[i] + image::Image[address + static_cast<std::int32_t>(i)]);
+    }
+    if (++blockLines == sumRowEvery || line == image::Range.EndLine) {
+      // Under the lines' digits: "SUM" and two blanks take the place of the address and its.
+      text += "SUM  ";
+      for (const std::uint8_t sum : columnSums) {
+        text += image::HexText(sum, 2);
+      }
+      text += ":" + image::HexText(image::LineSum(columnSums), 2) + "\n";
+      columnSums.fill(0);
+      blockLines = 0;
+    }
   }
   if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
     ReportError(err, std::string("standard output: ") + files::PlatformErrorText(errno));

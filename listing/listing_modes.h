@@ -3,6 +3,7 @@
 // use as the list view shows them, --check checks a typed listing and may write its bytes,
 // --convert writes a file in another format. None touches the console.
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -13,15 +14,18 @@
 namespace lbe::listing {
 
 // Loads the file `start` names as start-up does, writing nothing, and writes one line per 8
-// bytes of the range in use to `out` ("0100 3E00D3FE21000011:A5"). Errors go to `err` as
-// "lbe: " and the message. Returns the exit status: 0, or 1 when the file cannot be read, a save
-// of it was interrupted, or `out` cannot be written.
-int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err);
+// bytes of the range in use to `out` ("0100 3E00D3FE21000011:A5"), and with `sumRowEvery` a row
+// of column sums after every that many lines and after the last ("SUM  ...:total"). Errors go to
+// `err` as "lbe: " and the message. Returns the exit status: 0, or 1 when the file cannot be
+// read, a save of it was interrupted, or `out` cannot be written.
+int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err,
+             std::uint32_t sumRowEvery = 0);
 
 // Checks the listing `listingName` line by line: each fault as one line "LISTING:LINE: message"
-// on `err`, then "N lines, M faults". With `outputName` and no fault, writes the bytes there by
-// the editor's safe save. Returns the exit status: 0 when every line checks out, 1 when a fault
-// was found, 2 when the listing cannot be read or the output cannot be written.
+// on `err`, then "N lines, M faults" ("N lines, K sum rows, M faults" when it has sum rows). With
+// `outputName` and no fault, writes the bytes there by the editor's safe save. Returns the exit
+// status: 0 when every line checks out, 1 when a fault was found, 2 when the listing cannot be read
+// or the output cannot be written.
 // The bytes go out in the format `outputFormat` names, else the one the output's name says:
 // raw as they are, Intel HEX or S-record at the addresses the listing gives them.
 int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,

@@ -7,6 +7,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -101,8 +102,8 @@ std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::u
 // address width made to agree. Throws RecordError when the text does not parse.
 // The new records take `style` when given (the style the load read), else the style of the
 // lines before their place (the longest data record there, 16 when none). The text read after
-// the last line that changes is kept until Finish, as it may yet belong to the stretch: memory
-// grows with the part of the file after the window's records, never with the part before.
+// the last line that changes may yet belong to the stretch, if a later line changes: it is kept
+// until then, unless ReadBackWith gave a way to read it back from the file.
 class RecordRewrite {
  public:
   RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
@@ -114,6 +115,13 @@ class RecordRewrite {
 
   void Feed(std::string_view chunk);
   void Finish();
+
+  // Called before the first Feed: `read(offset, length)` returns that much of the text being
+  // fed from `offset` on. The rewrite then keeps at most 64 KiB of the text after the last
+  // line that changed and reads the rest back when a later line changes, so that its memory
+  // stays flat whatever follows the window's records. A read that returns another length
+  // than asked throws RecordError ("the file changed while it was read").
+  void ReadBackWith(std::function<std::string(std::uint64_t offset, std::size_t length)> read);
 
   // After Finish: the stretch of the old text to replace, and the text to put there. The
   // stretch runs from the first line that changes to the end of the last, so that a patch near

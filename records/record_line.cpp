@@ -13,19 +13,6 @@ namespace {
 // S-record: 2 + 2 + 510), with room to spare for a line end.
 constexpr std::size_t kLongestLine = 530;
 
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
-
 std::string Hex2(unsigned value) {
   return text::HexDigits(value & 0xFF, 2);
 }
@@ -38,29 +25,57 @@ std::string ShownCharacter(char c) {
   return "byte " + Hex2(code);
 }
 
-// Reads the digits after the record mark into bytes, checking that each is a hex digit and
-// that they pair up.
-std::size_t ReadBytes(std::string_view digits, std::size_t column, std::uint64_t line,
-                      std::array<std::uint8_t, 264>& bytes, Record& record) {
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    const int value = DigitValue(digits[i]);
-    if (value < 0) {
-      throw RecordError(line, ShownCharacter(digits[i]) + " in column " +
-                                  std::to_string(column + i + 1) + " is not a hexadecimal digit");
+// The value of each character as a hexadecimal digit; -1 for any other character.
+struct DigitTable {
+  std::array<std::int8_t, 256> Value{};
+  constexpr DigitTable() {
+    for (auto& value : Value) {
+      value = -1;
     }
-    if (value >= 10 && !record.HasLetter) {
-      record.HasLetter = true;
-      record.LowerCase = digits[i] >= 'a';
+    for (int digit = 0; digit < 10; ++digit) {
+      Value[static_cast<std::size_t>('0' + digit)] = static_cast<std::int8_t>(digit);
+    }
+    for (int digit = 0; digit < 6; ++digit) {
+      Value[static_cast<std::size_t>('A' + digit)] = static_cast<std::int8_t>(10 + digit);
+      Value[static_cast<std::size_t>('a' + digit)] = static_cast<std::int8_t>(10 + digit);
     }
   }
-  if (digits.size() % 2 != 0) {
+};
+constexpr DigitTable kDigits;
+
+int DigitValue(char c) {
+  return kDigits.Value[static_cast<unsigned char>(c)];
+}
+
+// Reads the digits after the record mark into bytes, checking that each is a hex digit and
+// that they pair up. A file is mostly digits: one pass converts them, and only a line that
+// fails is looked at again for the message.
+std::size_t ReadBytes(std::string_view digits, std::size_t column, std::uint64_t line,
+                      std::array<std::uint8_t, 264>& bytes, Record& record) {
+  const std::size_t count = std::min(digits.size() / 2, bytes.size());
+  int invalid = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int high = DigitValue(digits[2 * i]);
+    const int low = DigitValue(digits[2 * i + 1]);
+    invalid |= high | low;
+    bytes[i] = static_cast<std::uint8_t>(high << 4 | (low & 0xF));
+  }
+  if (invalid < 0 || digits.size() % 2 != 0) {
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      if (DigitValue(digits[i]) < 0) {
+        throw RecordError(line, ShownCharacter(digits[i]) + " in column " +
+                                    std::to_string(column + i + 1) + " is not a hexadecimal digit");
+      }
+    }
     throw RecordError(
         line, "an odd number of hexadecimal digits (" + std::to_string(digits.size()) + ")");
   }
-  const std::size_t count = digits.size() / 2;
-  for (std::size_t i = 0; i < count && i < bytes.size(); ++i) {
-    bytes[i] =
-        static_cast<std::uint8_t>(DigitValue(digits[2 * i]) * 16 + DigitValue(digits[2 * i + 1]));
+  for (const char c : digits) {
+    if (DigitValue(c) >= 10) {
+      record.HasLetter = true;
+      record.LowerCase = c >= 'a';
+      break;
+    }
   }
   return count;
 }
@@ -95,7 +110,7 @@ Record ParseIntel(std::string_view text, std::uint64_t line) {
   if (text[0] != ':') {
     throw RecordError(line, "the line does not start with ':'");
   }
-  std::array<std::uint8_t, 264> bytes{};
+  std::array<std::uint8_t, 264> bytes;
   const std::size_t count = ReadBytes(text.substr(1), 1, line, bytes, record);
   if (count < 5) {
     throw RecordError(line, "the line is too short for a record");
@@ -144,16 +159,20 @@ Record ParseS(std::string_view text, std::uint64_t line) {
   if (text[0] != 'S') {
     throw RecordError(line, "the line does not start with 'S'");
   }
-  if (text.size() < 2 || text[1] < '0' || text[1] > '9' || text[1] == '4') {
-    throw RecordError(
-        line, "unknown record type " +
-                  (text.size() < 2 ? std::string("(none)") : "S" + std::string(1, text[1])));
+  if (text.size() < 2) {
+    throw RecordError(line, "the line is too short for a record");
+  }
+  if (text[1] < '0' || text[1] > '9' || text[1] == '4') {
+    const auto code = static_cast<unsigned char>(text[1]);
+    throw RecordError(line, code > 0x20 && code < 0x7F
+                                ? "unknown record type S" + std::string(1, text[1])
+                                : "unknown record type: " + ShownCharacter(text[1]) + " after 'S'");
   }
   record.Type = text[1];
   static constexpr int kWidth[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
   const int type = text[1] - '0';
   record.AddressBytes = kWidth[type];
-  std::array<std::uint8_t, 264> bytes{};
+  std::array<std::uint8_t, 264> bytes;
   const std::size_t count = ReadBytes(text.substr(2), 2, line, bytes, record);
   const auto width = static_cast<std::size_t>(record.AddressBytes);
   if (count < width + 2) {
@@ -248,14 +267,18 @@ Record ParseRecord(FileFormat format, std::string_view text, std::uint64_t lineN
 void AppendRecord(std::string& out, FileFormat format, int type, std::uint64_t address,
                   const std::uint8_t* data, std::size_t length, const LineLook& look) {
   const char* digits = look.LowerCase ? "0123456789abcdef" : "0123456789ABCDEF";
+  // Made in a buffer of the longest record and appended at once: a save writes thousands.
+  char line[kLongestLine];
+  std::size_t used = 0;
   unsigned sum = 0;
   const auto put = [&](unsigned byte) {
-    out += digits[(byte >> 4) & 0xF];
-    out += digits[byte & 0xF];
+    line[used] = digits[(byte >> 4) & 0xF];
+    line[used + 1] = digits[byte & 0xF];
+    used += 2;
     sum += byte;
   };
   if (format == FileFormat::IntelHex) {
-    out += ':';
+    line[used++] = ':';
     put(static_cast<unsigned>(length));
     put(static_cast<unsigned>(address >> 8) & 0xFF);
     put(static_cast<unsigned>(address) & 0xFF);
@@ -267,8 +290,8 @@ void AppendRecord(std::string& out, FileFormat format, int type, std::uint64_t a
   } else {
     static constexpr int kWidth[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
     const int width = kWidth[type];
-    out += 'S';
-    out += static_cast<char>('0' + type);
+    line[used++] = 'S';
+    line[used++] = static_cast<char>('0' + type);
     put(static_cast<unsigned>(length) + static_cast<unsigned>(width) + 1);
     for (int i = width - 1; i >= 0; --i) {
       put(static_cast<unsigned>(address >> (8 * i)) & 0xFF);
@@ -278,6 +301,7 @@ void AppendRecord(std::string& out, FileFormat format, int type, std::uint64_t a
     }
     put(~sum & 0xFF);
   }
+  out.append(line, used);
   out += look.Ending;
 }
 

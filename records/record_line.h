@@ -21,8 +21,8 @@ struct Record {
   // Data: Intel HEX the 16-bit offset, S-record the whole address. Count: the count. Extended
   // address records: their 16-bit value. End and start records: the start address.
   std::uint64_t Address = 0;
-  int AddressBytes = 2;  // S-record: 2, 3 or 4 by the type; Intel HEX: 2
-  std::array<std::uint8_t, 255> Data{};
+  int AddressBytes = 2;                // S-record: 2, 3 or 4 by the type; Intel HEX: 2
+  std::array<std::uint8_t, 255> Data;  // the first Length bytes
   std::size_t Length = 0;
   bool HasLetter = false;  // any hex digit A-F in the line
   bool LowerCase = false;  // its first such digit in lower case
@@ -65,7 +65,8 @@ struct LineLook {
 };
 
 // Appends one record: Intel HEX `type` 0..5 with a 16-bit `address`; S-record `type` 0..9 with
-// the address width of its type.
+// the address width of its type. `length` must fit the one-byte count (255 data bytes for Intel
+// HEX, less the address and checksum for S-record).
 void AppendRecord(std::string& out, FileFormat format, int type, std::uint64_t address,
                   const std::uint8_t* data, std::size_t length, const LineLook& look);
 

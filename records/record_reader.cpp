@@ -129,6 +129,17 @@ struct RecordReader::State {
     } else {
       Style.AddressBytes = std::max(Style.AddressBytes, record.AddressBytes);
     }
+    if (record.Length > 0 && address >= Base && address - Base + record.Length <= kWindowSize) {
+      const auto window = static_cast<std::size_t>(address - Base);
+      std::copy_n(record.Data.begin(), record.Length, Bytes.begin() + window);
+      for (std::size_t i = 0; i < record.Length; ++i) {
+        Held.set(window + i);
+      }
+      const auto first = static_cast<std::int32_t>(window);
+      Lowest = Lowest < 0 ? first : std::min(Lowest, first);
+      Highest = std::max(Highest, first + static_cast<std::int32_t>(record.Length) - 1);
+      return;
+    }
     for (std::size_t i = 0; i < record.Length; ++i) {
       const std::uint64_t at = address + i;
       if (at < Base || at - Base >= kWindowSize) {

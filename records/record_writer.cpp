@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -13,6 +14,8 @@
 namespace lbe::records {
 
 namespace {
+
+constexpr std::size_t kWaitingKept = 1 << 16;
 
 // Where Intel HEX data offsets count from: what the last extended address record set.
 struct IntelPlace {
@@ -63,15 +66,18 @@ SpanWritten AppendSpan(std::string& out, FileFormat format, const SpanLook& look
   }
   written.AddressBytes =
       std::max(look.AddressBytes, SWidthFor(base + static_cast<std::uint64_t>(highest)));
-  const std::size_t perRecord = std::clamp<std::size_t>(look.BytesPerRecord, 1, 255);
+  // A record's length is one byte: Intel HEX counts the data, S-record address and checksum too.
+  const std::size_t longest =
+      format == FileFormat::IntelHex ? 255 : 254 - static_cast<std::size_t>(written.AddressBytes);
+  const std::size_t perRecord = std::clamp<std::size_t>(look.BytesPerRecord, 1, longest);
   std::int32_t w = from;
   while (w <= highest) {
-    if (!held.test(static_cast<std::size_t>(w))) {
+    if (!held[static_cast<std::size_t>(w)]) {
       ++w;
       continue;
     }
     std::int32_t run = w;
-    while (run <= highest && held.test(static_cast<std::size_t>(run)) &&
+    while (run <= highest && held[static_cast<std::size_t>(run)] &&
            static_cast<std::size_t>(run - w) < perRecord) {
       ++run;
     }
@@ -189,6 +195,10 @@ struct RecordRewrite::State {
   std::string NewText;
   std::string OldText;
   std::string Waiting;
+  // With a way to read the file back, Waiting keeps no more than kWaitingKept: the rest is
+  // read back if a later line changes, so memory stays flat whatever follows the window.
+  std::function<std::string(std::uint64_t, std::size_t)> ReadBack;
+  bool WaitingDropped = false;
 
   // The records other than data records since the last data record: the new records go before
   // them when no record held the span, so that they come before a count or start record.
@@ -407,10 +417,17 @@ struct RecordRewrite::State {
   }
 
   void Keep(const TextLine& line) {
-    if (Changing) {
-      Waiting.append(line.Text);
-      Waiting.append(line.Ending);
+    if (!Changing || WaitingDropped) {
+      return;
     }
+    if (ReadBack && Waiting.size() + line.Text.size() > kWaitingKept) {
+      WaitingDropped = true;
+      Waiting.clear();
+      Waiting.shrink_to_fit();
+      return;
+    }
+    Waiting.append(line.Text);
+    Waiting.append(line.Ending);
   }
 
   void Change(const TextLine& line, const std::string& text) {
@@ -418,6 +435,14 @@ struct RecordRewrite::State {
       Changing = true;
       StretchStart = line.Start;
     } else {
+      if (WaitingDropped) {
+        const auto length = static_cast<std::size_t>(line.Start - StretchEnd);
+        Waiting = ReadBack(StretchEnd, length);
+        if (Waiting.size() != length) {
+          throw RecordError(line.Number, "the file changed while it was read");
+        }
+        WaitingDropped = false;
+      }
       NewText += Waiting;
       OldText += Waiting;
       Waiting.clear();
@@ -467,6 +492,10 @@ void RecordRewrite::Finish() {
   if (state_->Changing) {
     state_->Trim();
   }
+}
+
+void RecordRewrite::ReadBackWith(std::function<std::string(std::uint64_t, std::size_t)> read) {
+  state_->ReadBack = std::move(read);
 }
 
 std::uint64_t RecordRewrite::ReplaceOffset() const {

@@ -25,8 +25,9 @@ offers() {
 }
 [ "$(offers --l)" = "--length= --list " ] || fail "completion of --l: $(offers --l)"
 [ "$(offers --of)" = "--offset= " ] || fail "completion of --of: $(offers --of)"
-[ "$(offers --)" = "-- --check --help --length= --list --offset= --output= --version " ] ||
-  fail "completion of --: $(offers --)"
+[ "$(offers --)" = "-- --check --convert --fill= --format= --help --length= --list --offset= \
+--output= --sums= --version " ] || fail "completion of --: $(offers --)"
+[ "$(offers --format=s)" = "--format=srec " ] || fail "completion of --format=s: $(offers --format=s)"
 # Every long option --help names is offered.
 for option in $("$prefix/bin/lbe" --help | grep -o -- '--[a-z]*' | sort -u); do
   offers "$option" | grep -q -- "$option" || fail "the completion does not offer $option"

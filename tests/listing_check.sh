@@ -58,6 +58,39 @@ cmp -s random-64k.bin again.bin || fail "random-64k.bin did not come back as it 
 cmp -s <(head -c 12345 odd-back.bin) random-odd.bin || fail "random-odd.bin's bytes changed"
 [ "$(stat -c %s odd-back.bin)" = 12352 ] || fail "random-odd.bin is not padded to a whole line"
 
+# Sum rows: --list --sums=N closes every N lines and the last block with a row of column sums;
+# --check reads them back, never as bytes, and names what the line sums alone cannot.
+"$lbe" --list --sums=5 random-odd.bin > odd-summed.txt && "$lbe" --check odd-summed.txt 2> err
+[ "$(tail -n 1 odd-summed.txt | cut -c 1-5)" = "SUM  " ] || fail "--sums=5: no row after the last"
+[ "$(cat err)" = "1544 lines, 309 sum rows, 0 faults" ] || fail "--sums=5: $(cat err)"
+if [ -r sys-ls.bin ]; then
+  expect_status 0 "$lbe" --list --sums=16 sys-ls.bin
+  mv out summed.txt
+  expect_status 0 "$lbe" --check summed.txt -o summed.bin
+  [ "$(cat err)" = "8192 lines, 512 sum rows, 0 faults" ] || fail "--sums=16: $(cat err)"
+  cmp -s summed.bin sys-ls.bin || fail "a listing with sum rows read other bytes"
+  # One byte changed (0x009B): its line and its column fail, and the value at the crossing is
+  # named.
+  line=$(grep '^0098 ' summed.txt)
+  old=${line:11:2} new=5A
+  [ "$old" = 5A ] && new=A5
+  sed "s/^0098 \(.\{6\}\)../0098 \1$new/" summed.txt > one-byte.txt
+  expect_status 1 "$lbe" --check one-byte.txt
+  grep -qF "one-byte.txt:34: SUM 0080-00FF: column +3 $old typed" err &&
+    grep -qF "perhaps 009B is $old, not $new, which puts line 0098 right too" err ||
+    fail "one byte changed: $(cat err)"
+  # Two bytes of a line swapped: no line sum sees it; the columns and the block are named.
+  swapped=$(awk '$1 != "SUM" && NR > 40 && substr($2, 1, 2) != substr($2, 3, 2) { print $1; exit }' \
+    summed.txt)
+  sed "s/^$swapped \(..\)\(..\)/$swapped \2\1/" summed.txt > swapped.txt
+  block=$(printf '%04X-%04X' $((0x$swapped & ~0x7F)) $((0x$swapped | 0x7F)))
+  expect_status 1 "$lbe" --check swapped.txt
+  [ "$(grep -c "^swapped.txt:" err)" = 1 ] &&
+    grep -qF "SUM $block: column +0 " err && grep -qF ", column +1 " err &&
+    grep -qF "every line's sum checks out: bytes of a line swapped between these columns?" err ||
+    fail "two bytes swapped in line $swapped: $(cat err)"
+fi
+
 # The output may not be the listing itself.
 cp odd.txt self.txt
 expect_status 2 "$lbe" --check self.txt -o self.txt
@@ -98,7 +131,7 @@ echo "kept" > kept.bin
 expect_status 1 "$lbe" --check faulty.txt -o kept.bin
 expected="faulty.txt:3: 0108: checksum A6 typed, 41 computed
 faulty.txt:4: 0110: 7 bytes, 8 expected
-faulty.txt:5: 0120: address 0118 expected, 0120 found
+faulty.txt:5: 0120: line 0118 missing
 faulty.txt:6: 0128: not a hexadecimal digit 'O'
 lbe: nothing written to kept.bin
 6 lines, 4 faults"
@@ -128,7 +161,7 @@ expect_status 2 "$lbe" --check listed.txt -o "a:b.bin"
 grep -q "^lbe: パスの形式がサポートされていません$" err || fail "output with a colon: $(cat err)"
 for wrong in "--check" "--list" "--check listed.txt -o" "--check listed.txt out.bin" \
   "--list --check listed.txt" "random-64k.bin -o x.bin" "--lenght=4000 random-64k.bin" \
-  "--list --LIST random-64k.bin"; do
+  "--list --LIST random-64k.bin" "--list --sums=0 random-64k.bin" "--check listed.txt --sums=8"; do
   # shellcheck disable=SC2086
   expect_status 2 "$lbe" $wrong
   grep -q "^lbe: " err || fail "$wrong: $(cat err)"
@@ -197,8 +230,8 @@ usage=$("$lbe" /?)
 [ "$("$lbe" -?)" = "$usage" ] || fail "-? differs from /?"
 help=$("$lbe" --help)
 [ "${help:0:${#usage}}" = "$usage" ] || fail "--help does not start with the usage"
-for word in "--help" "--version" "--offset" "--length" "--list" "--check" "--output" "hexadecimal" \
-  "--convert" "--format" "--fill" "See lbe(1)."; do
+for word in "--help" "--version" "--offset" "--length" "--list" "--sums" "--check" "--output" \
+  "hexadecimal" "--convert" "--format" "--fill" "See lbe(1)."; do
   grep -qF -- "$word" <<< "${help:${#usage}}" || fail "--help does not mention $word"
 done
 

@@ -250,6 +250,32 @@ TEST(CommandLine, ListAndCheckModes) {
   }
 }
 
+TEST(CommandLine, SumRowsEveryNLinesGoWithListOnly) {
+  const std::string needs = "--sums needs a number of lines in decimal, at least 1";
+  const struct {
+    std::vector<std::string> parameters;
+    std::optional<std::uint32_t> every;
+    std::string wrongUse;
+  } cases[] = {
+      {{"--list", "--sums=16", "a.bin"}, 16, ""},
+      {{"--sums", "0010", "--list", "a.bin"}, 10, ""},
+      {{"--list", "a.bin", "--sums=4294967295"}, 4294967295u, ""},
+      {{"--list", "a.bin", "--sums=4294967296"}, std::nullopt, needs + ", not '4294967296'"},
+      {{"--list", "a.bin", "--sums=0"}, std::nullopt, needs + ", not '0'"},
+      {{"--list", "a.bin", "--sums=0x10"}, std::nullopt, needs + ", not '0x10'"},
+      {{"--list", "a.bin", "--sums="}, std::nullopt, needs + ", not ''"},
+      {{"--list", "a.bin", "--sums"}, std::nullopt, needs},
+      {{"--list", "a.bin", "--sums=2", "--sums=3"}, 2, "--sums is given more than once"},
+      {{"--check", "l.txt", "--sums=8"}, 8, "--sums goes with --list only"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const CommandLineOptions options = ParseCommandLine(c.parameters);
+    EXPECT_EQ(options.SumEvery, c.every);
+    EXPECT_EQ(options.WrongUse, c.wrongUse);
+  }
+}
+
 TEST(CommandLine, ConvertFormatAndFill) {
   const std::optional<std::string> none;
   struct {
@@ -309,10 +335,10 @@ TEST(CommandLine, ConvertFormatAndFill) {
 TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
   const std::string help = HelpText("lbe");
   ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
-  for (const char* line :
-       {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ", "\n --length=N ",
-        "\n --list FILE ", "\n --check LISTING ", "\n -o, --output=FILE ", "\n --convert IN OUT ",
-        "\n --format=F ", "\n --fill=XX ", "hexadecimal", "\nSee lbe(1).\n"}) {
+  for (const char* line : {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ",
+                           "\n --length=N ", "\n --list FILE ", "\n --sums=N ",
+                           "\n --check LISTING ", "\n -o, --output=FILE ", "\n --convert IN OUT ",
+                           "\n --format=F ", "\n --fill=XX ", "hexadecimal", "\nSee lbe(1).\n"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_TRUE(help.ends_with("\nSee lbe(1).\n"));

@@ -39,6 +39,8 @@ TEST(Listing, EveryAcceptedFormReadsTheSameBytes) {
       {"8 3E00D3FE21000011:41", 0x0008, ""},
       {"ffff0008 3E00D3FE21000011:41", 0xFFFF0008, ""},
       {"00010000: 3E00D3FE21000011:41", 0x10000, ""},
+      {"SUM  3E00D3FE21000011:41", std::nullopt, ""},
+      {"Sum: 3E 00 D3 FE 21 00 00 11 - 41", std::nullopt, ""},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.text);
@@ -82,6 +84,11 @@ TEST(Listing, EveryFaultKindHasItsMessage) {
       {"0100 3E00D3FE21000011 ; 41", 0x0100, "checksum missing"},
       {"0100 3E00D3FE21000011:4", 0x0100, "checksum of 1 digit, 2 expected"},
       {"0100 3E00D3FE21000011:041", 0x0100, "checksum of 3 digits, 2 expected"},
+      {"0100: 3E 00 D3 FE 21 00 00 11 41F", 0x0100, "checksum of 3 digits, 2 expected"},
+      {"0100 3E00 D3FE 2100 0011 4", 0x0100, "checksum of 1 digit, 2 expected"},
+      {"sum 3E00D3FE21000011:4", std::nullopt, "total of 1 digit, 2 expected"},
+      {"SUM: 3E 00 D3 FE 21 00 00 41", std::nullopt, "7 column sums, 8 expected"},
+      {"SUMS 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit 'S'"},
       {"0100 3E00D3FE21000011:41 42", 0x0100, "unexpected '4' after the checksum"},
       {"0100 3E00D3FE21000011:41:", 0x0100, "unexpected ':' after the checksum"},
       {"0100 3E00D3FE21000011:4O", 0x0100, "checksum of 1 digit, 2 expected"},
@@ -214,22 +221,21 @@ TEST(ListingCheck, FaultsCarryTheirLineNumbersAndAddresses) {
     std::string listing;
     std::vector<std::string> faults;
   } cases[] = {
-      // A gap, a repeat and an address out of order are each reported once, not guessed at.
-      {kLine0 + "\n" + kLine10 + "\n" + kLine18 + "\n",
-       {"2: 0010: address 0008 expected, 0010 found"}},
+      // A gap, a repeat and an address out of order are each reported once.
+      {kLine0 + "\n" + kLine10 + "\n" + kLine18 + "\n", {"2: 0010: line 0008 missing"}},
       {kLine0 + "\n" + kLine8 + "\n" + kLine8 + "\n" + kLine10 + "\n",
-       {"3: 0008: address 0010 expected, 0008 found"}},
+       {"3: 0008: line 0008 repeated"}},
       {kLine8 + "\n" + kLine0 + "\n",  //
        {"2: 0000: address 0010 expected, 0000 found"}},
       // A line without a readable address keeps the count going.
       {kLine0 + "\nO008 0102030405060708:24\n" + kLine10 + "\n",
        {"2: not a hexadecimal digit 'O'"}},
       // Skipped lines count for the line numbers only.
-      {"# x\n\n" + kLine0 + "\r\n\r\n0008 0102030405060708:25\r\n",
-       {"5: 0008: checksum 25 typed, 24 computed"}},
+      {"# x\n\n" + kLine0 + "\r\n\r\n0008 0102030405060708:31\r\n",
+       {"5: 0008: checksum 31 typed, 24 computed"}},
       // A wrong checksum and a wrong address on one line are two faults.
-      {kLine0 + "\n0010 0102030405060708:25",
-       {"2: 0010: checksum 25 typed, 24 computed", "2: 0010: address 0008 expected, 0010 found"}},
+      {kLine0 + "\n0010 0102030405060708:31",
+       {"2: 0010: checksum 31 typed, 24 computed", "2: 0010: address 0008 expected, 0010 found"}},
       // A byte-order mark counts only at the very start.
       {kLine0 + "\n\xEF\xBB\xBF" + kLine8 + "\n", {"2: not a hexadecimal digit '\\u{FEFF}'"}},
       {"\n\xEF\xBB\xBF" + kLine8 + "\n", {"2: not a hexadecimal digit '\\u{FEFF}'"}},
@@ -239,6 +245,84 @@ TEST(ListingCheck, FaultsCarryTheirLineNumbersAndAddresses) {
     const Checked checked = CheckInEveryCut(c.listing);
     EXPECT_EQ(checked.faults, c.faults);
     EXPECT_EQ(checked.bytes, std::vector<std::uint8_t>{}) << "bytes kept after a fault";
+  }
+}
+
+// A listing of 6 good lines 0000 to 0028, each holding kBytes, with one line typed other than
+// `was`: the one report each mistake gives, with its likely fixes.
+TEST(ListingCheck, OneReportPerTypo) {
+  const std::string good = "3E00D3FE21000011:41";
+  const auto listing = [&](const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+      text += (line.size() == 4 ? line + " " + good : line) + "\n";
+    }
+    return text;
+  };
+  const struct {
+    std::vector<std::string> lines;
+    std::string fault;
+  } cases[] = {
+      {{"0000", "0008", "0070", "0018", "0020", "0028"},
+       "3: 0070: address 0010 expected, 0070 found"},
+      {{"0800", "0008", "0010", "0018"},
+       "2: 0008: address 0808 expected, 0008 found; perhaps the line before is 0000, not 0800"},
+      {{"0000", "0108", "0110", "0118"},
+       "2: 0108: address 0008 expected, 0108 found; perhaps the line before is 0100, not 0000"},
+      {{"0000", "0008", "0018", "0020", "0028"}, "3: 0018: line 0010 missing"},
+      {{"0000", "0008", "0020", "0028"}, "3: 0020: lines 0010 to 0018 missing"},
+      {{"0000", "0008", "0008", "0010", "0018"}, "3: 0008: line 0008 repeated"},
+      {{"0000", "0008", "0008 3E00D3FE21000012:42", "0010"},
+       "3: 0008: line 0008 repeated with other bytes"},
+      {{"0000", "0008", "0018", "0010", "0020", "0028"}, "3: 0018: lines 0010 and 0018 swapped"},
+      {{"0000", "0008", "0010: 3E 00 D3 FE 21 00 00 11 41F", "0018"},
+       "3: 0010: checksum of 3 digits, 2 expected"},
+      {{"0000", "0008", "0010 3E00D3FE2100D011:41", "0018"},
+       "3: 0010: checksum 41 typed, 11 computed; perhaps 0012 is 03, not D3 (0 and D look alike), "
+       "or 0016 is 00, not D0 (0 and D look alike)"},
+      {{"0000", "0008", "0010 E300D3FE21000011:41", "0018"},
+       "3: 0010: checksum 41 typed, E6 computed; perhaps 0010 is 3E, not E3 (digits swapped)"},
+      {{"0000", "0008", "0010 3E00D3FE21000011:47", "0018"},
+       "3: 0010: checksum 47 typed, 41 computed; perhaps 0014 is 27, not 21 (7 and 1 look alike), "
+       "or 0017 is 17, not 11 (7 and 1 look alike), or the checksum is 41, not 47 (1 and 7 look "
+       "alike)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(listing(c.lines));
+    EXPECT_EQ(CheckInEveryCut(listing(c.lines)).faults, std::vector<std::string>{c.fault});
+  }
+}
+
+// Lines 0008 and 0010 and their sum row, one of the three typed otherwise: the last report.
+TEST(ListingCheck, SumRowsCheckTheirBlock) {
+  const std::string row = "SUM 0001020304050607:1C";
+  const struct {
+    std::string listing;
+    std::string lastFault;  // empty: no fault
+  } cases[] = {
+      {kLine0 + "\nSUM 0000000000000000:00\n" + kLine8 + "\n" + kLine10 + "\n" + row, ""},
+      {kLine8 + "\n" + kLine10 + "\nsum: 00 01 02 03 04 05 06 07 1C\n" + kLine18, ""},
+      {"0008 0102030405060709:24\n" + kLine10 + "\n" + row,
+       "3: SUM 0008-0017: column +7 07 typed, 08 computed; perhaps 000F is 08, not 09, which puts "
+       "line 0008 right too"},
+      {"0008 0201030405060708:24\n" + kLine10 + "\n" + row,
+       "3: SUM 0008-0017: column +0 00 typed, 01 computed, column +1 01 typed, 00 computed; every "
+       "line's sum checks out: bytes of a line swapped between these columns?"},
+      {kLine8 + "\n" + kLine10 + "\nSUM 0001020304050608:1C",
+       "3: SUM 0008-0017: column +7 08 typed, 07 computed; the total agrees with the lines, so the "
+       "sum row is mistyped"},
+      {kLine8 + "\n" + kLine10 + "\nSUM 0001020304050607:1D",
+       "3: SUM 0008-0017: total 1D typed, 1C computed"},
+      {kLine8 + "\n" + kLine10 + "\nSUM FFFFFF0304050607:16",
+       "3: SUM 0008-0017: columns +0, +1 and +2 wrong"},
+      {kLine8 + "\n" + row + "\n" + row, "3: SUM: no lines since the last sum row"},
+      {kLine8 + "\n0010 FFFF:F8\n" + row, "2: 0010: 2 bytes, 8 expected"},  // columns unchecked
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.listing);
+    const Checked checked = CheckInEveryCut(c.listing);
+    EXPECT_EQ(checked.faults.empty() ? "" : checked.faults.back(), c.lastFault);
+    EXPECT_EQ(checked.bytes.size(), c.lastFault.empty() ? checked.lines * 8 : 0);
   }
 }
 

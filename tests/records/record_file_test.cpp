@@ -35,10 +35,18 @@ Window Read(FileFormat format, std::string_view text, std::uint64_t base = 0,
   return window;
 }
 
-// The file after a save of window addresses from..to into `text`.
+// The file after a save of window addresses from..to into `text`; with `readBacks`, the rewrite
+// reads the text back where it needs what it did not keep, and counts the reads there.
 std::string Rewrite(FileFormat format, const std::string& text, const Window& window,
-                    std::int32_t from, std::int32_t to, std::uint64_t base = 0) {
+                    std::int32_t from, std::int32_t to, std::uint64_t base = 0,
+                    int* readBacks = nullptr) {
   RecordRewrite rewrite(format, base, window.Bytes, window.Held, from, to);
+  if (readBacks != nullptr) {
+    rewrite.ReadBackWith([&](std::uint64_t offset, std::size_t length) {
+      ++*readBacks;
+      return text.substr(offset, length);
+    });
+  }
   for (std::size_t at = 0; at < text.size(); at += 5) {
     rewrite.Feed(std::string_view(text).substr(at, 5));
   }
@@ -155,6 +163,25 @@ TEST(RecordRewrite, NewRecordsGoBeforeTheCountAndTheCountAgrees) {
   window.Held.set(0x40);
   EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0x40, 0x40),
             "S0030000FC\nS107001001020304DE\nS10400407744\nS5030002FA\nS9030000FC\n");
+}
+
+// A record split early and the count record at the end of a long file: the text between them
+// is read back rather than kept, and the file comes out the same.
+TEST(RecordRewrite, ReadsBackWhatItDidNotKeep) {
+  Window window;
+  for (std::size_t at = 0x100; at < kWindowSize; ++at) {
+    window.Bytes[at] = static_cast<std::uint8_t>(at);
+    window.Held.set(at);
+  }
+  std::string text = WriteRecordFile(FileFormat::SRecord, {}, 0, window.Bytes, window.Held);
+  text.replace(text.size() - 11, 11, "S5030FF0FD\nS9030000FC\n");  // 0xFF0 data records
+  window.Bytes[0x100] = 0xAB;
+  int readBacks = 0;
+  const std::string kept = Rewrite(FileFormat::SRecord, text, window, 0x100, 0x100);
+  EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0x100, 0x100, 0, &readBacks), kept);
+  EXPECT_EQ(readBacks, 1);
+  EXPECT_TRUE(kept.starts_with("S0030000FC\nS1040100AB4F\nS1120101"));
+  EXPECT_TRUE(kept.ends_with("\nS5030FF1FC\nS9030000FC\n"));
 }
 
 TEST(RecordRewrite, LowerCaseAndCrLfAreKept) {
