@@ -270,6 +270,11 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
       format, Placement.Offset, Image.Bytes, held, Range.StartAddress,
       Range.StartAddress + count - 1,
       Placement.KnownName == CurrentFileName ? Placement.Style : std::nullopt);
+  // The text after the last change is read back when a later line changes, not kept.
+  rewrite.ReadBackWith([](std::uint64_t offset, std::size_t length) {
+    const FilePiece piece = ReadFilePiece(CurrentFileName, offset, length);
+    return std::string(piece.Bytes.begin(), piece.Bytes.end());
+  });
   FileState read;
   try {
     read = ReadInPieces([&](std::string_view piece) { rewrite.Feed(piece); });
