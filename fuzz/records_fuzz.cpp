@@ -1,5 +1,6 @@
-// Intel HEX and S-record on any text: the input's first bytes choose the format, the window's
-// base, the pieces it is fed in and a save's span and changes; the rest is the file.
+// Intel HEX and S-record on any text: the input's last bytes (FuzzedDataProvider takes integers
+// from the end) choose the format, the window's base, the pieces it is fed in and a save's span
+// and changes; the rest is the file.
 //
 // Checked: the reader's outcome (the error's line and text, or the window, its held bytes and
 // style) does not depend on where the text was cut; an error text is one short line of

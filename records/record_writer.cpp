@@ -222,7 +222,8 @@ struct RecordRewrite::State {
         From(std::max(from, 0)),
         To(std::min<std::int32_t>(to, kWindowSize - 1)),
         SpanLow(base + static_cast<std::uint64_t>(std::max(from, 0))),
-        SpanHigh(base + static_cast<std::uint64_t>(std::max(to, 0))),
+        SpanHigh(base +
+                 static_cast<std::uint64_t>(std::clamp<std::int32_t>(to, 0, kWindowSize - 1))),
         Splitter([this](const TextLine& line) { Take(line); }),
         GivenStyle(style) {}
 

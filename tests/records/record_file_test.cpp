@@ -57,19 +57,19 @@ std::string Rewrite(FileFormat format, const std::string& text, const Window& wi
 }
 
 TEST(RecordFormat, ByNameAndByWord) {
-  EXPECT_EQ(FormatOfName("rom.hex"), FileFormat::IntelHex);
-  EXPECT_EQ(FormatOfName("ROM.IHX"), FileFormat::IntelHex);
-  EXPECT_EQ(FormatOfName("a/b.IHex"), FileFormat::IntelHex);
-  EXPECT_EQ(FormatOfName("boot.S19"), FileFormat::SRecord);
-  EXPECT_EQ(FormatOfName("boot.s28"), FileFormat::SRecord);
-  EXPECT_EQ(FormatOfName("boot.s37"), FileFormat::SRecord);
-  EXPECT_EQ(FormatOfName("boot.srec"), FileFormat::SRecord);
-  EXPECT_EQ(FormatOfName("boot.MOT"), FileFormat::SRecord);
-  EXPECT_EQ(FormatOfName("hex"), FileFormat::Raw);
-  EXPECT_EQ(FormatOfName("rom.hex.bin"), FileFormat::Raw);
-  EXPECT_EQ(FormatNamed("ihex"), FileFormat::IntelHex);
-  EXPECT_EQ(FormatNamed("srec"), FileFormat::SRecord);
-  EXPECT_EQ(FormatNamed("raw"), FileFormat::Raw);
+  const auto ihex = FileFormat::IntelHex;
+  const auto srec = FileFormat::SRecord;
+  const auto raw = FileFormat::Raw;
+  const std::pair<std::string_view, FileFormat> names[] = {
+      {"rom.hex", ihex},  {"ROM.IHX", ihex},   {"a/b.IHex", ihex}, {"boot.S19", srec},
+      {"boot.s28", srec}, {"boot.s37", srec},  {"b.srec", srec},   {"boot.MOT", srec},
+      {"hex", raw},       {"rom.hex.bin", raw}};
+  for (const auto& [name, format] : names) {
+    EXPECT_EQ(FormatOfName(name), format) << name;
+  }
+  EXPECT_EQ(FormatNamed("ihex"), ihex);
+  EXPECT_EQ(FormatNamed("srec"), srec);
+  EXPECT_EQ(FormatNamed("raw"), raw);
   EXPECT_EQ(FormatNamed("IHEX"), std::nullopt);
 }
 
