@@ -20,6 +20,7 @@
 #include "image/memory_image.h"
 #include "listing/listing.h"
 #include "records/record_file.h"
+#include "text/hex_text.h"
 #include "text/visible_text.h"
 
 namespace lbe::listing {
@@ -171,6 +172,11 @@ bool ReadRecordInput(const files::StartFile& input, records::FileFormat format,
   }
   window.Style = reader.Style();
   window.From = reader.Lowest().value_or(0);
+  if (!reader.Lowest()) {
+    // Most likely a file for another part of the address space: --offset picks it.
+    ReportError(err, shownName + ": no bytes at addresses " + text::HexDigits(input.Offset, 4) +
+                         " to " + text::HexDigits(input.Offset + records::kWindowSize - 1, 4));
+  }
   if (input.AddressText) {
     image::SetStartAddress(image::ParseAddressText(*input.AddressText, 0));
     window.From = image::Range.StartAddress;

@@ -260,6 +260,12 @@ void LineSplitter::Deliver(std::string_view line, std::string_view ending) {
   onLine_(textLine);
 }
 
+void CheckAfterEnd(const TextLine& line) {
+  if (line.Text != "\x1A") {
+    throw RecordError(line.Number, "text after the end record");
+  }
+}
+
 Record ParseRecord(FileFormat format, std::string_view text, std::uint64_t lineNumber) {
   return format == FileFormat::IntelHex ? ParseIntel(text, lineNumber) : ParseS(text, lineNumber);
 }

@@ -54,6 +54,10 @@ class LineSplitter {
   std::uint64_t number_ = 0;
 };
 
+// A non-empty line after the end record: an error, but for the Ctrl-Z that DOS tools end a
+// text file with.
+void CheckAfterEnd(const TextLine& line);
+
 // Parses one non-empty line (without its line end), checking digits, length, type, checksum and
 // that data stays within its address field. Throws RecordError naming `lineNumber`.
 Record ParseRecord(FileFormat format, std::string_view text, std::uint64_t lineNumber);

@@ -85,7 +85,8 @@ struct RecordReader::State {
       return;
     }
     if (EndSeen) {
-      throw RecordError(line.Number, "text after the end record");
+      CheckAfterEnd(line);
+      return;
     }
     const Record record = ParseRecord(Format, line.Text, line.Number);
     if (record.HasLetter && !LetterSeen) {

@@ -234,11 +234,11 @@ struct RecordRewrite::State {
       EndingSeen = true;
       Ending = line.Ending.size() == 2 ? "\r\n" : "\n";
     }
+    if (EndSeen && !line.Text.empty()) {
+      CheckAfterEnd(line);
+    }
     std::optional<Record> record;
-    if (!line.Text.empty()) {
-      if (EndSeen) {
-        throw RecordError(line.Number, "text after the end record");
-      }
+    if (!line.Text.empty() && !EndSeen) {
       record = ParseRecord(Format, line.Text, line.Number);
       NoteStyle(*record);
     }

@@ -216,7 +216,15 @@ for pair in ihex:hex srec:s19; do
   expect_status 0 "$lbe" --check listed.txt -o "checked.$suffix"
   objcopy -I "$bfd" -O binary "checked.$suffix" checked.bin && cmp -s checked.bin back.bin ||
     fail "--check -o checked.$suffix holds other bytes"
+  grep -qE '^(:..|S1..)1230' "checked.$suffix" || fail "checked.$suffix does not start at 1230"
 done
+# --offset picks which 64 KiB of the address space a record file loads.
+objcopy -I binary -O ihex --change-addresses 0x12345 random-odd.bin high.hex
+expect_status 0 "$lbe" --convert --offset=10000 high.hex high.bin
+cmp -s high.bin random-odd.bin || fail "--offset=10000 did not load the second 64 KiB"
+expect_status 0 "$lbe" --convert high.hex none.bin
+[ "$(cat err)" = "lbe: high.hex: no bytes at addresses 0000 to FFFF" ] ||
+  fail "--convert of a file with nothing in the window: $(cat err)"
 expect_status 0 "$lbe" --convert random-odd.bin --format=srec as-srec.hex
 [ "$(head -c 2 as-srec.hex)" = S0 ] || fail "--format=srec did not name the output's format"
 printf ':0100000041BF\n:00000001FF\n' > bad.hex

@@ -185,13 +185,13 @@ TEST(RecordRewrite, ReadsBackWhatItDidNotKeep) {
 }
 
 TEST(RecordRewrite, LowerCaseAndCrLfAreKept) {
-  const std::string text = ":020010000102eb\r\n:00000001ff\r\n";
+  const std::string text = ":020010000102eb\r\n:00000001ff\r\n\x1A";
   Window window = Read(FileFormat::IntelHex, text);
   EXPECT_TRUE(window.Style.LowerCase);
   EXPECT_TRUE(window.Style.CrLf);
   window.Bytes[0x11] = 0xAB;
   EXPECT_EQ(Rewrite(FileFormat::IntelHex, text, window, 0, 0xFFFF),
-            ":0200100001ab42\r\n:00000001ff\r\n");
+            ":0200100001ab42\r\n:00000001ff\r\n\x1A");
   EXPECT_EQ(WriteRecordFile(FileFormat::IntelHex, window.Style, 0, window.Bytes, window.Held),
             ":0200100001ab42\r\n:00000001ff\r\n");
 }
