@@ -53,8 +53,8 @@ std::string Figures(std::vector<double> times) {
   }
   std::sort(times.begin(), times.end());
   char text[64];
-  std::snprintf(text, sizeof text, "mean %7.2f median %7.2f ms", sum / static_cast<double>(times.size()),
-                times[times.size() / 2]);
+  std::snprintf(text, sizeof text, "mean %7.2f median %7.2f ms",
+                sum / static_cast<double>(times.size()), times[times.size() / 2]);
   return text;
 }
 
@@ -114,8 +114,9 @@ int main(int argc, char** argv) {
   } cases[] = {{"64 KiB", 0, 0, rounds},
                {"+ 32 MiB before", kOtherBytes, 0, std::max(1, rounds / 25)},
                {"+ 32 MiB after", 0, kOtherBytes, std::max(1, rounds / 25)}};
-  std::printf("Intel HEX, a 64 KiB window (--offset): LoadFile and a one-byte SaveRange; peak\n"
-              "RSS of the process\n");
+  std::printf(
+      "Intel HEX, a 64 KiB window (--offset): LoadFile and a one-byte SaveRange; peak\n"
+      "RSS of the process\n");
   const std::string name = (folder / "data.hex").native();
   for (const auto& c : cases) {
     // Written by a child of its own: the heap the text took stays out of the measured one.

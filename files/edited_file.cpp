@@ -91,8 +91,7 @@ constexpr std::size_t kRecordPiece = std::size_t{256} << 10;
 // Line 0 is none: a write of records that cannot hold the addresses.
 FileError RecordFileError(const records::RecordError& error) {
   const std::string line = error.Line() > 0 ? "Line " + std::to_string(error.Line()) + ": " : "";
-  return FileError(FileErrorKind::EReadError,
-                   line + error.what() + PathSuffix(CurrentFileName));
+  return FileError(FileErrorKind::EReadError, line + error.what() + PathSuffix(CurrentFileName));
 }
 
 // A whole record file of the held bytes of the range, in the style the last load read.
@@ -131,8 +130,8 @@ void SetRangeOfRecords(std::optional<std::int32_t> lowest, std::optional<std::in
   if (!Placement.StartAddressGiven && lowest) {
     image::SetStartAddress(*lowest);
   }
-  Range.EndLine = highest && *highest >= Range.StartAddress ? *highest / kLineBytes
-                                                            : Range.StartLine - 1;
+  Range.EndLine =
+      highest && *highest >= Range.StartAddress ? *highest / kLineBytes : Range.StartLine - 1;
 }
 
 // LoadFile for a record file that exists: read whole into a scratch image first, so that a file
@@ -285,8 +284,7 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
   save.ChangedSinceKnown = expected && read.StretchSum != expected->StretchSum;
   save.Stretch = FileStretch{rewrite.ReplaceOffset(), rewrite.ReplaceLength(), false};
   save.Text = rewrite.NewText();
-  const FilePiece former =
-      ReadFilePiece(CurrentFileName, save.Stretch.Offset, save.Stretch.Length);
+  const FilePiece former = ReadFilePiece(CurrentFileName, save.Stretch.Offset, save.Stretch.Length);
   save.FormerSum = StretchChecksum(former.Bytes);
   return save;
 }
@@ -301,8 +299,8 @@ bool SaveRecords(FileFormat format, const SaveQuestion& ask, const SaveProgress&
 
   SaveRequest request;
   request.Stretch = save.Stretch;
-  request.Bytes = std::span(reinterpret_cast<const std::uint8_t*>(save.Text.data()),
-                            save.Text.size());
+  request.Bytes =
+      std::span(reinterpret_cast<const std::uint8_t*>(save.Text.data()), save.Text.size());
   // The save compares the stretch it replaces; the whole file was compared while it was read.
   if (known && known->Exists) {
     request.Expected = *known;
@@ -379,10 +377,9 @@ std::string WriteRescueOfRange() {
     return WriteRescueCopy(CurrentFileName, image::RangeBytes());
   }
   const std::string text = RecordFileOfRange(format, HeldInRange());
-  return WriteRescueCopy(
-      CurrentFileName,
-      std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-      format == FileFormat::IntelHex ? ".hex" : ".srec");
+  return WriteRescueCopy(CurrentFileName,
+                         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                         format == FileFormat::IntelHex ? ".hex" : ".srec");
 }
 
 }  // namespace lbe::files

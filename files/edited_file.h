@@ -84,12 +84,12 @@ struct LoadOutcome {
 // read whole instead: the image and its marks cleared, every data byte at its record address less
 // Placement.Offset, held; the range from its lowest held line (unless StartAddressGiven) to its
 // highest, the bytes below StartAddress outside it. A record file that does not parse loads
-// nothing: FileError naming the line and the fault. First settles what a save of it left behind: puts the file back when a save
-// was interrupted, sets a journal that no longer fits the file aside, leaves alone what it
-// cannot trust (each said in the notice). With `readOnly` it writes nothing: facing an
-// interrupted save it loads nothing and says so. Loads nothing when the name names no existing
-// file, and the next save then writes the range at the offset. Throws FileError when the file
-// cannot be read.
+// nothing: FileError naming the line and the fault. First settles what a save of it left behind:
+// puts the file back when a save was interrupted, sets a journal that no longer fits the file
+// aside, leaves alone what it cannot trust (each said in the notice). With `readOnly` it writes
+// nothing: facing an interrupted save it loads nothing and says so. Loads nothing when the name
+// names no existing file, and the next save then writes the range at the offset. Throws FileError
+// when the file cannot be read.
 LoadOutcome LoadFile(bool readOnly = false);
 
 // What start-up takes from the command line to load the file.
@@ -108,10 +108,10 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly = false);
 // when the file changed on disk since Placement.Known or the save would move the bytes after the
 // stretch. A record file instead gets the held bytes of the range in place of the data records of
 // the range's addresses, every other record kept (and a new or empty one is written afresh),
-// asking only whether it changed on disk; `progress` hears of a long save; `notes` gets what the save settled first (an
-// interrupted save rolled back, a journal set aside). Takes the image as saved and returns true
-// when it saved, false when `ask` said no (nothing written). Throws FileError with the file,
-// Placement and the saved state as they were.
+// asking only whether it changed on disk; `progress` hears of a long save; `notes` gets what the
+// save settled first (an interrupted save rolled back, a journal set aside). Takes the image as
+// saved and returns true when it saved, false when `ask` said no (nothing written). Throws
+// FileError with the file, Placement and the saved state as they were.
 bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {},
                std::vector<std::string>* notes = nullptr);
 

@@ -60,9 +60,7 @@ struct Place {
   std::string_view FileName;
   std::string_view Suffix;
 
-  std::string Name(int attempt) const {
-    return Folder + RescueFileName(FileName, attempt, Suffix);
-  }
+  std::string Name(int attempt) const { return Folder + RescueFileName(FileName, attempt, Suffix); }
 };
 
 // Gives the file written whole a name of its own by `link(name)`, which never replaces a file:

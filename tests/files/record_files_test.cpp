@@ -150,9 +150,9 @@ TEST_F(RecordFiles, RoundTripsWithObjcopy) {
     std::copy(system.begin() + at, system.begin() + end, gaps.begin() + at);
     PutFile("piece.bin", {system.begin() + at, system.begin() + end});
     const std::string address = std::to_string(0x20000 + at);
-    ASSERT_EQ(Shell("objcopy -I binary -O ihex --change-addresses " + address +
-                    " piece.bin piece.hex"),
-              0);
+    ASSERT_EQ(
+        Shell("objcopy -I binary -O ihex --change-addresses " + address + " piece.bin piece.hex"),
+        0);
     const std::string text = GetText("piece.hex");
     pieces += text.substr(0, text.find(":00000001FF"));
   }
@@ -162,8 +162,8 @@ TEST_F(RecordFiles, RoundTripsWithObjcopy) {
     SCOPED_TRACE(name);
     const bool whole = name == "system.hex";
     Start(name, {}, whole ? 0 : 0x20000);
-    ASSERT_TRUE(std::equal(Image.Bytes.begin(), Image.Bytes.end(),
-                           (whole ? system : gaps).begin()));
+    ASSERT_TRUE(
+        std::equal(Image.Bytes.begin(), Image.Bytes.end(), (whole ? system : gaps).begin()));
     Type(Range.StartAddress + 3, 0x5A);
     Type(RangeEndAddress() - 9, 0xA5);
     ASSERT_TRUE(SaveRange());

@@ -394,7 +394,8 @@ class LineEditReference : public lbe::testing::SteppingTest {
           << std::dec << "; ";
     }
     for (int at = 0; compareImage && at < 0x10000; ++at) {
-      if (model.Held[static_cast<std::size_t>(at)] != image::Image.Held[static_cast<std::size_t>(at)]) {
+      if (model.Held[static_cast<std::size_t>(at)] !=
+          image::Image.Held[static_cast<std::size_t>(at)]) {
         out << "marks differ first at " << std::hex << at << std::dec << "; ";
         break;
       }
