@@ -1,10 +1,12 @@
 #include "files/edited_file.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
@@ -79,10 +81,6 @@ std::string Joined(const std::vector<std::string>& lines) {
   }
   return text;
 }
-
-}  // namespace
-
-namespace {
 
 // Record files are read in pieces of this size, so that memory stays flat in the file's length.
 constexpr std::size_t kRecordPiece = std::size_t{256} << 10;
