@@ -66,6 +66,7 @@ FileFormat FormatOf(std::string_view name) {
 
 void MarkImageSaved() {
   Saved.Fingerprint = Fingerprint();
+  image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
 }
 
 bool ImageChangedSinceSaved() {
@@ -191,6 +192,7 @@ LoadOutcome LoadFile(bool readOnly) {
     Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
     Placement.KnownName = CurrentFileName;
     Placement.Style.reset();
+    image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
     return outcome;
   }
   if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {

@@ -32,10 +32,11 @@ struct Step {
 
   std::ptrdiff_t Half() const { return static_cast<std::ptrdiff_t>(Bytes.size() / 2); }
   std::size_t Size() const { return sizeof(Step) + Bytes.capacity() + Held.capacity() / 8; }
-  bool ChangesBytes() const {
+  bool ChangesBytes(bool marksCount) const {
     return What == Kind::Bytes
                ? !std::equal(Bytes.begin(), Bytes.begin() + Half(), Bytes.begin() + Half()) ||
-                     !std::equal(Held.begin(), Held.begin() + Half(), Held.begin() + Half())
+                     (marksCount &&
+                      !std::equal(Held.begin(), Held.begin() + Half(), Held.begin() + Half()))
                : ShiftChanges;
   }
 };
@@ -48,6 +49,7 @@ struct EditHistory {
   Step Current;
 };
 EditHistory History;
+bool MarksCount = false;  // KeepChangesOfMarks
 
 bool HeldAt(std::int32_t address) {
   return Image.Held[static_cast<std::size_t>(address)];
@@ -110,7 +112,8 @@ bool ShiftChanges(Step::Kind kind, std::int32_t address) {
                                   [](std::uint8_t byte) { return byte == 0; });
   const std::size_t held = (Image.Held >> static_cast<std::size_t>(address)).count();
   const auto all = static_cast<std::size_t>(kImageSize - address);
-  return bytes || (kind == Step::Kind::Insert ? held != 0 && held != all : held != 0);
+  return bytes ||
+         (MarksCount && (kind == Step::Kind::Insert ? held != 0 && held != all : held != 0));
 }
 
 }  // namespace
@@ -192,7 +195,7 @@ void EndChange() {
       step.Held.push_back(HeldAt(step.From + i));
     }
   }
-  if (!step.ChangesBytes() && step.EndLineBefore == step.EndLineAfter) {
+  if (!step.ChangesBytes(MarksCount) && step.EndLineBefore == step.EndLineAfter) {
     return;
   }
   for (const Step& undone : History.Undone) {
@@ -227,6 +230,10 @@ std::optional<EditPlace> Undo() {
 
 std::optional<EditPlace> Redo() {
   return Replay(History.Undone, History.Done, true);
+}
+
+void KeepChangesOfMarks(bool keep) {
+  MarksCount = keep;
 }
 
 void ClearHistory() {

@@ -42,6 +42,11 @@ void EndChange();
 std::optional<EditPlace> Undo();
 std::optional<EditPlace> Redo();
 
+// Whether a change that only marks bytes held (a byte typed with the value it had) is a change
+// of its own: while a record file is edited, whose save writes it; not for a raw file (the
+// default), where it changes nothing.
+void KeepChangesOfMarks(bool keep);
+
 // Forgets every change: after a load or a new start address.
 void ClearHistory();
 

@@ -39,6 +39,7 @@ void ResetProgramState() {
   files::Placement = {};
   files::Saved = {};
   image::ClearHistory();
+  image::KeepChangesOfMarks(false);
   ForgetLastFind();
 }
 
