@@ -18,7 +18,6 @@
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
 #include "files/test_hooks.h"
-#include "image/memory_image.h"
 #include "launch_settings.h"
 #include "listing/listing_modes.h"
 #include "screens/program.h"
@@ -93,7 +92,7 @@ void EndBySignal(int signal) {
 // and standard error says where.
 void RescueUnsavedChanges() {
   try {
-    const std::string rescued = files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes());
+    const std::string rescued = files::WriteRescueOfRange();
     std::fprintf(stderr, "lbe: unsaved changes written to %s\n",
                  text::VisibleText(rescued).c_str());
   } catch (const files::FileError& error) {

@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" --target lbe terminal_bench edit_bench file_load_bench file_save_bench \
-  listing_check_bench byte_search_bench records_bench > /dev/null
+  listing_check_bench byte_search_bench records_bench record_load_save_bench > /dev/null
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 head -c 65536 /dev/urandom > "$files/64k.bin"
@@ -42,3 +42,6 @@ echo "== lbe --check"
 echo
 echo "== Intel HEX: the record codec alone"
 "$build/records_bench"
+echo
+echo "== Intel HEX through the editor's load and save"
+"$build/record_load_save_bench"

@@ -1,12 +1,15 @@
 #include "files/edited_file.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "files/file_layer.h"
+#include "files/rescue_copy.h"
 #include "image/address_text.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
@@ -18,6 +21,7 @@ using image::Image;
 using image::kImageSize;
 using image::kLineBytes;
 using image::Range;
+using records::FileFormat;
 
 std::string CurrentFileName;
 FilePlacement Placement;
@@ -41,13 +45,28 @@ std::uint64_t Fingerprint() {
     std::memcpy(&word, Image.Bytes.data() + at, sizeof word);
     hash = mix(hash, word);
   }
+  // A raw save writes the range whatever was typed; a record file's save writes the held bytes.
+  if (FormatOf(CurrentFileName) != FileFormat::Raw) {
+    for (std::size_t at = 0; at < Image.Held.size(); at += 64) {
+      std::uint64_t word = 0;
+      for (std::size_t bit = 0; bit < 64; ++bit) {
+        word |= static_cast<std::uint64_t>(Image.Held[at + bit]) << bit;
+      }
+      hash = mix(hash, word);
+    }
+  }
   return hash;
 }
 
 }  // namespace
 
+FileFormat FormatOf(std::string_view name) {
+  return Placement.FormatOverride.value_or(records::FormatOfName(name));
+}
+
 void MarkImageSaved() {
   Saved.Fingerprint = Fingerprint();
+  image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
 }
 
 bool ImageChangedSinceSaved() {
@@ -62,6 +81,82 @@ std::string Joined(const std::vector<std::string>& lines) {
     text += (text.empty() ? "" : "\n") + line;
   }
   return text;
+}
+
+// Record files are read in pieces of this size, so that memory stays flat in the file's length.
+constexpr std::size_t kRecordPiece = std::size_t{256} << 10;
+
+// A record file that does not parse, as the user sees it: the line, the fault and the file.
+// Line 0 is none: a write of records that cannot hold the addresses.
+FileError RecordFileError(const records::RecordError& error) {
+  const std::string line = error.Line() > 0 ? "Line " + std::to_string(error.Line()) + ": " : "";
+  return FileError(FileErrorKind::EReadError, line + error.what() + PathSuffix(CurrentFileName));
+}
+
+// A whole record file of the held bytes of the range, in the style the last load read.
+std::string RecordFileOfRange(FileFormat format, const records::HeldBytes& held) {
+  try {
+    return records::WriteRecordFile(format, Placement.Style.value_or(records::RecordStyle{}),
+                                    Placement.Offset, Image.Bytes, held);
+  } catch (const records::RecordError& error) {
+    throw RecordFileError(error);
+  }
+}
+
+// Feeds the whole of the file to `feed` in pieces; the file as the last piece found it, with the
+// checksum of all of its text.
+template <typename Feed>
+FileState ReadInPieces(Feed feed) {
+  Checksum sum;
+  FileState state;
+  for (std::uint64_t at = 0;;) {
+    const FilePiece piece = ReadFilePiece(CurrentFileName, at, kRecordPiece);
+    sum.Add(piece.Bytes.data(), piece.Bytes.size());
+    feed(std::string_view(reinterpret_cast<const char*>(piece.Bytes.data()), piece.Bytes.size()));
+    at += piece.Bytes.size();
+    state = piece.State;
+    if (piece.Bytes.size() < kRecordPiece) {
+      break;
+    }
+  }
+  state.StretchSum = sum.Value();
+  return state;
+}
+
+// The range a record file's load leaves: from its lowest held line, or StartAddress when it was
+// given, to its highest held line; empty (EndLine = StartLine - 1) when nothing in it is held.
+void SetRangeOfRecords(std::optional<std::int32_t> lowest, std::optional<std::int32_t> highest) {
+  if (!Placement.StartAddressGiven && lowest) {
+    image::SetStartAddress(*lowest);
+  }
+  Range.EndLine =
+      highest && *highest >= Range.StartAddress ? *highest / kLineBytes : Range.StartLine - 1;
+}
+
+// LoadFile for a record file that exists: read whole into a scratch image first, so that a file
+// that does not parse leaves the image, its marks and the range alone.
+void LoadRecordFile(FileFormat format) {
+  auto bytes = std::make_unique<std::array<std::uint8_t, records::kWindowSize>>();
+  auto held = std::make_unique<records::HeldBytes>();
+  records::RecordReader reader(format, Placement.Offset, *bytes, *held);
+  FileState state;
+  try {
+    state = ReadInPieces([&](std::string_view piece) { reader.Feed(piece); });
+    // An empty file holds nothing yet: the first save writes its records.
+    if (state.Size > 0) {
+      reader.Finish();
+    }
+  } catch (const records::RecordError& error) {
+    throw RecordFileError(error);
+  }
+  Image.Bytes = *bytes;
+  Image.Held = *held;
+  SetRangeOfRecords(reader.Lowest(), reader.Highest());
+  image::ClearHistory();  // a load replaces what the changes were made to
+  Placement.Style = state.Size > 0 ? std::optional(reader.Style()) : std::nullopt;
+  Placement.Stretch = FileStretch{0, state.Size, true};
+  Placement.Known = state;
+  Placement.KnownName = CurrentFileName;
 }
 
 }  // namespace
@@ -96,6 +191,13 @@ LoadOutcome LoadFile(bool readOnly) {
     Placement.Stretch = FileStretch{Placement.Offset, 0, true};
     Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
     Placement.KnownName = CurrentFileName;
+    Placement.Style.reset();
+    image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
+    return outcome;
+  }
+  if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {
+    LoadRecordFile(format);
+    MarkImageSaved();
     return outcome;
   }
   // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
@@ -104,6 +206,10 @@ LoadOutcome LoadFile(bool readOnly) {
                                        static_cast<std::size_t>(std::min(space, Placement.Length)));
   const auto count = static_cast<std::int32_t>(read.Bytes.size());
   std::copy(read.Bytes.begin(), read.Bytes.end(), Image.Bytes.begin() + Range.StartAddress);
+  // What the file held: a later save into a record file of another name writes these bytes.
+  for (std::int32_t at = 0; at < count; ++at) {
+    Image.Held[static_cast<std::size_t>(Range.StartAddress + at)] = true;
+  }
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
   Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
   image::ClearHistory();  // a load replaces what the changes were made to
@@ -111,12 +217,125 @@ LoadOutcome LoadFile(bool readOnly) {
                                   Placement.Offset + read.Bytes.size() >= read.FileSize};
   Placement.Known = read.State;
   Placement.KnownName = CurrentFileName;
+  Placement.Style.reset();
   MarkImageSaved();
   return outcome;
 }
 
+namespace {
+
+// The held bytes of the range: those a save into a record file writes.
+records::HeldBytes HeldInRange() {
+  if (Range.EndLine < Range.StartLine) {
+    return {};
+  }
+  const auto first = static_cast<std::size_t>(Range.StartAddress);
+  const auto count = static_cast<std::size_t>(image::RangeBytes().size());
+  const records::HeldBytes all = ~records::HeldBytes{};
+  const records::HeldBytes range = (all >> (all.size() - count)) << first;
+  return Image.Held & range;
+}
+
+// The text a save of the range writes into `format`'s records: the stretch of the current file
+// it replaces, and the checksum of that stretch as it was read, for the question whether the
+// file changed since it was loaded.
+struct RecordSave {
+  FileStretch Stretch{0, 0, true};
+  std::string Text;
+  std::uint64_t FormerSum = 0;
+  bool ChangedSinceKnown = false;
+};
+
+RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& expected) {
+  RecordSave save;
+  save.FormerSum = StretchChecksum({});
+  const records::HeldBytes held = HeldInRange();
+  std::error_code error;
+  const auto size = std::filesystem::file_size(std::filesystem::path(CurrentFileName), error);
+  if (error || size == 0) {
+    // A new, missing or empty file: written whole, afresh.
+    save.Text = RecordFileOfRange(format, held);
+    return save;
+  }
+  const auto count = static_cast<std::int32_t>(image::RangeBytes().size());
+  if (count == 0) {
+    // An empty range writes nothing: the file stays as it is.
+    const FileState read = ReadInPieces([](std::string_view) {});
+    save.ChangedSinceKnown = expected && read.StretchSum != expected->StretchSum;
+    save.Stretch = FileStretch{0, 0, false};
+    return save;
+  }
+  records::RecordRewrite rewrite(
+      format, Placement.Offset, Image.Bytes, held, Range.StartAddress,
+      Range.StartAddress + count - 1,
+      Placement.KnownName == CurrentFileName ? Placement.Style : std::nullopt);
+  // The text after the last change is read back when a later line changes, not kept.
+  rewrite.ReadBackWith([](std::uint64_t offset, std::size_t length) {
+    const FilePiece piece = ReadFilePiece(CurrentFileName, offset, length);
+    return std::string(piece.Bytes.begin(), piece.Bytes.end());
+  });
+  FileState read;
+  try {
+    read = ReadInPieces([&](std::string_view piece) { rewrite.Feed(piece); });
+    rewrite.Finish();
+  } catch (const records::RecordError& recordError) {
+    throw RecordFileError(recordError);
+  }
+  save.ChangedSinceKnown = expected && read.StretchSum != expected->StretchSum;
+  save.Stretch = FileStretch{rewrite.ReplaceOffset(), rewrite.ReplaceLength(), false};
+  save.Text = rewrite.NewText();
+  const FilePiece former = ReadFilePiece(CurrentFileName, save.Stretch.Offset, save.Stretch.Length);
+  save.FormerSum = StretchChecksum(former.Bytes);
+  return save;
+}
+
+// SaveRange for a record file.
+bool SaveRecords(FileFormat format, const SaveQuestion& ask, const SaveProgress& progress,
+                 std::vector<std::string>* notes) {
+  const std::optional<FileState> known =
+      Placement.KnownName == CurrentFileName ? Placement.Known : std::nullopt;
+  const RecordSave save =
+      PlanRecordSave(format, known && known->Exists ? known : std::optional<FileState>());
+
+  SaveRequest request;
+  request.Stretch = save.Stretch;
+  request.Bytes =
+      std::span(reinterpret_cast<const std::uint8_t*>(save.Text.data()), save.Text.size());
+  // The save compares the stretch it replaces; the whole file was compared while it was read.
+  if (known && known->Exists) {
+    request.Expected = *known;
+    request.Expected->StretchSum = save.ChangedSinceKnown ? ~save.FormerSum : save.FormerSum;
+  } else {
+    request.Expected = known;
+  }
+  // Records before the end record move with any change of length: that is no news to the user.
+  request.Ask = [&ask](const SaveConcern& concern) {
+    return concern.What == SaveConcern::MovesRest || !ask || ask(concern);
+  };
+  request.Progress = progress;
+  const SaveResult result = ReplaceStretch(CurrentFileName, request);
+  if (notes != nullptr) {
+    *notes = result.Notes;
+  }
+  if (!result.Saved) {
+    return false;
+  }
+  // The file as the save left it, checksummed whole for the next save's question.
+  const FileState now = ReadInPieces([](std::string_view) {});
+  Placement.Stretch = FileStretch{0, now.Size, true};
+  Placement.Known = now;
+  Placement.KnownName = CurrentFileName;
+  MarkImageSaved();
+  return true;
+}
+
+}  // namespace
+
 bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
                std::vector<std::string>* notes) {
+  if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {
+    return SaveRecords(format, ask, progress, notes);
+  }
   const std::span<const std::uint8_t> bytes = image::RangeBytes();
   SaveRequest request;
   request.Stretch = Placement.Stretch;
@@ -145,9 +364,22 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly) {
   Placement = {};
   Placement.Offset = start.Offset;
   Placement.Length = start.Length;
+  Placement.FormatOverride = start.Format;
+  Placement.StartAddressGiven = start.AddressText.has_value();
   const LoadOutcome outcome = LoadFile(readOnly);
   MarkImageSaved();
   return outcome;
+}
+
+std::string WriteRescueOfRange() {
+  const FileFormat format = FormatOf(CurrentFileName);
+  if (format == FileFormat::Raw) {
+    return WriteRescueCopy(CurrentFileName, image::RangeBytes());
+  }
+  const std::string text = RecordFileOfRange(format, HeldInRange());
+  return WriteRescueCopy(CurrentFileName,
+                         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                         format == FileFormat::IntelHex ? ".hex" : ".srec");
 }
 
 }  // namespace lbe::files

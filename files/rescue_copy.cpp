@@ -14,13 +14,14 @@
 
 namespace lbe::files {
 
-std::string RescueFileName(std::string_view fileName, int attempt) {
-  std::string name =
-      fileName.empty() ? std::string("lbe-rescue.bin") : std::string(fileName) + ".lbe-rescue";
+std::string RescueFileName(std::string_view fileName, int attempt, std::string_view suffix) {
+  std::string name = fileName.empty()
+                         ? std::string(suffix.empty() ? "lbe-rescue.bin" : "lbe-rescue")
+                         : std::string(fileName) + ".lbe-rescue";
   if (attempt > 0) {
     name.append(".").append(std::to_string(attempt));
   }
-  return name;
+  return name.append(suffix);
 }
 
 namespace {
@@ -57,8 +58,9 @@ std::string_view FolderPart(std::string_view name) {
 struct Place {
   std::string Folder;
   std::string_view FileName;
+  std::string_view Suffix;
 
-  std::string Name(int attempt) const { return Folder + RescueFileName(FileName, attempt); }
+  std::string Name(int attempt) const { return Folder + RescueFileName(FileName, attempt, Suffix); }
 };
 
 // Gives the file written whole a name of its own by `link(name)`, which never replaces a file:
@@ -128,11 +130,12 @@ bool WriteThroughHiddenName(const Place& place, std::span<const std::uint8_t> by
 
 }  // namespace
 
-std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes) {
+std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint8_t> bytes,
+                            std::string_view suffix) {
   // Beside the file first; where that folder takes no new file, the working folder, then home.
-  std::vector<Place> places{{"", fileName}, {"", ""}};
+  std::vector<Place> places{{"", fileName, suffix}, {"", "", suffix}};
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    places.push_back({std::string(home) + "/", ""});
+    places.push_back({std::string(home) + "/", "", suffix});
   }
   std::string error;
   for (const Place& place : places) {

@@ -815,7 +815,7 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
     // What the program does when its terminal goes away with unsaved changes.
     std::string rescued;
     try {
-      rescued = files::WriteRescueCopy(files::CurrentFileName, image::RangeBytes());
+      rescued = files::WriteRescueOfRange();
       if (rescued.empty()) {
         Fail("the rescue copy gave no name");
       }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -15,10 +14,10 @@ namespace {
 constexpr std::int32_t kLastAddress = kImageSize - 1;
 
 // One change. Bytes: the bytes from `From` on before it, then the same bytes after it, in one
-// allocation: a typed digit is a change of its own, and ten thousand of them add up. Insert and
-// Delete: the shift
-// at `From`, and the byte it drops (the one at 0xFFFF for Insert, the deleted one for Delete);
-// the rest of the bytes follow from the shift, so a shift costs a few bytes, not 64 KiB.
+// allocation: a typed digit is a change of its own, and ten thousand of them add up; `Held`, their
+// marks (memory_image.h) laid out the same way. Insert and Delete: the shift at `From`, and the
+// byte it drops with its mark (the one at 0xFFFF for Insert, the deleted one for Delete); the rest
+// of the bytes follow from the shift, so a shift costs a few bytes, not 64 KiB.
 struct Step {
   enum class Kind { Bytes, Insert, Delete } What = Kind::Bytes;
   EditPlace Place;
@@ -26,14 +25,18 @@ struct Step {
   std::int32_t EndLineAfter = 0;
   std::int32_t From = 0;
   std::vector<std::uint8_t> Bytes;  // before, then after (once the change is closed)
+  std::vector<bool> Held;           // the same for the marks
   std::uint8_t Dropped = 0;
-  bool ShiftChanges = false;  // Insert, Delete: some byte from `From` on was not zero
+  bool DroppedHeld = false;
+  bool ShiftChanges = false;  // Insert, Delete: the shift moved a byte or a mark that differs
 
   std::ptrdiff_t Half() const { return static_cast<std::ptrdiff_t>(Bytes.size() / 2); }
-  std::size_t Size() const { return sizeof(Step) + Bytes.capacity(); }
-  bool ChangesBytes() const {
+  std::size_t Size() const { return sizeof(Step) + Bytes.capacity() + Held.capacity() / 8; }
+  bool ChangesBytes(bool marksCount) const {
     return What == Kind::Bytes
-               ? !std::equal(Bytes.begin(), Bytes.begin() + Half(), Bytes.begin() + Half())
+               ? !std::equal(Bytes.begin(), Bytes.begin() + Half(), Bytes.begin() + Half()) ||
+                     (marksCount &&
+                      !std::equal(Held.begin(), Held.begin() + Half(), Held.begin() + Half()))
                : ShiftChanges;
   }
 };
@@ -46,40 +49,43 @@ struct EditHistory {
   Step Current;
 };
 EditHistory History;
+bool MarksCount = false;  // KeepChangesOfMarks
 
-void ShiftUp(std::int32_t at) {
-  std::uint8_t* bytes = Image.Bytes.data();
-  std::memmove(bytes + at + 1, bytes + at, static_cast<std::size_t>(kLastAddress - at));
+bool HeldAt(std::int32_t address) {
+  return Image.Held[static_cast<std::size_t>(address)];
 }
 
-void ShiftDown(std::int32_t at) {
-  std::uint8_t* bytes = Image.Bytes.data();
-  std::memmove(bytes + at, bytes + at + 1, static_cast<std::size_t>(kLastAddress - at));
+void SetHeld(std::int32_t address, bool held) {
+  Image.Held[static_cast<std::size_t>(address)] = held;
 }
 
 void Apply(const Step& step, bool forward) {
   switch (step.What) {
     case Step::Kind::Bytes: {
-      const auto from = step.Bytes.begin() + (forward ? step.Half() : 0);
-      std::copy(from, from + step.Half(), Image.Bytes.begin() + step.From);
+      const std::ptrdiff_t from = forward ? step.Half() : 0;
+      std::copy(step.Bytes.begin() + from, step.Bytes.begin() + from + step.Half(),
+                Image.Bytes.begin() + step.From);
+      for (std::int32_t i = 0; i < step.Half(); ++i) {
+        SetHeld(step.From + i, step.Held[static_cast<std::size_t>(from + i)]);
+      }
       break;
     }
     case Step::Kind::Insert:
       if (forward) {
-        ShiftUp(step.From);
-        Image[step.From] = 0;
+        InsertByte(step.From);
       } else {
-        ShiftDown(step.From);
+        DeleteByte(step.From);
         Image[kLastAddress] = step.Dropped;
+        SetHeld(kLastAddress, step.DroppedHeld);
       }
       break;
     case Step::Kind::Delete:
       if (forward) {
-        ShiftDown(step.From);
-        Image[kLastAddress] = 0;
+        DeleteByte(step.From);
       } else {
-        ShiftUp(step.From);
+        InsertByte(step.From);
         Image[step.From] = step.Dropped;
+        SetHeld(step.From, step.DroppedHeld);
       }
       break;
   }
@@ -98,9 +104,16 @@ void Trim() {
   }
 }
 
-bool NoShiftChanges(std::int32_t address) {
-  return std::all_of(Image.Bytes.begin() + address, Image.Bytes.end(),
-                     [](std::uint8_t byte) { return byte == 0; });
+// Whether a shift at `address` changes anything: Insert when some byte from there on is not
+// zero or the marks from there on are not all alike; Delete when some byte or mark from there on
+// is set.
+bool ShiftChanges(Step::Kind kind, std::int32_t address) {
+  const bool bytes = !std::all_of(Image.Bytes.begin() + address, Image.Bytes.end(),
+                                  [](std::uint8_t byte) { return byte == 0; });
+  const std::size_t held = (Image.Held >> static_cast<std::size_t>(address)).count();
+  const auto all = static_cast<std::size_t>(kImageSize - address);
+  return bytes ||
+         (MarksCount && (kind == Step::Kind::Insert ? held != 0 && held != all : held != 0));
 }
 
 }  // namespace
@@ -118,39 +131,53 @@ void NoteByte(std::int32_t address) {
   assert(History.Open && step.What == Step::Kind::Bytes);
   // While the change is open Bytes holds the before half alone. The bytes between the noted ones
   // have not changed yet: they are read as they stand.
+  const auto marks = [](std::int32_t from, std::int32_t to) {
+    std::vector<bool> held;
+    for (std::int32_t at = from; at < to; ++at) {
+      held.push_back(HeldAt(at));
+    }
+    return held;
+  };
   if (step.Bytes.empty()) {
     step.From = address;
     step.Bytes.push_back(Image[address]);
+    step.Held.push_back(HeldAt(address));
   } else if (address < step.From) {
     step.Bytes.insert(step.Bytes.begin(), Image.Bytes.begin() + address,
                       Image.Bytes.begin() + step.From);
+    const std::vector<bool> held = marks(address, step.From);
+    step.Held.insert(step.Held.begin(), held.begin(), held.end());
     step.From = address;
   } else if (const auto end = step.From + static_cast<std::int32_t>(step.Bytes.size());
              address >= end) {
     step.Bytes.insert(step.Bytes.end(), Image.Bytes.begin() + end,
                       Image.Bytes.begin() + address + 1);
+    const std::vector<bool> held = marks(end, address + 1);
+    step.Held.insert(step.Held.end(), held.begin(), held.end());
   }
+  SetHeld(address, true);  // a typed byte is saved whatever its value
 }
 
 namespace {
 
-void NoteShift(Step::Kind kind, std::int32_t address, std::uint8_t dropped) {
+void NoteShift(Step::Kind kind, std::int32_t address, std::int32_t dropped) {
   Step& step = History.Current;
   assert(History.Open && step.Bytes.empty());
   step.What = kind;
   step.From = address;
-  step.Dropped = dropped;
-  step.ShiftChanges = !NoShiftChanges(address);
+  step.Dropped = Image[dropped];
+  step.DroppedHeld = HeldAt(dropped);
+  step.ShiftChanges = ShiftChanges(kind, address);
 }
 
 }  // namespace
 
 void NoteInsert(std::int32_t address) {
-  NoteShift(Step::Kind::Insert, address, Image[kLastAddress]);
+  NoteShift(Step::Kind::Insert, address, kLastAddress);
 }
 
 void NoteDelete(std::int32_t address) {
-  NoteShift(Step::Kind::Delete, address, Image[address]);
+  NoteShift(Step::Kind::Delete, address, address);
 }
 
 void EndChange() {
@@ -163,8 +190,12 @@ void EndChange() {
     step.Bytes.reserve(step.Bytes.size() * 2);
     step.Bytes.insert(step.Bytes.end(), Image.Bytes.begin() + step.From,
                       Image.Bytes.begin() + step.From + count);
+    step.Held.reserve(step.Held.size() * 2);
+    for (std::int32_t i = 0; i < count; ++i) {
+      step.Held.push_back(HeldAt(step.From + i));
+    }
   }
-  if (!step.ChangesBytes() && step.EndLineBefore == step.EndLineAfter) {
+  if (!step.ChangesBytes(MarksCount) && step.EndLineBefore == step.EndLineAfter) {
     return;
   }
   for (const Step& undone : History.Undone) {
@@ -199,6 +230,10 @@ std::optional<EditPlace> Undo() {
 
 std::optional<EditPlace> Redo() {
   return Replay(History.Undone, History.Done, true);
+}
+
+void KeepChangesOfMarks(bool keep) {
+  MarksCount = keep;
 }
 
 void ClearHistory() {

@@ -25,7 +25,8 @@ struct EditPlace {
 // Opens a change made at `place`; the calls below until EndChange belong to it. The range as it
 // stands now is the one undo puts back.
 void BeginChange(EditPlace place);
-// Before the byte at `address` changes.
+// Before the byte at `address` changes: it is held (memory_image.h) from now on, so that a save
+// writes it even when it keeps its value.
 void NoteByte(std::int32_t address);
 // Before a byte is inserted at `address` (the byte at 0xFFFF is lost) or the byte at `address`
 // is deleted (0xFFFF becomes 0). A change holds at most one of these, and no NoteByte.
@@ -35,10 +36,16 @@ void NoteDelete(std::int32_t address);
 // change that changed nothing is not kept; one that did drops what could have been redone.
 void EndChange();
 
-// Takes back the last change, or makes again the last one taken back: the bytes and the range as
-// they were, and where the change was made (the cursor's place); nullopt when there is none.
+// Takes back the last change, or makes again the last one taken back: the bytes, their marks and
+// the range as they were, and where the change was made (the cursor's place); nullopt when there
+// is none.
 std::optional<EditPlace> Undo();
 std::optional<EditPlace> Redo();
+
+// Whether a change that only marks bytes held (a byte typed with the value it had) is a change
+// of its own: while a record file is edited, whose save writes it; not for a raw file (the
+// default), where it changes nothing.
+void KeepChangesOfMarks(bool keep);
 
 // Forgets every change: after a load or a new start address.
 void ClearHistory();

@@ -3,6 +3,7 @@
 #include "image/edit_history.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace lbe::image {
 
@@ -14,6 +15,37 @@ void SetStartAddress(std::int32_t value) {
   Range.StartLine = Range.StartAddress / kLineBytes;
   Range.EndLine = Range.StartLine;
   ClearHistory();  // the changes kept were made in another range
+}
+
+namespace {
+
+constexpr std::int32_t kLastAddress = kImageSize - 1;
+
+// The marks below `address`.
+HeldMask MarksBelow(std::int32_t address) {
+  return ~HeldMask{} >> static_cast<std::size_t>(kImageSize - address);
+}
+
+}  // namespace
+
+void InsertByte(std::int32_t address) {
+  std::uint8_t* bytes = Image.Bytes.data();
+  std::memmove(bytes + address + 1, bytes + address,
+               static_cast<std::size_t>(kLastAddress - address));
+  Image[address] = 0;
+  const HeldMask below = MarksBelow(address);
+  const bool pushed = Image.Held[static_cast<std::size_t>(address)];
+  Image.Held = (Image.Held & below) | ((Image.Held & ~below) << 1);
+  Image.Held[static_cast<std::size_t>(address)] = pushed;
+}
+
+void DeleteByte(std::int32_t address) {
+  std::uint8_t* bytes = Image.Bytes.data();
+  std::memmove(bytes + address, bytes + address + 1,
+               static_cast<std::size_t>(kLastAddress - address));
+  Image[kLastAddress] = 0;
+  const HeldMask below = MarksBelow(address);
+  Image.Held = (Image.Held & below) | ((Image.Held >> 1) & ~below);
 }
 
 std::span<const std::uint8_t> RangeBytes() {

@@ -2,6 +2,7 @@
 // The 64 KiB memory image and the range of it in use. Pure: no console, no files.
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <span>
 
@@ -11,8 +12,13 @@ inline constexpr std::int32_t kImageSize = 0x10000;
 inline constexpr std::int32_t kLineBytes = 8;
 inline constexpr std::int32_t kLastLine = kImageSize / kLineBytes - 1;  // 8191
 
+// One mark a byte: the bytes a loaded record file held, and those typed since (even with the
+// value they had). A save into a record file writes these and leaves the others a gap.
+using HeldMask = std::bitset<kImageSize>;
+
 struct MemoryImage {
   std::array<std::uint8_t, kImageSize> Bytes{};
+  HeldMask Held;
   std::uint8_t& operator[](std::int32_t address) {
     return Bytes[static_cast<std::size_t>(address)];
   }
@@ -36,6 +42,13 @@ extern AddressRange Range;
 // Only the low 16 bits count, rounded down to a line; the range becomes that one line, and the
 // edit history (edit_history.h) starts afresh.
 void SetStartAddress(std::int32_t value);
+// Inserts a 00 at `address`, the bytes from there on moving up one with their marks (the byte at
+// 0xFFFF is lost); the new byte is held when the byte it pushed up was, so that it joins the data
+// it was put into and stays out of a gap.
+void InsertByte(std::int32_t address);
+// Deletes the byte at `address`, the bytes after it moving down one with their marks; 0xFFFF
+// becomes a 00 that is not held.
+void DeleteByte(std::int32_t address);
 // The last address in use: EndLine * 8 + 7.
 inline std::int32_t RangeEndAddress() {
   return Range.EndLine * kLineBytes + 7;

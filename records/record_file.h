@@ -51,6 +51,8 @@ struct RecordStyle {
   // none, 3 when the file uses extended segment addresses (type 02), 4 for extended linear
   // addresses (type 04). A write widens it when an address needs more.
   int AddressBytes = 2;
+
+  bool operator==(const RecordStyle&) const = default;
 };
 
 // Reads a whole record file of `format` (not Raw) fed in pieces of any size, checking the

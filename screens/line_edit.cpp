@@ -2,7 +2,6 @@
 
 #include <cassert>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -129,9 +128,7 @@ void InsertByte(EditCursor& cursor) {
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
   const std::int32_t p = CursorAddress(cursor);
   image::NoteInsert(p);
-  std::uint8_t* bytes = Image.Bytes.data();
-  std::memmove(bytes + p + 1, bytes + p, static_cast<std::size_t>(kLastAddress - p));
-  Image[p] = 0;
+  image::InsertByte(p);
   Redraw(cursor);
 }
 
@@ -139,9 +136,7 @@ void DeleteByte(EditCursor& cursor) {
   cursor.NibbleColumn -= cursor.NibbleColumn % 2;
   const std::int32_t p = CursorAddress(cursor);
   image::NoteDelete(p);
-  std::uint8_t* bytes = Image.Bytes.data();
-  std::memmove(bytes + p, bytes + p + 1, static_cast<std::size_t>(kLastAddress - p));
-  Image[kLastAddress] = 0;
+  image::DeleteByte(p);
   Redraw(cursor);
 }
 

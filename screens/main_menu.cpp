@@ -58,6 +58,7 @@ void AddressCommand() {
   const std::string text = AskLine("Adress:");
   if (!text.empty()) {
     image::SetStartAddress(image::ParseAddressText(text, 0));
+    files::Placement.StartAddressGiven = true;  // a record file loaded next keeps it, as with /A
   }
 }
 

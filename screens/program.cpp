@@ -40,6 +40,7 @@ void ResetProgramState() {
   files::Placement = {};
   files::Saved = {};
   image::ClearHistory();
+  image::KeepChangesOfMarks(false);
   ForgetLastFind();
   ForgetTypedSums();
 }

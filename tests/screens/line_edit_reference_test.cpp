@@ -27,12 +27,15 @@ constexpr int kLast = 8191;          // last line
 constexpr int kNibbles = 8192 * 16;  // nibbles in the image
 constexpr char kHex[] = "0123456789ABCDEF";
 
-// A change as the model keeps it for undo: the stretch of the image it changed, read off the
-// image before and after, whatever the key did; and the range end and the cursor before it.
+// A change as the model keeps it for undo: the stretch of the image it changed (bytes or marks),
+// read off the image before and after, whatever the key did; and the range end and the cursor
+// before it.
 struct ModelChange {
   int From = 0;
   std::vector<std::uint8_t> Before;
   std::vector<std::uint8_t> After;
+  std::vector<bool> HeldBefore;
+  std::vector<bool> HeldAfter;
   int EndLineBefore = 0;
   int EndLineAfter = 0;
   int Position = 0;
@@ -42,6 +45,8 @@ struct ModelChange {
 // mode's line and column; moves that cross a line are found by comparing line numbers.
 struct ModelEditor {
   std::array<std::uint8_t, 0x10000> Bytes{};
+  std::array<bool, 0x10000> Held{};  // typed bytes, and those a load held, move with their bytes
+  bool MarksCount = false;           // a change of marks alone is a change (a record file)
   int StartLine = 0;
   int EndLine = 0;
   int Position = 0;
@@ -98,10 +103,14 @@ struct ModelEditor {
 
   void RemoveByteAt(int address) {
     std::copy(Bytes.begin() + address + 1, Bytes.end(), Bytes.begin() + address);
+    std::copy(Held.begin() + address + 1, Held.end(), Held.begin() + address);
     Bytes[0xFFFF] = 0;
+    Held[0xFFFF] = false;
   }
+  // The new byte keeps the mark of the byte it pushed up.
   void InsertByteAt(int address) {
     std::copy_backward(Bytes.begin() + address, Bytes.end() - 1, Bytes.end());
+    std::copy_backward(Held.begin() + address, Held.end() - 1, Held.end());
     Bytes[static_cast<std::size_t>(address)] = 0;
   }
 
@@ -109,6 +118,8 @@ struct ModelEditor {
   void Apply(const ModelChange& change, bool forward) {
     const std::vector<std::uint8_t>& bytes = forward ? change.After : change.Before;
     std::copy(bytes.begin(), bytes.end(), Bytes.begin() + change.From);
+    const std::vector<bool>& held = forward ? change.HeldAfter : change.HeldBefore;
+    std::copy(held.begin(), held.end(), Held.begin() + change.From);
     if (change.EndLineBefore != change.EndLineAfter) {
       EndLine = forward ? change.EndLineAfter : change.EndLineBefore;
     }
@@ -125,18 +136,29 @@ struct ModelEditor {
   template <typename Key>
   void Change(Key key) {
     const std::array<std::uint8_t, 0x10000> before = Bytes;
-    ModelChange change{0, {}, {}, EndLine, 0, Position};
+    const std::array<bool, 0x10000> heldBefore = Held;
+    ModelChange change{0, {}, {}, {}, {}, EndLine, 0, Position};
     key();
     change.EndLineAfter = EndLine;
-    const auto first = std::mismatch(before.begin(), before.end(), Bytes.begin()).first;
-    if (first == before.end() && change.EndLineBefore == EndLine) {
+    int first = 0;
+    int last = 0x10000;
+    const auto same = [&](int at) {
+      return before[at] == Bytes[at] && (!MarksCount || heldBefore[at] == Held[at]);
+    };
+    while (first < last && same(first)) {
+      ++first;
+    }
+    if (first == last && change.EndLineBefore == EndLine) {
       return;
     }
-    const auto last = std::mismatch(before.rbegin(), before.rend(), Bytes.rbegin()).first.base();
-    change.From = static_cast<int>(first - before.begin());
-    change.Before.assign(first, std::max(first, last));
-    change.After.assign(Bytes.begin() + change.From,
-                        Bytes.begin() + change.From + static_cast<int>(change.Before.size()));
+    while (last > first && same(last - 1)) {
+      --last;
+    }
+    change.From = first;
+    change.Before.assign(before.begin() + first, before.begin() + last);
+    change.After.assign(Bytes.begin() + first, Bytes.begin() + last);
+    change.HeldBefore.assign(heldBefore.begin() + first, heldBefore.begin() + last);
+    change.HeldAfter.assign(Held.begin() + first, Held.begin() + last);
     Undone.clear();
     Done.push_back(std::move(change));
     if (Done.size() > 10000) {
@@ -175,6 +197,7 @@ struct ModelEditor {
     }
     if (digit >= 0) {
       EndLine = std::max(EndLine, Line());  // a typed byte is always inside the saved range
+      Held[static_cast<std::size_t>(Position / 2)] = true;
       std::uint8_t& byte = Bytes[static_cast<std::size_t>(Position / 2)];
       byte = Position % 2 == 0 ? static_cast<std::uint8_t>(digit * 16 + byte % 16)
                                : static_cast<std::uint8_t>(byte / 16 * 16 + digit);
@@ -228,6 +251,7 @@ struct ModelEditor {
       case 'R': {
         EndLine = std::max(EndLine, Line());
         const int address = Position / 2;
+        Held[static_cast<std::size_t>(address)] = true;
         Bytes[static_cast<std::size_t>(address)] =
             address > StartLine * 8 ? Bytes[static_cast<std::size_t>(address - 1)] : 0;
         Position = evenPosition;
@@ -372,6 +396,13 @@ class LineEditReference : public lbe::testing::SteppingTest {
       out << "image differs first at " << std::hex << (where.first - model.Bytes.begin())
           << std::dec << "; ";
     }
+    for (int at = 0; compareImage && model.MarksCount && at < 0x10000; ++at) {
+      if (model.Held[static_cast<std::size_t>(at)] !=
+          image::Image.Held[static_cast<std::size_t>(at)]) {
+        out << "marks differ first at " << std::hex << at << std::dec << "; ";
+        break;
+      }
+    }
     if (image::Range.EndLine != model.EndLine) {
       out << "EndLine " << image::Range.EndLine << " instead of " << model.EndLine << "; ";
     }
@@ -392,10 +423,13 @@ class LineEditReference : public lbe::testing::SteppingTest {
   void RunRandomKeys(const RunSettings& settings) {
     std::mt19937 random(settings.Seed);
     const std::vector<KeyCode> pool = KeyPool();
-    for (auto& byte : image::Image.Bytes) {
-      byte = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random());
+    for (std::size_t at = 0; at < 0x10000; ++at) {
+      image::Image.Bytes[at] = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random());
+      image::Image.Held[at] = model.Held[at] = random() % 4 != 0;
     }
     model.Bytes = image::Image.Bytes;
+    model.MarksCount = settings.Seed % 2 == 1;
+    image::KeepChangesOfMarks(model.MarksCount);
     ChooseRange(random, settings.FirstStart);
 
     int pressed = 0;
@@ -452,6 +486,7 @@ class LineEditReference : public lbe::testing::SteppingTest {
           const std::size_t address =
               i < 32 ? 0xFFFF - static_cast<std::size_t>(i) : random() % 0x10000;
           image::Image.Bytes[address] = model.Bytes[address] = static_cast<std::uint8_t>(random());
+          image::Image.Held[address] = model.Held[address] = random() % 2 == 0;
         }
         image::ClearHistory();
         model.ForgetChanges();
