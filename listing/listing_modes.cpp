@@ -139,53 +139,11 @@ struct ConvertedWindow {
   std::optional<records::RecordStyle> Style;  // a record file's
 };
 
-// A record file read whole, checked record by record. False, reported, when it cannot be.
-bool ReadRecordInput(const files::StartFile& input, records::FileFormat format,
-                     ConvertedWindow& window, std::FILE* err) {
-  const std::string shownName = text::VisibleText(input.Name);
-  const files::FileDescriptor file(::open(input.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (file.Get() < 0) {
-    ReportError(err, shownName + ": " + files::PlatformErrorText(errno));
-    return false;
-  }
-  records::RecordReader reader(format, input.Offset, window.Bytes, window.Held);
-  std::vector<char> buffer(kReadChunk);
-  try {
-    for (;;) {
-      const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got < 0) {
-        ReportError(err, shownName + ": " + files::PlatformErrorText(errno));
-        return false;
-      }
-      if (got == 0) {
-        break;
-      }
-      reader.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-    }
-    reader.Finish();
-  } catch (const records::RecordError& error) {
-    ReportError(err, shownName + ": line " + std::to_string(error.Line()) + ": " + error.what());
-    return false;
-  }
-  window.Style = reader.Style();
-  window.From = reader.Lowest().value_or(0);
-  if (!reader.Lowest()) {
-    // Most likely a file for another part of the address space: --offset picks it.
-    ReportError(err, shownName + ": no bytes at addresses " + text::HexDigits(input.Offset, 4) +
-                         " to " + text::HexDigits(input.Offset + records::kWindowSize - 1, 4));
-  }
-  if (input.AddressText) {
-    image::SetStartAddress(image::ParseAddressText(*input.AddressText, 0));
-    window.From = image::Range.StartAddress;
-  }
-  return true;
-}
-
-// A raw file loaded as the editor loads it. False, reported, when it cannot be.
-bool ReadRawInput(const files::StartFile& input, ConvertedWindow& window, std::FILE* err) {
+// Loads --convert's input as the editor loads it, writing nothing: a raw file at the start
+// address, a record file's bytes at their own addresses (the range from its lowest byte held,
+// unless /A gave it). False, reported, when it cannot be loaded.
+bool ReadInput(const files::StartFile& input, records::FileFormat format, ConvertedWindow& window,
+               std::FILE* err) {
   files::LoadOutcome outcome;
   try {
     outcome = files::LoadStartImage(input, true);
@@ -197,11 +155,23 @@ bool ReadRawInput(const files::StartFile& input, ConvertedWindow& window, std::F
   if (outcome.Interrupted) {
     return false;
   }
+  window.Bytes = image::Image.Bytes;
+  window.Held = image::Image.Held;
   window.From = image::Range.StartAddress;
-  std::copy(image::Image.Bytes.begin(), image::Image.Bytes.end(), window.Bytes.begin());
-  const auto end = static_cast<std::size_t>(window.From) + files::Placement.Stretch.Length;
-  for (auto at = static_cast<std::size_t>(window.From); at < end; ++at) {
-    window.Held.set(at);
+  if (format == records::FileFormat::Raw) {
+    return true;
+  }
+  window.Style = files::Placement.Style;
+  if (window.Held.none()) {
+    // Most likely a file for another part of the address space: --offset picks it.
+    ReportError(err, text::VisibleText(input.Name) + ": no bytes at addresses " +
+                         text::HexDigits(input.Offset, 4) + " to " +
+                         text::HexDigits(input.Offset + records::kWindowSize - 1, 4));
+  } else if (!input.AddressText) {
+    // The range starts at the line of the lowest byte; the conversion at that byte.
+    while (!window.Held.test(static_cast<std::size_t>(window.From))) {
+      ++window.From;
+    }
   }
   return true;
 }
@@ -265,10 +235,7 @@ int ConvertMode(const Conversion& conversion, std::FILE* err) {
   const auto outputFormat =
       conversion.OutputFormat.value_or(records::FormatOfName(conversion.OutputName));
   auto window = std::make_unique<ConvertedWindow>();
-  const bool read = inputFormat == records::FileFormat::Raw
-                        ? ReadRawInput(input, *window, err)
-                        : ReadRecordInput(input, inputFormat, *window, err);
-  if (!read) {
+  if (!ReadInput(input, inputFormat, *window, err)) {
     return 1;
   }
   try {

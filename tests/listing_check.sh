@@ -229,7 +229,8 @@ expect_status 0 "$lbe" --convert random-odd.bin --format=srec as-srec.hex
 [ "$(head -c 2 as-srec.hex)" = S0 ] || fail "--format=srec did not name the output's format"
 printf ':0100000041BF\n:00000001FF\n' > bad.hex
 expect_status 1 "$lbe" --convert bad.hex bad.bin
-[ "$(cat err)" = "lbe: bad.hex: line 1: checksum BF typed, BE computed" ] ||
+[ "$(cat err)" = "lbe: Line 1: checksum BF typed, BE computed
+[bad.hex]" ] ||
   fail "--convert of a bad record: $(cat err)"
 [ -e bad.bin ] && fail "--convert of a bad record wrote its output"
 
