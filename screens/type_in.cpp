@@ -184,7 +184,10 @@ bool TypeInMode() {
 }
 
 void ForgetTypedSums() {
-  TypeIn = {};
+  // Swapped with a fresh state rather than assigned one: GCC 12 at -O3 takes the assignment's
+  // temporary string for one that may be uninitialised.
+  TypeInState fresh;
+  std::swap(TypeIn, fresh);
 }
 
 void OpenTypedSums() {
