@@ -310,11 +310,15 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   bool switchesEnded = false;
   std::optional<std::string> outputName;
   bool unknownLongOption = false;
+  std::optional<std::string> secondName;  // --convert's output, unless -o names it
+  bool convert = false;
   for (std::size_t index = 0; index < parameters.size(); ++index) {
     const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
-    } else if (!switchesEnded && (parameter == "--offset" || parameter == "--length")) {
+    } else if (!switchesEnded && (parameter == "--offset" || parameter == "--length" ||
+                                  parameter == "--sums" || parameter == "--format" ||
+                                  parameter == "--fill")) {
       ++index;  // the value, whatever it looks like
     } else if (!switchesEnded && (parameter == "-o" || parameter == "--output")) {
       if (index + 1 < parameters.size()) {
@@ -325,12 +329,17 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
     } else if (switchesEnded || !LooksLikeSwitch(parameter)) {
       if (!fileName) {
         fileName = parameter;
+      } else if (!secondName) {
+        secondName = parameter;
       }
     } else if (parameter.starts_with("--")) {
       const std::string_view name = std::string_view(parameter).substr(0, parameter.find('='));
       unknownLongOption =
-          unknownLongOption || !(name == "--help" || name == "--version" || name == "--offset" ||
-                                 name == "--length" || name == "--list" || name == "--check");
+          unknownLongOption ||
+          !(name == "--help" || name == "--version" || name == "--offset" || name == "--length" ||
+            name == "--list" || name == "--check" || name == "--sums" || name == "--type-in" ||
+            name == "--convert" || name == "--format" || name == "--fill");
+      convert = convert || parameter == "--convert";
       usage = usage || parameter == "--help";
     } else if (parameter.size() == 2 && parameter[1] == '?') {
       usage = true;
@@ -342,6 +351,9 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
                (parameter[1] == 'a' || parameter[1] == 'A')) {
       addressText = parameter.substr(parameter.size() > 2 && parameter[2] == ':' ? 3 : 2);
     }
+  }
+  if (convert && !outputName) {
+    outputName = secondName;
   }
   if (options.FileName != fileName) {
     Fail("the file name is not the first parameter that is no switch");
