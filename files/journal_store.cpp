@@ -189,7 +189,8 @@ bool LinkJournal(const JournalPlace& place, int journal, const std::string& priv
   return true;
 }
 
-// Why the open journal `fd` is not to be trusted; empty when its status is as lbe leaves one.
+}  // namespace
+
 std::string DistrustOfStatus(int fd, const struct stat* file) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
@@ -211,6 +212,8 @@ std::string DistrustOfStatus(int fd, const struct stat* file) {
   }
   return {};
 }
+
+namespace {
 
 bool SortedApartWithin(const std::vector<Extent>& extents, std::uint64_t limit) {
   std::uint64_t end = 0;

@@ -23,6 +23,11 @@ namespace lbe::files {
 bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at);
 bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at);
 
+// Why the open file `fd` in the state folder is not to be trusted; empty when its status is as
+// lbe leaves one: a regular file with one link, owned by the user (or by the owner of `file`,
+// when given), that nobody else may write.
+std::string DistrustOfStatus(int fd, const struct stat* file);
+
 inline constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 // Runs `piece(buffer, count, done)` over `length` bytes in chunks of at most kChunk, `done`

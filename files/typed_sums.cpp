@@ -1,7 +1,6 @@
 #include "files/typed_sums.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -100,30 +99,6 @@ std::string FileNameOf(const TypedSumsKey& key) {
   return "typed-" + text::HexDigits(hash, 16) + ".lbe-sums";
 }
 
-// Why the open file `fd` is not to be trusted; empty when it is as lbe leaves one.
-std::string DistrustOf(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    return "it cannot be read: " + PlatformErrorText(errno);
-  }
-  if (!S_ISREG(info.st_mode)) {
-    return "it is not a regular file";
-  }
-  if (info.st_uid != ::geteuid()) {
-    return "it belongs to another user";
-  }
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return "others may write it";
-  }
-  if (info.st_nlink != 1) {
-    return "it has other links";
-  }
-  if (info.st_size > kLargestFile) {
-    return "it is too large";
-  }
-  return {};
-}
-
 // The whole content of `fd`, at most kLargestFile bytes; nullopt with errno set when a read fails.
 std::optional<std::string> ReadWhole(int fd) {
   std::string text;
@@ -141,20 +116,6 @@ std::optional<std::string> ReadWhole(int fd) {
     }
     text.append(buffer, static_cast<std::size_t>(got));
   }
-}
-
-bool WriteWhole(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t put = ::write(fd, text.data(), text.size());
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return true;
 }
 
 }  // namespace
@@ -265,13 +226,16 @@ StoredSums LoadTypedSums(const TypedSumsKey& key) {
     why =
         errno == ELOOP ? "it is a symbolic link" : "it cannot be read: " + PlatformErrorText(errno);
   } else {
-    why = DistrustOf(file.Get());
+    // Trusted as a journal is: a regular file of the user's own, one link, nobody else may write.
+    why = DistrustOfStatus(file.Get(), nullptr);
   }
   if (why.empty()) {
     const std::optional<std::string> text = ReadWhole(file.Get());
     ParsedTypedSums parsed =
-        text ? ParseTypedSums(*text, key)
-             : ParsedTypedSums{"it cannot be read: " + PlatformErrorText(errno)};
+        !text ? ParsedTypedSums{"it cannot be read: " + PlatformErrorText(errno)}
+        : text->size() > static_cast<std::size_t>(kLargestFile)
+            ? ParsedTypedSums{"it is too large"}
+            : ParseTypedSums(*text, key);
     if (parsed.Error.empty()) {
       stored.Sums = parsed.Sums;
       return stored;
@@ -298,8 +262,9 @@ bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string&
   FileDescriptor file(::openat(folder.Get(), fresh.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                                0600));
+  const std::string text = TypedSumsText(key, sums);
   // On the disk before its name is: a crash leaves the former sums or these, never a part.
-  const bool written = file.IsOpen() && WriteWhole(file.Get(), TypedSumsText(key, sums)) &&
+  const bool written = file.IsOpen() && WriteAt(file.Get(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), 0) &&
                        ::fsync(file.Get()) == 0 && file.Close() == 0 &&
                        ::renameat(folder.Get(), fresh.c_str(), folder.Get(), name.c_str()) == 0;
   if (!written) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,10 +86,9 @@ bool StreamListing(int fd, const std::string& shownName, listing::ListingCheck& 
   return true;
 }
 
-// The whole file `name` afterwards holds `text`, written as every save writes.
-void WriteText(const std::string& name, const std::string& text) {
-  files::ReplaceStretch(name, files::FileStretch{0, 0, true},
-                        {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+// A text's bytes, for the file layer's writes.
+std::span<const std::uint8_t> BytesOf(const std::string& text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // Writes the bytes of a clean listing to the output file, if one was named, and prints the
@@ -104,8 +104,8 @@ int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>
       if (format == records::FileFormat::Raw) {
         files::WriteWholeFile(*outputName, check.Bytes());
       } else {
-        WriteText(*outputName,
-                  records::WriteRecordBytes(format, {}, check.FirstAddress(), check.Bytes()));
+        files::WriteWholeFile(*outputName, BytesOf(records::WriteRecordBytes(
+                                               format, {}, check.FirstAddress(), check.Bytes())));
       }
     } catch (const files::FileError& error) {
       ReportError(err, error.what());
@@ -239,7 +239,8 @@ int ConvertMode(const Conversion& conversion, std::FILE* err) {
     return 1;
   }
   try {
-    WriteText(conversion.OutputName, ConvertedText(*window, conversion, inputFormat, outputFormat));
+    files::WriteWholeFile(conversion.OutputName,
+                          BytesOf(ConvertedText(*window, conversion, inputFormat, outputFormat)));
   } catch (const files::FileError& error) {
     ReportError(err, error.what());
     return 1;
