@@ -164,10 +164,6 @@ void LoadRecordFile(FileFormat format) {
 LoadOutcome LoadFile(bool readOnly) {
   LoadOutcome outcome;
   std::vector<std::string> lines;
-  // The journals of files that are gone go first, so that a new file that got a gone one's inode
-  // number does not meet its journal; the file being loaded keeps its own, whatever its name.
-  const std::vector<std::string> removed =
-      readOnly ? std::vector<std::string>() : CleanUpOrphanJournals(CurrentFileName);
   if (!CurrentFileName.empty()) {
     const JournalReport report = SettleJournals(CurrentFileName, readOnly);
     if (report.RolledBack) {
@@ -176,13 +172,12 @@ LoadOutcome LoadFile(bool readOnly) {
       lines.push_back("The file has been put back as it was before that save.");
     }
     lines.insert(lines.end(), report.Lines.begin(), report.Lines.end());
-    if (report.Interrupted) {
+    if (report.Interrupted || (readOnly && report.Unsettled)) {
       outcome.Interrupted = true;
       outcome.Notice = Joined(lines);
       return outcome;
     }
   }
-  lines.insert(lines.end(), removed.begin(), removed.end());
   outcome.Notice = Joined(lines);
   std::error_code error;
   const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);

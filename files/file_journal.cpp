@@ -9,13 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <limits>
 #include <utility>
 #include <vector>
 
 #include "files/file_layer.h"
 #include "files/journal_store.h"
+#include "files/state_folder.h"
 #include "files/test_hooks.h"
 #include "text/visible_text.h"
 
@@ -64,6 +64,7 @@ struct SaveTarget {
   FileDescriptor File{-1};
   bool Created = false;
   struct stat Info {};
+  FileIdentity Identity;  // which file it is, for its journal's name and record
 };
 
 // Opens the file a save writes, without creating it: false when it does not exist.
@@ -100,7 +101,8 @@ void CreateAndLock(std::string_view path, SaveTarget& target, bool exists) {
   }
   // Another lbe reading or saving this file holds a lock on it.
   if (Sys("flock", [&] { return ::flock(target.File.Get(), LOCK_EX | LOCK_NB); }) != 0 ||
-      Sys("fstat", [&] { return ::fstat(target.File.Get(), &target.Info); }) != 0) {
+      Sys("fstat", [&] { return ::fstat(target.File.Get(), &target.Info); }) != 0 ||
+      !IdentityOf(target.File.Get(), target.Identity)) {
     throw CreateError(path, errno);
   }
 }
@@ -165,8 +167,8 @@ JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
     plan.TailTo = start + newLength;
     plan.TailLength = tailLength;
   }
-  std::error_code ignored;
-  plan.Path = std::filesystem::absolute(target.Path, ignored).lexically_normal().native();
+  plan.FileSystemId = target.Identity.FileSystemId;
+  plan.Path = target.Identity.RealPath;
   return plan;
 }
 
@@ -244,14 +246,18 @@ void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
 }
 
 void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8_t> newBytes) {
+  const std::size_t half = newBytes.size() / 2;
   std::size_t written = 0;
   bool paused = false;
   for (const Extent& extent : plan.New) {
     for (std::uint64_t done = 0; done < extent.Length;) {
-      // The test build can stop here with half the new bytes written.
+      // The test build can stop here with about half the new bytes written, cut at a block's
+      // end as a kill can leave them.
       std::uint64_t piece = extent.Length - done;
-      if (!paused && written + piece > newBytes.size() / 2) {
-        piece = std::max<std::uint64_t>(newBytes.size() / 2, written) - written;
+      if (!paused && written + piece > half) {
+        const std::uint64_t at = extent.Offset + done;
+        const std::uint64_t cut = (at + (half - written) + kBlock - 1) / kBlock * kBlock;
+        piece = std::min(piece, std::max<std::uint64_t>(cut - at, 1));
       }
       if (!WriteAt(fd, newBytes.data() + written, static_cast<std::size_t>(piece),
                    extent.Offset + done)) {
@@ -259,7 +265,7 @@ void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8
       }
       written += static_cast<std::size_t>(piece);
       done += piece;
-      if (!paused && written >= newBytes.size() / 2) {
+      if (!paused && written >= half) {
         paused = true;
         PauseAt("save");
       }
@@ -288,14 +294,16 @@ void ApplySave(int fd, const JournalRecord& plan, std::span<const std::uint8_t> 
   }
 }
 
-// The places a file's journal may stand in: the state folder, and beside the file.
-std::vector<JournalPlace> PlacesOf(const std::string& target, const struct stat& info,
-                                   bool create) {
+// Where this save may write its journal: the user's state folder (made when missing), else
+// beside the file.
+std::vector<JournalPlace> WritePlaces(const SaveTarget& target) {
   std::vector<JournalPlace> places;
-  if (auto place = StatePlace(info.st_dev, info.st_ino, create)) {
+  if (auto place = StatePlace(target.Identity, true)) {
     places.push_back(std::move(*place));
   }
-  if (auto place = BesidePlace(target)) {
+  const std::string& beside =
+      target.Identity.RealPath.empty() ? target.Path : target.Identity.RealPath;
+  if (auto place = BesidePlace(beside)) {
     places.push_back(std::move(*place));
   }
   return places;
@@ -304,21 +312,20 @@ std::vector<JournalPlace> PlacesOf(const std::string& target, const struct stat&
 // Before a save: what the file's last save left must not be in the way. A complete save's
 // journal is removed; an interrupted one is rolled back, so that this save writes over the former
 // file, never over a half-moved tail; one that no longer fits is set aside. Each is said in
-// `notes`. One lbe cannot trust at the name this save needs makes it refuse.
+// `notes`. What lbe cannot trust is left alone: a journal of this file in a folder it does not
+// trust is named in `notes`; anything at the name this save needs makes it refuse later.
 void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
-                             const std::vector<JournalPlace>& places,
                              std::vector<std::string>& notes) {
-  for (const JournalPlace& place : places) {
-    const FoundJournal found = OpenJournal(place, &target.Info);
-    const bool needed = &place == &places.front();
-    if (!found.Present || (!found.Distrust.empty() && !needed)) {
-      continue;  // what lies beside the file is no concern while the state folder takes it
+  for (const JournalPlace& place : JournalPlacesOf(target.Identity, target.Path)) {
+    const FoundJournal found = OpenJournal(place, &target.Identity);
+    if (!found.Present || !found.Distrust.empty()) {
+      continue;
     }
-    if (!found.Distrust.empty()) {
-      throw JournalError("Cannot save " + Shown(path) + ": " + Shown(place.Shown()) +
-                         " is in the way (" + found.Distrust +
-                         "); lbe does not overwrite what it did not write. Move it away and "
-                         "save again.");
+    if (!place.FolderDistrust.empty()) {
+      notes.push_back("Left alone " + Shown(place.Shown()) + ", a journal of " + Shown(path) +
+                      ": the state folder it is in cannot be trusted (" + place.FolderDistrust +
+                      ").");
+      continue;
     }
     const auto state = CompareWithJournal(target.File.Get(), found);
     if (!state) {
@@ -346,6 +353,7 @@ void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
         Sys("fstat", [&] { return ::fstat(target.File.Get(), &target.Info); }) != 0) {
       throw JournalError(PutBackError(path, place, errno));
     }
+    target.Identity.Info = target.Info;
   }
 }
 
@@ -379,7 +387,7 @@ JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& place
 // that fails too, the journal stays for the next load.
 void UndoFailedSave(const SaveTarget& target, const JournalPlace* journal) {
   if (journal != nullptr) {
-    const FoundJournal found = OpenJournal(*journal, &target.Info);
+    const FoundJournal found = OpenJournal(*journal, &target.Identity);
     if (!found.Distrust.empty() || (!target.Created && !PutBack(target.File.Get(), found))) {
       return;
     }
@@ -411,6 +419,17 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
     }
   }
   const std::uint64_t start = request.Stretch.Offset;
+  // Asked before anything is written or made: a no leaves no folder, and a pending journal
+  // of the file is settled only once the save goes ahead.
+  SaveConcern moves{SaveConcern::MovesRest};
+  if (exists) {
+    const JournalRecord preview = PlanSave(target, request.Stretch, request.Bytes.size());
+    moves.RestBytes = preview.TailLength;
+    moves.NewFileSize = preview.NewSize;
+    if (preview.TailLength > 0 && !Asked(request, moves)) {
+      return {};
+    }
+  }
   // Outside the try: the failure handling below still needs the place of the journal.
   std::vector<JournalPlace> places;
   const JournalPlace* journal = nullptr;
@@ -419,10 +438,11 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
     if (!exists) {
       CreateAndLock(path, target, false);
     }
-    places = PlacesOf(target.Path, target.Info, true);
-    ClearJournalsBeforeSave(path, target, places, result.Notes);
+    ClearJournalsBeforeSave(path, target, result.Notes);
     JournalRecord plan = PlanSave(target, request.Stretch, request.Bytes.size());
+    // A roll-back just now changed what moves: the figures asked about no longer hold.
     if (plan.TailLength > 0 &&
+        (plan.TailLength != moves.RestBytes || plan.NewSize != moves.NewFileSize) &&
         !Asked(request, SaveConcern{SaveConcern::MovesRest, plan.TailLength, plan.NewSize})) {
       return result;
     }
@@ -443,6 +463,7 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
       };
     };
     if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
+      places = WritePlaces(target);
       journal = &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0));
       ApplySave(target.File.Get(), plan, newBytes, report(journalled));
       if (!journal->Remove()) {
@@ -486,8 +507,9 @@ void RollBack(std::string_view path, const std::string& target, int fd, const Fo
   if (found.Record.Created) {
     // The save made the file: it goes, but only while the name still leads to that file.
     struct stat now {};
-    putBack = ::stat(target.c_str(), &now) == 0 && now.st_dev == found.Record.Device &&
-              now.st_ino == found.Record.Inode &&
+    struct stat open {};
+    putBack = ::stat(target.c_str(), &now) == 0 && ::fstat(fd, &open) == 0 &&
+              now.st_dev == open.st_dev && now.st_ino == open.st_ino &&
               Sys("unlinkat", [&] { return ::unlinkat(AT_FDCWD, target.c_str(), 0); }) == 0;
   } else {
     putBack = PutBack(fd, found);
@@ -548,6 +570,13 @@ void SettleJournal(std::string_view path, const std::string& target, FileDescrip
 
 }  // namespace
 
+// True when a journal lbe cannot use may still be one of the file's: nothing shows that the
+// file is whole.
+bool MayBePending(const FoundJournal& found) {
+  return found.Distrust != "it was made for another file" &&
+         found.Distrust != "it is not a journal of lbe";
+}
+
 JournalReport SettleJournals(std::string_view path, bool readOnly) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   JournalReport report;
@@ -556,8 +585,8 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
     return report;
   }
   FileDescriptor file(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  struct stat info {};
-  if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  FileIdentity identity;
+  if (!file.IsOpen() || !IdentityOf(file.Get(), identity) || !S_ISREG(identity.Info.st_mode)) {
     return report;
   }
   std::string stateFolder;
@@ -568,14 +597,23 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
                            ", so journals go beside the files instead.");
   }
   bool locked = false;
-  for (const JournalPlace& place : PlacesOf(target, info, false)) {
-    const FoundJournal found = OpenJournal(place, &info);
+  for (const JournalPlace& place : JournalPlacesOf(identity, target)) {
+    const FoundJournal found = OpenJournal(place, &identity);
     if (!found.Present) {
       continue;
     }
     if (!found.Distrust.empty()) {
       report.Lines.push_back("Left alone " + Shown(place.Shown()) + ": " + found.Distrust +
                              ", so it is no journal lbe can trust.");
+      report.Unsettled = report.Unsettled || MayBePending(found);
+      continue;
+    }
+    if (!place.FolderDistrust.empty()) {
+      report.Lines.push_back("Left alone " + Shown(place.Shown()) + ", a journal of " +
+                             Shown(path) + ": the state folder it is in cannot be trusted (" +
+                             place.FolderDistrust +
+                             "). Move it into your own state folder to have it settled.");
+      report.Unsettled = true;
       continue;
     }
     // A lock held elsewhere is another lbe in the middle of its save: its journal is in use.
@@ -588,53 +626,6 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
     SettleJournal(path, target, file, found, place, readOnly, report);
   }
   return report;
-}
-
-std::vector<std::string> CleanUpOrphanJournals(std::string_view loading) {
-  std::vector<std::string> lines;
-  struct stat kept {};
-  const bool keeps = !loading.empty() && ::stat(std::string(loading).c_str(), &kept) == 0;
-  std::string folderPath;
-  FileDescriptor folder = OpenStateFolder(false, folderPath);
-  if (!folder.IsOpen()) {
-    return lines;
-  }
-  DIR* listing = ::fdopendir(::dup(folder.Get()));
-  if (listing == nullptr) {
-    return lines;
-  }
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string_view name = entry->d_name;
-    if (name.ends_with(".lbe-journal") && !name.starts_with('.')) {
-      names.emplace_back(name);
-    }
-  }
-  ::closedir(listing);
-  for (const std::string& name : names) {
-    JournalPlace place;
-    place.Folder.Reset(::dup(folder.Get()));
-    place.FolderPath = folderPath;
-    place.Name = name;
-    // Which file it is for is in its first block: a journal of a file that is still there (a
-    // tail move's can be gigabytes) is not read whole at every load.
-    const FoundJournal found = OpenJournal(place, nullptr, false);
-    struct stat info {};
-    const auto isItsFile = [&found](const struct stat& file) {
-      return static_cast<std::uint64_t>(file.st_dev) == found.Record.Device &&
-             static_cast<std::uint64_t>(file.st_ino) == found.Record.Inode;
-    };
-    if (!found.Distrust.empty() || (keeps && isItsFile(kept)) ||
-        (::stat(found.Record.Path.c_str(), &info) == 0 && isItsFile(info))) {
-      continue;
-    }
-    if (OpenJournal(place, nullptr).Distrust.empty() &&
-        ::unlinkat(folder.Get(), name.c_str(), 0) == 0) {
-      lines.push_back("Removed the journal " + Shown(place.Shown()) + " of " +
-                      Shown(found.Record.Path) + ", which no longer exists.");
-    }
-  }
-  return lines;
 }
 
 std::string StateFolder() {

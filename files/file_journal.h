@@ -146,6 +146,9 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
 struct JournalReport {
   bool RolledBack = false;   // an interrupted save was undone (or would be, read-only)
   bool Interrupted = false;  // read-only: an interrupted save awaits its roll-back
+  // A journal of the file was left alone (its folder or itself not to be trusted, or not
+  // readable): the file may be half-saved.
+  bool Unsettled = false;
   // One plain line per journal that was set aside, left alone or cleaned up, naming it.
   std::vector<std::string> Lines;
 };
@@ -156,11 +159,6 @@ struct JournalReport {
 // anything at a journal's name that it cannot trust. With `readOnly` it only reports. Throws
 // FileError when a journal cannot be applied (it then stays).
 JournalReport SettleJournals(std::string_view path, bool readOnly);
-
-// Removes the journals in the state folder whose file is gone (its recorded path no longer names
-// that device and inode), one line each in the result; never the journal of the file at
-// `loading` (links followed), which may have been reached through another of its names.
-std::vector<std::string> CleanUpOrphanJournals(std::string_view loading = {});
 
 // The user's state folder for journals ($XDG_STATE_HOME/lbe, else ~/.local/state/lbe); empty
 // when there is none that is safe to use (not the user's own, open to others, or reached

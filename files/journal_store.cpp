@@ -14,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
+
+#include "files/state_folder.h"
 
 namespace lbe::files {
 
@@ -24,7 +27,9 @@ namespace {
 // after another, then the new bytes of the New extents. Chunks of zeros among the former bytes
 // are left as holes, so a journal of a sparse file stays sparse. The checksum covers every byte
 // of the journal, its own field taken as zero.
-constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '2'};
+constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '3'};
+// Journals of the version before, whose header ends at its checksum (no file system id).
+constexpr std::array<char, 8> kFormerMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '2'};
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 constexpr std::uint64_t kLongestPath = 4096;
 constexpr std::uint64_t kDataAlignment = 4096;
@@ -43,8 +48,10 @@ struct JournalHeader {
   std::uint64_t NewCount = 0;
   std::uint64_t PathLength = 0;
   std::uint64_t Checksum = 0;
+  std::uint64_t FileSystemId = 0;
 };
 constexpr std::size_t kChecksumAt = offsetof(JournalHeader, Checksum);
+constexpr std::size_t kFormerHeaderSize = offsetof(JournalHeader, FileSystemId);
 
 std::uint64_t Total(const std::vector<Extent>& extents) {
   std::uint64_t total = 0;
@@ -74,6 +81,7 @@ std::vector<std::uint8_t> Prefix(const JournalRecord& record) {
   header.OldCount = record.Old.size();
   header.NewCount = record.New.size();
   header.PathLength = record.Path.size();
+  header.FileSystemId = record.FileSystemId;
   std::vector<std::uint8_t> prefix(sizeof header);
   std::memcpy(prefix.data(), &header, sizeof header);
   prefix.insert(prefix.end(), record.Path.begin(), record.Path.end());
@@ -276,13 +284,20 @@ std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
     return "it is not a journal of lbe";
   }
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  if (header.Magic != kMagic || header.PathLength > kLongestPath || header.OldCount > size / 16 ||
+  std::size_t headerSize = sizeof header;
+  if (header.Magic == kFormerMagic) {
+    headerSize = kFormerHeaderSize;
+    header.FileSystemId = 0;  // that version's path begins here
+  }
+  if ((header.Magic != kMagic && header.Magic != kFormerMagic) ||
+      header.PathLength > kLongestPath || header.OldCount > size / 16 ||
       header.NewCount > size / 16) {
     return "it is not a journal of lbe";
   }
   JournalRecord& record = found.Record;
   record.Device = header.Device;
   record.Inode = header.Inode;
+  record.FileSystemId = header.FileSystemId;
   record.Created = header.Created != 0;
   record.FormerSize = header.FormerSize;
   record.NewSize = header.NewSize;
@@ -290,16 +305,16 @@ std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
   record.TailTo = header.TailTo;
   record.TailLength = header.TailLength;
   const std::uint64_t tables = (header.OldCount + header.NewCount) * 16;
-  if (sizeof header + header.PathLength + tables > size) {
+  if (headerSize + header.PathLength + tables > size) {
     return "it is not a journal of lbe";
   }
-  std::vector<std::uint8_t> prefix(sizeof header + header.PathLength + tables);
+  std::vector<std::uint8_t> prefix(headerSize + header.PathLength + tables);
   if (!ReadAt(fd, prefix.data(), prefix.size(), 0)) {
     return "it is not a journal of lbe";
   }
-  const auto* path = reinterpret_cast<const char*>(prefix.data() + sizeof header);
+  const auto* path = reinterpret_cast<const char*>(prefix.data() + headerSize);
   record.Path.assign(path, header.PathLength);
-  const std::uint8_t* row = prefix.data() + sizeof header + header.PathLength;
+  const std::uint8_t* row = prefix.data() + headerSize + header.PathLength;
   for (std::uint64_t i = 0; i < header.OldCount + header.NewCount; ++i, row += 16) {
     Extent extent;
     std::memcpy(&extent.Offset, row, 8);
@@ -375,6 +390,51 @@ void MarkExtents(const std::vector<Extent>& extents, std::uint64_t from, std::si
   }
 }
 
+// Whether the new bytes stand as the save's own writes could have left them. The save writes
+// whole 4 KiB blocks, so in each block its changed bytes are all former or all new, except where
+// a write was torn at a 512-byte sector: then the new sectors are a run at one end of the block.
+// Another writer who set some of those bytes to the same values leaves a mix no save leaves.
+class WriteShape {
+ public:
+  // The byte at `at` of the New extents, which the save changes, holds its new value or, with
+  // `isNew` false, its former one; in increasing order of `at`. False once the shape is broken.
+  bool Note(std::uint64_t at, bool isNew) {
+    if (at / kBlockSize != block_) {
+      if (!BlockFits()) {
+        return false;
+      }
+      block_ = at / kBlockSize;
+      sectors_.fill(kNone);
+    }
+    std::uint8_t& sector = sectors_[static_cast<std::size_t>(at % kBlockSize / kSectorSize)];
+    const std::uint8_t state = isNew ? kNew : kFormer;
+    if (sector != kNone && sector != state) {
+      return false;
+    }
+    sector = state;
+    return true;
+  }
+  bool Finish() const { return BlockFits(); }
+
+ private:
+  static constexpr std::uint64_t kBlockSize = 4096;
+  static constexpr std::uint64_t kSectorSize = 512;
+  static constexpr std::uint8_t kNone = 0, kFormer = 1, kNew = 2;
+  bool BlockFits() const {
+    int changes = 0;
+    std::uint8_t last = kNone;
+    for (const std::uint8_t sector : sectors_) {
+      if (sector != kNone) {
+        changes += last != kNone && sector != last ? 1 : 0;
+        last = sector;
+      }
+    }
+    return changes <= 1;
+  }
+  std::uint64_t block_ = std::numeric_limits<std::uint64_t>::max();
+  std::array<std::uint8_t, kBlockSize / kSectorSize> sectors_{};
+};
+
 // The stretches of the file that a save described by `r` can change, sorted and merged.
 std::vector<Extent> Touched(const JournalRecord& r) {
   std::vector<Extent> all = r.Old;
@@ -413,74 +473,150 @@ bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t 
   });
 }
 
-FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refusal) {
-  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-    path = std::string(state) + "/lbe";
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    path = std::string(home) + "/.local/state/lbe";
-  } else {
-    path.clear();
-    return FileDescriptor(-1);
+namespace {
+
+std::uint64_t PathHash(std::string_view path) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const char c : path) {
+    hash = (hash ^ static_cast<std::uint8_t>(c)) * 0x100000001b3u;
   }
-  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  FileDescriptor folder(::open("/", kFlags));
-  std::string why;
-  std::string_view rest = path;
-  while (folder.IsOpen() && !rest.empty()) {
-    const std::size_t slash = rest.find('/');
-    const std::string name(rest.substr(0, slash));
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-    if (name.empty() || name == ".") {
-      continue;
-    }
-    const bool last = rest.find_first_not_of('/') == std::string_view::npos;
-    int next = name == ".." ? -1 : ::openat(folder.Get(), name.c_str(), kFlags);
-    if (next < 0 && errno == ENOENT && create &&
-        (::mkdirat(folder.Get(), name.c_str(), 0700) == 0 || errno == EEXIST)) {
-      next = ::openat(folder.Get(), name.c_str(), kFlags);
-    }
-    struct stat link {};
-    if (next < 0 && (errno == ELOOP || errno == ENOTDIR) &&
-        ::fstatat(folder.Get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(link.st_mode)) {
-      // A link the system's administrator made (/home leading elsewhere) is no one's trap; the
-      // state folder itself is never reached through one.
-      if (!last && link.st_uid == 0) {
-        next = ::openat(folder.Get(), name.c_str(), kFlags & ~O_NOFOLLOW);
-      } else {
-        why = "it is reached through a symbolic link";
-      }
-    }
-    folder.Reset(next);
-  }
-  struct stat info {};
-  if (folder.IsOpen() && ::fstat(folder.Get(), &info) == 0) {
-    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-      why = "it belongs to another user";
-    } else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-      why = "others may write it";
-    }
-  }
-  if (refusal != nullptr) {
-    *refusal = why;
-  }
-  if (!folder.IsOpen() || !why.empty()) {
-    return FileDescriptor(-1);
-  }
-  if (!path.ends_with('/')) {
-    path += '/';
-  }
-  return folder;
+  return hash;
 }
 
-std::optional<JournalPlace> StatePlace(std::uint64_t device, std::uint64_t inode, bool create) {
+std::string Hex16(std::uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// The numbers of a state folder's journal name: DEVICE-INODE, and in this version's names the
+// file system id and the path's hash too; nullopt for any other name.
+struct NameFields {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::optional<std::uint64_t> FileSystemId;
+  std::optional<std::uint64_t> PathHash;
+};
+
+std::optional<std::uint64_t> Number(std::string_view text, int base) {
+  if (text.empty() || text.size() > 20) {
+    return std::nullopt;
+  }
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
+    if (digit >= base || value > (std::numeric_limits<std::uint64_t>::max() - digit) / base) {
+      return std::nullopt;
+    }
+    value = value * base + static_cast<std::uint64_t>(digit);
+  }
+  return value;
+}
+
+std::optional<NameFields> FieldsOfName(std::string_view name) {
+  constexpr std::string_view kSuffix = ".lbe-journal";
+  if (!name.ends_with(kSuffix)) {
+    return std::nullopt;
+  }
+  name.remove_suffix(kSuffix.size());
+  std::vector<std::string_view> parts;
+  for (std::size_t dash; (dash = name.find('-')) != std::string_view::npos;) {
+    parts.push_back(name.substr(0, dash));
+    name.remove_prefix(dash + 1);
+  }
+  parts.push_back(name);
+  if (parts.size() != 2 && parts.size() != 4) {
+    return std::nullopt;
+  }
+  const auto device = Number(parts[0], 10);
+  const auto inode = Number(parts[1], 10);
+  if (!device || !inode) {
+    return std::nullopt;
+  }
+  NameFields fields{*device, *inode, std::nullopt, std::nullopt};
+  if (parts.size() == 4) {
+    fields.FileSystemId = Number(parts[2], 16);
+    fields.PathHash = Number(parts[3], 16);
+    if (!fields.FileSystemId || !fields.PathHash) {
+      return std::nullopt;
+    }
+  }
+  return fields;
+}
+
+std::optional<JournalPlace> PlaceIn(const FileDescriptor& folder, const std::string& folderPath,
+                                    std::string name) {
   JournalPlace place;
-  place.Folder = OpenStateFolder(create, place.FolderPath);
+  place.Folder.Reset(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
   if (!place.Folder.IsOpen()) {
     return std::nullopt;
   }
-  place.Name = std::to_string(device) + "-" + std::to_string(inode) + ".lbe-journal";
+  place.FolderPath = folderPath;
+  place.Name = std::move(name);
   return place;
+}
+
+}  // namespace
+
+bool IdentityOf(int fd, FileIdentity& identity) {
+  if (::fstat(fd, &identity.Info) != 0) {
+    return false;
+  }
+  struct statfs system {};
+  identity.FileSystemId = 0;
+  if (::fstatfs(fd, &system) == 0) {
+    std::uint32_t halves[2];
+    static_assert(sizeof halves == sizeof system.f_fsid);
+    std::memcpy(halves, &system.f_fsid, sizeof halves);
+    identity.FileSystemId = std::uint64_t{halves[1]} << 32 | halves[0];
+  }
+  // The kernel's own name for the open file: links and ".." resolved as it resolved them.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  std::string path(kLongestPath + 1, '\0');
+  const ssize_t length = ::readlink(self.c_str(), path.data(), path.size());
+  identity.RealPath.clear();
+  if (length > 0 && static_cast<std::size_t>(length) <= kLongestPath && path.front() == '/' &&
+      !std::string_view(path.data(), static_cast<std::size_t>(length)).ends_with(" (deleted)")) {
+    identity.RealPath.assign(path.data(), static_cast<std::size_t>(length));
+  }
+  return true;
+}
+
+bool RecordIsFor(const JournalRecord& record, const FileIdentity& file) {
+  const auto device = static_cast<std::uint64_t>(file.Info.st_dev);
+  const auto inode = static_cast<std::uint64_t>(file.Info.st_ino);
+  return (record.Device == device && record.Inode == inode) ||
+         (record.FileSystemId != 0 && record.FileSystemId == file.FileSystemId &&
+          record.Inode == inode) ||
+         (!record.Path.empty() && record.Path == file.RealPath);
+}
+
+std::string JournalName(const FileIdentity& file) {
+  return std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino) + "-" +
+         Hex16(file.FileSystemId) + "-" +
+         Hex16(file.RealPath.empty() ? 0 : PathHash(file.RealPath)) + ".lbe-journal";
+}
+
+bool NameMayBeFor(std::string_view name, const FileIdentity& file) {
+  const std::optional<NameFields> fields = FieldsOfName(name);
+  if (!fields) {
+    return false;
+  }
+  const auto inode = static_cast<std::uint64_t>(file.Info.st_ino);
+  return (fields->Device == static_cast<std::uint64_t>(file.Info.st_dev) &&
+          fields->Inode == inode) ||
+         (fields->FileSystemId.value_or(0) != 0 && fields->FileSystemId == file.FileSystemId &&
+          fields->Inode == inode) ||
+         (!file.RealPath.empty() && fields->PathHash == PathHash(file.RealPath));
+}
+
+std::optional<JournalPlace> StatePlace(const FileIdentity& file, bool create) {
+  std::string folderPath;
+  const FileDescriptor folder = OpenStateFolder(create, folderPath);
+  if (!folder.IsOpen()) {
+    return std::nullopt;
+  }
+  return PlaceIn(folder, folderPath, JournalName(file));
 }
 
 std::optional<JournalPlace> BesidePlace(const std::string& target) {
@@ -495,6 +631,48 @@ std::optional<JournalPlace> BesidePlace(const std::string& target) {
   place.Name =
       target.substr(parent.empty() ? 0 : parent.size() + (parent == "/" ? 0 : 1)) + ".lbe-journal";
   return place;
+}
+
+std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target) {
+  std::vector<JournalPlace> places;
+  for (SearchedFolder& searched : SearchedStateFolders()) {
+    DIR* listing = ::fdopendir(::fcntl(searched.Folder.Get(), F_DUPFD_CLOEXEC, 0));
+    if (listing == nullptr) {
+      continue;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+      if (entry->d_name[0] != '.' && NameMayBeFor(entry->d_name, file)) {
+        names.emplace_back(entry->d_name);
+      }
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    for (std::string& name : names) {
+      if (auto place = PlaceIn(searched.Folder, searched.Path, std::move(name))) {
+        place->FolderDistrust = searched.Distrust;
+        places.push_back(std::move(*place));
+      }
+    }
+  }
+  // Beside the file: where the name led, and where the kernel says the file is.
+  std::vector<std::pair<dev_t, ino_t>> besideFolders;
+  for (const std::string& path : {target, file.RealPath}) {
+    struct stat folder {};
+    auto place = path.empty() ? std::nullopt : BesidePlace(path);
+    if (!place || ::fstat(place->Folder.Get(), &folder) != 0) {
+      continue;
+    }
+    const bool seen = std::any_of(places.begin(), places.end(), [&](const JournalPlace& p) {
+      struct stat other {};
+      return p.Name == place->Name && ::fstat(p.Folder.Get(), &other) == 0 &&
+             other.st_dev == folder.st_dev && other.st_ino == folder.st_ino;
+    });
+    if (!seen) {
+      places.push_back(std::move(*place));
+    }
+  }
+  return places;
 }
 
 bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
@@ -528,7 +706,7 @@ bool JournalPlace::Remove() const {
   return Sys("unlinkat", [&] { return ::unlinkat(Folder.Get(), Name.c_str(), 0); }) == 0;
 }
 
-FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file, bool whole) {
+FoundJournal OpenJournal(const JournalPlace& place, const FileIdentity* file, bool whole) {
   FoundJournal found;
   found.File.Reset(Sys("open", [&] {
     return ::openat(place.Folder.Get(), place.Name.c_str(),
@@ -541,13 +719,11 @@ FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file, boo
     return found;
   }
   found.Present = true;
-  found.Distrust = DistrustOfStatus(found.File.Get(), file);
+  found.Distrust = DistrustOfStatus(found.File.Get(), file != nullptr ? &file->Info : nullptr);
   if (found.Distrust.empty()) {
     found.Distrust = ReadRecord(found.File.Get(), found, whole);
   }
-  if (found.Distrust.empty() && file != nullptr &&
-      (found.Record.Device != static_cast<std::uint64_t>(file->st_dev) ||
-       found.Record.Inode != static_cast<std::uint64_t>(file->st_ino))) {
+  if (found.Distrust.empty() && file != nullptr && !RecordIsFor(found.Record, *file)) {
     found.Distrust = "it was made for another file";
   }
   return found;
@@ -568,6 +744,8 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
   std::vector<std::uint8_t> former;
   std::vector<std::uint8_t> wanted;
   std::vector<bool> changes;
+  std::vector<bool> written;
+  WriteShape shape;
   for (const Extent& stretch : Touched(r)) {
     for (std::uint64_t from = stretch.Offset; from < stretch.End(); from += kChunk) {
       const auto count =
@@ -577,6 +755,7 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
       now.assign(present, 0);
       former.assign(count, 0);
       changes.assign(count, false);
+      written.assign(count, false);
       if (!ReadAt(fd, now.data(), present, from) ||
           !ReadFromExtents(journal.File.Get(), r.Old, journal.OldAt, from, count, former.data())) {
         return std::nullopt;
@@ -597,6 +776,7 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
       }
       // Then the new bytes: the save writes them once the tail has moved, so they win over it.
       MarkExtents(r.New, from, count, changes);
+      MarkExtents(r.New, from, count, written);
       if (!ReadFromExtents(journal.File.Get(), r.New, journal.NewAt, from, count, wanted.data())) {
         return std::nullopt;
       }
@@ -605,8 +785,14 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
           return FileVersusJournal::Changed;
         }
         saved = saved && now[i] == (changes[i] ? wanted[i] : former[i]);
+        if (written[i] && wanted[i] != former[i] && !shape.Note(from + i, now[i] == wanted[i])) {
+          return FileVersusJournal::Changed;
+        }
       }
     }
+  }
+  if (!shape.Finish()) {
+    return FileVersusJournal::Changed;
   }
   return saved ? FileVersusJournal::Saved : FileVersusJournal::Interrupted;
 }

@@ -55,6 +55,17 @@ struct Extent {
   bool operator==(const Extent&) const = default;
 };
 
+// Which file a journal is for: its device and inode; the file system's own id, which a remount
+// under another device number keeps (ext4 and Btrfs give one from their UUID; 0: none); and its
+// path as the kernel resolved it when it was opened.
+struct FileIdentity {
+  struct stat Info {};
+  std::uint64_t FileSystemId = 0;
+  std::string RealPath;  // empty when it cannot be had (longer than the system reports)
+};
+// The identity of the file open as `fd`; false with errno set when it cannot be read.
+bool IdentityOf(int fd, FileIdentity& identity);
+
 // What one save does to a file, as its journal records it. The save sets the length to NewSize
 // when that is larger, moves TailLength bytes from TailFrom to TailTo, writes the New extents,
 // and cuts the file to NewSize when that is smaller. Old holds the former bytes of everything
@@ -62,7 +73,8 @@ struct Extent {
 struct JournalRecord {
   std::uint64_t Device = 0;
   std::uint64_t Inode = 0;
-  bool Created = false;  // the save created the file (FormerSize is then 0)
+  std::uint64_t FileSystemId = 0;  // 0: none (and in journals of earlier versions)
+  bool Created = false;            // the save created the file (FormerSize is then 0)
   std::uint64_t FormerSize = 0;
   std::uint64_t NewSize = 0;
   std::uint64_t TailFrom = 0;
@@ -70,14 +82,28 @@ struct JournalRecord {
   std::uint64_t TailLength = 0;
   std::vector<Extent> Old;  // sorted, apart
   std::vector<Extent> New;  // sorted, apart
-  std::string Path;         // the file's path when it was saved, for the clean-up of orphans
+  std::string Path;         // the file's real path when it was saved; may be empty
 };
+
+// True when the record is for `file`: the same device and inode, the same file system id and
+// inode, or the same real path.
+bool RecordIsFor(const JournalRecord& record, const FileIdentity& file);
+
+// The name a journal of `file` gets in a state folder: DEVICE-INODE-FSID-PATHHASH.lbe-journal,
+// so that a load finds it by any of the three without reading other journals. Journals of
+// earlier versions are named DEVICE-INODE.lbe-journal.
+std::string JournalName(const FileIdentity& file);
+// True when a journal so named in a state folder may be for `file` (RecordIsFor decides).
+bool NameMayBeFor(std::string_view name, const FileIdentity& file);
 
 // A folder that holds journals, open, and a journal's name in it.
 struct JournalPlace {
   FileDescriptor Folder{-1};
   std::string FolderPath;  // for messages, with its closing "/"
   std::string Name;
+  // Why a journal in this folder is not applied: a state folder that fails the checks of
+  // state_folder.h, read only to name what it holds. Empty for a folder of the user's own.
+  std::string FolderDistrust;
   std::string Shown() const { return FolderPath + Name; }
   // Removes the journal at this place. False with errno set.
   bool Remove() const;
@@ -85,9 +111,12 @@ struct JournalPlace {
 
 // The journal's place in the user's state folder, created (mode 0700) when `create`; empty when
 // there is no state folder that is safe to use.
-std::optional<JournalPlace> StatePlace(std::uint64_t device, std::uint64_t inode, bool create);
-// The journal's place beside the file `target` (links followed): "NAME.lbe-journal".
+std::optional<JournalPlace> StatePlace(const FileIdentity& file, bool create);
+// The journal's place beside the file at `target`: "NAME.lbe-journal".
 std::optional<JournalPlace> BesidePlace(const std::string& target);
+// Every place a journal of `file` may stand in: the names in each searched state folder that
+// may be its (state_folder.h), then beside it at `target` and at its real path.
+std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target);
 
 // Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes are
 // `newBytes` (the New extents' bytes one after another), as an unnamed file that gets its name
@@ -106,15 +135,11 @@ struct FoundJournal {
   std::vector<std::uint64_t> NewAt;  // likewise for New
 };
 
-// Opens and checks the journal at `place` for the file whose status is `file`: a regular file
-// with one link, owned by the user running lbe or by the file's owner, writable by nobody else,
-// whole and made for this file. Without `file` (a file that is gone) it must be the user's own.
-// Without `whole` its bytes are not read past the tables: enough to know which file it is for.
-FoundJournal OpenJournal(const JournalPlace& place, const struct stat* file, bool whole = true);
-
-// The user's state folder, open; -1 when there is none that is safe to use, and then, in
-// `refusal`, why one that is there is not used (empty when there is none).
-FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refusal = nullptr);
+// Opens and checks the journal at `place` for `file`: a regular file with one link, owned by the
+// user running lbe or by the file's owner, writable by nobody else, whole and made for this file
+// (RecordIsFor). Without `file` it must be the user's own and may be for any file. Without
+// `whole` its bytes are not read past the tables: enough to know which file it is for.
+FoundJournal OpenJournal(const JournalPlace& place, const FileIdentity* file, bool whole = true);
 
 // How the file open as `fd` stands to the save a journal describes.
 enum class FileVersusJournal {

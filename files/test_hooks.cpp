@@ -1,5 +1,6 @@
 #include "files/test_hooks.h"
 
+#include <string>
 #include <utility>
 
 namespace lbe::files {
@@ -9,6 +10,7 @@ namespace {
 FileCallHook callHook;
 int callCount = 0;
 PauseHook pauseHook;
+std::string userDatabase;
 
 }  // namespace
 
@@ -19,6 +21,14 @@ void SetFileCallHook(FileCallHook hook) {
 
 void SetPauseHook(PauseHook hook) {
   pauseHook = std::move(hook);
+}
+
+void SetUserDatabase(std::string path) {
+  userDatabase = std::move(path);
+}
+
+std::string_view UserDatabase() {
+  return userDatabase.empty() ? std::string_view("/etc/passwd") : std::string_view(userDatabase);
 }
 
 int FailingCall(std::string_view call) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace lbe::files {
@@ -17,6 +18,9 @@ int FailingCall(std::string_view call);
 // Where a save or a rescue copy may be held: "save" (half of a save's new bytes written),
 // "rescue" (half of a rescue copy written).
 void PauseAt(std::string_view where);
+// The user database the user's home is read from: "/etc/passwd", or in the test build the file
+// SetUserDatabase named.
+std::string_view UserDatabase();
 
 // Runs the file-system call `call` named `name`, which returns -1 with errno set when it fails,
 // unless FailingCall fails it first.
@@ -36,5 +40,7 @@ void SetFileCallHook(FileCallHook hook);
 // In the test build only. Called at each PauseAt.
 using PauseHook = std::function<void(std::string_view where)>;
 void SetPauseHook(PauseHook hook);
+// In the test build only. Empty: the system's own again.
+void SetUserDatabase(std::string path);
 
 }  // namespace lbe::files

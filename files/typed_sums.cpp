@@ -13,6 +13,7 @@
 
 #include "files/file_layer.h"
 #include "files/journal_store.h"
+#include "files/state_folder.h"
 #include "text/hex_text.h"
 
 namespace lbe::files {
@@ -233,9 +234,8 @@ StoredSums LoadTypedSums(const TypedSumsKey& key) {
     const std::optional<std::string> text = ReadWhole(file.Get());
     ParsedTypedSums parsed =
         !text ? ParsedTypedSums{"it cannot be read: " + PlatformErrorText(errno)}
-        : text->size() > static_cast<std::size_t>(kLargestFile)
-            ? ParsedTypedSums{"it is too large"}
-            : ParseTypedSums(*text, key);
+        : text->size() > static_cast<std::size_t>(kLargestFile) ? ParsedTypedSums{"it is too large"}
+                                                                : ParseTypedSums(*text, key);
     if (parsed.Error.empty()) {
       stored.Sums = parsed.Sums;
       return stored;
@@ -259,14 +259,18 @@ bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string&
   const std::string name = FileNameOf(key);
   const std::string fresh = "." + name + ".new-" + std::to_string(::getpid());
   ::unlinkat(folder.Get(), fresh.c_str(), 0);  // left by a run that ended half-way
-  FileDescriptor file(::openat(folder.Get(), fresh.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                               0600));
+  FileDescriptor file(Sys("open", [&] {
+    return ::openat(folder.Get(), fresh.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  }));
   const std::string text = TypedSumsText(key, sums);
   // On the disk before its name is: a crash leaves the former sums or these, never a part.
-  const bool written = file.IsOpen() && WriteAt(file.Get(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), 0) &&
-                       ::fsync(file.Get()) == 0 && file.Close() == 0 &&
-                       ::renameat(folder.Get(), fresh.c_str(), folder.Get(), name.c_str()) == 0;
+  const bool written =
+      file.IsOpen() &&
+      WriteAt(file.Get(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), 0) &&
+      Sys("fsync", [&] { return ::fsync(file.Get()); }) == 0 && file.Close() == 0 &&
+      Sys("renameat",
+          [&] { return ::renameat(folder.Get(), fresh.c_str(), folder.Get(), name.c_str()); }) == 0;
   if (!written) {
     const int cause = errno;
     ::unlinkat(folder.Get(), fresh.c_str(), 0);

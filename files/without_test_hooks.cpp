@@ -9,4 +9,8 @@ int FailingCall(std::string_view) {
 
 void PauseAt(std::string_view) {}
 
+std::string_view UserDatabase() {
+  return "/etc/passwd";
+}
+
 }  // namespace lbe::files

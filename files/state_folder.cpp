@@ -1,0 +1,232 @@
+#include "files/state_folder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
+
+#include "files/test_hooks.h"
+#include "text/visible_text.h"
+
+namespace lbe::files {
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int kMostLinkHops = 40;
+constexpr std::size_t kLargestUserDatabase = std::size_t{16} << 20;
+
+bool UsersOrRoots(const struct stat& info) {
+  return info.st_uid == ::geteuid() || info.st_uid == 0;
+}
+
+bool OthersMayWrite(const struct stat& info) {
+  return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+std::string Quoted(std::string_view path) {
+  return "\"" + text::VisibleText(path) + "\"";
+}
+
+// Walks `path` from "/" one folder at a time, as the kernel would, but holding every folder on
+// the way and every link to the rules above; the folder at its end, open, or -1 with `why` set
+// when one of them fails (`why` empty: a folder is missing).
+FileDescriptor WalkToFolder(std::string_view path, bool create, std::string& why) {
+  FileDescriptor folder(::open("/", kFolderFlags));
+  std::string reached = "/";  // for messages: where the walk stands
+  std::string rest(path);
+  int hops = 0;
+  while (folder.IsOpen()) {
+    struct stat info {};
+    if (::fstat(folder.Get(), &info) != 0) {
+      why = "it cannot be read: " + PlatformErrorText(errno);
+      return FileDescriptor(-1);
+    }
+    const bool last = rest.find_first_not_of('/') == std::string::npos;
+    if (!UsersOrRoots(info)) {
+      why = last ? "it belongs to another user"
+                 : "the folder " + Quoted(reached) + " on its way belongs to another user";
+      return FileDescriptor(-1);
+    }
+    if (last ? OthersMayWrite(info) : OthersMayWrite(info) && (info.st_mode & S_ISVTX) == 0) {
+      why = last ? "others may write it"
+                 : "others may write the folder " + Quoted(reached) + " on its way";
+      return FileDescriptor(-1);
+    }
+    if (last) {
+      return folder;
+    }
+    const std::size_t start = rest.find_first_not_of('/');
+    const std::size_t end = rest.find('/', start);
+    const std::string name = rest.substr(start, end - start);
+    rest = end == std::string::npos ? std::string() : rest.substr(end);
+    if (name == ".") {
+      continue;
+    }
+    reached += (reached.ends_with('/') ? "" : "/") + name;
+    int next = ::openat(folder.Get(), name.c_str(), kFolderFlags);
+    // Made only inside a folder of the user's own: never in another user's home.
+    if (next < 0 && errno == ENOENT && create && info.st_uid == ::geteuid() &&
+        (::mkdirat(folder.Get(), name.c_str(), 0700) == 0 || errno == EEXIST)) {
+      next = ::openat(folder.Get(), name.c_str(), kFolderFlags);
+    }
+    struct stat link {};
+    if (next < 0 && (errno == ELOOP || errno == ENOTDIR) &&
+        ::fstatat(folder.Get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode)) {
+      // A dotfile manager's link of the user's own, or the administrator's (/home elsewhere).
+      if (!UsersOrRoots(link)) {
+        why = "it is reached through the symbolic link " + Quoted(reached) + " of another user";
+        return FileDescriptor(-1);
+      }
+      std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+      const ssize_t length = ::readlinkat(folder.Get(), name.c_str(), target.data(), target.size());
+      if (length <= 0 || static_cast<std::size_t>(length) >= target.size() ||
+          ++hops > kMostLinkHops) {
+        why = "it cannot be reached: " + PlatformErrorText(length < 0 ? errno : ELOOP);
+        return FileDescriptor(-1);
+      }
+      target.resize(static_cast<std::size_t>(length));
+      rest = target + "/" + rest;
+      reached = reached.substr(0, reached.rfind('/') + 1);
+      if (target.front() == '/') {
+        folder.Reset(::open("/", kFolderFlags));
+        reached = "/";
+      }
+      continue;
+    }
+    if (next < 0) {
+      if (errno != ENOENT) {
+        why = "it cannot be reached: " + PlatformErrorText(errno);
+      }
+      return FileDescriptor(-1);
+    }
+    folder.Reset(next);
+  }
+  return folder;
+}
+
+// $HOME when it is the user's own folder; empty when it is not set or belongs to another user
+// (sudo -E keeps the invoking user's).
+std::string HomeIfOwn() {
+  const char* home = std::getenv("HOME");
+  struct stat info {};
+  if (home == nullptr || home[0] != '/' || ::stat(home, &info) != 0 || !S_ISDIR(info.st_mode) ||
+      info.st_uid != ::geteuid()) {
+    return {};
+  }
+  return home;
+}
+
+std::string AbsoluteVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
+}
+
+// The path of the user's own state folder; empty when there is no home to put it in.
+std::string OwnStatePath() {
+  if (const std::string home = HomeIfOwn(); !home.empty()) {
+    const std::string state = AbsoluteVariable("XDG_STATE_HOME");
+    return state.empty() ? home + "/.local/state/lbe" : state + "/lbe";
+  }
+  const std::string home = OwnHome();
+  return home.empty() ? std::string() : home + "/.local/state/lbe";
+}
+
+std::string WithSlash(std::string path) {
+  if (!path.ends_with('/')) {
+    path += '/';
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string OwnHome() {
+  FileDescriptor file(::open(std::string(UserDatabase()).c_str(), O_RDONLY | O_CLOEXEC));
+  std::string text;
+  char buffer[8192];
+  for (ssize_t got; file.IsOpen() && text.size() < kLargestUserDatabase &&
+                    (got = ::read(file.Get(), buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  // name:password:uid:gid:gecos:home:shell, one user a line; the first line of this uid counts.
+  const std::string uid = std::to_string(::geteuid());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string_view line(text.data() + at, end - at);
+    at = end + 1;
+    std::string_view fields[7];
+    std::size_t count = 0;
+    for (std::size_t from = 0; count < 7;) {
+      const std::size_t colon = line.find(':', from);
+      fields[count++] = line.substr(from, colon - from);
+      if (colon == std::string_view::npos) {
+        break;
+      }
+      from = colon + 1;
+    }
+    if (count >= 6 && fields[2] == uid) {
+      return fields[5].starts_with('/') ? std::string(fields[5]) : std::string();
+    }
+  }
+  return {};
+}
+
+FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refusal) {
+  path = OwnStatePath();
+  std::string why;
+  FileDescriptor folder = path.empty() ? FileDescriptor(-1) : WalkToFolder(path, create, why);
+  if (refusal != nullptr) {
+    *refusal = why;
+  }
+  if (folder.IsOpen()) {
+    path = WithSlash(path);
+  }
+  return folder;
+}
+
+std::vector<SearchedFolder> SearchedStateFolders() {
+  std::vector<std::string> paths = {OwnStatePath()};
+  if (const std::string state = AbsoluteVariable("XDG_STATE_HOME"); !state.empty()) {
+    paths.push_back(state + "/lbe");
+  }
+  if (const std::string home = AbsoluteVariable("HOME"); !home.empty()) {
+    paths.push_back(home + "/.local/state/lbe");
+  }
+  if (const std::string home = OwnHome(); !home.empty()) {
+    paths.push_back(home + "/.local/state/lbe");
+  }
+  std::vector<SearchedFolder> folders;
+  std::vector<std::pair<dev_t, ino_t>> seen;
+  for (const std::string& path : paths) {
+    if (path.empty()) {
+      continue;
+    }
+    SearchedFolder searched;
+    searched.Path = WithSlash(path);
+    searched.Folder = WalkToFolder(path, false, searched.Distrust);
+    if (!searched.Folder.IsOpen() && !searched.Distrust.empty()) {
+      // Read, never written: a journal in it can still be named.
+      searched.Folder.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    struct stat info {};
+    if (!searched.Folder.IsOpen() || ::fstat(searched.Folder.Get(), &info) != 0) {
+      continue;
+    }
+    const std::pair<dev_t, ino_t> identity{info.st_dev, info.st_ino};
+    if (std::find(seen.begin(), seen.end(), identity) != seen.end()) {
+      continue;
+    }
+    seen.push_back(identity);
+    folders.push_back(std::move(searched));
+  }
+  return folders;
+}
+
+}  // namespace lbe::files
