@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "files/file_layer.h"
+#include "files/journal_store.h"
 #include "files/test_hooks.h"
 #include "temp_folder.h"
 
@@ -673,6 +675,169 @@ TEST_F(SafetyNet, ASaveAsksWhenTheFileChangedOnDisk) {
         EXPECT_TRUE(asked.empty());
       }
     }
+  }
+}
+
+}  // namespace
+}  // namespace lbe::files
+
+namespace lbe::files {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// Journals whose file cannot be reached wait for it: no load of another file touches them, and
+// the file, when it is loaded again however it is named, is put back.
+class WaitingJournals : public SafetyNet {
+ protected:
+  static std::size_t JournalCount() {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("state/lbe")) {
+      count += entry.path().native().ends_with(".lbe-journal") ? 1 : 0;
+    }
+    return count;
+  }
+  // A header field of the journal at `path`, rewritten and sealed again.
+  static void Rewrite(const std::string& path, std::size_t at, std::uint64_t value) {
+    Bytes bytes = lbe::testing::GetFile(path);
+    std::memcpy(bytes.data() + at, &value, sizeof value);
+    ASSERT_TRUE(SealJournalBytes(bytes));
+    lbe::testing::PutFile(path, bytes);
+  }
+};
+
+TEST_F(WaitingJournals, AJournalWaitsForItsFileWhereverItWent) {
+  const struct {
+    std::string label;
+    std::string saved;                  // the name the interrupted save used
+    std::function<std::string()> move;  // what happens to the file; the name to load by
+  } cases[] = {
+      {"renamed", "file.bin",
+       [] {
+         fs::rename("file.bin", "moved.bin");
+         return std::string("moved.bin");
+       }},
+      {"saved through a link and ..", "lnk/../file.bin",
+       [] { return std::string("sub/file.bin"); }},
+      {"its file system back under another device number", "file.bin",
+       [] {
+         const std::string journal = StateJournal();
+         const std::string name = fs::path(journal).filename().native();
+         Rewrite(journal, 8, 4242);  // the header's device
+         fs::rename(journal, "state/lbe/4242" + name.substr(name.find('-')));
+         return std::string("file.bin");
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all("state");
+    fs::remove_all("sub");
+    fs::remove_all("lnk");
+    fs::create_directories("sub/inner");
+    fs::create_directory_symlink("sub/inner", "lnk");
+    const std::string real = c.saved.starts_with("lnk") ? "sub/file.bin" : "file.bin";
+    lbe::testing::PutFile(real, kFormer);
+    lbe::testing::PutFile("other.bin", kFormer);
+    Interrupt(c.saved, kAcross, kNew, kHalfSaved);
+    const std::string loadBy = c.move();
+    EXPECT_FALSE(SettleJournals("other.bin", false).RolledBack);
+    EXPECT_EQ(JournalCount(), 1u) << "a load of another file touched the journal";
+    EXPECT_TRUE(SettleJournals(loadBy, false).RolledBack);
+    EXPECT_EQ(lbe::testing::GetFile(loadBy), kFormer);
+    EXPECT_EQ(JournalCount(), 0u);
+  }
+}
+
+// A folder deeper than the system can name in one path: the save journals and its roll-back
+// needs no path.
+TEST_F(WaitingJournals, APathLongerThanTheSystemNamesIsRolledBack) {
+  const std::string level(250, 'd');
+  const fs::path top = fs::current_path();
+  int depth = 0;
+  for (; depth < 18; ++depth) {
+    ASSERT_EQ(::mkdir(level.c_str(), 0700), 0);
+    ASSERT_EQ(::chdir(level.c_str()), 0);
+  }
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", kAcross, kNew, kHalfSaved);
+  const JournalReport read = SettleJournals("file.bin", true);
+  const bool rolledBack = SettleJournals("file.bin", false).RolledBack;
+  const Bytes after = lbe::testing::GetFile("file.bin");
+  ::unlink("file.bin");
+  for (; depth > 0; --depth) {
+    ASSERT_EQ(::chdir(".."), 0);
+    ASSERT_EQ(::rmdir(level.c_str()), 0);
+  }
+  fs::current_path(top);
+  EXPECT_TRUE(read.Interrupted);
+  EXPECT_TRUE(rolledBack);
+  EXPECT_EQ(after, kFormer);
+}
+
+// Under another user's HOME (sudo -E) nothing is made in that home: the state folder is the
+// effective user's own, from the user database, and a load under the user's own HOME finds a
+// journal written there.
+TEST_F(WaitingJournals, AnotherUsersHomeIsLeftAlone) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "not root: no other user's home to try";
+  }
+  fs::create_directories("alice");
+  fs::create_directories("own");
+  ASSERT_EQ(::chown("alice", 4302, 4302), 0);
+  lbe::testing::PutFile("passwd", Text("root:x:0:0:root:" + folder_.Full("own") + ":/bin/sh\n"));
+  SetUserDatabase(folder_.Full("passwd"));
+  ::setenv("HOME", folder_.Full("alice").c_str(), 1);
+  ::setenv("XDG_STATE_HOME", folder_.Full("alice/.xdg").c_str(), 1);
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", kAcross, kNew, kHalfSaved);
+  EXPECT_TRUE(fs::is_empty("alice"));
+  EXPECT_FALSE(fs::is_empty("own/.local/state/lbe"));
+  ::setenv("HOME", folder_.Full("own").c_str(), 1);
+  ::unsetenv("XDG_STATE_HOME");
+  EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
+  EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
+  SetUserDatabase("");
+  ::setenv("HOME", "/root", 1);
+}
+
+// What the file holds where the save wrote decides: blocks the save could have left (all former,
+// all new, or new sectors at one end of a torn block, in any order of blocks) are put back; a
+// mix that no write of the save leaves is another writer's, and the journal is set aside.
+TEST_F(WaitingJournals, OnlyWhatTheSavesOwnWritesLeaveIsRolledBack) {
+  const Bytes former = Counting(3 * 4096, 1);
+  const Bytes saved(3 * 4096, 0);  // the save zeroes all three blocks
+  const auto with = [&](std::initializer_list<std::pair<std::size_t, std::size_t>> zeroed) {
+    Bytes bytes = former;
+    for (const auto& [from, to] : zeroed) {
+      std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                bytes.begin() + static_cast<std::ptrdiff_t>(to), 0);
+    }
+    return bytes;
+  };
+  const struct {
+    std::string label;
+    Bytes now;
+    bool rolledBack;
+  } cases[] = {
+      {"nothing written", former, true},
+      {"the last block only", with({{8192, 12288}}), true},
+      {"the first and last blocks", with({{0, 4096}, {8192, 12288}}), true},
+      {"a block torn after three sectors", with({{4096, 4096 + 1536}}), true},
+      {"a block torn before its last sector", with({{8192 - 512, 8192}}), true},
+      {"another writer's zeros inside a sector", with({{256, 260}}), false},
+      {"new sectors in the middle of a block", with({{4096 + 1024, 4096 + 2048}}), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all("state");
+    lbe::testing::PutFile("file.bin", former);
+    Interrupt("file.bin", {0, former.size(), false}, saved, c.now);
+    const JournalReport report = SettleJournals("file.bin", false);
+    EXPECT_EQ(report.RolledBack, c.rolledBack);
+    EXPECT_EQ(lbe::testing::GetFile("file.bin"), c.rolledBack ? former : c.now);
+    EXPECT_EQ(AllLines(report).find("set aside") != std::string::npos, !c.rolledBack)
+        << AllLines(report);
   }
 }
 
