@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
   }
   // Journals go to a state folder of the benchmark's own.
   ::setenv("XDG_STATE_HOME", (pattern + "/state").c_str(), 1);
+  ::setenv("HOME", pattern.c_str(), 1);  // nothing reaches the real home
   const std::string small = pattern + "/64k.bin";
   const std::string large = pattern + "/sparse-1g.bin";
   std::vector<std::uint8_t> bytes(65536, 0x5A);

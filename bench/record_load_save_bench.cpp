@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
   }
   const fs::path folder = pattern;
   ::setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
+  ::setenv("HOME", folder.c_str(), 1);  // nothing reaches the real home
   const struct {
     const char* label;
     std::uint64_t before;

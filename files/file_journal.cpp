@@ -300,6 +300,7 @@ std::vector<JournalPlace> WritePlaces(const SaveTarget& target) {
   std::vector<JournalPlace> places;
   if (auto place = StatePlace(target.Identity, true)) {
     places.push_back(std::move(*place));
+    NoteStateFolderInUse();
   }
   const std::string& beside =
       target.Identity.RealPath.empty() ? target.Path : target.Identity.RealPath;

@@ -111,13 +111,13 @@ FileDescriptor WalkToFolder(std::string_view path, bool create, std::string& why
   return folder;
 }
 
-// $HOME when it is the user's own folder; empty when it is not set or belongs to another user
-// (sudo -E keeps the invoking user's).
-std::string HomeIfOwn() {
+// $HOME unless it is another user's folder (sudo -E keeps the invoking user's); empty when it
+// is not set, not absolute, or another user's.
+std::string HomeUnlessAnothers() {
   const char* home = std::getenv("HOME");
   struct stat info {};
-  if (home == nullptr || home[0] != '/' || ::stat(home, &info) != 0 || !S_ISDIR(info.st_mode) ||
-      info.st_uid != ::geteuid()) {
+  if (home == nullptr || home[0] != '/' ||
+      (::stat(home, &info) == 0 && info.st_uid != ::geteuid())) {
     return {};
   }
   return home;
@@ -128,14 +128,60 @@ std::string AbsoluteVariable(const char* name) {
   return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
 }
 
-// The path of the user's own state folder; empty when there is no home to put it in.
+// The path of the user's own state folder; empty when there is no home to put it in. Under
+// another user's HOME, that user's XDG_STATE_HOME is passed over too.
 std::string OwnStatePath() {
-  if (const std::string home = HomeIfOwn(); !home.empty()) {
-    const std::string state = AbsoluteVariable("XDG_STATE_HOME");
-    return state.empty() ? home + "/.local/state/lbe" : state + "/lbe";
+  const char* home = std::getenv("HOME");
+  const std::string own = HomeUnlessAnothers();
+  if (!own.empty() || home == nullptr || home[0] != '/') {
+    if (const std::string state = AbsoluteVariable("XDG_STATE_HOME"); !state.empty()) {
+      return state + "/lbe";
+    }
   }
-  const std::string home = OwnHome();
+  const std::string base = own.empty() ? OwnHome() : own;
+  return base.empty() ? std::string() : base + "/.local/state/lbe";
+}
+
+// ~/.local/state/lbe of the user's home: where a save under XDG_STATE_HOME notes that folder, so
+// that a load under another XDG_STATE_HOME still looks there.
+std::string HomeStatePath() {
+  std::string home = HomeUnlessAnothers();
+  if (home.empty()) {
+    home = OwnHome();
+  }
   return home.empty() ? std::string() : home + "/.local/state/lbe";
+}
+
+constexpr std::string_view kFolderList = "state-folders";
+constexpr std::size_t kLargestFolderList = 64 << 10;
+
+// The state folders a home's list names, one absolute path a line; none from a list lbe cannot
+// trust (the home's state folder or the list not the user's own, or others may write them).
+std::vector<std::string> ListedFolders(const std::string& homeState) {
+  std::string why;
+  const FileDescriptor folder = WalkToFolder(homeState, false, why);
+  FileDescriptor list(folder.IsOpen() ? ::openat(folder.Get(), std::string(kFolderList).c_str(),
+                                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                                      : -1);
+  struct stat info {};
+  if (!list.IsOpen() || ::fstat(list.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      !UsersOrRoots(info) || OthersMayWrite(info) ||
+      static_cast<std::size_t>(info.st_size) > kLargestFolderList) {
+    return {};
+  }
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  if (::pread(list.Get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+    return {};
+  }
+  std::vector<std::string> paths;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    if (end > at && text[at] == '/') {
+      paths.push_back(text.substr(at, end - at));
+    }
+    at = end + 1;
+  }
+  return paths;
 }
 
 std::string WithSlash(std::string path) {
@@ -191,6 +237,28 @@ FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refu
   return folder;
 }
 
+void NoteStateFolderInUse() {
+  const std::string own = OwnStatePath();
+  const std::string homeState = HomeStatePath();
+  if (own.empty() || homeState.empty() || own == homeState) {
+    return;
+  }
+  const std::vector<std::string> listed = ListedFolders(homeState);
+  if (std::find(listed.begin(), listed.end(), own) != listed.end()) {
+    return;
+  }
+  std::string why;
+  const FileDescriptor folder = WalkToFolder(homeState, true, why);
+  FileDescriptor list(folder.IsOpen()
+                          ? ::openat(folder.Get(), std::string(kFolderList).c_str(),
+                                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)
+                          : -1);
+  const std::string line = own + "\n";
+  if (list.IsOpen()) {
+    (void)!::write(list.Get(), line.data(), line.size());
+  }
+}
+
 std::vector<SearchedFolder> SearchedStateFolders() {
   std::vector<std::string> paths = {OwnStatePath()};
   if (const std::string state = AbsoluteVariable("XDG_STATE_HOME"); !state.empty()) {
@@ -199,8 +267,14 @@ std::vector<SearchedFolder> SearchedStateFolders() {
   if (const std::string home = AbsoluteVariable("HOME"); !home.empty()) {
     paths.push_back(home + "/.local/state/lbe");
   }
-  if (const std::string home = OwnHome(); !home.empty()) {
-    paths.push_back(home + "/.local/state/lbe");
+  const std::string home = OwnHome();
+  const std::string homeState = home.empty() ? std::string() : home + "/.local/state/lbe";
+  paths.push_back(homeState);
+  for (const std::string& listing : {HomeStatePath(), homeState}) {
+    for (std::string& listed :
+         listing.empty() ? std::vector<std::string>() : ListedFolders(listing)) {
+      paths.push_back(std::move(listed));
+    }
   }
   std::vector<SearchedFolder> folders;
   std::vector<std::pair<dev_t, ino_t>> seen;

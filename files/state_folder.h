@@ -28,6 +28,11 @@ std::string OwnHome();
 // made, mode 0700, inside folders of the user's own.
 FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refusal = nullptr);
 
+// Called when a save journals in the state folder: when that folder is not the one in the user's
+// home (XDG_STATE_HOME names another), the home's state folder lists it (made when missing), so
+// that a load under another XDG_STATE_HOME still looks there.
+void NoteStateFolderInUse();
+
 // A folder a save may have left a journal in, open for reading.
 struct SearchedFolder {
   FileDescriptor Folder{-1};
@@ -35,9 +40,10 @@ struct SearchedFolder {
   std::string Distrust;  // why what is in it is not applied; empty when it is the user's own
 };
 // Every state folder a save of this user may have journalled in: the user's own, then
-// $XDG_STATE_HOME/lbe, $HOME/.local/state/lbe and the home's from the user database, each once,
-// those that exist. Nothing is created. A folder that fails the checks above is still opened
-// for reading, with its Distrust set, so that a journal in it can be named.
+// $XDG_STATE_HOME/lbe, $HOME/.local/state/lbe, the home's from the user database and the folders
+// those homes list (NoteStateFolderInUse), each once, those that exist. Nothing is created. A
+// folder that fails the checks above is still opened for reading, with its Distrust set, so that a
+// journal in it can be named.
 std::vector<SearchedFolder> SearchedStateFolders();
 
 }  // namespace lbe::files

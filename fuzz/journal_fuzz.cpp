@@ -435,6 +435,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   MakeFreshFolder("lbe-journal-fuzz");
   // The journals of this process go to a state folder of its own.
   ::setenv("XDG_STATE_HOME", (FolderPath() + "/state").c_str(), 1);
+  ::setenv("HOME", FolderPath().c_str(), 1);  // nothing reaches the real home
   ::mkdir((FolderPath() + "/state").c_str(), 0700);
   ::mkdir((FolderPath() + "/state/lbe").c_str(), 0700);
   CheckOnRealSaves(seedFolder);

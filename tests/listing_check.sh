@@ -8,6 +8,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 export XDG_STATE_HOME="$work/state"  # where saves keep their journals: not the real one
+export HOME="$work/.home"  # nor the real home
+mkdir -p "$HOME"
 failures=0
 fail() {
   echo "FAIL: $*" >&2

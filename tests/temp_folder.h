@@ -1,7 +1,8 @@
 #pragma once
 // A fresh temporary folder that is the current directory while it lives, so that relative names
 // behave as typed names do, and whose "state" folder stands for the user's state folder
-// (XDG_STATE_HOME), where saves keep their journals. Removed, with everything in it, at the end.
+// (XDG_STATE_HOME), where saves keep their journals. HOME is a fresh folder of its own beside it,
+// so that nothing reaches the real home. Both removed, with everything in them, at the end.
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +33,13 @@ class TemporaryWorkingFolder {
     former_ = fs::current_path();
     fs::current_path(folder_);
     ::setenv("XDG_STATE_HOME", Full("state").c_str(), 1);
+    std::string home = (fs::temp_directory_path() / "lbe-home-XXXXXX").native();
+    if (::mkdtemp(home.data()) != nullptr) {
+      home_ = home;
+      const char* formerHome = std::getenv("HOME");
+      formerHome_ = formerHome == nullptr ? "" : formerHome;
+      ::setenv("HOME", home.c_str(), 1);
+    }
   }
   ~TemporaryWorkingFolder() {
     if (folder_.empty()) {
@@ -38,6 +47,10 @@ class TemporaryWorkingFolder {
     }
     ::unsetenv("XDG_STATE_HOME");
     std::error_code ignored;
+    if (!home_.empty()) {
+      ::setenv("HOME", formerHome_.c_str(), 1);
+      std::filesystem::remove_all(home_, ignored);
+    }
     std::filesystem::current_path(former_, ignored);
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -51,6 +64,8 @@ class TemporaryWorkingFolder {
  private:
   std::filesystem::path folder_;
   std::filesystem::path former_;
+  std::filesystem::path home_;
+  std::string formerHome_;
 };
 
 // Writes `bytes` as the whole file `name`.

@@ -749,6 +749,31 @@ TEST_F(WaitingJournals, AJournalWaitsForItsFileWhereverItWent) {
   }
 }
 
+// A journal written under one environment is found under another: without XDG_STATE_HOME (as
+// cron runs), under another XDG_STATE_HOME, and under another HOME of the user's.
+TEST_F(WaitingJournals, AnotherEnvironmentFindsTheJournal) {
+  const struct {
+    std::string label;
+    std::function<void()> change;
+  } cases[] = {
+      {"no XDG_STATE_HOME", [] { ::unsetenv("XDG_STATE_HOME"); }},
+      {"another XDG_STATE_HOME",
+       [this] { ::setenv("XDG_STATE_HOME", folder_.Full("other").c_str(), 1); }},
+  };
+  const std::string home = std::getenv("HOME");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ::setenv("XDG_STATE_HOME", folder_.Full("state").c_str(), 1);
+    fs::remove_all("state");
+    lbe::testing::PutFile("file.bin", kFormer);
+    Interrupt("file.bin", kAcross, kNew, kHalfSaved);
+    c.change();
+    EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
+    EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
+  }
+  ::setenv("XDG_STATE_HOME", folder_.Full("state").c_str(), 1);
+}
+
 // A folder deeper than the system can name in one path: the save journals and its roll-back
 // needs no path.
 TEST_F(WaitingJournals, APathLongerThanTheSystemNamesIsRolledBack) {
@@ -798,7 +823,6 @@ TEST_F(WaitingJournals, AnotherUsersHomeIsLeftAlone) {
   EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
   EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
   SetUserDatabase("");
-  ::setenv("HOME", "/root", 1);
 }
 
 // What the file holds where the save wrote decides: blocks the save could have left (all former,

@@ -7,6 +7,8 @@ lbe="$build/lbe"
 work=$(mktemp -d)
 # The user's state folder, where saves keep their journals: the test's own, never the real one.
 export XDG_STATE_HOME="$work/state"
+export HOME="$work/state/home"  # nor the real home
+mkdir -p "$HOME"
 socket="lbe-$$-$2"
 # A UTF-8 locale for tmux, so the Japanese messages are captured as they are.
 tm() { LC_ALL=C.UTF-8 tmux -L "$socket" -f /dev/null "$@"; }
