@@ -1,7 +1,9 @@
 #include "files/safe_open.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,6 +75,74 @@ void Finish(WalkPoint& at, std::string name, FileDescriptor file, OpenedName& ou
   out.File = std::move(file);
   out.Folder = std::move(at.Folder);
   out.Name = std::move(name);
+}
+
+// A link of the kernel's own in /proc (/proc/self/fd/N, /dev/stdin's end, /proc/self/cwd):
+// it leads to an open file or folder, whatever its text says ("pipe:[1234]", "NAME (deleted)").
+bool IsKernelLink(int link) {
+  struct statfs where {};
+  return ::fstatfs(link, &where) == 0 && where.f_type == PROC_SUPER_MAGIC;
+}
+
+// Follows the link `name`, open (O_PATH) as `link` in the folder reached and the `hop`th link
+// of the walk (from 1): its text is put in front of what is left to walk, and the walk moves to
+// "/" when it starts there; a link of the kernel's own is followed by the kernel, into a folder
+// or to `jumped`, what it leads to. False with errno set: EACCES when the link is not to be
+// trusted (named in `refusedLink`), ELOOP past the most links the kernel follows.
+bool FollowLink(WalkPoint& at, const std::string& name, int link, const struct stat& seen, int hop,
+                std::string& rest, std::string* refusedLink, FileDescriptor& jumped) {
+  if (!Trusted(seen, at.Info)) {
+    if (refusedLink != nullptr) {
+      *refusedLink = at.Spelled + name;
+    }
+    errno = EACCES;
+    return false;
+  }
+  if (hop > kMostLinkHops) {
+    errno = ELOOP;
+    return false;
+  }
+  if (IsKernelLink(link)) {
+    jumped.Reset(::openat(at.Folder.Get(), name.c_str(), O_PATH | O_CLOEXEC));
+    struct stat reached {};
+    if (!jumped.IsOpen() || ::fstat(jumped.Get(), &reached) != 0) {
+      return false;
+    }
+    if (S_ISDIR(reached.st_mode)) {
+      at.Folder = std::move(jumped);
+      at.Info = reached;
+      at.Spelled += name + "/";
+    }
+    return true;
+  }
+  std::string target;
+  if (!ReadLink(link, target)) {
+    return false;
+  }
+  if (target.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (target.front() == '/' && !StartAt(true, at)) {
+    return false;
+  }
+  rest.insert(0, target);
+  return true;
+}
+
+// Opens what a link of the kernel's own led to, no folder: it has no folder to give.
+bool OpenJumpedTo(const FileDescriptor& jumped, bool last, int flags, OpenedName& out) {
+  if (!last) {
+    errno = ENOTDIR;
+    return false;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(jumped.Get());
+  out.File.Reset(::open(self.c_str(), flags & ~(O_CREAT | O_EXCL | O_NOFOLLOW)));
+  if (!out.File.IsOpen()) {
+    return false;
+  }
+  out.RealPath = RealPathOf(out.File.Get());
+  return true;
 }
 
 enum class Outcome { Opened, Failed, LookAgain };
@@ -177,7 +247,7 @@ bool OpenName(std::string_view path, int flags, mode_t mode, OpenedName& out,
       at.Spelled += "../";
       continue;
     }
-    if (last && create && trailingSlash) {
+    if (create && trailingSlash) {
       errno = EISDIR;  // open(2) creates no folder
       return false;
     }
@@ -199,29 +269,13 @@ bool OpenName(std::string_view path, int flags, mode_t mode, OpenedName& out,
         errno = exclusive ? EEXIST : ELOOP;
         return false;
       }
-      if (!Trusted(seen, at.Info)) {
-        if (refusedLink != nullptr) {
-          *refusedLink = at.Spelled + name;
-        }
-        errno = EACCES;
+      FileDescriptor jumped(-1);
+      if (!FollowLink(at, name, next.Get(), seen, ++hops, rest, refusedLink, jumped)) {
         return false;
       }
-      std::string target;
-      if (++hops > kMostLinkHops) {
-        errno = ELOOP;
-        return false;
+      if (jumped.IsOpen()) {
+        return OpenJumpedTo(jumped, last && !trailingSlash, flags, out);
       }
-      if (!ReadLink(next.Get(), target)) {
-        return false;
-      }
-      if (target.empty()) {
-        errno = ENOENT;
-        return false;
-      }
-      if (target.front() == '/' && !StartAt(true, at)) {
-        return false;
-      }
-      rest.insert(0, target);
       continue;
     }
     if (!last || trailingSlash) {

@@ -20,14 +20,16 @@ struct OpenedName {
   // and fstat; reopen it by openat(Folder, ".", O_RDONLY) to read or sync it.
   FileDescriptor Folder{-1};
   // Its last component in that folder; "." when the path ends in a folder ("/", "dir/.."),
-  // which is then Folder itself.
+  // which is then Folder itself. Neither is had for a file reached through a link of the
+  // kernel's own in /proc (/dev/stdin): Folder is not open, Name is empty.
   std::string Name;
   std::string RealPath;  // from the open descriptor; empty when it cannot be had (too long)
   bool Created = false;  // O_CREAT made it
 };
 
 // Opens `path` as open(2) would with `flags` and `mode`, links followed as the kernel follows
-// them (".." after a link is the link target's parent; at most 40 links, then ELOOP), except:
+// them (".." after a link is the link target's parent; at most 40 links, then ELOOP; /proc's own
+// links lead to what they stand for, whatever their text), except:
 // - a link that stands in a sticky folder others may write is followed only when it belongs to
 //   the effective user or to the folder's owner (root included); anywhere on the path;
 // - with O_CREAT, an existing regular file in such a folder that belongs to neither is not
