@@ -15,6 +15,7 @@
 
 #include "files/file_journal.h"
 #include "files/journal_store.h"
+#include "files/safe_open.h"
 #include "text/hex_text.h"
 #include "text/visible_text.h"
 
@@ -142,6 +143,13 @@ FileError SystemError(int code) {
   }
   return FileError(FileErrorKind::EOSError,
                    Fill(kTexts.SystemError, {std::to_string(code), PlatformErrorText(code), ""}));
+}
+
+FileError RefusedLinkError(std::string_view link) {
+  return FileError(FileErrorKind::EInOutError,
+                   "Refused the symbolic link " + text::VisibleText(link) +
+                       ": it stands in a folder that others may write (sticky), and it belongs "
+                       "to another user, so lbe does not follow it.");
 }
 
 FileError ReadError(int code) {
@@ -285,10 +293,17 @@ namespace {
 // Opens the checked file for reading under a shared lock: others may read it with us, but
 // another lbe saving it holds it exclusively.
 FileDescriptor OpenToRead(std::string_view path, struct stat& info) {
-  const std::string name(path);
+  OpenedName opened;
+  std::string refusedLink;
   // O_NONBLOCK: opening a FIFO with no writer would otherwise wait forever.
-  FileDescriptor file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0) {
+  if (!OpenName(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0, opened, &refusedLink)) {
+    if (!refusedLink.empty()) {
+      throw RefusedLinkError(refusedLink);
+    }
+    throw OpenError(path, errno);
+  }
+  FileDescriptor file = std::move(opened.File);
+  if (::fstat(file.Get(), &info) != 0) {
     throw OpenError(path, errno);
   }
   // A FIFO or device has no length to read up to; its bytes are no file's contents.

@@ -95,6 +95,8 @@ FileError CreateError(std::string_view path, int code);
 FileError SystemError(int code);
 FileError ReadError(int code);
 FileError WriteError(int code);
+// A symbolic link that OpenName would not follow, named by the path that reached it.
+FileError RefusedLinkError(std::string_view link);
 
 // The file a save writes: `target` with the symbolic links of its last component followed, so
 // that the link stays and the file it points to is changed. False with errno set.

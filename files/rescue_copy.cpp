@@ -7,9 +7,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "files/file_layer.h"
+#include "files/safe_open.h"
 #include "files/test_hooks.h"
 
 namespace lbe::files {
@@ -63,14 +66,33 @@ struct Place {
   std::string Name(int attempt) const { return Folder + RescueFileName(FileName, attempt, Suffix); }
 };
 
-// Gives the file written whole a name of its own by `link(name)`, which never replaces a file:
-// the first of the place's names that is free. False with errno set (EEXIST: all of them are
-// taken); `name` is the one last tried.
+// A name of the place without its folder part: the name inside the place's folder.
+std::string InFolder(const std::string& name) {
+  return name.substr(FolderPart(name).size());
+}
+
+// The folder of the place's names, reached under the rules for links (safe_open.h). False with
+// errno set; `refusedLink` names a link that was not followed.
+bool OpenPlaceFolder(const Place& place, FileDescriptor& folder, std::string& refusedLink) {
+  const std::string name = place.Name(0);
+  const std::string_view part = FolderPart(name);
+  OpenedName opened;
+  if (!OpenName(part.empty() ? "." : part, O_PATH | O_DIRECTORY | O_CLOEXEC, 0, opened,
+                &refusedLink)) {
+    return false;
+  }
+  folder = std::move(opened.File);
+  return true;
+}
+
+// Gives the file written whole a name of its own in the place's folder by `link(name)`, which
+// never replaces a file: the first of the place's names that is free. False with errno set
+// (EEXIST: all of them are taken); `name` is the one last tried.
 template <typename Link>
 bool LinkUnderFreeName(const Place& place, Link link, std::string& name) {
   for (int attempt = 0; attempt < kNamesPerPlace; ++attempt) {
     name = place.Name(attempt);
-    if (link(name.c_str()) == 0) {
+    if (link(InFolder(name).c_str()) == 0) {
       return true;
     }
     if (errno != EEXIST) {
@@ -83,12 +105,11 @@ bool LinkUnderFreeName(const Place& place, Link link, std::string& name) {
 
 // A file without a name in the place's folder, written and linked in once it is whole. False
 // with errno set.
-bool WriteUnnamed(const Place& place, std::span<const std::uint8_t> bytes, std::string& name) {
+bool WriteUnnamed(const Place& place, int folder, std::span<const std::uint8_t> bytes,
+                  std::string& name) {
   name = place.Name(0);
-  const std::string folder(FolderPart(name));
-  FileDescriptor file(Sys("open", [&] {
-    return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  }));
+  FileDescriptor file(
+      Sys("open", [&] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); }));
   // A file that is not written whole goes with its last descriptor.
   if (!file.IsOpen() || !WriteAndSync(file.Get(), bytes)) {
     return false;
@@ -97,22 +118,41 @@ bool WriteUnnamed(const Place& place, std::span<const std::uint8_t> bytes, std::
   return LinkUnderFreeName(
       place,
       [&](const char* to) {
-        return Sys("linkat", [&] {
-          return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW);
-        });
+        return Sys("linkat",
+                   [&] { return ::linkat(AT_FDCWD, self.c_str(), folder, to, AT_SYMLINK_FOLLOW); });
       },
       name);
 }
 
+// A new file of its own under a free hidden name beside `visible` in `folder`:
+// ".VISIBLE.abc123". -1 with errno set.
+int CreateHidden(int folder, const std::string& visible, std::string& hidden) {
+  static constexpr std::string_view kLetters =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::mt19937 pick{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> letter(0, kLetters.size() - 1);
+  for (int attempt = 0; attempt < kNamesPerPlace; ++attempt) {
+    hidden = "." + visible + ".";
+    for (int i = 0; i < 6; ++i) {
+      hidden += kLetters[letter(pick)];
+    }
+    const int fd = ::openat(folder, hidden.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) {
+      return fd;
+    }
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 // Where a folder takes no file without a name: a hidden one beside the names, written whole,
 // linked in and removed. False with errno set.
-bool WriteThroughHiddenName(const Place& place, std::span<const std::uint8_t> bytes,
+bool WriteThroughHiddenName(const Place& place, int folder, std::span<const std::uint8_t> bytes,
                             std::string& name) {
   name = place.Name(0);
-  const std::string_view folder = FolderPart(name);
-  std::string hidden =
-      std::string(folder) + "." + name.substr(folder.size()) + ".XXXXXX";  // .NAME.abc123
-  FileDescriptor file(Sys("mkostemp", [&] { return ::mkostemp(hidden.data(), O_CLOEXEC); }));
+  std::string hidden;
+  FileDescriptor file(Sys("openat", [&] { return CreateHidden(folder, InFolder(name), hidden); }));
   if (!file.IsOpen()) {
     return false;
   }
@@ -120,10 +160,12 @@ bool WriteThroughHiddenName(const Place& place, std::span<const std::uint8_t> by
       WriteAndSync(file.Get(), bytes) &&
       LinkUnderFreeName(
           place,
-          [&](const char* to) { return Sys("link", [&] { return ::link(hidden.c_str(), to); }); },
+          [&](const char* to) {
+            return Sys("link", [&] { return ::linkat(folder, hidden.c_str(), folder, to, 0); });
+          },
           name);
   const int cause = errno;
-  ::unlink(hidden.c_str());
+  ::unlinkat(folder, hidden.c_str(), 0);
   errno = cause;
   return linked;
 }
@@ -140,16 +182,20 @@ std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint
   std::string error;
   for (const Place& place : places) {
     // The copy appears under its name only when it is whole: there is never a short one.
-    std::string name;
-    if (WriteUnnamed(place, bytes, name) ||
-        (errno != EEXIST && WriteThroughHiddenName(place, bytes, name))) {
+    std::string name = place.Name(0);
+    FileDescriptor folder(-1);
+    std::string refusedLink;
+    if (OpenPlaceFolder(place, folder, refusedLink) &&
+        (WriteUnnamed(place, folder.Get(), bytes, name) ||
+         (errno != EEXIST && WriteThroughHiddenName(place, folder.Get(), bytes, name)))) {
       return name;
     }
     if (const int cause = errno; cause != EEXIST) {
       if (!error.empty()) {
         error.append("; ");
       }
-      error.append(name).append(": ").append(PlatformErrorText(cause));
+      error.append(name).append(": ").append(
+          refusedLink.empty() ? PlatformErrorText(cause) : RefusedLinkError(refusedLink).what());
     }
   }
   throw FileError(FileErrorKind::EInOutError,

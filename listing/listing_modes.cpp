@@ -12,10 +12,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "files/edited_file.h"
 #include "files/file_layer.h"
+#include "files/safe_open.h"
 #include "image/address_text.h"
 #include "image/line_text.h"
 #include "image/memory_image.h"
@@ -309,11 +311,14 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
   if (outputName && !OutputPathUsable(*outputName, err)) {
     return 2;
   }
-  const files::FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (file.Get() < 0) {
-    ReportError(err, shownName + ": " + files::PlatformErrorText(errno));
+  files::OpenedName opened;
+  std::string refusedLink;
+  if (!files::OpenName(name, O_RDONLY | O_CLOEXEC | O_NOCTTY, 0, opened, &refusedLink)) {
+    ReportError(err, refusedLink.empty() ? shownName + ": " + files::PlatformErrorText(errno)
+                                         : files::RefusedLinkError(refusedLink).what());
     return 2;
   }
+  const files::FileDescriptor file = std::move(opened.File);
   if (outputName && OutputIsListing(file.Get(), *outputName)) {
     // The bytes would replace the very text they were typed as.
     ReportError(err, "the output file is the listing itself: " + shownName);
