@@ -15,6 +15,7 @@
 
 #include "files/file_layer.h"
 #include "files/journal_store.h"
+#include "files/safe_open.h"
 #include "files/state_folder.h"
 #include "files/test_hooks.h"
 #include "text/visible_text.h"
@@ -60,44 +61,76 @@ std::string PutBackError(std::string_view path, const JournalPlace& place, int c
 
 // The file being saved, open for reading and writing under an exclusive lock.
 struct SaveTarget {
-  std::string Path;  // links followed
+  std::string Path;  // as given
   FileDescriptor File{-1};
+  // The folder that holds it, as reached (O_PATH), and its name there: for removing a file the
+  // save created and syncing its name.
+  FileDescriptor Folder{-1};
+  std::string Name;
   bool Created = false;
   struct stat Info {};
   FileIdentity Identity;  // which file it is, for its journal's name and record
 };
 
-// Opens the file a save writes, without creating it: false when it does not exist.
-bool OpenExisting(std::string_view path, SaveTarget& target) {
+// Takes what OpenName reached into the target.
+void Take(OpenedName& opened, SaveTarget& target) {
+  target.File = std::move(opened.File);
+  target.Folder = std::move(opened.Folder);
+  target.Name = std::move(opened.Name);
+}
+
+// Opens the file a save writes, without creating it: false when it does not exist. The name is
+// walked as the kernel would, a link another user planted in a shared sticky folder refused. A
+// save that means to create the file (`meansToCreate`: nothing stood there when it was loaded)
+// never opens what another user has put at the name in such a folder since.
+bool OpenExisting(std::string_view path, SaveTarget& target, bool meansToCreate) {
   CheckPath(path, false);
   target.Path = std::string(path);
-  if (!FollowLinks(target.Path)) {
-    throw CreateError(path, errno);
-  }
-  struct stat former {};
+  OpenedName opened;
+  std::string refusedLink;
+  constexpr int kFlags = O_RDWR | O_NONBLOCK | O_NOCTTY;
   // A FIFO or device is no file to write into: it could block, or be some device.
-  if (::stat(target.Path.c_str(), &former) == 0 && !S_ISREG(former.st_mode)) {
-    throw CreateError(path, S_ISDIR(former.st_mode) ? EISDIR : ENOTSUP);
-  }
-  constexpr int kFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  target.File.Reset(Sys("open", [&] { return ::open(target.Path.c_str(), kFlags); }));
-  if (!target.File.IsOpen() && errno == ENOENT) {
-    return false;
-  }
-  if (!target.File.IsOpen()) {
+  if (Sys("open", [&] { return OpenRegularFile(path, kFlags, opened, &refusedLink) ? 0 : -1; }) !=
+      0) {
+    if (!refusedLink.empty()) {
+      throw RefusedLinkError(refusedLink);
+    }
+    if (errno == ENOENT) {
+      return false;
+    }
     throw CreateError(path, errno);
   }
+  struct stat file {};
+  struct stat folder {};
+  if (meansToCreate && opened.Folder.IsOpen() && ::fstat(opened.File.Get(), &file) == 0 &&
+      ::fstat(opened.Folder.Get(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 &&
+      (folder.st_mode & S_IWOTH) != 0 && file.st_uid != ::geteuid() &&
+      file.st_uid != folder.st_uid) {
+    throw CreateError(path, EACCES);  // as the kernel refuses O_CREAT there
+  }
+  Take(opened, target);
   return true;
 }
 
 void CreateAndLock(std::string_view path, SaveTarget& target, bool exists) {
   if (!exists) {
-    constexpr int kFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL;
-    target.File.Reset(Sys("open", [&] { return ::open(target.Path.c_str(), kFlags, 0666); }));
-    target.Created = target.File.IsOpen();
-    if (!target.File.IsOpen()) {
+    // Without O_EXCL, so that a link to a file yet to be made makes it; a file that appeared
+    // since the look is not taken unasked.
+    constexpr int kFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_CREAT;
+    OpenedName opened;
+    std::string refusedLink;
+    if (Sys("open", [&] { return OpenName(path, kFlags, 0666, opened, &refusedLink) ? 0 : -1; }) !=
+        0) {
+      if (!refusedLink.empty()) {
+        throw RefusedLinkError(refusedLink);
+      }
       throw CreateError(path, errno);
     }
+    if (!opened.Created) {
+      throw CreateError(path, EEXIST);
+    }
+    Take(opened, target);
+    target.Created = true;
   }
   // Another lbe reading or saving this file holds a lock on it.
   if (Sys("flock", [&] { return ::flock(target.File.Get(), LOCK_EX | LOCK_NB); }) != 0 ||
@@ -394,8 +427,8 @@ void UndoFailedSave(const SaveTarget& target, const JournalPlace* journal) {
     }
     ::unlinkat(journal->Folder.Get(), journal->Name.c_str(), 0);
   }
-  if (target.Created) {
-    ::unlink(target.Path.c_str());
+  if (target.Created && target.Folder.IsOpen()) {
+    ::unlinkat(target.Folder.Get(), target.Name.c_str(), 0);
   }
 }
 
@@ -409,7 +442,7 @@ bool Asked(const SaveRequest& request, const SaveConcern& concern) {
 SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   SaveTarget target;
-  const bool exists = OpenExisting(path, target);
+  const bool exists = OpenExisting(path, target, !request.Expected || !request.Expected->Exists);
   if (exists) {
     CreateAndLock(path, target, true);
   }
@@ -478,9 +511,11 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   }
   if (target.Created) {
     // The new name reaches the disk as the journal's did; a failure here loses no bytes.
-    if (const auto place = BesidePlace(target.Path)) {
-      ::fsync(target.File.Get());
-      ::fsync(place->Folder.Get());
+    const FileDescriptor folder(
+        target.Folder.IsOpen() ? ::openat(target.Folder.Get(), ".", O_RDONLY | O_CLOEXEC) : -1);
+    ::fsync(target.File.Get());
+    if (folder.IsOpen()) {
+      ::fsync(folder.Get());
     }
   }
   ::fstat(target.File.Get(), &target.Info);  // the times the save gave it
@@ -502,16 +537,18 @@ namespace {
 
 // Undoes the interrupted save `found` describes on the file `target`, open and locked as `fd`,
 // and removes the journal.
-void RollBack(std::string_view path, const std::string& target, int fd, const FoundJournal& found,
+void RollBack(std::string_view path, const OpenedName& target, int fd, const FoundJournal& found,
               const JournalPlace& place) {
   bool putBack = false;
   if (found.Record.Created) {
     // The save made the file: it goes, but only while the name still leads to that file.
     struct stat now {};
     struct stat open {};
-    putBack = ::stat(target.c_str(), &now) == 0 && ::fstat(fd, &open) == 0 &&
-              now.st_dev == open.st_dev && now.st_ino == open.st_ino &&
-              Sys("unlinkat", [&] { return ::unlinkat(AT_FDCWD, target.c_str(), 0); }) == 0;
+    putBack = target.Folder.IsOpen() &&
+              ::fstatat(target.Folder.Get(), target.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+              ::fstat(fd, &open) == 0 && now.st_dev == open.st_dev && now.st_ino == open.st_ino &&
+              Sys("unlinkat",
+                  [&] { return ::unlinkat(target.Folder.Get(), target.Name.c_str(), 0); }) == 0;
   } else {
     putBack = PutBack(fd, found);
   }
@@ -521,7 +558,7 @@ void RollBack(std::string_view path, const std::string& target, int fd, const Fo
 }
 
 // Settles one journal that lbe trusts, for the file `target` open (read-only) as `file`.
-void SettleJournal(std::string_view path, const std::string& target, FileDescriptor& file,
+void SettleJournal(std::string_view path, const OpenedName& target, const FileDescriptor& file,
                    const FoundJournal& found, const JournalPlace& place, bool readOnly,
                    JournalReport& report) {
   const auto state = CompareWithJournal(file.Get(), found);
@@ -551,8 +588,12 @@ void SettleJournal(std::string_view path, const std::string& target, FileDescrip
     return;
   }
   // Writing from here on: the same file again, for reading and writing.
-  FileDescriptor writable(
-      Sys("open", [&] { return ::open(target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC); }));
+  const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
+  FileDescriptor writable(Sys("open", [&] {
+    return target.Folder.IsOpen() ? ::openat(target.Folder.Get(), target.Name.c_str(),
+                                             O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC)
+                                  : ::open(self.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  }));
   struct stat was {};
   struct stat now {};
   if (!writable.IsOpen() || ::fstat(file.Get(), &was) != 0 || ::fstat(writable.Get(), &now) != 0 ||
@@ -581,13 +622,14 @@ bool MayBePending(const FoundJournal& found) {
 JournalReport SettleJournals(std::string_view path, bool readOnly) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   JournalReport report;
-  std::string target(path);
-  if (!FollowLinks(target)) {
+  // Reached as the load reaches it; a refused link is the load's to report.
+  OpenedName target;
+  if (!OpenRegularFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, target, nullptr)) {
     return report;
   }
-  FileDescriptor file(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  const FileDescriptor file = std::move(target.File);
   FileIdentity identity;
-  if (!file.IsOpen() || !IdentityOf(file.Get(), identity) || !S_ISREG(identity.Info.st_mode)) {
+  if (!IdentityOf(file.Get(), identity)) {
     return report;
   }
   std::string stateFolder;
@@ -598,7 +640,7 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
                            ", so journals go beside the files instead.");
   }
   bool locked = false;
-  for (const JournalPlace& place : JournalPlacesOf(identity, target)) {
+  for (const JournalPlace& place : JournalPlacesOf(identity, std::string(path))) {
     const FoundJournal found = OpenJournal(place, &identity);
     if (!found.Present) {
       continue;

@@ -307,3 +307,37 @@ bool OpenName(std::string_view path, int flags, mode_t mode, OpenedName& out,
 }
 
 }  // namespace lbe::files
+
+namespace lbe::files {
+
+bool OpenRegularFile(std::string_view path, int flags, OpenedName& out, std::string* refusedLink) {
+  if (!OpenName(path, O_PATH | O_CLOEXEC, 0, out, refusedLink)) {
+    return false;
+  }
+  struct stat looked {};
+  if (::fstat(out.File.Get(), &looked) != 0) {
+    return false;
+  }
+  if (!S_ISREG(looked.st_mode)) {
+    errno = S_ISDIR(looked.st_mode) ? EISDIR : ENOTSUP;
+    return false;
+  }
+  // The same file again, now for reading or writing: by its folder and name, or, for a file
+  // reached through /proc's own links, by the descriptor that holds it.
+  const std::string self = "/proc/self/fd/" + std::to_string(out.File.Get());
+  FileDescriptor file(out.Folder.IsOpen() ? ::openat(out.Folder.Get(), out.Name.c_str(),
+                                                     flags | O_NOFOLLOW | O_CLOEXEC)
+                                          : ::open(self.c_str(), flags | O_CLOEXEC));
+  struct stat opened {};
+  if (!file.IsOpen() || ::fstat(file.Get(), &opened) != 0) {
+    return false;
+  }
+  if (opened.st_dev != looked.st_dev || opened.st_ino != looked.st_ino) {
+    errno = ESTALE;  // replaced between the look and the open
+    return false;
+  }
+  out.File = std::move(file);
+  return true;
+}
+
+}  // namespace lbe::files

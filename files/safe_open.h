@@ -41,4 +41,9 @@ struct OpenedName {
 bool OpenName(std::string_view path, int flags, mode_t mode, OpenedName& out,
               std::string* refusedLink);
 
+// The regular file `path` names (OpenName's rules), opened with `flags` (no O_CREAT) only once it
+// is seen to be one, so that no device or FIFO is ever opened: EISDIR for a folder, ENOTSUP for
+// anything else that is no regular file, ENOENT when nothing is there.
+bool OpenRegularFile(std::string_view path, int flags, OpenedName& out, std::string* refusedLink);
+
 }  // namespace lbe::files
