@@ -226,5 +226,49 @@ TEST_F(WaitingJournals, OldJournalsOfMissingFilesAreSetAside) {
   EXPECT_TRUE(fs::exists("state/lbe/" + journal + ".set-aside"));
 }
 
+// A path that cannot be reached (a loop of links on its way, a folder that cannot be read) and a
+// state folder that cannot be trusted say so, and their journals wait however old they are.
+TEST_F(WaitingJournals, WhatCannotBeCheckedIsNeverSetAside) {
+  const std::int64_t made = 1'700'000'000;
+  const struct {
+    const char* label;
+    std::function<void()> change;
+    JournalStanding standing;
+    std::string detail;
+  } cases[] = {
+      {"a loop of links on the file's way",
+       [] {
+         fs::rename("sub", "elsewhere");
+         fs::create_directory_symlink("sub", "sub");
+       },
+       JournalStanding::NotLookedAt, "it cannot be reached: Too many levels of symbolic links"},
+      {"a state folder others may write",
+       [] {
+         fs::remove_all("sub");
+         fs::permissions("state/lbe", fs::perms::group_write, fs::perm_options::add);
+       },
+       JournalStanding::Untrusted,
+       "the state folder it is in cannot be trusted (others may write it)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all("state");
+    fs::remove_all("sub");
+    fs::remove_all("elsewhere");
+    fs::create_directory("sub");
+    lbe::testing::PutFile("sub/file.bin", kFormer);
+    lbe::testing::InterruptSave("sub/file.bin", kAcross, kNew, HalfSaved());
+    const std::string journal = lbe::testing::OnlyStateJournal();
+    const timespec times[2] = {{made, 0}, {made, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, ("state/lbe/" + journal).c_str(), times, 0), 0);
+    c.change();
+    const std::vector<ListedJournal> listed = ListJournals(made + 90 * kDay, MountedAs("ext4"));
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].Standing, c.standing);
+    EXPECT_EQ(listed[0].Detail, c.detail);
+    EXPECT_TRUE(fs::exists("state/lbe/" + journal));
+  }
+}
+
 }  // namespace
 }  // namespace lbe::files
