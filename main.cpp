@@ -1,5 +1,6 @@
-// Process entry: usage, version, --list and --check without taking over the terminal; otherwise
-// the editor on the terminal, which is given back before anything is written to standard error.
+// Process entry: usage, version, --list, --check, --convert and --journals without taking over the
+// terminal; otherwise the editor on the terminal, which is given back before anything is written to
+// standard error.
 
 #include <array>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include "files/rescue_copy.h"
 #include "files/test_hooks.h"
 #include "launch_settings.h"
+#include "listing/journals_mode.h"
 #include "listing/listing_modes.h"
 #include "screens/program.h"
 #include "text/visible_text.h"
@@ -161,6 +163,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lbe: %s\nTry 'lbe --help' for more information.\n",
                  text::VisibleText(options.WrongUse).c_str());
     return 2;
+  }
+  if (options.Journals) {
+    return listing::JournalsMode({options.RemoveJournal, options.ApplyJournal, options.FileName},
+                                 stdin, stdout, stderr);
   }
   if (options.List) {
     return listing::ListMode(StartFileOf(options), stdout, stderr, options.SumEvery.value_or(0));

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstddef>
 #include <optional>
+#include <utility>
 
 namespace lbe::cli {
 
@@ -125,10 +126,44 @@ std::string ConvertProblem(const CommandLineOptions& options,
   return "";
 }
 
+// Why --journals, --remove and --apply cannot be followed as given; empty when they can.
+std::string JournalsProblem(const CommandLineOptions& options,
+                            const std::optional<std::string>& surplusName) {
+  const std::string given = options.RemoveJournal ? "--remove" : "--apply";
+  if ((options.RemoveJournal || options.ApplyJournal) && !options.Journals) {
+    return given + " goes with --journals only";
+  }
+  if (!options.Journals) {
+    return "";
+  }
+  for (const auto& [used, name] :
+       {std::pair{options.List, "--list"}, std::pair{options.Check, "--check"},
+        std::pair{options.Convert, "--convert"}, std::pair{options.TypeIn, "--type-in"}}) {
+    if (used) {
+      return std::string("--journals cannot be used with ") + name;
+    }
+  }
+  if (options.RemoveJournal && options.ApplyJournal) {
+    return "--remove and --apply cannot be used together";
+  }
+  if (options.FileName && !options.ApplyJournal) {
+    return "--journals takes a file only after --apply; " + *options.FileName + " is one too many";
+  }
+  if (surplusName) {
+    return "--apply takes one file; " + *surplusName + " is one too many";
+  }
+  return "";
+}
+
 // Why --list, --check and -o cannot be followed as given; empty when they can.
 std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissing,
                         const std::optional<std::string>& surplusName) {
   const std::string mode = options.List ? "--list" : "--check";
+  if (options.Journals || options.RemoveJournal || options.ApplyJournal) {
+    if (std::string problem = JournalsProblem(options, surplusName); !problem.empty()) {
+      return problem;
+    }
+  }
   if (options.List && options.Check) {
     return "--list and --check cannot be used together";
   }
@@ -168,6 +203,20 @@ struct SwitchesSeen {
   bool Fill = false;
   bool OutputNameMissing = false;
 };
+
+// The value of --remove or --apply: a journal's name, as --journals lists it.
+void TakeJournalName(CommandLineOptions& options, std::string_view name,
+                     std::optional<std::string_view> value) {
+  std::optional<std::string>& taken =
+      name == "--remove" ? options.RemoveJournal : options.ApplyJournal;
+  if (!value || value->empty()) {
+    Refuse(options, std::string(name) + " needs the name of a journal, as --journals lists it");
+  } else if (taken) {
+    Refuse(options, std::string(name) + " is given more than once");
+  } else {
+    taken = std::string(*value);
+  }
+}
 
 // The value of --format (raw, ihex or srec) or --fill (a byte in hexadecimal).
 void TakeFormatOrFill(CommandLineOptions& options, SwitchesSeen& seen, std::string_view name,
@@ -212,7 +261,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     value = parameter.substr(equals + 1);
   }
   const bool takesValue = name == "--offset" || name == "--length" || name == "--output" ||
-                          name == "--sums" || name == "--format" || name == "--fill";
+                          name == "--sums" || name == "--format" || name == "--fill" ||
+                          name == "--remove" || name == "--apply";
   if (takesValue && !value && index + 1 < parameters.size()) {
     value = parameters[++index];  // whatever it looks like
   }
@@ -232,8 +282,10 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     TakeSumEvery(options, value);
   } else if (name == "--format" || name == "--fill") {
     TakeFormatOrFill(options, seen, name, value);
+  } else if (name == "--remove" || name == "--apply") {
+    TakeJournalName(options, name, value);
   } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check" &&
-             name != "--convert" && name != "--type-in") {
+             name != "--convert" && name != "--type-in" && name != "--journals") {
     Refuse(options, "unknown option '" + std::string(parameter) + "'");
   } else if (value) {
     Refuse(options, std::string(name) + " takes no value");
@@ -243,6 +295,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     options.ShowVersion = true;
   } else if (name == "--type-in") {
     options.TypeIn = true;
+  } else if (name == "--journals") {
+    options.Journals = true;
   } else {
     (name == "--list" ? options.List : name == "--check" ? options.Check : options.Convert) = true;
   }
@@ -350,6 +404,10 @@ std::string HelpText(std::string_view programPath) {
          " --format=F          raw, ihex or srec, whatever the name says: the file's at\n"
          "                     start-up, F and S; the output's of --check and --convert\n"
          " --fill=XX           With --convert to raw: the byte of the gaps (default 00)\n"
+         " --journals          List the journals of saves that wait, and why\n"
+         " --remove=NAME       With --journals: remove the journal NAME\n"
+         " --apply=NAME [FILE] With --journals: put back into its file (or FILE) the\n"
+         "                     bytes the journal NAME holds, when you say yes\n"
          "In the edit mode also: / find bytes, N find the next, U undo, Y redo.\n"
          "Addresses are hexadecimal, without a prefix.\n"
          "See lbe(1).\n";

@@ -295,6 +295,13 @@ bool LooksLikeSwitch(std::string_view parameter) {
   return parameter[0] == '-' || parameter.find('/', 1) == std::string_view::npos;
 }
 
+// The first non-empty name given to --remove or --apply is the one kept.
+void TakeFirstJournalName(std::optional<std::string>& kept, const std::string& name) {
+  if (!kept && !name.empty()) {
+    kept = name;
+  }
+}
+
 void CommandLineTarget(FuzzedDataProvider& provider) {
   std::vector<std::string> parameters;
   const int count = provider.ConsumeIntegralInRange(0, 8);
@@ -312,14 +319,21 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   bool unknownLongOption = false;
   std::optional<std::string> secondName;  // --convert's output, unless -o names it
   bool convert = false;
+  std::optional<std::string> removeJournal;
+  std::optional<std::string> applyJournal;
   for (std::size_t index = 0; index < parameters.size(); ++index) {
     const std::string& parameter = parameters[index];
     if (!switchesEnded && parameter == "--") {
       switchesEnded = true;
-    } else if (!switchesEnded && (parameter == "--offset" || parameter == "--length" ||
-                                  parameter == "--sums" || parameter == "--format" ||
-                                  parameter == "--fill")) {
+    } else if (!switchesEnded &&
+               (parameter == "--offset" || parameter == "--length" || parameter == "--sums" ||
+                parameter == "--format" || parameter == "--fill")) {
       ++index;  // the value, whatever it looks like
+    } else if (!switchesEnded && (parameter == "--remove" || parameter == "--apply")) {
+      if (index + 1 < parameters.size()) {
+        TakeFirstJournalName(parameter == "--remove" ? removeJournal : applyJournal,
+                             parameters[++index]);  // whatever it looks like
+      }
     } else if (!switchesEnded && (parameter == "-o" || parameter == "--output")) {
       if (index + 1 < parameters.size()) {
         outputName = parameters[++index];
@@ -338,8 +352,13 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
           unknownLongOption ||
           !(name == "--help" || name == "--version" || name == "--offset" || name == "--length" ||
             name == "--list" || name == "--check" || name == "--sums" || name == "--type-in" ||
-            name == "--convert" || name == "--format" || name == "--fill");
+            name == "--convert" || name == "--format" || name == "--fill" || name == "--journals" ||
+            name == "--remove" || name == "--apply");
       convert = convert || parameter == "--convert";
+      if ((name == "--remove" || name == "--apply") && name.size() < parameter.size()) {
+        TakeFirstJournalName(name == "--remove" ? removeJournal : applyJournal,
+                             parameter.substr(name.size() + 1));
+      }
       usage = usage || parameter == "--help";
     } else if (parameter.size() == 2 && parameter[1] == '?') {
       usage = true;
@@ -366,6 +385,9 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
   }
   if (options.OutputName != outputName) {
     Fail("the output name is not what follows -o, --output or --output=");
+  }
+  if (options.RemoveJournal != removeJournal || options.ApplyJournal != applyJournal) {
+    Fail("the journal's name is not what follows the first --remove or --apply");
   }
   if ((unknownLongOption && options.WrongUse.empty()) ||
       (!unknownLongOption && options.WrongUse.starts_with("unknown option"))) {

@@ -354,13 +354,90 @@ TEST(CommandLine, ConvertFormatAndFill) {
   }
 }
 
+TEST(CommandLine, JournalsRemoveAndApply) {
+  const std::optional<std::string> none;
+  const struct {
+    std::vector<std::string> parameters;
+    std::optional<std::string> remove;
+    std::optional<std::string> apply;
+    std::optional<std::string> fileName;
+    std::string wrongUse;
+  } cases[] = {
+      {{"--journals"}, none, none, none, ""},
+      {{"--journals", "--remove=1-2.lbe-journal"}, "1-2.lbe-journal", none, none, ""},
+      {{"--remove", "/s/1-2.lbe-journal", "--journals"}, "/s/1-2.lbe-journal", none, none, ""},
+      {{"--journals", "--apply=j.set-aside"}, none, "j.set-aside", none, ""},
+      {{"--journals", "--apply", "-j", "moved.bin"}, none, "-j", "moved.bin", ""},
+      {{"--remove=j"}, "j", none, none, "--remove goes with --journals only"},
+      {{"x.bin", "--apply=j"}, none, "j", "x.bin", "--apply goes with --journals only"},
+      {{"--journals", "--remove="},
+       none,
+       none,
+       none,
+       "--remove needs the name of a journal, as --journals lists it"},
+      {{"--journals", "--apply"},
+       none,
+       none,
+       none,
+       "--apply needs the name of a journal, as --journals lists it"},
+      {{"--journals", "--remove=a", "--remove=b"},
+       "a",
+       none,
+       none,
+       "--remove is given more than once"},
+      {{"--journals", "--remove=a", "--apply=b"},
+       "a",
+       "b",
+       none,
+       "--remove and --apply cannot be used together"},
+      {{"--journals", "x.bin"},
+       none,
+       none,
+       "x.bin",
+       "--journals takes a file only after --apply; x.bin is one too many"},
+      {{"--journals", "--remove=j", "x.bin"},
+       "j",
+       none,
+       "x.bin",
+       "--journals takes a file only after --apply; x.bin is one too many"},
+      {{"--journals", "--apply=j", "a.bin", "b.bin"},
+       none,
+       "j",
+       "a.bin",
+       "--apply takes one file; b.bin is one too many"},
+      {{"--journals", "--list", "x.bin"},
+       none,
+       none,
+       "x.bin",
+       "--journals cannot be used with --list"},
+      {{"--journals", "--convert", "a", "b"},
+       none,
+       none,
+       "a",
+       "--journals cannot be used with --convert"},
+      {{"--journals", "--type-in"}, none, none, none, "--journals cannot be used with --type-in"},
+      {{"--journals=yes"}, none, none, none, "--journals takes no value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const CommandLineOptions options = ParseCommandLine(c.parameters);
+    EXPECT_EQ(options.RemoveJournal, c.remove);
+    EXPECT_EQ(options.ApplyJournal, c.apply);
+    EXPECT_EQ(options.FileName, c.fileName);
+    EXPECT_EQ(options.WrongUse, c.wrongUse);
+  }
+  EXPECT_TRUE(ParseCommandLine({"--journals"}).Journals);
+  EXPECT_FALSE(ParseCommandLine({"--list", "x.bin"}).Journals);
+}
+
 TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
   const std::string help = HelpText("lbe");
   ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
-  for (const char* line : {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ",
-                           "\n --length=N ", "\n --list FILE ", "\n --sums=N ",
-                           "\n --check LISTING ", "\n -o, --output=FILE ", "\n --convert IN OUT ",
-                           "\n --format=F ", "\n --fill=XX ", "hexadecimal", "\nSee lbe(1).\n"}) {
+  for (const char* line :
+       {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ", "\n --length=N ",
+        "\n --list FILE ", "\n --sums=N ", "\n --check LISTING ", "\n -o, --output=FILE ",
+        "\n --convert IN OUT ", "\n --format=F ", "\n --fill=XX ", "\n --journals ",
+        "\n --remove=NAME ", "\n --apply=NAME [FILE] ", "hexadecimal", "\nSee lbe(1).\n"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_TRUE(help.ends_with("\nSee lbe(1).\n"));
