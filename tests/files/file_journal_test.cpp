@@ -689,7 +689,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Journals whose file cannot be reached wait for it: no load of another file touches them, and
 // the file, when it is loaded again however it is named, is put back.
-class WaitingJournals : public SafetyNet {
+class JournalLookup : public SafetyNet {
  protected:
   static std::size_t JournalCount() {
     std::size_t count = 0;
@@ -707,7 +707,7 @@ class WaitingJournals : public SafetyNet {
   }
 };
 
-TEST_F(WaitingJournals, AJournalWaitsForItsFileWhereverItWent) {
+TEST_F(JournalLookup, AJournalWaitsForItsFileWhereverItWent) {
   const struct {
     std::string label;
     std::string saved;                  // the name the interrupted save used
@@ -751,7 +751,7 @@ TEST_F(WaitingJournals, AJournalWaitsForItsFileWhereverItWent) {
 
 // A journal written under one environment is found under another: without XDG_STATE_HOME (as
 // cron runs), under another XDG_STATE_HOME, and under another HOME of the user's.
-TEST_F(WaitingJournals, AnotherEnvironmentFindsTheJournal) {
+TEST_F(JournalLookup, AnotherEnvironmentFindsTheJournal) {
   const struct {
     std::string label;
     std::function<void()> change;
@@ -776,7 +776,7 @@ TEST_F(WaitingJournals, AnotherEnvironmentFindsTheJournal) {
 
 // A folder deeper than the system can name in one path: the save journals and its roll-back
 // needs no path.
-TEST_F(WaitingJournals, APathLongerThanTheSystemNamesIsRolledBack) {
+TEST_F(JournalLookup, APathLongerThanTheSystemNamesIsRolledBack) {
   const std::string level(250, 'd');
   const fs::path top = fs::current_path();
   int depth = 0;
@@ -803,7 +803,7 @@ TEST_F(WaitingJournals, APathLongerThanTheSystemNamesIsRolledBack) {
 // Under another user's HOME (sudo -E) nothing is made in that home: the state folder is the
 // effective user's own, from the user database, and a load under the user's own HOME finds a
 // journal written there.
-TEST_F(WaitingJournals, AnotherUsersHomeIsLeftAlone) {
+TEST_F(JournalLookup, AnotherUsersHomeIsLeftAlone) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "not root: no other user's home to try";
   }
@@ -828,7 +828,7 @@ TEST_F(WaitingJournals, AnotherUsersHomeIsLeftAlone) {
 // What the file holds where the save wrote decides: blocks the save could have left (all former,
 // all new, or new sectors at one end of a torn block, in any order of blocks) are put back; a
 // mix that no write of the save leaves is another writer's, and the journal is set aside.
-TEST_F(WaitingJournals, OnlyWhatTheSavesOwnWritesLeaveIsRolledBack) {
+TEST_F(JournalLookup, OnlyWhatTheSavesOwnWritesLeaveIsRolledBack) {
   const Bytes former = Counting(3 * 4096, 1);
   const Bytes saved(3 * 4096, 0);  // the save zeroes all three blocks
   const auto with = [&](std::initializer_list<std::pair<std::size_t, std::size_t>> zeroed) {
