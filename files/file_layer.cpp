@@ -15,6 +15,7 @@
 
 #include "files/file_journal.h"
 #include "files/journal_store.h"
+#include "files/new_file.h"
 #include "text/hex_text.h"
 #include "text/visible_text.h"
 
@@ -324,6 +325,17 @@ FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t
 }
 
 void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) {
+  CheckPath(path, false);
+  std::string target(path);
+  if (!FollowLinks(target)) {
+    throw CreateError(path, errno);
+  }
+  // Only a file that is there has bytes a failed write must give back, and a journal to hold them.
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0 && errno == ENOENT) {
+    WriteNewFile(path, target, bytes);
+    return;
+  }
   ReplaceStretch(path, FileStretch{}, bytes);
 }
 
