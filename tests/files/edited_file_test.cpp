@@ -110,7 +110,8 @@ TEST_F(EditedFile, ALengthThatCutsALineIsSavedAsLoaded) {
     first.insert(first.end(), second.begin(), second.end());
     return first;
   };
-  const Bytes typedOn = {0xEE, 85, 92, 99, 106, 113, 120, 127};  // 8003 to 800A, as saved
+  const Bytes typedOn = {0xEE, 85, 92, 99, 106, 113, 120, 127};           // 8003 to 800A, as saved
+  const Bytes typedToLineEnd = join(typedOn, {134, 141, 148, 155, 162});  // 8003 to 800F
   const struct {
     std::size_t fileSize;
     std::uint64_t offset;
@@ -129,6 +130,7 @@ TEST_F(EditedFile, ALengthThatCutsALineIsSavedAsLoaded) {
       {32, 8, 0x0B, 0x800F, 0, {13, 37}, with(19, {0, 0, 0, 0, 0xEE}, 13)},
       // the range grown by a line: that line goes in too
       {32, 8, 0x0B, 0x8003, 1, {13, 45}, with(11, join(typedOn, Bytes(13)), 13)},
+      {32, 8, 0x10, 0x8003, 1, {8, 40}, with(11, join(typedToLineEnd, Bytes(8)), 8)},
       // a file that ends with the loaded bytes, or a short file loaded whole: whole lines
       {19, 8, 0x0B, 0x8003, 0, {}, with(11, join(typedOn, Bytes(5)), 0)},
       {5, 0, 0x3FFF, 0x8003, 0, {}, {1, 8, 15, 0xEE, 29, 0, 0, 0}},
