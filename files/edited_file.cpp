@@ -324,6 +324,27 @@ bool SaveRecords(FileFormat format, const SaveQuestion& ask, const SaveProgress&
   return true;
 }
 
+// The bytes a raw save writes: the range, whole lines, unless the stretch it replaces ends
+// inside the range's last line with more of the file after it, which only --length does (the
+// 64 KiB space ends on a line), and no byte past that end was typed: then the loaded bytes
+// alone, so that the file keeps its length and nothing after the stretch moves.
+std::span<const std::uint8_t> RawBytesToSave() {
+  const std::span<const std::uint8_t> range = image::RangeBytes();
+  const FileStretch& loaded = Placement.Stretch;
+  if (loaded.ToEnd || loaded.Length >= range.size() ||
+      range.size() - loaded.Length >= static_cast<std::size_t>(kLineBytes)) {
+    return range;
+  }
+  const auto cut = static_cast<std::size_t>(Range.StartAddress) + loaded.Length;
+  for (std::size_t at = cut; at < static_cast<std::size_t>(Range.StartAddress) + range.size();
+       ++at) {
+    if (Image.Held[at]) {
+      return range;
+    }
+  }
+  return range.first(static_cast<std::size_t>(loaded.Length));
+}
+
 }  // namespace
 
 bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
@@ -331,7 +352,7 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {
     return SaveRecords(format, ask, progress, notes);
   }
-  const std::span<const std::uint8_t> bytes = image::RangeBytes();
+  const std::span<const std::uint8_t> bytes = RawBytesToSave();
   SaveRequest request;
   request.Stretch = Placement.Stretch;
   request.Bytes = bytes;

@@ -15,6 +15,7 @@
 
 #include "files/file_journal.h"
 #include "files/journal_store.h"
+#include "files/new_file.h"
 #include "files/safe_open.h"
 #include "text/hex_text.h"
 #include "text/visible_text.h"
@@ -47,7 +48,6 @@ constexpr struct {
 
 constexpr std::string_view kFullStop = ".";
 constexpr std::string_view kIdeographicFullStop = "。";
-constexpr int kMostLinkHops = 40;  // the kernel's own limit
 
 std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> values) {
   std::string out;
@@ -158,28 +158,6 @@ FileError ReadError(int code) {
 
 FileError WriteError(int code) {
   return StreamError(FileErrorKind::EWriteError, kTexts.WriteFailed, code);
-}
-
-bool FollowLinks(std::string& target) {
-  for (int hop = 0; hop < kMostLinkHops; ++hop) {
-    std::error_code error;
-    if (!fs::is_symlink(fs::symlink_status(target, error))) {
-      return true;
-    }
-    const fs::path link = fs::read_symlink(target, error);
-    if (error) {
-      errno = error.value();
-      return false;
-    }
-    const std::string parent = ParentOf(target);
-    if (link.is_absolute() || parent.empty()) {
-      target = link.native();
-    } else {
-      target = parent + (parent.back() == '/' ? "" : "/") + link.native();
-    }
-  }
-  errno = ELOOP;
-  return false;
 }
 
 std::string_view KindName(FileErrorKind kind) {
@@ -339,6 +317,35 @@ FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t
 }
 
 void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) {
+  CheckPath(path, false);
+  // Reached as the kernel would, a link planted in a shared folder refused. Only a file that is
+  // there has bytes a failed write must give back, and a journal to hold them.
+  OpenedName reached;
+  std::string refusedLink;
+  if (!OpenName(path, O_PATH | O_CLOEXEC, 0, reached, &refusedLink)) {
+    if (!refusedLink.empty()) {
+      throw RefusedLinkError(refusedLink);
+    }
+    if (errno != ENOENT) {
+      throw CreateError(path, errno);
+    }
+    // Nothing there, or a link to a file yet to be made, which the walk let pass: the new file
+    // goes where the links lead.
+    std::string target(path);
+    for (int hop = 0; hop < 40; ++hop) {
+      std::error_code error;
+      const fs::path link = fs::read_symlink(target, error);
+      if (error) {
+        break;
+      }
+      const std::string parent = ParentOf(target);
+      target = link.is_absolute() || parent.empty()
+                   ? link.native()
+                   : parent + (parent.back() == '/' ? "" : "/") + link.native();
+    }
+    WriteNewFile(path, target, bytes);
+    return;
+  }
   ReplaceStretch(path, FileStretch{}, bytes);
 }
 

@@ -82,10 +82,11 @@ struct FilePiece {
 // message).
 FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t maxBytes);
 
-// Afterwards the file holds exactly `bytes`: the journalled in-place write of file_journal.h
-// over the whole file, so the file keeps its inode, links, owner, mode, ACLs and extended
-// attributes, a symbolic link is followed and kept, and a failure leaves the former file as
-// it was (or a journal that gives it back on the next load).
+// Afterwards the file holds exactly `bytes`, a symbolic link followed and kept. A file that is
+// there gets the journalled in-place write of file_journal.h over its whole length, so it keeps
+// its inode, links, owner, mode, ACLs and extended attributes, and a failure leaves it as it was
+// (or a journal that gives it back on the next load). A new one is written whole before it gets
+// its name (new_file.h): no journal, no state folder, and nothing at all when it fails.
 void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes);
 
 // The errors of the file layer's steps, with their messages filled in: opening to read,
@@ -98,9 +99,6 @@ FileError WriteError(int code);
 // A symbolic link that OpenName would not follow, named by the path that reached it.
 FileError RefusedLinkError(std::string_view link);
 
-// The file a save writes: `target` with the symbolic links of its last component followed, so
-// that the link stays and the file it points to is changed. False with errno set.
-bool FollowLinks(std::string& target);
 // The folder part of a path ("" when it has no "/").
 std::string ParentOf(std::string_view path);
 

@@ -236,6 +236,14 @@ expect_status 1 "$lbe" --convert bad.hex bad.bin
   fail "--convert of a bad record: $(cat err)"
 [ -e bad.bin ] && fail "--convert of a bad record wrote its output"
 
+# A new output is written whole and linked in: no state folder, no journal, nothing beside it.
+mkdir fresh
+(cd fresh && XDG_STATE_HOME="$PWD/state" "$lbe" --check ../listed.txt -o out.bin 2> /dev/null &&
+  XDG_STATE_HOME="$PWD/state" "$lbe" --convert out.bin out.hex)
+[ "$(ls -A fresh | tr '\n' ' ')" = "out.bin out.hex " ] ||
+  fail "new outputs left more behind: $(ls -A fresh)"
+cmp -s fresh/out.bin back.bin || fail "--check -o to a new file wrote other bytes"
+
 # Usage: /? and -? as ever; --help adds the Linux lines after it.
 usage=$("$lbe" /?)
 [ "$("$lbe" -?)" = "$usage" ] || fail "-? differs from /?"

@@ -9,6 +9,7 @@
 
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
+#include "image/edit_history.h"
 #include "image/memory_image.h"
 #include "screens/program.h"
 #include "temp_folder.h"
@@ -93,6 +94,74 @@ TEST_F(EditedFile, SaveRangeWritesTheRangeOrChangesNothing) {
   EXPECT_EQ(Placement.Stretch, (FileStretch{0, 16, true}));
   EXPECT_TRUE(ImageChangedSinceSaved());
   EXPECT_FALSE(std::filesystem::exists("sub"));
+}
+
+// --length that ends inside a line: S writes back what was loaded, unless a byte was typed past
+// it or the range grew past its line; a file that ends there still gets the whole line.
+TEST_F(EditedFile, ALengthThatCutsALineIsSavedAsLoaded) {
+  const Bytes file = Counting(32);
+  const auto with = [&file](std::size_t from, Bytes middle, std::size_t rest) {
+    Bytes bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(from));
+    bytes.insert(bytes.end(), middle.begin(), middle.end());
+    bytes.insert(bytes.end(), file.end() - static_cast<std::ptrdiff_t>(rest), file.end());
+    return bytes;
+  };
+  const auto join = [](Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+  };
+  const Bytes typedOn = {0xEE, 85, 92, 99, 106, 113, 120, 127};           // 8003 to 800A, as saved
+  const Bytes typedToLineEnd = join(typedOn, {134, 141, 148, 155, 162});  // 8003 to 800F
+  const struct {
+    std::size_t fileSize;
+    std::uint64_t offset;
+    std::uint64_t length;
+    std::int32_t typedAt;  // 0x8003 (a loaded byte) or past the loaded end
+    std::int32_t moreLines;
+    std::vector<std::uint64_t> asked;  // RestBytes, NewFileSize of the move asked about
+    Bytes saved;                       // the whole file afterwards
+  } cases[] = {
+      // file bytes 8 to 18 loaded at 8000 to 800A, one changed: 32 bytes stay 32
+      {32, 8, 0x0B, 0x8003, 0, {}, with(11, {0xEE}, 20)},
+      {32, 8, 0x10, 0x8003, 0, {}, with(11, {0xEE}, 20)},
+      {32, 0, 0x0D, 0x8003, 0, {}, with(3, {0xEE}, 28)},
+      // typed into the cut line: the whole line goes in, the 13 bytes after it move up 5
+      {32, 8, 0x0B, 0x800B, 0, {13, 37}, with(19, {0xEE, 0, 0, 0, 0}, 13)},
+      {32, 8, 0x0B, 0x800F, 0, {13, 37}, with(19, {0, 0, 0, 0, 0xEE}, 13)},
+      // the range grown by a line: that line goes in too
+      {32, 8, 0x0B, 0x8003, 1, {13, 45}, with(11, join(typedOn, Bytes(13)), 13)},
+      {32, 8, 0x10, 0x8003, 1, {8, 40}, with(11, join(typedToLineEnd, Bytes(8)), 8)},
+      // a file that ends with the loaded bytes, or a short file loaded whole: whole lines
+      {19, 8, 0x0B, 0x8003, 0, {}, with(11, join(typedOn, Bytes(5)), 0)},
+      {5, 0, 0x3FFF, 0x8003, 0, {}, {1, 8, 15, 0xEE, 29, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.fileSize << " bytes, " << c.length << " from "
+                                      << c.offset << ", typed at " << std::hex << c.typedAt);
+    Put("f.bin", Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(c.fileSize)));
+    LoadStartImage({"8000", "f.bin", c.offset, c.length, std::nullopt});
+    Range.EndLine += c.moreLines;
+    BeginChange({c.typedAt / kLineBytes, 0});
+    NoteByte(c.typedAt);
+    Image[c.typedAt] = 0xEE;
+    EndChange();
+    std::vector<std::uint64_t> asked;
+    const auto ask = [&asked](const SaveConcern& concern) {
+      asked.insert(asked.end(), {concern.RestBytes, concern.NewFileSize});
+      return true;
+    };
+    EXPECT_TRUE(SaveRange(ask));
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(lbe::testing::GetFile("f.bin"), c.saved);
+    // The next save replaces what this one wrote: nothing moves, nothing is asked.
+    asked.clear();
+    Image[0x8000] = 0x77;
+    EXPECT_TRUE(SaveRange(ask));
+    EXPECT_EQ(asked, std::vector<std::uint64_t>{});
+    Bytes again = c.saved;
+    again[c.offset] = 0x77;
+    EXPECT_EQ(lbe::testing::GetFile("f.bin"), again);
+  }
 }
 
 }  // namespace

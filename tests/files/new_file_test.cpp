@@ -1,0 +1,154 @@
+// A new output of WriteWholeFile is whole under its name or nowhere, with a created file's mode,
+// and leaves nothing else behind: no journal, no state folder, no private name. (An output that
+// is there is written in place: file_layer_test.cpp.)
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/file_layer.h"
+#include "files/test_hooks.h"
+#include "temp_folder.h"
+
+namespace lbe::files {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// Every name in the folder and its subfolders, the state folder included.
+std::vector<std::string> AllNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(".")) {
+    names.push_back(entry.path().lexically_relative(".").native());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Fails the `nth` run of the call named `call` with `code`; with `hidden` the unnamed open fails
+// first, as on a file system that has no unnamed files, so the dot-name is taken.
+void FailCall(std::string_view call, int nth, int code, bool hidden) {
+  auto runs = std::make_shared<std::map<std::string, int>>();
+  SetFileCallHook([=](int, std::string_view name) {
+    const int run = ++(*runs)[std::string(name)];
+    if (hidden && name == "open" && run == 1) {
+      return EOPNOTSUPP;
+    }
+    return name == call && run == nth ? code : 0;
+  });
+}
+
+// The text of the FileError `action` raised; "" when it raised none.
+template <typename Action>
+std::string ErrorOf(Action&& action) {
+  try {
+    action();
+  } catch (const FileError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+class NewFile : public ::testing::TestWithParam<bool> {
+ protected:
+  void TearDown() override { SetFileCallHook(nullptr); }
+  std::string CreateText(const std::string& name, std::string_view cause) const {
+    return "ファイル \"" + folder_.Full(name) + "\" を作成できません。" + std::string(cause) +
+           "\r\n[" + name + "]";
+  }
+
+  lbe::testing::TemporaryWorkingFolder folder_;
+};
+
+TEST_P(NewFile, IsWrittenWithNothingBesideIt) {
+  FailCall("", 0, 0, GetParam());
+  fs::create_directory("sub");
+  fs::create_symlink("sub/later.bin", "link.bin");
+  const Bytes big(100000, 0x5A);
+  WriteWholeFile("new.bin", Bytes{1, 2, 3});
+  WriteWholeFile("sub/big.bin", big);
+  WriteWholeFile("link.bin", Bytes{4});
+  WriteWholeFile("empty.bin", Bytes{});
+  EXPECT_EQ(lbe::testing::GetFile("new.bin"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(lbe::testing::GetFile("sub/big.bin"), big);
+  EXPECT_EQ(lbe::testing::GetFile("sub/later.bin"), Bytes{4});
+  EXPECT_TRUE(fs::is_symlink("link.bin"));
+  EXPECT_TRUE(fs::exists("empty.bin"));
+  EXPECT_EQ(AllNames(), (std::vector<std::string>{"empty.bin", "link.bin", "new.bin", "sub",
+                                                  "sub/big.bin", "sub/later.bin"}));
+}
+
+TEST_P(NewFile, GetsTheModeOfACreatedFile) {
+  const struct {
+    mode_t umask;
+    unsigned mode;
+  } cases[] = {{022, 0644}, {077, 0600}, {002, 0664}, {0, 0666}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.umask);
+    FailCall("", 0, 0, GetParam());
+    fs::remove("out.bin");
+    const mode_t former = ::umask(c.umask);
+    WriteWholeFile("out.bin", Bytes{1});
+    EXPECT_EQ(::umask(former), c.umask);  // the write left the umask as it was
+    struct stat info {};
+    ASSERT_EQ(::stat("out.bin", &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.mode);
+  }
+}
+
+TEST_P(NewFile, FailingHalfWayLeavesNothing) {
+  const std::string writeFailed = "ストリームへの書き込みエラー: ";
+  const struct {
+    std::string_view call;
+    int nth;
+    int code;
+    std::string message;
+  } cases[] = {
+      {"mkostemp", 1, EACCES, CreateText("out.bin", "Permission denied")},
+      {"fchmod", 1, EPERM, CreateText("out.bin", "Operation not permitted")},
+      {"pwrite", 2, ENOSPC, writeFailed + "No space left on device"},
+      {"pwrite", 2, EFBIG, "システム エラー。コード: 27。\r\nFile too large"},
+      {"fdatasync", 1, EIO, writeFailed + "Input/output error"},
+      {"linkat", 1, EACCES, CreateText("out.bin", "Permission denied")},
+      {"fsync", 1, EIO, writeFailed + "Input/output error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.nth));
+    // The first two are the dot-name's own calls: a folder that takes no new file fails the
+    // unnamed open too, and only a dot-name has its mode set after it was made.
+    FailCall(c.call, c.nth, c.code, GetParam() || c.call == "mkostemp" || c.call == "fchmod");
+    EXPECT_EQ(ErrorOf([] { WriteWholeFile("out.bin", Bytes(100000, 0x11)); }), c.message);
+    EXPECT_EQ(AllNames(), std::vector<std::string>{});
+  }
+}
+
+TEST_P(NewFile, AFileThatAppearsAtTheNameIsLeftAsItWas) {
+  const bool hidden = GetParam();
+  auto runs = std::make_shared<int>(0);
+  SetFileCallHook([=](int, std::string_view call) {
+    if (hidden && call == "open" && ++*runs == 1) {
+      return EOPNOTSUPP;
+    }
+    if (call == "linkat") {
+      lbe::testing::PutFile("out.bin", {7, 7});
+    }
+    return 0;
+  });
+  const auto write = [] { WriteWholeFile("out.bin", Bytes{1, 2, 3}); };
+  EXPECT_EQ(ErrorOf(write), CreateText("out.bin", "File exists"));
+  EXPECT_EQ(lbe::testing::GetFile("out.bin"), (Bytes{7, 7}));
+  EXPECT_EQ(AllNames(), std::vector<std::string>{"out.bin"});
+}
+
+INSTANTIATE_TEST_SUITE_P(UnnamedOrDotName, NewFile, ::testing::Bool());
+
+}  // namespace
+}  // namespace lbe::files
