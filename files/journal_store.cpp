@@ -633,8 +633,35 @@ std::optional<JournalPlace> BesidePlace(const std::string& target) {
   return place;
 }
 
+namespace {
+
+// Passes over the names in a state folder that cannot be the file's without parsing them: a
+// folder of a thousand journals is read in a fraction of a millisecond.
+class NameFilter {
+ public:
+  explicit NameFilter(const FileIdentity& file)
+      : devIno_(std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino)),
+        inoFsid_("-" + std::to_string(file.Info.st_ino) + "-" + Hex16(file.FileSystemId) + "-"),
+        hash_(file.RealPath.empty() ? std::string()
+                                    : "-" + Hex16(PathHash(file.RealPath)) + ".lbe-journal") {}
+  bool MayMatch(std::string_view name) const {
+    return (name.starts_with(devIno_) && name.size() > devIno_.size() &&
+            (name[devIno_.size()] == '-' || name[devIno_.size()] == '.')) ||
+           name.find(inoFsid_) != std::string_view::npos ||
+           (!hash_.empty() && name.ends_with(hash_));
+  }
+
+ private:
+  std::string devIno_;
+  std::string inoFsid_;
+  std::string hash_;
+};
+
+}  // namespace
+
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target) {
   std::vector<JournalPlace> places;
+  const NameFilter filter(file);
   for (SearchedFolder& searched : SearchedStateFolders()) {
     DIR* listing = ::fdopendir(::fcntl(searched.Folder.Get(), F_DUPFD_CLOEXEC, 0));
     if (listing == nullptr) {
@@ -642,7 +669,8 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
     }
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(listing)) {
-      if (entry->d_name[0] != '.' && NameMayBeFor(entry->d_name, file)) {
+      if (entry->d_name[0] != '.' && filter.MayMatch(entry->d_name) &&
+          NameMayBeFor(entry->d_name, file)) {
         names.emplace_back(entry->d_name);
       }
     }

@@ -193,7 +193,25 @@ std::string WithSlash(std::string path) {
 
 }  // namespace
 
+namespace {
+std::string HomeInUserDatabase();
+}  // namespace
+
 std::string OwnHome() {
+  // Read once a run: the user does not change while lbe runs.
+  static std::string readFrom;
+  static std::string home;
+  if (readFrom == UserDatabase()) {
+    return home;
+  }
+  readFrom = UserDatabase();
+  home = HomeInUserDatabase();
+  return home;
+}
+
+namespace {
+
+std::string HomeInUserDatabase() {
   FileDescriptor file(::open(std::string(UserDatabase()).c_str(), O_RDONLY | O_CLOEXEC));
   std::string text;
   char buffer[8192];
@@ -224,6 +242,8 @@ std::string OwnHome() {
   return {};
 }
 
+}  // namespace
+
 FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refusal) {
   path = OwnStatePath();
   std::string why;
@@ -240,9 +260,11 @@ FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refu
 void NoteStateFolderInUse() {
   const std::string own = OwnStatePath();
   const std::string homeState = HomeStatePath();
-  if (own.empty() || homeState.empty() || own == homeState) {
+  static std::string noted;  // once a run is enough
+  if (own.empty() || homeState.empty() || own == homeState || noted == own + "\n" + homeState) {
     return;
   }
+  noted = own + "\n" + homeState;
   const std::vector<std::string> listed = ListedFolders(homeState);
   if (std::find(listed.begin(), listed.end(), own) != listed.end()) {
     return;
@@ -270,7 +292,9 @@ std::vector<SearchedFolder> SearchedStateFolders() {
   const std::string home = OwnHome();
   const std::string homeState = home.empty() ? std::string() : home + "/.local/state/lbe";
   paths.push_back(homeState);
-  for (const std::string& listing : {HomeStatePath(), homeState}) {
+  const std::string ownHomeState = HomeStatePath();
+  for (const std::string& listing :
+       {ownHomeState, homeState == ownHomeState ? std::string() : homeState}) {
     for (std::string& listed :
          listing.empty() ? std::vector<std::string>() : ListedFolders(listing)) {
       paths.push_back(std::move(listed));
@@ -278,8 +302,10 @@ std::vector<SearchedFolder> SearchedStateFolders() {
   }
   std::vector<SearchedFolder> folders;
   std::vector<std::pair<dev_t, ino_t>> seen;
-  for (const std::string& path : paths) {
-    if (path.empty()) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
+    if (path.empty() || std::find(paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(i),
+                                  path) != paths.begin() + static_cast<std::ptrdiff_t>(i)) {
       continue;
     }
     SearchedFolder searched;
