@@ -749,6 +749,33 @@ TEST_F(JournalLookup, AJournalWaitsForItsFileWhereverItWent) {
   }
 }
 
+// A state folder is made only inside folders of the user's own: never in a shared one (here
+// root's, sticky and open to all), where the save journals beside the file instead.
+TEST_F(JournalLookup, FoldersAreMadeOnlyInsideTheUsersOwn) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "not root: no other user to save as";
+  }
+  fs::create_directories("shared");
+  fs::create_directories("mine");
+  ASSERT_EQ(::chmod("shared", 01777), 0);
+  ASSERT_EQ(::chown("mine", 65534, 65534), 0);
+  ASSERT_EQ(::chmod(folder_.Path().c_str(), 0755), 0);
+  lbe::testing::PutFile("mine/file.bin", kFormer);
+  ASSERT_EQ(::chown("mine/file.bin", 65534, 65534), 0);
+  const std::string home = folder_.Full("mine");
+  const std::string state = folder_.Full("shared/state");
+  std::vector<std::string> calls;
+  const std::string failure = testing::AsAnotherUser(65534, 65534, 65534, [&] {
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+    ReplaceStretch(home + "/file.bin", kAcross, kNew);
+  });
+  EXPECT_EQ(failure, "");
+  EXPECT_TRUE(fs::is_empty("shared"));
+  EXPECT_EQ(lbe::testing::GetFile("mine/file.bin"),
+            Join({Slice(kFormer, 0, 4094), kNew, Slice(kFormer, 4098, 8192)}));
+}
+
 // A journal written under one environment is found under another: without XDG_STATE_HOME (as
 // cron runs), under another XDG_STATE_HOME, and under another HOME of the user's.
 TEST_F(JournalLookup, AnotherEnvironmentFindsTheJournal) {
@@ -810,7 +837,9 @@ TEST_F(JournalLookup, AnotherUsersHomeIsLeftAlone) {
   fs::create_directories("alice");
   fs::create_directories("own");
   ASSERT_EQ(::chown("alice", 4302, 4302), 0);
-  lbe::testing::PutFile("passwd", Text("root:x:0:0:root:" + folder_.Full("own") + ":/bin/sh\n"));
+  lbe::testing::PutFile("passwd",
+                        Text("alice:x:4302:4302::" + folder_.Full("alice") +
+                             ":/bin/sh\nroot:x:0:0:root:" + folder_.Full("own") + ":/bin/sh\n"));
   SetUserDatabase(folder_.Full("passwd"));
   ::setenv("HOME", folder_.Full("alice").c_str(), 1);
   ::setenv("XDG_STATE_HOME", folder_.Full("alice/.xdg").c_str(), 1);
@@ -851,6 +880,7 @@ TEST_F(JournalLookup, OnlyWhatTheSavesOwnWritesLeaveIsRolledBack) {
       {"a block torn before its last sector", with({{8192 - 512, 8192}}), true},
       {"another writer's zeros inside a sector", with({{256, 260}}), false},
       {"new sectors in the middle of a block", with({{4096 + 1024, 4096 + 2048}}), false},
+      {"new sectors in the middle of the last block", with({{8192 + 1024, 8192 + 2048}}), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
