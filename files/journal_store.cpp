@@ -669,8 +669,7 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
     }
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(listing)) {
-      if (entry->d_name[0] != '.' && filter.MayMatch(entry->d_name) &&
-          NameMayBeFor(entry->d_name, file)) {
+      if (filter.MayMatch(entry->d_name) && NameMayBeFor(entry->d_name, file)) {
         names.emplace_back(entry->d_name);
       }
     }

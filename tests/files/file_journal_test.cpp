@@ -816,6 +816,17 @@ TEST_F(JournalLookup, APathLongerThanTheSystemNamesIsRolledBack) {
   const JournalReport read = SettleJournals("file.bin", true);
   const bool rolledBack = SettleJournals("file.bin", false).RolledBack;
   const Bytes after = lbe::testing::GetFile("file.bin");
+  // Without a path to tell by, a copy that replaced the file is another file: its journal,
+  // beside it since the state folder is refused, is left alone.
+  ASSERT_EQ(::chmod(folder_.Full("state/lbe").c_str(), 0777), 0);
+  lbe::testing::PutFile("second.bin", kFormer);
+  Interrupt("second.bin", kAcross, kNew, kHalfSaved);
+  fs::copy_file("second.bin", "copy.bin");
+  fs::rename("copy.bin", "second.bin");
+  const JournalReport replaced = SettleJournals("second.bin", false);
+  const Bytes second = lbe::testing::GetFile("second.bin");
+  ::unlink("second.bin.lbe-journal");
+  ::unlink("second.bin");
   ::unlink("file.bin");
   for (; depth > 0; --depth) {
     ASSERT_EQ(::chdir(".."), 0);
@@ -825,6 +836,10 @@ TEST_F(JournalLookup, APathLongerThanTheSystemNamesIsRolledBack) {
   EXPECT_TRUE(read.Interrupted);
   EXPECT_TRUE(rolledBack);
   EXPECT_EQ(after, kFormer);
+  EXPECT_FALSE(replaced.RolledBack);
+  EXPECT_NE(AllLines(replaced).find("it was made for another file"), std::string::npos)
+      << AllLines(replaced);
+  EXPECT_EQ(second, kHalfSaved);
 }
 
 // Under another user's HOME (sudo -E) nothing is made in that home: the state folder is the
