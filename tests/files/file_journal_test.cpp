@@ -776,6 +776,25 @@ TEST_F(JournalLookup, FoldersAreMadeOnlyInsideTheUsersOwn) {
             Join({Slice(kFormer, 0, 4094), kNew, Slice(kFormer, 4098, 8192)}));
 }
 
+// A journal the version before wrote, under its former name and header, is still applied.
+TEST_F(JournalLookup, AJournalOfTheVersionBeforeIsApplied) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", kAcross, kNew, kHalfSaved);
+  const std::string journal = StateJournal();
+  Bytes bytes = lbe::testing::GetFile(journal);
+  std::memcpy(bytes.data(), "LBEJRNL2", 8);
+  bytes.erase(bytes.begin() + 104, bytes.begin() + 112);  // no file system id
+  bytes.insert(bytes.begin() + 4088, 8, 0);               // the bytes still from 4096 on
+  ASSERT_TRUE(SealJournalBytes(bytes));
+  fs::remove(journal);
+  const std::string name = fs::path(journal).filename().native();
+  lbe::testing::PutFile(
+      "state/lbe/" + name.substr(0, name.find('-', name.find('-') + 1)) + ".lbe-journal", bytes);
+  EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
+  EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
+  EXPECT_TRUE(fs::is_empty("state/lbe"));
+}
+
 // A journal written under one environment is found under another: without XDG_STATE_HOME (as
 // cron runs), under another XDG_STATE_HOME, and under another HOME of the user's.
 TEST_F(JournalLookup, AnotherEnvironmentFindsTheJournal) {
