@@ -635,6 +635,12 @@ TEST_F(SafetyNet, ASaveAsksWhenTheFileChangedOnDisk) {
       {"appended", [] { std::ofstream("f.bin", std::ios::binary | std::ios::app).write("Q", 1); },
        SaveConcern::ChangedOnDisk},
       {"truncated", [] { fs::resize_file("f.bin", 4); }, SaveConcern::ChangedOnDisk},
+      {"touched to another time, its bytes as they were",
+       [] {
+         const timespec times[2] = {{1, 0}, {1, 0}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, "f.bin", times, 0), 0);
+       },
+       SaveConcern::ChangedOnDisk},
       {"replaced by mv",
        [] {
          lbe::testing::PutFile("g.bin", kFormer);
@@ -793,6 +799,34 @@ TEST_F(JournalLookup, AJournalOfTheVersionBeforeIsApplied) {
   EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
   EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
   EXPECT_TRUE(fs::is_empty("state/lbe"));
+}
+
+// A save that means to create a file (--check -o, --convert, S of a name that named nothing)
+// never opens what another user put at that name in a shared sticky folder; the file the user
+// loaded there is saved as ever.
+TEST_F(JournalLookup, AFileMeantToBeNewIsNotAnotherUsersInASharedFolder) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "not root: no other user to plant a file";
+  }
+  fs::create_directories("shared");
+  ASSERT_EQ(::chmod("shared", 01777), 0);
+  lbe::testing::PutFile("shared/planted.bin", Text("theirs"));
+  ASSERT_EQ(::chown("shared/planted.bin", 65534, 65534), 0);
+  try {
+    WriteWholeFile("shared/planted.bin", Text("ours"));
+    ADD_FAILURE() << "another user's file was written";
+  } catch (const FileError& error) {
+    EXPECT_NE(std::string(error.what()).find("Permission denied"), std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(lbe::testing::GetFile("shared/planted.bin"), Text("theirs"));
+  SaveRequest loaded;
+  loaded.Stretch = {0, 6, true};
+  const Bytes ours = Text("ours");
+  loaded.Bytes = ours;
+  loaded.Expected = ReadFilePiece("shared/planted.bin", 0, 65536).State;
+  EXPECT_TRUE(ReplaceStretch("shared/planted.bin", loaded).Saved);
+  EXPECT_EQ(lbe::testing::GetFile("shared/planted.bin"), ours);
 }
 
 // A journal written under one environment is found under another: without XDG_STATE_HOME (as

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "files/test_hooks.h"
 #include "temp_folder.h"
 
 namespace lbe::files {
@@ -74,7 +75,10 @@ TEST(TypedSums, StoreAndTrust) {
     const char* what;
     void (*spoil)(const std::string& path);
     std::string problemEnd;
+    bool needsRoot = false;
   } cases[] = {
+      {"another user's", [](const std::string& p) { (void)!::chown(p.c_str(), 4302, 4302); },
+       "it belongs to another user; moved to ", true},
       {"others may write it", [](const std::string& p) { ::chmod(p.c_str(), 0622); },
        "others may write it; moved to "},
       {"a link",
@@ -91,6 +95,9 @@ TEST(TypedSums, StoreAndTrust) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.needsRoot && ::geteuid() != 0) {
+      continue;  // no other user's file to make
+    }
     ASSERT_TRUE(StoreTypedSums(key, sums, error)) << error;
     const std::string path = stored.path().native();
     c.spoil(path);
@@ -105,6 +112,22 @@ TEST(TypedSums, StoreAndTrust) {
   testing::PutFile("rom.bin", {});
   EXPECT_TRUE(LoadTypedSums(key).FolderMissing);
   EXPECT_FALSE(StoreTypedSums(key, sums, error));
+}
+
+// The sums reach the disk before their name does: a crash leaves the former sums or these.
+TEST(TypedSums, OnTheDiskBeforeTheirName) {
+  testing::TemporaryWorkingFolder folder;
+  const TypedSumsKey key{folder.Full("rom.bin"), 0, 0};
+  std::string error;
+  ASSERT_TRUE(StoreTypedSums(key, NoTypedSums(), error)) << error;  // the state folder made
+  std::vector<std::string> calls;
+  SetFileCallHook([&calls](int, std::string_view call) {
+    calls.emplace_back(call);
+    return 0;
+  });
+  ASSERT_TRUE(StoreTypedSums(key, NoTypedSums(), error)) << error;
+  SetFileCallHook(nullptr);
+  EXPECT_EQ(calls, (std::vector<std::string>{"open", "pwrite", "fsync", "renameat"}));
 }
 
 }  // namespace
