@@ -827,6 +827,12 @@ TEST_F(JournalLookup, AFileMeantToBeNewIsNotAnotherUsersInASharedFolder) {
   loaded.Expected = ReadFilePiece("shared/planted.bin", 0, 65536).State;
   EXPECT_TRUE(ReplaceStretch("shared/planted.bin", loaded).Saved);
   EXPECT_EQ(lbe::testing::GetFile("shared/planted.bin"), ours);
+  // Nor does a new output follow another user's link there to a place of the user's own.
+  fs::create_directories("mine");
+  fs::create_symlink("../mine/made.bin", "shared/link.bin");
+  ASSERT_EQ(::lchown("shared/link.bin", 65534, 65534), 0);
+  EXPECT_THROW(WriteWholeFile("shared/link.bin", ours), FileError);
+  EXPECT_TRUE(fs::is_empty("mine"));
 }
 
 // A journal written under one environment is found under another: without XDG_STATE_HOME (as
@@ -851,6 +857,12 @@ TEST_F(JournalLookup, AnotherEnvironmentFindsTheJournal) {
     EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
     EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
   }
+  // A list of state folders that others may write names none.
+  ::setenv("XDG_STATE_HOME", folder_.Full("state").c_str(), 1);
+  Interrupt("file.bin", kAcross, kNew, kHalfSaved);
+  ASSERT_EQ(::chmod((home + "/.local/state/lbe/state-folders").c_str(), 0666), 0);
+  ::setenv("XDG_STATE_HOME", folder_.Full("other").c_str(), 1);
+  EXPECT_FALSE(SettleJournals("file.bin", false).RolledBack);
   ::setenv("XDG_STATE_HOME", folder_.Full("state").c_str(), 1);
 }
 

@@ -237,16 +237,15 @@ TEST_F(JournalsCommand, RemoveTakesOnlyWhatCannotBeRolledBack) {
     const std::string journal = Interrupted(HalfSaved());
     c.prepare(journal);
     const std::string named = c.name(journal);
-    const auto filled = [&](std::string text) {
-      for (const auto& [from, to] :
-           {std::pair<std::string, std::string>{"J", State(journal)},
-            std::pair<std::string, std::string>{"F", folder_.Full("file.bin")}}) {
-        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos;) {
-          text.replace(at, from.size(), to);
-          at += to.size();
-        }
+    // In one pass: a path put in may itself hold a J or an F.
+    const auto filled = [&](const std::string& text) {
+      std::string out;
+      for (const char letter : text) {
+        out += letter == 'J'   ? State(journal)
+               : letter == 'F' ? folder_.Full("file.bin")
+                               : std::string(1, letter);
       }
-      return text;
+      return out;
     };
     const Outcome run = Command({named, std::nullopt, std::nullopt});
     EXPECT_EQ(run.Status, c.status);
@@ -315,16 +314,15 @@ TEST_F(JournalsCommand, ApplyPutsBackOnlyAtTheUsersWord) {
     const std::string aside = journal + ".set-aside";
     fs::rename("state/lbe/" + journal, "state/lbe/" + aside);
     c.prepare();
-    const auto filled = [&](std::string text) {
-      for (const auto& [from, to] :
-           {std::pair<std::string, std::string>{"J", State(aside)},
-            std::pair<std::string, std::string>{"F", folder_.Full("file.bin")}}) {
-        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos;) {
-          text.replace(at, from.size(), to);
-          at += to.size();
-        }
+    // In one pass: a path put in may itself hold a J or an F.
+    const auto filled = [&](const std::string& text) {
+      std::string out;
+      for (const char letter : text) {
+        out += letter == 'J'   ? State(aside)
+               : letter == 'F' ? folder_.Full("file.bin")
+                               : std::string(1, letter);
       }
-      return text;
+      return out;
     };
     std::optional<TypedTerminal> terminal;
     if (c.typed != "-") {
