@@ -584,6 +584,27 @@ TEST_F(SafetyNet, AJournalInUseOrSeenReadOnlyIsLeftAlone) {
   EXPECT_TRUE(fs::exists(journal));
 }
 
+// No to a save's question changes nothing: a pending journal stays as it is, the half-saved
+// file too, and no state folder is made.
+TEST_F(SafetyNet, NoToASaveQuestionChangesNothing) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  Interrupt("file.bin", kAcross, kLonger, kHalfMoved);
+  const std::string journal = StateJournal();
+  const Bytes journalBytes = lbe::testing::GetFile(journal);
+  SaveRequest request;
+  request.Stretch = {0, 2, false};
+  const Bytes bytes = Text("a");  // one byte for two: the rest would move
+  request.Bytes = bytes;
+  request.Ask = [](const SaveConcern&) { return false; };
+  EXPECT_FALSE(ReplaceStretch("file.bin", request).Saved);
+  EXPECT_EQ(lbe::testing::GetFile("file.bin"), kHalfMoved);
+  EXPECT_EQ(lbe::testing::GetFile(journal), journalBytes);
+  ::setenv("XDG_STATE_HOME", folder_.Full("fresh").c_str(), 1);
+  EXPECT_FALSE(ReplaceStretch("file.bin", request).Saved);
+  EXPECT_FALSE(fs::exists("fresh"));
+  ::setenv("XDG_STATE_HOME", folder_.Full("state").c_str(), 1);
+}
+
 // A save of a file whose last save was cut short puts the former bytes back first, and saves
 // over them: a half-moved tail never stays.
 TEST_F(SafetyNet, ASaveRollsBackAnInterruptedSaveFirst) {
