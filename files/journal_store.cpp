@@ -585,10 +585,18 @@ bool IdentityOf(int fd, FileIdentity& identity) {
 bool RecordIsFor(const JournalRecord& record, const FileIdentity& file) {
   const auto device = static_cast<std::uint64_t>(file.Info.st_dev);
   const auto inode = static_cast<std::uint64_t>(file.Info.st_ino);
-  return (record.Device == device && record.Inode == inode) ||
-         (record.FileSystemId != 0 && record.FileSystemId == file.FileSystemId &&
-          record.Inode == inode) ||
-         (!record.Path.empty() && record.Path == file.RealPath);
+  if (record.Inode != inode) {
+    return false;  // another file, whatever else agrees (a copy put back at the name)
+  }
+  // No one number is enough: two disks can take the same device number in turn, and a cloned
+  // disk has the same file system id. Each way of finding the file needs a second witness.
+  const bool idsAgree = record.FileSystemId == 0 || file.FileSystemId == 0 ||
+                        record.FileSystemId == file.FileSystemId;
+  const bool sameFileSystemId =
+      record.FileSystemId != 0 && record.FileSystemId == file.FileSystemId;
+  const bool samePath = !record.Path.empty() && record.Path == file.RealPath;
+  return (record.Device == device && idsAgree) || (sameFileSystemId && samePath) ||
+         (samePath && (record.FileSystemId == 0 || file.FileSystemId == 0));
 }
 
 std::string JournalName(const FileIdentity& file) {

@@ -85,8 +85,9 @@ struct JournalRecord {
   std::string Path;         // the file's real path when it was saved; may be empty
 };
 
-// True when the record is for `file`: the same device and inode, the same file system id and
-// inode, or the same real path.
+// True when the record is for `file`: the same inode, and the same device (the file system ids,
+// where both have one, agreeing), or the same real path with the same file system id (a disk back
+// under another device number), or the same real path where a file system has no id.
 bool RecordIsFor(const JournalRecord& record, const FileIdentity& file);
 
 // The name a journal of `file` gets in a state folder: DEVICE-INODE-FSID-PATHHASH.lbe-journal,

@@ -484,7 +484,7 @@ TEST_F(SafetyNet, OnlyATrustedJournalIsApplied) {
          fs::copy_file("file.bin", "copy.bin");
          fs::rename("copy.bin", "file.bin");
        },
-       ""},
+       "Left alone file.bin.lbe-journal: it was made for another file"},
       {"beside, made for another file", false,
        [](const std::string& j) {
          fs::remove(j);
@@ -885,6 +885,38 @@ TEST_F(JournalLookup, AnotherEnvironmentFindsTheJournal) {
   ::setenv("XDG_STATE_HOME", folder_.Full("other").c_str(), 1);
   EXPECT_FALSE(SettleJournals("file.bin", false).RolledBack);
   ::setenv("XDG_STATE_HOME", folder_.Full("state").c_str(), 1);
+}
+
+// One number alone never makes a journal another file's: a disk that takes the same device
+// number with another file system, or a clone of the disk mounted elsewhere, leaves it alone,
+// waiting for its own file.
+TEST_F(JournalLookup, OneNumberAloneIsNoWitness) {
+  const struct {
+    std::string label;
+    std::size_t at;  // the header field rewritten: the device, or the file system id
+    bool otherPath;
+  } cases[] = {
+      {"another file system under the same device number", 104, false},
+      {"a clone of the disk at another path", 8, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all("state");
+    lbe::testing::PutFile("file.bin", kFormer);
+    Interrupt("file.bin", kAcross, kNew, kHalfSaved);
+    const std::string journal = StateJournal();
+    Rewrite(journal, c.at, 4242);
+    if (c.otherPath) {
+      Bytes bytes = lbe::testing::GetFile(journal);
+      bytes[112] = 'X';  // the path's first byte: "X..." is no path this file has
+      ASSERT_TRUE(SealJournalBytes(bytes));
+      lbe::testing::PutFile(journal, bytes);
+    }
+    const JournalReport report = SettleJournals("file.bin", false);
+    EXPECT_FALSE(report.RolledBack);
+    EXPECT_EQ(lbe::testing::GetFile("file.bin"), kHalfSaved);
+    EXPECT_TRUE(fs::exists(journal)) << "the journal of another file was moved or removed";
+  }
 }
 
 // A folder deeper than the system can name in one path: the save journals and its roll-back
