@@ -107,12 +107,13 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly = false);
 // Writes the range in use to CurrentFileName in place of Placement.Stretch, asking `ask` first
 // when the file changed on disk since Placement.Known or the save would move the bytes after the
 // stretch. Where --length ended the stretch inside the range's last line, in a file that goes on
-// after it, only the stretch's own bytes are written, unless a byte past them was typed. A record file instead gets the held bytes of the range in place of the data records of
-// the range's addresses, every other record kept (and a new or empty one is written afresh),
-// asking only whether it changed on disk; `progress` hears of a long save; `notes` gets what the
-// save settled first (an interrupted save rolled back, a journal set aside). Takes the image as
-// saved and returns true when it saved, false when `ask` said no (nothing written). Throws
-// FileError with the file, Placement and the saved state as they were.
+// after it, only the stretch's own bytes are written, unless a byte past them was typed. A record
+// file instead gets the held bytes of the range in place of the data records of the range's
+// addresses, every other record kept (and a new or empty one is written afresh), asking only
+// whether it changed on disk; `progress` hears of a long save; `notes` gets what the save settled
+// first (an interrupted save rolled back, a journal set aside). Takes the image as saved and
+// returns true when it saved, false when `ask` said no (nothing written). Throws FileError with the
+// file, Placement and the saved state as they were.
 bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {},
                std::vector<std::string>* notes = nullptr);
 

@@ -394,10 +394,10 @@ void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
 // Writes the plan's journal in the first place that takes it; that place.
 JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& places,
                          const JournalRecord& plan, int fd, std::span<const std::uint8_t> newBytes,
-                         const SaveProgress& progress) {
+                         const SaveProgress& progress, FileDescriptor& held) {
   std::string failures;
   for (JournalPlace& place : places) {
-    if (WriteJournal(place, plan, fd, newBytes, progress)) {
+    if (WriteJournal(place, plan, fd, newBytes, progress, held)) {
       return place;
     }
     const int code = errno;
@@ -467,6 +467,7 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   // Outside the try: the failure handling below still needs the place of the journal.
   std::vector<JournalPlace> places;
   const JournalPlace* journal = nullptr;
+  FileDescriptor journalHeld(-1);  // its lock says the save is running
   SaveResult result;
   try {
     if (!exists) {
@@ -498,7 +499,8 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
     };
     if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
       places = WritePlaces(target);
-      journal = &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0));
+      journal =
+          &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0), journalHeld);
       ApplySave(target.File.Get(), plan, newBytes, report(journalled));
       if (!journal->Remove()) {
         throw WriteError(errno);

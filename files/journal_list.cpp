@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "files/file_layer.h"
+#include "files/safe_open.h"
 #include "files/state_folder.h"
 #include "text/visible_text.h"
 
@@ -140,6 +141,11 @@ FoundJournal TrustedJournal(const JournalPlace& place, std::string_view nothingD
     throw ListError(journal + " is in a state folder that cannot be trusted (" +
                     place.FolderDistrust + "): " + std::string(nothingDone));
   }
+  // A running save holds its journal locked, whatever has become of its file's name since.
+  if (::flock(found.File.Get(), LOCK_EX | LOCK_NB) != 0) {
+    throw ListError(journal +
+                    " is the journal of a save that is running now: " + std::string(nothingDone));
+  }
   return found;
 }
 
@@ -161,7 +167,17 @@ bool IsSetAsideName(std::string_view name) {
 
 bool IsJournalName(std::string_view name) {
   return (name.size() > kJournalSuffix.size() && name.ends_with(kJournalSuffix)) ||
-         IsSetAsideName(name);
+         IsSetAsideName(name) || IsUnclaimedName(name);
+}
+
+bool IsUnclaimedName(std::string_view name) {
+  const std::size_t at = name.rfind(std::string(kJournalSuffix) + std::string(kUnclaimed));
+  if (at == std::string_view::npos || at == 0) {
+    return false;
+  }
+  const std::string_view rest = name.substr(at + kJournalSuffix.size() + kUnclaimed.size());
+  return rest.empty() || (rest.size() >= 2 && rest[0] == '.' &&
+                          rest.find_first_not_of("0123456789", 1) == std::string_view::npos);
 }
 
 std::string MountTypeOf(std::string_view mountTable, std::string_view path) {
@@ -244,9 +260,11 @@ std::vector<ListedJournal> ListJournals(std::int64_t now,
       } else {
         LookAtPath(found.Record, mountTable, listed);
       }
-      if (listed.Standing == JournalStanding::FileMissing &&
-          listed.AgeSeconds > kSetAsideAfterSeconds) {
-        if (const std::string aside = SetAside(place); !aside.empty()) {
+      if (listed.Standing == JournalStanding::FileMissing && IsUnclaimedName(name)) {
+        listed.Standing = JournalStanding::Unclaimed;
+      } else if (listed.Standing == JournalStanding::FileMissing &&
+                 listed.AgeSeconds > kSetAsideAfterSeconds) {
+        if (const std::string aside = SetAside(place, kUnclaimed); !aside.empty()) {
           listed.Path = aside;
           listed.Standing = JournalStanding::SetAsideNow;
         }
@@ -308,8 +326,10 @@ std::string RemoveJournal(const JournalPlace& place) {
   // Held until the journal is gone: a save that holds the file is using its journal.
   FileDescriptor file(-1);
   if (path.starts_with('/')) {
-    file.Reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (!file.IsOpen() && errno != ENOENT && errno != ENOTDIR) {
+    OpenedName opened;
+    if (OpenRegularFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, opened, nullptr)) {
+      file = std::move(opened.File);
+    } else if (errno != ENOENT && errno != ENOTDIR && errno != EISDIR && errno != ENOTSUP) {
       throw ListError("whether " + journal + " can still put " + Shown(path) +
                       " back cannot be told: " + PlatformErrorText(errno) + "; " +
                       std::string(kNothingDone));
@@ -359,10 +379,18 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
   if (figures.FilePath.empty()) {
     throw ListError(journal + " does not record its file's path: name the file after it");
   }
-  const FileDescriptor file(
-      ::open(figures.FilePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  // Reached as every name lbe opens, a link another user planted in a shared folder refused,
+  // and never a device or FIFO opened.
+  OpenedName opened;
+  std::string refusedLink;
+  const bool reached =
+      OpenRegularFile(figures.FilePath, O_RDWR | O_NONBLOCK | O_NOCTTY, opened, &refusedLink);
+  if (!refusedLink.empty()) {
+    throw RefusedLinkError(refusedLink);
+  }
+  const FileDescriptor file = std::move(opened.File);
   FileIdentity identity;
-  if (!file.IsOpen() || !IdentityOf(file.Get(), identity)) {
+  if (!reached || !IdentityOf(file.Get(), identity)) {
     throw FileError(
         errno == ENOENT ? FileErrorKind::EFileNotFoundException : FileErrorKind::EInOutError,
         shownFile + ": " + PlatformErrorText(errno) + "; " + std::string(kNothingDone));

@@ -19,7 +19,8 @@ namespace lbe::files {
 enum class JournalStanding {
   Untrusted,    // the journal or its state folder is not to be trusted (Detail: why)
   SetAside,     // set aside before: kept for the user to look at
-  SetAsideNow,  // its file was not at its path and it was over 30 days old: set aside now
+  SetAsideNow,  // its file was not at its path and it was over 30 days old: unclaimed now
+  Unclaimed,    // unclaimed before: out of the waiting list, still settled by its file's load
   FileMissing,  // nothing is at the path it recorded
   OtherFile,    // the path now names another file
   FileThere,    // its file is at that path: a load of it settles the journal
@@ -40,10 +41,12 @@ struct ListedJournal {
 // Journals of files that are not at their paths are set aside once older than this.
 inline constexpr std::int64_t kSetAsideAfterSeconds = std::int64_t{30} * 24 * 60 * 60;
 
-// True for the names journals have in a state folder: NAME.lbe-journal, and set aside
-// NAME.lbe-journal.set-aside or NAME.lbe-journal.set-aside.N.
+// True for the names journals have in a state folder: NAME.lbe-journal, set aside
+// NAME.lbe-journal.set-aside or NAME.lbe-journal.set-aside.N, and unclaimed after 30 days
+// NAME.lbe-journal.unclaimed or NAME.lbe-journal.unclaimed.N.
 bool IsJournalName(std::string_view name);
 bool IsSetAsideName(std::string_view name);
+bool IsUnclaimedName(std::string_view name);
 
 // The type of the file system at the longest mount point of `mountTable` (the text of
 // /proc/self/mountinfo, its escapes undone) that holds the absolute `path`; the last one mounted

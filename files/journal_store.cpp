@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -514,6 +515,14 @@ std::optional<std::uint64_t> Number(std::string_view text, int base) {
 }
 
 std::optional<NameFields> FieldsOfName(std::string_view name) {
+  // An unclaimed journal ("NAME.unclaimed", ".1", ...) is still its file's.
+  if (const std::size_t at = name.rfind(kUnclaimed); at != std::string_view::npos) {
+    const std::string_view rest = name.substr(at + kUnclaimed.size());
+    if (rest.empty() || (rest.size() >= 2 && rest[0] == '.' &&
+                         rest.find_first_not_of("0123456789", 1) == std::string_view::npos)) {
+      name = name.substr(0, at);
+    }
+  }
   constexpr std::string_view kSuffix = ".lbe-journal";
   if (!name.ends_with(kSuffix)) {
     return std::nullopt;
@@ -656,7 +665,7 @@ class NameFilter {
     return (name.starts_with(devIno_) && name.size() > devIno_.size() &&
             (name[devIno_.size()] == '-' || name[devIno_.size()] == '.')) ||
            name.find(inoFsid_) != std::string_view::npos ||
-           (!hash_.empty() && name.ends_with(hash_));
+           (!hash_.empty() && name.find(hash_) != std::string_view::npos);
   }
 
  private:
@@ -711,7 +720,8 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
 }
 
 bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
-                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
+                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress,
+                  FileDescriptor& held) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY;
   FileDescriptor journal(
       Sys("open", [&] { return ::openat(place.Folder.Get(), ".", O_TMPFILE | kFlags, 0600); }));
@@ -727,13 +737,18 @@ bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int fi
   if (!journal.IsOpen()) {
     return false;
   }
+  // Locked before it has a name, so that no one sees it named and free while the save runs.
   const bool written = FillJournal(journal.Get(), record, file, newBytes, progress) &&
+                       ::flock(journal.Get(), LOCK_EX | LOCK_NB) == 0 &&
                        LinkJournal(place, journal.Get(), privateName);
   const int cause = errno;
   if (!privateName.empty()) {
     ::unlinkat(place.Folder.Get(), privateName.c_str(), 0);
   }
   errno = cause;
+  if (written) {
+    held = std::move(journal);
+  }
   return written;
 }
 
@@ -886,10 +901,10 @@ bool PutBack(int fd, const FoundJournal& journal) {
          Sys("fdatasync", [&] { return ::fdatasync(fd); }) == 0;
 }
 
-std::string SetAside(const JournalPlace& place) {
+std::string SetAside(const JournalPlace& place, std::string_view suffix) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name =
-        place.Name + ".set-aside" + (attempt == 0 ? "" : "." + std::to_string(attempt));
+        place.Name + std::string(suffix) + (attempt == 0 ? "" : "." + std::to_string(attempt));
     if (Sys("renameat2", [&] {
           return ::renameat2(place.Folder.Get(), place.Name.c_str(), place.Folder.Get(),
                              name.c_str(), RENAME_NOREPLACE);

@@ -122,9 +122,12 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
 // Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes are
 // `newBytes` (the New extents' bytes one after another), as an unnamed file that gets its name
 // only once it is complete and on the disk; never over anything already at that name. False with
-// errno set (EEXIST: the name is taken). `progress` hears of the old bytes copied.
+// errno set (EEXIST: the name is taken). `progress` hears of the old bytes copied. `held` gets
+// the journal, open and locked (flock, exclusive): a running save's journal is one whose lock
+// cannot be had; keep it until the journal is removed.
 bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
-                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress);
+                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress,
+                  FileDescriptor& held);
 
 // A journal found at a place, opened without following links or waiting on a FIFO.
 struct FoundJournal {
@@ -156,8 +159,10 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
 bool PutBack(int fd, const FoundJournal& journal);
 
 // Renames the journal aside ("NAME.set-aside", ".1", ...), never over anything; the new name,
-// or empty with errno set.
-std::string SetAside(const JournalPlace& place);
+// or empty with errno set. With kUnclaimed ("NAME.unclaimed", ...): out of the list of waiting
+// journals, yet still found and settled when its own file is loaded or saved.
+inline constexpr std::string_view kUnclaimed = ".unclaimed";
+std::string SetAside(const JournalPlace& place, std::string_view suffix = ".set-aside");
 
 // What the file whose status is `info` is, with `stretchSum` for its stretch.
 FileState StateOf(const struct stat& info, std::uint64_t stretchSum);

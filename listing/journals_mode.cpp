@@ -46,8 +46,11 @@ std::string WhyItWaits(const files::ListedJournal& journal) {
     case JournalStanding::SetAside:
       return "set aside: kept for you to look at";
     case JournalStanding::SetAsideNow:
-      return "its file is not at that path, and it is over 30 days old: set aside now, kept for "
-             "you to look at";
+      return "its file is not at that path, and it is over 30 days old: set aside now as "
+             "unclaimed, and still put back when its file is loaded";
+    case JournalStanding::Unclaimed:
+      return "its file is not at that path: unclaimed for over 30 days, and still put back when "
+             "its file is loaded";
     case JournalStanding::FileMissing:
       return "its file is not at that path";
     case JournalStanding::OtherFile:

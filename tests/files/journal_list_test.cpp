@@ -182,8 +182,9 @@ TEST_F(WaitingJournals, EachSaysWhyItWaits) {
   }
 }
 
-// Over 30 days old, and its file checked and not at its path: set aside, never removed. Neither
-// a younger one, nor one whose path was not looked at, nor one whose file is there.
+// Over 30 days old, and its file checked and not at its path: set aside as unclaimed, never
+// removed, and still put back when its file comes back. Neither a younger one, nor one whose
+// path was not looked at, nor one whose file is there.
 TEST_F(WaitingJournals, OldJournalsOfMissingFilesAreSetAside) {
   const std::int64_t made = 1'700'000'000;
   const struct {
@@ -205,25 +206,32 @@ TEST_F(WaitingJournals, OldJournalsOfMissingFilesAreSetAside) {
     fs::remove_all("file.bin");
     const std::string journal = Journal(made);
     if (!c.fileThere) {
-      fs::remove("file.bin");
+      fs::rename("file.bin", "away.bin");
     }
     const std::vector<ListedJournal> listed = ListJournals(made + c.age, MountedAs(c.mountType));
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].Standing == JournalStanding::SetAsideNow, c.setAside);
     EXPECT_EQ(fs::exists("state/lbe/" + journal), !c.setAside);
-    EXPECT_EQ(fs::exists("state/lbe/" + journal + ".set-aside"), c.setAside);
+    EXPECT_EQ(fs::exists("state/lbe/" + journal + ".unclaimed"), c.setAside);
     EXPECT_EQ(listed[0].Path,
-              folder_.Full("state/lbe/" + journal + (c.setAside ? ".set-aside" : "")));
+              folder_.Full("state/lbe/" + journal + (c.setAside ? ".unclaimed" : "")));
+    if (!c.fileThere) {
+      fs::rename("away.bin", "file.bin");
+    }
   }
-  // Listed again, the set-aside journal stays as it is.
+  // Listed again, the unclaimed journal stays as it is; its file back, a load puts it back.
   fs::remove_all("state");
   const std::string journal = Journal(made);
-  fs::remove("file.bin");
+  fs::rename("file.bin", "away.bin");
   ListJournals(made + 40 * kDay, MountedAs("ext4"));
   const std::vector<ListedJournal> again = ListJournals(made + 80 * kDay, MountedAs("ext4"));
   ASSERT_EQ(again.size(), 1u);
-  EXPECT_EQ(again[0].Standing, JournalStanding::SetAside);
-  EXPECT_TRUE(fs::exists("state/lbe/" + journal + ".set-aside"));
+  EXPECT_EQ(again[0].Standing, JournalStanding::Unclaimed);
+  EXPECT_TRUE(fs::exists("state/lbe/" + journal + ".unclaimed"));
+  fs::rename("away.bin", "file.bin");
+  EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
+  EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
+  EXPECT_EQ(lbe::testing::OnlyStateJournal(), "");
 }
 
 // A path that cannot be reached (a loop of links on its way, a folder that cannot be read) and a
@@ -268,6 +276,52 @@ TEST_F(WaitingJournals, WhatCannotBeCheckedIsNeverSetAside) {
     EXPECT_EQ(listed[0].Detail, c.detail);
     EXPECT_TRUE(fs::exists("state/lbe/" + journal));
   }
+}
+
+}  // namespace
+}  // namespace lbe::files
+
+namespace lbe::files {
+namespace {
+
+// A running save holds its journal: neither removed nor applied, even once its file was renamed
+// away from the path the journal recorded.
+TEST_F(WaitingJournals, ARunningSavesJournalIsNeverTaken) {
+  lbe::testing::PutFile("file.bin", kFormer);
+  int ready[2];
+  int go[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(go), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    SetPauseHook([&](std::string_view) {
+      char byte = 0;
+      (void)!::write(ready[1], "r", 1);
+      (void)!::read(go[0], &byte, 1);
+    });
+    ReplaceStretch("file.bin", kAcross, kNew);
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);  // half of the save written
+  std::filesystem::rename("file.bin", "moved.bin");
+  const JournalPlace place = FindNamedJournal(lbe::testing::OnlyStateJournal());
+  std::string said;
+  try {
+    RemoveJournal(place);
+  } catch (const FileError& error) {
+    said = error.what();
+  }
+  EXPECT_NE(said.find("is the journal of a save that is running now"), std::string::npos) << said;
+  EXPECT_THROW(ApplyJournal(place, std::string("moved.bin"), [](const auto&) { return true; }),
+               FileError);
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(lbe::testing::OnlyStateJournal(), "");  // the save finished and removed it
+  Bytes saved = kFormer;
+  std::copy(kNew.begin(), kNew.end(), saved.begin() + 4094);
+  EXPECT_EQ(lbe::testing::GetFile("moved.bin"), saved);
 }
 
 }  // namespace

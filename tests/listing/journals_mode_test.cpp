@@ -157,7 +157,10 @@ TEST_F(JournalsCommand, LinesSayAgeAndWhy) {
        "lbe to settle it"},
       {31 * 24 * 3600, files::JournalStanding::SetAsideNow, "", "/srv/a.bin",
        "J\tfor /srv/a.bin\t7 bytes\t31 days old\tits file is not at that path, and it is over 30 "
-       "days old: set aside now, kept for you to look at"},
+       "days old: set aside now as unclaimed, and still put back when its file is loaded"},
+      {40 * 24 * 3600, files::JournalStanding::Unclaimed, "", "/srv/a.bin",
+       "J\tfor /srv/a.bin\t7 bytes\t40 days old\tits file is not at that path: unclaimed for "
+       "over 30 days, and still put back when its file is loaded"},
       {-5, files::JournalStanding::NotLookedAt, "on a network file system", "/net/a.bin",
        "J\tfor /net/a.bin\t7 bytes\tless than an hour old\tnot looked at: on a network file "
        "system"},
