@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,24 +26,6 @@ namespace {
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 // A save writes only the blocks of this size in which the new bytes differ from the disk.
 constexpr std::uint64_t kBlock = 4096;
-
-// While a save writes: beyond the file size limit the kernel would otherwise end the program
-// with the terminal still taken, instead of failing the call with its error.
-class FileSizeSignalIgnored {
- public:
-  FileSizeSignalIgnored() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGXFSZ, &ignore, &former_);
-  }
-  FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
-  FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
-  ~FileSizeSignalIgnored() { ::sigaction(SIGXFSZ, &former_, nullptr); }
-
- private:
-  struct sigaction former_ {};
-};
 
 FileError JournalError(std::string message) {
   return FileError(FileErrorKind::EInOutError, message);

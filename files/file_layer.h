@@ -10,6 +10,8 @@
 // advisory flock locks (shared while reading, exclusive while saving), non-blocking, so a file
 // locked by another lbe fails at once with the open or create message.
 
+#include <signal.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -122,6 +124,24 @@ bool MoveAll(std::size_t count, Step step) {
   }
   return true;
 }
+
+// While a file is written: beyond the process's file size limit the kernel would otherwise end
+// lbe, the terminal still taken, instead of failing the write with its error.
+class FileSizeSignalIgnored {
+ public:
+  FileSizeSignalIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, &former_);
+  }
+  FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
+  FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
+  ~FileSizeSignalIgnored() { ::sigaction(SIGXFSZ, &former_, nullptr); }
+
+ private:
+  struct sigaction former_ {};
+};
 
 // Owns a file descriptor; closes it at the end.
 class FileDescriptor {

@@ -1,7 +1,6 @@
 #include "files/new_file.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,24 +21,6 @@ namespace {
 constexpr std::size_t kPiece = std::size_t{64} << 10;
 // A private name is "." NAME ".XXXXXX": NAME is cut to keep it within the kernel's limit.
 constexpr std::size_t kMostNameBytes = NAME_MAX - 8;
-
-// While the file is written: beyond the file size limit the kernel would otherwise end the
-// program instead of failing the write with its error.
-class FileSizeSignalIgnored {
- public:
-  FileSizeSignalIgnored() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGXFSZ, &ignore, &former_);
-  }
-  FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
-  FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
-  ~FileSizeSignalIgnored() { ::sigaction(SIGXFSZ, &former_, nullptr); }
-
- private:
-  struct sigaction former_ {};
-};
 
 // The file being written before it has its name: unnamed, or under a dot-name of its own that
 // goes at the end, whatever happened.
