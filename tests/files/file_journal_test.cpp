@@ -683,7 +683,7 @@ TEST_F(SafetyNet, ASaveAsksWhenTheFileChangedOnDisk) {
       const Bytes changed = lbe::testing::GetFile("f.bin");
       std::vector<SaveConcern::Kind> asked;
       const Bytes ours(10, 'o');
-      SaveRequest request{{0, 10, true},
+      SaveRequest request{{0, kFormer.size(), true},
                           ours,
                           loaded.State,
                           [&](const SaveConcern& concern) {
@@ -854,6 +854,27 @@ TEST_F(JournalLookup, AFileMeantToBeNewIsNotAnotherUsersInASharedFolder) {
   ASSERT_EQ(::lchown("shared/link.bin", 65534, 65534), 0);
   EXPECT_THROW(WriteWholeFile("shared/link.bin", ours), FileError);
   EXPECT_TRUE(fs::is_empty("mine"));
+}
+
+// A save with no XDG_STATE_HOME journals in the home's own state folder and leaves nothing
+// there; a file that appears at a new name between the look and the create is never written.
+TEST_F(JournalLookup, ASaveLeavesNothingBehindAndTakesNothingUnasked) {
+  ::unsetenv("XDG_STATE_HOME");
+  const std::string state = std::string(std::getenv("HOME")) + "/.local/state/lbe";
+  ReplaceStretch("new.bin", {0, 0, true}, kNew);
+  EXPECT_TRUE(fs::is_directory(state));
+  EXPECT_TRUE(fs::is_empty(state));
+  int opens = 0;
+  SetFileCallHook([&opens](int, std::string_view call) {
+    if (call == "open" && ++opens == 2) {
+      lbe::testing::PutFile("late.bin", Text("theirs"));  // between the look and the create
+    }
+    return 0;
+  });
+  EXPECT_THROW(ReplaceStretch("late.bin", {0, 0, true}, kNew), FileError);
+  SetFileCallHook(nullptr);
+  EXPECT_EQ(lbe::testing::GetFile("late.bin"), Text("theirs"));
+  ::setenv("XDG_STATE_HOME", folder_.Full("state").c_str(), 1);
 }
 
 // A journal written under one environment is found under another: without XDG_STATE_HOME (as
