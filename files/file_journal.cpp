@@ -314,12 +314,21 @@ void ApplySave(int fd, const JournalRecord& plan, std::span<const std::uint8_t> 
   }
 }
 
-// Where this save may write its journal: the user's state folder (made when missing), else
-// beside the file.
-std::vector<JournalPlace> WritePlaces(const SaveTarget& target) {
+// Where this save may write its journal: the user's state folder (`own`, as the search for
+// journals found it; made when missing), else beside the file.
+std::vector<JournalPlace> WritePlaces(const SaveTarget& target, const SearchedFolder* own) {
   std::vector<JournalPlace> places;
-  if (auto place = StatePlace(target.Identity, true)) {
-    places.push_back(std::move(*place));
+  std::optional<JournalPlace> state;
+  if (own != nullptr) {
+    state.emplace();
+    state->Folder.Reset(::fcntl(own->Folder.Get(), F_DUPFD_CLOEXEC, 0));
+    state->FolderPath = own->Path;
+    state->Name = JournalName(target.Identity);
+  } else {
+    state = StatePlace(target.Identity, true);
+  }
+  if (state && state->Folder.IsOpen()) {
+    places.push_back(std::move(*state));
     NoteStateFolderInUse();
   }
   const std::string& beside =
@@ -336,8 +345,9 @@ std::vector<JournalPlace> WritePlaces(const SaveTarget& target) {
 // `notes`. What lbe cannot trust is left alone: a journal of this file in a folder it does not
 // trust is named in `notes`; anything at the name this save needs makes it refuse later.
 void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
+                             const std::vector<SearchedFolder>& folders,
                              std::vector<std::string>& notes) {
-  for (const JournalPlace& place : JournalPlacesOf(target.Identity, target.Path)) {
+  for (const JournalPlace& place : JournalPlacesOf(target.Identity, target.Path, folders)) {
     const FoundJournal found = OpenJournal(place, &target.Identity);
     if (!found.Present || !found.Distrust.empty()) {
       continue;
@@ -460,7 +470,8 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
     if (!exists) {
       CreateAndLock(path, target, false);
     }
-    ClearJournalsBeforeSave(path, target, result.Notes);
+    const std::vector<SearchedFolder> folders = SearchedStateFolders();
+    ClearJournalsBeforeSave(path, target, folders, result.Notes);
     JournalRecord plan = PlanSave(target, request.Stretch, request.Bytes.size());
     // A roll-back just now changed what moves: the figures asked about no longer hold.
     if (plan.TailLength > 0 &&
@@ -485,7 +496,9 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
       };
     };
     if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
-      places = WritePlaces(target);
+      const auto own = std::find_if(folders.begin(), folders.end(),
+                                    [](const SearchedFolder& folder) { return folder.Own; });
+      places = WritePlaces(target, own == folders.end() ? nullptr : &*own);
       journal =
           &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0), journalHeld);
       ApplySave(target.File.Get(), plan, newBytes, report(journalled));

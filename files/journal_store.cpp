@@ -676,11 +676,27 @@ class NameFilter {
 
 }  // namespace
 
+constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target) {
+  return JournalPlacesOf(file, target, SearchedStateFolders());
+}
+
+std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target,
+                                          const std::vector<SearchedFolder>& folders) {
   std::vector<JournalPlace> places;
   const NameFilter filter(file);
-  for (SearchedFolder& searched : SearchedStateFolders()) {
-    DIR* listing = ::fdopendir(::fcntl(searched.Folder.Get(), F_DUPFD_CLOEXEC, 0));
+  for (const SearchedFolder& searched : folders) {
+    // Read without touching the folder's access time: on a file system without a journal of its
+    // own, the inode so dirtied would go to the disk with the save's next flush.
+    int readable = ::openat(searched.Folder.Get(), ".", kListFlags | O_NOATIME);
+    if (readable < 0 && errno == EPERM) {
+      readable = ::openat(searched.Folder.Get(), ".", kListFlags);
+    }
+    DIR* listing = readable < 0 ? nullptr : ::fdopendir(readable);
+    if (listing == nullptr && readable >= 0) {
+      ::close(readable);
+    }
     if (listing == nullptr) {
       continue;
     }

@@ -15,6 +15,7 @@
 
 #include "files/file_journal.h"
 #include "files/file_layer.h"
+#include "files/state_folder.h"
 #include "files/test_hooks.h"
 
 namespace lbe::files {
@@ -118,6 +119,9 @@ std::optional<JournalPlace> BesidePlace(const std::string& target);
 // Every place a journal of `file` may stand in: the names in each searched state folder that
 // may be its (state_folder.h), then beside it at `target` and at its real path.
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target);
+// The same in `folders`, as SearchedStateFolders gave them.
+std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target,
+                                          const std::vector<SearchedFolder>& folders);
 
 // Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes are
 // `newBytes` (the New extents' bytes one after another), as an unnamed file that gets its name

@@ -157,9 +157,7 @@ constexpr std::size_t kLargestFolderList = 64 << 10;
 
 // The state folders a home's list names, one absolute path a line; none from a list lbe cannot
 // trust (the home's state folder or the list not the user's own, or others may write them).
-std::vector<std::string> ListedFolders(const std::string& homeState) {
-  std::string why;
-  const FileDescriptor folder = WalkToFolder(homeState, false, why);
+std::vector<std::string> ListedIn(const FileDescriptor& folder) {
   FileDescriptor list(folder.IsOpen() ? ::openat(folder.Get(), std::string(kFolderList).c_str(),
                                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
                                       : -1);
@@ -182,6 +180,11 @@ std::vector<std::string> ListedFolders(const std::string& homeState) {
     at = end + 1;
   }
   return paths;
+}
+
+std::vector<std::string> ListedFolders(const std::string& homeState) {
+  std::string why;
+  return ListedIn(WalkToFolder(homeState, false, why));
 }
 
 std::string WithSlash(std::string path) {
@@ -292,18 +295,13 @@ std::vector<SearchedFolder> SearchedStateFolders() {
   const std::string home = OwnHome();
   const std::string homeState = home.empty() ? std::string() : home + "/.local/state/lbe";
   paths.push_back(homeState);
+  // The homes' state folders list the folders that saves under another XDG_STATE_HOME used:
+  // read from those folders as they are walked below, the listed ones walked after them.
   const std::string ownHomeState = HomeStatePath();
-  for (const std::string& listing :
-       {ownHomeState, homeState == ownHomeState ? std::string() : homeState}) {
-    for (std::string& listed :
-         listing.empty() ? std::vector<std::string>() : ListedFolders(listing)) {
-      paths.push_back(std::move(listed));
-    }
-  }
   std::vector<SearchedFolder> folders;
   std::vector<std::pair<dev_t, ino_t>> seen;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    const std::string& path = paths[i];
+    const std::string path = paths[i];  // copied: listed folders join `paths` below
     if (path.empty() || std::find(paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(i),
                                   path) != paths.begin() + static_cast<std::ptrdiff_t>(i)) {
       continue;
@@ -324,6 +322,12 @@ std::vector<SearchedFolder> SearchedStateFolders() {
       continue;
     }
     seen.push_back(identity);
+    if (searched.Distrust.empty() && (path == ownHomeState || path == homeState)) {
+      for (std::string& listed : ListedIn(searched.Folder)) {
+        paths.push_back(std::move(listed));
+      }
+    }
+    searched.Own = i == 0 && searched.Distrust.empty();
     folders.push_back(std::move(searched));
   }
   return folders;

@@ -38,6 +38,7 @@ struct SearchedFolder {
   FileDescriptor Folder{-1};
   std::string Path;      // with a closing "/"
   std::string Distrust;  // why what is in it is not applied; empty when it is the user's own
+  bool Own = false;      // the user's state folder, where a save journals
 };
 // Every state folder a save of this user may have journalled in: the user's own, then
 // $XDG_STATE_HOME/lbe, $HOME/.local/state/lbe, the home's from the user database and the folders
