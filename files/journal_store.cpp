@@ -476,81 +476,10 @@ bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t 
 
 namespace {
 
-std::uint64_t PathHash(std::string_view path) {
-  std::uint64_t hash = 0xcbf29ce484222325u;
-  for (const char c : path) {
-    hash = (hash ^ static_cast<std::uint8_t>(c)) * 0x100000001b3u;
-  }
-  return hash;
-}
-
 std::string Hex16(std::uint64_t value) {
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
   return text;
-}
-
-// The numbers of a state folder's journal name: DEVICE-INODE, and in this version's names the
-// file system id and the path's hash too; nullopt for any other name.
-struct NameFields {
-  std::uint64_t Device = 0;
-  std::uint64_t Inode = 0;
-  std::optional<std::uint64_t> FileSystemId;
-  std::optional<std::uint64_t> PathHash;
-};
-
-std::optional<std::uint64_t> Number(std::string_view text, int base) {
-  if (text.empty() || text.size() > 20) {
-    return std::nullopt;
-  }
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
-    if (digit >= base || value > (std::numeric_limits<std::uint64_t>::max() - digit) / base) {
-      return std::nullopt;
-    }
-    value = value * base + static_cast<std::uint64_t>(digit);
-  }
-  return value;
-}
-
-std::optional<NameFields> FieldsOfName(std::string_view name) {
-  // An unclaimed journal ("NAME.unclaimed", ".1", ...) is still its file's.
-  if (const std::size_t at = name.rfind(kUnclaimed); at != std::string_view::npos) {
-    const std::string_view rest = name.substr(at + kUnclaimed.size());
-    if (rest.empty() || (rest.size() >= 2 && rest[0] == '.' &&
-                         rest.find_first_not_of("0123456789", 1) == std::string_view::npos)) {
-      name = name.substr(0, at);
-    }
-  }
-  constexpr std::string_view kSuffix = ".lbe-journal";
-  if (!name.ends_with(kSuffix)) {
-    return std::nullopt;
-  }
-  name.remove_suffix(kSuffix.size());
-  std::vector<std::string_view> parts;
-  for (std::size_t dash; (dash = name.find('-')) != std::string_view::npos;) {
-    parts.push_back(name.substr(0, dash));
-    name.remove_prefix(dash + 1);
-  }
-  parts.push_back(name);
-  if (parts.size() != 2 && parts.size() != 4) {
-    return std::nullopt;
-  }
-  const auto device = Number(parts[0], 10);
-  const auto inode = Number(parts[1], 10);
-  if (!device || !inode) {
-    return std::nullopt;
-  }
-  NameFields fields{*device, *inode, std::nullopt, std::nullopt};
-  if (parts.size() == 4) {
-    fields.FileSystemId = Number(parts[2], 16);
-    fields.PathHash = Number(parts[3], 16);
-    if (!fields.FileSystemId || !fields.PathHash) {
-      return std::nullopt;
-    }
-  }
-  return fields;
 }
 
 std::optional<JournalPlace> PlaceIn(const FileDescriptor& folder, const std::string& folderPath,
@@ -609,22 +538,25 @@ bool RecordIsFor(const JournalRecord& record, const FileIdentity& file) {
 }
 
 std::string JournalName(const FileIdentity& file) {
-  return std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino) + "-" +
-         Hex16(file.FileSystemId) + "-" +
-         Hex16(file.RealPath.empty() ? 0 : PathHash(file.RealPath)) + ".lbe-journal";
+  if (file.FileSystemId != 0) {
+    return "fs-" + Hex16(file.FileSystemId) + "-" + std::to_string(file.Info.st_ino) +
+           ".lbe-journal";
+  }
+  return std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino) +
+         ".lbe-journal";
 }
 
-bool NameMayBeFor(std::string_view name, const FileIdentity& file) {
-  const std::optional<NameFields> fields = FieldsOfName(name);
-  if (!fields) {
-    return false;
+std::vector<std::string> JournalNamesOf(const FileIdentity& file) {
+  std::vector<std::string> names;
+  const std::string byDevice =
+      std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino) + ".lbe-journal";
+  for (const std::string& name : {JournalName(file), byDevice}) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(name);
+      names.push_back(name + std::string(kUnclaimed));
+    }
   }
-  const auto inode = static_cast<std::uint64_t>(file.Info.st_ino);
-  return (fields->Device == static_cast<std::uint64_t>(file.Info.st_dev) &&
-          fields->Inode == inode) ||
-         (fields->FileSystemId.value_or(0) != 0 && fields->FileSystemId == file.FileSystemId &&
-          fields->Inode == inode) ||
-         (!file.RealPath.empty() && fields->PathHash == PathHash(file.RealPath));
+  return names;
 }
 
 std::optional<JournalPlace> StatePlace(const FileIdentity& file, bool create) {
@@ -650,34 +582,6 @@ std::optional<JournalPlace> BesidePlace(const std::string& target) {
   return place;
 }
 
-namespace {
-
-// Passes over the names in a state folder that cannot be the file's without parsing them: a
-// folder of a thousand journals is read in a fraction of a millisecond.
-class NameFilter {
- public:
-  explicit NameFilter(const FileIdentity& file)
-      : devIno_(std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino)),
-        inoFsid_("-" + std::to_string(file.Info.st_ino) + "-" + Hex16(file.FileSystemId) + "-"),
-        hash_(file.RealPath.empty() ? std::string()
-                                    : "-" + Hex16(PathHash(file.RealPath)) + ".lbe-journal") {}
-  bool MayMatch(std::string_view name) const {
-    return (name.starts_with(devIno_) && name.size() > devIno_.size() &&
-            (name[devIno_.size()] == '-' || name[devIno_.size()] == '.')) ||
-           name.find(inoFsid_) != std::string_view::npos ||
-           (!hash_.empty() && name.find(hash_) != std::string_view::npos);
-  }
-
- private:
-  std::string devIno_;
-  std::string inoFsid_;
-  std::string hash_;
-};
-
-}  // namespace
-
-constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target) {
   return JournalPlacesOf(file, target, SearchedStateFolders());
 }
@@ -685,31 +589,14 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target,
                                           const std::vector<SearchedFolder>& folders) {
   std::vector<JournalPlace> places;
-  const NameFilter filter(file);
+  const std::vector<std::string> names = JournalNamesOf(file);
   for (const SearchedFolder& searched : folders) {
-    // Read without touching the folder's access time: on a file system without a journal of its
-    // own, the inode so dirtied would go to the disk with the save's next flush.
-    int readable = ::openat(searched.Folder.Get(), ".", kListFlags | O_NOATIME);
-    if (readable < 0 && errno == EPERM) {
-      readable = ::openat(searched.Folder.Get(), ".", kListFlags);
-    }
-    DIR* listing = readable < 0 ? nullptr : ::fdopendir(readable);
-    if (listing == nullptr && readable >= 0) {
-      ::close(readable);
-    }
-    if (listing == nullptr) {
-      continue;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(listing)) {
-      if (filter.MayMatch(entry->d_name) && NameMayBeFor(entry->d_name, file)) {
-        names.emplace_back(entry->d_name);
+    for (const std::string& name : names) {
+      struct stat info {};
+      if (::fstatat(searched.Folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;  // nothing at this name: OpenJournal is spared an open
       }
-    }
-    ::closedir(listing);
-    std::sort(names.begin(), names.end());
-    for (std::string& name : names) {
-      if (auto place = PlaceIn(searched.Folder, searched.Path, std::move(name))) {
+      if (auto place = PlaceIn(searched.Folder, searched.Path, name)) {
         place->FolderDistrust = searched.Distrust;
         places.push_back(std::move(*place));
       }

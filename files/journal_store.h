@@ -56,6 +56,9 @@ struct Extent {
   bool operator==(const Extent&) const = default;
 };
 
+// The suffix of a journal set aside unclaimed after 30 days without its file (SetAside).
+inline constexpr std::string_view kUnclaimed = ".unclaimed";
+
 // Which file a journal is for: its device and inode; the file system's own id, which a remount
 // under another device number keeps (ext4 and Btrfs give one from their UUID; 0: none); and its
 // path as the kernel resolved it when it was opened.
@@ -91,12 +94,13 @@ struct JournalRecord {
 // under another device number), or the same real path where a file system has no id.
 bool RecordIsFor(const JournalRecord& record, const FileIdentity& file);
 
-// The name a journal of `file` gets in a state folder: DEVICE-INODE-FSID-PATHHASH.lbe-journal,
-// so that a load finds it by any of the three without reading other journals. Journals of
-// earlier versions are named DEVICE-INODE.lbe-journal.
+// The name a journal of `file` gets in a state folder: fs-FSID-INODE.lbe-journal (the file
+// system's id in hexadecimal), which a disk back under another device number keeps; where the
+// file system has no id, DEVICE-INODE.lbe-journal, as earlier versions named every journal.
 std::string JournalName(const FileIdentity& file);
-// True when a journal so named in a state folder may be for `file` (RecordIsFor decides).
-bool NameMayBeFor(std::string_view name, const FileIdentity& file);
+// Every name a journal of `file` may have in a state folder: JournalName, DEVICE-INODE, and each
+// unclaimed (kUnclaimed). Looked up one by one: no load or save lists a folder.
+std::vector<std::string> JournalNamesOf(const FileIdentity& file);
 
 // A folder that holds journals, open, and a journal's name in it.
 struct JournalPlace {
@@ -116,8 +120,8 @@ struct JournalPlace {
 std::optional<JournalPlace> StatePlace(const FileIdentity& file, bool create);
 // The journal's place beside the file at `target`: "NAME.lbe-journal".
 std::optional<JournalPlace> BesidePlace(const std::string& target);
-// Every place a journal of `file` may stand in: the names in each searched state folder that
-// may be its (state_folder.h), then beside it at `target` and at its real path.
+// Every place where something stands at a name a journal of `file` may have: in each searched
+// state folder (state_folder.h), then beside it at `target` and at its real path.
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target);
 // The same in `folders`, as SearchedStateFolders gave them.
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target,
@@ -165,7 +169,6 @@ bool PutBack(int fd, const FoundJournal& journal);
 // Renames the journal aside ("NAME.set-aside", ".1", ...), never over anything; the new name,
 // or empty with errno set. With kUnclaimed ("NAME.unclaimed", ...): out of the list of waiting
 // journals, yet still found and settled when its own file is loaded or saved.
-inline constexpr std::string_view kUnclaimed = ".unclaimed";
 std::string SetAside(const JournalPlace& place, std::string_view suffix = ".set-aside");
 
 // What the file whose status is `info` is, with `stretchSum` for its stretch.

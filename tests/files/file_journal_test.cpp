@@ -749,10 +749,7 @@ TEST_F(JournalLookup, AJournalWaitsForItsFileWhereverItWent) {
        [] { return std::string("sub/file.bin"); }},
       {"its file system back under another device number", "file.bin",
        [] {
-         const std::string journal = StateJournal();
-         const std::string name = fs::path(journal).filename().native();
-         Rewrite(journal, 8, 4242);  // the header's device
-         fs::rename(journal, "state/lbe/4242" + name.substr(name.find('-')));
+         Rewrite(StateJournal(), 8, 4242);  // the header's device; the name holds none
          return std::string("file.bin");
        }},
   };
@@ -814,9 +811,11 @@ TEST_F(JournalLookup, AJournalOfTheVersionBeforeIsApplied) {
   bytes.insert(bytes.begin() + 4088, 8, 0);               // the bytes still from 4096 on
   ASSERT_TRUE(SealJournalBytes(bytes));
   fs::remove(journal);
-  const std::string name = fs::path(journal).filename().native();
-  lbe::testing::PutFile(
-      "state/lbe/" + name.substr(0, name.find('-', name.find('-') + 1)) + ".lbe-journal", bytes);
+  struct stat info {};
+  ASSERT_EQ(::stat("file.bin", &info), 0);
+  lbe::testing::PutFile("state/lbe/" + std::to_string(info.st_dev) + "-" +
+                            std::to_string(info.st_ino) + ".lbe-journal",
+                        bytes);
   EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
   EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
   EXPECT_TRUE(fs::is_empty("state/lbe"));
