@@ -50,6 +50,8 @@ using Byte = std::optional<std::uint8_t>;
 using Entries = std::vector<std::pair<std::string, Bytes>>;
 
 constexpr std::uint64_t kHeader = 104;  // the magic, then these fields of 8 bytes
+// This version's journals add the file system id after them; the former version's stop there.
+constexpr std::uint64_t kHeaderWithId = 112;
 // clang-format off
 enum Field { kDevice, kInode, kCreated, kFormer, kNewSize, kTailFrom, kTailTo, kTailLength,
              kOldCount, kNewCount, kPathLength, kChecksum };
@@ -63,11 +65,18 @@ const std::string kTarget = "target";
   std::abort();
 }
 
+bool OfThisVersion(const Bytes& j) {
+  return j.size() >= 8 && std::memcmp(j.data(), "LBEJRNL3", 8) == 0;
+}
+std::uint64_t HeaderOf(const Bytes& j) {
+  return OfThisVersion(j) ? kHeaderWithId : kHeader;
+}
+
 // Field `field` of the header, or with `run` that of the tables' row (0 offset, 1 length).
 std::uint64_t Get(const Bytes& j, std::uint64_t field, std::optional<std::uint64_t> run = {}) {
   std::uint64_t value = 0;
-  std::memcpy(&value, j.data() + (run ? kHeader + Get(j, kPathLength) + 16 * *run : 8) + 8 * field,
-              8);
+  std::memcpy(&value,
+              j.data() + (run ? HeaderOf(j) + Get(j, kPathLength) + 16 * *run : 8) + 8 * field, 8);
   return value;
 }
 void Set(Bytes& j, Field field, std::uint64_t value) {
@@ -77,13 +86,13 @@ std::uint64_t Runs(const Bytes& j) {
   return Get(j, kOldCount) + Get(j, kNewCount);
 }
 std::uint64_t Prefix(const Bytes& j) {
-  return kHeader + Get(j, kPathLength) + 16 * Runs(j);
+  return HeaderOf(j) + Get(j, kPathLength) + 16 * Runs(j);
 }
 std::uint64_t DataStart(const Bytes& j) {
   return (Prefix(j) + 4095) / 4096 * 4096;
 }
 bool PrefixFits(const Bytes& j) {
-  return j.size() >= kHeader && Get(j, kOldCount) <= j.size() / 16 &&
+  return j.size() >= HeaderOf(j) && Get(j, kOldCount) <= j.size() / 16 &&
          Get(j, kNewCount) <= j.size() / 16 && Get(j, kPathLength) <= j.size() &&
          Prefix(j) <= j.size();
 }
@@ -149,7 +158,7 @@ struct Layout {
 
 Layout Read(const Bytes& j, std::uint64_t fileLength) {
   Layout l;
-  if (!PrefixFits(j) || std::memcmp(j.data(), "LBEJRNL2", 8) != 0) {
+  if (!PrefixFits(j) || (std::memcmp(j.data(), "LBEJRNL2", 8) != 0 && !OfThisVersion(j))) {
     return l;
   }
   l.Former = Get(j, kFormer);
@@ -389,7 +398,9 @@ Bytes Variant(Bytes input, std::uint8_t flags, std::optional<std::uint64_t> newO
   const auto fileEnd = input.begin() + 3 + (input[1] | (input[2] & 31) << 8);
   Bytes journal(fileEnd, input.end());
   if (newOffset) {
-    std::memcpy(&*fileEnd + kHeader + 16 * Get(journal, kOldCount), &*newOffset, 8);
+    std::memcpy(
+        &*fileEnd + HeaderOf(journal) + Get(journal, kPathLength) + 16 * Get(journal, kOldCount),
+        &*newOffset, 8);
   }
   if (fileLength) {
     input.erase(input.begin() + 3 + static_cast<std::ptrdiff_t>(*fileLength), fileEnd);
