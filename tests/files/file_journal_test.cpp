@@ -25,6 +25,7 @@
 #include "files/file_layer.h"
 #include "files/journal_store.h"
 #include "files/test_hooks.h"
+#include "interrupted_save.h"
 #include "temp_folder.h"
 
 namespace lbe::files {
@@ -403,26 +404,7 @@ class SafetyNet : public ::testing::Test {
   // then gets `half` (what a half-done write would have left).
   static void Interrupt(const std::string& name, FileStretch stretch, const Bytes& bytes,
                         const Bytes& half) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      bool journalled = false;
-      SetFileCallHook([&](int, std::string_view call) {
-        if (journalled && call == "pwrite") {
-          ::_exit(0);
-        }
-        journalled = journalled || call == "linkat";
-        return 0;
-      });
-      ReplaceStretch(name, stretch, bytes);
-      ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save was not cut short";
-    // In place: a file with a new inode would be another file.
-    std::ofstream(name, std::ios::binary | std::ios::in)
-        .write(reinterpret_cast<const char*>(half.data()),
-               static_cast<std::streamsize>(half.size()));
+    lbe::testing::InterruptSave(name, stretch, bytes, half);
   }
   static std::string StateJournal() {
     for (const auto& entry : fs::directory_iterator("state/lbe")) {
