@@ -95,6 +95,8 @@ expect_modes_given_back "after Ctrl-Z, fg and Quit"
 
 # A save that fails part-way (over the file size limit) leaves the old file whole.
 head -c 4096 /dev/urandom > big.bin
+# The typed 00 must change the first byte, or there is nothing to save (1 run in 256).
+printf '\377' | dd of=big.bin bs=1 count=1 conv=notrunc 2> /dev/null
 cp big.bin big.orig
 shell "clear"
 tm send-keys -t t "(ulimit -f 2; $lbe big.bin; echo status=\$?)" Enter
