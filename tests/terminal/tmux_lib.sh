@@ -51,9 +51,10 @@ expect_line() {
 hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
 # Runs a shell command line in the pane and waits until it has finished.
 shell() {
-  local mark="done-$RANDOM"
-  tm send-keys -t t "$1; echo $mark" Enter
-  expect "$mark"
+  # The mark is worked out by the shell: the typed line shows the sum, only its output the mark.
+  local number=$RANDOM
+  tm send-keys -t t "$1; echo done-\$(($number + 1))" Enter
+  expect "done-$((number + 1))"
 }
 # A shell in a 100 x 30 pane, in the working folder, with its terminal modes in before.txt.
 start_shell() {
