@@ -318,15 +318,8 @@ void ApplySave(int fd, const JournalRecord& plan, std::span<const std::uint8_t> 
 // journals found it; made when missing), else beside the file.
 std::vector<JournalPlace> WritePlaces(const SaveTarget& target, const SearchedFolder* own) {
   std::vector<JournalPlace> places;
-  std::optional<JournalPlace> state;
-  if (own != nullptr) {
-    state.emplace();
-    state->Folder.Reset(::fcntl(own->Folder.Get(), F_DUPFD_CLOEXEC, 0));
-    state->FolderPath = own->Path;
-    state->Name = JournalName(target.Identity);
-  } else {
-    state = StatePlace(target.Identity, true);
-  }
+  std::optional<JournalPlace> state = own != nullptr ? PlaceIn(*own, JournalName(target.Identity))
+                                                     : StatePlace(target.Identity, true);
   if (state && state->Folder.IsOpen()) {
     places.push_back(std::move(*state));
     NoteStateFolderInUse();

@@ -69,16 +69,6 @@ bool Holds(std::string_view mountPoint, std::string_view path) {
          (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
 }
 
-// The journal's place by its name in a searched folder.
-JournalPlace PlaceOf(const SearchedFolder& searched, const std::string& name) {
-  JournalPlace place;
-  place.Folder.Reset(::fcntl(searched.Folder.Get(), F_DUPFD_CLOEXEC, 0));
-  place.FolderPath = searched.Path;
-  place.Name = name;
-  place.FolderDistrust = searched.Distrust;
-  return place;
-}
-
 std::vector<std::string> JournalNamesIn(const SearchedFolder& searched) {
   std::vector<std::string> names;
   DIR* listing = ::fdopendir(::fcntl(searched.Folder.Get(), F_DUPFD_CLOEXEC, 0));
@@ -149,6 +139,18 @@ FoundJournal TrustedJournal(const JournalPlace& place, std::string_view nothingD
   return found;
 }
 
+// True when `name` is something, then `suffix`, then nothing or "." and a number: a name
+// SetAside gives.
+bool EndsInNumbered(std::string_view name, std::string_view suffix) {
+  const std::size_t at = name.rfind(suffix);
+  if (at == std::string_view::npos || at == 0) {
+    return false;
+  }
+  const std::string_view rest = name.substr(at + suffix.size());
+  return rest.empty() || (rest.size() >= 2 && rest[0] == '.' &&
+                          rest.find_first_not_of("0123456789", 1) == std::string_view::npos);
+}
+
 std::string RecordedPath(const JournalRecord& record) {
   return record.Path.empty() ? "(path not recorded)" : Shown(record.Path);
 }
@@ -156,13 +158,7 @@ std::string RecordedPath(const JournalRecord& record) {
 }  // namespace
 
 bool IsSetAsideName(std::string_view name) {
-  const std::size_t at = name.rfind(kSetAsideSuffix);
-  if (at == std::string_view::npos || at == 0) {
-    return false;
-  }
-  const std::string_view rest = name.substr(at + kSetAsideSuffix.size());
-  return rest.empty() || (rest.size() >= 2 && rest[0] == '.' &&
-                          rest.find_first_not_of("0123456789", 1) == std::string_view::npos);
+  return EndsInNumbered(name, kSetAsideSuffix);
 }
 
 bool IsJournalName(std::string_view name) {
@@ -171,13 +167,7 @@ bool IsJournalName(std::string_view name) {
 }
 
 bool IsUnclaimedName(std::string_view name) {
-  const std::size_t at = name.rfind(std::string(kJournalSuffix) + std::string(kUnclaimed));
-  if (at == std::string_view::npos || at == 0) {
-    return false;
-  }
-  const std::string_view rest = name.substr(at + kJournalSuffix.size() + kUnclaimed.size());
-  return rest.empty() || (rest.size() >= 2 && rest[0] == '.' &&
-                          rest.find_first_not_of("0123456789", 1) == std::string_view::npos);
+  return EndsInNumbered(name, std::string(kJournalSuffix) + std::string(kUnclaimed));
 }
 
 std::string MountTypeOf(std::string_view mountTable, std::string_view path) {
@@ -236,7 +226,7 @@ std::vector<ListedJournal> ListJournals(std::int64_t now,
   std::vector<ListedJournal> journals;
   for (const SearchedFolder& searched : SearchedStateFolders()) {
     for (const std::string& name : JournalNamesIn(searched)) {
-      const JournalPlace place = PlaceOf(searched, name);
+      const JournalPlace place = PlaceIn(searched, name);
       struct stat info {};
       const FoundJournal found = OpenJournal(place, nullptr, false);
       if (!found.Present ||
@@ -301,7 +291,7 @@ JournalPlace FindNamedJournal(std::string_view name) {
       continue;
     }
     if (::fstatat(searched.Folder.Get(), base.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-      places.push_back(PlaceOf(searched, base));
+      places.push_back(PlaceIn(searched, base));
     }
   }
   if (places.size() > 1) {

@@ -482,18 +482,6 @@ std::string Hex16(std::uint64_t value) {
   return text;
 }
 
-std::optional<JournalPlace> PlaceIn(const FileDescriptor& folder, const std::string& folderPath,
-                                    std::string name) {
-  JournalPlace place;
-  place.Folder.Reset(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
-  if (!place.Folder.IsOpen()) {
-    return std::nullopt;
-  }
-  place.FolderPath = folderPath;
-  place.Name = std::move(name);
-  return place;
-}
-
 }  // namespace
 
 bool IdentityOf(int fd, FileIdentity& identity) {
@@ -542,8 +530,7 @@ std::string JournalName(const FileIdentity& file) {
     return "fs-" + Hex16(file.FileSystemId) + "-" + std::to_string(file.Info.st_ino) +
            ".lbe-journal";
   }
-  return std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino) +
-         ".lbe-journal";
+  return std::to_string(file.Info.st_dev) + "-" + std::to_string(file.Info.st_ino) + ".lbe-journal";
 }
 
 std::vector<std::string> JournalNamesOf(const FileIdentity& file) {
@@ -559,13 +546,22 @@ std::vector<std::string> JournalNamesOf(const FileIdentity& file) {
   return names;
 }
 
+JournalPlace PlaceIn(const SearchedFolder& folder, std::string name) {
+  JournalPlace place;
+  place.Folder.Reset(::fcntl(folder.Folder.Get(), F_DUPFD_CLOEXEC, 0));
+  place.FolderPath = folder.Path;
+  place.Name = std::move(name);
+  place.FolderDistrust = folder.Distrust;
+  return place;
+}
+
 std::optional<JournalPlace> StatePlace(const FileIdentity& file, bool create) {
-  std::string folderPath;
-  const FileDescriptor folder = OpenStateFolder(create, folderPath);
-  if (!folder.IsOpen()) {
+  SearchedFolder own;
+  own.Folder = OpenStateFolder(create, own.Path);
+  if (!own.Folder.IsOpen()) {
     return std::nullopt;
   }
-  return PlaceIn(folder, folderPath, JournalName(file));
+  return PlaceIn(own, JournalName(file));
 }
 
 std::optional<JournalPlace> BesidePlace(const std::string& target) {
@@ -596,10 +592,7 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
       if (::fstatat(searched.Folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         continue;  // nothing at this name: OpenJournal is spared an open
       }
-      if (auto place = PlaceIn(searched.Folder, searched.Path, name)) {
-        place->FolderDistrust = searched.Distrust;
-        places.push_back(std::move(*place));
-      }
+      places.push_back(PlaceIn(searched, name));
     }
   }
   // Beside the file: where the name led, and where the kernel says the file is.

@@ -115,6 +115,9 @@ struct JournalPlace {
   bool Remove() const;
 };
 
+// The journal named `name` in a searched state folder (its folder held open again, its distrust
+// kept).
+JournalPlace PlaceIn(const SearchedFolder& folder, std::string name);
 // The journal's place in the user's state folder, created (mode 0700) when `create`; empty when
 // there is no state folder that is safe to use.
 std::optional<JournalPlace> StatePlace(const FileIdentity& file, bool create);

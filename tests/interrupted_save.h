@@ -21,6 +21,18 @@
 
 namespace lbe::testing {
 
+// A file of two blocks, a save across their boundary, and the file as that save cut short after
+// its first block leaves it.
+inline const std::vector<std::uint8_t> kFormer(8192, 0x5A);
+inline const files::FileStretch kAcross = {4094, 4, false};
+inline const std::vector<std::uint8_t> kNew = {'w', 'x', 'y', 'z'};
+inline std::vector<std::uint8_t> HalfSaved() {
+  std::vector<std::uint8_t> half = kFormer;
+  half[4094] = 'w';
+  half[4095] = 'x';
+  return half;
+}
+
 // The save of `bytes` over `stretch` of `name` killed just before it first writes into the file,
 // which then gets `half` in place (what a half-done write would have left).
 inline void InterruptSave(const std::string& name, files::FileStretch stretch,

@@ -91,15 +91,10 @@ TEST(JournalList, NamesOfJournals) {
   }
 }
 
-const Bytes kFormer(8192, 0x5A);
-const FileStretch kAcross = {4094, 4, false};
-const Bytes kNew = {'w', 'x', 'y', 'z'};
-Bytes HalfSaved() {
-  Bytes half = kFormer;
-  half[4094] = 'w';
-  half[4095] = 'x';
-  return half;
-}
+using lbe::testing::HalfSaved;
+using lbe::testing::kAcross;
+using lbe::testing::kFormer;
+using lbe::testing::kNew;
 
 constexpr std::int64_t kDay = 24 * 60 * 60;
 

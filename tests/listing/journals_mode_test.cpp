@@ -26,15 +26,10 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kFormer(8192, 0x5A);
-const files::FileStretch kAcross = {4094, 4, false};
-const Bytes kNew = {'w', 'x', 'y', 'z'};
-Bytes HalfSaved() {
-  Bytes half = kFormer;
-  half[4094] = 'w';
-  half[4095] = 'x';
-  return half;
-}
+using lbe::testing::HalfSaved;
+using lbe::testing::kAcross;
+using lbe::testing::kFormer;
+using lbe::testing::kNew;
 // Saved since by another program: a roll-back would undo that.
 Bytes ChangedSince() {
   Bytes changed = HalfSaved();
