@@ -107,6 +107,17 @@ class JournalsCommand : public ::testing::Test {
     return run;
   }
   std::string State(const std::string& name) const { return folder_.Full("state/lbe/" + name); }
+  // `text` with J for the journal `name`'s path and F for the file's, in one pass: a path put in
+  // may itself hold a J or an F.
+  std::string Filled(const std::string& text, const std::string& name) const {
+    std::string out;
+    for (const char letter : text) {
+      out += letter == 'J'   ? State(name)
+             : letter == 'F' ? folder_.Full("file.bin")
+                             : std::string(1, letter);
+    }
+    return out;
+  }
 
   lbe::testing::TemporaryWorkingFolder folder_;
   lbe::testing::OwnHomeInFolder home_{folder_};
@@ -235,16 +246,7 @@ TEST_F(JournalsCommand, RemoveTakesOnlyWhatCannotBeRolledBack) {
     const std::string journal = Interrupted(HalfSaved());
     c.prepare(journal);
     const std::string named = c.name(journal);
-    // In one pass: a path put in may itself hold a J or an F.
-    const auto filled = [&](const std::string& text) {
-      std::string out;
-      for (const char letter : text) {
-        out += letter == 'J'   ? State(journal)
-               : letter == 'F' ? folder_.Full("file.bin")
-                               : std::string(1, letter);
-      }
-      return out;
-    };
+    const auto filled = [&](const std::string& text) { return Filled(text, journal); };
     const Outcome run = Command({named, std::nullopt, std::nullopt});
     EXPECT_EQ(run.Status, c.status);
     EXPECT_EQ(run.Out, filled(c.out));
@@ -312,16 +314,7 @@ TEST_F(JournalsCommand, ApplyPutsBackOnlyAtTheUsersWord) {
     const std::string aside = journal + ".set-aside";
     fs::rename("state/lbe/" + journal, "state/lbe/" + aside);
     c.prepare();
-    // In one pass: a path put in may itself hold a J or an F.
-    const auto filled = [&](const std::string& text) {
-      std::string out;
-      for (const char letter : text) {
-        out += letter == 'J'   ? State(aside)
-               : letter == 'F' ? folder_.Full("file.bin")
-                               : std::string(1, letter);
-      }
-      return out;
-    };
+    const auto filled = [&](const std::string& text) { return Filled(text, aside); };
     std::optional<TypedTerminal> terminal;
     if (c.typed != "-") {
       terminal.emplace(c.typed);
