@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lbe::records {
 
@@ -42,11 +43,16 @@ class RecordError : public std::runtime_error {
   std::uint64_t line_;
 };
 
+// How the lines of a file end.
+enum class LineEnd { Lf, CrLf, Cr };
+std::string_view LineEndText(LineEnd end);
+
 // How a file writes its records, so that a save writes new ones the same way.
 struct RecordStyle {
   std::size_t BytesPerRecord = 16;  // the length of the file's longest data record
   bool LowerCase = false;           // hex digits in lower case
-  bool CrLf = false;                // lines end in CR LF
+  LineEnd Ending = LineEnd::Lf;     // how its first line ends
+  bool LowerLetter = false;         // S-record: the record letter is a lower-case 's'
   // S-record: the address width of the data records (2 = S1, 3 = S2, 4 = S3). Intel HEX: 2 for
   // none, 3 when the file uses extended segment addresses (type 02), 4 for extended linear
   // addresses (type 04). A write widens it when an address needs more.
@@ -56,11 +62,12 @@ struct RecordStyle {
 };
 
 // Reads a whole record file of `format` (not Raw) fed in pieces of any size, checking the
-// length, type and checksum of every record and that the file ends with its end record. The
+// length, type and checksum of every record and the records around it (record_walk.h). The
 // data bytes whose file address A lies in [base, base + kWindowSize) go to bytes[A - base] and
 // are marked in `held`; the rest are checked and passed over, so memory stays flat whatever the
-// file's length. Feed and Finish throw RecordError at the first fault; what was written to
-// `bytes` and `held` by then is to be thrown away by the caller.
+// file's length. Two records that give one window address different values are a fault naming
+// both lines. Feed and Finish throw RecordError at the first fault; what was written to `bytes`
+// and `held` by then is to be thrown away by the caller.
 class RecordReader {
  public:
   RecordReader(FileFormat format, std::uint64_t base, WindowBytes bytes, HeldBytes& held);
@@ -75,6 +82,10 @@ class RecordReader {
   std::optional<std::int32_t> Lowest() const;
   std::optional<std::int32_t> Highest() const;
   RecordStyle Style() const;
+  // After Finish: what the file lacks but loads without, one line each.
+  std::vector<std::string> Notes() const;
+  // The execution start address the file gives, if any.
+  std::optional<std::uint64_t> StartAddress() const;
 
  private:
   struct State;

@@ -127,6 +127,11 @@ Record ParseIntel(std::string_view text, std::uint64_t line) {
   record.Address = static_cast<std::uint64_t>(bytes[1]) << 8 | bytes[2];
   record.Length = length;
   std::copy_n(bytes.begin() + 4, length, record.Data.begin());
+  if (type >= 2 && type <= 5 && record.Address != 0) {
+    throw RecordError(line, "the address field of a type " + Hex2(static_cast<unsigned>(type)) +
+                                " record is " + text::HexDigits(record.Address, 4) +
+                                "; it must be 0000");
+  }
   switch (type) {
     case 0:
       record.Kind = RecordKind::Data;
@@ -156,7 +161,7 @@ Record ParseIntel(std::string_view text, std::uint64_t line) {
 
 Record ParseS(std::string_view text, std::uint64_t line) {
   Record record;
-  if (text[0] != 'S') {
+  if (text[0] != 'S' && text[0] != 's') {
     throw RecordError(line, "the line does not start with 'S'");
   }
   if (text.size() < 2) {
@@ -169,6 +174,7 @@ Record ParseS(std::string_view text, std::uint64_t line) {
                                 : "unknown record type: " + ShownCharacter(text[1]) + " after 'S'");
   }
   record.Type = text[1];
+  record.LowerLetter = text[0] == 's';
   static constexpr int kWidth[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
   const int type = text[1] - '0';
   record.AddressBytes = kWidth[type];
@@ -218,8 +224,19 @@ Record ParseS(std::string_view text, std::uint64_t line) {
 }  // namespace
 
 void LineSplitter::Feed(std::string_view chunk) {
+  if (crPending_ && !chunk.empty()) {
+    // The CR that ended the last piece: CR LF, or a line of a file whose lines end in CR alone.
+    crPending_ = false;
+    const bool lineFeed = chunk.front() == '\n';
+    std::string line = std::move(partial_);
+    partial_.clear();
+    Deliver(line, lineFeed ? "\r\n" : "\r");
+    if (lineFeed) {
+      chunk.remove_prefix(1);
+    }
+  }
   while (!chunk.empty()) {
-    const std::size_t end = chunk.find('\n');
+    const std::size_t end = chunk.find_first_of("\r\n");
     if (end == std::string_view::npos) {
       partial_.append(chunk);
       if (partial_.size() > kLongestLine) {
@@ -232,21 +249,32 @@ void LineSplitter::Feed(std::string_view chunk) {
       partial_.append(line);
       line = partial_;
     }
-    const bool crLf = !line.empty() && line.back() == '\r';
-    if (crLf) {
-      line.remove_suffix(1);
-    }
     if (line.size() > kLongestLine) {
       throw RecordError(number_ + 1, "the line is longer than any record");
     }
-    Deliver(line, crLf ? "\r\n" : "\n");
+    if (chunk[end] == '\r' && end + 1 == chunk.size()) {
+      // Whether an LF follows is for the next piece to say.
+      if (partial_.empty()) {
+        partial_.assign(line);
+      }
+      crPending_ = true;
+      return;
+    }
+    const bool crLf = chunk[end] == '\r' && chunk[end + 1] == '\n';
+    const std::string_view ending = chunk[end] == '\n' ? "\n" : crLf ? "\r\n" : "\r";
+    Deliver(line, ending);
     partial_.clear();
-    chunk.remove_prefix(end + 1);
+    chunk.remove_prefix(end + ending.size());
   }
 }
 
 void LineSplitter::Finish() {
-  if (!partial_.empty()) {
+  if (crPending_) {
+    crPending_ = false;
+    std::string last = std::move(partial_);
+    partial_.clear();
+    Deliver(last, "\r");
+  } else if (!partial_.empty()) {
     std::string last = std::move(partial_);
     partial_.clear();
     Deliver(last, "");
@@ -260,10 +288,8 @@ void LineSplitter::Deliver(std::string_view line, std::string_view ending) {
   onLine_(textLine);
 }
 
-void CheckAfterEnd(const TextLine& line) {
-  if (line.Text != "\x1A") {
-    throw RecordError(line.Number, "text after the end record");
-  }
+bool IsPadding(std::string_view text) {
+  return !text.empty() && text.find_first_not_of('\x1A') == std::string_view::npos;
 }
 
 Record ParseRecord(FileFormat format, std::string_view text, std::uint64_t lineNumber) {
@@ -296,7 +322,7 @@ void AppendRecord(std::string& out, FileFormat format, int type, std::uint64_t a
   } else {
     static constexpr int kWidth[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
     const int width = kWidth[type];
-    line[used++] = 'S';
+    line[used++] = look.LowerLetter ? 's' : 'S';
     line[used++] = static_cast<char>('0' + type);
     put(static_cast<unsigned>(length) + static_cast<unsigned>(width) + 1);
     for (int i = width - 1; i >= 0; --i) {
@@ -309,6 +335,10 @@ void AppendRecord(std::string& out, FileFormat format, int type, std::uint64_t a
   }
   out.append(line, used);
   out += look.Ending;
+}
+
+std::string_view LineEndText(LineEnd end) {
+  return end == LineEnd::CrLf ? "\r\n" : end == LineEnd::Cr ? "\r" : "\n";
 }
 
 int SDataType(int addressBytes) {

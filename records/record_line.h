@@ -26,6 +26,7 @@ struct Record {
   std::size_t Length = 0;
   bool HasLetter = false;  // any hex digit A-F in the line
   bool LowerCase = false;  // its first such digit in lower case
+  bool LowerLetter = false;  // S-record: the line starts with 's'
 };
 
 // A line as the splitter hands it: the text without its line end, where the line starts in the
@@ -50,13 +51,14 @@ class LineSplitter {
   void Deliver(std::string_view line, std::string_view ending);
   std::function<void(const TextLine&)> onLine_;
   std::string partial_;
+  bool crPending_ = false;  // partial_ ended at a CR that may yet be followed by LF
   std::uint64_t offset_ = 0;  // where partial_ (or the next line) starts
   std::uint64_t number_ = 0;
 };
 
-// A non-empty line after the end record: an error, but for the Ctrl-Z that DOS tools end a
-// text file with.
-void CheckAfterEnd(const TextLine& line);
+// True for a line of nothing but Ctrl-Z: the end-of-file mark that DOS and CP/M tools end a text
+// file with, or pad its last 128-byte sector with.
+bool IsPadding(std::string_view text);
 
 // Parses one non-empty line (without its line end), checking digits, length, type, checksum and
 // that data stays within its address field. Throws RecordError naming `lineNumber`.
@@ -66,6 +68,7 @@ Record ParseRecord(FileFormat format, std::string_view text, std::uint64_t lineN
 struct LineLook {
   bool LowerCase = false;
   std::string_view Ending = "\n";
+  bool LowerLetter = false;  // S-record: 's'
 };
 
 // Appends one record: Intel HEX `type` 0..5 with a 16-bit `address`; S-record `type` 0..9 with

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <vector>
 
 #include "records/record_file.h"
 #include "records/record_line.h"
+#include "records/record_walk.h"
+#include "text/hex_text.h"
 
 namespace lbe::records {
 
@@ -54,103 +58,52 @@ RecordError::RecordError(std::uint64_t line, const std::string& what)
     : std::runtime_error(what), line_(line) {}
 
 struct RecordReader::State {
-  FileFormat Format;
   std::uint64_t Base;
   WindowBytes Bytes;
   HeldBytes& Held;
-  LineSplitter Splitter;
-  std::uint64_t ExtendedBase = 0;  // Intel HEX: what types 02 and 04 add to the offsets
-  std::uint64_t DataRecords = 0;
-  bool EndSeen = false;
-  bool LetterSeen = false;
-  bool EndingSeen = false;
+  // The line that gave each held byte, to name both lines of a contradiction.
+  std::vector<std::uint32_t> LineOf;
   std::int32_t Lowest = -1;
   std::int32_t Highest = -1;
-  RecordStyle Style;
-  std::size_t LongestData = 0;
+  RecordWalk Walk;
 
   State(FileFormat format, std::uint64_t base, WindowBytes bytes, HeldBytes& held)
-      : Format(format),
-        Base(base),
+      : Base(base),
         Bytes(bytes),
         Held(held),
-        Splitter([this](const TextLine& line) { Take(line); }) {}
+        LineOf(kWindowSize),
+        Walk(format, [this](const WalkedLine& line) {
+          if (line.Parsed != nullptr && line.Parsed->Kind == RecordKind::Data) {
+            Store(*line.Parsed, line.Address, line.Line.Number);
+          }
+        }) {}
 
-  void Take(const TextLine& line) {
-    if (!EndingSeen && !line.Ending.empty()) {
-      EndingSeen = true;
-      Style.CrLf = line.Ending.size() == 2;
-    }
-    if (line.Text.empty()) {
+  void Store(const Record& record, std::uint64_t address, std::uint64_t line) {
+    if (address + record.Length <= Base || address >= Base + kWindowSize) {
       return;
     }
-    if (EndSeen) {
-      CheckAfterEnd(line);
-      return;
-    }
-    const Record record = ParseRecord(Format, line.Text, line.Number);
-    if (record.HasLetter && !LetterSeen) {
-      LetterSeen = true;
-      Style.LowerCase = record.LowerCase;
-    }
-    switch (record.Kind) {
-      case RecordKind::Data:
-        Store(record);
-        break;
-      case RecordKind::ExtendedSegment:
-        ExtendedBase = record.Address << 4;
-        Style.AddressBytes = std::max(Style.AddressBytes, 3);
-        break;
-      case RecordKind::ExtendedLinear:
-        ExtendedBase = record.Address << 16;
-        Style.AddressBytes = 4;
-        break;
-      case RecordKind::Count:
-        if (record.Address != DataRecords) {
-          throw RecordError(line.Number, "the count record says " + std::to_string(record.Address) +
-                                             " data records, the file has " +
-                                             std::to_string(DataRecords) + " before it");
-        }
-        break;
-      case RecordKind::End:
-        EndSeen = true;
-        break;
-      case RecordKind::StartAddress:
-      case RecordKind::Header:
-        break;
-    }
-  }
-
-  void Store(const Record& record) {
-    ++DataRecords;
-    LongestData = std::max(LongestData, record.Length);
-    std::uint64_t address = record.Address;
-    if (Format == FileFormat::IntelHex) {
-      address += ExtendedBase;
-    } else {
-      Style.AddressBytes = std::max(Style.AddressBytes, record.AddressBytes);
-    }
-    if (record.Length > 0 && address >= Base && address - Base + record.Length <= kWindowSize) {
-      const auto window = static_cast<std::size_t>(address - Base);
-      std::copy_n(record.Data.begin(), record.Length, Bytes.begin() + window);
-      for (std::size_t i = 0; i < record.Length; ++i) {
-        Held.set(window + i);
+    const std::size_t first = address < Base ? static_cast<std::size_t>(Base - address) : 0;
+    const std::size_t last =
+        std::min<std::uint64_t>(record.Length, Base + kWindowSize - address);
+    for (std::size_t i = first; i < last; ++i) {
+      const auto window = static_cast<std::size_t>(address + i - Base);
+      if (Held.test(window) && Bytes[window] != record.Data[i]) {
+        const std::uint32_t earlier = LineOf[window];
+        throw RecordError(line, "address " + text::HexDigits(address + i, 4) + " is given " +
+                                    text::HexDigits(record.Data[i], 2) + " here and " +
+                                    text::HexDigits(Bytes[window], 2) +
+                                    (earlier == UINT32_MAX ? std::string(" on an earlier line")
+                                                           : " on line " + std::to_string(earlier)));
       }
-      const auto first = static_cast<std::int32_t>(window);
-      Lowest = Lowest < 0 ? first : std::min(Lowest, first);
-      Highest = std::max(Highest, first + static_cast<std::int32_t>(record.Length) - 1);
-      return;
+      Bytes[window] = record.Data[i];
+      Held.set(window);
+      LineOf[window] = static_cast<std::uint32_t>(std::min<std::uint64_t>(line, UINT32_MAX));
     }
-    for (std::size_t i = 0; i < record.Length; ++i) {
-      const std::uint64_t at = address + i;
-      if (at < Base || at - Base >= kWindowSize) {
-        continue;
-      }
-      const auto window = static_cast<std::int32_t>(at - Base);
-      Bytes[static_cast<std::size_t>(window)] = record.Data[i];
-      Held.set(static_cast<std::size_t>(window));
-      Lowest = Lowest < 0 ? window : std::min(Lowest, window);
-      Highest = std::max(Highest, window);
+    if (first < last) {
+      const auto low = static_cast<std::int32_t>(address + first - Base);
+      const auto high = static_cast<std::int32_t>(address + last - 1 - Base);
+      Lowest = Lowest < 0 ? low : std::min(Lowest, low);
+      Highest = std::max(Highest, high);
     }
   }
 };
@@ -162,15 +115,19 @@ RecordReader::RecordReader(FileFormat format, std::uint64_t base, WindowBytes by
 RecordReader::~RecordReader() = default;
 
 void RecordReader::Feed(std::string_view chunk) {
-  state_->Splitter.Feed(chunk);
+  state_->Walk.Feed(chunk);
 }
 
 void RecordReader::Finish() {
-  state_->Splitter.Finish();
-  if (!state_->EndSeen) {
-    throw RecordError(std::max<std::uint64_t>(state_->Splitter.LinesSeen(), 1),
-                      "the file ends without an end record");
-  }
+  state_->Walk.Finish();
+}
+
+std::vector<std::string> RecordReader::Notes() const {
+  return state_->Walk.Notes();
+}
+
+std::optional<std::uint64_t> RecordReader::StartAddress() const {
+  return state_->Walk.StartAddress();
 }
 
 std::optional<std::int32_t> RecordReader::Lowest() const {
@@ -182,11 +139,7 @@ std::optional<std::int32_t> RecordReader::Highest() const {
 }
 
 RecordStyle RecordReader::Style() const {
-  RecordStyle style = state_->Style;
-  if (state_->LongestData > 0) {
-    style.BytesPerRecord = state_->LongestData;
-  }
-  return style;
+  return state_->Walk.Style();
 }
 
 }  // namespace lbe::records

@@ -106,7 +106,7 @@ SpanWritten AppendSpan(std::string& out, FileFormat format, const SpanLook& look
 
 std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::uint64_t base,
                             ConstWindowBytes bytes, const HeldBytes& held) {
-  const LineLook look{style.LowerCase, style.CrLf ? "\r\n" : "\n"};
+  const LineLook look{style.LowerCase, LineEndText(style.Ending), style.LowerLetter};
   const SpanLook spanLook{style.BytesPerRecord, style.AddressBytes == 3, style.AddressBytes, look};
   std::string out;
   out.reserve(kWindowSize * 3);
@@ -126,7 +126,7 @@ std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::ui
 
 std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::uint64_t address,
                              std::span<const std::uint8_t> bytes) {
-  const LineLook look{style.LowerCase, style.CrLf ? "\r\n" : "\n"};
+  const LineLook look{style.LowerCase, LineEndText(style.Ending), style.LowerLetter};
   const SpanLook spanLook{style.BytesPerRecord, style.AddressBytes == 3, style.AddressBytes, look};
   std::string out;
   IntelPlace place;
@@ -234,8 +234,8 @@ struct RecordRewrite::State {
       EndingSeen = true;
       Ending = line.Ending.size() == 2 ? "\r\n" : "\n";
     }
-    if (EndSeen && !line.Text.empty()) {
-      CheckAfterEnd(line);
+    if (EndSeen && !line.Text.empty() && !IsPadding(line.Text)) {
+      throw RecordError(line.Number, "text after the end record");
     }
     std::optional<Record> record;
     if (!line.Text.empty() && !EndSeen) {
@@ -399,7 +399,7 @@ struct RecordRewrite::State {
       look.BytesPerRecord = GivenStyle->BytesPerRecord;
       look.SegmentStyle = GivenStyle->AddressBytes == 3;
       look.AddressBytes = std::max(GivenStyle->AddressBytes, AddressBytes);
-      look.Look = {GivenStyle->LowerCase, GivenStyle->CrLf ? "\r\n" : "\n"};
+      look.Look = {GivenStyle->LowerCase, LineEndText(GivenStyle->Ending), GivenStyle->LowerLetter};
     }
     IntelPlace place = Now.Place;
     const SpanWritten written = AppendSpan(text, Format, look, Base, Bytes, Held, From, To, place);

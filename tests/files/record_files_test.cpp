@@ -159,8 +159,13 @@ TEST_F(RecordFiles, RoundTripsWithObjcopy) {
     ASSERT_EQ(
         Shell("objcopy -I binary -O ihex --change-addresses " + address + " piece.bin piece.hex"),
         0);
-    const std::string text = GetText("piece.hex");
-    pieces += text.substr(0, text.find(":00000001FF"));
+    std::string text = GetText("piece.hex");
+    text = text.substr(0, text.find(":00000001FF"));
+    // One start address a file: each piece's is left out.
+    if (const std::size_t start = text.find(":04000005"); start != std::string::npos) {
+      text.erase(start, text.find('\n', start) + 1 - start);
+    }
+    pieces += text;
   }
   PutText("gaps.hex", pieces + kEnd);
   ASSERT_EQ(Shell("objcopy -I ihex -O srec gaps.hex gaps.srec"), 0);

@@ -94,7 +94,6 @@ TEST(RecordReader, MalformedRecordsNameTheirLineAndFault) {
       {ihex, ":00000006FA\n", 1, "unknown record type 06"},
       {ihex, ":02FFFF00AABB9B\n:00000001FF\n", 1, "the data runs past address FFFF"},
       {ihex, ":020000040001F8\n", 1, "checksum F8 typed, F9 computed"},
-      {ihex, ":0100000041BE\n", 1, "the file ends without an end record"},
       {ihex, ":00000001FF\n:0100000041BE\n", 2, "text after the end record"},
       {ihex, ":0100000401FA\n", 1, "a record of type 4 holds 2 data bytes, this one 1"},
       {ihex, std::string(600, '0'), 1, "the line is longer than any record"},
@@ -103,7 +102,6 @@ TEST(RecordReader, MalformedRecordsNameTheirLineAndFault) {
       {srec, "S105FFFF0102F9\nS9030000FC\n", 1, "the data runs past address FFFF"},
       {srec, "S104000041BA\nS4030000FC\n", 2, "unknown record type S4"},
       {srec, "S104000041BB\nS9030000FC\n", 1, "checksum BB typed, BA computed"},
-      {srec, "S104000041BA\n", 1, "the file ends without an end record"},
       {srec, "S1040000BA\nS9030000FC\n", 1,
        "the line is too short: its length field says 4 bytes, it holds 3"},
       {srec, ":104000041BA\n", 1, "the line does not start with 'S'"},
@@ -188,7 +186,7 @@ TEST(RecordRewrite, LowerCaseAndCrLfAreKept) {
   const std::string text = ":020010000102eb\r\n:00000001ff\r\n\x1A";
   Window window = Read(FileFormat::IntelHex, text);
   EXPECT_TRUE(window.Style.LowerCase);
-  EXPECT_TRUE(window.Style.CrLf);
+  EXPECT_EQ(window.Style.Ending, LineEnd::CrLf);
   window.Bytes[0x11] = 0xAB;
   EXPECT_EQ(Rewrite(FileFormat::IntelHex, text, window, 0, 0xFFFF),
             ":0200100001ab42\r\n:00000001ff\r\n\x1A");
