@@ -271,8 +271,13 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
   });
   FileState read;
   try {
+    const FileState surveyed = ReadInPieces([&](std::string_view piece) { rewrite.Survey(piece); });
+    rewrite.FinishSurvey();
     read = ReadInPieces([&](std::string_view piece) { rewrite.Feed(piece); });
     rewrite.Finish();
+    if (read.StretchSum != surveyed.StretchSum || read.Size != surveyed.Size) {
+      throw records::RecordError(0, "the file changed while it was read");
+    }
   } catch (const records::RecordError& recordError) {
     throw RecordFileError(recordError);
   }

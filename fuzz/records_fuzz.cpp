@@ -124,6 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   saved->Held.set(changed);
   saved->Held.reset(dropped);
   lbe::records::RecordRewrite rewrite(format, base, saved->Bytes, saved->Held, from, to);
+  rewrite.Survey(text);
+  rewrite.FinishSurvey();
   std::size_t at = 0;
   for (const std::size_t piece : pieces) {
     rewrite.Feed(std::string_view(text).substr(at, piece));

@@ -102,19 +102,21 @@ std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::ui
 std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::uint64_t address,
                              std::span<const std::uint8_t> bytes);
 
-// A save into an existing record file, fed the file's text in pieces of any size: every data
-// byte whose file address lies in [base + from, base + to] is replaced by the bytes marked in
-// `held` within that span (window addresses from..to), written in records of the file's style
-// at the place of the first record that held any of that span (else before the end record).
-// Everything else is kept to the byte: records of other addresses, header, start address and
-// extended address records (new extended address records are written only where the new
-// records need them, and the state restored for the records that follow), a count record
-// (S5/S6) made to agree with the number of data records written, and the end record with the
-// address width made to agree. Throws RecordError when the text does not parse.
-// The new records take `style` when given (the style the load read), else the style of the
-// lines before their place (the longest data record there, 16 when none). The text read after
-// the last line that changes may yet belong to the stretch, if a later line changes: it is kept
-// until then, unless ReadBackWith gave a way to read it back from the file.
+// A save into an existing record file of the bytes of window addresses from..to, fed the file's
+// text twice in pieces of any size: first to Survey, then to Feed. Only what changed is
+// written: a record whose bytes in the span stand as `bytes` and `held` say is kept to the byte;
+// one whose bytes changed is written again with its own address, length, type, case and line
+// end; one that lost held bytes is cut into the runs it keeps. Held bytes that no record holds
+// go in new records after the record that ends nearest below them, else before the lowest
+// record, else before the records that end the file, in the style of that neighbour (`style`
+// when given, the longest record the file has, the neighbour's type, case and line end), with
+// the extended address records they need and the file's address state set back for the data
+// records after them. A count record (S5/S6) is made to agree; the end record, the header, the
+// start address and everything outside the span are kept to the byte, and a save of what the
+// file already says changes nothing. Throws RecordError when the text does not parse or the
+// two readings differ. The text read after the last line that changes may yet belong to the
+// stretch, if a later line changes: it is kept until then, unless ReadBackWith gave a way to
+// read it back from the file.
 class RecordRewrite {
  public:
   RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
@@ -124,6 +126,8 @@ class RecordRewrite {
   RecordRewrite(const RecordRewrite&) = delete;
   RecordRewrite& operator=(const RecordRewrite&) = delete;
 
+  void Survey(std::string_view chunk);
+  void FinishSurvey();
   void Feed(std::string_view chunk);
   void Finish();
 

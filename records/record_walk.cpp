@@ -67,10 +67,11 @@ void RecordWalk::Take(const TextLine& line) {
     throw RecordError(line.Number, "text after the end record");
   }
   const Record record = ParseRecord(format_, text, line.Number);
+  const AddressState before = state_;
   Check(line, record);
-  WalkedLine walked{line, &record, 0, state_};
+  WalkedLine walked{line, &record, 0, before};
   if (record.Kind == RecordKind::Data) {
-    walked.Address = record.Address + (format_ == FileFormat::IntelHex ? state_.Base : 0);
+    walked.Address = record.Address + (format_ == FileFormat::IntelHex ? before.Base : 0);
   }
   onLine_(walked);
 }

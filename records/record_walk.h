@@ -31,8 +31,7 @@ struct WalkedLine {
   const Record* Parsed = nullptr;
   // A data record's first byte in the file's address space (Intel HEX: with its address state).
   std::uint64_t Address = 0;
-  // The address state this line is read in (Intel HEX; after an extended address record, the
-  // one it sets).
+  // The address state in effect before this line (Intel HEX): the one a data record is read in.
   AddressState State;
 };
 
@@ -59,6 +58,8 @@ class RecordWalk {
   std::optional<std::uint64_t> StartAddress() const { return start_; }
   std::uint64_t DataRecords() const { return dataRecords_; }
   std::uint64_t LinesSeen() const { return splitter_.LinesSeen(); }
+  // The address state in effect after the lines walked so far.
+  const AddressState& State() const { return state_; }
 
  private:
   void Take(const TextLine& line);

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "records/record_file.h"
 #include "records/record_line.h"
+#include "records/record_walk.h"
 #include "text/hex_text.h"
 
 namespace lbe::records {
@@ -17,13 +19,7 @@ namespace {
 
 constexpr std::size_t kWaitingKept = 1 << 16;
 
-// Where Intel HEX data offsets count from: what the last extended address record set.
-struct IntelPlace {
-  std::uint64_t Base = 0;
-  int Type = 0;  // 0 before any extended address record, else 2 or 4
-  std::uint64_t Value = 0;
-  bool operator==(const IntelPlace&) const = default;
-};
+using IntelPlace = AddressState;
 
 struct SpanLook {
   std::size_t BytesPerRecord = 16;
@@ -156,6 +152,13 @@ std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::u
   return out;
 }
 
+
+// The rewrite reads the file twice. The survey learns which bytes of the span records already
+// hold and, for the bytes typed where none did, the line they go beside. The second reading
+// writes: a record whose bytes in the span all stand as they are is kept to the byte; one whose
+// bytes changed is written again with its own address, length, type and look; one that lost
+// bytes is cut into the runs it keeps; the bytes typed into gaps go after the record that ends
+// nearest below them (else before the lowest record, else before the records that end the file).
 struct RecordRewrite::State {
   FileFormat Format;
   std::uint64_t Base;
@@ -165,27 +168,33 @@ struct RecordRewrite::State {
   std::int32_t To;
   std::uint64_t SpanLow;
   std::uint64_t SpanHigh;
-  LineSplitter Splitter;
+  std::optional<RecordStyle> GivenStyle;
 
-  // What the lines read so far say: where Intel HEX offsets count from and how many data
-  // records the new text holds before this point.
-  struct Point {
-    IntelPlace Place;
-    std::uint64_t DataRecords = 0;
-  };
-  Point Now;
+  // The survey.
+  std::unique_ptr<RecordWalk> Survey;
+  HeldBytes Covered;  // span bytes some record holds
+  // Records that end inside the window at or below the span's end: (end, line).
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> EndsInWindow;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> EndBelowWindow;  // the highest
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> LowestStart;     // (start, line)
+  std::uint64_t TailLine = 0;  // first line of the run of lines after the last data record
+  bool TailFixed = false;      // the end record was reached
+  bool AnyData = false;
+  RecordStyle SurveyStyle;
+  std::uint64_t SurveyLines = 0;
 
-  // The file's style as far as read.
-  bool LetterSeen = false;
-  bool LowerCase = false;
-  bool EndingSeen = false;
-  std::string_view Ending = "\n";
-  std::size_t LongestData = 0;
-  int AddressBytes = 2;
+  // Where the typed gaps go: (line, 0 before it / 1 after it) to runs of window addresses.
+  std::map<std::pair<std::uint64_t, int>, std::vector<std::pair<std::int32_t, std::int32_t>>>
+      Insertions;
 
-  bool Placed = false;
-  bool EndSeen = false;
-  int WrittenWidth = 0;
+  // The second reading.
+  std::unique_ptr<RecordWalk> Walk;
+  std::uint64_t DataRecords = 0;  // in the new text before this point
+  // The address state the new text is in where it differs from the file's: set back before the
+  // next data record.
+  std::optional<AddressState> Pending;
+  bool LastLineEnded = true;
+  std::uint64_t TextEnd = 0;
 
   // The stretch: from the first line that changes to the end of the last one so far. Lines
   // read since that last change wait in Waiting until a later change takes them in.
@@ -200,19 +209,6 @@ struct RecordRewrite::State {
   std::function<std::string(std::uint64_t, std::size_t)> ReadBack;
   bool WaitingDropped = false;
 
-  // The records other than data records since the last data record: the new records go before
-  // them when no record held the span, so that they come before a count or start record.
-  struct HeldLine {
-    std::string Text;
-    std::string Ending;
-    std::uint64_t Start;
-    std::uint64_t Number;
-  };
-  std::vector<HeldLine> Tail;
-  Point TailPoint;
-
-  std::optional<RecordStyle> GivenStyle;
-
   State(FileFormat format, std::uint64_t base, ConstWindowBytes bytes, const HeldBytes& held,
         std::int32_t from, std::int32_t to, std::optional<RecordStyle> style)
       : Format(format),
@@ -224,196 +220,244 @@ struct RecordRewrite::State {
         SpanLow(base + static_cast<std::uint64_t>(std::max(from, 0))),
         SpanHigh(base +
                  static_cast<std::uint64_t>(std::clamp<std::int32_t>(to, 0, kWindowSize - 1))),
-        Splitter([this](const TextLine& line) { Take(line); }),
-        GivenStyle(style) {}
+        GivenStyle(style) {
+    Survey = std::make_unique<RecordWalk>(format, [this](const WalkedLine& line) { Note(line); });
+  }
 
   bool SpanEmpty() const { return From > To; }
 
-  void Take(const TextLine& line) {
-    if (!EndingSeen && !line.Ending.empty()) {
-      EndingSeen = true;
-      Ending = line.Ending.size() == 2 ? "\r\n" : "\n";
+  // The span bytes of a data record: [first, last] of its data, none when it misses the span.
+  std::optional<std::pair<std::size_t, std::size_t>> InSpan(std::uint64_t address,
+                                                            std::size_t length) const {
+    if (SpanEmpty() || length == 0 || address > SpanHigh || address + length - 1 < SpanLow) {
+      return std::nullopt;
     }
-    if (EndSeen && !line.Text.empty() && !IsPadding(line.Text)) {
-      throw RecordError(line.Number, "text after the end record");
-    }
-    std::optional<Record> record;
-    if (!line.Text.empty() && !EndSeen) {
-      record = ParseRecord(Format, line.Text, line.Number);
-      NoteStyle(*record);
-    }
-    if (!Placed &&
-        (!record || (record->Kind != RecordKind::Data && record->Kind != RecordKind::End))) {
-      if (Tail.empty()) {
-        TailPoint = Now;
+    const std::size_t first = address < SpanLow ? static_cast<std::size_t>(SpanLow - address) : 0;
+    const std::size_t last = std::min<std::uint64_t>(length - 1, SpanHigh - address);
+    return std::pair{first, last};
+  }
+
+  std::size_t Window(std::uint64_t address) const {
+    return static_cast<std::size_t>(address - Base);
+  }
+
+  // ---- the survey
+
+  void Note(const WalkedLine& walked) {
+    const TextLine& line = walked.Line;
+    SurveyLines = line.Number;
+    const Record* record = walked.Parsed;
+    if (record == nullptr || record->Kind != RecordKind::Data) {
+      if (!TailFixed && TailLine == 0) {
+        TailLine = line.Number;
       }
-      Tail.push_back({std::string(line.Text), std::string(line.Ending), line.Start, line.Number});
+      if (record != nullptr && record->Kind == RecordKind::End && !TailFixed) {
+        TailFixed = true;
+      }
+      return;
     }
-    if (!record) {
+    if (!TailFixed) {
+      TailLine = 0;
+    }
+    AnyData = true;
+    if (record->Length == 0) {
+      return;
+    }
+    const std::uint64_t start = walked.Address;
+    const std::uint64_t end = start + record->Length - 1;
+    if (!LowestStart || start < LowestStart->first) {
+      LowestStart = std::pair{start, line.Number};
+    }
+    if (const auto span = InSpan(start, record->Length)) {
+      for (std::size_t i = span->first; i <= span->second; ++i) {
+        Covered.set(Window(start + i));
+      }
+    }
+    if (end < Base) {
+      if (!EndBelowWindow || end >= EndBelowWindow->first) {
+        EndBelowWindow = std::pair{end, line.Number};
+      }
+    } else if (end <= SpanHigh) {
+      EndsInWindow.emplace_back(end, line.Number);
+    }
+  }
+
+  // Each run of held span bytes that no record holds, with the line it goes beside.
+  void PlaceGaps() {
+    SurveyStyle = Survey->Style();
+    std::sort(EndsInWindow.begin(), EndsInWindow.end());
+    auto below = EndBelowWindow;
+    std::size_t next = 0;
+    for (std::int32_t w = From; !SpanEmpty() && w <= To; ++w) {
+      const auto at = static_cast<std::size_t>(w);
+      if (!Held.test(at) || Covered.test(at)) {
+        continue;
+      }
+      std::int32_t end = w;
+      while (end < To && Held.test(static_cast<std::size_t>(end) + 1) &&
+             !Covered.test(static_cast<std::size_t>(end) + 1)) {
+        ++end;
+      }
+      const std::uint64_t start = Base + static_cast<std::uint64_t>(w);
+      while (next < EndsInWindow.size() && EndsInWindow[next].first < start) {
+        below = EndsInWindow[next++];
+      }
+      std::pair<std::uint64_t, int> place;
+      if (below) {
+        place = {below->second, 1};
+      } else if (LowestStart) {
+        place = {LowestStart->second, 0};
+      } else {
+        place = {TailLine == 0 ? SurveyLines + 1 : TailLine, 0};
+      }
+      Insertions[place].emplace_back(w, end);
+      w = end;
+    }
+  }
+
+  // ---- the second reading
+
+  void Take(const WalkedLine& walked) {
+    const TextLine& line = walked.Line;
+    LastLineEnded = !line.Ending.empty();
+    TextEnd = line.Start + line.Text.size() + line.Ending.size();
+    const Record* record = walked.Parsed;
+    const LineLook look = LookOf(line, record);
+    std::string prefix;
+    if (const auto before = Insertions.find({line.Number, 0}); before != Insertions.end()) {
+      AppendGaps(prefix, before->second, walked, look);
+    }
+    const bool data = record != nullptr && record->Kind == RecordKind::Data;
+    if (record != nullptr && (record->Kind == RecordKind::ExtendedLinear ||
+                              record->Kind == RecordKind::ExtendedSegment)) {
+      Pending.reset();  // the line sets its own
+    }
+    if (data && Pending) {
+      AddressState back = walked.State;
+      if (back.Type == 0) {
+        back.Type = Pending->Type;
+      }
+      AppendPlace(prefix, back, look);
+      Pending.reset();
+    }
+    std::optional<std::string> body;
+    if (data) {
+      body = DataBody(walked, look);
+    } else if (record != nullptr && record->Kind == RecordKind::Count &&
+               record->Address != DataRecords) {
+      std::string text;
+      const int type = record->Type == '5' && DataRecords <= 0xFFFF ? 5 : 6;
+      AppendRecord(text, Format, type, DataRecords, nullptr, 0, look);
+      body = Unended(std::move(text), line, look);
+    }
+    std::string suffix;
+    if (const auto after = Insertions.find({line.Number, 1}); after != Insertions.end()) {
+      AppendGaps(suffix, after->second, walked, look);
+      if (line.Ending.empty()) {
+        suffix = std::string(look.Ending) + Unended(std::move(suffix), line, look);
+      }
+    }
+    if (prefix.empty() && suffix.empty() && !body) {
       Keep(line);
       return;
     }
-    if (record->Kind == RecordKind::Data && !Placed) {
-      Tail.clear();
-    }
-    if (record->Kind == RecordKind::End && !Placed) {
-      PlaceBeforeTail(line.Start);
-    }
-    Process(line, *record);
-  }
-
-  void NoteStyle(const Record& record) {
-    if (record.HasLetter && !LetterSeen) {
-      LetterSeen = true;
-      LowerCase = record.LowerCase;
-    }
-    if (record.Kind == RecordKind::Data) {
-      LongestData = std::max(LongestData, record.Length);
-      if (Format == FileFormat::SRecord) {
-        AddressBytes = std::max(AddressBytes, record.AddressBytes);
-      }
-    } else if (record.Kind == RecordKind::ExtendedSegment) {
-      AddressBytes = std::max(AddressBytes, 3);
-    } else if (record.Kind == RecordKind::ExtendedLinear) {
-      AddressBytes = 4;
-    }
-  }
-
-  void Process(const TextLine& line, const Record& record) {
-    switch (record.Kind) {
-      case RecordKind::Data: {
-        const std::uint64_t address =
-            record.Address + (Format == FileFormat::IntelHex ? Now.Place.Base : 0);
-        if (!SpanEmpty() && record.Length > 0 && address <= SpanHigh &&
-            address + record.Length - 1 >= SpanLow) {
-          Replace(line, record, address);
-        } else {
-          ++Now.DataRecords;
-          Keep(line);
-        }
-        return;
-      }
-      case RecordKind::ExtendedSegment:
-        Now.Place = {record.Address << 4, 2, record.Address};
-        Keep(line);
-        return;
-      case RecordKind::ExtendedLinear:
-        Now.Place = {record.Address << 16, 4, record.Address};
-        Keep(line);
-        return;
-      case RecordKind::Count:
-        if (record.Address == Now.DataRecords) {
-          Keep(line);
-        } else {
-          std::string text;
-          const int type = record.Type == '5' && Now.DataRecords <= 0xFFFF ? 5 : 6;
-          AppendRecord(text, Format, type, Now.DataRecords, nullptr, 0, LookOf(line, record));
-          Change(line, text);
-        }
-        return;
-      case RecordKind::End:
-        EndSeen = true;
-        if (Format == FileFormat::SRecord && WrittenWidth > record.AddressBytes) {
-          std::string text;
-          AppendRecord(text, Format, SEndType(WrittenWidth), record.Address, nullptr, 0,
-                       LookOf(line, record));
-          Change(line, text);
-        } else {
-          Keep(line);
-        }
-        return;
-      case RecordKind::StartAddress:
-      case RecordKind::Header:
-        Keep(line);
-        return;
-    }
-  }
-
-  LineLook LookOf(const TextLine& line, const Record& record) const {
-    return {record.HasLetter ? record.LowerCase : LowerCase,
-            line.Ending.empty() ? Ending : line.Ending};
-  }
-
-  // The data record at `address` holds bytes of the span: its bytes outside the span stay in
-  // records of their own, and the first such record makes room for the whole span.
-  void Replace(const TextLine& line, const Record& record, std::uint64_t address) {
-    const LineLook look = LookOf(line, record);
-    const int type = Format == FileFormat::IntelHex ? 0 : record.Type - '0';
-    std::string text;
-    if (address < SpanLow) {
-      AppendRecord(text, Format, type, record.Address, record.Data.data(), SpanLow - address, look);
-      ++Now.DataRecords;
-    }
-    if (!Placed) {
-      Placed = true;
-      Tail.clear();
-      AppendNewRecords(text);
-    }
-    const std::uint64_t last = address + record.Length - 1;
-    if (last > SpanHigh) {
-      const std::size_t skip = SpanHigh + 1 - address;
-      AppendRecord(text, Format, type, record.Address + skip, record.Data.data() + skip,
-                   record.Length - skip, look);
-      ++Now.DataRecords;
-    }
-    if (line.Ending.empty() && !text.empty()) {
-      text.resize(text.size() - look.Ending.size());
-    }
+    std::string text = std::move(prefix);
+    text += body ? *body : std::string(line.Text) + std::string(line.Ending);
+    text += suffix;
     Change(line, text);
   }
 
-  // No record held the span: the new records go before the records that end the file.
-  void PlaceBeforeTail(std::uint64_t endStart) {
-    Placed = true;
-    std::uint64_t start = endStart;
-    if (!Tail.empty()) {
-      Now = TailPoint;
-      start = Tail.front().Start;
+  // A record's text as the line had it: without a line end when the line had none.
+  static std::string Unended(std::string text, const TextLine& line, const LineLook& look) {
+    if (line.Ending.empty() && text.ends_with(look.Ending)) {
+      text.resize(text.size() - look.Ending.size());
     }
-    std::string text;
-    AppendNewRecords(text);
-    if (!text.empty()) {
-      Changing = true;
-      StretchStart = StretchEnd = start;
-      NewText = std::move(text);
-    }
-    std::vector<HeldLine> tail = std::move(Tail);
-    Tail.clear();
-    for (const HeldLine& held : tail) {
-      const TextLine line{held.Text, held.Start, held.Number, held.Ending};
-      if (held.Text.empty()) {
-        Keep(line);
-      } else {
-        Process(line, ParseRecord(Format, held.Text, held.Number));
-      }
-    }
+    return text;
   }
 
-  void AppendNewRecords(std::string& text) {
-    SpanLook look;
-    look.BytesPerRecord = LongestData > 0 ? LongestData : 16;
-    look.SegmentStyle = AddressBytes == 3;
-    look.AddressBytes = AddressBytes;
-    look.Look = {LowerCase, Ending};
-    if (GivenStyle) {
-      look.BytesPerRecord = GivenStyle->BytesPerRecord;
-      look.SegmentStyle = GivenStyle->AddressBytes == 3;
-      look.AddressBytes = std::max(GivenStyle->AddressBytes, AddressBytes);
-      look.Look = {GivenStyle->LowerCase, LineEndText(GivenStyle->Ending), GivenStyle->LowerLetter};
+  LineLook LookOf(const TextLine& line, const Record* record) const {
+    const RecordStyle& style = GivenStyle ? *GivenStyle : SurveyStyle;
+    LineLook look{style.LowerCase, LineEndText(style.Ending), style.LowerLetter};
+    if (record != nullptr) {
+      look.LowerCase = record->HasLetter ? record->LowerCase : style.LowerCase;
+      look.LowerLetter = record->LowerLetter;
     }
-    IntelPlace place = Now.Place;
-    const SpanWritten written = AppendSpan(text, Format, look, Base, Bytes, Held, From, To, place);
-    if (written.Records == 0) {
-      return;
+    if (!line.Ending.empty()) {
+      look.Ending = line.Ending;
     }
-    Now.DataRecords += written.Records;
-    WrittenWidth = std::max(WrittenWidth, written.AddressBytes);
-    if (!(place == Now.Place)) {
-      IntelPlace back = Now.Place;
-      if (back.Type == 0) {
-        back.Type = look.SegmentStyle ? 2 : 4;
+    return look;
+  }
+
+  // The data record's new text, or none when it stands as it is.
+  std::optional<std::string> DataBody(const WalkedLine& walked, const LineLook& look) {
+    const Record& record = *walked.Parsed;
+    const auto span = InSpan(walked.Address, record.Length);
+    if (!span) {
+      ++DataRecords;
+      return std::nullopt;
+    }
+    std::array<std::uint8_t, 255> data;
+    std::copy_n(record.Data.begin(), record.Length, data.begin());
+    std::array<bool, 255> kept;
+    kept.fill(true);
+    bool changed = false;
+    bool cut = false;
+    for (std::size_t i = span->first; i <= span->second; ++i) {
+      const std::size_t w = Window(walked.Address + i);
+      if (!Held.test(w)) {
+        kept[i] = false;
+        cut = true;
+      } else if (Bytes[w] != data[i]) {
+        data[i] = Bytes[w];
+        changed = true;
       }
-      AppendPlace(text, back, look.Look);
+    }
+    if (!changed && !cut) {
+      ++DataRecords;
+      return std::nullopt;
+    }
+    const int type = Format == FileFormat::IntelHex ? 0 : record.Type - '0';
+    std::string text;
+    for (std::size_t i = 0; i < record.Length;) {
+      if (!kept[i]) {
+        ++i;
+        continue;
+      }
+      std::size_t run = i;
+      while (run < record.Length && kept[run]) {
+        ++run;
+      }
+      AppendRecord(text, Format, type, record.Address + i, data.data() + i, run - i, look);
+      ++DataRecords;
+      i = run;
+    }
+    return Unended(std::move(text), walked.Line, look);
+  }
+
+  // The records of typed gaps, beside the line `walked`, in the address state the new text is in
+  // there; the file's is set back before the data records that follow.
+  void AppendGaps(std::string& text,
+                  const std::vector<std::pair<std::int32_t, std::int32_t>>& runs,
+                  const WalkedLine& walked, const LineLook& look) {
+    const RecordStyle& style = GivenStyle ? *GivenStyle : SurveyStyle;
+    SpanLook spanLook;
+    spanLook.BytesPerRecord = style.BytesPerRecord;
+    spanLook.SegmentStyle = style.AddressBytes == 3;
+    spanLook.AddressBytes = walked.Parsed != nullptr && walked.Parsed->Kind == RecordKind::Data
+                                ? walked.Parsed->AddressBytes
+                                : std::clamp(style.AddressBytes, 2, 4);
+    spanLook.Look = look;
+    const AddressState state = walked.State;
+    IntelPlace place = Pending.value_or(state);
+    for (const auto& [from, to] : runs) {
+      const SpanWritten written =
+          AppendSpan(text, Format, spanLook, Base, Bytes, Held, from, to, place);
+      DataRecords += written.Records;
+    }
+    if (place == state) {
+      Pending.reset();
+    } else {
+      Pending = place;
     }
   }
 
@@ -454,6 +498,20 @@ struct RecordRewrite::State {
     StretchEnd = line.Start + line.Text.size() + line.Ending.size();
   }
 
+  // Bytes typed where no record was, and nothing after the last record: they go at the end.
+  void AtEnd() {
+    const auto last = Insertions.find({Walk->LinesSeen() + 1, 0});
+    if (last == Insertions.end()) {
+      return;
+    }
+    const TextLine end{"", TextEnd, Walk->LinesSeen() + 1, ""};
+    const RecordStyle& style = GivenStyle ? *GivenStyle : SurveyStyle;
+    const LineLook look{style.LowerCase, LineEndText(style.Ending), style.LowerLetter};
+    std::string text = LastLineEnded ? "" : std::string(look.Ending);
+    AppendGaps(text, last->second, {end, nullptr, 0, Walk->State()}, look);
+    Change(end, text);
+  }
+
   // Leaves out of the stretch what the new text leaves as it was at its two ends.
   void Trim() {
     std::size_t same = 0;
@@ -480,16 +538,28 @@ RecordRewrite::RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowB
 
 RecordRewrite::~RecordRewrite() = default;
 
+void RecordRewrite::Survey(std::string_view chunk) {
+  state_->Survey->Feed(chunk);
+}
+
+void RecordRewrite::FinishSurvey() {
+  state_->Survey->Finish();
+  state_->PlaceGaps();
+  state_->Survey.reset();
+  state_->Walk = std::make_unique<RecordWalk>(
+      state_->Format, [this](const WalkedLine& line) { state_->Take(line); });
+}
+
 void RecordRewrite::Feed(std::string_view chunk) {
-  state_->Splitter.Feed(chunk);
+  state_->Walk->Feed(chunk);
 }
 
 void RecordRewrite::Finish() {
-  state_->Splitter.Finish();
-  if (!state_->EndSeen) {
-    throw RecordError(std::max<std::uint64_t>(state_->Splitter.LinesSeen(), 1),
-                      "the file ends without an end record");
+  state_->Walk->Finish();
+  if (state_->Walk->LinesSeen() != state_->SurveyLines) {
+    throw RecordError(state_->Walk->LinesSeen(), "the file changed while it was read");
   }
+  state_->AtEnd();
   if (state_->Changing) {
     state_->Trim();
   }

@@ -48,6 +48,10 @@ std::string Rewrite(FileFormat format, const std::string& text, const Window& wi
     });
   }
   for (std::size_t at = 0; at < text.size(); at += 5) {
+    rewrite.Survey(std::string_view(text).substr(at, 5));
+  }
+  rewrite.FinishSurvey();
+  for (std::size_t at = 0; at < text.size(); at += 5) {
     rewrite.Feed(std::string_view(text).substr(at, 5));
   }
   rewrite.Finish();
@@ -148,6 +152,8 @@ TEST(RecordRewrite, KeepsOtherRecordsToTheByte) {
   EXPECT_EQ(Rewrite(FileFormat::IntelHex, text, window, 0x12, 0x1F), text);
   const Window loaded = Read(FileFormat::IntelHex, text);
   RecordRewrite unchanged(FileFormat::IntelHex, 0, loaded.Bytes, loaded.Held, 0, 0xFFFF);
+  unchanged.Survey(text);
+  unchanged.FinishSurvey();
   unchanged.Feed(text);
   unchanged.Finish();
   EXPECT_EQ(unchanged.ReplaceLength(), 0u);
@@ -174,11 +180,12 @@ TEST(RecordRewrite, ReadsBackWhatItDidNotKeep) {
   std::string text = WriteRecordFile(FileFormat::SRecord, {}, 0, window.Bytes, window.Held);
   text.replace(text.size() - 11, 11, "S5030FF0FD\nS9030000FC\n");  // 0xFF0 data records
   window.Bytes[0x100] = 0xAB;
+  window.Held.reset(0x101);
   int readBacks = 0;
-  const std::string kept = Rewrite(FileFormat::SRecord, text, window, 0x100, 0x100);
-  EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0x100, 0x100, 0, &readBacks), kept);
+  const std::string kept = Rewrite(FileFormat::SRecord, text, window, 0x100, 0x101);
+  EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0x100, 0x101, 0, &readBacks), kept);
   EXPECT_EQ(readBacks, 1);
-  EXPECT_TRUE(kept.starts_with("S0030000FC\nS1040100AB4F\nS1120101"));
+  EXPECT_TRUE(kept.starts_with("S0030000FC\nS1040100AB4F\nS1110102"));
   EXPECT_TRUE(kept.ends_with("\nS5030FF1FC\nS9030000FC\n"));
 }
 

@@ -8,7 +8,7 @@ printf 'ABCDEFGH' > low.bin
 printf '\x11\x22' > high.bin
 objcopy -I binary -O ihex --change-addresses 0x100 low.bin low.hex
 objcopy -I binary -O ihex --change-addresses 0x200 high.bin high.hex
-{ grep -v ':00000001FF' low.hex; cat high.hex; } > fw.hex
+{ grep -v -e ':00000001FF' -e ':04000003' low.hex; cat high.hex; } > fw.hex
 
 start_shell
 tm send-keys -t t "clear; $lbe fw.hex; echo exit=\$?" Enter
