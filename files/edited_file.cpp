@@ -134,8 +134,9 @@ void SetRangeOfRecords(std::optional<std::int32_t> lowest, std::optional<std::in
 }
 
 // LoadFile for a record file that exists: read whole into a scratch image first, so that a file
-// that does not parse leaves the image, its marks and the range alone.
-void LoadRecordFile(FileFormat format) {
+// that does not parse leaves the image, its marks and the range alone. Returns what the file
+// lacks but loads without, one line each.
+std::vector<std::string> LoadRecordFile(FileFormat format) {
   auto bytes = std::make_unique<std::array<std::uint8_t, records::kWindowSize>>();
   auto held = std::make_unique<records::HeldBytes>();
   records::RecordReader reader(format, Placement.Offset, *bytes, *held);
@@ -157,6 +158,13 @@ void LoadRecordFile(FileFormat format) {
   Placement.Stretch = FileStretch{0, state.Size, true};
   Placement.Known = state;
   Placement.KnownName = CurrentFileName;
+  std::vector<std::string> notes;
+  if (state.Size > 0) {
+    for (const std::string& note : reader.Notes()) {
+      notes.push_back(text::VisibleText(CurrentFileName) + ": " + note);
+    }
+  }
+  return notes;
 }
 
 }  // namespace
@@ -191,7 +199,10 @@ LoadOutcome LoadFile(bool readOnly) {
     return outcome;
   }
   if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {
-    LoadRecordFile(format);
+    lines = LoadRecordFile(format);
+    if (!lines.empty()) {
+      outcome.Notice += (outcome.Notice.empty() ? "" : "\n") + Joined(lines);
+    }
     MarkImageSaved();
     return outcome;
   }

@@ -24,8 +24,8 @@ struct Record {
   int AddressBytes = 2;                // S-record: 2, 3 or 4 by the type; Intel HEX: 2
   std::array<std::uint8_t, 255> Data;  // the first Length bytes
   std::size_t Length = 0;
-  bool HasLetter = false;  // any hex digit A-F in the line
-  bool LowerCase = false;  // its first such digit in lower case
+  bool HasLetter = false;    // any hex digit A-F in the line
+  bool LowerCase = false;    // its first such digit in lower case
   bool LowerLetter = false;  // S-record: the line starts with 's'
 };
 
@@ -51,7 +51,7 @@ class LineSplitter {
   void Deliver(std::string_view line, std::string_view ending);
   std::function<void(const TextLine&)> onLine_;
   std::string partial_;
-  bool crPending_ = false;  // partial_ ended at a CR that may yet be followed by LF
+  bool crPending_ = false;    // partial_ ended at a CR that may yet be followed by LF
   std::uint64_t offset_ = 0;  // where partial_ (or the next line) starts
   std::uint64_t number_ = 0;
 };

@@ -83,17 +83,17 @@ struct RecordReader::State {
       return;
     }
     const std::size_t first = address < Base ? static_cast<std::size_t>(Base - address) : 0;
-    const std::size_t last =
-        std::min<std::uint64_t>(record.Length, Base + kWindowSize - address);
+    const std::size_t last = std::min<std::uint64_t>(record.Length, Base + kWindowSize - address);
     for (std::size_t i = first; i < last; ++i) {
       const auto window = static_cast<std::size_t>(address + i - Base);
       if (Held.test(window) && Bytes[window] != record.Data[i]) {
         const std::uint32_t earlier = LineOf[window];
-        throw RecordError(line, "address " + text::HexDigits(address + i, 4) + " is given " +
-                                    text::HexDigits(record.Data[i], 2) + " here and " +
-                                    text::HexDigits(Bytes[window], 2) +
-                                    (earlier == UINT32_MAX ? std::string(" on an earlier line")
-                                                           : " on line " + std::to_string(earlier)));
+        throw RecordError(line,
+                          "address " + text::HexDigits(address + i, 4) + " is given " +
+                              text::HexDigits(record.Data[i], 2) + " here and " +
+                              text::HexDigits(Bytes[window], 2) +
+                              (earlier == UINT32_MAX ? std::string(" on an earlier line")
+                                                     : " on line " + std::to_string(earlier)));
       }
       Bytes[window] = record.Data[i];
       Held.set(window);

@@ -152,7 +152,6 @@ std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::u
   return out;
 }
 
-
 // The rewrite reads the file twice. The survey learns which bytes of the span records already
 // hold and, for the bytes typed where none did, the line they go beside. The second reading
 // writes: a record whose bytes in the span all stand as they are is kept to the byte; one whose
@@ -436,8 +435,7 @@ struct RecordRewrite::State {
 
   // The records of typed gaps, beside the line `walked`, in the address state the new text is in
   // there; the file's is set back before the data records that follow.
-  void AppendGaps(std::string& text,
-                  const std::vector<std::pair<std::int32_t, std::int32_t>>& runs,
+  void AppendGaps(std::string& text, const std::vector<std::pair<std::int32_t, std::int32_t>>& runs,
                   const WalkedLine& walked, const LineLook& look) {
     const RecordStyle& style = GivenStyle ? *GivenStyle : SurveyStyle;
     SpanLook spanLook;

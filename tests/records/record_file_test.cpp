@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -240,6 +242,280 @@ TEST(RecordRewrite, ReadsBackToTheSavedWindow) {
       if (meant.Held[at]) {
         ASSERT_EQ(saved.Bytes[at], meant.Bytes[at]) << at;
       }
+    }
+  }
+}
+
+// One record's line, its checksum worked out here: Intel HEX of `type` at a 16-bit offset.
+std::string I(std::uint32_t address, int type, const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> bytes = {
+      static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+      static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(type)};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  unsigned sum = 0;
+  std::string line = ":";
+  char digits[3];
+  for (const std::uint8_t byte : bytes) {
+    sum += byte;
+    std::snprintf(digits, sizeof digits, "%02X", byte);
+    line += digits;
+  }
+  std::snprintf(digits, sizeof digits, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+  return line + digits;
+}
+
+// An S-record line of `type` (1, 2, 3: 2, 3, 4 address bytes; 5: a count, 9: an end).
+std::string S(int type, std::uint32_t address, const std::vector<std::uint8_t>& data) {
+  const int width = type == 2 || type == 8 ? 3 : type == 3 || type == 7 ? 4 : 2;
+  std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(data.size() + width + 1)};
+  for (int i = width - 1; i >= 0; --i) {
+    bytes.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+  }
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  unsigned sum = 0;
+  std::string line = "S" + std::to_string(type);
+  char digits[3];
+  for (const std::uint8_t byte : bytes) {
+    sum += byte;
+    std::snprintf(digits, sizeof digits, "%02X", byte);
+    line += digits;
+  }
+  std::snprintf(digits, sizeof digits, "%02X", ~sum & 0xFF);
+  return line + digits;
+}
+
+std::string Lines(const std::vector<std::string>& lines, std::string_view ending = "\n") {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += ending;
+  }
+  return text;
+}
+
+// Saves into record files: each the file, the bytes typed (a value, or -1 for a byte no longer
+// held), the span saved and the exact file it leaves. A save of the same again leaves the file
+// as it is, and the file reads back to the bytes the save meant.
+TEST(RecordRewrite, ChangesOnlyTheRecordsWhoseBytesChanged) {
+  const auto ihex = FileFormat::IntelHex;
+  const auto srec = FileFormat::SRecord;
+  const std::string end = ":00000001FF";
+  const struct {
+    const char* name;
+    FileFormat format;
+    std::uint64_t base;
+    std::vector<std::string> lines;
+    std::vector<std::pair<std::int32_t, int>> typed;
+    std::int32_t from;
+    std::int32_t to;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"a byte in a record",
+       ihex,
+       0,
+       {I(0x10, 0, {1, 2, 3, 4}), I(0x14, 0, {5, 6, 7, 8}), end},
+       {{0x15, 0xAA}},
+       0,
+       0xFFFF,
+       {I(0x10, 0, {1, 2, 3, 4}), I(0x14, 0, {5, 0xAA, 7, 8}), end}},
+      {"bytes across two records",
+       ihex,
+       0,
+       {I(0x10, 0, {1, 2, 3, 4}), I(0x14, 0, {5, 6, 7, 8}), end},
+       {{0x13, 0xEE}, {0x14, 0xFF}},
+       0,
+       0xFFFF,
+       {I(0x10, 0, {1, 2, 3, 0xEE}), I(0x14, 0, {0xFF, 6, 7, 8}), end}},
+      {"a byte in a gap goes after the record below it, unsorted file",
+       ihex,
+       0,
+       {I(0x30, 0, {3}), I(0x10, 0, {1, 2}), end},
+       {{0x20, 0x99}, {0x21, 0x98}},
+       0,
+       0xFFFF,
+       {I(0x30, 0, {3}), I(0x10, 0, {1, 2}), I(0x20, 0, {0x99, 0x98}), end}},
+      {"a byte below every record goes before the lowest",
+       ihex,
+       0,
+       {I(0x30, 0, {3}), I(0x10, 0, {1, 2}), end},
+       {{0x08, 0x77}},
+       0,
+       0xFFFF,
+       {I(0x30, 0, {3}), I(0x08, 0, {0x77}), I(0x10, 0, {1, 2}), end}},
+      {"a window across 64 KiB with linear address records",
+       ihex,
+       0xFFF0,
+       {I(0, 4, {0, 0}), I(0xFFF8, 0, {1, 2, 3, 4, 5, 6, 7, 8}), I(0, 4, {0, 1}),
+        I(0x0000, 0, {9, 10, 11, 12}), end},
+       {{0x12, 0x55}, {0x0A, 0x66}, {0x14, 0x44}},
+       0,
+       0xFFFF,
+       {I(0, 4, {0, 0}), I(0xFFF8, 0, {1, 2, 0x66, 4, 5, 6, 7, 8}), I(0, 4, {0, 1}),
+        I(0x0000, 0, {9, 10, 0x55, 12}), I(0x0004, 0, {0x44}), end}},
+      {"a window across 64 KiB with segment address records",
+       ihex,
+       0xFFF0,
+       {I(0, 2, {0, 0}), I(0xFFF8, 0, {1, 2, 3, 4, 5, 6, 7, 8}), I(0, 2, {0x10, 0}),
+        I(0x0000, 0, {9, 10, 11, 12}), end},
+       {{0x12, 0x55}},
+       0x10,
+       0x20,
+       {I(0, 2, {0, 0}), I(0xFFF8, 0, {1, 2, 3, 4, 5, 6, 7, 8}), I(0, 2, {0x10, 0}),
+        I(0x0000, 0, {9, 10, 0x55, 12}), end}},
+      {"a gap past 64 KiB: the address state is set back for the record after it",
+       ihex,
+       0x8000,
+       {I(0x8000, 0, {1, 2}), I(0x0100, 0, {3}), end},
+       {{0xFFF8, 0x42}},
+       0,
+       0xFFFF,
+       {I(0x8000, 0, {1, 2}), I(0, 4, {0, 1}), I(0x7FF8, 0, {0x42}), I(0, 4, {0, 0}),
+        I(0x0100, 0, {3}), end}},
+      {"a record that lost a byte is cut, the rest of it kept",
+       ihex,
+       0,
+       {I(0x10, 0, {1, 2, 3, 4}), end},
+       {{0x11, -1}},
+       0x11,
+       0x11,
+       {I(0x10, 0, {1}), I(0x12, 0, {3, 4}), end}},
+      {"a span starting inside a record writes the record whole at its address",
+       ihex,
+       0,
+       {I(0x10, 0, {1, 2, 3, 4}), end},
+       {{0x12, 0x33}, {0x11, 0x22}},
+       0x12,
+       0x20,
+       {I(0x10, 0, {1, 2, 0x33, 4}), end}},
+      {"S1 data keeps S1 and S9 though S3 records are elsewhere",
+       srec,
+       0,
+       {S(0, 0, {}), S(1, 0x100, {1, 2}), S(3, 0x20000, {3}), S(9, 0, {})},
+       {{0x101, 0xBB}, {0x200, 0xCC}},
+       0,
+       0xFFFF,
+       {S(0, 0, {}), S(1, 0x100, {1, 0xBB}), S(1, 0x200, {0xCC}), S(3, 0x20000, {3}), S(9, 0, {})}},
+      {"a cut record: the count record counts the kept head",
+       srec,
+       0,
+       {S(0, 0, {}), S(1, 0x10, {1, 2, 3, 4}), S(5, 1, {}), S(9, 0, {})},
+       {{0x11, -1}},
+       0,
+       0xFFFF,
+       {S(0, 0, {}), S(1, 0x10, {1}), S(1, 0x12, {3, 4}), S(5, 2, {}), S(9, 0, {})}},
+      {"no end record: a gap at the end goes at the end",
+       srec,
+       0,
+       {S(1, 0x10, {1})},
+       {{0x11, 2}},
+       0,
+       0xFFFF,
+       {S(1, 0x10, {1}), S(1, 0x11, {2})}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = Lines(c.lines);
+    const Window before = Read(c.format, text, c.base);
+    Window after = before;
+    for (const auto& [at, value] : c.typed) {
+      after.Held[static_cast<std::size_t>(at)] = value >= 0;
+      after.Bytes[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
+    }
+    const std::string saved = Rewrite(c.format, text, after, c.from, c.to, c.base);
+    EXPECT_EQ(saved, Lines(c.expected));
+    EXPECT_EQ(Rewrite(c.format, saved, after, c.from, c.to, c.base), saved);
+    const Window back = Read(c.format, saved, c.base);
+    for (std::int32_t at = 0; at < static_cast<std::int32_t>(kWindowSize); ++at) {
+      const Window& meant = at >= c.from && at <= c.to ? after : before;
+      ASSERT_EQ(back.Held[at], meant.Held[at]) << at;
+      ASSERT_TRUE(!meant.Held[at] || back.Bytes[at] == meant.Bytes[at]) << at;
+    }
+  }
+}
+
+// A changed record keeps its line's look: lower-case digits and record letter, and CR-only ends.
+TEST(RecordRewrite, KeepsTheLookOfTheLine) {
+  std::string line = S(1, 0x10, {0xAB, 2});
+  for (char& c : line) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  const std::string text = line + "\r" + "S9030000FC\r";
+  Window window = Read(FileFormat::SRecord, text);
+  EXPECT_TRUE(window.Style.LowerLetter);
+  EXPECT_EQ(window.Style.Ending, LineEnd::Cr);
+  window.Bytes[0x11] = 0xCD;
+  std::string expected = S(1, 0x10, {0xAB, 0xCD});
+  for (char& c : expected) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0, 0xFFFF), expected + "\rS9030000FC\r");
+}
+
+// What the world writes loads, with a note where something is missing; what contradicts itself
+// is refused, naming the line.
+TEST(RecordReader, OpensEverydayFilesAndRefusesContradictions) {
+  const auto ihex = FileFormat::IntelHex;
+  const auto srec = FileFormat::SRecord;
+  const std::string data = I(0x10, 0, {0x41}) + "\n";
+  const struct {
+    FileFormat format;
+    std::string text;
+    bool noted;
+  } opening[] = {
+      {ihex, data, true},
+      {srec, S(1, 0x10, {0x41}) + "\n", true},
+      {ihex, data + ":00000001FF\r\n" + std::string(100, '\x1A'), false},
+      {ihex, data + ":00000001FF" + std::string(3, '\x1A'), false},
+      {ihex, data + ":00000001FF\n\x1A\n\x1A\x1A", false},
+      {ihex, I(0x10, 0, {0x41}) + "\r:00000001FF\r", false},
+      {srec,
+       "s1040010"
+       "41aa\ns9030000fc\n",
+       false},
+      {ihex, data + data + ":00000001FF\n", false},  // equal duplicates
+  };
+  for (const auto& c : opening) {
+    SCOPED_TRACE(c.text.substr(0, 30));
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, c.text.size()}) {
+      Window window;
+      RecordReader reader(c.format, 0, window.Bytes, window.Held);
+      for (std::size_t at = 0; at < c.text.size(); at += piece) {
+        reader.Feed(std::string_view(c.text).substr(at, piece));
+      }
+      reader.Finish();
+      EXPECT_EQ(window.Bytes[0x10], 0x41);
+      EXPECT_EQ(window.Held.count(), 1u);
+      EXPECT_EQ(reader.Notes(), c.noted ? std::vector<std::string>{std::string(
+                                              "no end record: the file may have been cut short")}
+                                        : std::vector<std::string>{});
+    }
+  }
+  const struct {
+    FileFormat format;
+    std::string text;
+    std::uint64_t line;
+    std::string message;
+  } refused[] = {
+      {ihex, data + "\n" + I(0x0E, 0, {1, 2, 0x42}) + "\n", 3,
+       "address 0010 is given 42 here and 41 on line 1"},
+      {ihex, I(0x1234, 4, {0, 1}) + "\n", 1,
+       "the address field of a type 04 record is 1234; it must be 0000"},
+      {ihex, I(0x0001, 2, {0, 1}) + "\n", 1,
+       "the address field of a type 02 record is 0001; it must be 0000"},
+      {ihex, I(0, 5, {0, 0, 1, 0}) + "\n" + I(0, 3, {0, 0, 1, 0}) + "\n", 2,
+       "a second start address record; the first is on line 1"},
+      {ihex, data + ":00000001FF\n\x1A\n" + data, 4, "text after the end-of-file mark (Ctrl-Z)"},
+      {srec, S(1, 0x10, {0x41}) + "\n" + S(1, 0x10, {0x43}) + "\n", 2,
+       "address 0010 is given 43 here and 41 on line 1"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    try {
+      Read(c.format, c.text);
+      ADD_FAILURE() << "loaded";
+    } catch (const RecordError& error) {
+      EXPECT_EQ(error.Line(), c.line);
+      EXPECT_EQ(error.what(), c.message);
     }
   }
 }
