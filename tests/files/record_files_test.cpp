@@ -2,6 +2,9 @@
 // bytes a save writes, and GNU objcopy as the oracle of both directions.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdlib>
 #include <optional>
@@ -54,6 +57,17 @@ class RecordFiles : public ::testing::Test {
   }
   lbe::testing::TemporaryWorkingFolder folder_;
 };
+
+// A file without an end record loads with a note; nothing in a save adds one.
+TEST_F(RecordFiles, AFileWithoutAnEndRecordLoadsWithANoteAndStaysWithout) {
+  PutText("fw.hex", ":0100100041AE\n");
+  EXPECT_EQ(LoadStartImage({{}, "fw.hex", 0, kAsMuchAsFits, {}}).Notice,
+            "fw.hex: no end record: the file may have been cut short");
+  EXPECT_EQ(Image[0x10], 0x41);
+  Type(0x11, 0x42);
+  ASSERT_TRUE(SaveRange());
+  EXPECT_EQ(GetText("fw.hex"), ":0100100041AE\n:0100110042AC\n");
+}
 
 TEST_F(RecordFiles, LoadPlacesTheDataAndSetsTheRange) {
   const struct {
@@ -126,8 +140,13 @@ TEST_F(RecordFiles, SaveWritesTheHeldBytesAndKeepsTheRest) {
   EXPECT_TRUE(Image == typed);
   EXPECT_EQ(Image.Held.count(), 4u);
 
-  // Another program's change since the load is asked about; no leaves the file alone.
+  // Another program's change since the load is asked about, though it left the size and the
+  // time as they were (a file system with coarse times); no leaves the file alone.
+  struct stat loaded {};
+  ASSERT_EQ(::stat("fw.hex", &loaded), 0);
   PutText("fw.hex", saved.substr(0, saved.size() - 4) + "FF\r\n");
+  const struct timespec times[2] = {loaded.st_atim, loaded.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, "fw.hex", times, 0), 0);
   Type(0x0124, 0x99);
   answer = false;
   EXPECT_FALSE(SaveRange(ask));
