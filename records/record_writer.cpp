@@ -505,8 +505,12 @@ struct RecordRewrite::State {
     const TextLine end{"", TextEnd, Walk->LinesSeen() + 1, ""};
     const RecordStyle& style = GivenStyle ? *GivenStyle : SurveyStyle;
     const LineLook look{style.LowerCase, LineEndText(style.Ending), style.LowerLetter};
-    std::string text = LastLineEnded ? "" : std::string(look.Ending);
+    std::string text;
     AppendGaps(text, last->second, {end, nullptr, 0, Walk->State()}, look);
+    if (!LastLineEnded) {
+      // The file ended without a line end: so it still does.
+      text = std::string(look.Ending) + Unended(std::move(text), end, look);
+    }
     Change(end, text);
   }
 

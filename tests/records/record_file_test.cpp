@@ -371,6 +371,23 @@ TEST(RecordRewrite, ChangesOnlyTheRecordsWhoseBytesChanged) {
        0xFFFF,
        {I(0x8000, 0, {1, 2}), I(0, 4, {0, 1}), I(0x7FF8, 0, {0x42}), I(0, 4, {0, 0}),
         I(0x0100, 0, {3}), end}},
+      {"an address record after the gap's records sets the state itself",
+       ihex,
+       0x8000,
+       {I(0x8000, 0, {1, 2}), I(0, 4, {0, 2}), I(0x0000, 0, {3}), end},
+       {{0xFFF8, 0x42}},
+       0,
+       0xFFFF,
+       {I(0x8000, 0, {1, 2}), I(0, 4, {0, 1}), I(0x7FF8, 0, {0x42}), I(0, 4, {0, 2}),
+        I(0x0000, 0, {3}), end}},
+      {"a gap goes after the highest record below the window, wherever it stands",
+       ihex,
+       0x8000,
+       {I(0x0100, 0, {1}), I(0x0200, 0, {2}), I(0x0000, 0, {3}), end},
+       {{0x10, 0x42}},
+       0,
+       0xFFFF,
+       {I(0x0100, 0, {1}), I(0x0200, 0, {2}), I(0x8010, 0, {0x42}), I(0x0000, 0, {3}), end}},
       {"a record that lost a byte is cut, the rest of it kept",
        ihex,
        0,
@@ -439,16 +456,35 @@ TEST(RecordRewrite, KeepsTheLookOfTheLine) {
   for (char& c : line) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  const std::string text = line + "\r" + "S9030000FC\r";
+  const std::string text = "S0030000FC\r" + line + "\r" + "S9030000FC\r";
   Window window = Read(FileFormat::SRecord, text);
-  EXPECT_TRUE(window.Style.LowerLetter);
   EXPECT_EQ(window.Style.Ending, LineEnd::Cr);
+  EXPECT_FALSE(window.Style.LowerLetter);  // the first record's
   window.Bytes[0x11] = 0xCD;
   std::string expected = S(1, 0x10, {0xAB, 0xCD});
   for (char& c : expected) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0, 0xFFFF), expected + "\rS9030000FC\r");
+  EXPECT_EQ(Rewrite(FileFormat::SRecord, text, window, 0, 0xFFFF),
+            "S0030000FC\r" + expected + "\rS9030000FC\r");
+  // A CR LF cut between two pieces is one line end; records added after a last line without a
+  // line end leave the file without one.
+  const std::string crLf = ":0100100041AE\r\n:0100110042AC";
+  window = Read(FileFormat::IntelHex, crLf, 0, 14);
+  EXPECT_EQ(window.Style.Ending, LineEnd::CrLf);
+  window.Bytes[0x12] = 0x43;
+  window.Held.set(0x12);
+  EXPECT_EQ(Rewrite(FileFormat::IntelHex, crLf, window, 0, 0xFFFF), crLf + "\r\n:0100120043AA");
+}
+
+// The second reading must be of the text the survey read.
+TEST(RecordRewrite, RefusesATextThatChangedBetweenItsTwoReadings) {
+  const Window window = Read(FileFormat::IntelHex, ":0100100041AE\n:00000001FF\n");
+  RecordRewrite rewrite(FileFormat::IntelHex, 0, window.Bytes, window.Held, 0, 0xFFFF);
+  rewrite.Survey(":0100100041AE\n:00000001FF\n");
+  rewrite.FinishSurvey();
+  rewrite.Feed(":0100100041AE\n:0100110042AC\n:00000001FF\n");
+  EXPECT_THROW(rewrite.Finish(), RecordError);
 }
 
 // What the world writes loads, with a note where something is missing; what contradicts itself
@@ -502,6 +538,8 @@ TEST(RecordReader, OpensEverydayFilesAndRefusesContradictions) {
        "the address field of a type 04 record is 1234; it must be 0000"},
       {ihex, I(0x0001, 2, {0, 1}) + "\n", 1,
        "the address field of a type 02 record is 0001; it must be 0000"},
+      {ihex, I(0x0100, 5, {0, 0, 1, 0}) + "\n", 1,
+       "the address field of a type 05 record is 0100; it must be 0000"},
       {ihex, I(0, 5, {0, 0, 1, 0}) + "\n" + I(0, 3, {0, 0, 1, 0}) + "\n", 2,
        "a second start address record; the first is on line 1"},
       {ihex, data + ":00000001FF\n\x1A\n" + data, 4, "text after the end-of-file mark (Ctrl-Z)"},
