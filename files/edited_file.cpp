@@ -10,6 +10,7 @@
 
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
+#include "files/test_hooks.h"
 #include "image/address_text.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
@@ -284,6 +285,7 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
   try {
     const FileState surveyed = ReadInPieces([&](std::string_view piece) { rewrite.Survey(piece); });
     rewrite.FinishSurvey();
+    PauseAt("records");
     read = ReadInPieces([&](std::string_view piece) { rewrite.Feed(piece); });
     rewrite.Finish();
     if (read.StretchSum != surveyed.StretchSum || read.Size != surveyed.Size) {

@@ -16,7 +16,8 @@ namespace lbe::files {
 // fail without being run, or 0: it runs.
 int FailingCall(std::string_view call);
 // Where a save or a rescue copy may be held: "save" (half of a save's new bytes written),
-// "rescue" (half of a rescue copy written).
+// "rescue" (half of a rescue copy written), "records" (a record file's save between its two
+// readings of the file).
 void PauseAt(std::string_view where);
 // The user database the user's home is read from: "/etc/passwd", or in the test build the file
 // SetUserDatabase named.

@@ -14,6 +14,7 @@
 
 #include "files/edited_file.h"
 #include "files/file_layer.h"
+#include "files/test_hooks.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
 #include "screens/program.h"
@@ -67,6 +68,22 @@ TEST_F(RecordFiles, AFileWithoutAnEndRecordLoadsWithANoteAndStaysWithout) {
   Type(0x11, 0x42);
   ASSERT_TRUE(SaveRange());
   EXPECT_EQ(GetText("fw.hex"), ":0100100041AE\n:0100110042AC\n");
+}
+
+// A record file changed between the save's two readings of it is not written over.
+TEST_F(RecordFiles, AFileChangedWhileTheSaveReadsItIsLeftAlone) {
+  PutText("fw.hex", ":0100100041AE\n:00000001FF\n");
+  Start("fw.hex");
+  Type(0x10, 0x42);
+  const std::string theirs = ":0100100043AC\n:00000001FF\n";
+  SetPauseHook([&](std::string_view where) {
+    if (where == "records") {
+      PutText("fw.hex", theirs);
+    }
+  });
+  EXPECT_THROW(SaveRange(), FileError);
+  SetPauseHook({});
+  EXPECT_EQ(GetText("fw.hex"), theirs);
 }
 
 TEST_F(RecordFiles, LoadPlacesTheDataAndSetsTheRange) {
