@@ -150,5 +150,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Fail("the rewritten file does not read back to the saved window");
     }
   }
+  // A second save of the same bytes finds the file already saying them.
+  lbe::records::RecordRewrite again(format, base, saved->Bytes, saved->Held, from, to);
+  again.Survey(after);
+  again.FinishSurvey();
+  again.Feed(after);
+  again.Finish();
+  if (again.ReplaceLength() != 0 || !again.NewText().empty()) {
+    Fail("a second save of the same bytes changes the file");
+  }
   return 0;
 }

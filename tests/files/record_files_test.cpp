@@ -1,8 +1,7 @@
 // Intel HEX and S-record files loaded and saved by the editor: the range a load sets, the held
 // bytes a save writes, and GNU objcopy as the oracle of both directions.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <array>
