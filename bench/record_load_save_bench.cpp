@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
     std::uint64_t after;
     int rounds;
   } cases[] = {{"64 KiB", 0, 0, rounds},
+               {"in a 1 MiB file", 160 << 10, 160 << 10, rounds},
                {"+ 32 MiB before", kOtherBytes, 0, std::max(1, rounds / 25)},
                {"+ 32 MiB after", 0, kOtherBytes, std::max(1, rounds / 25)}};
   std::printf(

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "text/hex_text.h"
 
@@ -223,6 +224,17 @@ Record ParseS(std::string_view text, std::uint64_t line) {
 
 }  // namespace
 
+namespace {
+
+// The first `c` in text[from, to), or npos.
+std::size_t Find(std::string_view text, char c, std::size_t from, std::size_t to) {
+  const void* found = std::memchr(text.data() + from, c, to - from);
+  return found == nullptr ? std::string_view::npos
+                          : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
+
+}  // namespace
+
 void LineSplitter::Feed(std::string_view chunk) {
   if (crPending_ && !chunk.empty()) {
     // The CR that ended the last piece: CR LF, or a line of a file whose lines end in CR alone.
@@ -235,8 +247,13 @@ void LineSplitter::Feed(std::string_view chunk) {
       chunk.remove_prefix(1);
     }
   }
+  // The next LF is looked for once a piece and again only when passed, a CR only up to it: two
+  // memchr passes over the text, whatever its line ends.
+  std::size_t lineFeed = Find(chunk, '\n', 0, chunk.size());
   while (!chunk.empty()) {
-    const std::size_t end = chunk.find_first_of("\r\n");
+    const std::size_t limit = lineFeed == std::string_view::npos ? chunk.size() : lineFeed;
+    const std::size_t carriage = Find(chunk, '\r', 0, limit);
+    const std::size_t end = carriage != std::string_view::npos ? carriage : lineFeed;
     if (end == std::string_view::npos) {
       partial_.append(chunk);
       if (partial_.size() > kLongestLine) {
@@ -264,7 +281,11 @@ void LineSplitter::Feed(std::string_view chunk) {
     const std::string_view ending = chunk[end] == '\n' ? "\n" : crLf ? "\r\n" : "\r";
     Deliver(line, ending);
     partial_.clear();
-    chunk.remove_prefix(end + ending.size());
+    const std::size_t used = end + ending.size();
+    chunk.remove_prefix(used);
+    if (lineFeed != std::string_view::npos) {
+      lineFeed = lineFeed >= used ? lineFeed - used : Find(chunk, '\n', 0, chunk.size());
+    }
   }
 }
 

@@ -84,9 +84,13 @@ struct RecordReader::State {
     }
     const std::size_t first = address < Base ? static_cast<std::size_t>(Base - address) : 0;
     const std::size_t last = std::min<std::uint64_t>(record.Length, Base + kWindowSize - address);
-    for (std::size_t i = first; i < last; ++i) {
-      const auto window = static_cast<std::size_t>(address + i - Base);
-      if (Held.test(window) && Bytes[window] != record.Data[i]) {
+    const auto lineNumber = static_cast<std::uint32_t>(std::min<std::uint64_t>(line, UINT32_MAX));
+    const auto start = static_cast<std::size_t>(address + first - Base);
+    for (std::size_t i = first, window = start; i < last; ++i, ++window) {
+      auto held = Held[window];
+      if (!held) {
+        held = true;
+      } else if (Bytes[window] != record.Data[i]) {
         const std::uint32_t earlier = LineOf[window];
         throw RecordError(line,
                           "address " + text::HexDigits(address + i, 4) + " is given " +
@@ -96,8 +100,7 @@ struct RecordReader::State {
                                                      : " on line " + std::to_string(earlier)));
       }
       Bytes[window] = record.Data[i];
-      Held.set(window);
-      LineOf[window] = static_cast<std::uint32_t>(std::min<std::uint64_t>(line, UINT32_MAX));
+      LineOf[window] = lineNumber;
     }
     if (first < last) {
       const auto low = static_cast<std::int32_t>(address + first - Base);
