@@ -25,4 +25,21 @@ expect "exit=0"
 objcopy -I ihex -O binary fw.hex back.bin || fail "objcopy cannot read the saved file"
 expected="5a42434445464748$(printf '%0496d' 0)1122"
 [ "$(hex back.bin)" = "$expected" ] || fail "the saved file reads back as $(hex back.bin)"
+# An S-record file as another tool left it: lower case, CR LF, no end record. The load says what
+# is missing; a patched byte changes its one line and nothing else.
+printf 's00600004844521b\r\ns1070100aabbccdde9\r\ns1070104eeff0011f5\r\n' > cut.s19
+cp cut.s19 cut-before.s19
+tm send-keys -t t "clear; $lbe cut.s19; echo exit=\$?" Enter
+expect "cut.s19: no end record: the file may have been cut short"
+tm send-keys -t t Space
+expect_line 1 "Addr: 0100-0107   File: cut.s19"
+tm send-keys -t t e
+expect "0100 AABBCCDDEEFF0011"
+tm send-keys -t t Right Right 1 2 Escape s
+expect_line 1 "File cut.s19 has been saved."
+tm send-keys -t t x q y
+expect "exit=0"
+changed=$(diff cut-before.s19 cut.s19 | grep -c '^[<>]' || true)
+[ "$changed" = 2 ] || fail "the save changed more than the one record: $(diff cut-before.s19 cut.s19)"
+grep -q $'^s1070100aabb12dda3\r$' cut.s19 || fail "the patched record lost its look: $(cat -A cut.s19)"
 echo "record file: ok"
