@@ -69,6 +69,35 @@ TEST_F(RecordFiles, AFileWithoutAnEndRecordLoadsWithANoteAndStaysWithout) {
   EXPECT_EQ(GetText("fw.hex"), ":0100100041AE\n:0100110042AC\n");
 }
 
+// A DOS file whose Ctrl-Z padding follows its last record on the same line: the editor loads it,
+// and after a byte typed above the last record is saved it loads it again, with both bytes.
+TEST_F(RecordFiles, AFileWithCtrlZGluedToItsLastRecordLoadsAgainAfterASave) {
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"fw.hex", ":0100100041AE\x1a"},
+      {"fw.s19", "S104001041AA\x1a\x1a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PutText(c.name, c.text);
+    Start(c.name);
+    Type(0x11, 0x42);
+    ASSERT_TRUE(SaveRange());
+    Image.Bytes.fill(0xEE);
+    try {
+      LoadFile();
+    } catch (const FileError& error) {
+      ADD_FAILURE() << "the saved file does not load: " << error.what() << "\n" << GetText(c.name);
+      continue;
+    }
+    EXPECT_EQ(Image[0x10], 0x41);
+    EXPECT_EQ(Image[0x11], 0x42);
+    EXPECT_EQ(Image.Held.count(), 2u);
+  }
+}
+
 // A record file changed between the save's two readings of it is not written over.
 TEST_F(RecordFiles, AFileChangedWhileTheSaveReadsItIsLeftAlone) {
   PutText("fw.hex", ":0100100041AE\n:00000001FF\n");

@@ -477,6 +477,54 @@ TEST(RecordRewrite, KeepsTheLookOfTheLine) {
   EXPECT_EQ(Rewrite(FileFormat::IntelHex, crLf, window, 0, 0xFFFF), crLf + "\r\n:0100120043AA");
 }
 
+// A file that ends in a run of Ctrl-Z straight after its last record, with no line end between
+// them, as DOS and CP/M tools leave it: a save that adds records or changes the last one leaves
+// a file that loads again, holds the bytes meant, and still ends in the same run.
+TEST(RecordRewrite, CtrlZPaddingGluedToTheLastRecordStaysAtTheEnd) {
+  const auto ihex = FileFormat::IntelHex;
+  const auto srec = FileFormat::SRecord;
+  const struct {
+    const char* name;
+    FileFormat format;
+    std::string text;
+    std::string padding;
+    std::int32_t at;
+    std::uint8_t value;
+  } cases[] = {
+      {"Intel HEX, no end record, a byte typed above the last record", ihex, I(0x10, 0, {0x41}),
+       "\x1a", 0x11, 0x42},
+      {"Intel HEX, a run of three, a byte in a gap above", ihex, I(0x10, 0, {0x41}), "\x1a\x1a\x1a",
+       0x20, 0x42},
+      {"Intel HEX, CR LF file, a byte typed above", ihex,
+       I(0x08, 0, {0x40}) + "\r\n" + I(0x10, 0, {0x41}), "\x1a", 0x11, 0x42},
+      {"S-record, no end record, a byte typed above", srec, S(1, 0x10, {0x41}), "\x1a", 0x11, 0x42},
+      {"Intel HEX, the last record itself changes", ihex, I(0x10, 0, {0x41}), "\x1a\x1a", 0x10,
+       0x42},
+      {"S-record, the count record after the data changes", srec,
+       Lines({S(1, 0x10, {0x41})}) + S(5, 1, {}), "\x1a", 0x11, 0x42},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = c.text + c.padding;
+    Window window = Read(c.format, text);
+    window.Bytes[static_cast<std::size_t>(c.at)] = c.value;
+    window.Held.set(static_cast<std::size_t>(c.at));
+    const std::string saved = Rewrite(c.format, text, window, 0, 0xFFFF);
+    EXPECT_TRUE(saved.ends_with(c.padding)) << saved;
+    Window back;
+    try {
+      back = Read(c.format, saved);
+    } catch (const RecordError& error) {
+      ADD_FAILURE() << "the saved file does not load: line " << error.Line() << ": "
+                    << error.what();
+      continue;
+    }
+    EXPECT_EQ(back.Held, window.Held);
+    EXPECT_EQ(back.Bytes[static_cast<std::size_t>(c.at)], c.value);
+    EXPECT_EQ(back.Bytes[0x10], c.at == 0x10 ? c.value : 0x41);
+  }
+}
+
 // The second reading must be of the text the survey read.
 TEST(RecordRewrite, RefusesATextThatChangedBetweenItsTwoReadings) {
   const Window window = Read(FileFormat::IntelHex, ":0100100041AE\n:00000001FF\n");
