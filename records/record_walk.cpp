@@ -43,12 +43,16 @@ void RecordWalk::Take(const TextLine& line) {
                     : line.Ending == "\r" ? LineEnd::Cr
                                           : LineEnd::Lf;
   }
+  linesSeen_ = line.Number;
   std::string_view text = line.Text;
   if (line.Ending.empty() && !paddingSeen_) {
-    // The last line of a file that ends in Ctrl-Z without a line end before it.
+    // The last line of a file that ends in Ctrl-Z without a line end before it: the record, then
+    // the run of Ctrl-Z as a line of its own.
     const std::size_t padding = text.find('\x1A');
     if (padding != std::string_view::npos && padding > 0 && IsPadding(text.substr(padding))) {
-      text = text.substr(0, padding);
+      Take({text.substr(0, padding), line.Start, line.Number, ""});
+      Take({text.substr(padding), line.Start + padding, line.Number + 1, ""});
+      return;
     }
   }
   if (text.empty()) {

@@ -57,7 +57,8 @@ class RecordWalk {
   // The execution start address the file gives (Intel HEX 03/05, S-record end record), if any.
   std::optional<std::uint64_t> StartAddress() const { return start_; }
   std::uint64_t DataRecords() const { return dataRecords_; }
-  std::uint64_t LinesSeen() const { return splitter_.LinesSeen(); }
+  // The lines handed on so far (a run of Ctrl-Z straight after the last record counts as one).
+  std::uint64_t LinesSeen() const { return linesSeen_; }
   // The address state in effect after the lines walked so far.
   const AddressState& State() const { return state_; }
 
@@ -77,6 +78,7 @@ class RecordWalk {
   bool letterSeen_ = false;
   bool endingSeen_ = false;
   bool recordSeen_ = false;
+  std::uint64_t linesSeen_ = 0;
   std::size_t longestData_ = 0;
   RecordStyle style_;
 };

@@ -318,6 +318,7 @@ struct RecordRewrite::State {
 
   void Take(const WalkedLine& walked) {
     const TextLine& line = walked.Line;
+    const bool previousEnded = LastLineEnded;
     LastLineEnded = !line.Ending.empty();
     TextEnd = line.Start + line.Text.size() + line.Ending.size();
     const Record* record = walked.Parsed;
@@ -325,6 +326,12 @@ struct RecordRewrite::State {
     std::string prefix;
     if (const auto before = Insertions.find({line.Number, 0}); before != Insertions.end()) {
       AppendGaps(prefix, before->second, walked, look);
+      if (!previousEnded) {
+        // After a record that a run of Ctrl-Z followed straight: the new lines go between them,
+        // and the run still follows the last record straight.
+        prefix.resize(prefix.size() - look.Ending.size());
+        prefix.insert(0, look.Ending);
+      }
     }
     const bool data = record != nullptr && record->Kind == RecordKind::Data;
     if (record != nullptr && (record->Kind == RecordKind::ExtendedLinear ||
