@@ -43,18 +43,25 @@ void RecordWalk::Take(const TextLine& line) {
                     : line.Ending == "\r" ? LineEnd::Cr
                                           : LineEnd::Lf;
   }
-  linesSeen_ = line.Number;
   std::string_view text = line.Text;
-  if (line.Ending.empty() && !paddingSeen_) {
-    // The last line of a file that ends in Ctrl-Z without a line end before it: the record, then
-    // the run of Ctrl-Z as a line of its own.
+  if (!paddingSeen_) {
+    // A file that ends in Ctrl-Z without a line end before it: the record, then the run of
+    // Ctrl-Z as a line of its own, and the lines after it numbered on from there.
     const std::size_t padding = text.find('\x1A');
     if (padding != std::string_view::npos && padding > 0 && IsPadding(text.substr(padding))) {
-      Take({text.substr(0, padding), line.Start, line.Number, ""});
-      Take({text.substr(padding), line.Start + padding, line.Number + 1, ""});
+      Walk({text.substr(0, padding), line.Start, line.Number + shift_, ""}, line.Number);
+      ++shift_;
+      Walk({text.substr(padding), line.Start + padding, line.Number + shift_, line.Ending},
+           line.Number);
       return;
     }
   }
+  Walk({text, line.Start, line.Number + shift_, line.Ending}, line.Number);
+}
+
+void RecordWalk::Walk(const TextLine& line, std::uint64_t number) {
+  linesSeen_ = line.Number;
+  const std::string_view text = line.Text;
   if (text.empty()) {
     onLine_({line, nullptr, 0, state_});
     return;
@@ -65,14 +72,14 @@ void RecordWalk::Take(const TextLine& line) {
     return;
   }
   if (paddingSeen_) {
-    throw RecordError(line.Number, "text after the end-of-file mark (Ctrl-Z)");
+    throw RecordError(number, "text after the end-of-file mark (Ctrl-Z)");
   }
   if (endSeen_) {
-    throw RecordError(line.Number, "text after the end record");
+    throw RecordError(number, "text after the end record");
   }
-  const Record record = ParseRecord(format_, text, line.Number);
+  const Record record = ParseRecord(format_, text, number);
   const AddressState before = state_;
-  Check(line, record);
+  Check(number, record);
   WalkedLine walked{line, &record, 0, before};
   if (record.Kind == RecordKind::Data) {
     walked.Address = record.Address + (format_ == FileFormat::IntelHex ? before.Base : 0);
@@ -80,7 +87,7 @@ void RecordWalk::Take(const TextLine& line) {
   onLine_(walked);
 }
 
-void RecordWalk::Check(const TextLine& line, const Record& record) {
+void RecordWalk::Check(std::uint64_t number, const Record& record) {
   if (!recordSeen_) {
     recordSeen_ = true;
     style_.LowerLetter = record.LowerLetter;
@@ -107,17 +114,17 @@ void RecordWalk::Check(const TextLine& line, const Record& record) {
       return;
     case RecordKind::Count:
       if (record.Address != dataRecords_) {
-        throw RecordError(line.Number, "the count record says " + std::to_string(record.Address) +
-                                           " data records, the file has " +
-                                           std::to_string(dataRecords_) + " before it");
+        throw RecordError(number, "the count record says " + std::to_string(record.Address) +
+                                      " data records, the file has " +
+                                      std::to_string(dataRecords_) + " before it");
       }
       return;
     case RecordKind::StartAddress:
       if (startLine_ > 0) {
-        throw RecordError(line.Number, "a second start address record; the first is on line " +
-                                           std::to_string(startLine_));
+        throw RecordError(number, "a second start address record; the first is on line " +
+                                      std::to_string(startLine_));
       }
-      startLine_ = line.Number;
+      startLine_ = number;
       start_ = static_cast<std::uint64_t>(record.Data[0]) << 24 |
                static_cast<std::uint64_t>(record.Data[1]) << 16 |
                static_cast<std::uint64_t>(record.Data[2]) << 8 | record.Data[3];

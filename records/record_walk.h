@@ -64,7 +64,9 @@ class RecordWalk {
 
  private:
   void Take(const TextLine& line);
-  void Check(const TextLine& line, const Record& record);
+  // `line` as handed on; `number` its line in the file, for the messages.
+  void Walk(const TextLine& line, std::uint64_t number);
+  void Check(std::uint64_t number, const Record& record);
 
   FileFormat format_;
   std::function<void(const WalkedLine&)> onLine_;
@@ -79,6 +81,7 @@ class RecordWalk {
   bool endingSeen_ = false;
   bool recordSeen_ = false;
   std::uint64_t linesSeen_ = 0;
+  std::uint64_t shift_ = 0;  // 1 after a run of Ctrl-Z was cut from its record's line
   std::size_t longestData_ = 0;
   RecordStyle style_;
 };

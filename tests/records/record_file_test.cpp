@@ -498,6 +498,8 @@ TEST(RecordRewrite, CtrlZPaddingGluedToTheLastRecordStaysAtTheEnd) {
       {"Intel HEX, CR LF file, a byte typed above", ihex,
        I(0x08, 0, {0x40}) + "\r\n" + I(0x10, 0, {0x41}), "\x1a", 0x11, 0x42},
       {"S-record, no end record, a byte typed above", srec, S(1, 0x10, {0x41}), "\x1a", 0x11, 0x42},
+      {"Intel HEX, the run ends its line, a blank line after it", ihex, I(0x10, 0, {0x41}),
+       "\x1a\r\n\r\n", 0x20, 0x42},
       {"Intel HEX, the last record itself changes", ihex, I(0x10, 0, {0x41}), "\x1a\x1a", 0x10,
        0x42},
       {"S-record, the count record after the data changes", srec,
@@ -551,6 +553,7 @@ TEST(RecordReader, OpensEverydayFilesAndRefusesContradictions) {
       {ihex, data + ":00000001FF\r\n" + std::string(100, '\x1A'), false},
       {ihex, data + ":00000001FF" + std::string(3, '\x1A'), false},
       {ihex, data + ":00000001FF\n\x1A\n\x1A\x1A", false},
+      {ihex, data + ":00000001FF\x1A\r\n", false},
       {ihex, I(0x10, 0, {0x41}) + "\r:00000001FF\r", false},
       {srec,
        "s1040010"
@@ -591,6 +594,7 @@ TEST(RecordReader, OpensEverydayFilesAndRefusesContradictions) {
       {ihex, I(0, 5, {0, 0, 1, 0}) + "\n" + I(0, 3, {0, 0, 1, 0}) + "\n", 2,
        "a second start address record; the first is on line 1"},
       {ihex, data + ":00000001FF\n\x1A\n" + data, 4, "text after the end-of-file mark (Ctrl-Z)"},
+      {ihex, data + ":00000001FF\x1A\n\n" + data, 4, "text after the end-of-file mark (Ctrl-Z)"},
       {srec, S(1, 0x10, {0x41}) + "\n" + S(1, 0x10, {0x43}) + "\n", 2,
        "address 0010 is given 43 here and 41 on line 1"},
   };
