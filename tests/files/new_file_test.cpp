@@ -155,7 +155,7 @@ TEST_P(NewFile, IsPutTogetherByItsWriter) {
   WriteWholeFile("out.bin", [](const OutputFile& file) {
     file.WriteAt(100000, Bytes{9, 8});
     file.WriteAt(0, Bytes(70000, 0x33));
-    Bytes back(6);
+    Bytes back(6, 0xEE);
     file.ReadAt(99998, back);  // past its end: zeros
     EXPECT_EQ(back, (Bytes{0, 0, 9, 8, 0, 0}));
     EXPECT_EQ(file.Length(), 100002u);

@@ -324,6 +324,37 @@ TEST_F(ConvertWhole, NoBytesAtAllGiveAnEmptyOutput) {
   }
 }
 
+// A raw output starts at its lowest byte, or at /A's line, below or above it.
+TEST_F(ConvertWhole, ARawOutputStartsAtTheLowestByteOrAtA) {
+  PutText("in.hex", IntelLine(4, 0, {0x00, 0x01}) + IntelLine(0, 0x2345, {'A', 'B'}) +
+                        IntelLine(0, 0x2350, {'C'}) + ":00000001FF\n");
+  const struct {
+    std::vector<std::string> parameters;
+    std::string err;
+    std::string bytes;
+  } cases[] = {
+      {{"--fill=2E", "in.hex", "out.bin"},
+       "lbe: out.bin starts at address 12345\n",
+       "AB.........C"},
+      {{"--fill=2E", "/A2340", "--offset=10000", "in.hex", "out.bin"},
+       "lbe: out.bin starts at address 12340\n",
+       ".....AB.........C"},
+      {{"--fill=2E", "/A2348", "--offset=10000", "in.hex", "out.bin"},
+       "lbe: out.bin starts at address 12348\n",
+       "........C"},
+      {{"--fill=2E", "/A:FFF8", "in.hex", "out.bin"},
+       "lbe: out.bin starts at address FFF8\n",
+       std::string(0x12345 - 0xFFF8, '.') + "AB.........C"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const Outcome outcome = Convert(c.parameters);
+    EXPECT_EQ(outcome.Status, 0);
+    EXPECT_EQ(outcome.Err, c.err);
+    EXPECT_TRUE(Text("out.bin") == c.bytes) << Text("out.bin").size();
+  }
+}
+
 // records -> raw -> records: the same bytes at the same addresses, the gaps filled, with the
 // address the first conversion names; objcopy reads both record files alike.
 TEST_F(ConvertWhole, RoundTripIsExactFromTheAddressItNames) {
