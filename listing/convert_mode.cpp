@@ -428,6 +428,7 @@ class Converter {
         if (line.Parsed != nullptr && line.Parsed->Kind == records::RecordKind::Data) {
           const auto [first, count] = Clipped(*line.Parsed, line.Address, part.From, part.To);
           stream.Add(line.Address + first, {line.Parsed->Data.data() + first, count});
+          stream.EndRecord();
         }
       });
       input_.Walk(walk);

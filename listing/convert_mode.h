@@ -38,8 +38,9 @@ struct Conversion {
 // multiple of 8), else from 0; a record input's bytes keep their addresses, those below /A (from
 // --offset on in a window) left out. A raw output holds every byte from the lowest one converted
 // (or /A) to the highest, gaps filled with Fill, and standard error says which address it starts
-// at; a record output holds the input's data records in their order, at most RecordLength bytes
-// a record, with the extended address records they need and the start address. Errors go to
+// at; a record output holds the input's data records in their order, each cut to RecordLength
+// bytes (a raw input's bytes in records of that length), with the extended address records they
+// need and the start address. Errors go to
 // `err` as "lbe: " and the message (a record file's with its line).
 //
 // The output is never the input, and is written only once all of it is ready: a new one is linked

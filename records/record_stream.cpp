@@ -66,10 +66,14 @@ void RecordStream::Add(std::uint64_t address, std::span<const std::uint8_t> byte
   Flush(false);
 }
 
-void RecordStream::Finish() {
+void RecordStream::EndRecord() {
   if (recordLength_ > 0) {
     WriteRecord();
   }
+}
+
+void RecordStream::Finish() {
+  EndRecord();
   const LineLook look = LookOf(layout_);
   const std::uint64_t start = layout_.StartAddress.value_or(0);
   if (format_ == FileFormat::IntelHex) {

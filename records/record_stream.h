@@ -52,6 +52,9 @@ class RecordStream {
   // Throws RecordError (line 0) when a byte's address passes FFFFFFFF, or the S-record address
   // width.
   void Add(std::uint64_t address, std::span<const std::uint8_t> bytes);
+  // Ends the record being filled: the next bytes start one of their own, even where they follow
+  // on (a record file's records written again one by one).
+  void EndRecord();
   void Finish();
 
   std::uint64_t DataRecords() const { return records_; }

@@ -443,6 +443,7 @@ TEST_F(ConvertWhole, RecordLengthUpToWhatARecordHolds) {
        0},
       {{"in32.s37", "out.hex"}, 0, "", 32},
       {{"--record-length=20", "in32.s37", "out.s19"}, 0, "", 20},
+      {{"--record-length=64", "in32.s37", "out.hex"}, 0, "", 32},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.parameters));

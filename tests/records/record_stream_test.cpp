@@ -160,6 +160,15 @@ TEST(RecordStream, WritesTheRecordsTheBytesNeed) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(Shapes(c.format, Streamed(c.format, c.layout, c.pieces)), c.shapes);
   }
+  // A record ended by hand: the bytes that follow on start one of their own.
+  std::string text;
+  RecordStream stream(ihex, {}, [&](std::string_view piece) { text += piece; });
+  stream.Add(0x10, BytesFrom(0x10, 2));
+  stream.EndRecord();
+  stream.Add(0x12, BytesFrom(0x12, 20));
+  stream.Finish();
+  EXPECT_EQ(Shapes(ihex, text),
+            (std::vector<std::string>{"00 0010 2", "00 0012 16", "00 0022 4", "01"}));
 }
 
 TEST(RecordStream, RefusesAddressesItsRecordsCannotHold) {
