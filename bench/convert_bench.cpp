@@ -110,8 +110,7 @@ int main(int argc, char** argv) {
   Print("raw -> S-record (S3), 16-byte records",
         RunLbe(lbe, {"--convert", "--address=08000000", in("image.bin"), in("image.s37")}));
   Print("S-record -> raw", RunLbe(lbe, {"--convert", in("image.s37"), in("back-s.bin")}));
-  Print("Intel HEX -> S-record, 32-byte records",
-        RunLbe(lbe, {"--convert", "--record-length=32", in("image.hex"), in("again.s37")}));
+  Print("Intel HEX -> S-record (S3)", RunLbe(lbe, {"--convert", in("image.hex"), in("again.s37")}));
   // Outputs that are there: the same bytes again (nothing to write), then other bytes throughout.
   Print("raw -> Intel HEX over the same output",
         RunLbe(lbe, {"--convert", "--address=08000000", in("back.bin"), in("image.hex")}));
