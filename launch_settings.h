@@ -4,6 +4,7 @@
 
 #include "cli/command_line.h"
 #include "files/edited_file.h"
+#include "listing/convert_mode.h"
 #include "listing/listing_modes.h"
 #include "screens/main_menu.h"
 
@@ -29,7 +30,11 @@ inline listing::Conversion ConversionOf(const cli::CommandLineOptions& options) 
   if (options.Format) {
     conversion.OutputFormat = records::FormatNamed(*options.Format);
   }
+  conversion.WholeFile = !options.OffsetGiven && !options.FileLength;
   conversion.Fill = options.Fill.value_or(0);
+  conversion.Address = options.Address;
+  conversion.RecordLength = options.RecordLength;
+  conversion.StartAddress = options.StartAddress;
   return conversion;
 }
 

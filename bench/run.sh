@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" --target lbe terminal_bench edit_bench file_load_bench file_save_bench \
-  listing_check_bench byte_search_bench records_bench record_load_save_bench > /dev/null
+  listing_check_bench byte_search_bench records_bench record_load_save_bench convert_bench > /dev/null
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 head -c 65536 /dev/urandom > "$files/64k.bin"
@@ -45,3 +45,6 @@ echo "== Intel HEX: the record codec alone"
 echo
 echo "== Intel HEX through the editor's load and save"
 "$build/record_load_save_bench"
+echo
+echo "== lbe --convert of a 16 MiB image"
+"$build/convert_bench" "$build/lbe"

@@ -97,6 +97,53 @@ void TakeSumEvery(CommandLineOptions& options, std::optional<std::string_view> v
   options.SumEvery = static_cast<std::uint32_t>(count);
 }
 
+// The value of --address or --start-address (`name`): a record file's address in hexadecimal.
+void TakeAddress(CommandLineOptions& options, std::optional<std::uint64_t>& taken,
+                 std::string_view name, std::optional<std::string_view> value) {
+  const std::string needs = std::string(name) + " needs an address in hexadecimal";
+  if (!value) {
+    Refuse(options, needs);
+    return;
+  }
+  if (taken) {
+    Refuse(options, std::string(name) + " is given more than once");
+    return;
+  }
+  const auto address = value->size() <= 10 ? ParseHexNumber(*value) : std::nullopt;
+  if (!address || *address > 0xFFFFFFFFu) {
+    Refuse(options, needs + " (up to FFFFFFFF), not '" + std::string(*value) + "'");
+    return;
+  }
+  taken = address;
+}
+
+// The value of --record-length: data bytes a record in decimal, 1 to 255 (the output's format
+// may hold fewer).
+void TakeRecordLength(CommandLineOptions& options, std::optional<std::string_view> value) {
+  const std::string needs = "--record-length needs a number of data bytes in decimal, 1 to 255";
+  if (!value) {
+    Refuse(options, needs);
+    return;
+  }
+  if (options.RecordLength) {
+    Refuse(options, "--record-length is given more than once");
+    return;
+  }
+  std::uint32_t count = 0;
+  for (const char c : *value) {
+    if (c < '0' || c > '9' || count > 255) {
+      count = 0;
+      break;
+    }
+    count = count * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (count == 0 || count > 255) {
+    Refuse(options, needs + ", not '" + std::string(*value) + "'");
+    return;
+  }
+  options.RecordLength = count;
+}
+
 // What follows /A: the address text, after one optional colon.
 std::string AddressTextOf(std::string_view text) {
   if (!text.empty() && text[0] == ':') {
@@ -111,11 +158,20 @@ std::string ConvertProblem(const CommandLineOptions& options,
   if (options.Convert && (options.List || options.Check)) {
     return "--convert cannot be used with --list or --check";
   }
-  if (options.Fill && !options.Convert) {
-    return "--fill goes with --convert only";
+  for (const auto& [given, name] :
+       {std::pair{options.Fill.has_value(), "--fill"},
+        std::pair{options.Address.has_value(), "--address"},
+        std::pair{options.RecordLength.has_value(), "--record-length"},
+        std::pair{options.StartAddress.has_value(), "--start-address"}}) {
+    if (given && !options.Convert) {
+      return std::string(name) + " goes with --convert only";
+    }
   }
   if (!options.Convert) {
     return "";
+  }
+  if (options.Address && options.AddressText) {
+    return "--address and /A cannot be used together: --address is exact, /A a line's address";
   }
   if (!options.FileName || !options.OutputName) {
     return "--convert needs the file to read and the file to write";
@@ -179,7 +235,8 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   if (options.SumEvery && !options.List) {
     return "--sums goes with --list only";
   }
-  if (options.Convert || options.Fill) {
+  if (options.Convert || options.Fill || options.Address || options.RecordLength ||
+      options.StartAddress) {
     return ConvertProblem(options, surplusName);
   }
   if (options.OutputName && !options.Check) {
@@ -262,13 +319,15 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
   }
   const bool takesValue = name == "--offset" || name == "--length" || name == "--output" ||
                           name == "--sums" || name == "--format" || name == "--fill" ||
-                          name == "--remove" || name == "--apply";
+                          name == "--remove" || name == "--apply" || name == "--address" ||
+                          name == "--record-length" || name == "--start-address";
   if (takesValue && !value && index + 1 < parameters.size()) {
     value = parameters[++index];  // whatever it looks like
   }
   if (name == "--offset") {
     options.FileOffset = TakeHexValue(options, seen.Offset, name, "a file offset", value)
                              .value_or(options.FileOffset);
+    options.OffsetGiven = true;
   } else if (name == "--length") {
     if (const auto length = TakeHexValue(options, seen.Length, name, "a length", value)) {
       options.FileLength = length;
@@ -284,6 +343,10 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     TakeFormatOrFill(options, seen, name, value);
   } else if (name == "--remove" || name == "--apply") {
     TakeJournalName(options, name, value);
+  } else if (name == "--address" || name == "--start-address") {
+    TakeAddress(options, name == "--address" ? options.Address : options.StartAddress, name, value);
+  } else if (name == "--record-length") {
+    TakeRecordLength(options, value);
   } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check" &&
              name != "--convert" && name != "--type-in" && name != "--journals") {
     Refuse(options, "unknown option '" + std::string(parameter) + "'");
@@ -353,9 +416,12 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
       index = TakeSwitch(options, seen, parameters, index);
     }
   }
-  // --convert IN OUT: the second name is the output, unless -o named it.
+  // --convert IN OUT: the second name is the output; -o may name it instead, never as well.
   std::optional<std::string> surplusName = secondName;
-  if (options.Convert && secondName && !options.OutputName) {
+  if (options.Convert && secondName && options.OutputName) {
+    Refuse(options, "--convert takes the output file once: " + *secondName + " and -o " +
+                        *options.OutputName + " both name it");
+  } else if (options.Convert && secondName) {
     options.OutputName = secondName;
     surplusName = thirdName;
   }
@@ -401,9 +467,15 @@ std::string HelpText(std::string_view programPath) {
          " --type-in           Type a listing in: the edit mode asks each line's checksum\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
          " --convert IN OUT    Convert IN to OUT: raw, Intel HEX or S-record by the names\n"
+         "                     (the whole file; 64 KiB of it with --offset or --length)\n"
          " --format=F          raw, ihex or srec, whatever the name says: the file's at\n"
          "                     start-up, F and S; the output's of --check and --convert\n"
          " --fill=XX           With --convert to raw: the byte of the gaps (default 00)\n"
+         " --address=N         With --convert from raw: the address of its first byte\n"
+         " --record-length=N   With --convert to records: data bytes a record, in decimal\n"
+         "                     (default: the input's longest record, else 16)\n"
+         " --start-address=N   With --convert to records: the execution start address\n"
+         "                     (default: the input's own)\n"
          " --journals          List the journals of saves that wait, and why\n"
          " --remove=NAME       With --journals: remove the journal NAME\n"
          " --apply=NAME [FILE] With --journals: put back into its file (or FILE) the\n"

@@ -473,7 +473,17 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
       return result;
     }
     PlanWrites(target.File.Get(), plan, start, request.Bytes);
-    const std::vector<std::uint8_t> newBytes = NewBytesOf(plan, start, request.Bytes);
+    // Changed blocks that run on from one another need no copy: a whole output written anew
+    // (through a mapping, by --convert) stays where it is.
+    std::vector<std::uint8_t> gathered;
+    std::span<const std::uint8_t> newBytes;
+    if (plan.New.size() == 1) {
+      newBytes = request.Bytes.subspan(static_cast<std::size_t>(plan.New[0].Offset - start),
+                                       static_cast<std::size_t>(plan.New[0].Length));
+    } else {
+      gathered = NewBytesOf(plan, start, request.Bytes);
+      newBytes = gathered;
+    }
     // One count over both long steps: the former bytes into the journal, the tail moved.
     std::uint64_t journalled = 0;
     for (const Extent& extent : plan.Old) {

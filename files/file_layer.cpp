@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
 #include <system_error>
 
 #include "files/file_journal.h"
@@ -316,37 +318,82 @@ FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t
   return piece;
 }
 
-void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) {
+FileDescriptor OpenForReading(std::string_view path) {
+  CheckPath(path, true);
+  struct stat info {};
+  return OpenToRead(path, info);
+}
+
+namespace {
+
+// Where a new output goes when nothing is at `path`: nullopt when a file is there (to be written
+// in place). A link to a file yet to be made, which the walk lets pass, leads to where the new
+// file goes.
+std::optional<std::string> NewFileTarget(std::string_view path) {
   CheckPath(path, false);
   // Reached as the kernel would, a link planted in a shared folder refused. Only a file that is
   // there has bytes a failed write must give back, and a journal to hold them.
   OpenedName reached;
   std::string refusedLink;
-  if (!OpenName(path, O_PATH | O_CLOEXEC, 0, reached, &refusedLink)) {
-    if (!refusedLink.empty()) {
-      throw RefusedLinkError(refusedLink);
+  if (OpenName(path, O_PATH | O_CLOEXEC, 0, reached, &refusedLink)) {
+    return std::nullopt;
+  }
+  if (!refusedLink.empty()) {
+    throw RefusedLinkError(refusedLink);
+  }
+  if (errno != ENOENT) {
+    throw CreateError(path, errno);
+  }
+  std::string target(path);
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code error;
+    const fs::path link = fs::read_symlink(target, error);
+    if (error) {
+      break;
     }
-    if (errno != ENOENT) {
-      throw CreateError(path, errno);
-    }
-    // Nothing there, or a link to a file yet to be made, which the walk let pass: the new file
-    // goes where the links lead.
-    std::string target(path);
-    for (int hop = 0; hop < 40; ++hop) {
-      std::error_code error;
-      const fs::path link = fs::read_symlink(target, error);
-      if (error) {
-        break;
-      }
-      const std::string parent = ParentOf(target);
-      target = link.is_absolute() || parent.empty()
-                   ? link.native()
-                   : parent + (parent.back() == '/' ? "" : "/") + link.native();
-    }
-    WriteNewFile(path, target, bytes);
+    const std::string parent = ParentOf(target);
+    target = link.is_absolute() || parent.empty()
+                 ? link.native()
+                 : parent + (parent.back() == '/' ? "" : "/") + link.native();
+  }
+  return target;
+}
+
+}  // namespace
+
+void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) {
+  if (const auto target = NewFileTarget(path)) {
+    WriteNewFile(path, *target, bytes);
     return;
   }
   ReplaceStretch(path, FileStretch{}, bytes);
+}
+
+void WriteWholeFile(std::string_view path, const OutputWriter& write) {
+  if (const auto target = NewFileTarget(path)) {
+    WriteNewFile(path, *target, write);
+    return;
+  }
+  const FileDescriptor scratch = OpenScratchFile(path);
+  const OutputFile file(scratch.Get());
+  write(file);
+  const std::uint64_t length = file.Length();
+  if (length == 0) {
+    ReplaceStretch(path, FileStretch{}, {});
+    return;
+  }
+  // Mapped, the bytes are read from the scratch file as the save compares and writes them.
+  void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, scratch.Get(), 0);
+  if (mapped == MAP_FAILED) {
+    throw SystemError(errno);
+  }
+  try {
+    ReplaceStretch(path, FileStretch{}, {static_cast<const std::uint8_t*>(mapped), length});
+  } catch (...) {
+    ::munmap(mapped, length);
+    throw;
+  }
+  ::munmap(mapped, length);
 }
 
 std::string StopReport(const FileError& error, std::string_view executableName) {

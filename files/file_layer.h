@@ -88,7 +88,8 @@ FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t
 // there gets the journalled in-place write of file_journal.h over its whole length, so it keeps
 // its inode, links, owner, mode, ACLs and extended attributes, and a failure leaves it as it was
 // (or a journal that gives it back on the next load). A new one is written whole before it gets
-// its name (new_file.h): no journal, no state folder, and nothing at all when it fails.
+// its name (new_file.h): no journal, no state folder, and nothing at all when it fails. (new_file.h
+// has the same for an output written in pieces.)
 void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes);
 
 // The errors of the file layer's steps, with their messages filled in: opening to read,
@@ -167,6 +168,10 @@ class FileDescriptor {
  private:
   int fd_;
 };
+
+// Checks the path and opens the file to read as ReadFilePiece does: a regular file only, under a
+// shared lock that another lbe's save would hold exclusively. Throws FileError as it does.
+FileDescriptor OpenForReading(std::string_view path);
 
 // The report written to standard error after a file error stopped the program: kind, the
 // executable's file name without its folder, the code offset in 8 hex digits, the message and a

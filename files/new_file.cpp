@@ -52,7 +52,7 @@ bool OpenPrivate(const std::string& folder, std::string_view name, PrivateFile& 
   const std::string opened = folder.empty() ? "." : folder;
   // The mode goes through the umask, and a folder's default ACL, as a created file's would.
   file.File.Reset(
-      Sys("open", [&] { return ::open(opened.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); }));
+      Sys("open", [&] { return ::open(opened.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666); }));
   if (file.File.IsOpen()) {
     return true;
   }
@@ -67,22 +67,6 @@ bool OpenPrivate(const std::string& folder, std::string_view name, PrivateFile& 
   }
   file.Name = std::move(hidden);
   return Sys("fchmod", [&] { return ::fchmod(file.File.Get(), NewFileMode()); }) == 0;
-}
-
-// False with errno set (0: a write that wrote nothing).
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-  for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
-    const auto piece = bytes.subspan(at, std::min(kPiece, bytes.size() - at));
-    if (!MoveAll(piece.size(), [&](std::size_t done) {
-          return Sys("pwrite", [&] {
-            return ::pwrite(fd, piece.data() + done, piece.size() - done,
-                            static_cast<off_t>(at + done));
-          });
-        })) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Gives the private file the name `target`, which link never takes from another file. False
@@ -122,8 +106,60 @@ void UnlinkIfOurs(const std::string& target, int fd) {
 
 }  // namespace
 
+void OutputFile::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) const {
+  const FileSizeSignalIgnored sizeSignalIgnored;
+  for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+    const auto piece = bytes.subspan(at, std::min(kPiece, bytes.size() - at));
+    if (!MoveAll(piece.size(), [&](std::size_t done) {
+          return Sys("pwrite", [&] {
+            return ::pwrite(fd_, piece.data() + done, piece.size() - done,
+                            static_cast<off_t>(offset + at + done));
+          });
+        })) {
+      // The process's file size limit: reported as the journalled save reports it.
+      throw errno == EFBIG ? SystemError(errno) : WriteError(errno);
+    }
+  }
+}
+
+void OutputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = Sys("pread", [&] {
+      return ::pread(fd_, bytes.data() + done, bytes.size() - done,
+                     static_cast<off_t>(offset + done));
+    });
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      throw ReadError(errno);
+    }
+    if (got == 0) {
+      std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(done), bytes.end(), 0);
+      return;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+}
+
+void OutputFile::SetLength(std::uint64_t length) const {
+  const FileSizeSignalIgnored sizeSignalIgnored;
+  if (Sys("ftruncate", [&] { return ::ftruncate(fd_, static_cast<off_t>(length)); }) != 0) {
+    throw errno == EFBIG ? SystemError(errno) : WriteError(errno);
+  }
+}
+
+std::uint64_t OutputFile::Length() const {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) {
+    throw ReadError(errno);
+  }
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
 void WriteNewFile(std::string_view shownPath, const std::string& target,
-                  std::span<const std::uint8_t> bytes) {
+                  const OutputWriter& write) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
@@ -132,10 +168,7 @@ void WriteNewFile(std::string_view shownPath, const std::string& target,
   if (!OpenPrivate(folder, name, file)) {
     throw CreateError(shownPath, errno);
   }
-  if (!WriteAll(file.File.Get(), bytes)) {
-    // The process's file size limit: reported as the journalled save reports it.
-    throw errno == EFBIG ? SystemError(errno) : WriteError(errno);
-  }
+  write(OutputFile(file.File.Get()));
   if (Sys("fdatasync", [&] { return ::fdatasync(file.File.Get()); }) != 0) {
     throw WriteError(errno);
   }
@@ -147,6 +180,37 @@ void WriteNewFile(std::string_view shownPath, const std::string& target,
     UnlinkIfOurs(target, file.File.Get());
     throw WriteError(code);
   }
+}
+
+void WriteNewFile(std::string_view shownPath, const std::string& target,
+                  std::span<const std::uint8_t> bytes) {
+  WriteNewFile(shownPath, target, [&](const OutputFile& file) { file.WriteAt(0, bytes); });
+}
+
+FileDescriptor OpenScratchFile(std::string_view path) {
+  const std::string folder = ParentOf(path);
+  FileDescriptor file(Sys("open", [&] {
+    return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  }));
+  if (file.IsOpen()) {
+    return file;
+  }
+  // A folder that takes no new file (a writable file in a read-only folder), or a file system
+  // without unnamed files: the temporary folder, named only for the moment it takes to unlink.
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string elsewhere = temporary != nullptr && *temporary != '\0' ? temporary : "/tmp";
+  file.Reset(
+      Sys("open", [&] { return ::open(elsewhere.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+  if (file.IsOpen()) {
+    return file;
+  }
+  std::string named = elsewhere + "/.lbe-scratch.XXXXXX";
+  file.Reset(Sys("mkostemp", [&] { return ::mkostemp(named.data(), O_CLOEXEC); }));
+  if (!file.IsOpen()) {
+    throw CreateError(path, errno);
+  }
+  ::unlink(named.c_str());
+  return file;
 }
 
 }  // namespace lbe::files

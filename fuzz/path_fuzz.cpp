@@ -327,7 +327,8 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
       switchesEnded = true;
     } else if (!switchesEnded &&
                (parameter == "--offset" || parameter == "--length" || parameter == "--sums" ||
-                parameter == "--format" || parameter == "--fill")) {
+                parameter == "--format" || parameter == "--fill" || parameter == "--address" ||
+                parameter == "--record-length" || parameter == "--start-address")) {
       ++index;  // the value, whatever it looks like
     } else if (!switchesEnded && (parameter == "--remove" || parameter == "--apply")) {
       if (index + 1 < parameters.size()) {
@@ -353,7 +354,8 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
           !(name == "--help" || name == "--version" || name == "--offset" || name == "--length" ||
             name == "--list" || name == "--check" || name == "--sums" || name == "--type-in" ||
             name == "--convert" || name == "--format" || name == "--fill" || name == "--journals" ||
-            name == "--remove" || name == "--apply");
+            name == "--remove" || name == "--apply" || name == "--address" ||
+            name == "--record-length" || name == "--start-address");
       convert = convert || parameter == "--convert";
       if ((name == "--remove" || name == "--apply") && name.size() < parameter.size()) {
         TakeFirstJournalName(name == "--remove" ? removeJournal : applyJournal,

@@ -1,7 +1,7 @@
 #pragma once
 // The command-line modes that end without taking over the terminal: --list prints the lines in
-// use as the list view shows them, --check checks a typed listing and may write its bytes,
-// --convert writes a file in another format. None touches the console.
+// use as the list view shows them, --check checks a typed listing and may write its bytes
+// (--convert is convert_mode.h). None touches the console.
 
 #include <cstdint>
 #include <cstdio>
@@ -30,23 +30,5 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err,
 // raw as they are, Intel HEX or S-record at the addresses the listing gives them.
 int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,
               std::FILE* err, std::optional<records::FileFormat> outputFormat = std::nullopt);
-
-// What --convert reads and writes.
-struct Conversion {
-  // The file to read, in the format its name says: its name, /A, --offset and --length.
-  files::StartFile Input;
-  std::string OutputName;
-  std::optional<records::FileFormat> OutputFormat;  // --format; else by the output's name
-  std::uint8_t Fill = 0;  // --fill: what a raw output holds where the input held nothing
-};
-
-// Reads the input as the editor loads it: a raw file at /A from --offset on, at most --length
-// bytes; a record file's 64 KiB from address --offset on, its range from /A (else from its
-// lowest byte). Writes the range whole to the output: as records, the bytes the input held at
-// the addresses they had (a raw input's at their image addresses); raw, every byte from the
-// start of the range to the last byte held, the gaps filled with `Fill`. Errors go to `err` as
-// "lbe: " and the message (a record file's with its line). Returns 0, or 1 when the input
-// cannot be read or does not parse or the output cannot be written.
-int ConvertMode(const Conversion& conversion, std::FILE* err);
 
 }  // namespace lbe::listing

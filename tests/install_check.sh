@@ -25,8 +25,9 @@ offers() {
 }
 [ "$(offers --l)" = "--length= --list " ] || fail "completion of --l: $(offers --l)"
 [ "$(offers --of)" = "--offset= " ] || fail "completion of --of: $(offers --of)"
-[ "$(offers --)" = "-- --apply= --check --convert --fill= --format= --help --journals --length= \
---list --offset= --output= --remove= --sums= --type-in --version " ] || fail "completion of --: $(offers --)"
+[ "$(offers --)" = "-- --address= --apply= --check --convert --fill= --format= --help --journals \
+--length= --list --offset= --output= --record-length= --remove= --start-address= --sums= --type-in \
+--version " ] || fail "completion of --: $(offers --)"
 [ "$(offers --format=s)" = "--format=srec " ] || fail "completion of --format=s: $(offers --format=s)"
 # Every long option --help names is offered.
 for option in $("$prefix/bin/lbe" --help | grep -o -- '--[a-z]*' | sort -u); do

@@ -224,9 +224,14 @@ done
 objcopy -I binary -O ihex --change-addresses 0x12345 random-odd.bin high.hex
 expect_status 0 "$lbe" --convert --offset=10000 high.hex high.bin
 cmp -s high.bin random-odd.bin || fail "--offset=10000 did not load the second 64 KiB"
-expect_status 0 "$lbe" --convert high.hex none.bin
-[ "$(cat err)" = "lbe: high.hex: no bytes at addresses 0000 to FFFF" ] ||
+expect_status 1 "$lbe" --convert --offset=0 high.hex nothing.bin
+[ "$(cat err)" = "lbe: high.hex: no bytes at addresses 0000 to FFFF; nothing written to nothing.bin" ] ||
   fail "--convert of a file with nothing in the window: $(cat err)"
+[ -e nothing.bin ] && fail "--convert of a file with nothing in the window wrote its output"
+# Without --offset the whole file is converted, from its lowest address, which it names.
+expect_status 0 "$lbe" --convert high.hex whole.bin
+cmp -s whole.bin random-odd.bin || fail "--convert of the whole high.hex read other bytes"
+[ "$(cat err)" = "lbe: whole.bin starts at address 12345" ] || fail "whole high.hex: $(cat err)"
 expect_status 0 "$lbe" --convert random-odd.bin --format=srec as-srec.hex
 [ "$(head -c 2 as-srec.hex)" = S0 ] || fail "--format=srec did not name the output's format"
 printf ':0100000041BF\n:00000001FF\n' > bad.hex
@@ -250,7 +255,8 @@ usage=$("$lbe" /?)
 help=$("$lbe" --help)
 [ "${help:0:${#usage}}" = "$usage" ] || fail "--help does not start with the usage"
 for word in "--help" "--version" "--offset" "--length" "--list" "--sums" "--check" "--output" \
-  "hexadecimal" "--convert" "--format" "--fill" "See lbe(1)."; do
+  "hexadecimal" "--convert" "--format" "--fill" "--address" "--record-length" "--start-address" \
+  "See lbe(1)."; do
   grep -qF -- "$word" <<< "${help:${#usage}}" || fail "--help does not mention $word"
 done
 
