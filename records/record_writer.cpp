@@ -178,7 +178,6 @@ struct RecordRewrite::State {
   std::optional<std::pair<std::uint64_t, std::uint64_t>> LowestStart;     // (start, line)
   std::uint64_t TailLine = 0;  // first line of the run of lines after the last data record
   bool TailFixed = false;      // the end record was reached
-  bool AnyData = false;
   RecordStyle SurveyStyle;
   std::uint64_t SurveyLines = 0;
 
@@ -246,6 +245,13 @@ struct RecordRewrite::State {
     const TextLine& line = walked.Line;
     SurveyLines = line.Number;
     const Record* record = walked.Parsed;
+    if (record != nullptr && record->Kind == RecordKind::Header) {
+      // Records added to a file of no data go after its header, not before it.
+      if (!TailFixed) {
+        TailLine = 0;
+      }
+      return;
+    }
     if (record == nullptr || record->Kind != RecordKind::Data) {
       if (!TailFixed && TailLine == 0) {
         TailLine = line.Number;
@@ -258,7 +264,6 @@ struct RecordRewrite::State {
     if (!TailFixed) {
       TailLine = 0;
     }
-    AnyData = true;
     if (record->Length == 0) {
       return;
     }
