@@ -150,104 +150,70 @@ TEST_P(NewFile, AFileThatAppearsAtTheNameIsLeftAsItWas) {
   EXPECT_EQ(AllNames(), std::vector<std::string>{"out.bin"});
 }
 
-TEST_P(NewFile, IsPutTogetherByItsWriter) {
-  FailCall("", 0, 0, GetParam());
-  WriteWholeFile("out.bin", [](const OutputFile& file) {
-    file.WriteAt(100000, Bytes{9, 8});
-    file.WriteAt(0, Bytes(70000, 0x33));
-    Bytes back(6, 0xEE);
-    file.ReadAt(99998, back);  // past its end: zeros
-    EXPECT_EQ(back, (Bytes{0, 0, 9, 8, 0, 0}));
-    EXPECT_EQ(file.Length(), 100002u);
-    file.SetLength(100001);
-  });
+// Put together by a writer: bytes at any offset, read back with zeros past the end, cut. A new file
+// or one that is there (which keeps its inode) is that, or when a write fails, as it was.
+TEST_P(NewFile, IsWhatItsWriterPutsTogether) {
+  const auto write = [] {
+    WriteWholeFile("out.bin", [](const OutputFile& file) {
+      file.WriteAt(100000, Bytes{9, 8});
+      file.WriteAt(0, Bytes(70000, 0x33));
+      Bytes back(6, 0xEE);
+      file.ReadAt(99998, back);
+      EXPECT_EQ(back, (Bytes{0, 0, 9, 8, 0, 0}));
+      EXPECT_EQ(file.Length(), 100002u);
+      file.SetLength(100001);
+    });
+  };
   Bytes expected(100001, 0);
   std::fill(expected.begin(), expected.begin() + 70000, 0x33);
   expected[100000] = 9;
-  EXPECT_EQ(lbe::testing::GetFile("out.bin"), expected);
-  EXPECT_EQ(AllNames(), std::vector<std::string>{"out.bin"});
+  for (const bool there : {false, true}) {
+    SCOPED_TRACE(there);
+    if (there) {
+      lbe::testing::PutFile("out.bin", Bytes(9000, 0x11));
+    }
+    FailCall("pwrite", 2, ENOSPC, GetParam());
+    EXPECT_EQ(ErrorOf(write), "ストリームへの書き込みエラー: No space left on device");
+    EXPECT_EQ(fs::exists("out.bin") && lbe::testing::GetFile("out.bin") == Bytes(9000, 0x11),
+              there);
+    struct stat before {};
+    ::stat("out.bin", &before);
+    FailCall("", 0, 0, GetParam());
+    write();
+    EXPECT_EQ(lbe::testing::GetFile("out.bin"), expected);
+    struct stat after {};
+    ::stat("out.bin", &after);
+    EXPECT_EQ(after.st_ino == before.st_ino, there);
+    EXPECT_EQ(AllNames(), (there ? std::vector<std::string>{"out.bin", "state", "state/lbe"}
+                                 : std::vector<std::string>{"out.bin"}));
+    fs::remove("out.bin");
+  }
 }
 
-TEST_P(NewFile, AWriterThatFailsLeavesNothing) {
-  FailCall("pwrite", 3, ENOSPC, GetParam());
-  const auto write = [] {
-    WriteWholeFile("out.bin", [](const OutputFile& file) {
-      for (int piece = 0; piece < 4; ++piece) {
-        file.WriteAt(static_cast<std::uint64_t>(piece) * 1000, Bytes(1000, 0x44));
-      }
-    });
-  };
-  EXPECT_EQ(ErrorOf(write), "ストリームへの書き込みエラー: No space left on device");
-  EXPECT_EQ(AllNames(), std::vector<std::string>{});
-}
-
-INSTANTIATE_TEST_SUITE_P(UnnamedOrDotName, NewFile, ::testing::Bool());
-
-class WrittenInPieces : public ::testing::Test {
- protected:
-  void TearDown() override { SetFileCallHook(nullptr); }
-  lbe::testing::TemporaryWorkingFolder folder_;
-};
-
-// A file that is there keeps its inode and gets the writer's bytes whole, or stays as it was.
-TEST_F(WrittenInPieces, AFileThatIsThereIsWrittenInPlace) {
-  lbe::testing::PutFile("out.bin", Bytes(9000, 0x11));
-  struct stat before {};
-  ASSERT_EQ(::stat("out.bin", &before), 0);
-  WriteWholeFile("out.bin", [](const OutputFile& file) {
-    file.WriteAt(0, Bytes(5000, 0x22));
-    file.WriteAt(5000, Bytes{0x23});
-  });
-  Bytes expected(5001, 0x22);
-  expected[5000] = 0x23;
-  EXPECT_EQ(lbe::testing::GetFile("out.bin"), expected);
-  struct stat after {};
-  ASSERT_EQ(::stat("out.bin", &after), 0);
-  EXPECT_EQ(after.st_ino, before.st_ino);
-  // A writer that fails half-way leaves it as it was.
-  const auto failing = [] {
-    WriteWholeFile("out.bin", [](const OutputFile& file) {
-      file.WriteAt(0, Bytes(100, 0x55));
-      throw WriteError(EIO);
-    });
-  };
-  EXPECT_EQ(ErrorOf(failing), "ストリームへの書き込みエラー: Input/output error");
-  EXPECT_EQ(lbe::testing::GetFile("out.bin"), expected);
-  // Emptied by a writer that writes nothing.
-  WriteWholeFile("out.bin", [](const OutputFile&) {});
-  EXPECT_EQ(lbe::testing::GetFile("out.bin"), Bytes{});
-  EXPECT_EQ(AllNames(), (std::vector<std::string>{"out.bin", "state", "state/lbe"}));
-}
-
-// A scratch file has no name anywhere: in the folder, or where that takes none, in TMPDIR.
-TEST_F(WrittenInPieces, AScratchFileHasNoName) {
+// A scratch file has no name anywhere: in the folder, or where that takes none (its first unnamed
+// open fails), in TMPDIR, or where neither takes one (both fail), as a name taken away at once.
+TEST_P(NewFile, AScratchFileHasNoName) {
   fs::create_directory("tmp");
   ::setenv("TMPDIR", folder_.Full("tmp").c_str(), 1);
-  for (const bool folderRefuses : {false, true}) {
-    for (const bool noUnnamedFiles : {false, true}) {
-      SCOPED_TRACE(std::to_string(folderRefuses) + std::to_string(noUnnamedFiles));
-      auto runs = std::make_shared<int>(0);
-      SetFileCallHook([=](int, std::string_view call) {
-        if (call != "open") {
-          return 0;
-        }
-        ++*runs;
-        return (*runs == 1 && (folderRefuses || noUnnamedFiles)) || (*runs == 2 && noUnnamedFiles)
-                   ? EOPNOTSUPP
-                   : 0;
-      });
-      const FileDescriptor scratch = OpenScratchFile("sub-less.bin");
-      ASSERT_TRUE(scratch.IsOpen());
-      const OutputFile file(scratch.Get());
-      file.WriteAt(3, Bytes{7});
-      Bytes back(4);
-      file.ReadAt(0, back);
-      EXPECT_EQ(back, (Bytes{0, 0, 0, 7}));
-      EXPECT_EQ(AllNames(), std::vector<std::string>{"tmp"});
-    }
+  for (const int refused : {0, 1, 2}) {
+    SCOPED_TRACE(refused);
+    auto runs = std::make_shared<int>(0);
+    SetFileCallHook([=](int, std::string_view call) {
+      return call == "open" && ++*runs <= refused ? EOPNOTSUPP : 0;
+    });
+    const FileDescriptor scratch = OpenScratchFile("out.bin");
+    ASSERT_TRUE(scratch.IsOpen());
+    const OutputFile file(scratch.Get());
+    file.WriteAt(3, Bytes{7});
+    Bytes back(4);
+    file.ReadAt(0, back);
+    EXPECT_EQ(back, (Bytes{0, 0, 0, 7}));
+    EXPECT_EQ(AllNames(), std::vector<std::string>{"tmp"});
   }
   ::unsetenv("TMPDIR");
 }
+
+INSTANTIATE_TEST_SUITE_P(UnnamedOrDotName, NewFile, ::testing::Bool());
 
 }  // namespace
 }  // namespace lbe::files
