@@ -5,7 +5,9 @@
 #include "listing/convert_mode.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "files/test_hooks.h"
 #include "interrupted_save.h"
 #include "launch_settings.h"
 #include "temp_folder.h"
@@ -731,6 +734,91 @@ TEST_F(ConvertWhole, AWindowIsWhatTheEditorLoads) {
   EXPECT_EQ(fromA.Status, 0);
   EXPECT_TRUE(SameBytes(ObjcopyBytes("out.s19"), part(0x1D, 0x10000 - 0x10)));
   EXPECT_EQ(ObjcopyLowest("out.s19"), 0x20010u);
+}
+
+// An input rewritten in place between the two readings of a conversion to raw, its length kept
+// and its modification time put back (as cp -p or rsync --inplace leave it): only its change
+// time shows it. The conversion must stop with nothing written; it must not put together an
+// output that is neither the former input nor the new one.
+class ConvertChangedInput : public ConvertWhole {
+ protected:
+  void TearDown() override { files::SetFileCallHook(nullptr); }
+
+  // Converts in.hex to out.bin, in.hex rewritten with `rewritten` once the output's bytes start
+  // to be placed (after the first reading).
+  Outcome ConvertRewritten(const std::string& former, const std::string& rewritten) {
+    EXPECT_EQ(former.size(), rewritten.size());
+    PutText("in.hex", former);
+    struct stat before {};
+    EXPECT_EQ(::stat("in.hex", &before), 0);
+    bool done = false;
+    files::SetFileCallHook([&](int, std::string_view call) {
+      if (!done && call == "ftruncate") {
+        done = true;
+        std::ofstream("in.hex", std::ios::binary | std::ios::in | std::ios::out)
+            << rewritten;
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        EXPECT_EQ(::utimensat(AT_FDCWD, "in.hex", times, 0), 0);
+      }
+      return 0;
+    });
+    const Outcome outcome = Convert({"in.hex", "out.bin"});
+    files::SetFileCallHook(nullptr);
+    EXPECT_TRUE(done) << "the input was not rewritten";
+    return outcome;
+  }
+};
+
+TEST_F(ConvertChangedInput, RewrittenWithItsTimeKeptStopsTheConversion) {
+  const std::string former =
+      IntelLine(0, 0x100, {1, 2}) + IntelLine(0, 0x200, {3, 4}) + ":00000001FF\n";
+  const std::string rewritten =
+      IntelLine(0, 0x100, {1, 2}) + IntelLine(0, 0x900, {3, 4}) + ":00000001FF\n";
+  const Outcome outcome = ConvertRewritten(former, rewritten);
+  EXPECT_EQ(outcome.Status, 1) << outcome.Err;
+  // Written: 258 bytes, 01 02 and zeros, which hold neither 03 04 at 0200 nor at 0900.
+  EXPECT_FALSE(fs::exists("out.bin")) << GetFile("out.bin").size() << " bytes written";
+}
+
+TEST_F(ConvertChangedInput, RewrittenWithAByteFarAboveTheFirstReadingsHighest) {
+  // The second reading puts a byte 512 KiB above the highest the first reading found.
+  const std::string former = IntelLine(0, 0x100, {1, 2}) + IntelLine(4, 0, {0x00, 0x00}) +
+                             IntelLine(0, 0x200, {3, 4}) + ":00000001FF\n";
+  const std::string rewritten = IntelLine(0, 0x100, {1, 2}) + IntelLine(4, 0, {0x00, 0x08}) +
+                                IntelLine(0, 0x200, {3, 4}) + ":00000001FF\n";
+  const Outcome outcome = ConvertRewritten(former, rewritten);
+  EXPECT_EQ(outcome.Status, 1) << outcome.Err;
+  // Written: a file of 768 KiB, not the 258 bytes "starts at address 0100" goes with.
+  EXPECT_FALSE(fs::exists("out.bin")) << GetFile("out.bin").size() << " bytes written";
+}
+
+// An output that is there, in a small tmpfs (/tmp, /dev/shm, /run/user often are one), and a raw
+// output mostly gaps of 00: the scratch file it is put together in holds them as holes, and
+// reading them through its mapping needs pages the tmpfs does not have. The conversion must stop
+// with a message and exit status 1, the output as it was; it must not die of SIGBUS.
+TEST_F(ConvertWhole, AGappyRawOutputOverAFileInASmallTmpfsIsRefusedNotKilled) {
+  fs::create_directory("small");
+  if (::geteuid() != 0 || ::mount("tmpfs", "small", "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "mounting a tmpfs needs root";
+  }
+  struct Unmount {
+    ~Unmount() { ::umount2("small", MNT_DETACH); }
+  } unmount;
+  // Bytes at 000000 and 200000: a raw output of 2 MiB and 2 bytes, 2 MiB of it a gap.
+  PutText("in.hex", IntelLine(0, 0, {0x11, 0x22}) + IntelLine(4, 0, {0x00, 0x20}) +
+                        IntelLine(0, 0, {0x33, 0x44}) + ":00000001FF\n");
+  PutText("small/out.bin", "precious");
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    ::_exit(Convert({"in.hex", "small/out.bin"}).Status);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const std::string kept = Text("small/out.bin");
+  EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(kept, "precious");
 }
 
 }  // namespace
