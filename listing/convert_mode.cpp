@@ -36,6 +36,8 @@ using records::FileFormat;
 constexpr std::size_t kPiece = std::size_t{256} << 10;
 constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
 constexpr std::uint64_t kHighestRecordAddress = 0xFFFFFFFF;
+// The longest raw output written from records: far more than any one memory they describe.
+constexpr std::uint64_t kLongestRawOutput = std::uint64_t{256} << 20;
 
 // Why a conversion stops: the exit status and the message.
 struct Stop {
@@ -95,23 +97,31 @@ class Input {
     }
   }
 
-  // Walks the whole file as a record file.
+  // Walks the whole file as a record file. A later walk that reads other text than the first
+  // stops the conversion: a file rewritten with its length and time kept shows only there.
   void Walk(records::RecordWalk& walk) {
+    files::Checksum sum;
     Read(0, Size(), [&](std::uint64_t, std::span<const std::uint8_t> piece) {
+      sum.Add(piece.data(), piece.size());
       walk.Feed({reinterpret_cast<const char*>(piece.data()), piece.size()});
     });
+    if (firstWalk_ && *firstWalk_ != sum.Value()) {
+      throw Changed();
+    }
+    firstWalk_ = sum.Value();
     walk.Finish();
   }
 
- private:
   Stop Changed() const {
     return {1, Shown(name_) + ": the file changed while it was read; nothing was written"};
   }
 
+ private:
   std::string name_;
   files::FileDescriptor file_;
   struct stat info_ {};
   std::vector<std::uint8_t> buffer_;
+  std::optional<std::uint64_t> firstWalk_;  // the checksum of the text the first walk read
 };
 
 // What the first walk of a record input finds.
@@ -358,9 +368,11 @@ class Converter {
     Part part;
     part.From = c.WholeFile ? 0 : c.Input.Offset;
     const std::uint64_t available = input_.Size() > part.From ? input_.Size() - part.From : 0;
-    part.Count =
-        c.WholeFile ? available : std::min({available, c.Input.Length, 0x10000 - lineAddress});
     part.Origin = c.Address.value_or(lineAddress);
+    // A window: no more than fit below the end of the 64 KiB its first address lies in.
+    part.Count = c.WholeFile
+                     ? available
+                     : std::min({available, c.Input.Length, 0x10000 - part.Origin % 0x10000});
     if (part.Count == 0 && input_.Size() > 0) {
       throw Stop{1, Shown(c.Input.Name) + ": no bytes at offset " + text::HexDigits(part.From, 4) +
                         (c.Input.Length == 0 ? " in a length of 0" : " or after") +
@@ -416,6 +428,15 @@ class Converter {
                         "; nothing written to " + Shown(c.OutputName)};
     }
     part.Origin = lineAddress ? part.From : survey.Lowest.value_or(0);
+    if (outputFormat_ == FileFormat::Raw && survey.Lowest &&
+        survey.Highest - part.Origin >= kLongestRawOutput) {
+      // Most likely bytes for two memories in one file, such as flash and a boot vector.
+      throw Stop{1, Shown(c.Input.Name) + ": its bytes run from " +
+                        text::HexDigits(part.Origin, 4) + " to " +
+                        text::HexDigits(survey.Highest, 4) + ", more than the " +
+                        std::to_string(kLongestRawOutput >> 20) +
+                        " MiB a raw output may hold; nothing written to " + Shown(c.OutputName)};
+    }
     if (outputFormat_ == FileFormat::Raw) {
       return ToRaw(part, survey);
     }
@@ -452,6 +473,9 @@ class Converter {
         }
         const auto [first, count] = Clipped(*line.Parsed, line.Address, part.From, part.To);
         const std::uint64_t address = line.Address + first;
+        if (count > 0 && (address < part.Origin || address - part.Origin + count > length)) {
+          throw input_.Changed();  // a byte the first reading did not find
+        }
         if (auto conflict =
                 placement.Put(address - part.Origin, {line.Parsed->Data.data() + first, count})) {
           conflict->Line = line.Line.Number;

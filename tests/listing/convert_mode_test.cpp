@@ -4,12 +4,16 @@
 #include "listing/convert_mode.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "files/test_hooks.h"
 #include "interrupted_save.h"
 #include "launch_settings.h"
 #include "temp_folder.h"
@@ -95,7 +100,8 @@ const std::string kSHead = Line('S', 0, 0, {});
 
 // What a shell command prints; its exit status must be 0.
 std::string Run(const std::string& command) {
-  EXPECT_EQ(std::system((command + " >run.txt 2>&1").c_str()), 0) << command << ": " << Text("run.txt");
+  EXPECT_EQ(std::system((command + " >run.txt 2>&1").c_str()), 0)
+      << command << ": " << Text("run.txt");
   return Text("run.txt");
 }
 
@@ -212,6 +218,8 @@ TEST_F(ConvertWhole, WhatIsRefusedLeavesEveryFileAsItWas) {
   Put("keep.bin", "precious");
   Put("keep.hex", "precious");
   Put("low.hex", Line(':', 0, 0x2347, {'C'}) + kIntelEnd);
+  Put("far.hex",
+      Line(':', 0, 0, {1}) + Line(':', 4, 0, {0x10, 0}) + Line(':', 0, 0, {2}) + kIntelEnd);
   fs::create_symlink("x.hex", "link.hex");
   fs::create_hard_link("x.hex", "hard.hex");
   lbe::testing::PutFile("in.bin", lbe::testing::kFormer);
@@ -251,6 +259,9 @@ TEST_F(ConvertWhole, WhatIsRefusedLeavesEveryFileAsItWas) {
        "--record-length=252 is more than an S2 record holds (251)"},
       {"--record-length=251 --address=FFFFFFE0 x.bin new.s19", 2,
        "--record-length=251 is more than an S3 record holds (250)"},
+      {"far.hex keep.bin", 1,
+       "far.hex: its bytes run from 0000 to 10000000, more than the 256 MiB a raw output may "
+       "hold; nothing written to keep.bin"},
       {"dup1.s37 keep.bin", 1,
        "Line 5: address 0100 is given 42 here and 41 on line 2\n[dup1.s37]"},
       {"dup2.s37 new.bin", 1, "Line 5: address 0103 is given 45 here and 44 on line 2\n[dup2.s37]"},
@@ -327,6 +338,7 @@ TEST_F(ConvertWhole, RecordsHoldTheBytesObjcopyReads) {
       {"--offset=10 /AFFF8 image.bin out.hex", {0xFFF8, 0, Part(0x10, 8)}, 8},
       {"--offset=10 image.bin out.s19", {0, 0, Part(0x10, 0x10000)}},
       {"--address=1235 --length=3 image.bin out.s19", {0x1235, 0, Part(0, 3)}, 3},
+      {"--address=2FFF0 --offset=0 image.bin out.hex", {0x2FFF0, 0, Part(0, 16)}},
       {"--offset=20000 /A10 img.s37 out.s19", {0x20010, 0x1FFF3, Part(0x1D, 0x10000 - 0x10)}},
       {"--record-length=1 in.bin out.hex", small(0), 1},
       {"--record-length=255 --address=FFFFF000 in.bin out.hex", small(0xFFFFF000), 255},
@@ -405,6 +417,70 @@ TEST_F(ConvertWhole, AnOutputThatIsThereIsSavedInPlace) {
   ASSERT_EQ(::stat("out.bin", &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mode & 07777, 0640u);
+}
+
+// An input rewritten in place between the two readings of a conversion to raw, its length kept
+// and its modification time put back (as cp -p or rsync --inplace leave it): only its change
+// time shows it. The conversion stops with nothing written rather than put together an output
+// that is neither the former input nor the new one.
+TEST_F(ConvertWhole, AnInputRewrittenBetweenItsTwoReadingsStopsTheConversion) {
+  const std::string low = Line(':', 0, 0x100, {1, 2});
+  const std::string high = Line(':', 0, 0x200, {3, 4}) + kIntelEnd;
+  const struct {
+    std::string former, rewritten;
+  } cases[] = {
+      {low + high, low + Line(':', 0, 0x900, {3, 4}) + kIntelEnd},
+      // The second reading puts a byte 512 KiB above the highest the first one found.
+      {low + Line(':', 4, 0, {0, 0}) + high, low + Line(':', 4, 0, {0, 8}) + high},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rewritten);
+    Put("in.hex", c.former);
+    struct stat before {};
+    ASSERT_EQ(::stat("in.hex", &before), 0);
+    bool done = false;
+    files::SetFileCallHook([&](int, std::string_view call) {
+      if (!done && call == "ftruncate") {
+        done = true;
+        std::ofstream("in.hex", std::ios::binary | std::ios::in | std::ios::out) << c.rewritten;
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        EXPECT_EQ(::utimensat(AT_FDCWD, "in.hex", times, 0), 0);
+      }
+      return 0;
+    });
+    const std::string outcome = Convert("in.hex out.bin");
+    files::SetFileCallHook(nullptr);
+    EXPECT_TRUE(done) << "the input was not rewritten";
+    EXPECT_EQ(outcome, "1 lbe: in.hex: the file changed while it was read; nothing was written\n");
+    EXPECT_FALSE(fs::exists("out.bin")) << GetFile("out.bin").size() << " bytes written";
+  }
+}
+
+// An output that is there, in a small tmpfs (/tmp, /dev/shm, /run/user often are one), and a raw
+// output mostly gaps: the output is refused with a message and left as it was, not killed by
+// SIGBUS when the space runs out.
+TEST_F(ConvertWhole, AGappyRawOutputOverAFileInASmallTmpfsIsRefusedNotKilled) {
+  fs::create_directory("small");
+  if (::geteuid() != 0 || ::mount("tmpfs", "small", "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "mounting a tmpfs needs root";
+  }
+  struct Unmount {
+    ~Unmount() { ::umount2("small", MNT_DETACH); }
+  } unmount;
+  // Bytes at 000000 and 200000: a raw output of 2 MiB and 2 bytes, 2 MiB of it a gap.
+  Put("in.hex", Line(':', 0, 0, {0x11, 0x22}) + Line(':', 4, 0, {0x00, 0x20}) +
+                    Line(':', 0, 0, {0x33, 0x44}) + kIntelEnd);
+  Put("small/out.bin", "precious");
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    ::_exit(Convert("in.hex small/out.bin").starts_with("1 lbe: ") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(Text("small/out.bin"), "precious");
 }
 
 }  // namespace
