@@ -429,6 +429,7 @@ TEST_F(ConvertWhole, AnInputRewrittenBetweenItsTwoReadingsStopsTheConversion) {
   const struct {
     std::string former, rewritten;
   } cases[] = {
+      {low + high, low + Line(':', 0, 0x200, {5, 6}) + kIntelEnd},
       {low + high, low + Line(':', 0, 0x900, {3, 4}) + kIntelEnd},
       // The second reading puts a byte 512 KiB above the highest the first one found.
       {low + Line(':', 4, 0, {0, 0}) + high, low + Line(':', 4, 0, {0, 8}) + high},
