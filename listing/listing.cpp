@@ -6,6 +6,7 @@
 
 #include "image/address_text.h"
 #include "image/line_text.h"
+#include "image/typo_search.h"
 #include "text/hex_text.h"
 #include "text/utf8.h"
 #include "text/visible_text.h"
@@ -90,97 +91,21 @@ struct PartNames {
 constexpr PartNames kLineParts{"byte", "bytes", "checksum"};
 constexpr PartNames kSumRowParts{"column sum", "column sums", "total"};
 
-// How alike two hex digits look in print (a worn ribbon, a photocopy, a small typeface): 3 when
-// the shapes differ by one short stroke, 2 by a longer stroke or a gap, 1 by more; digits that
-// nobody takes for each other are not listed.
-struct LookAlikeDigits {
-  char A;
-  char B;
-  int Closeness;
-};
-constexpr LookAlikeDigits kLookAlikeDigits[] = {
-    {'0', 'D', 3}, {'8', 'B', 3}, {'E', 'F', 3}, {'1', '7', 3},  //
-    {'0', '8', 2}, {'B', 'D', 2}, {'3', '8', 2}, {'5', '6', 2},  //
-    {'0', 'C', 2}, {'6', '8', 2}, {'8', '9', 2},                 //
-    {'0', 'B', 1}, {'8', 'D', 1}, {'3', 'B', 1}, {'6', 'B', 1}, {'C', 'E', 1},
-};
-
-int Closeness(int a, int b) {
-  static constexpr std::array<std::array<std::int8_t, 16>, 16> kTable = [] {
-    std::array<std::array<std::int8_t, 16>, 16> table{};
-    const auto value = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
-    for (const LookAlikeDigits& pair : kLookAlikeDigits) {
-      table[value(pair.A)][value(pair.B)] = static_cast<std::int8_t>(pair.Closeness);
-      table[value(pair.B)][value(pair.A)] = static_cast<std::int8_t>(pair.Closeness);
-    }
-    return table;
-  }();
-  return kTable[a & 15][b & 15];
+// The likely fixes of a line whose typed checksum is wrong, its data digits as typed.
+std::string LikelyFixes(const ListingLine& line, std::span<const std::uint8_t> digits,
+                        unsigned typed) {
+  const image::TypoNames names{line.Address.value_or(0), line.SumRow};
+  return image::FixesText(image::TypoFixes(digits, static_cast<std::uint8_t>(typed), names));
 }
 
-char DigitText(int value) {
-  return "0123456789ABCDEF"[value & 15];
-}
-
-// The likely fixes of a line whose bytes add up to `computed` where `typed` was typed: one digit
-// changed to a look-alike or a byte's (or the checksum's) two digits swapped, look-alikes first
-// by closeness, then swaps, each group in reading order; at most three. Empty when none fits.
-std::string LikelyFixes(const ListingLine& line, unsigned typed, unsigned computed) {
-  struct Fix {
-    int Rank;  // lower first
-    std::string Text;
-  };
-  std::vector<Fix> fixes;
-  const auto change = [&](const std::string& what, unsigned was, unsigned is, int oldDigit,
-                          int newDigit) {
-    const std::string text = what + " is " + text::HexDigits(is, 2) + ", not " +
-                             text::HexDigits(was, 2) + " (" + DigitText(newDigit) + " and " +
-                             DigitText(oldDigit) + " look alike)";
-    fixes.push_back({3 - Closeness(oldDigit, newDigit), text});
-  };
-  const auto swap = [&](const std::string& what, unsigned was, unsigned is) {
-    fixes.push_back({3, what + " is " + text::HexDigits(is, 2) + ", not " +
-                            text::HexDigits(was, 2) + " (digits swapped)"});
-  };
-  // What the bytes' sum must gain, as a change of one high or one low digit would give it.
-  const unsigned lack = (typed - computed) & 0xFFu;
-  const int lowStep = lack >= 0x80 ? static_cast<int>(lack) - 0x100 : static_cast<int>(lack);
-  for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
-    const std::string what = line.SumRow ? "column +" + std::to_string(i)
-                                         : ListingAddressText(line.Address.value_or(0) + i);
-    const unsigned byte = line.Bytes[i];
-    const int high = static_cast<int>(byte >> 4);
-    const int low = static_cast<int>(byte & 15);
-    if (const int newHigh = (high + static_cast<int>(lack >> 4)) & 15;
-        (lack & 15) == 0 && Closeness(high, newHigh) > 0) {
-      change(what, byte, (static_cast<unsigned>(newHigh) << 4) | (byte & 15), high, newHigh);
-    }
-    if (const int newLow = low + lowStep; newLow >= 0 && newLow <= 15 && Closeness(low, newLow)) {
-      change(what, byte, (byte & 0xF0) | static_cast<unsigned>(newLow), low, newLow);
-    }
-    if (const unsigned swapped = ((byte & 15) << 4) | (byte >> 4);
-        ((swapped - byte) & 0xFFu) == lack) {
-      swap(what, byte, swapped);
-    }
+// The 16 data digits of a line whose bytes were read.
+std::array<std::uint8_t, kDataDigits> DigitsOf(const std::array<std::uint8_t, 8>& bytes) {
+  std::array<std::uint8_t, kDataDigits> digits{};
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    digits[2 * i] = static_cast<std::uint8_t>(bytes[i] >> 4);
+    digits[2 * i + 1] = static_cast<std::uint8_t>(bytes[i] & 15);
   }
-  const std::string checksum = line.SumRow ? "the total" : "the checksum";
-  if ((typed ^ computed) < 16 && Closeness(static_cast<int>(typed), static_cast<int>(computed))) {
-    change(checksum, typed, computed, static_cast<int>(typed & 15),
-           static_cast<int>(computed & 15));
-  } else if ((typed ^ computed) % 16 == 0 &&
-             Closeness(static_cast<int>(typed >> 4), static_cast<int>(computed >> 4))) {
-    change(checksum, typed, computed, static_cast<int>(typed >> 4),
-           static_cast<int>(computed >> 4));
-  } else if (typed == (((computed & 15) << 4) | (computed >> 4))) {
-    swap(checksum, typed, computed);
-  }
-  std::stable_sort(fixes.begin(), fixes.end(),
-                   [](const Fix& a, const Fix& b) { return a.Rank < b.Rank; });
-  std::string text;
-  for (std::size_t i = 0; i < fixes.size() && i < 3; ++i) {
-    text += (i == 0 ? "; perhaps " : ", or ") + fixes[i].Text;
-  }
-  return text;
+  return digits;
 }
 
 // The parser's place in one line of text.
@@ -357,7 +282,7 @@ void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line,
   if (sum != *typedChecksum) {
     line.Fault = std::string(names.Checksum) + " " + text::HexDigits(*typedChecksum, 2) +
                  " typed, " + text::HexDigits(sum, 2) + " computed" +
-                 LikelyFixes(line, *typedChecksum, sum);
+                 LikelyFixes(line, DigitsOf(line.Bytes), *typedChecksum);
   }
 }
 
@@ -385,7 +310,87 @@ std::string ListingAddressText(std::uint64_t address) {
   return text::HexDigits(address, 4);
 }
 
-ListingLine ParseListingLine(std::string_view text) {
+namespace {
+
+// The data digits as typed, from `text` on up to a checksum mark or a comment, the last group
+// of 2 taken off as the checksum when no mark stands; false when they are not 14 to 18 digits
+// and a checksum of 2, or anything but digits and blanks stands among them.
+bool TypedDigits(LineReader reader, std::vector<std::uint8_t>& digits, unsigned& checksum) {
+  std::size_t lastGroup = 0;
+  bool marked = false;
+  while (!reader.AtEnd() && !IsComment(reader.Next())) {
+    const char c = reader.Next();
+    ++reader.Index;
+    if (IsChecksumMark(c)) {
+      marked = true;
+      break;
+    }
+    if (IsBlank(c)) {
+      continue;
+    }
+    if (DigitValue(c) < 0 || digits.size() > kDataDigits + 4) {
+      return false;
+    }
+    lastGroup = IsBlank(reader.Text[reader.Index - 2]) || digits.empty() ? 1 : lastGroup + 1;
+    digits.push_back(static_cast<std::uint8_t>(DigitValue(c)));
+  }
+  std::uint32_t value = 0;
+  if (marked) {
+    reader.SkipBlanks();
+    if (reader.ReadDigits(value) != 2) {
+      return false;
+    }
+  } else {
+    if (lastGroup != 2 || digits.size() < 4) {
+      return false;
+    }
+    value = static_cast<std::uint32_t>(digits[digits.size() - 2] << 4 | digits.back());
+    digits.resize(digits.size() - 2);
+  }
+  checksum = value;
+  return digits.size() >= kDataDigits - 2 && digits.size() <= kDataDigits + 2;
+}
+
+// Letters a typist keys for the digit they resemble.
+char DigitForLetter(char c) {
+  switch (c) {
+    case 'O':
+    case 'o':
+      return '0';
+    case 'l':
+    case 'I':
+      return '1';
+    case 'S':
+      return '5';
+    default:
+      return 0;
+  }
+}
+
+ListingLine ParseLine(std::string_view text, bool lettersForDigits);
+
+// A letter keyed for the digit it resembles, among the digits of a faulty line: named with that
+// digit, and whether the line then checks out.
+void NameLetterForDigit(std::string_view digits, ListingLine& line) {
+  const auto letter =
+      std::find_if(digits.begin(), digits.end(), [](char c) { return DigitForLetter(c) != 0; });
+  if (letter == digits.end()) {
+    return;
+  }
+  const char digit = DigitForLetter(*letter);
+  std::string read(digits);
+  std::replace(read.begin(), read.end(), *letter, digit);
+  const bool checksOut = ParseLine((line.SumRow ? "SUM " : "") + read, false).Fault.empty();
+  const std::string as(1, digit);
+  if (line.Fault == NotADigit(std::string_view(&*letter, 1))) {
+    line.Fault += checksOut ? "; read as " + as + ", the line checks out" : " (perhaps " + as + ")";
+  } else {
+    line.Fault += "; '" + std::string(1, *letter) + "' " +
+                  (checksOut ? "read as " + as + ", the line checks out" : "is perhaps " + as);
+  }
+}
+
+ListingLine ParseLine(std::string_view text, bool lettersForDigits) {
   ListingLine line;
   LineReader reader{text};
   reader.SkipBlanks();
@@ -398,12 +403,30 @@ ListingLine ParseListingLine(std::string_view text) {
   std::optional<unsigned> typedChecksum;
   line.SumRow = ReadSumRowMark(reader);
   const PartNames& names = line.SumRow ? kSumRowParts : kLineParts;
-  if ((line.SumRow || ReadAddress(reader, line)) && ReadData(reader, line, data) &&
-      TakeBytes(data, line, typedChecksum, names) &&
-      (!data.Marked || ReadMarkedChecksum(reader, line, typedChecksum, names))) {
+  const std::size_t labelEnd = reader.Index;
+  if (!line.SumRow && !ReadAddress(reader, line)) {
+    // Falls through to the letters below.
+  } else if (const std::size_t dataStart = reader.Index; !ReadData(reader, line, data)) {
+  } else if (!TakeBytes(data, line, typedChecksum, names)) {
+    std::vector<std::uint8_t> digits;
+    unsigned checksum = 0;
+    if (!line.BytesRead && TypedDigits(LineReader{text, dataStart}, digits, checksum)) {
+      line.Fault += LikelyFixes(line, digits, checksum);
+    }
+    return line;
+  } else if (!data.Marked || ReadMarkedChecksum(reader, line, typedChecksum, names)) {
     CompareChecksum(typedChecksum, line, names);
   }
+  if (lettersForDigits && !line.Fault.empty()) {
+    NameLetterForDigit(text.substr(labelEnd), line);
+  }
   return line;
+}
+
+}  // namespace
+
+ListingLine ParseListingLine(std::string_view text) {
+  return ParseLine(text, true);
 }
 
 ListingCheck::ListingCheck(bool keepBytes, FaultReport report)
