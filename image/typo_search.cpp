@@ -302,6 +302,14 @@ std::string FixesText(std::span<const TypoFix> fixes) {
   if (named == 0) {
     return "";
   }
+  // A byte left out fits wherever it goes: the value is known, the place is not.
+  if (named > kFixesShown && std::all_of(fixes.begin(), fixes.end(), [](const TypoFix& fix) {
+        return fix.Kind == TypoKind::DroppedByte;
+      })) {
+    const std::size_t at = fixes.front().Position / 2;
+    return "; perhaps a byte " + Hex2(fixes.front().Bytes[at]) +
+           " left out: the checksum cannot tell where";
+  }
   if (likely == 0 && named > kFixesShown) {
     return "; " + std::to_string(named) + " changes of one digit fit: too many to tell which";
   }

@@ -91,11 +91,22 @@ struct PartNames {
 constexpr PartNames kLineParts{"byte", "bytes", "checksum"};
 constexpr PartNames kSumRowParts{"column sum", "column sums", "total"};
 
-// The likely fixes of a line whose typed checksum is wrong, its data digits as typed.
-std::string LikelyFixes(const ListingLine& line, std::span<const std::uint8_t> digits,
-                        unsigned typed) {
+// Appends the likely fixes of a line whose typed checksum is wrong, its data digits as typed,
+// to its fault.
+void AddLikelyFixes(ListingLine& line, std::span<const std::uint8_t> digits, unsigned typed) {
   const image::TypoNames names{line.Address.value_or(0), line.SumRow};
-  return image::FixesText(image::TypoFixes(digits, static_cast<std::uint8_t>(typed), names));
+  line.Fixes = image::TypoFixes(digits, static_cast<std::uint8_t>(typed), names);
+  line.FaultLength = line.Fault.size();
+  line.Fault += image::FixesText(line.Fixes);
+}
+
+// Bytes as a listing shows them: 16 digits.
+std::string BytesText(const std::array<std::uint8_t, 8>& bytes) {
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    text += text::HexDigits(byte, 2);
+  }
+  return text;
 }
 
 // The 16 data digits of a line whose bytes were read.
@@ -281,8 +292,8 @@ void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line,
   const std::uint8_t sum = image::LineSum(line.Bytes);
   if (sum != *typedChecksum) {
     line.Fault = std::string(names.Checksum) + " " + text::HexDigits(*typedChecksum, 2) +
-                 " typed, " + text::HexDigits(sum, 2) + " computed" +
-                 LikelyFixes(line, DigitsOf(line.Bytes), *typedChecksum);
+                 " typed, " + text::HexDigits(sum, 2) + " computed";
+    AddLikelyFixes(line, DigitsOf(line.Bytes), *typedChecksum);
   }
 }
 
@@ -372,6 +383,11 @@ ListingLine ParseLine(std::string_view text, bool lettersForDigits);
 // A letter keyed for the digit it resembles, among the digits of a faulty line: named with that
 // digit, and whether the line then checks out.
 void NameLetterForDigit(std::string_view digits, ListingLine& line) {
+  digits = digits.substr(0, std::min(digits.find('#'), digits.find(';')));
+  if (digits.size() >= 3 && (digits[0] | 0x20) == 's' && (digits[1] | 0x20) == 'u' &&
+      (digits[2] | 0x20) == 'm') {
+    return;  // a sum row's label, mistyped
+  }
   const auto letter =
       std::find_if(digits.begin(), digits.end(), [](char c) { return DigitForLetter(c) != 0; });
   if (letter == digits.end()) {
@@ -411,7 +427,8 @@ ListingLine ParseLine(std::string_view text, bool lettersForDigits) {
     std::vector<std::uint8_t> digits;
     unsigned checksum = 0;
     if (!line.BytesRead && TypedDigits(LineReader{text, dataStart}, digits, checksum)) {
-      line.Fault += LikelyFixes(line, digits, checksum);
+      line.TypedChecksum = static_cast<std::uint8_t>(checksum);
+      AddLikelyFixes(line, digits, checksum);
     }
     return line;
   } else if (!data.Marked || ReadMarkedChecksum(reader, line, typedChecksum, names)) {
@@ -483,7 +500,9 @@ void ListingCheck::Finish() {
     partialLength_ = 0;
   }
   afterCarriageReturn_ = false;
-  ResolveHeld(std::nullopt);
+  ResolveHeld(std::nullopt, true);
+  Release(Pending::Waits::NextLine, std::nullopt, true);
+  Release(Pending::Waits::SumRow, std::nullopt);
 }
 
 void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
@@ -513,12 +532,32 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
   }
   if (!line.Fault.empty()) {
     // Made only for a fault: most lines have none.
-    Report(lineNumber_,
-           (line.Address ? ListingAddressText(*line.Address) + ": " : std::string()) + line.Fault);
+    Pending fault;
+    fault.Fault = ListingFault{
+        lineNumber_,
+        (line.Address ? ListingAddressText(*line.Address) + ": " : std::string()) + line.Fault};
+    fault.What = Pending::Kind::Line;
+    fault.BlockId = block_.Id;
+    fault.Address = line.Address.value_or(0);
+    fault.Bytes = line.Bytes;
+    fault.BytesRead = line.BytesRead;
+    fault.TypedChecksum = line.TypedChecksum;
+    fault.Uncertain = !line.BytesRead ||
+                      (line.TypedChecksum && *line.TypedChecksum != image::LineSum(line.Bytes));
+    fault.FaultLength = fault.Fault.Text.size() - line.Fault.size() +
+                        (line.FaultLength > 0 ? line.FaultLength : line.Fault.size());
+    fault.Fixes = std::move(line.Fixes);
+    Report(std::move(fault));
   }
   CheckAddress(line);
   AddToBlock(line);
-  if (keepBytes_ && faults_ == 0) {
+  if (!held_) {
+    Release(Pending::Waits::NextLine, std::nullopt);
+  }
+  if (!Holding()) {
+    Release(Pending::Waits::SumRow, std::nullopt);
+  }
+  if (keepBytes_ && !faultFound_) {
     bytes_.insert(bytes_.end(), line.Bytes.begin(), line.Bytes.end());
   }
 }
@@ -541,10 +580,15 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
     firstAddress_ = address >= before ? address - before : 0;
   }
   if (expected_ && *expected_ != address) {
-    held_ = HeldAddress{
-        lineNumber_, address, *expected_, previous == address, previousBytes == line.Bytes,
-        lines_ == 2};
-    CountFault();
+    held_ = HeldAddress{lineNumber_,
+                        address,
+                        *expected_,
+                        previous == address,
+                        previousBytes == line.Bytes && line.BytesRead,
+                        lines_ == 2,
+                        previous,
+                        line.Bytes};
+    NoteFault();
     expected_.reset();
     return;
   }
@@ -557,7 +601,7 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
 // address's successor after missing lines or after a mistyped address on the listing's first
 // line (taken for that rather than more than one line missing right after it). Anything else, or no
 // next address, gets the plain fault and the run goes on from the address found.
-void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress) {
+void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress, bool atEnd) {
   if (!held_) {
     return;
   }
@@ -565,14 +609,23 @@ void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress) {
   held_.reset();
   const std::string found = ListingAddressText(held.Address);
   const std::string expected = ListingAddressText(held.Expected);
+  Pending fault;
+  fault.BlockId = block_.Id;
   std::string text = found + ": address " + expected + " expected, " + found + " found";
   expected_ = held.Address + 8;
   if (nextAddress == held.Expected + 8) {
     expected_ = held.Expected + 8;  // mistyped: the plain fault says it
-  } else if (nextAddress == held.Expected) {
+  } else if (nextAddress == held.Expected || (atEnd && held.Repeats)) {
     expected_ = held.Expected;
-    if (held.Repeats) {
+    if (held.AfterFirst && held.Address + 8 == held.Previous) {
+      text = found + ": lines " + found + " and " + ListingAddressText(*held.Previous) + " swapped";
+    } else if (held.Repeats) {
       text = found + ": line " + found + " repeated" + (held.SameBytes ? "" : " with other bytes");
+      if (held.SameBytes) {
+        fault.What = Pending::Kind::RepeatedLine;
+        fault.Address = held.Address;
+        fault.Bytes = held.Bytes;
+      }
     } else if (held.Address == held.Expected + 8) {
       text = found + ": lines " + expected + " and " + found + " swapped";
       afterSwap_ = held.Address + 8;
@@ -580,21 +633,29 @@ void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress) {
   } else if (nextAddress && held.Address > held.Expected &&
              (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8 &&
              (!held.AfterFirst || held.Address == held.Expected + 8)) {
+    const bool one = held.Address - held.Expected == 8;
     text = found + ": " +
-           (held.Address - held.Expected == 8
-                ? "line " + expected + " missing"
+           (one ? "line " + expected + " missing"
                 : "lines " + expected + " to " + ListingAddressText(held.Address - 8) + " missing");
+    if (one) {
+      fault.What = Pending::Kind::MissingLine;
+      fault.Address = held.Expected;
+    }
   } else if (held.AfterFirst && nextAddress == held.Address + 8) {
     text += "; perhaps the line before is " + ListingAddressText(held.Address - 8) + ", not " +
             ListingAddressText(held.Expected - 8);
   }
-  if (report_) {
-    report_(ListingFault{held.LineNumber, std::move(text)});
-    for (ListingFault& fault : heldReports_) {
-      report_(fault);
-    }
+  fault.Fault = ListingFault{held.LineNumber, std::move(text)};
+  if (fault.What != Pending::Kind::Other && Holding()) {
+    fault.For = Pending::Waits::SumRow;
   }
+  Queue(std::move(fault));
+  std::vector<Pending> after = std::move(heldReports_);
   heldReports_.clear();
+  for (Pending& later : after) {
+    Queue(std::move(later));
+  }
+  Release(Pending::Waits::NextLine, std::nullopt);
 }
 
 void ListingCheck::AddToBlock(const ListingLine& line) {
@@ -607,27 +668,119 @@ void ListingCheck::AddToBlock(const ListingLine& line) {
     ++block_.Unread;
     return;
   }
+  if (block_.Lines <= kLongestBlock) {
+    block_.Held.emplace_back(line.Address.value_or(0), line.Bytes);
+  }
   for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
     block_.Sums[i] = static_cast<std::uint8_t>(block_.Sums[i] + line.Bytes[i]);
   }
-  const std::uint8_t sum = image::LineSum(line.Bytes);
-  if (line.TypedChecksum && *line.TypedChecksum != sum && ++block_.Faulty == 1) {
-    block_.FaultyAddress = line.Address.value_or(0);
-    block_.FaultyBytes = line.Bytes;
-    block_.FaultyLack = static_cast<std::uint8_t>(*line.TypedChecksum - sum);
+  if (line.TypedChecksum && *line.TypedChecksum != image::LineSum(line.Bytes)) {
+    ++block_.Faulty;
   }
 }
 
-// A sum row's own fault, or its columns against the block's: a column that fails with exactly
-// one line is the byte at their crossing when one value puts both right; columns that fail
-// while every line's sum and the total check out are bytes swapped within a line (the sums
-// cannot say which line; a swap leaves the total as it was); columns that fail while the row's
-// own total disagrees with them but agrees with the block are a mistyped sum row. A block with
-// a line whose bytes could not be read is not checked by columns.
+// The one uncertain line of the block put right by the sum row, when its columns and the line's
+// own checksum agree on what it holds: the fixes that give that, or the bytes themselves. False
+// when the row cannot settle it.
+bool ListingCheck::SettleByRow(const Block& block, const Columns& lack) {
+  Pending* line = nullptr;
+  for (Pending& fault : pending_) {
+    if (fault.For != Pending::Waits::SumRow || fault.BlockId != block.Id) {
+      continue;
+    }
+    if (fault.What != Pending::Kind::Line || !fault.Uncertain || line != nullptr) {
+      return false;  // a missing or repeated line, or a second line: the row cannot say
+    }
+    line = &fault;
+  }
+  if (line == nullptr) {
+    return false;
+  }
+  Columns bytes = lack;  // an unread line holds what the columns lack
+  if (line->BytesRead) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      bytes[i] = static_cast<std::uint8_t>(line->Bytes[i] + lack[i]);
+    }
+  }
+  const std::optional<std::uint8_t> typed = line->TypedChecksum;
+  std::string& text = line->Fault.Text;
+  text.resize(line->FaultLength);
+  if (line->BytesRead && bytes == line->Bytes) {
+    const std::uint8_t sum = image::LineSum(bytes);
+    text += "; the column sums prove the bytes right: the checksum is " + text::HexDigits(sum, 2) +
+            (typed ? ", not " + text::HexDigits(typed.value_or(0), 2) : std::string());
+    return true;
+  }
+  if (typed && image::LineSum(bytes) != *typed) {
+    return false;  // two mistakes, or the row's own
+  }
+  std::vector<image::TypoFix> fitting;
+  for (const image::TypoFix& fix : line->Fixes) {
+    if (fix.Bytes == bytes) {
+      fitting.push_back(fix);
+    }
+  }
+  if (fitting.size() == 1) {
+    text += "; by the sum row, " + fitting.front().Text;
+  } else if (!fitting.empty()) {
+    text += image::FixesText(fitting);
+  } else if (line->BytesRead) {
+    text += "; by the sum row";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] != line->Bytes[i]) {
+        text += (text.ends_with("row") ? ", " : ", and ") + ListingAddressText(line->Address + i) +
+                " is " + text::HexDigits(bytes[i], 2) + ", not " +
+                text::HexDigits(line->Bytes[i], 2);
+      }
+    }
+  } else if (!text.ends_with("checks out")) {
+    text += "; by the sum row it holds " + BytesText(bytes);
+  }
+  return true;
+}
+
+// Two columns that fail by opposite amounts while every line checks out: two bytes of one line
+// exchanged. The line is named when only one line of the block fits.
+std::string ListingCheck::ExchangedBytes(const Block& block, const std::vector<std::size_t>& wrong,
+                                         const Columns& lack) const {
+  if (wrong.size() != 2 || static_cast<std::uint8_t>(lack[wrong[0]] + lack[wrong[1]]) != 0 ||
+      block.Held.size() != block.Lines) {
+    return "";
+  }
+  const std::size_t a = wrong[0];
+  const std::size_t b = wrong[1];
+  std::optional<std::pair<std::uint64_t, Columns>> found;
+  for (const auto& [address, bytes] : block.Held) {
+    if (static_cast<std::uint8_t>(bytes[b] - bytes[a]) == lack[a]) {
+      if (found) {
+        return "";
+      }
+      found.emplace(address, bytes);
+    }
+  }
+  if (!found) {
+    return "";
+  }
+  const auto& [address, bytes] = *found;
+  return "; perhaps " + ListingAddressText(address + a) + " and " +
+         ListingAddressText(address + b) + " are " + text::HexDigits(bytes[b], 2) + " " +
+         text::HexDigits(bytes[a], 2) + ", not " + text::HexDigits(bytes[a], 2) + " " +
+         text::HexDigits(bytes[b], 2) + " (exchanged)";
+}
+
+// A sum row's own fault, or its columns against the block's. The row first settles what it can
+// of the block's faults: the one line whose checksum fails or whose bytes could not be read, a
+// line missing (its bytes are what the columns lack) or typed twice; it then says nothing more.
+// Otherwise: a column that fails with exactly one line is the byte at their crossing; columns
+// that fail while every line's sum and the total check out are bytes swapped within a line (a
+// swap leaves the total as it was); columns that fail while the row's own total disagrees with
+// them but agrees with the block are a mistyped sum row. A block holding a line whose bytes
+// could not be read is otherwise not checked by columns.
 void ListingCheck::CheckSumRow(const ListingLine& row) {
   ++sumRows_;
-  const Block block = block_;
+  const Block block = std::move(block_);
   block_ = Block{};
+  block_.Id = block.Id + 1;
   std::string prefix = "SUM: ";
   if (block.First) {
     prefix =
@@ -636,20 +789,47 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
   if (held_ && heldReports_.size() >= 8) {
     ResolveHeld(std::nullopt);  // a run of sum rows: the look-ahead is not worth the wait
   }
+  const auto done = [&] { Release(Pending::Waits::SumRow, block.Id); };
   const bool rowRead = row.BytesRead && row.TypedChecksum;
+  Columns lack{};
+  std::vector<std::size_t> wrong;
+  for (std::size_t i = 0; i < lack.size(); ++i) {
+    lack[i] = static_cast<std::uint8_t>(row.Bytes[i] - block.Sums[i]);
+    if (lack[i] != 0) {
+      wrong.push_back(i);
+    }
+  }
+  const bool sound = rowRead && row.Fault.empty() && block.Lines > 0;
+  if (sound && block.Lines <= kLongestBlock && block.Faulty + block.Unread == 1 &&
+      SettleByRow(block, lack)) {
+    return done();
+  }
+  if (sound && block.Faulty + block.Unread == 0 && !wrong.empty()) {
+    // A line missing, or one typed twice, in this block.
+    for (Pending& fault : pending_) {
+      if (fault.For != Pending::Waits::SumRow || fault.BlockId != block.Id) {
+        continue;
+      }
+      Columns twice{};
+      for (std::size_t i = 0; i < twice.size(); ++i) {
+        twice[i] = static_cast<std::uint8_t>(-fault.Bytes[i]);
+      }
+      if (fault.What == Pending::Kind::MissingLine) {
+        fault.Fault.Text += "; by the sum row it holds " + BytesText(lack);
+        return done();
+      }
+      if (fault.What == Pending::Kind::RepeatedLine && lack == twice) {
+        return done();
+      }
+    }
+  }
   if (!rowRead || block.Lines == 0 || block.Unread > 0) {
     if (!row.Fault.empty()) {
       Report(lineNumber_, prefix + row.Fault);
     } else if (block.Lines == 0) {
       Report(lineNumber_, prefix + "no lines since the last sum row");
     }
-    return;
-  }
-  std::vector<std::size_t> wrong;
-  for (std::size_t i = 0; i < block.Sums.size(); ++i) {
-    if (row.Bytes[i] != block.Sums[i]) {
-      wrong.push_back(i);
-    }
+    return done();
   }
   if (wrong.empty()) {
     // The columns are right, so the total is the mistake: no column is to be suggested.
@@ -657,7 +837,7 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
       Report(lineNumber_, prefix + "total " + text::HexDigits(*row.TypedChecksum, 2) + " typed, " +
                               text::HexDigits(image::LineSum(block.Sums), 2) + " computed");
     }
-    return;
+    return done();
   }
   std::string text = prefix;
   if (wrong.size() <= 2) {
@@ -676,36 +856,160 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
     }
     text += " wrong";
   }
-  const std::uint8_t columnLack =
-      static_cast<std::uint8_t>(row.Bytes[wrong[0]] - block.Sums[wrong[0]]);
+  Pending fault;
   if (!row.Fault.empty() && *row.TypedChecksum == image::LineSum(block.Sums)) {
     text += "; the total agrees with the lines, so the sum row is mistyped";
-  } else if (block.Faulty == 1 && wrong.size() == 1 && columnLack == block.FaultyLack) {
-    const std::uint8_t byte = block.FaultyBytes[wrong[0]];
-    text += "; perhaps " + ListingAddressText(block.FaultyAddress + wrong[0]) + " is " +
-            text::HexDigits(static_cast<std::uint8_t>(byte + columnLack), 2) + ", not " +
-            text::HexDigits(byte, 2) + ", which puts line " +
-            ListingAddressText(block.FaultyAddress) + " right too";
   } else if (block.Faulty == 0 && wrong.size() >= 2 && row.Fault.empty() &&
              *row.TypedChecksum == image::LineSum(block.Sums)) {
-    text += "; every line's sum checks out: bytes of a line swapped between these columns?";
+    const std::string exchanged = ExchangedBytes(block, wrong, lack);
+    text += "; every line's sum checks out: " +
+            (exchanged.empty() ? "bytes of a line swapped between these columns?"
+                               : exchanged.substr(2));
+  } else if (sound && block.Faulty == 0) {
+    // Sound lines that fall short by a line's worth: a line left out at either end of the
+    // block, which the next line's address shows.
+    fault.What = Pending::Kind::Shortfall;
+    fault.For = Pending::Waits::NextLine;
+    fault.BlockId = block.Id;
+    fault.Bytes = lack;
+    fault.First = block.First.value_or(0);
+    fault.Last = block.Last;
   }
-  Report(lineNumber_, std::move(text));
+  fault.Fault = ListingFault{lineNumber_, std::move(text)};
+  Report(std::move(fault));
+  done();
 }
 
-void ListingCheck::CountFault() {
-  if (++faults_ == 1) {
+bool ListingCheck::Holding() const {
+  // A listing whose first lines bring no sum row has none: nothing waits for one.
+  return sumRows_ > 0 || lines_ <= kLongestBlock;
+}
+
+void ListingCheck::NoteFault() {
+  if (!faultFound_) {
+    faultFound_ = true;
     bytes_.clear();
     bytes_.shrink_to_fit();
   }
 }
 
 void ListingCheck::Report(std::uint64_t lineNumber, std::string text) {
-  CountFault();
+  Pending fault;
+  fault.Fault = ListingFault{lineNumber, std::move(text)};
+  Report(std::move(fault));
+}
+
+void ListingCheck::Report(Pending fault) {
+  NoteFault();
+  if (fault.What == Pending::Kind::Line && Holding()) {
+    fault.For = Pending::Waits::SumRow;
+  }
   if (held_) {
-    heldReports_.push_back(ListingFault{lineNumber, std::move(text)});
-  } else if (report_) {
-    report_(ListingFault{lineNumber, std::move(text)});
+    heldReports_.push_back(std::move(fault));
+  } else {
+    Queue(std::move(fault));
+  }
+}
+
+// A line missing, or typed twice, and a sum row off by what it holds are one mistake: the line's
+// fault says what the row adds, and the row's goes. True when `fault` was taken into another.
+bool ListingCheck::Merge(Pending& fault) {
+  const auto explains = [](const Pending& line, const Pending& row) {
+    if (line.Address + 8 < row.First || line.Address > row.Last + 8) {
+      return false;
+    }
+    if (line.What == Pending::Kind::MissingLine) {
+      return true;
+    }
+    Columns twice{};
+    for (std::size_t i = 0; i < twice.size(); ++i) {
+      twice[i] = static_cast<std::uint8_t>(-line.Bytes[i]);
+    }
+    return line.What == Pending::Kind::RepeatedLine && row.Bytes == twice;
+  };
+  const auto settle = [](Pending& line, const Pending& row) {
+    if (line.What == Pending::Kind::MissingLine) {
+      line.Fault.Text += "; by the sum row it holds " + BytesText(row.Bytes);
+    }
+    line.For = Pending::Waits::Nothing;
+  };
+  const bool isRow = fault.What == Pending::Kind::Shortfall;
+  if (!isRow && fault.What != Pending::Kind::MissingLine &&
+      fault.What != Pending::Kind::RepeatedLine) {
+    return false;
+  }
+  for (Pending& other : pending_) {
+    if (other.For == Pending::Waits::Nothing) {
+      continue;
+    }
+    if (isRow && (other.What == Pending::Kind::MissingLine ||
+                  other.What == Pending::Kind::RepeatedLine) && explains(other, fault)) {
+      settle(other, fault);
+      return true;
+    }
+    if (!isRow && other.What == Pending::Kind::Shortfall && explains(fault, other)) {
+      settle(fault, other);
+      other = std::move(fault);
+      return true;
+    }
+  }
+  return false;
+}
+
+void ListingCheck::Queue(Pending fault) {
+  if (Merge(fault)) {
+    Flush();
+    return;
+  }
+  if (pending_.empty() && fault.For == Pending::Waits::Nothing) {
+    Output(fault.Fault);
+    return;
+  }
+  pending_.push_back(std::move(fault));
+  Flush();
+}
+
+void ListingCheck::Release(Pending::Waits waits, std::optional<std::uint64_t> blockId, bool atEnd) {
+  for (Pending& fault : pending_) {
+    if (fault.For != waits || (blockId && fault.BlockId != *blockId)) {
+      continue;
+    }
+    fault.For = Pending::Waits::Nothing;
+    if (fault.What == Pending::Kind::Shortfall) {
+      NameEdgeLine(fault, atEnd);
+    }
+  }
+  Flush();
+}
+
+// A sum row short by a line's worth, its lines all sound and no gap in their addresses before or
+// after it: the listing's first line or its last left out, which no address can show.
+void ListingCheck::NameEdgeLine(Pending& row, bool atEnd) const {
+  const bool first = row.BlockId == 0 && row.First >= 8;
+  const bool last = atEnd && block_.Lines == 0 && row.BlockId + 1 == block_.Id;
+  if (!first && !last) {
+    return;
+  }
+  const std::string text = row.Fault.Text;
+  const std::size_t colon = text.find(": ");
+  row.Fault.Text = text.substr(0, colon + 2) + "line " +
+                   (first ? ListingAddressText(row.First - 8) : std::string()) +
+                   (first && last ? " or " : "") +
+                   (last ? ListingAddressText(row.Last + 8) : std::string()) +
+                   " missing; by the sum row it holds " + BytesText(row.Bytes);
+}
+
+void ListingCheck::Flush() {
+  while (!pending_.empty() && pending_.front().For == Pending::Waits::Nothing) {
+    Output(pending_.front().Fault);
+    pending_.pop_front();
+  }
+}
+
+void ListingCheck::Output(const ListingFault& fault) {
+  ++faults_;
+  if (report_) {
+    report_(fault);
   }
 }
 

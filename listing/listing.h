@@ -19,29 +19,36 @@
 // Digits in either case; blanks are space, tab, form feed and vertical tab. Lines end with LF,
 // CR LF or CR. A line that is only a Ctrl-Z (the old end-of-file mark) is skipped too.
 //
-// A line whose checksum is wrong gets its likely fixes appended to the fault: the changes of
-// one digit to a digit that looks alike in print (see kLookAlikeDigits in listing.cpp) and the
-// swaps of a byte's two digits, in the bytes or in the typed checksum, that make it right.
+// A line whose checksum is wrong, or that has a digit or a byte too few or too many, gets its
+// likely fixes appended to the fault (see image/typo_search.h); a letter keyed for a digit
+// (O, l, I, S) is named with the digit.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "image/typo_search.h"
+
 namespace lbe::listing {
 
 // Longer lines are a fault of their own; only this much of a line is ever kept.
 inline constexpr std::size_t kLongestListingLine = 4096;
+// The longest block of lines between sum rows whose lines the row can put right: the faults
+// of a block wait for its row, so memory stays flat.
+inline constexpr std::uint64_t kLongestBlock = 256;
 
 struct ListingLine {
   bool Skipped = false;    // blank, or only a comment
   bool SumRow = false;     // a row of column sums: Bytes are the 8 column sums, no address
   bool BytesRead = false;  // the 8 bytes were read; a fault, if any, is in the checksum
-  // The typed checksum (a sum row's total), once read with the bytes.
+  // The typed checksum (a sum row's total), once read with the bytes, or with data digits one
+  // or two too few or too many.
   std::optional<std::uint8_t> TypedChecksum;
   // The typed address once a blank, ":" or "-" closed it; empty when the line has none.
   std::optional<std::uint32_t> Address;
@@ -50,6 +57,9 @@ struct ListingLine {
   // then the likely fixes: "; perhaps 0105 is 0F, not 8F (0 and 8 look alike)"); empty for a
   // good line.
   std::string Fault;
+  // The fixes that make the line check out, as the fault names them from FaultLength on.
+  std::vector<image::TypoFix> Fixes;
+  std::size_t FaultLength = 0;
 };
 
 // One line without its line end.
@@ -81,7 +91,7 @@ class ListingCheck {
 
   std::uint64_t Lines() const { return lines_; }  // lines with an entry, faulty or not
   std::uint64_t SumRows() const { return sumRows_; }
-  std::uint64_t Faults() const { return faults_; }
+  std::uint64_t Faults() const { return faults_; }  // reported so far
   // The bytes of all lines, first line's first; empty once a fault was found.
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
   // The address of the first line's bytes: that line's own, else counted back from the first
@@ -97,28 +107,66 @@ class ListingCheck {
     bool Repeats = false;     // the previous line's address again
     bool SameBytes = false;   // and its bytes
     bool AfterFirst = false;  // the line before is the listing's first, whose address is a guess
+    std::optional<std::uint64_t> Previous;  // the line before's address
+    std::array<std::uint8_t, 8> Bytes{};
   };
   // The lines since the last sum row.
   struct Block {
-    std::array<std::uint8_t, 8> Sums{};
+    std::uint64_t Id = 0;
+    std::array<std::uint8_t, 8> Sums{};  // of the lines whose bytes were read
     std::uint64_t Lines = 0;
     std::uint64_t Unread = 0;            // lines whose bytes could not be read
     std::uint64_t Faulty = 0;            // lines whose bytes were read but whose checksum is wrong
     std::optional<std::uint64_t> First;  // the first and last addresses typed
     std::uint64_t Last = 0;
-    // The first faulty line: its address, bytes, and what its sum lacks (typed - computed).
-    std::uint64_t FaultyAddress = 0;
-    std::array<std::uint8_t, 8> FaultyBytes{};
-    std::uint8_t FaultyLack = 0;
+    // The lines' addresses and bytes, while the block is short enough to hold them.
+    std::vector<std::pair<std::uint64_t, std::array<std::uint8_t, 8>>> Held;
   };
+  // A fault on its way out. Faults leave in line order; one that the sum row closing its block
+  // (or the line after a sum row) may settle waits for it, and the faults after it with it.
+  struct Pending {
+    enum class Kind : std::uint8_t {
+      Other,
+      Line,          // a line the sum row may put right: Bytes as typed, its fixes
+      MissingLine,   // at Address: the sum row may tell its bytes
+      RepeatedLine,  // Bytes: the sum row counts them twice
+      Shortfall,     // a sum row's columns short by Bytes, its lines First to Last all sound
+    };
+    enum class Waits : std::uint8_t { Nothing, SumRow, NextLine };
+    ListingFault Fault;
+    Kind What = Kind::Other;
+    Waits For = Waits::Nothing;
+    std::uint64_t BlockId = 0;
+    std::uint64_t Address = 0;
+    std::uint64_t First = 0;
+    std::uint64_t Last = 0;
+    std::array<std::uint8_t, 8> Bytes{};
+    bool BytesRead = false;
+    bool Uncertain = false;  // Line: its bytes could not be read, or do not add up
+    std::optional<std::uint8_t> TypedChecksum;
+    std::size_t FaultLength = 0;
+    std::vector<image::TypoFix> Fixes;
+  };
+  using Columns = std::array<std::uint8_t, 8>;
 
   void CheckLine(std::string_view text, std::uint64_t length);
   void CheckAddress(const ListingLine& line);
-  void ResolveHeld(std::optional<std::uint64_t> nextAddress);
+  void ResolveHeld(std::optional<std::uint64_t> nextAddress, bool atEnd = false);
   void AddToBlock(const ListingLine& line);
   void CheckSumRow(const ListingLine& row);
+  bool SettleByRow(const Block& block, const Columns& lack);
+  std::string ExchangedBytes(const Block& block, const std::vector<std::size_t>& wrong,
+                             const Columns& lack) const;
   void Report(std::uint64_t lineNumber, std::string text);
-  void CountFault();
+  void Report(Pending fault);
+  void Queue(Pending fault);
+  bool Merge(Pending& fault);
+  void Release(Pending::Waits waits, std::optional<std::uint64_t> blockId, bool atEnd = false);
+  void NameEdgeLine(Pending& row, bool atEnd) const;
+  void Flush();
+  void Output(const ListingFault& fault);
+  void NoteFault();
+  bool Holding() const;
 
   bool keepBytes_;
   FaultReport report_;
@@ -126,14 +174,16 @@ class ListingCheck {
   std::uint64_t lines_ = 0;
   std::uint64_t sumRows_ = 0;
   std::uint64_t faults_ = 0;
+  bool faultFound_ = false;
   std::optional<std::uint64_t> expected_;  // the address the next entry must have
   std::optional<std::uint64_t> firstAddress_;
   std::optional<std::uint64_t> previousAddress_;
   std::array<std::uint8_t, 8> previousBytes_{};
   std::optional<HeldAddress> held_;
-  std::vector<ListingFault> heldReports_;   // of sum rows after the held line, in order
+  std::vector<Pending> heldReports_;        // of sum rows after the held line, in order
   std::optional<std::uint64_t> afterSwap_;  // the next entry's successor, past a swapped pair
   Block block_;
+  std::deque<Pending> pending_;
   std::string partial_;               // a line cut by the end of a chunk, at most kept
   std::uint64_t partialLength_ = 0;   // its whole length so far
   bool afterCarriageReturn_ = false;  // a chunk ended in CR: an LF next is its pair

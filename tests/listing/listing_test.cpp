@@ -69,10 +69,14 @@ TEST(Listing, EveryFaultKindHasItsMessage) {
   const LineCase cases[] = {
       {"0100 3E00D3FE21000011:A5", 0x0100, "checksum A5 typed, 41 computed"},
       {"0108 3E 00 D3 FE 21 00 00 11 : a6", 0x0108, "checksum A6 typed, 41 computed"},
-      {"0100 3E00D3FE210000:41", 0x0100, "7 bytes, 8 expected"},
-      {"0100 3E 00 D3 FE 21 00 00 11", 0x0100, "7 bytes, 8 expected"},  // 11 taken as checksum
+      {"0100 3E00D3FE210000:41", 0x0100,
+       "7 bytes, 8 expected; perhaps a byte 11 left out: the checksum cannot tell where"},
+      {"0100 3E 00 D3 FE 21 00 00 11", 0x0100,  // 11 taken as checksum
+       "7 bytes, 8 expected; perhaps a byte E1 left out: the checksum cannot tell where"},
       {"0100 3E00D3FE2100001122:41", 0x0100, "9 bytes, 8 expected"},
-      {"0100 3E00D3FE2100001:41", 0x0100, "15 hexadecimal digits, 16 expected"},
+      {"0100 3E00D3FE2100001:41", 0x0100,
+       "15 hexadecimal digits, 16 expected; perhaps 0102 is D1 (a digit left out), or 0104 is 21 "
+       "(a digit left out), or 0106 is 10 (a digit left out), and 1 more like these"},
       {"0100 3:41", 0x0100, "1 hexadecimal digit, 16 expected"},
       {"0100 3E:41", 0x0100, "1 byte, 8 expected"},
       {"0100", 0x0100, "0 bytes, 8 expected"},
@@ -87,15 +91,19 @@ TEST(Listing, EveryFaultKindHasItsMessage) {
       {"0100: 3E 00 D3 FE 21 00 00 11 41F", 0x0100, "checksum of 3 digits, 2 expected"},
       {"0100 3E00 D3FE 2100 0011 4", 0x0100, "checksum of 1 digit, 2 expected"},
       {"sum 3E00D3FE21000011:4", std::nullopt, "total of 1 digit, 2 expected"},
-      {"SUM: 3E 00 D3 FE 21 00 00 41", std::nullopt, "7 column sums, 8 expected"},
+      {"SUM: 3E 00 D3 FE 21 00 00 41", std::nullopt,
+       "7 column sums, 8 expected; perhaps a byte 11 left out: the checksum cannot tell where"},
       {"SUMS 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit 'S'"},
       {"0100 3E00D3FE21000011:41 42", 0x0100, "unexpected '4' after the checksum"},
       {"0100 3E00D3FE21000011:41:", 0x0100, "unexpected ':' after the checksum"},
-      {"0100 3E00D3FE21000011:4O", 0x0100, "checksum of 1 digit, 2 expected"},
-      {"0100 3E00D3FE21000011:O1", 0x0100, "not a hexadecimal digit 'O'"},
-      {"O100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit 'O'"},
-      {"01O0 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit 'O'"},
-      {"0100 3E O0 D3 FE 21 00 00 11:41", 0x0100, "not a hexadecimal digit 'O'"},
+      {"0100 3E00D3FE21000011:4O", 0x0100, "checksum of 1 digit, 2 expected; 'O' is perhaps 0"},
+      {"0100 3E00D3FE21000011:O1", 0x0100, "not a hexadecimal digit 'O' (perhaps 0)"},
+      {"O100 3E00D3FE21000011:41", std::nullopt,
+       "not a hexadecimal digit 'O'; read as 0, the line checks out"},
+      {"01O0 3E00D3FE21000011:41", std::nullopt,
+       "not a hexadecimal digit 'O'; read as 0, the line checks out"},
+      {"0100 3E O0 D3 FE 21 00 00 11:41", 0x0100,
+       "not a hexadecimal digit 'O'; read as 0, the line checks out"},
       {"0100 3E00D3FE21000011h:41", 0x0100, "not a hexadecimal digit 'h'"},
       {":0100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit ':'"},
       {"$0100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit '$'"},
@@ -229,13 +237,16 @@ TEST(ListingCheck, FaultsCarryTheirLineNumbersAndAddresses) {
        {"2: 0000: address 0010 expected, 0000 found"}},
       // A line without a readable address keeps the count going.
       {kLine0 + "\nO008 0102030405060708:24\n" + kLine10 + "\n",
-       {"2: not a hexadecimal digit 'O'"}},
+       {"2: not a hexadecimal digit 'O'; read as 0, the line checks out"}},
       // Skipped lines count for the line numbers only.
       {"# x\n\n" + kLine0 + "\r\n\r\n0008 0102030405060708:31\r\n",
-       {"5: 0008: checksum 31 typed, 24 computed"}},
+       {"5: 0008: checksum 31 typed, 24 computed; perhaps 0008 is 0E, not 01, or 0009 is 0F, not "
+        "02"}},
       // A wrong checksum and a wrong address on one line are two faults.
       {kLine0 + "\n0010 0102030405060708:31",
-       {"2: 0010: checksum 31 typed, 24 computed", "2: 0010: address 0008 expected, 0010 found"}},
+       {"2: 0010: checksum 31 typed, 24 computed; perhaps 0010 is 0E, not 01, or 0011 is 0F, not "
+        "02",
+        "2: 0010: address 0008 expected, 0010 found"}},
       // A byte-order mark counts only at the very start.
       {kLine0 + "\n\xEF\xBB\xBF" + kLine8 + "\n", {"2: not a hexadecimal digit '\\u{FEFF}'"}},
       {"\n\xEF\xBB\xBF" + kLine8 + "\n", {"2: not a hexadecimal digit '\\u{FEFF}'"}},
@@ -283,8 +294,8 @@ TEST(ListingCheck, OneReportPerTypo) {
       {{"0000", "0008", "0010 E300D3FE21000011:41", "0018"},
        "3: 0010: checksum 41 typed, E6 computed; perhaps 0010 is 3E, not E3 (digits swapped)"},
       {{"0000", "0008", "0010 3E00D3FE21000011:47", "0018"},
-       "3: 0010: checksum 47 typed, 41 computed; perhaps 0014 is 27, not 21 (7 and 1 look alike), "
-       "or 0017 is 17, not 11 (7 and 1 look alike), or the checksum is 41, not 47 (1 and 7 look "
+       "3: 0010: checksum 47 typed, 41 computed; perhaps the checksum is 41, not 47 (1 and 7 look "
+       "alike), or 0014 is 27, not 21 (7 and 1 look alike), or 0017 is 17, not 11 (7 and 1 look "
        "alike)"},
   };
   for (const auto& c : cases) {
@@ -303,20 +314,39 @@ TEST(ListingCheck, SumRowsCheckTheirBlock) {
       {kLine0 + "\nSUM 0000000000000000:00\n" + kLine8 + "\n" + kLine10 + "\n" + row, ""},
       {kLine8 + "\n" + kLine10 + "\nsum: 00 01 02 03 04 05 06 07 1C\n" + kLine18, ""},
       {"0008 0102030405060709:24\n" + kLine10 + "\n" + row,
-       "3: SUM 0008-0017: column +7 07 typed, 08 computed; perhaps 000F is 08, not 09, which puts "
-       "line 0008 right too"},
+       "1: 0008: checksum 24 typed, 25 computed; by the sum row, 000F is 08, not 09 (8 and 9 look "
+       "alike)"},
+      {"0008 010203040506070A:24\n" + kLine10 + "\n" + row,
+       "1: 0008: checksum 24 typed, 26 computed; by the sum row, 000F is 08, not 0A"},
+      {"0008 0102030405060708:2B\n" + kLine10 + "\n" + row,
+       "1: 0008: checksum 2B typed, 24 computed; the column sums prove the bytes right: the "
+       "checksum is 24, not 2B"},
       {"0008 0201030405060708:24\n" + kLine10 + "\n" + row,
        "3: SUM 0008-0017: column +0 00 typed, 01 computed, column +1 01 typed, 00 computed; every "
+       "line's sum checks out: perhaps 0008 and 0009 are 01 02, not 02 01 (exchanged)"},
+      {"0008 0201030405060708:24\n0010 0201030405060708:24\n"
+       "SUM 020406080A0C0E10:48",
+       "3: SUM 0008-0017: column +0 02 typed, 04 computed, column +1 04 typed, 02 computed; every "
        "line's sum checks out: bytes of a line swapped between these columns?"},
       {kLine8 + "\n" + kLine10 + "\nSUM 0001020304050608:1C",
        "3: SUM 0008-0017: column +7 08 typed, 07 computed; the total agrees with the lines, so the "
        "sum row is mistyped"},
       {kLine8 + "\n" + kLine10 + "\nSUM 0001020304050607:1D",
        "3: SUM 0008-0017: total 1D typed, 1C computed"},
+      {kLine0 + "\nSUM 0000000000000000:00\n" + kLine8 + "\n" + kLine10 +
+           "\nSUM FFFFFF0304050607:16\n" + kLine18 + "\nSUM 0000000000000001:01",
+       "5: SUM 0008-0017: columns +0, +1 and +2 wrong"},
+      // Short by a line's worth, its lines sound: a line left out where no address shows it.
       {kLine8 + "\n" + kLine10 + "\nSUM FFFFFF0304050607:16",
-       "3: SUM 0008-0017: columns +0, +1 and +2 wrong"},
+       "3: SUM 0008-0017: line 0000 or 0018 missing; by the sum row it holds FFFEFD0000000000"},
       {kLine8 + "\n" + row + "\n" + row, "3: SUM: no lines since the last sum row"},
-      {kLine8 + "\n0010 FFFF:F8\n" + row, "2: 0010: 2 bytes, 8 expected"},  // columns unchecked
+      {kLine8 + "\n0010 FFFF:F8\n" + row,
+       "2: 0010: 2 bytes, 8 expected; by the sum row it holds FFFFFFFFFFFFFFFF"},
+      {kLine8 + "\n0010 FFFFFFFFFFFFFFF:F8\n" + row,
+       "2: 0010: 15 hexadecimal digits, 16 expected; by the sum row, 0010 is FF (a digit left "
+       "out)"},
+      // Two uncertain lines: the row cannot tell which, and the columns go unchecked.
+      {"0008 0102030405060708:25\n0010 FFFF:F8\n" + row, "2: 0010: 2 bytes, 8 expected"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.listing);
