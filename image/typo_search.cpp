@@ -22,9 +22,10 @@ constexpr LookAlikeDigits kLookAlikeDigits[] = {
     {0x0, 0xB, 1}, {0x8, 0xD, 1}, {0x3, 0xB, 1}, {0x6, 0xB, 1}, {0xC, 0xE, 1},
 };
 
-constexpr int kSwapRank = 3;
-constexpr int kLeftOutRank = 4;  // a digit or byte left out or typed twice
-constexpr int kOtherRank = 5;
+constexpr int kLookAlikeRank = 0;
+constexpr int kSwapRank = 1;
+constexpr int kLeftOutRank = 2;  // a digit or byte left out or typed twice
+constexpr int kOtherRank = 3;
 
 constexpr std::size_t kDigits = 16;
 
@@ -49,6 +50,17 @@ struct DigitRun {
     Count -= count;
   }
 };
+
+// In thousandths, how often a printed `printed` is read as `read`, among the digits it is
+// taken for: the closer the shapes the likelier, and a digit with few look-alikes is misread as
+// each of them more often than one with many.
+int MisreadOdds(int printed, int read) {
+  int all = 0;
+  for (int other = 0; other < 16; ++other) {
+    all += DigitCloseness(printed, other);
+  }
+  return all == 0 ? 0 : 1000 * DigitCloseness(printed, read) / all;
+}
 
 char DigitText(int value) {
   return "0123456789ABCDEF"[value & 15];
@@ -93,6 +105,9 @@ class Search {
       if (a.Rank != b.Rank) {
         return a.Rank < b.Rank;
       }
+      if (a.Odds != b.Odds) {
+        return a.Odds > b.Odds;
+      }
       // The checksum is two digits to look at, and its fix touches no byte.
       if (a.InChecksum != b.InChecksum) {
         return a.InChecksum;
@@ -120,14 +135,14 @@ class Search {
   // Adds a fix of the line's bytes that makes them add up to the typed checksum, once for each
   // line of bytes it gives.
   void AddIfFits(const DigitRun& digits, TypoKind kind, int rank, std::size_t position,
-                 const std::string& text) {
+                 const std::string& text, int odds = 0) {
     const std::array<std::uint8_t, 8> bytes = BytesOf(digits);
     if (LineSum(bytes) != typed_ ||
         std::any_of(fixes_.begin(), fixes_.end(),
                     [&](const TypoFix& fix) { return !fix.InChecksum && fix.Bytes == bytes; })) {
       return;
     }
-    fixes_.push_back(TypoFix{kind, rank, position, false, bytes, typed_, text});
+    fixes_.push_back(TypoFix{kind, rank, odds, position, false, bytes, typed_, text});
   }
 
   // One digit changed: a high digit moves the sum by 16 a step, a low one by 1, so at most one
@@ -156,7 +171,7 @@ class Search {
         text += std::string(" (") + DigitText(value) + " and " + DigitText(old) + " look alike)";
       }
       AddIfFits(changed, closeness > 0 ? TypoKind::LookAlike : TypoKind::OtherDigit,
-                closeness > 0 ? 3 - closeness : kOtherRank, p, text);
+                closeness > 0 ? kLookAlikeRank : kOtherRank, p, text, MisreadOdds(value, old));
     }
   }
 
@@ -193,7 +208,7 @@ class Search {
       return;
     }
     const std::string text = ChecksumName() + " is " + Hex2(sum) + ", not " + Hex2(typed);
-    TypoFix fix{TypoKind::OtherDigit,           kOtherRank, kDigits, true, bytes,
+    TypoFix fix{TypoKind::OtherDigit,           kOtherRank, 0, kDigits, true, bytes,
                 static_cast<std::uint8_t>(sum), text};
     if ((typed ^ sum) < 16 || (typed ^ sum) % 16 == 0) {
       const int shift = (typed ^ sum) < 16 ? 0 : 4;
@@ -202,7 +217,8 @@ class Search {
       fix.Position = kDigits + (shift == 0 ? 1 : 0);
       if (const int closeness = DigitCloseness(was, is); closeness > 0) {
         fix.Kind = TypoKind::LookAlike;
-        fix.Rank = 3 - closeness;
+        fix.Rank = kLookAlikeRank;
+        fix.Odds = MisreadOdds(is, was);
         fix.Text += std::string(" (") + DigitText(is) + " and " + DigitText(was) + " look alike)";
       }
     } else if (typed == ((sum & 15) << 4 | sum >> 4)) {
@@ -220,8 +236,12 @@ class Search {
       for (int value = 0; value < 16; ++value) {
         DigitRun whole = digits_;
         whole.Insert(p, static_cast<std::uint8_t>(value));
+        // The eye slips most in a run of one digit: "000" typed as "00".
+        const bool inRun =
+            (p > 0 && digits_[p - 1] == value) || (p < digits_.Count && digits_[p] == value);
         AddIfFits(whole, TypoKind::DroppedDigit, kLeftOutRank, p,
-                  Name(p / 2) + " is " + Hex2(BytesOf(whole)[p / 2]) + " (a digit left out)");
+                  Name(p / 2) + " is " + Hex2(BytesOf(whole)[p / 2]) + " (a digit left out)",
+                  inRun ? 1 : 0);
       }
     }
   }
@@ -313,9 +333,20 @@ std::string FixesText(std::span<const TypoFix> fixes) {
   if (likely == 0 && named > kFixesShown) {
     return "; " + std::to_string(named) + " changes of one digit fit: too many to tell which";
   }
-  std::string text;
+  // The checksum's own fix is one look to try and puts no byte in doubt: never cut.
+  std::vector<const TypoFix*> shown;
   for (std::size_t i = 0; i < named && i < kFixesShown; ++i) {
-    text += (i == 0 ? "; perhaps " : ", or ") + fixes[i].Text;
+    shown.push_back(&fixes[i]);
+  }
+  const auto end = fixes.begin() + static_cast<std::ptrdiff_t>(named);
+  const auto checksum =
+      std::find_if(fixes.begin(), end, [](const TypoFix& fix) { return fix.InChecksum; });
+  if (checksum != end && checksum - fixes.begin() >= static_cast<std::ptrdiff_t>(kFixesShown)) {
+    shown.back() = &*checksum;
+  }
+  std::string text;
+  for (const TypoFix* fix : shown) {
+    text += (text.empty() ? "; perhaps " : ", or ") + fix->Text;
   }
   if (named > kFixesShown) {
     text += ", and " + std::to_string(named - kFixesShown) + " more like these";

@@ -26,8 +26,8 @@ enum class TypoKind : std::uint8_t {
 
 struct TypoFix {
   TypoKind Kind = TypoKind::OtherDigit;
-  int Rank = 0;              // likelier first: look-alikes by closeness, swaps, left out or
-                             // typed twice, any other digit
+  int Rank = 0;  // likelier first: a look-alike, a swap, left out or typed twice, any other digit
+  int Odds = 0;  // within a look-alike's rank, in thousandths: how often the digit is misread so
   std::size_t Position = 0;  // the first digit it changes, in reading order (16 and 17: the
                              // checksum's)
   bool InChecksum = false;
@@ -44,7 +44,7 @@ struct TypoNames {
 
 // The fixes of a line typed as `digits` (14 to 18 data digits, each 0 to 15) with the checksum
 // `typed`, likeliest first, ties in reading order (the checksum's own fix before the bytes' of
-// its rank). A line of 16 digits whose sum is `typed` has none.
+// equal odds). A line of 16 digits whose sum is `typed` has none.
 std::vector<TypoFix> TypoFixes(std::span<const std::uint8_t> digits, std::uint8_t typed,
                                const TypoNames& names);
 

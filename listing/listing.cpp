@@ -942,8 +942,9 @@ bool ListingCheck::Merge(Pending& fault) {
     if (other.For == Pending::Waits::Nothing) {
       continue;
     }
-    if (isRow && (other.What == Pending::Kind::MissingLine ||
-                  other.What == Pending::Kind::RepeatedLine) && explains(other, fault)) {
+    if (isRow &&
+        (other.What == Pending::Kind::MissingLine || other.What == Pending::Kind::RepeatedLine) &&
+        explains(other, fault)) {
       settle(other, fault);
       return true;
     }
