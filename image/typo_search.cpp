@@ -314,42 +314,53 @@ std::vector<TypoFix> TypoFixes(std::span<const std::uint8_t> digits, std::uint8_
   return Search(digits, typed, names).Run();
 }
 
-std::string FixesText(std::span<const TypoFix> fixes) {
+NamedFixes FixesToName(std::span<const TypoFix> fixes) {
+  NamedFixes named;
   const auto likely = static_cast<std::size_t>(std::count_if(
       fixes.begin(), fixes.end(), [](const TypoFix& fix) { return fix.Rank < kOtherRank; }));
   // Any digit changed to any other fits about one line in sixteen: named only when few do.
-  const std::size_t named = likely > 0 ? likely : fixes.size();
-  if (named == 0) {
+  const std::size_t fitting = likely > 0 ? likely : fixes.size();
+  if (likely == 0 && fitting > kFixesShown) {
+    named.TooMany = fitting;
+    return named;
+  }
+  for (std::size_t i = 0; i < fitting && i < kFixesShown; ++i) {
+    named.Shown.push_back(&fixes[i]);
+  }
+  // The checksum's own fix is one look to try and puts no byte in doubt: never cut.
+  const auto end = fixes.begin() + static_cast<std::ptrdiff_t>(fitting);
+  const auto checksum =
+      std::find_if(fixes.begin(), end, [](const TypoFix& fix) { return fix.InChecksum; });
+  if (checksum != end && checksum - fixes.begin() >= static_cast<std::ptrdiff_t>(kFixesShown)) {
+    named.Shown.back() = &*checksum;
+  }
+  named.More = fitting - named.Shown.size();
+  return named;
+}
+
+std::string FixesText(std::span<const TypoFix> fixes) {
+  const NamedFixes named = FixesToName(fixes);
+  if (named.TooMany > 0) {
+    return "; " + std::to_string(named.TooMany) +
+           " changes of one digit fit: too many to tell which";
+  }
+  if (named.Shown.empty()) {
     return "";
   }
   // A byte left out fits wherever it goes: the value is known, the place is not.
-  if (named > kFixesShown && std::all_of(fixes.begin(), fixes.end(), [](const TypoFix& fix) {
+  if (named.More > 0 && std::all_of(fixes.begin(), fixes.end(), [](const TypoFix& fix) {
         return fix.Kind == TypoKind::DroppedByte;
       })) {
     const std::size_t at = fixes.front().Position / 2;
     return "; perhaps a byte " + Hex2(fixes.front().Bytes[at]) +
            " left out: the checksum cannot tell where";
   }
-  if (likely == 0 && named > kFixesShown) {
-    return "; " + std::to_string(named) + " changes of one digit fit: too many to tell which";
-  }
-  // The checksum's own fix is one look to try and puts no byte in doubt: never cut.
-  std::vector<const TypoFix*> shown;
-  for (std::size_t i = 0; i < named && i < kFixesShown; ++i) {
-    shown.push_back(&fixes[i]);
-  }
-  const auto end = fixes.begin() + static_cast<std::ptrdiff_t>(named);
-  const auto checksum =
-      std::find_if(fixes.begin(), end, [](const TypoFix& fix) { return fix.InChecksum; });
-  if (checksum != end && checksum - fixes.begin() >= static_cast<std::ptrdiff_t>(kFixesShown)) {
-    shown.back() = &*checksum;
-  }
   std::string text;
-  for (const TypoFix* fix : shown) {
+  for (const TypoFix* fix : named.Shown) {
     text += (text.empty() ? "; perhaps " : ", or ") + fix->Text;
   }
-  if (named > kFixesShown) {
-    text += ", and " + std::to_string(named - kFixesShown) + " more like these";
+  if (named.More > 0) {
+    text += ", and " + std::to_string(named.More) + " more like these";
   }
   return text;
 }

@@ -55,6 +55,16 @@ int DigitCloseness(int a, int b);
 // The most fixes worth naming: beyond, a reader checks the line digit by digit anyway.
 inline constexpr std::size_t kFixesShown = 3;
 
+// The fixes worth naming, in their order: the likely ones (any but another digit), or any when
+// no likely one fits and few do, at most kFixesShown, the checksum's own never cut; and how many
+// more fit. TooMany: only other digits fit, this many of them.
+struct NamedFixes {
+  std::vector<const TypoFix*> Shown;
+  std::size_t More = 0;
+  std::size_t TooMany = 0;
+};
+NamedFixes FixesToName(std::span<const TypoFix> fixes);
+
 // "; perhaps A, or B, or C" and ", and N more like these" for the fixes of a line, or the phrase
 // for a line that any of many digits would fix; empty for none.
 std::string FixesText(std::span<const TypoFix> fixes);

@@ -13,6 +13,7 @@
 #include "image/address_text.h"
 #include "image/line_text.h"
 #include "image/memory_image.h"
+#include "image/typo_search.h"
 #include "screens/line_dump.h"
 #include "text/utf8.h"
 #include "text/visible_text.h"
@@ -52,7 +53,8 @@ struct TypeInState {
   std::int32_t FirstDigit = 0;
   std::int32_t DrawnLine = -1;  // the line whose check the mark shows
   LineCheck DrawnCheck = LineCheck::Untyped;
-  std::uint8_t DrawnSum = 0;  // the line's sum the mark shows
+  std::uint8_t DrawnSum = 0;   // the line's sum the mark shows
+  std::int32_t HintLine = -1;  // the line whose typed sum last failed: row 2 names its fix
 };
 TypeInState TypeIn;
 
@@ -138,6 +140,39 @@ Tally TallyOfRange() {
   return tally;
 }
 
+// The likely fixes of a line whose typed sum failed, short, as many as fit in `width` columns
+// with the count of the rest: "WRONG: perhaps 0803 is 0F, or the checksum is 41 (+2)".
+std::string HintText(std::int32_t line, std::size_t width) {
+  const std::int32_t address = line * kLineBytes;
+  std::array<std::uint8_t, 2 * kLineBytes> digits{};
+  for (std::int32_t i = 0; i < kLineBytes; ++i) {
+    digits[static_cast<std::size_t>(2 * i)] =
+        static_cast<std::uint8_t>(image::Image[address + i] >> 4);
+    digits[static_cast<std::size_t>(2 * i + 1)] =
+        static_cast<std::uint8_t>(image::Image[address + i] & 15);
+  }
+  const std::vector<image::TypoFix> fixes =
+      image::TypoFixes(digits, static_cast<std::uint8_t>(TypedSumOf(line)),
+                       {static_cast<std::uint64_t>(address), false});
+  const image::NamedFixes named = image::FixesToName(fixes);
+  if (named.TooMany > 0) {
+    return "WRONG: " + std::to_string(named.TooMany) + " one-digit fixes fit";
+  }
+  std::string text = "WRONG: perhaps";
+  const std::size_t all = named.Shown.size() + named.More;
+  for (std::size_t i = 0; i < named.Shown.size(); ++i) {
+    const std::string& whole = named.Shown[i]->Text;
+    const std::string next = (i == 0 ? " " : ", or ") + whole.substr(0, whole.find(", not"));
+    const std::size_t rest = all - i - 1;
+    const std::size_t count = rest > 0 ? std::to_string(rest).size() + 4 : 0;  // " (+N)"
+    if (i > 0 && text.size() + next.size() + count > width) {
+      return text + " (+" + std::to_string(all - i) + ")";
+    }
+    text += next;
+  }
+  return named.More > 0 ? text + " (+" + std::to_string(named.More) + ")" : text;
+}
+
 std::string StatusText() {
   const Tally tally = TallyOfRange();
   std::string text = "Checked " + std::to_string(tally.Checked) + " of " +
@@ -145,6 +180,11 @@ std::string StatusText() {
   if (tally.Failed > 0) {
     text += ", " + std::to_string(tally.Failed) + " failed";
   }
+  if (TypeIn.HintLine >= 0 && CheckOfLine(TypeIn.HintLine) == LineCheck::Failed) {
+    text += ". ";
+    return text + HintText(TypeIn.HintLine, kRowWidth - text.size());
+  }
+  TypeIn.HintLine = -1;
   text += ". Next to type: ";
   text += tally.Next < 0 ? std::string("none") : image::HexText(tally.Next * kLineBytes, 4);
   return text + ".  Tab: next unchecked line";
@@ -295,7 +335,9 @@ SumEntry TypeSumDigit(std::int32_t line, std::int32_t value) {
   TypedSumOf(line) = static_cast<std::int16_t>(TypeIn.FirstDigit * 16 + value);
   TypeIn.Unstored = true;
   DrawTypedSum(line);
-  return CheckOfLine(line) == LineCheck::Checked ? SumEntry::Checked : SumEntry::Failed;
+  const bool checked = CheckOfLine(line) == LineCheck::Checked;
+  TypeIn.HintLine = checked ? -1 : line;
+  return checked ? SumEntry::Checked : SumEntry::Failed;
 }
 
 std::int32_t NextUncheckedLine(std::int32_t line) {

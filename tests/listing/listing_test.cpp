@@ -75,8 +75,8 @@ TEST(Listing, EveryFaultKindHasItsMessage) {
        "7 bytes, 8 expected; perhaps a byte E1 left out: the checksum cannot tell where"},
       {"0100 3E00D3FE2100001122:41", 0x0100, "9 bytes, 8 expected"},
       {"0100 3E00D3FE2100001:41", 0x0100,
-       "15 hexadecimal digits, 16 expected; perhaps 0102 is D1 (a digit left out), or 0104 is 21 "
-       "(a digit left out), or 0106 is 10 (a digit left out), and 1 more like these"},
+       "15 hexadecimal digits, 16 expected; perhaps 0104 is 21 (a digit left out), or 0107 is 11 "
+       "(a digit left out), or 0102 is D1 (a digit left out), and 1 more like these"},
       {"0100 3:41", 0x0100, "1 hexadecimal digit, 16 expected"},
       {"0100 3E:41", 0x0100, "1 byte, 8 expected"},
       {"0100", 0x0100, "0 bytes, 8 expected"},

@@ -55,7 +55,7 @@ TEST(TypeIn, Scenarios) {
        "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
       {"a mismatch rings and goes back", "", "E>>>>>>>>25",
        "0100 0102030405060708:25 [--] WRONG: the line sums to 24",
-       "Checked 0 of 2 lines, 1 failed. Next to type: 0100.  Tab: next unchecked line", 1, 6},
+       "Checked 0 of 2 lines, 1 failed. WRONG: perhaps 0107 is 09, or 0104 is 06", 1, 6},
       {"a corrected byte matches the kept sum", "", "E>>>>>>>>25>>>>>>>09",
        "0100 0102030405060709:25 [--] ok: the line sums to 25",
        "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 1, 23},

@@ -16,7 +16,7 @@ expect_line 1 "0108 0000000000000000:__ [24]"
 expect_line 2 "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line"
 tm send-keys -t t 1111111111111111 89
 expect_line 1 "0108 1111111111111111:89 [24] WRONG: the line sums to 88"
-expect_line 2 "Checked 1 of 2 lines, 1 failed. Next to type: 0108.  Tab: next unchecked line"
+expect_line 2 "Checked 1 of 2 lines, 1 failed. WRONG: perhaps the checksum is 88"
 tm send-keys -t t Escape s
 expect_line 1 "File listing.bin has been saved."
 tm send-keys -t t x q
