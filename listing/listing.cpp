@@ -19,6 +19,7 @@ constexpr std::size_t kLongestAddress = 8;
 constexpr std::size_t kDataDigits = 16;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kEndOfFileMark = "\x1A";
+constexpr std::size_t kBytesHandedOn = std::size_t{64} << 10;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\f' || c == '\v';
@@ -503,6 +504,10 @@ void ListingCheck::Finish() {
   ResolveHeld(std::nullopt, true);
   Release(Pending::Waits::NextLine, std::nullopt, true);
   Release(Pending::Waits::SumRow, std::nullopt);
+  if (sink_ && !faultFound_ && !bytes_.empty()) {
+    sink_(bytes_);
+    bytes_.clear();
+  }
 }
 
 void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
@@ -559,6 +564,10 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
   }
   if (keepBytes_ && !faultFound_) {
     bytes_.insert(bytes_.end(), line.Bytes.begin(), line.Bytes.end());
+    if (sink_ && bytes_.size() >= kBytesHandedOn) {
+      sink_(bytes_);
+      bytes_.clear();
+    }
   }
 }
 

@@ -29,6 +29,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,11 @@ class ListingCheck {
   // `keepBytes`: collect the bytes of the lines in order while no fault has been found.
   ListingCheck(bool keepBytes, FaultReport report);
 
+  using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
+  // With keepBytes: hands the kept bytes on in order, in pieces of 64 KiB and the rest at Finish,
+  // while no fault was found, instead of holding them all.
+  void SendBytesTo(ByteSink sink) { sink_ = std::move(sink); }
+
   // Checks every line that `chunk` completes.
   void Feed(std::string_view chunk);
   // Checks a last line that has no line end.
@@ -92,7 +98,8 @@ class ListingCheck {
   std::uint64_t Lines() const { return lines_; }  // lines with an entry, faulty or not
   std::uint64_t SumRows() const { return sumRows_; }
   std::uint64_t Faults() const { return faults_; }  // reported so far
-  // The bytes of all lines, first line's first; empty once a fault was found.
+  // The bytes of all lines, first line's first, that were not handed on; empty once a fault
+  // was found.
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
   // The address of the first line's bytes: that line's own, else counted back from the first
   // address typed; 0 when no line has one.
@@ -188,6 +195,7 @@ class ListingCheck {
   std::uint64_t partialLength_ = 0;   // its whole length so far
   bool afterCarriageReturn_ = false;  // a chunk ended in CR: an LF next is its pair
   std::vector<std::uint8_t> bytes_;
+  ByteSink sink_;
 };
 
 }  // namespace lbe::listing

@@ -17,12 +17,15 @@
 
 #include "files/edited_file.h"
 #include "files/file_layer.h"
+#include "files/new_file.h"
 #include "files/safe_open.h"
 #include "image/address_text.h"
 #include "image/line_text.h"
 #include "image/memory_image.h"
 #include "listing/listing.h"
 #include "records/record_file.h"
+#include "records/record_line.h"
+#include "records/record_stream.h"
 #include "text/hex_text.h"
 #include "text/visible_text.h"
 
@@ -93,22 +96,48 @@ std::span<const std::uint8_t> BytesOf(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// Writes the bytes of a clean listing to the output file, if one was named, and prints the
-// line and fault counts: the exit status.
+// Writes the bytes of a clean listing, held in `held` (a scratch file), to the output file, if
+// one was named, and prints the line and fault counts: the exit status.
 int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>& outputName,
-                     std::optional<records::FileFormat> outputFormat, std::FILE* err) {
+                     std::optional<records::FileFormat> outputFormat, const files::OutputFile* held,
+                     std::uint64_t heldLength, std::FILE* err) {
   int status = check.Faults() == 0 ? 0 : 1;
   if (outputName && check.Faults() > 0) {
     ReportError(err, "nothing written to " + text::VisibleText(*outputName));
-  } else if (outputName) {
+  } else if (outputName && held != nullptr) {
     const auto format = outputFormat.value_or(records::FormatOfName(*outputName));
-    try {
-      if (format == records::FileFormat::Raw) {
-        files::WriteWholeFile(*outputName, check.Bytes());
-      } else {
-        files::WriteWholeFile(*outputName, BytesOf(records::WriteRecordBytes(
-                                               format, {}, check.FirstAddress(), check.Bytes())));
+    // The bytes come back from the scratch file a piece at a time, so memory stays flat.
+    const auto eachPiece = [&](const auto& use) {
+      std::vector<std::uint8_t> piece(kReadChunk);
+      for (std::uint64_t at = 0; at < heldLength; at += piece.size()) {
+        piece.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, heldLength - at)));
+        held->ReadAt(at, piece);
+        use(at, std::span<const std::uint8_t>(piece));
       }
+    };
+    try {
+      files::WriteWholeFile(*outputName, [&](const files::OutputFile& out) {
+        if (format == records::FileFormat::Raw) {
+          eachPiece([&](std::uint64_t at, std::span<const std::uint8_t> piece) {
+            out.WriteAt(at, piece);
+          });
+          return;
+        }
+        std::uint64_t written = 0;
+        records::StreamLayout layout;
+        const std::uint64_t highest =
+            check.FirstAddress() + std::max<std::uint64_t>(heldLength, 1) - 1;
+        layout.AddressBytes = records::SWidthFor(highest);
+        records::RecordStream stream(format, layout, [&](std::string_view text) {
+          out.WriteAt(written, BytesOf(std::string(text)));
+          written += text.size();
+        });
+        eachPiece([&](std::uint64_t at, std::span<const std::uint8_t> piece) {
+          stream.Add(check.FirstAddress() + at, piece);
+        });
+        stream.Finish();
+      });
     } catch (const files::FileError& error) {
       ReportError(err, error.what());
       status = 2;
@@ -210,10 +239,28 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
     std::fprintf(err, "%s:%llu: %s\n", shownName.c_str(),
                  static_cast<unsigned long long>(fault.LineNumber), fault.Text.c_str());
   });
-  if (!StreamListing(file.Get(), shownName, check, err)) {
+  // With an output, the bytes wait in a scratch file beside it until the listing checks out.
+  std::optional<files::FileDescriptor> scratch;
+  std::optional<files::OutputFile> held;
+  std::uint64_t heldLength = 0;
+  try {
+    if (outputName) {
+      scratch.emplace(files::OpenScratchFile(*outputName));
+      held.emplace(scratch->Get());
+      check.SendBytesTo([&](std::span<const std::uint8_t> bytes) {
+        held->WriteAt(heldLength, bytes);
+        heldLength += bytes.size();
+      });
+    }
+    if (!StreamListing(file.Get(), shownName, check, err)) {
+      return 2;
+    }
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
     return 2;
   }
-  return WriteBytesAndSum(check, outputName, outputFormat, err);
+  return WriteBytesAndSum(check, outputName, outputFormat, held ? &*held : nullptr, heldLength,
+                          err);
 }
 
 }  // namespace lbe::listing
