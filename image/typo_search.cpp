@@ -232,8 +232,23 @@ class Search {
   }
 
   void DroppedDigits() {
+    // The sum with `value` put in at `p`: the digits before it keep their places, those after it
+    // move one on, a high digit becoming a low one and a low one the next byte's high one.
+    std::array<unsigned, kDigits + 1> before{};  // the sum of the digits before p, in place
+    std::array<unsigned, kDigits + 1> after{};   // of the digits from p on, moved one on
+    for (std::size_t i = 0; i < digits_.Count; ++i) {
+      before[i + 1] = before[i] + (i % 2 == 0 ? 16u : 1u) * digits_[i];
+    }
+    for (std::size_t i = digits_.Count; i-- > 0;) {
+      after[i] = after[i + 1] + (i % 2 == 0 ? 1u : 16u) * digits_[i];
+    }
     for (std::size_t p = 0; p <= digits_.Count; ++p) {
       for (int value = 0; value < 16; ++value) {
+        const unsigned sum =
+            before[p] + (p % 2 == 0 ? 16u : 1u) * static_cast<unsigned>(value) + after[p];
+        if ((sum & 0xFFu) != typed_) {
+          continue;
+        }
         DigitRun whole = digits_;
         whole.Insert(p, static_cast<std::uint8_t>(value));
         // The eye slips most in a run of one digit: "000" typed as "00".

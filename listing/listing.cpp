@@ -890,8 +890,9 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
 }
 
 bool ListingCheck::Holding() const {
-  // A listing whose first lines bring no sum row has none: nothing waits for one.
-  return sumRows_ > 0 || lines_ <= kLongestBlock;
+  // A listing whose first lines bring no sum row has none, and a block longer than any that a
+  // row settles has no row to wait for: nothing waits then, so memory stays flat.
+  return (sumRows_ > 0 || lines_ <= kLongestBlock) && block_.Lines <= kLongestBlock;
 }
 
 void ListingCheck::NoteFault() {
