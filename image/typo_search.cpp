@@ -299,8 +299,8 @@ class Search {
       DigitRun once = digits_;
       once.Erase(p, 2);
       AddIfFits(once, TypoKind::DoubledByte, kLeftOutRank, p,
-                Name(byte - 1) + " " +
-                    Hex2(static_cast<unsigned>(digits_[p] << 4 | digits_[p + 1])) + " typed twice");
+                Hex2(static_cast<unsigned>(digits_[p] << 4 | digits_[p + 1])) + " at " +
+                    Name(byte - 1) + " typed twice");
     }
   }
 

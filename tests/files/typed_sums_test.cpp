@@ -114,6 +114,25 @@ TEST(TypedSums, StoreAndTrust) {
   EXPECT_FALSE(StoreTypedSums(key, sums, error));
 }
 
+// One file typed in at two offsets or start addresses keeps two sets of sums, neither taken for
+// the other's nor set aside as another file's.
+TEST(TypedSums, EachOffsetAndStartHasItsOwn) {
+  testing::TemporaryWorkingFolder folder;
+  const std::string path = folder.Full("rom.bin");
+  const TypedSumsKey keys[] = {{path, 0, 0}, {path, 0, 0x10000}, {path, 8, 0}};
+  std::string error;
+  for (std::size_t i = 0; i < std::size(keys); ++i) {
+    TypedSums sums = NoTypedSums();
+    sums[i] = static_cast<std::int16_t>(i);
+    ASSERT_TRUE(StoreTypedSums(keys[i], sums, error)) << error;
+  }
+  for (std::size_t i = 0; i < std::size(keys); ++i) {
+    const StoredSums found = LoadTypedSums(keys[i]);
+    EXPECT_EQ(found.Problem, "");
+    EXPECT_EQ(found.Sums[i], static_cast<std::int16_t>(i));
+  }
+}
+
 // The sums reach the disk before their name does: a crash leaves the former sums or these.
 TEST(TypedSums, OnTheDiskBeforeTheirName) {
   testing::TemporaryWorkingFolder folder;

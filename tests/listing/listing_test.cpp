@@ -286,6 +286,8 @@ TEST(ListingCheck, OneReportPerTypo) {
       {{"0000", "0008", "0008 3E00D3FE21000012:42", "0010"},
        "3: 0008: line 0008 repeated with other bytes"},
       {{"0000", "0008", "0018", "0010", "0020", "0028"}, "3: 0018: lines 0010 and 0018 swapped"},
+      {{"0008", "0000", "0010", "0018"}, "2: 0000: lines 0000 and 0008 swapped"},
+      {{"0000", "0008", "0010", "0010"}, "4: 0010: line 0010 repeated"},
       {{"0000", "0008", "0010: 3E 00 D3 FE 21 00 00 11 41F", "0018"},
        "3: 0010: checksum of 3 digits, 2 expected"},
       {{"0000", "0008", "0010 3E00D3FE2100D011:41", "0018"},
@@ -301,6 +303,48 @@ TEST(ListingCheck, OneReportPerTypo) {
   for (const auto& c : cases) {
     SCOPED_TRACE(listing(c.lines));
     EXPECT_EQ(CheckInEveryCut(listing(c.lines)).faults, std::vector<std::string>{c.fault});
+  }
+}
+
+// One line typed otherwise, once in each way a typist errs, amid good lines: its one report.
+TEST(ListingCheck, TheFixOfEachMistake) {
+  const struct {
+    std::string typed;
+    std::string fault;
+  } cases[] = {
+      {"0010 3E00D3FE2100001B:48",
+       "3: 0010: checksum 48 typed, 4B computed; perhaps the checksum is 4B, not 48 (B and 8 look "
+       "alike), or 0017 is 18, not 1B (8 and B look alike)"},
+      {"0010 30E0D3FE21000011:41",
+       "3: 0010: checksum 41 typed, 13 computed; perhaps 0010 and 0011 are 3E 00, not 30 E0 "
+       "(digits swapped), or 0011 is 0E, not E0 (digits swapped)"},
+      {"0010 3E00D3E21000011:41",
+       "3: 0010: 15 hexadecimal digits, 16 expected; perhaps 0013 is FE (a digit left out)"},
+      {"0010 3E00D3FFE21000011:41",
+       "3: 0010: 17 hexadecimal digits, 16 expected; perhaps 0013 is FE (F typed twice)"},
+      {"0010 3E00D3FE210011:41",
+       "3: 0010: 7 bytes, 8 expected; perhaps a byte 00 left out: the checksum cannot tell "
+       "where"},
+      {"0010 3E00D3FE2100000011:41",
+       "3: 0010: 9 bytes, 8 expected; perhaps 00 at 0015 typed twice"},
+      {"0010 3E00D3FE21000011:14",
+       "3: 0010: checksum 14 typed, 41 computed; perhaps the checksum is 41, not 14 (digits "
+       "swapped)"},
+      {"0010 0000000000000000:D0",
+       "3: 0010: checksum D0 typed, 00 computed; perhaps 0010 is D0, not 00 (D and 0 look alike), "
+       "or 0011 is D0, not 00 (D and 0 look alike), or the checksum is 00, not D0 (0 and D look "
+       "alike), and 6 more like these"},
+      {"0010 3E00D3FE21000012:41",
+       "3: 0010: checksum 41 typed, 42 computed; 6 changes of one digit fit: too many to tell "
+       "which"},
+      {"0010 3E00D3FE2l000011:41",
+       "3: 0010: not a hexadecimal digit 'l'; read as 1, the line checks out"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    const std::string listing = "0000 3E00D3FE21000011:41\n0008 3E00D3FE21000011:41\n" + c.typed +
+                                "\n0018 3E00D3FE21000011:41\n";
+    EXPECT_EQ(CheckInEveryCut(listing).faults, std::vector<std::string>{c.fault});
   }
 }
 
@@ -345,6 +389,16 @@ TEST(ListingCheck, SumRowsCheckTheirBlock) {
       {kLine8 + "\n0010 FFFFFFFFFFFFFFF:F8\n" + row,
        "2: 0010: 15 hexadecimal digits, 16 expected; by the sum row, 0010 is FF (a digit left "
        "out)"},
+      // A line missing or typed twice is one mistake, the row's part in it said by the line.
+      {kLine0 + "\n" + kLine10 + "\n" + kLine18 + "\nSUM 0001020304050608:1D",
+       "2: 0010: line 0008 missing; by the sum row it holds 0102030405060708"},
+      {kLine8 + "\n" + kLine8 + "\n" + kLine10 + "\n" + row, "2: 0008: line 0008 repeated"},
+      {kLine8 + "\n" + kLine10 + "\n" + kLine10 + "\n" + row, "3: 0010: line 0010 repeated"},
+      // At the listing's ends no address shows a line left out: the first or last row does.
+      {kLine0 + "\nSUM 0000000000000000:00\n" + kLine8 + "\n" + row,
+       "4: SUM 0008-000F: line 0010 missing; by the sum row it holds FFFFFFFFFFFFFFFF"},
+      {kLine18 + "\nSUM FFFFFFFFFFFFFF00:F9\n0020 0000000000000000:00\nSUM 0000000000000000:00",
+       "2: SUM 0018-001F: line 0010 missing; by the sum row it holds FFFFFFFFFFFFFFFF"},
       // Two uncertain lines: the row cannot tell which, and the columns go unchecked.
       {"0008 0102030405060708:25\n0010 FFFF:F8\n" + row, "2: 0010: 2 bytes, 8 expected"},
   };

@@ -16,10 +16,11 @@ namespace {
 
 namespace Vk = console::Vk;
 
-// Queues `script`: letters and digits as their keys; "\t" Tab, "\x1b" Esc, ">" Right, "~" Insert.
+// Queues `script`: letters and digits as their keys; "\t" Tab, "\x1b" Esc, ">" Right, "~" Insert,
+// "\r" Enter.
 void Queue(console::EmulatedConsole& screen, std::string_view script) {
-  const std::string_view named = "\t\x1b>~";
-  const console::KeyCode keys[] = {Vk::Tab, Vk::Escape, Vk::Right, Vk::Insert};
+  const std::string_view named = "\t\x1b>~\r";
+  const console::KeyCode keys[] = {Vk::Tab, Vk::Escape, Vk::Right, Vk::Insert, Vk::Enter};
   for (const char c : script) {
     if (const std::size_t at = named.find(c); at != std::string_view::npos) {
       screen.PressKey(keys[at]);
@@ -53,6 +54,9 @@ TEST(TypeIn, Scenarios) {
        "24",
        "0108 1111111111111111:__ [24]",
        "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
+      {"a sum of 00 checks a line of zeros", "", "E000000000000000000",
+       "0108 1111111111111111:__ [00]",
+       "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
       {"a mismatch rings and goes back", "", "E>>>>>>>>25",
        "0100 0102030405060708:25 [--] WRONG: the line sums to 24",
        "Checked 0 of 2 lines, 1 failed. WRONG: perhaps 0107 is 09, or 0104 is 06", 1, 6},
@@ -75,6 +79,10 @@ TEST(TypeIn, Scenarios) {
        "Checked 1 of 2 lines. Next to type: 0108.  Tab: next unchecked line", 0, 6},
       {"Quit asks about failed lines first", "", "E>>>>>>>>25\x1bQ",
        "Addr: 0100-010F   File: rom.bin", "1 line failed its sum. Quit anyway? (Y/N)", 1, 42},
+      {"A puts the sums of the new start in place", "",
+       "E>>>>>>>>24>>>>>>>>89\x1b"
+       "A0108\rQ",
+       "Addr: 0108-010F   File: rom.bin", "Are you sure? (Y/N)", 1, 20},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
