@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "image/line_text.h"
 #include "listing/listing.h"
 
 namespace lbe::fuzzing {
@@ -71,9 +72,9 @@ Outcome Check(std::string_view listing, const std::vector<std::size_t>& pieces) 
         Fail("a control character in a fault text");
       }
     }
-    // The longest are a line's with three likely fixes.
-    if (fault.size() > 240) {
-      Fail("a fault text longer than three terminal lines");
+    // The longest are a line's with three likely fixes, each naming two 8-digit addresses.
+    if (fault.size() > 320) {
+      Fail("a fault text longer than four terminal lines");
     }
   }
   outcome.lines = check.Lines();
@@ -87,6 +88,11 @@ void CheckLinesReadBack(std::string_view listing) {
     const std::string_view text = listing.substr(0, end);
     listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
     const ListingLine line = listing::ParseListingLine(text);
+    for (const image::TypoFix& fix : line.Fixes) {
+      if (image::LineSum(fix.Bytes) != fix.Checksum) {
+        Fail("a likely fix that does not make its line check out");
+      }
+    }
     // Sum rows have no address: the check of their block reads them back.
     if (line.Skipped || line.SumRow || !line.Fault.empty()) {
       continue;

@@ -327,6 +327,7 @@ TEST(ListingCheck, TheFixOfEachMistake) {
        "where"},
       {"0010 3E00D3FE2100000011:41",
        "3: 0010: 9 bytes, 8 expected; perhaps 00 at 0015 typed twice"},
+      {"0010 3E3100D3FE21000011:41", "3: 0010: 9 bytes, 8 expected"},  // not typed twice
       {"0010 3E00D3FE21000011:14",
        "3: 0010: checksum 14 typed, 41 computed; perhaps the checksum is 41, not 14 (digits "
        "swapped)"},
@@ -346,6 +347,19 @@ TEST(ListingCheck, TheFixOfEachMistake) {
                                 "\n0018 3E00D3FE21000011:41\n";
     EXPECT_EQ(CheckInEveryCut(listing).faults, std::vector<std::string>{c.fault});
   }
+}
+
+// A listing whose blocks outgrow what a sum row settles does not hold their faults back.
+TEST(ListingCheck, FaultsOfALongBlockAreNotHeldBack) {
+  std::size_t reported = 0;
+  ListingCheck check(false, [&](const ListingFault&) { ++reported; });
+  check.Feed(kLine0 + "\nSUM 0000000000000000:00\n");
+  for (int line = 1; line <= 300; ++line) {
+    check.Feed(ListingAddressText(8 * static_cast<unsigned>(line)) + " 0000000000000000:01\n");
+  }
+  EXPECT_GE(reported, 300u - kLongestBlock);
+  check.Finish();
+  EXPECT_EQ(reported, 300u);
 }
 
 // Lines 0008 and 0010 and their sum row, one of the three typed otherwise: the last report.
@@ -368,9 +382,9 @@ TEST(ListingCheck, SumRowsCheckTheirBlock) {
       {"0008 0201030405060708:24\n" + kLine10 + "\n" + row,
        "3: SUM 0008-0017: column +0 00 typed, 01 computed, column +1 01 typed, 00 computed; every "
        "line's sum checks out: perhaps 0008 and 0009 are 01 02, not 02 01 (exchanged)"},
-      {"0008 0201030405060708:24\n0010 0201030405060708:24\n"
-       "SUM 020406080A0C0E10:48",
-       "3: SUM 0008-0017: column +0 02 typed, 04 computed, column +1 04 typed, 02 computed; every "
+      {"0008 0201030405060708:24\n0010 0302030405060708:26\n"
+       "SUM 040406080A0C0E10:4A",
+       "3: SUM 0008-0017: column +0 04 typed, 05 computed, column +1 04 typed, 03 computed; every "
        "line's sum checks out: bytes of a line swapped between these columns?"},
       {kLine8 + "\n" + kLine10 + "\nSUM 0001020304050608:1C",
        "3: SUM 0008-0017: column +7 08 typed, 07 computed; the total agrees with the lines, so the "
@@ -399,6 +413,13 @@ TEST(ListingCheck, SumRowsCheckTheirBlock) {
        "4: SUM 0008-000F: line 0010 missing; by the sum row it holds FFFFFFFFFFFFFFFF"},
       {kLine18 + "\nSUM FFFFFFFFFFFFFF00:F9\n0020 0000000000000000:00\nSUM 0000000000000000:00",
        "2: SUM 0018-001F: line 0010 missing; by the sum row it holds FFFFFFFFFFFFFFFF"},
+      {kLine8 + "\n" + kLine8 + "\n" + kLine10 + "\nSUM 0001020304050608:1D",
+       "4: SUM 0008-0017: line 0000 or 0018 missing; by the sum row it holds FFFEFDFCFBFAF9F9"},
+      // Bytes and checksum both mistyped: the row cannot put the line right alone.
+      {"0008 0102030405060709:20\n" + kLine10 + "\n" + row,
+       "3: SUM 0008-0017: column +7 07 typed, 08 computed"},
+      {kLine8 + "\n0010 0000000000000:00\nSUM 0102030405060708:24",
+       "2: 0010: 13 hexadecimal digits, 16 expected; by the sum row it holds 0000000000000000"},
       // Two uncertain lines: the row cannot tell which, and the columns go unchecked.
       {"0008 0102030405060708:25\n0010 FFFF:F8\n" + row, "2: 0010: 2 bytes, 8 expected"},
   };
