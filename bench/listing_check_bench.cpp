@@ -1,8 +1,8 @@
 // Prints how fast `lbe --check` checks a listing and how much memory it peaks at, for listings
 // of 8,192 lines (the whole image), a million and four million lines, in the --list form with
-// random bytes and running addresses; once more with -o, which keeps 8 bytes per line; and a
-// million lines with a sum row after every 16 and every 10th line's 0 typed as D, so that
-// each of those has a fault, its likely fixes, and its block's sum row a crossing to name.
+// random bytes and running addresses; with -o into a new raw or Intel HEX output and over a raw
+// one that is there; and a million lines with a sum row after every 16 and every 10th line's 0
+// typed as D, so that each of those has a fault and its likely fixes.
 // Each run is the real program in a child process, so that its peak resident set is its alone.
 //   listing_check_bench PATH_TO_LBE
 
@@ -113,31 +113,41 @@ int main(int argc, char** argv) {
   }
   const fs::path folder = pattern;
   const std::string listing = (folder / "listing.txt").native();
-  const std::string output = (folder / "out.bin").native();
 
   std::printf("lbe --check on listings in the --list form; wall and CPU time, peak RSS\n");
   std::printf("%-28s %10s %10s %14s %12s\n", "listing", "wall s", "CPU s", "lines/s (CPU)",
               "peak RSS");
+  // -o into a new output, or over one that is there ("kept"): both in flat memory.
   const struct {
     std::uint64_t lines;
-    bool output;
+    std::string output;
     bool sumRowsAndTypos;
-  } cases[] = {{8192, false, false},
-               {1'000'000, false, false},
-               {4'000'000, false, false},
-               {1'000'000, true, false},
-               {1'000'000, false, true}};
+  } cases[] = {{8192, "", false},
+               {1'000'000, "", false},
+               {4'000'000, "", false},
+               {1'000'000, "new.bin", false},
+               {4'000'000, "new.bin", false},
+               {1'000'000, "kept.bin", false},
+               {1'000'000, "new.hex", false},
+               {1'000'000, "", true}};
   for (const auto& c : cases) {
     if (!WriteListing(listing, c.lines, c.sumRowsAndTypos, c.sumRowsAndTypos)) {
       std::perror("listing");
       break;
     }
     std::vector<std::string> parameters{"--check", listing};
-    if (c.output) {
-      parameters.insert(parameters.end(), {"-o", output});
+    if (!c.output.empty()) {
+      const fs::path output = folder / c.output;
+      fs::remove(output);
+      if (c.output.starts_with("kept")) {
+        std::FILE* kept = std::fopen(output.c_str(), "w");
+        std::fputs("an output that is there", kept);
+        std::fclose(kept);
+      }
+      parameters.insert(parameters.end(), {"-o", output.native()});
     }
     const Run run = RunCheck(lbe, parameters);
-    const std::string label = std::to_string(c.lines) + " lines" + (c.output ? " -o" : "") +
+    const std::string label = std::to_string(c.lines) + " lines" + (c.output.empty() ? "" : " -o " + c.output) +
                               (c.sumRowsAndTypos ? " sums, typos" : "");
     // The listing with typos is meant not to check out.
     const bool asMeant = run.status == (c.sumRowsAndTypos ? 1 : 0);
