@@ -10,7 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" --target lbe terminal_bench edit_bench file_load_bench file_save_bench \
-  listing_check_bench byte_search_bench records_bench record_load_save_bench convert_bench > /dev/null
+  listing_check_bench typo_bench byte_search_bench records_bench record_load_save_bench \
+  convert_bench > /dev/null
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 head -c 65536 /dev/urandom > "$files/64k.bin"
@@ -39,6 +40,9 @@ echo "== finding bytes"
 echo
 echo "== lbe --check"
 "$build/listing_check_bench" "$build/lbe"
+echo
+echo "== how well lbe --check points at a typist's mistake"
+"$build/typo_bench"
 echo
 echo "== Intel HEX: the record codec alone"
 "$build/records_bench"
