@@ -124,24 +124,12 @@ class Maker {
     };
     switch (kind) {
       case Kind::LookAlike:
-      case Kind::OtherDigit: {
-        const std::size_t p = Pick(16);
-        const int old = Value(digits[p]);
-        std::vector<int> choices;
-        for (int v = 0; v < 16; ++v) {
-          // A look-alike is misread the more often the closer the shapes.
-          const int closeness = lbe::image::DigitCloseness(old, v);
-          if (v != old && (closeness > 0) == (kind == Kind::LookAlike)) {
-            choices.insert(choices.end(), std::max(closeness, 1), v);
-          }
-        }
-        if (choices.empty()) {
+      case Kind::OtherDigit:
+        if (!Misread(digits[Pick(16)], kind == Kind::LookAlike)) {
           return std::nullopt;
         }
-        digits[p] = Hex(choices[Pick(choices.size())]);
         fix(false);
         break;
-      }
       case Kind::SwapInByte:
       case Kind::SwapAcross: {
         const std::size_t p =
@@ -174,23 +162,12 @@ class Maker {
         break;
       }
       case Kind::ChecksumLookAlike:
-      case Kind::ChecksumOther: {
-        const std::size_t p = Pick(2);
-        const int old = Value(checksum[p]);
-        std::vector<int> choices;
-        for (int v = 0; v < 16; ++v) {
-          const int closeness = lbe::image::DigitCloseness(old, v);
-          if (v != old && (closeness > 0) == (kind == Kind::ChecksumLookAlike)) {
-            choices.insert(choices.end(), std::max(closeness, 1), v);
-          }
-        }
-        if (choices.empty()) {
+      case Kind::ChecksumOther:
+        if (!Misread(checksum[Pick(2)], kind == Kind::ChecksumLookAlike)) {
           return std::nullopt;
         }
-        checksum[p] = Hex(choices[Pick(choices.size())]);
         fix(true);
         break;
-      }
       case Kind::ChecksumSwap:
         if (checksum[0] == checksum[1]) {
           return std::nullopt;
@@ -253,6 +230,23 @@ class Maker {
  private:
   std::size_t Pick(std::size_t count) {
     return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_);
+  }
+  // `digit` read as a look-alike, the more often the closer the shapes, or as any other digit;
+  // false when it has no such digit.
+  bool Misread(char& digit, bool lookAlike) {
+    const int old = Value(digit);
+    std::vector<int> choices;
+    for (int v = 0; v < 16; ++v) {
+      const int closeness = lbe::image::DigitCloseness(old, v);
+      if (v != old && (closeness > 0) == lookAlike) {
+        choices.insert(choices.end(), std::max(closeness, 1), v);
+      }
+    }
+    if (choices.empty()) {
+      return false;
+    }
+    digit = Hex(choices[Pick(choices.size())]);
+    return true;
   }
   static int Value(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
   static char Hex(int value) { return "0123456789ABCDEF"[value]; }
