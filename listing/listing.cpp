@@ -639,9 +639,10 @@ void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress, bool at
       text = found + ": lines " + expected + " and " + found + " swapped";
       afterSwap_ = held.Address + 8;
     }
-  } else if (nextAddress && held.Address > held.Expected &&
-             (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8 &&
-             (!held.AfterFirst || held.Address == held.Expected + 8)) {
+  } else if ((nextAddress && held.Address > held.Expected &&
+              (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8 &&
+              (!held.AfterFirst || held.Address == held.Expected + 8)) ||
+             (atEnd && held.Address == held.Expected + 8 && ShortByALine(held.Expected))) {
     const bool one = held.Address - held.Expected == 8;
     text = found + ": " +
            (one ? "line " + expected + " missing"
@@ -787,6 +788,10 @@ std::string ListingCheck::ExchangedBytes(const Block& block, const std::vector<s
 // could not be read is otherwise not checked by columns.
 void ListingCheck::CheckSumRow(const ListingLine& row) {
   ++sumRows_;
+  // A sum row straight after one that fell short: no line came to show a gap.
+  if (!held_) {
+    Release(Pending::Waits::NextLine, std::nullopt, false, false);
+  }
   const Block block = std::move(block_);
   block_ = Block{};
   block_.Id = block.Id + 1;
@@ -889,6 +894,15 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
   done();
 }
 
+// A sum row after the held line whose columns fall short by a line's worth, near `address`:
+// the listing's last line came after a line left out, not at a mistyped address.
+bool ListingCheck::ShortByALine(std::uint64_t address) const {
+  return std::any_of(heldReports_.begin(), heldReports_.end(), [&](const Pending& row) {
+    return row.What == Pending::Kind::Shortfall && address + 8 >= row.First &&
+           address <= row.Last + 8;
+  });
+}
+
 bool ListingCheck::Holding() const {
   // A listing whose first lines bring no sum row has none, and a block longer than any that a
   // row settles has no row to wait for: nothing waits then, so memory stays flat.
@@ -937,11 +951,11 @@ bool ListingCheck::Merge(Pending& fault) {
     }
     return line.What == Pending::Kind::RepeatedLine && row.Bytes == twice;
   };
-  const auto settle = [](Pending& line, const Pending& row) {
+  const auto settle = [this](Pending& line, const Pending& row) {
     if (line.What == Pending::Kind::MissingLine) {
       line.Fault.Text += "; by the sum row it holds " + BytesText(row.Bytes);
     }
-    line.For = Pending::Waits::Nothing;
+    Settle(line);
   };
   const bool isRow = fault.What == Pending::Kind::Shortfall;
   if (!isRow && fault.What != Pending::Kind::MissingLine &&
@@ -960,6 +974,7 @@ bool ListingCheck::Merge(Pending& fault) {
     }
     if (!isRow && other.What == Pending::Kind::Shortfall && explains(fault, other)) {
       settle(fault, other);
+      Settle(other);  // the row's fault goes: the line's takes its place
       other = std::move(fault);
       return true;
     }
@@ -976,21 +991,36 @@ void ListingCheck::Queue(Pending fault) {
     Output(fault.Fault);
     return;
   }
+  if (fault.For == Pending::Waits::NextLine) {
+    ++nextLineWaits_;
+  }
   pending_.push_back(std::move(fault));
   Flush();
 }
 
-void ListingCheck::Release(Pending::Waits waits, std::optional<std::uint64_t> blockId, bool atEnd) {
+void ListingCheck::Release(Pending::Waits waits, std::optional<std::uint64_t> blockId, bool atEnd,
+                           bool nameEdges) {
+  // Most lines release nothing: the queue is walked only when something waits for them.
+  if (waits == Pending::Waits::NextLine && nextLineWaits_ == 0) {
+    return;
+  }
   for (Pending& fault : pending_) {
     if (fault.For != waits || (blockId && fault.BlockId != *blockId)) {
       continue;
     }
-    fault.For = Pending::Waits::Nothing;
-    if (fault.What == Pending::Kind::Shortfall) {
+    Settle(fault);
+    if (fault.What == Pending::Kind::Shortfall && nameEdges) {
       NameEdgeLine(fault, atEnd);
     }
   }
   Flush();
+}
+
+void ListingCheck::Settle(Pending& fault) {
+  if (fault.For == Pending::Waits::NextLine) {
+    --nextLineWaits_;
+  }
+  fault.For = Pending::Waits::Nothing;
 }
 
 // A sum row short by a line's worth, its lines all sound and no gap in their addresses before or

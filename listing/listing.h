@@ -168,7 +168,10 @@ class ListingCheck {
   void Report(Pending fault);
   void Queue(Pending fault);
   bool Merge(Pending& fault);
-  void Release(Pending::Waits waits, std::optional<std::uint64_t> blockId, bool atEnd = false);
+  void Release(Pending::Waits waits, std::optional<std::uint64_t> blockId, bool atEnd = false,
+               bool nameEdges = true);
+  void Settle(Pending& fault);
+  bool ShortByALine(std::uint64_t address) const;
   void NameEdgeLine(Pending& row, bool atEnd) const;
   void Flush();
   void Output(const ListingFault& fault);
@@ -191,6 +194,7 @@ class ListingCheck {
   std::optional<std::uint64_t> afterSwap_;  // the next entry's successor, past a swapped pair
   Block block_;
   std::deque<Pending> pending_;
+  std::size_t nextLineWaits_ = 0;     // faults in pending_ that wait for the next line
   std::string partial_;               // a line cut by the end of a chunk, at most kept
   std::uint64_t partialLength_ = 0;   // its whole length so far
   bool afterCarriageReturn_ = false;  // a chunk ended in CR: an LF next is its pair

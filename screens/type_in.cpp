@@ -165,8 +165,12 @@ std::string HintText(std::int32_t line, std::size_t width) {
     const std::string next = (i == 0 ? " " : ", or ") + whole.substr(0, whole.find(", not"));
     const std::size_t rest = all - i - 1;
     const std::size_t count = rest > 0 ? std::to_string(rest).size() + 4 : 0;  // " (+N)"
-    if (i > 0 && text.size() + next.size() + count > width) {
-      return text + " (+" + std::to_string(all - i) + ")";
+    if (i == 0 && text.size() + next.size() + count > width) {
+      text = "WRONG:";  // beside wide counts "perhaps" gives way to the fix itself
+    }
+    if (text.size() + next.size() + count > width) {
+      return i == 0 ? "WRONG: " + std::to_string(all) + (all == 1 ? " fix fits" : " fixes fit")
+                    : text + " (+" + std::to_string(all - i) + ")";
     }
     text += next;
   }

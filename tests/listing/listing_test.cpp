@@ -360,6 +360,17 @@ TEST(ListingCheck, FaultsOfALongBlockAreNotHeldBack) {
   EXPECT_GE(reported, 300u - kLongestBlock);
   check.Finish();
   EXPECT_EQ(reported, 300u);
+
+  // Nor do empty sum rows after a row that fell short and waits for the next line.
+  reported = 0;
+  ListingCheck rows(false, [&](const ListingFault&) { ++reported; });
+  rows.Feed(kLine8 + "\n" + kLine10 + "\nSUM 0001020304050608:1D\n");
+  for (int row = 0; row < 2000; ++row) {
+    rows.Feed("SUM 0000000000000000:00\n");
+  }
+  EXPECT_GE(reported, 2000u);
+  rows.Finish();
+  EXPECT_EQ(reported, 2001u);
 }
 
 // Lines 0008 and 0010 and their sum row, one of the three typed otherwise: the last report.
@@ -408,6 +419,9 @@ TEST(ListingCheck, SumRowsCheckTheirBlock) {
        "2: 0010: line 0008 missing; by the sum row it holds 0102030405060708"},
       {kLine8 + "\n" + kLine8 + "\n" + kLine10 + "\n" + row, "2: 0008: line 0008 repeated"},
       {kLine8 + "\n" + kLine10 + "\n" + kLine10 + "\n" + row, "3: 0010: line 0010 repeated"},
+      // The line before the last left out: the last line and the row's shortfall show it.
+      {kLine0 + "\n" + kLine10 + "\n" + row,
+       "2: 0010: line 0008 missing; by the sum row it holds 0102030405060708"},
       // At the listing's ends no address shows a line left out: the first or last row does.
       {kLine0 + "\nSUM 0000000000000000:00\n" + kLine8 + "\n" + row,
        "4: SUM 0008-000F: line 0010 missing; by the sum row it holds FFFFFFFFFFFFFFFF"},

@@ -108,6 +108,32 @@ TEST(TypeIn, Scenarios) {
   ResetProgramState();
 }
 
+// Beside wide counts, row 2's hint gives up "perhaps", then fixes, to stay within 79 columns.
+TEST(TypeIn, HintStaysWithinTheRow) {
+  testing::TemporaryWorkingFolder folder;
+  std::vector<std::uint8_t> bytes(0x10000, 0);
+  const std::uint8_t line19[] = {0xD2, 0x9A, 0xB5, 0xCD, 0x27, 0xE6, 0xD3, 0x24};
+  std::copy(std::begin(line19), std::end(line19), bytes.begin() + 0x98);
+  testing::PutFile("rom.bin", bytes);
+  std::string keys = "E";
+  for (int line = 0; line < 10; ++line) {
+    keys += ">>>>>>>>00";  // checked: on to the next line
+  }
+  for (int line = 10; line < 19; ++line) {
+    keys += ">>>>>>>>01\t";  // failed: Tab to the next line not checked
+  }
+  ResetProgramState();
+  console::EmulatedConsole screen;
+  Queue(screen, keys + ">>>>>>>>89");
+  ASSERT_TRUE(
+      RunProgram(screen, "lbe", EditorSettingsOf(cli::ParseCommandLine({"--type-in", "rom.bin"})))
+          .InputEnded);
+  EXPECT_EQ(Row(screen, 2),
+            "Checked 10 of 8192 lines, 10 failed. WRONG: 0098 and 0099 are D9 2A (+3)");
+  EXPECT_EQ(Row(screen, 3), "");
+  ResetProgramState();
+}
+
 // A wrong line shows in red where colour shows, and by its word where none does; the question
 // Quit asks first names how many lines failed.
 TEST(TypeIn, FailedLineColourAndQuitQuestion) {
