@@ -2,12 +2,12 @@
 // (FuzzedDataProvider takes integers from the end) choose its format, the output's, the fill and
 // the record length; the rest is the file, written to a fuzz folder of its own.
 //
-// The oracle is the walk every load uses, with the file's bytes gathered by address here: a file
+// The oracle is the walk every load uses, with the file's bytes gathered by address here. A file
 // that does not parse converts to nothing (status 1, no output). One that parses converts to raw
-// as exactly its bytes from the lowest address to the highest, the fill between, unless two of
-// its records give one address different values (status 1, no output); to records as a file that
-// parses and holds exactly its bytes, whatever record length was asked for (or status 2, no output,
-// for one its records cannot hold). Every message is lines of printable text.
+// as its bytes from the lowest address to the highest, the fill between, unless two of its
+// records give one address different values (status 1, no output); to records as a file that
+// holds exactly its bytes, whatever record length was asked for (or status 2, no output, for one
+// its records cannot hold). Every message is lines of printable text.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <string_view>
@@ -67,26 +69,21 @@ Gathered Gather(FileFormat format, std::string_view text) {
 }
 
 std::string ReadAll(const std::string& name) {
-  std::string text;
-  if (std::FILE* file = std::fopen(name.c_str(), "rb")) {
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-      text += static_cast<char>(c);
-    }
-    std::fclose(file);
-  }
-  return text;
+  std::ifstream file(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
-// Runs the conversion; its status. Its messages must be lines of printable text.
+// Runs the conversion; its status. Its messages must be lines of printable text (file errors
+// in Japanese are UTF-8).
 int Convert(const listing::Conversion& conversion) {
   char* text = nullptr;
   std::size_t size = 0;
   std::FILE* err = ::open_memstream(&text, &size);
   const int status = listing::ConvertMode(conversion, err);
   std::fclose(err);
-  const std::string_view messages(text, size);
+  const std::string messages(text, size);
+  std::free(text);
   for (const char c : messages) {
-    // Japanese file errors are UTF-8; no control character but the line feed.
     if (static_cast<unsigned char>(c) < 0x20 && c != '\n') {
       Fail("a control character in a message");
     }
@@ -94,7 +91,6 @@ int Convert(const listing::Conversion& conversion) {
   if (!messages.empty() && (!messages.starts_with("lbe: ") || !messages.ends_with("\n"))) {
     Fail("a message that is not lbe's line");
   }
-  std::free(text);
   return status;
 }
 
@@ -117,7 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto fill = provider.ConsumeIntegral<std::uint8_t>();
   const auto length = provider.ConsumeIntegralInRange<std::size_t>(0, 255);
   const std::string text = provider.ConsumeRemainingBytesAsString();
-  const FileFormat format = intel ? FileFormat::IntelHex : FileFormat::SRecord;
   const InsideFolder inside;
   std::error_code error;
   for (const char* name : {"in.hex", "in.s37", "out.bin", "out.hex", "out.s37"}) {
@@ -125,13 +120,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string input = intel ? "in.hex" : "in.s37";
   WriteBytes(input, std::vector<unsigned char>(text.begin(), text.end()));
-  const Gathered gathered = Gather(format, text);
+  const Gathered gathered = Gather(intel ? FileFormat::IntelHex : FileFormat::SRecord, text);
+  const auto& bytes = gathered.Bytes;
 
   lbe::listing::Conversion conversion;
   conversion.Input.Name = input;
-  const std::uint64_t span =
-      gathered.Bytes.empty() ? 0
-                             : gathered.Bytes.rbegin()->first - gathered.Bytes.begin()->first + 1;
+  const std::uint64_t lowest = bytes.empty() ? 0 : bytes.begin()->first;
+  const std::uint64_t span = bytes.empty() ? 0 : bytes.rbegin()->first - lowest + 1;
   if (span <= kLongestRaw) {
     conversion.OutputName = "out.bin";
     conversion.Fill = fill;
@@ -145,11 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (status != 0 || raw.size() != span) {
         Fail("the raw output is not as long as the file's addresses span");
       }
-      const std::uint64_t lowest = gathered.Bytes.empty() ? 0 : gathered.Bytes.begin()->first;
       for (std::size_t at = 0; at < raw.size(); ++at) {
-        const auto found = gathered.Bytes.find(lowest + at);
-        const auto expected = found == gathered.Bytes.end() ? fill : found->second;
-        if (static_cast<std::uint8_t>(raw[at]) != expected) {
+        const auto found = bytes.find(lowest + at);
+        if (static_cast<std::uint8_t>(raw[at]) != (found == bytes.end() ? fill : found->second)) {
           Fail("the raw output holds another byte than the file");
         }
       }
@@ -176,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const Gathered back =
       Gather(toIntel ? FileFormat::IntelHex : FileFormat::SRecord, ReadAll(conversion.OutputName));
-  if (!back.Parses || (!gathered.Conflict && back.Bytes != gathered.Bytes)) {
+  if (!back.Parses || (!gathered.Conflict && back.Bytes != bytes)) {
     Fail("the records written do not hold the file's bytes");
   }
   return 0;

@@ -50,51 +50,29 @@ void Type(std::int32_t address, std::uint8_t value) {
 class RecordFiles : public ::testing::Test {
  protected:
   void SetUp() override { screens::ResetProgramState(); }
-  static void Start(const std::string& name, std::optional<std::string> address = {},
-                    std::uint64_t offset = 0) {
+  static LoadOutcome Start(const std::string& name, std::optional<std::string> address = {},
+                           std::uint64_t offset = 0) {
     Image.Bytes.fill(0xEE);  // what an earlier file left: a load clears it
-    LoadStartImage({address, name, offset, kAsMuchAsFits, {}});
+    return LoadStartImage({address, name, offset, kAsMuchAsFits, {}});
   }
   lbe::testing::TemporaryWorkingFolder folder_;
 };
 
-// A file without an end record loads with a note; nothing in a save adds one.
+// A file without an end record loads with a note, and a save adds none; a run of Ctrl-Z glued
+// to its last record stays at the end.
 TEST_F(RecordFiles, AFileWithoutAnEndRecordLoadsWithANoteAndStaysWithout) {
-  PutText("fw.hex", ":0100100041AE\n");
-  EXPECT_EQ(LoadStartImage({{}, "fw.hex", 0, kAsMuchAsFits, {}}).Notice,
-            "fw.hex: no end record: the file may have been cut short");
-  EXPECT_EQ(Image[0x10], 0x41);
-  Type(0x11, 0x42);
-  ASSERT_TRUE(SaveRange());
-  EXPECT_EQ(GetText("fw.hex"), ":0100100041AE\n:0100110042AC\n");
-}
-
-// A DOS file whose Ctrl-Z padding follows its last record on the same line: the editor loads it,
-// and after a byte typed above the last record is saved it loads it again, with both bytes.
-TEST_F(RecordFiles, AFileWithCtrlZGluedToItsLastRecordLoadsAgainAfterASave) {
   const struct {
-    const char* name;
-    std::string text;
+    std::string name, text, saved;
   } cases[] = {
-      {"fw.hex", ":0100100041AE\x1a"},
-      {"fw.s19", "S104001041AA\x1a\x1a"},
+      {"fw.hex", ":0100100041AE\n", ":0100100041AE\n:0100110042AC\n"},
+      {"fw.s19", "S104001041AA\x1a\x1a", "S104001041AA\nS104001142A8\x1a\x1a"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     PutText(c.name, c.text);
-    Start(c.name);
+    EXPECT_EQ(Start(c.name).Notice, c.name + ": no end record: the file may have been cut short");
     Type(0x11, 0x42);
     ASSERT_TRUE(SaveRange());
-    Image.Bytes.fill(0xEE);
-    try {
-      LoadFile();
-    } catch (const FileError& error) {
-      ADD_FAILURE() << "the saved file does not load: " << error.what() << "\n" << GetText(c.name);
-      continue;
-    }
-    EXPECT_EQ(Image[0x10], 0x41);
-    EXPECT_EQ(Image[0x11], 0x42);
-    EXPECT_EQ(Image.Held.count(), 2u);
+    EXPECT_EQ(GetText(c.name), c.saved);
   }
 }
 

@@ -40,8 +40,10 @@ struct Piece {
   std::size_t Count;  // 0: the record being filled is ended by hand
 };
 
-std::string Streamed(FileFormat format, const StreamLayout& layout,
-                     const std::vector<Piece>& pieces) {
+using Pieces = std::vector<Piece>;
+using Shapes = std::vector<std::string>;
+
+std::string Streamed(FileFormat format, const StreamLayout& layout, const Pieces& pieces) {
   std::string text;
   RecordStream stream(format, layout, [&](std::string_view piece) { text += piece; });
   for (const Piece& piece : pieces) {
@@ -57,9 +59,8 @@ std::string Streamed(FileFormat format, const StreamLayout& layout,
 
 // Each record written as the walk reads it, "TYPE ADDRESS LENGTH" for data and "TYPE VALUE" for the
 // others; or the error the stream throws. (The data bytes: AnyBytesReadBackAtTheirAddresses.)
-std::vector<std::string> Shapes(FileFormat format, const StreamLayout& layout,
-                                const std::vector<Piece>& pieces) {
-  std::vector<std::string> shapes;
+Shapes ShapesWritten(FileFormat format, const StreamLayout& layout, const Pieces& pieces) {
+  Shapes shapes;
   std::string text;
   try {
     text = Streamed(format, layout, pieces);
@@ -91,46 +92,37 @@ TEST(RecordStream, WritesTheRecordsTheBytesNeedOrRefusesThem) {
   const struct {
     FileFormat format;
     StreamLayout layout;
-    std::vector<Piece> pieces;
-    std::vector<std::string> shapes;
+    Pieces pieces;
+    Shapes shapes;
   } cases[] = {
       // Bytes that follow on join their record up to its length, unless it was ended by hand.
-      {ihex,
-       Layout(4),
-       {{0x0FFE, 6}, {0x1004, 3}, {0, 0}, {0x1007, 2}, {0x2000, 1}},
-       {"00 0FFE 4", "00 1002 4", "00 1006 1", "00 1007 2", "00 2000 1", "01 0000"}},
+      {ihex, Layout(4), Pieces{{0x0FFE, 6}, {0x1004, 3}, {0, 0}, {0x1007, 2}, {0x2000, 1}},
+       Shapes{"00 0FFE 4", "00 1002 4", "00 1006 1", "00 1007 2", "00 2000 1", "01 0000"}},
       // No record over a 64 KiB boundary; an extended address only where the offset needs one;
       // a linear start address.
-      {ihex,
-       Layout(16, 2, false, 0x08000123),
-       {{0xFFF8, 16}, {0x1FFFF, 1}, {0, 2}, {0xFFFFFFFF, 1}},
-       {"00 FFF8 8", "04 0001", "00 10000 8", "00 1FFFF 1", "04 0000", "00 0000 2", "04 FFFF",
-        "00 FFFFFFFF 1", "05 8000123", "01 0000"}},
-      {ihex,
-       Layout(16, 2, true, 0x12340010),
-       {{0x12340, 2}, {0xFFFFF, 1}, {0x100000, 1}},
-       {"02 1000", "00 12340 2", "02 F000", "00 FFFFF 1", "04 0010", "00 100000 1", "03 12340010",
-        "01 0000"}},
-      {srec,
-       Layout(3),
-       {{0x10, 7}, {0xFFFF, 1}},
-       {"S0 0000", "S1 0010 3", "S1 0013 3", "S1 0016 1", "S1 FFFF 1", "S9 0000"}},
-      {srec,
-       Layout(16, 3, false, 0x12345),
-       {{0xFFFFF0, 16}},
-       {"S0 0000", "S2 FFFFF0 16", "S8 12345"}},
+      {ihex, Layout(16, 2, false, 0x08000123),
+       Pieces{{0xFFF8, 16}, {0x1FFFF, 1}, {0, 2}, {0xFFFFFFFF, 1}},
+       Shapes{"00 FFF8 8", "04 0001", "00 10000 8", "00 1FFFF 1", "04 0000", "00 0000 2", "04 FFFF",
+              "00 FFFFFFFF 1", "05 8000123", "01 0000"}},
+      {ihex, Layout(16, 2, true, 0x12340010), Pieces{{0x12340, 2}, {0xFFFFF, 1}, {0x100000, 1}},
+       Shapes{"02 1000", "00 12340 2", "02 F000", "00 FFFFF 1", "04 0010", "00 100000 1",
+              "03 12340010", "01 0000"}},
+      {srec, Layout(3), Pieces{{0x10, 7}, {0xFFFF, 1}},
+       Shapes{"S0 0000", "S1 0010 3", "S1 0013 3", "S1 0016 1", "S1 FFFF 1", "S9 0000"}},
+      {srec, Layout(16, 3, false, 0x12345), Pieces{{0xFFFFF0, 16}},
+       Shapes{"S0 0000", "S2 FFFFF0 16", "S8 12345"}},
       // A record longer than its type holds is cut to what it holds.
-      {srec, Layout(255, 4), {{0x100, 300}}, {"S0 0000", "S3 0100 250", "S3 01FA 50", "S7 0000"}},
-      {srec, {}, {{0xFFFF, 2}}, {"address 10000 does not fit in S1 records"}},
-      {srec, {}, {{0x12345, 1}}, {"address 12345 does not fit in S1 records"}},
-      {srec, Layout(16, 4), {{0xFFFFFFFF, 2}}, {"address 100000000 does not fit in a record file"}},
-      {srec,
-       Layout(16, 2, false, 0x10000),
-       {},
-       {"start address 10000 does not fit in an S9 record"}},
+      {srec, Layout(255, 4), Pieces{{0x100, 300}},
+       Shapes{"S0 0000", "S3 0100 250", "S3 01FA 50", "S7 0000"}},
+      {srec, {}, Pieces{{0xFFFF, 2}}, Shapes{"address 10000 does not fit in S1 records"}},
+      {srec, {}, Pieces{{0x12345, 1}}, Shapes{"address 12345 does not fit in S1 records"}},
+      {srec, Layout(16, 4), Pieces{{0xFFFFFFFF, 2}},
+       Shapes{"address 100000000 does not fit in a record file"}},
+      {srec, Layout(16, 2, false, 0x10000), Pieces{},
+       Shapes{"start address 10000 does not fit in an S9 record"}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Shapes(c.format, c.layout, c.pieces), c.shapes);
+    EXPECT_EQ(ShapesWritten(c.format, c.layout, c.pieces), c.shapes);
   }
 }
 
@@ -144,13 +136,13 @@ TEST(RecordStream, AnyBytesReadBackAtTheirAddresses) {
     StreamLayout layout = Layout(0, SWidthFor(base + kWindowSize - 1), round % 4 == 0);
     layout.BytesPerRecord = 1 + random() % MostDataBytes(format, layout.AddressBytes);
     layout.LowerCase = round % 5 == 0;
-    std::vector<Piece> runs;  // window offsets, cut into pieces below
+    Pieces runs;  // window offsets, cut into pieces below
     for (std::size_t at = random() % 7000; at < kWindowSize; at += random() % 7000) {
       runs.push_back({at, std::min<std::size_t>(1 + random() % 700, kWindowSize - at)});
       at += runs.back().Count;
     }
     std::shuffle(runs.begin(), runs.end(), random);
-    std::vector<Piece> pieces;
+    Pieces pieces;
     for (const auto& [from, count] : runs) {
       for (std::size_t at = from; at < from + count; at += pieces.back().Count) {
         pieces.push_back({base + at, std::min<std::size_t>(1 + random() % 90, from + count - at)});
