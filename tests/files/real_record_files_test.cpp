@@ -172,8 +172,10 @@ TEST_P(RealRecordFile, ASaveRewritesOnlyTheRecordOfTheChangedByte) {
   const std::string was = original.substr(from, to - from);
   const std::string is = saved.substr(from, to - from);
   EXPECT_EQ((was + is).find_first_of("\r\n"), std::string::npos) << was << " became " << is;
-  for (const auto& [lowest, highest] : {std::pair{'A', 'F'}, std::pair{'a', 'f'}}) {
-    const auto letter = [&](char c) { return c >= lowest && c <= highest; };
+  for (const auto& letters : {std::pair{'A', 'F'}, std::pair{'a', 'f'}}) {
+    const auto letter = [low = letters.first, high = letters.second](char c) {
+      return c >= low && c <= high;
+    };
     if (std::none_of(original.begin(), original.end(), letter)) {
       EXPECT_TRUE(std::none_of(is.begin(), is.end(), letter)) << "another case: " << is;
     }
