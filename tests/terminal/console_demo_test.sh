@@ -57,7 +57,7 @@ wait_for_flags() {
 
 row() { screen | sed -n "${1}p"; }
 
-"${tmux_cmd[@]}" new-session -d -x 100 -y 30 "env PS1='$ ' TERM=xterm-256color bash --norc --noprofile -i" ||
+"${tmux_cmd[@]}" new-session -d -x 100 -y 30 "env PS1='$ ' TERM=xterm-256color HISTFILE= bash --norc --noprofile -i" ||
   fail "tmux did not start"
 # The shell's line editor must not switch bracketed paste itself, or a mode left on would hide.
 send "bind 'set enable-bracketed-paste off'" Enter

@@ -66,7 +66,7 @@ grep -qx "lbe: unsaved changes written to rom.bin.lbe-rescue.2" err.txt || fail 
 for run in 1 2 3 4 5; do
   printf 'ABCDEFGH' > "kill$run.bin"
   pane="k$run"
-  tm new-session -d -s "$pane" -x 100 -y 30 -c "$work" "bash --norc --noprofile"
+  tm new-session -d -s "$pane" -x 100 -y 30 -c "$work" "HISTFILE= bash --norc --noprofile"
   tm send-keys -t "$pane" "$lbe kill$run.bin 2> kill$run.txt" Enter
   expect_line 1 "Addr: 0000-0007   File: kill$run.bin"
   tm send-keys -t "$pane" e 1 2

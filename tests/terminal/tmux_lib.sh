@@ -58,7 +58,9 @@ shell() {
 }
 # A shell in a 100 x 30 pane, in the working folder, with its terminal modes in before.txt.
 start_shell() {
-  tm new-session -d -s t -x 100 -y 30 -c "$work" "bash --norc --noprofile"
+  # No history file: a shell killed with the server would write one into the folder being
+  # removed.
+  tm new-session -d -s t -x 100 -y 30 -c "$work" "HISTFILE= bash --norc --noprofile"
   shell "PS1='$ '; stty -g > before.txt"
 }
 # Fails unless the terminal's modes are as they were when the shell started.
