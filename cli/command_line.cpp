@@ -152,26 +152,42 @@ std::string AddressTextOf(std::string_view text) {
   return std::string(text);
 }
 
+// The file the editor is to load is a .prg file, by --format or by its name in any case.
+bool ProgramFileNamed(const CommandLineOptions& options) {
+  if (options.Format) {
+    return *options.Format == "prg";
+  }
+  const std::string_view name = options.FileName ? std::string_view(*options.FileName) : "";
+  return name.size() >= 4 && name[name.size() - 4] == '.' &&
+         std::tolower(static_cast<unsigned char>(name[name.size() - 3])) == 'p' &&
+         std::tolower(static_cast<unsigned char>(name[name.size() - 2])) == 'r' &&
+         std::tolower(static_cast<unsigned char>(name[name.size() - 1])) == 'g';
+}
+
 // Why --convert and --fill cannot be followed as given; empty when they can.
 std::string ConvertProblem(const CommandLineOptions& options,
                            const std::optional<std::string>& surplusName) {
   if (options.Convert && (options.List || options.Check)) {
     return "--convert cannot be used with --list or --check";
   }
+  if (options.Address && !options.Convert && !options.List && !options.Check &&
+      !ProgramFileNamed(options)) {
+    return "--address goes with --convert, or with a new .prg file in the editor";
+  }
   for (const auto& [given, name] :
        {std::pair{options.Fill.has_value(), "--fill"},
-        std::pair{options.Address.has_value(), "--address"},
+        std::pair{options.Address.has_value() && (options.List || options.Check), "--address"},
         std::pair{options.RecordLength.has_value(), "--record-length"},
         std::pair{options.StartAddress.has_value(), "--start-address"}}) {
     if (given && !options.Convert) {
       return std::string(name) + " goes with --convert only";
     }
   }
-  if (!options.Convert) {
-    return "";
-  }
   if (options.Address && options.AddressText) {
     return "--address and /A cannot be used together: --address is exact, /A a line's address";
+  }
+  if (!options.Convert) {
+    return "";
   }
   if (!options.FileName || !options.OutputName) {
     return "--convert needs the file to read and the file to write";
@@ -213,7 +229,7 @@ std::string JournalsProblem(const CommandLineOptions& options,
 
 // Why --list, --check and -o cannot be followed as given; empty when they can.
 std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissing,
-                        const std::optional<std::string>& surplusName) {
+                        bool seenStyle, const std::optional<std::string>& surplusName) {
   const std::string mode = options.List ? "--list" : "--check";
   if (options.Journals || options.RemoveJournal || options.ApplyJournal) {
     if (std::string problem = JournalsProblem(options, surplusName); !problem.empty()) {
@@ -234,6 +250,12 @@ std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissin
   }
   if (options.SumEvery && !options.List) {
     return "--sums goes with --list only";
+  }
+  if (options.NewMlx && options.SumEvery) {
+    return "--sums goes with lbe's own listings only, not --style=mlx";
+  }
+  if (seenStyle && !options.List && !options.Check && !options.TypeIn) {
+    return "--style goes with --list, --check or --type-in only";
   }
   if (options.Convert || options.Fill || options.Address || options.RecordLength ||
       options.StartAddress) {
@@ -258,6 +280,7 @@ struct SwitchesSeen {
   bool Length = false;
   bool Format = false;
   bool Fill = false;
+  bool Style = false;
   bool OutputNameMissing = false;
 };
 
@@ -281,7 +304,7 @@ void TakeFormatOrFill(CommandLineOptions& options, SwitchesSeen& seen, std::stri
   const bool format = name == "--format";
   const std::string needs =
       std::string(name) +
-      (format ? " needs raw, ihex or srec" : " needs a byte in hexadecimal (00 to FF)");
+      (format ? " needs raw, ihex, srec or prg" : " needs a byte in hexadecimal (00 to FF)");
   bool& given = format ? seen.Format : seen.Fill;
   if (!value) {
     Refuse(options, needs);
@@ -289,7 +312,7 @@ void TakeFormatOrFill(CommandLineOptions& options, SwitchesSeen& seen, std::stri
     Refuse(options, std::string(name) + " is given more than once");
   } else if (format) {
     given = true;
-    if (*value == "raw" || *value == "ihex" || *value == "srec") {
+    if (*value == "raw" || *value == "ihex" || *value == "srec" || *value == "prg") {
       options.Format = std::string(*value);
     } else {
       Refuse(options, needs + ", not '" + std::string(*value) + "'");
@@ -302,6 +325,20 @@ void TakeFormatOrFill(CommandLineOptions& options, SwitchesSeen& seen, std::stri
     } else {
       Refuse(options, needs + ", not '" + std::string(*value) + "'");
     }
+  }
+}
+
+// The value of --style: lbe (the listings' own form) or mlx (New MLX).
+void TakeStyle(CommandLineOptions& options, SwitchesSeen& seen,
+               std::optional<std::string_view> value) {
+  if (seen.Style) {
+    Refuse(options, "--style is given more than once");
+  } else if (!value || (*value != "lbe" && *value != "mlx")) {
+    Refuse(options, "--style needs lbe or mlx" +
+                        (value ? ", not '" + std::string(*value) + "'" : std::string()));
+  } else {
+    seen.Style = true;
+    options.NewMlx = *value == "mlx";
   }
 }
 
@@ -320,7 +357,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
   const bool takesValue = name == "--offset" || name == "--length" || name == "--output" ||
                           name == "--sums" || name == "--format" || name == "--fill" ||
                           name == "--remove" || name == "--apply" || name == "--address" ||
-                          name == "--record-length" || name == "--start-address";
+                          name == "--record-length" || name == "--start-address" ||
+                          name == "--style";
   if (takesValue && !value && index + 1 < parameters.size()) {
     value = parameters[++index];  // whatever it looks like
   }
@@ -347,6 +385,8 @@ std::size_t TakeLongOption(CommandLineOptions& options, SwitchesSeen& seen,
     TakeAddress(options, name == "--address" ? options.Address : options.StartAddress, name, value);
   } else if (name == "--record-length") {
     TakeRecordLength(options, value);
+  } else if (name == "--style") {
+    TakeStyle(options, seen, value);
   } else if (name != "--help" && name != "--version" && name != "--list" && name != "--check" &&
              name != "--convert" && name != "--type-in" && name != "--journals") {
     Refuse(options, "unknown option '" + std::string(parameter) + "'");
@@ -426,7 +466,7 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters) 
     surplusName = thirdName;
   }
   if (options.WrongUse.empty()) {
-    options.WrongUse = ModeProblem(options, seen.OutputNameMissing, surplusName);
+    options.WrongUse = ModeProblem(options, seen.OutputNameMissing, seen.Style, surplusName);
   }
   return options;
 }
@@ -463,15 +503,18 @@ std::string HelpText(std::string_view programPath) {
          " --length=N          Load at most N bytes from the offset\n"
          " --list FILE         Print the lines in use after loading FILE, with checksums\n"
          " --sums=N            With --list: a row of column sums after every N lines\n"
+         " --style=mlx         With --list, --check, --type-in: listings in the New MLX\n"
+         "                     form, whose checksum weighs the address and each byte\n"
          " --check LISTING     Check a typed listing line by line\n"
          " --type-in           Type a listing in: the edit mode asks each line's checksum\n"
          " -o, --output=FILE   With --check: write the bytes when every line checks out\n"
          " --convert IN OUT    Convert IN to OUT: raw, Intel HEX or S-record by the names\n"
          "                     (the whole file; 64 KiB of it with --offset or --length)\n"
-         " --format=F          raw, ihex or srec, whatever the name says: the file's at\n"
-         "                     start-up, F and S; the output's of --check and --convert\n"
+         " --format=F          raw, ihex, srec or prg, whatever the name says: the file's\n"
+         "                     at start-up, F and S; the output's of --check, --convert\n"
          " --fill=XX           With --convert to raw: the byte of the gaps (default 00)\n"
-         " --address=N         With --convert from raw: the address of its first byte\n"
+         " --address=N         With --convert from raw: the address of its first byte;\n"
+         "                     in the editor, a new .prg file's load address\n"
          " --record-length=N   With --convert to records: data bytes a record, in decimal\n"
          "                     (default: the input's longest record, else 16)\n"
          " --start-address=N   With --convert to records: the execution start address\n"

@@ -24,12 +24,14 @@ struct CommandLineOptions {
   bool TypeIn = false;                        // --type-in: the edit mode checks typed line sums
   std::optional<std::string> OutputName;      // -o FILE, --output FILE or --output=FILE
   bool Convert = false;                       // --convert IN OUT: FileName to OutputName
-  std::optional<std::string> Format;          // --format=raw|ihex|srec, overriding the name
+  std::optional<std::string> Format;          // --format=raw|ihex|srec|prg, overriding the name
   std::optional<std::uint8_t> Fill;           // --fill=XX: the byte of a raw output's gaps
-  std::optional<std::uint64_t> Address;       // --address=N: where a raw input's bytes go
+  std::optional<std::uint64_t> Address;       // --address=N: where a raw input's bytes go, or
+                                              // a new .prg file's load address in the editor
   std::optional<std::uint32_t> RecordLength;  // --record-length=N: data bytes a record, 1 to 255
   std::optional<std::uint64_t> StartAddress;  // --start-address=N: the output's start address
   std::optional<std::uint32_t> SumEvery;      // --sums=N (WrongUse when bad or without --list)
+  bool NewMlx = false;                        // --style=mlx: listings in the New MLX form
   bool Journals = false;                      // --journals: list the waiting journals, then end
   std::optional<std::string> RemoveJournal;   // --remove=NAME, with --journals
   std::optional<std::string> ApplyJournal;    // --apply=NAME, with --journals (FileName: its file)
@@ -46,7 +48,8 @@ struct CommandLineOptions {
 // and the same forms of --length take N in hexadecimal with an optional "0x"; "-o" and
 // "--output" take the parameter after them as the output name; --convert takes the second file
 // name as the output name; --address and --start-address take an address in hexadecimal up to
-// FFFFFFFF, --record-length a count in decimal, all three with --convert only; --remove and
+// FFFFFFFF, --record-length a count in decimal, all three with --convert only (--address also in
+// the editor, for a new .prg file); --style takes lbe or mlx, with --list, --check or --type-in; --remove and
 // --apply take a journal's name as --offset takes N, and --apply the file name after it as the
 // journal's file. Long options are case-sensitive.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters);

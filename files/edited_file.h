@@ -39,6 +39,14 @@ struct FilePlacement {
   // Set by /A (and the A command): a record file's load keeps StartAddress instead of taking
   // the lowest line it holds.
   bool StartAddressGiven = false;
+  // A .prg file: the load address its header gives (or --address gave a new one); a save
+  // writes it and the bytes from there on.
+  std::optional<std::uint16_t> LoadAddress;
+  // The New MLX type-in mode: the image holds the file's address A at A - AddressShift (0 to
+  // 7), so that a listing printed from a load address off the line grid (0801) has each printed
+  // line on one line of the image; every address the user sees or types is the image's plus
+  // AddressShift. 0 everywhere else.
+  std::int32_t AddressShift = 0;
   // How the record file last loaded writes its records, for the records a save writes anew;
   // none when the last load read no records.
   std::optional<records::RecordStyle> Style;
@@ -99,6 +107,10 @@ struct StartFile {
   std::uint64_t Offset = 0;                   // --offset
   std::uint64_t Length = kAsMuchAsFits;       // --length
   std::optional<records::FileFormat> Format;  // --format: the file's format whatever its name
+  std::optional<std::uint32_t> LoadAddress;   // --address: a new .prg file's load address
+  // The New MLX type-in mode: a .prg is held shifted down by its load address's distance from
+  // the line grid (FilePlacement::AddressShift).
+  bool LinesFromLoadAddress = false;
 };
 // The image as start-up leaves it: zeroed, the range set from the address text, the named file
 // loaded (LoadFile, `readOnly` as there) and taken as saved; the load's notice.

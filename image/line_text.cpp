@@ -13,6 +13,22 @@ std::uint8_t LineSum(std::span<const std::uint8_t> bytes) {
   return static_cast<std::uint8_t>(sum % 256);
 }
 
+std::uint8_t MlxLineSum(std::uint16_t address, std::span<const std::uint8_t> bytes) {
+  unsigned sum = 0;
+  const auto add = [&sum](unsigned value) {
+    sum = ((sum << 1 | sum >> 7) & 0xFFu) + value;
+    if (sum > 0xFF) {
+      sum -= 0xFF;
+    }
+  };
+  add(address >> 8);
+  add(address & 0xFFu);
+  for (const std::uint8_t byte : bytes) {
+    add(byte);
+  }
+  return static_cast<std::uint8_t>(sum);
+}
+
 std::uint8_t LineChecksum(std::int32_t address) {
   return LineSum(std::span(Image.Bytes).subspan(static_cast<std::size_t>(address), kLineBytes));
 }

@@ -291,11 +291,40 @@ TEST(CommandLine, SumRowsEveryNLinesGoWithListOnly) {
       {{"--list", "a.bin", "--sums"}, std::nullopt, needs},
       {{"--list", "a.bin", "--sums=2", "--sums=3"}, 2, "--sums is given more than once"},
       {{"--check", "l.txt", "--sums=8"}, 8, "--sums goes with --list only"},
+      {{"--list", "a.prg", "--sums=8", "--style=mlx"},
+       8,
+       "--sums goes with lbe's own listings only, not --style=mlx"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.parameters));
     const CommandLineOptions options = ParseCommandLine(c.parameters);
     EXPECT_EQ(options.SumEvery, c.every);
+    EXPECT_EQ(options.WrongUse, c.wrongUse);
+  }
+}
+
+TEST(CommandLine, ListingStyleGoesWithTheListingModes) {
+  const struct {
+    std::vector<std::string> parameters;
+    bool newMlx;
+    std::string wrongUse;
+  } cases[] = {
+      {{"--check", "--style=mlx", "l.txt"}, true, ""},
+      {{"--list", "a.prg", "--style", "mlx"}, true, ""},
+      {{"--type-in", "--style=mlx", "a.prg"}, true, ""},
+      {{"--check", "--style=lbe", "l.txt"}, false, ""},
+      {{"--check", "--style=MLX", "l.txt"}, false, "--style needs lbe or mlx, not 'MLX'"},
+      {{"--check", "l.txt", "--style"}, false, "--style needs lbe or mlx"},
+      {{"--check", "--style=mlx", "--style=mlx", "l"}, true, "--style is given more than once"},
+      {{"a.prg", "--style=mlx"}, true, "--style goes with --list, --check or --type-in only"},
+      {{"--convert", "a", "b", "--style=mlx"},
+       true,
+       "--style goes with --list, --check or --type-in only"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parameters));
+    const CommandLineOptions options = ParseCommandLine(c.parameters);
+    EXPECT_EQ(options.NewMlx, c.newMlx);
     EXPECT_EQ(options.WrongUse, c.wrongUse);
   }
 }
@@ -333,8 +362,9 @@ TEST(CommandLine, ConvertFormatAndFill) {
        none,
        none,
        std::nullopt,
-       "--format needs raw, ihex or srec, not 'hex'"},
-      {{"--format"}, none, none, std::nullopt, "--format needs raw, ihex or srec"},
+       "--format needs raw, ihex, srec or prg, not 'hex'"},
+      {{"--format"}, none, none, std::nullopt, "--format needs raw, ihex, srec or prg"},
+      {{"--format=prg", "a.bin"}, none, "prg", std::nullopt, ""},
       {{"--format=raw", "--format=raw"},
        none,
        "raw",
@@ -465,7 +495,13 @@ TEST(CommandLine, ConvertAddressesAndRecordLength) {
        "--record-length needs a number of data bytes in decimal, 1 to 255, not '0x10'"},
       {{"--convert", "a.bin", "b.hex", "--record-length=0"},
        "--record-length needs a number of data bytes in decimal, 1 to 255, not '0'"},
-      {{"a.bin", "--address=10"}, "--address goes with --convert only"},
+      {{"a.bin", "--address=10"},
+       "--address goes with --convert, or with a new .prg file in the editor"},
+      {{"new.PRG", "--type-in", "--address=801"}, "801 - -"},
+      {{"--format=prg", "new", "--address=C000"}, "C000 - -"},
+      {{"--list", "new.prg", "--address=C000"}, "--address goes with --convert only"},
+      {{"/A100", "new.prg", "--address=C000"},
+       "--address and /A cannot be used together: --address is exact, /A a line's address"},
       {{"--list", "a.bin", "--record-length=8"}, "--record-length goes with --convert only"},
       {{"--check", "l.txt", "-o", "b.hex", "--start-address=8"},
        "--start-address goes with --convert only"},
@@ -490,7 +526,7 @@ TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
   ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
   for (const char* line :
        {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ", "\n --length=N ",
-        "\n --list FILE ", "\n --sums=N ", "\n --check LISTING ", "\n -o, --output=FILE ",
+        "\n --list FILE ", "\n --sums=N ", "\n --style=mlx ", "\n --check LISTING ", "\n -o, --output=FILE ",
         "\n --convert IN OUT ", "\n --format=F ", "\n --fill=XX ", "\n --address=N ",
         "\n --record-length=N ", "\n --start-address=N ", "\n --journals ", "\n --remove=NAME ",
         "\n --apply=NAME [FILE] ", "hexadecimal"}) {
