@@ -139,7 +139,7 @@ TEST_F(EditedFile, ALengthThatCutsALineIsSavedAsLoaded) {
     SCOPED_TRACE(::testing::Message() << c.fileSize << " bytes, " << c.length << " from "
                                       << c.offset << ", typed at " << std::hex << c.typedAt);
     Put("f.bin", Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(c.fileSize)));
-    LoadStartImage({"8000", "f.bin", c.offset, c.length, std::nullopt});
+    LoadStartImage({"8000", "f.bin", c.offset, c.length, std::nullopt, std::nullopt, false});
     Range.EndLine += c.moreLines;
     BeginChange({c.typedAt / kLineBytes, 0});
     NoteByte(c.typedAt);

@@ -118,7 +118,7 @@ class RealRecordFile : public ::testing::TestWithParam<std::string> {
   void Start(std::uint64_t base) const {
     screens::ResetProgramState();
     Image.Bytes.fill(0xEE);  // what an earlier file left: a load clears it
-    LoadStartImage({{}, name_, base, kAsMuchAsFits, {}});
+    LoadStartImage({{}, name_, base, kAsMuchAsFits, {}, {}, false});
   }
 
   lbe::testing::TemporaryWorkingFolder folder_;

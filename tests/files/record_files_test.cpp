@@ -53,7 +53,7 @@ class RecordFiles : public ::testing::Test {
   static LoadOutcome Start(const std::string& name, std::optional<std::string> address = {},
                            std::uint64_t offset = 0) {
     Image.Bytes.fill(0xEE);  // what an earlier file left: a load clears it
-    return LoadStartImage({address, name, offset, kAsMuchAsFits, {}});
+    return LoadStartImage({address, name, offset, kAsMuchAsFits, {}, {}, false});
   }
   lbe::testing::TemporaryWorkingFolder folder_;
 };
