@@ -40,6 +40,8 @@ struct TypoFix {
 struct TypoNames {
   std::uint64_t Address = 0;  // of the first byte; bytes are named by address
   bool Columns = false;       // a row of column sums: "column +3" and "the total"
+  // The checksum is a New MLX line's (MlxLineSum over Address and the bytes), not their sum.
+  bool NewMlx = false;
 };
 
 // The fixes of a line typed as `digits` (14 to 18 data digits, each 0 to 15) with the checksum
