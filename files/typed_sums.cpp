@@ -74,6 +74,11 @@ std::optional<std::string> UnescapedPath(std::string_view text) {
   return path;
 }
 
+// "style mlx SHIFT" for New MLX sums; lbe's own have no style line.
+std::string StyleLine(const TypedSumsKey& key) {
+  return key.NewMlx ? "style mlx " + std::to_string(key.AddressShift) : std::string();
+}
+
 // Splits off the text's next line (without its "\n"); false when no whole line is left.
 bool NextLine(std::string_view& text, std::string_view& line) {
   const std::size_t end = text.find('\n');
@@ -85,8 +90,9 @@ bool NextLine(std::string_view& text, std::string_view& line) {
   return true;
 }
 
-// The file's name in the state folder, from the key: FNV-1a of the path, start and offset. Two
-// keys that meet on a name are told apart by the key written inside.
+// The file's name in the state folder, from the key: FNV-1a of the path, start and offset, and of
+// the style for New MLX sums. Two keys that meet on a name are told apart by the key written
+// inside.
 std::string FileNameOf(const TypedSumsKey& key) {
   std::uint64_t hash = 0xcbf29ce484222325u;
   const auto add = [&hash](std::string_view bytes) {
@@ -97,6 +103,9 @@ std::string FileNameOf(const TypedSumsKey& key) {
   add(key.Path);
   add(std::string(1, '\0') + text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4));
   add(std::string(1, '\0') + text::HexDigits(key.Offset, 1));
+  if (key.NewMlx) {
+    add(std::string(1, '\0') + StyleLine(key));
+  }
   return "typed-" + text::HexDigits(hash, 16) + ".lbe-sums";
 }
 
@@ -141,6 +150,9 @@ std::string TypedSumsText(const TypedSumsKey& key, const TypedSums& sums) {
   text += "\npath " + EscapedPath(key.Path) + "\nstart " +
           text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4) + "\noffset " +
           text::HexDigits(key.Offset, 1) + "\n";
+  if (key.NewMlx) {
+    text += StyleLine(key) + "\n";
+  }
   int count = 0;
   for (std::int32_t line = key.StartAddress / image::kLineBytes; line <= image::kLastLine; ++line) {
     const std::int16_t sum = sums[static_cast<std::size_t>(line)];
@@ -185,6 +197,16 @@ ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
       *offset != key.Offset) {
     return fail("it was made for another file, start address or offset");
   }
+  std::string_view rest = text;
+  std::string style;
+  if (NextLine(rest, line) && line.starts_with("style ")) {
+    style = line;
+    text = rest;
+  }
+  if (style != StyleLine(key)) {
+    return fail("it was made for another checksum or listing shift");
+  }
+  const int headingLines = style.empty() ? 4 : 5;
   std::int32_t nextLine = key.StartAddress / image::kLineBytes;
   int count = 0;
   while (NextLine(text, line) && !line.starts_with("end ")) {
@@ -192,11 +214,11 @@ ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
     const auto sum =
         line.size() == 7 && line[4] == ' ' ? HexValue(line.substr(5), 2) : std::nullopt;
     if (!address || !sum || *address % image::kLineBytes != 0) {
-      return fail("its line " + std::to_string(count + 5) + " is damaged");
+      return fail("its line " + std::to_string(count + headingLines + 1) + " is damaged");
     }
     const auto lineNumber = static_cast<std::int32_t>(*address / image::kLineBytes);
     if (lineNumber < nextLine) {
-      return fail("its line " + std::to_string(count + 5) + " is out of order");
+      return fail("its line " + std::to_string(count + headingLines + 1) + " is out of order");
     }
     parsed.Sums[static_cast<std::size_t>(lineNumber)] = static_cast<std::int16_t>(*sum);
     nextLine = lineNumber + 1;

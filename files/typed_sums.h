@@ -18,11 +18,15 @@ using TypedSums = std::array<std::int16_t, image::kLastLine + 1>;
 TypedSums NoTypedSums();
 
 // Whose sums they are: the loaded file by its absolute path (it may not exist yet), the start
-// address and the file offset. A change of any of them is another typing.
+// address, the file offset, and which checksum was typed. A change of any of them is another
+// typing: sums typed from a New MLX listing are never taken for lbe's own, nor those of one
+// shift for another's, whose lines stand elsewhere in the printed listing.
 struct TypedSumsKey {
   std::string Path;
   std::int32_t StartAddress = 0;
   std::uint64_t Offset = 0;
+  bool NewMlx = false;            // the New MLX checksum over the printed address
+  std::int32_t AddressShift = 0;  // the New MLX listing's distance from the line grid, 0 to 7
   bool operator==(const TypedSumsKey&) const = default;
 };
 
@@ -30,7 +34,9 @@ struct TypedSumsKey {
 // the file need not exist, and a link in the path is not followed.
 std::string AbsoluteFilePath(std::string_view name);
 
-// The text of a sums file. Lines are written in rising order from the key's start line on.
+// The text of a sums file. Lines are written in rising order from the key's start line on, by
+// their image addresses; New MLX sums carry a "style mlx SHIFT" line after the heading, lbe's own
+// none (so that the sums stored before New MLX came keep their file and text).
 std::string TypedSumsText(const TypedSumsKey& key, const TypedSums& sums);
 
 struct ParsedTypedSums {

@@ -11,9 +11,21 @@ namespace lbe::screens {
 // Window column of the first checksum digit of the edit line.
 inline constexpr std::uint8_t kChecksumColumn = 23;
 
+// How lines are shown: in lbe's own form (the image's addresses, the bytes' sum), or, in the New
+// MLX type-in mode, as the listing prints them: every address the image's plus
+// files::Placement.AddressShift (so that a listing from 0801 shows 0801 on the line the image
+// holds at 0800), and the New MLX checksum over that address and the 8 bytes.
+void SetNewMlxLines(bool on);
+bool NewMlxLines();
+// The address shown for the image's `address` (any value, the empty range's end -1 too).
+std::int32_t ShownAddress(std::int32_t address);
+// The checksum shown for the line at `address`: LineChecksum, or MlxLineSum over the line's shown
+// address.
+std::uint8_t ShownLineSum(std::int32_t address);
+
 // One write statement each, at the cursor, leaving the cursor just behind the text.
-void WriteLineDump(std::int32_t address);      // the 22 characters of LineDumpText
-void WriteLineChecksum(std::int32_t address);  // the 2 digits of LineChecksum
+void WriteLineDump(std::int32_t address);      // the 22 characters of LineDumpText, shown address
+void WriteLineChecksum(std::int32_t address);  // the 2 digits of ShownLineSum
 
 // Window column of nibble `nibble` (0 to 15; even is a byte's high nibble) of the edit line.
 inline std::uint8_t NibbleScreenColumn(std::int32_t nibble) {

@@ -9,6 +9,7 @@
 #include "console/key_input.h"
 #include "console/text_output.h"
 #include "console/window.h"
+#include "files/edited_file.h"
 #include "image/address_text.h"
 #include "image/byte_search.h"
 #include "image/edit_history.h"
@@ -210,13 +211,13 @@ void GoToEndLine(EditCursor& cursor) {
   Redraw(cursor);
 }
 
-// "Goto:" answer as an address; no answer or a bad one is StartAddress, and the result is held
-// between StartAddress and 0xFFFF (a negative parse, bit 31 set, is below StartAddress too).
+// "Goto:" answer as an address as shown (ShownAddress), taken back to the image's; no answer or
+// a bad one is StartAddress, and the result is held between StartAddress and 0xFFFF (a negative
+// parse, bit 31 set, is below StartAddress too).
 std::int32_t AskGotoAddress() {
-  std::int32_t value = image::ParseAddressText(AskLine("Goto:"), Range.StartAddress);
-  if (value < Range.StartAddress) {
-    value = Range.StartAddress;
-  }
+  const std::int32_t shift = files::Placement.AddressShift;
+  std::int32_t value = image::ParseAddressText(AskLine("Goto:"), Range.StartAddress + shift);
+  value = value < Range.StartAddress + shift ? Range.StartAddress : value - shift;
   if (value > kLastAddress) {
     value = kLastAddress;
   }

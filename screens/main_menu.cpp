@@ -10,6 +10,7 @@
 #include "image/address_text.h"
 #include "image/memory_image.h"
 #include "screens/file_commands.h"
+#include "screens/line_dump.h"
 #include "screens/line_edit.h"
 #include "screens/list_view.h"
 #include "screens/prompt.h"
@@ -27,8 +28,8 @@ void DrawMenu() {
   console::ClearWindow();
   console::MoveCursor(1, 1);
   WriteLabel("Addr");
-  console::Write(": " + image::HexText(image::Range.StartAddress, 4) + "-" +
-                 image::HexText(image::RangeEndAddress(), 4) + "   ");
+  console::Write(": " + image::HexText(ShownAddress(image::Range.StartAddress), 4) + "-" +
+                 image::HexText(ShownAddress(image::RangeEndAddress()), 4) + "   ");
   WriteLabel("File");
   console::WriteLine(": " + ShownFileName(files::CurrentFileName) +
                      ShownFileOffset(files::Placement.Offset));
@@ -94,7 +95,12 @@ void WriteLabel(std::string_view text) {
 void MainRoutine(const EditorSettings& settings) {
   console::ClearWindow();
   ShowLoadNotice(files::LoadStartImage(settings.File).Notice);
+  MainMenu(settings);
+}
+
+void MainMenu(const EditorSettings& settings) {
   SetTypeInMode(settings.TypeIn);
+  SetNewMlxLines(settings.NewMlx);
   if (settings.TypeIn) {
     OpenTypedSums();  // so that Quit knows of failed lines before E is pressed
   }

@@ -15,11 +15,17 @@ struct EditorSettings {
   files::StartFile File;        // the start address and the file to load
   bool NibbleMovement = false;  // /M: Left and Right move by nibbles in the edit mode
   bool TypeIn = false;          // --type-in: E and G open the type-in mode (screens/type_in.h)
+  // --type-in --style=mlx: the sums typed are New MLX ones, every line shown as the listing
+  // prints it (screens/line_dump.h).
+  bool NewMlx = false;
 };
 
 // Runs on a started console. Returns when the user confirms Quit. A load error at start-up
 // escapes as FileError; the end of input escapes as InputEnded.
 void MainRoutine(const EditorSettings& settings);
+// MainRoutine after its load: the modes of `settings` set and the menu run on the image and the
+// file as they stand.
+void MainMenu(const EditorSettings& settings);
 
 // The name the status line shows: the last component of `fileName` (after its last "\", "/" or
 // ":"), "[no name]" when the name is empty, with control characters made visible.

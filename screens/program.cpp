@@ -8,6 +8,7 @@
 #include "files/file_layer.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
+#include "screens/line_dump.h"
 #include "screens/line_edit.h"
 #include "screens/main_menu.h"
 #include "screens/type_in.h"
@@ -43,6 +44,7 @@ void ResetProgramState() {
   image::KeepChangesOfMarks(false);
   ForgetLastFind();
   ForgetTypedSums();
+  SetNewMlxLines(false);
 }
 
 }  // namespace lbe::screens

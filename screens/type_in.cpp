@@ -11,7 +11,6 @@
 #include "files/edited_file.h"
 #include "files/typed_sums.h"
 #include "image/address_text.h"
-#include "image/line_text.h"
 #include "image/memory_image.h"
 #include "image/typo_search.h"
 #include "screens/line_dump.h"
@@ -108,12 +107,12 @@ void WriteMark(std::int32_t line) {
   std::string mark;
   if (check != LineCheck::Untyped) {
     mark = std::string(check == LineCheck::Checked ? "ok" : "WRONG") + ": the line sums to " +
-           image::HexText(image::LineChecksum(line * kLineBytes), 2);
+           image::HexText(ShownLineSum(line * kLineBytes), 2);
   }
   WriteInColourOf(check, kMarkColumn, Padded(mark, kMarkWidth));
   TypeIn.DrawnLine = line;
   TypeIn.DrawnCheck = check;
-  TypeIn.DrawnSum = image::LineChecksum(line * kLineBytes);
+  TypeIn.DrawnSum = ShownLineSum(line * kLineBytes);
 }
 
 struct Tally {
@@ -141,7 +140,8 @@ Tally TallyOfRange() {
 }
 
 // The likely fixes of a line whose typed sum failed, short, as many as fit in `width` columns
-// with the count of the rest: "WRONG: perhaps 0803 is 0F, or the checksum is 41 (+2)".
+// with the count of the rest: "WRONG: perhaps 0803 is 0F, or the checksum is 41 (+2)". The bytes
+// are named by their shown addresses.
 std::string HintText(std::int32_t line, std::size_t width) {
   const std::int32_t address = line * kLineBytes;
   std::array<std::uint8_t, 2 * kLineBytes> digits{};
@@ -153,7 +153,7 @@ std::string HintText(std::int32_t line, std::size_t width) {
   }
   const std::vector<image::TypoFix> fixes =
       image::TypoFixes(digits, static_cast<std::uint8_t>(TypedSumOf(line)),
-                       {static_cast<std::uint64_t>(address), false});
+                       {static_cast<std::uint64_t>(ShownAddress(address)), false, NewMlxLines()});
   const image::NamedFixes named = image::FixesToName(fixes);
   if (named.TooMany > 0) {
     return "WRONG: " + std::to_string(named.TooMany) + " one-digit fixes fit";
@@ -190,7 +190,8 @@ std::string StatusText() {
   }
   TypeIn.HintLine = -1;
   text += ". Next to type: ";
-  text += tally.Next < 0 ? std::string("none") : image::HexText(tally.Next * kLineBytes, 4);
+  text += tally.Next < 0 ? std::string("none")
+                         : image::HexText(ShownAddress(tally.Next * kLineBytes), 4);
   return text + ".  Tab: next unchecked line";
 }
 
@@ -241,6 +242,8 @@ void OpenTypedSums() {
   }
   key.StartAddress = Range.StartAddress;
   key.Offset = files::Placement.Offset;
+  key.NewMlx = NewMlxLines();
+  key.AddressShift = files::Placement.AddressShift;
   TypeIn.ShownStatus.clear();
   TypeIn.DrawnLine = -1;
   if (TypeIn.Opened && key == TypeIn.Key) {
@@ -267,7 +270,7 @@ LineCheck CheckOfLine(std::int32_t line) {
   if (sum < 0) {
     return LineCheck::Untyped;
   }
-  return image::LineChecksum(line * kLineBytes) == sum ? LineCheck::Checked : LineCheck::Failed;
+  return ShownLineSum(line * kLineBytes) == sum ? LineCheck::Checked : LineCheck::Failed;
 }
 
 void DrawTypedSum(std::int32_t line) {
@@ -280,7 +283,7 @@ void DrawTypedSum(std::int32_t line) {
 void RedrawTypedSumIfChanged(std::int32_t line) {
   const LineCheck check = CheckOfLine(line);
   if (line != TypeIn.DrawnLine || check != TypeIn.DrawnCheck ||
-      (check != LineCheck::Untyped && image::LineChecksum(line * kLineBytes) != TypeIn.DrawnSum)) {
+      (check != LineCheck::Untyped && ShownLineSum(line * kLineBytes) != TypeIn.DrawnSum)) {
     DrawTypedSum(line);
   }
 }

@@ -1,9 +1,11 @@
 #pragma once
 // The type-in mode (--type-in): the edit mode with a field after each line's 16 digits where the
-// typist types the checksum printed in the listing. lbe compares it with the line's sum at once,
-// keeps every typed sum in the state folder (files/typed_sums.h), and shows on row 2 how far the
-// typing has come. This unit holds the typed sums and draws what the mode adds; the edit mode
-// (line_edit.cpp) calls it where its keys and lines need it.
+// typist types the checksum printed in the listing. lbe compares it at once with the line's
+// checksum as shown (ShownLineSum, screens/line_dump.h: lbe's own sum, or with --style=mlx the New
+// MLX one over the printed address), keeps every typed sum in the state folder
+// (files/typed_sums.h), and shows on row 2 how far the typing has come. This unit holds the typed
+// sums and draws what the mode adds; the edit mode (line_edit.cpp) calls it where its keys and
+// lines need it.
 
 #include <cstdint>
 
