@@ -43,14 +43,10 @@ inline listing::Conversion ConversionOf(const cli::CommandLineOptions& options) 
   return conversion;
 }
 
-// In the editor --address can only be a new .prg file's load address (the command line refuses
-// it elsewhere), and --style=mlx only a New MLX type-in, whose lines start at the listing's first
+// In the editor --style=mlx is only a New MLX type-in, whose lines start at the listing's first
 // address.
 inline screens::EditorSettings EditorSettingsOf(const cli::CommandLineOptions& options) {
   files::StartFile start = StartFileOf(options);
-  if (options.Address) {
-    start.LoadAddress = static_cast<std::uint32_t>(*options.Address);
-  }
   const bool newMlx = options.TypeIn && options.NewMlx;
   start.LinesFromLoadAddress = newMlx;
   return screens::EditorSettings{start, options.NibbleMovement, options.TypeIn, newMlx};
