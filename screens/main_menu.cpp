@@ -95,10 +95,6 @@ void WriteLabel(std::string_view text) {
 void MainRoutine(const EditorSettings& settings) {
   console::ClearWindow();
   ShowLoadNotice(files::LoadStartImage(settings.File).Notice);
-  MainMenu(settings);
-}
-
-void MainMenu(const EditorSettings& settings) {
   SetTypeInMode(settings.TypeIn);
   SetNewMlxLines(settings.NewMlx);
   if (settings.TypeIn) {

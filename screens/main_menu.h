@@ -23,9 +23,6 @@ struct EditorSettings {
 // Runs on a started console. Returns when the user confirms Quit. A load error at start-up
 // escapes as FileError; the end of input escapes as InputEnded.
 void MainRoutine(const EditorSettings& settings);
-// MainRoutine after its load: the modes of `settings` set and the menu run on the image and the
-// file as they stand.
-void MainMenu(const EditorSettings& settings);
 
 // The name the status line shows: the last component of `fileName` (after its last "\", "/" or
 // ":"), "[no name]" when the name is empty, with control characters made visible.

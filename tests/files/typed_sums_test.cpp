@@ -27,6 +27,9 @@ TEST(TypedSums, TextRoundTrip) {
   const ParsedTypedSums parsed = ParseTypedSums(text, kKey);
   EXPECT_EQ(parsed.Error, "");
   EXPECT_EQ(parsed.Sums, sums);
+  const TypedSumsKey mlx{kKey.Path, kKey.StartAddress, kKey.Offset, true, 1};
+  EXPECT_EQ(TypedSumsText(mlx, sums), kHeading + "style mlx 1\n0100 3C\nFFF8 00\nend 2\n");
+  EXPECT_EQ(ParseTypedSums(TypedSumsText(mlx, sums), mlx).Sums, sums);
 }
 
 // Any flaw refuses the whole file, never a part of it.
@@ -41,6 +44,7 @@ TEST(TypedSums, FlawsRefuseTheWholeFile) {
       {"lbe typed sums 1\npath /x%4\nstart 0100\noffset 0\nend 0\n", "its heading is damaged"},
       {"lbe typed sums 1\npath /x\nstart 0100\noffset 0\nend 0\n",
        "it was made for another file, start address or offset"},
+      {kHeading + "style mlx 0\nend 0\n", "it was made for another checksum or listing shift"},
       {kHeading + "0100 3C\n0108 3c\nend 2\n", "its line 6 is damaged"},
       {kHeading + "0104 3C\nend 1\n", "its line 5 is damaged"},
       {kHeading + "00F8 3C\nend 1\n", "its line 5 is out of order"},
@@ -114,12 +118,13 @@ TEST(TypedSums, StoreAndTrust) {
   EXPECT_FALSE(StoreTypedSums(key, sums, error));
 }
 
-// One file typed in at two offsets or start addresses keeps two sets of sums, neither taken for
-// the other's nor set aside as another file's.
+// One file typed in at two offsets, start addresses, checksums or shifts keeps two sets of sums,
+// neither taken for the other's nor set aside as another file's.
 TEST(TypedSums, EachOffsetAndStartHasItsOwn) {
   testing::TemporaryWorkingFolder folder;
   const std::string path = folder.Full("rom.bin");
-  const TypedSumsKey keys[] = {{path, 0, 0}, {path, 0, 0x10000}, {path, 8, 0}};
+  const TypedSumsKey keys[] = {
+      {path, 0, 0}, {path, 0, 0x10000}, {path, 8, 0}, {path, 0, 0, true, 0}, {path, 0, 0, true, 1}};
   std::string error;
   for (std::size_t i = 0; i < std::size(keys); ++i) {
     TypedSums sums = NoTypedSums();

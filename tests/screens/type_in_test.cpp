@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/emulated_console.h"
 #include "console/key_codes.h"
@@ -102,6 +103,94 @@ TEST(TypeIn, Scenarios) {
     ASSERT_TRUE(RunProgram(screen, "lbe", settings).InputEnded);
     EXPECT_EQ(Row(screen, 1), c.row1);
     EXPECT_EQ(Row(screen, c.row2.starts_with("Checked") ? 2 : 3), c.row2);
+    EXPECT_EQ(screen.BellCount(), static_cast<std::uint64_t>(c.bells));
+    EXPECT_EQ(screen.Cursor().X + 1, c.column);
+  }
+  ResetProgramState();
+}
+
+// A New MLX listing typed into prog.prg: '1' holds two lines printed 0801 (sum 2E) and 0809
+// (sum 64), 'C' one line printed C000 (sum 5B), 'N' is new with --address=801. Every address
+// shows and is typed as printed and the sums are New MLX ones; lbe's own mode (own) keeps the
+// image's addresses and sums, and none of the sums a first New MLX run typed. Row 2 is compared
+// up to the length expected: the fixes a wrong sum names are the typo search's.
+TEST(TypeIn, NewMlxScenarios) {
+  const struct {
+    const char* what;
+    char file;
+    bool own;
+    std::string_view firstRun;
+    std::string_view keys;
+    std::string_view row1;
+    std::string_view row2;
+    int bells;
+    int column;
+  } cases[] = {
+      {"a right sum at 0801 goes on to the line printed 0809", '1', false, "", "E>>>>>>>>2E",
+       "0809 30000000000044AA:__ [2E]",
+       "Checked 1 of 2 lines. Next to type: 0809.  Tab: next unchecked line", 0, 6},
+      {"the bytes' own sum is wrong at 0801", '1', false, "", "E>>>>>>>>50",
+       "0801 0B080A009E323330:50 [--] WRONG: the line sums to 2E",
+       "Checked 0 of 2 lines, 1 failed. WRONG:", 1, 6},
+      {"a right sum at an aligned address", 'C', false, "", "E>>>>>>>>5B",
+       "C008 0000000000000000:__ [5B]",
+       "Checked 1 of 2 lines. Next to type: C008.  Tab: next unchecked line", 0, 6},
+      {"a wrong sum at an aligned address", 'C', false, "", "E>>>>>>>>5C",
+       "C000 A93785FCA9D785FE:5C [--] WRONG: the line sums to 5B",
+       "Checked 0 of 1 line, 1 failed. WRONG:", 1, 6},
+      {"a new file typed line by line as printed", 'N', false, "",
+       "E0B080A009E3233302E30000000000044AA64", "0811 0000000000000000:__ [64]",
+       "Checked 2 of 3 lines. Next to type: 0811.  Tab: next unchecked line", 0, 6},
+      {"a wrong sum corrected", 'N', false, "", "E0B080A009E323330E2>>>>>>>>2E",
+       "0809 0000000000000000:__ [2E]",
+       "Checked 1 of 2 lines. Next to type: 0809.  Tab: next unchecked line", 1, 6},
+      {"the menu shows the printed range", '1', false, "", "", "Addr: 0801-0810   File: prog.prg",
+       "", 0, 3},
+      {"Goto takes the printed address", '1', false, "", "G080A\r", "0809 30000000000044AA:__ [2E]",
+       "", 0, 8},
+      {"Goto below the printed start goes to the start", '1', false, "", "G0800\r",
+       "0801 0B080A009E323330:__ [--]", "", 0, 6},
+      {"Find shows the line it finds as printed", '1', false, "", "E/44AA\r",
+       "0809 30000000000044AA:__ [2E]", "", 0, 18},
+      {"the list view shows the listing's lines", '1', false, "", "L", "0801 0B080A009E323330:2E",
+       "0809 30000000000044AA:64", 0, 17},
+      {"lbe's own mode keeps the image's addresses and sums", '1', true, "", "L",
+       "0800 000B080A009E3233:20", "0808 3030000000000044:A4", 0, 17},
+      {"lbe's own mode takes none of the New MLX sums", 'C', true, "E>>>>>>>>5B", "E",
+       "C000 A93785FCA9D785FE:__ [--]",
+       "Checked 0 of 1 line. Next to type: C000.  Tab: next unchecked line", 0, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TemporaryWorkingFolder folder;
+    if (c.file == '1') {
+      testing::PutFile("prog.prg", {0x01, 0x08, 0x0B, 0x08, 0x0A, 0x00, 0x9E, 0x32, 0x33, 0x30,
+                                    0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x44, 0xAA});
+    } else if (c.file == 'C') {
+      testing::PutFile("prog.prg", {0x00, 0xC0, 0xA9, 0x37, 0x85, 0xFC, 0xA9, 0xD7, 0x85, 0xFE});
+    }
+    const auto settings = [&c](bool own) {
+      std::vector<std::string> args = {"--type-in", "prog.prg"};
+      args.insert(args.begin() + 1, own ? "--style=lbe" : "--style=mlx");
+      if (c.file == 'N') {
+        args.insert(args.begin() + 1, "--address=801");
+      }
+      return EditorSettingsOf(cli::ParseCommandLine(args));
+    };
+    const EditorSettings mlx = settings(false);
+    if (!c.firstRun.empty()) {
+      ResetProgramState();
+      console::EmulatedConsole first;
+      Queue(first, c.firstRun);
+      ASSERT_TRUE(RunProgram(first, "lbe", mlx).InputEnded);
+    }
+    ResetProgramState();
+    console::EmulatedConsole screen;
+    Queue(screen, c.keys);
+    const ProgramOutcome outcome = RunProgram(screen, "lbe", c.own ? settings(true) : mlx);
+    ASSERT_TRUE(outcome.InputEnded) << outcome.StopReport;
+    EXPECT_EQ(Row(screen, 1), c.row1);
+    EXPECT_EQ(Row(screen, 2).substr(0, c.row2.size()), c.row2);
     EXPECT_EQ(screen.BellCount(), static_cast<std::uint64_t>(c.bells));
     EXPECT_EQ(screen.Cursor().X + 1, c.column);
   }
