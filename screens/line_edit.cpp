@@ -1,5 +1,6 @@
 #include "screens/line_edit.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <optional>
@@ -447,7 +448,12 @@ void TypeIntoSumField(EditCursor& cursor, std::int32_t value) {
     return;
   }
   cursor.NibbleColumn = 0;
-  if (entry == SumEntry::Checked) {
+  if (entry == SumEntry::Checked && NewMlxLines()) {
+    // The next printed line joins the range once typed on: a .prg saved after the listing's last
+    // line ends with that line, not with a line of zeros.
+    cursor.CurrentLine = std::min(cursor.CurrentLine + 1, kLastLine);
+    Redraw(cursor);
+  } else if (entry == SumEntry::Checked) {
     MoveLineDown(cursor, 1);
   } else {
     console::RingBell();
