@@ -1,5 +1,7 @@
 // What the edit mode sends to a terminal: bytes per typed digit, per Right, Down and Page Down,
 // the same typed digits in the type-in mode (--type-in) with each line's sum typed after them,
+// lbe's own on the random file and on a new one from 0800, and New MLX (--style=mlx, into a new
+// .prg from 0801, every address shifted),
 // and a burst of 131,072 hex digits, typed (a fast typist on a slow link) and pasted (bracketed
 // paste): the time until all of them are taken in and drawn, and the bytes written meanwhile;
 // then U, which takes the whole paste back, and what that costs.
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "bench/bench_pty.h"
+#include "image/line_text.h"
 
 namespace {
 
@@ -90,10 +93,12 @@ Burst TimeBurst(PtyProgram& run, const std::string& input) {
   return burst;
 }
 
-// The type-in mode on `file`, its typed sums kept in `stateFolder`: eight lines typed as in the
+// The type-in mode run with `arguments` until the menu shows `ready`, its typed sums kept in
+// `stateFolder`: eight lines typed as in the
 // edit mode's run, each followed by its right sum. Figures per kind of key: a digit drawn in
 // place, the line's last digit (into the sum field), the sum's first digit, its second (the line
-// checked, the next one shown); and all keys of the lines together.
+// checked, the next one shown); and all keys of the lines together. With `newMlx` the sums are New
+// MLX ones over the printed addresses from 0801.
 struct TypeInFigures {
   Figures DigitInLine;
   Figures LastDigit;
@@ -102,26 +107,30 @@ struct TypeInFigures {
   Figures AllKeys;
 };
 
-std::optional<TypeInFigures> MeasureTypeIn(const std::string& program, const std::string& file,
-                                           const std::string& stateFolder,
-                                           const std::string& digits) {
+std::optional<TypeInFigures> MeasureTypeIn(const std::vector<std::string>& arguments,
+                                           const std::string& ready, const std::string& stateFolder,
+                                           const std::string& digits, bool newMlx) {
   setenv("XDG_STATE_HOME", stateFolder.c_str(), 1);
-  PtyProgram run({program, "--type-in", "/A0", file});
-  if (!run.Started() || !run.ReadUntil("0000-FFFF", Milliseconds(10000))) {
+  PtyProgram run(arguments);
+  if (!run.Started() || !run.ReadUntil(ready, Milliseconds(10000))) {
     return std::nullopt;
   }
   run.Write("e");
   TypeInFigures figures;
   for (int line = 0; line < 8; ++line) {
-    unsigned sum = 0;
+    std::uint8_t bytesOfLine[8] = {};
     for (int nibble = 0; nibble < 16; ++nibble) {
       const char digit = digits[static_cast<std::size_t>(nibble + line) % 16];
       const unsigned value = static_cast<unsigned>(digit <= '9' ? digit - '0' : digit - 'A' + 10);
-      sum += nibble % 2 == 0 ? value * 16 : value;
+      bytesOfLine[nibble / 2] = static_cast<std::uint8_t>(bytesOfLine[nibble / 2] |
+                                                          (nibble % 2 == 0 ? value << 4 : value));
       const std::size_t bytes = BytesForKey(run, std::string(1, digit));
       (nibble < 15 ? figures.DigitInLine : figures.LastDigit).Add(bytes);
       figures.AllKeys.Add(bytes);
     }
+    const unsigned sum =
+        newMlx ? lbe::image::MlxLineSum(static_cast<std::uint16_t>(0x801 + 8 * line), bytesOfLine)
+               : lbe::image::LineSum(bytesOfLine);
     const std::string sumText =
         "0123456789ABCDEF"[sum / 16 % 16] + std::string(1, "0123456789ABCDEF"[sum % 16]);
     figures.FirstSumDigit.Add(BytesForKey(run, sumText.substr(0, 1)));
@@ -245,7 +254,14 @@ int main(int argc, char** argv) {
     run.Wait(Milliseconds(5000));
   }
   const std::string stateFolder = std::string(folder) + "/state";
-  const std::optional<TypeInFigures> typeIn = MeasureTypeIn(program, file, stateFolder, digits);
+  const std::optional<TypeInFigures> typeIn =
+      MeasureTypeIn({program, "--type-in", "/A0", file}, "0000-FFFF", stateFolder, digits, false);
+  const std::optional<TypeInFigures> own =
+      MeasureTypeIn({program, "--type-in", "/A800", std::string(folder) + "/new.bin"}, "0800-0807",
+                    stateFolder, digits, false);
+  const std::optional<TypeInFigures> mlx = MeasureTypeIn(
+      {program, "--type-in", "--style=mlx", "--address=801", std::string(folder) + "/prog.prg"},
+      "0801-0808", stateFolder, digits, true);
   std::filesystem::remove_all(folder);
 
   std::printf("%s in the edit mode at 80 x 25, TERM=xterm-256color, random data\n",
@@ -264,6 +280,19 @@ int main(int argc, char** argv) {
   } else {
     Row("type-in", "did not start", "");
   }
+  // The same listing typed into a new file, lbe's own sums from 0800 and New MLX's from 0801.
+  for (const auto& [name, figures] : {std::pair{"lbe's own", own}, std::pair{"New MLX", mlx}}) {
+    if (!figures) {
+      Row(name, "did not start", "");
+      continue;
+    }
+    const std::string prefix = std::string(name) + ", new file: ";
+    Row((prefix + "digit in place").c_str(), Bytes(figures->DigitInLine), "");
+    Row((prefix + "last digit of a line").c_str(), Bytes(figures->LastDigit), "");
+    Row((prefix + "first digit of the sum").c_str(), Bytes(figures->FirstSumDigit), "");
+    Row((prefix + "second digit of the sum").c_str(), Bytes(figures->SecondSumDigit), "");
+    Row((prefix + "every key").c_str(), Bytes(figures->AllKeys), "New MLX as lbe's own");
+  }
   Row("Right, byte step on the line", Bytes(rightInLine), "at most 10");
   Row("Right that ends a line (next line shown)", Bytes(rightWrapping), "");
   Row("Down", Bytes(down), "at most 40");
@@ -281,5 +310,5 @@ int main(int argc, char** argv) {
   std::snprintf(text, sizeof text, "%.1f / %.1f MiB", static_cast<double>(peakBeforeTyping) / 1024,
                 static_cast<double>(peakAfterTyping) / 1024);
   Row("peak memory before / after the typed burst", text, "");
-  return typed.Done && pasted.Done && undone && typeIn ? 0 : 1;
+  return typed.Done && pasted.Done && undone && typeIn && own && mlx ? 0 : 1;
 }

@@ -124,10 +124,14 @@ struct Tally {
 
 Tally TallyOfRange() {
   Tally tally;
-  const std::int32_t last = std::min(Range.EndLine + 1, kLastLine);
+  // In the New MLX mode the line after a checked one joins the range only once typed on; it is
+  // counted from when row 1 shows it, so that its first digit does not send row 2 again.
+  const std::int32_t end =
+      NewMlxLines() && TypeIn.DrawnLine == Range.EndLine + 1 ? TypeIn.DrawnLine : Range.EndLine;
+  const std::int32_t last = std::min(end + 1, kLastLine);
   for (std::int32_t line = Range.StartLine; line <= last; ++line) {
     const LineCheck check = CheckOfLine(line);
-    if (line <= Range.EndLine) {
+    if (line <= end) {
       ++tally.Lines;
       tally.Checked += check == LineCheck::Checked ? 1 : 0;
       tally.Failed += check == LineCheck::Failed ? 1 : 0;

@@ -13,14 +13,14 @@ tm send-keys -t t e
 expect_line 1 "0801 0000000000000000:__ [--]"
 tm send-keys -t t 0B080A009E323330 2E
 expect_line 1 "0809 0000000000000000:__ [2E]"
-expect_line 2 "Checked 1 of 1 line. Next to type: 0809.  Tab: next unchecked line"
+expect_line 2 "Checked 1 of 2 lines. Next to type: 0809.  Tab: next unchecked line"
 tm send-keys -t t 30000000000044AA 46
 expect_line 1 "0809 30000000000044AA:46 [2E] WRONG: the line sums to 64"
 tm send-keys -t t Right Right Right Right Right Right Right Right 64
 expect_line 1 "0811 0000000000000000:__ [64]"
 tm send-keys -t t A9008D20D060EAEA 72
 expect_line 1 "0819 0000000000000000:__ [72]"
-expect_line 2 "Checked 3 of 3 lines. Next to type: 0819.  Tab: next unchecked line"
+expect_line 2 "Checked 3 of 4 lines. Next to type: 0819.  Tab: next unchecked line"
 tm send-keys -t t Escape s
 expect_line 1 "File prog.prg has been saved."
 tm send-keys -t t x q y
