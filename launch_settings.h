@@ -22,6 +22,10 @@ inline files::StartFile StartFileOf(const cli::CommandLineOptions& options) {
   return start;
 }
 
+inline listing::ListingStyle ListingStyleOf(const cli::CommandLineOptions& options) {
+  return options.NewMlx ? listing::ListingStyle::NewMlx : listing::ListingStyle::Lbe;
+}
+
 inline listing::Conversion ConversionOf(const cli::CommandLineOptions& options) {
   listing::Conversion conversion;
   conversion.Input = StartFileOf(options);
