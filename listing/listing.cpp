@@ -436,10 +436,6 @@ ListingLine ParseLine(std::string_view text, bool lettersForDigits, ListingStyle
   if (!line.SumRow && !ReadAddress(reader, line)) {
     // Falls through to the letters below.
   } else if (const std::size_t dataStart = reader.Index; !ReadData(reader, line, data)) {
-  } else if (style == ListingStyle::NewMlx && !line.SumRow && *line.Address > 0xFFFF) {
-    line.Fault = "address " + ListingAddressText(*line.Address) +
-                 " past FFFF: a New MLX line's address has 4 digits";
-    return line;
   } else if (!TakeBytes(data, line, typedChecksum, names, style)) {
     std::vector<std::uint8_t> digits;
     unsigned checksum = 0;
