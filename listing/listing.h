@@ -106,7 +106,7 @@ class ListingCheck {
   std::uint64_t SumRows() const { return sumRows_; }
   std::uint64_t Faults() const { return faults_; }  // reported so far
   // Lines whose checksum is wrong as this listing's style reads it but right as the other style's:
-  // when every line is one, the listing was checked in the wrong style.
+  // when most lines are, the listing was checked in the wrong style.
   std::uint64_t OtherStyleLines() const { return otherStyleLines_; }
   // The bytes of all lines, first line's first, that were not handed on; empty once a fault
   // was found.

@@ -293,11 +293,15 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
     ReportError(err, error.what());
     return 2;
   }
-  if (check.Lines() > 0 && check.OtherStyleLines() == check.Lines()) {
-    ReportError(err, style == ListingStyle::Lbe
-                         ? "every line checks out as New MLX: check it with --style=mlx"
-                         : "every line checks out as lbe's own listing: check it without "
-                           "--style=mlx");
+  // Most lines fail but check out in the other form: it is the other form (a line of lbe's own
+  // passes as New MLX about one time in 255, so a few such lines prove nothing).
+  if (check.OtherStyleLines() * 2 > check.Lines()) {
+    ReportError(err, std::to_string(check.OtherStyleLines()) + " of " +
+                         Count(check.Lines(), "line") +
+                         (style == ListingStyle::Lbe
+                              ? " check out as New MLX only: check it with --style=mlx"
+                              : " check out as lbe's own listing only: check it without "
+                                "--style=mlx"));
   }
   return WriteBytesAndSum(check, outputName, outputFormat, held ? &*held : nullptr, heldLength,
                           err);

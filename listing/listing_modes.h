@@ -32,8 +32,8 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err,
 // or the output cannot be written.
 // The bytes go out in the format `outputFormat` names, else the one the output's name says:
 // raw as they are, Intel HEX or S-record at the addresses the listing gives them.
-// A listing whose every line fails as `style` reads it but checks out in the other style gets one
-// more line that says so.
+// A listing most of whose lines fail as `style` reads them but check out in the other style gets
+// one more line that says so.
 int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,
               std::FILE* err, std::optional<records::FileFormat> outputFormat = std::nullopt,
               ListingStyle style = ListingStyle::Lbe);
