@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "files/edited_file.h"
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
+#include "launch_settings.h"
 #include "screens/program.h"
 #include "temp_folder.h"
 
@@ -135,22 +137,28 @@ TEST_F(ProgramFiles, WhatCannotBeLoadedIsRefusedAndChangesNothing) {
   }
 }
 
+// --address from the command line, as start-up takes it: a new .prg's load address, up to FFFF.
 TEST_F(ProgramFiles, AddressIsForANewFileUpToFFFF) {
   const struct {
-    std::string name;
-    std::uint32_t load;
-    std::string message;
+    std::vector<std::string> words;
+    std::string message;  // empty: loads
   } cases[] = {
-      {"old.prg", 0x0801,
+      {{"--address=0801", "new.prg"}, ""},
+      {{"--address=0801", "old.prg"},
        "--address is for a new .prg file: old.prg has its load address, C000, in its header."},
-      {"new.prg", 0x10000,
+      {{"--address=10000", "new.prg"},
        "--address=10000 is past FFFF, the last address a .prg file can load at."},
   };
   PutFile("old.prg", Program(0xC000, 4));
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.words[0] + " " + c.words[1]);
+    const cli::CommandLineOptions options = cli::ParseCommandLine(c.words);
+    ASSERT_EQ(options.WrongUse, "");
     try {
-      Start(c.name, {}, false, c.load);
-      ADD_FAILURE() << c.name << " loaded";
+      LoadStartImage(StartFileOf(options));
+      EXPECT_EQ(c.message, "");
+      EXPECT_EQ(Placement.LoadAddress, 0x0801);
+      EXPECT_EQ(Range.StartAddress, 0x0800);
     } catch (const FileError& error) {
       EXPECT_EQ(error.what(), c.message);
     }
