@@ -29,6 +29,7 @@ offers() {
 --length= --list --offset= --output= --record-length= --remove= --start-address= --sums= --type-in \
 --version " ] || fail "completion of --: $(offers --)"
 [ "$(offers --format=s)" = "--format=srec " ] || fail "completion of --format=s: $(offers --format=s)"
+[ "$(offers --format=p)" = "--format=prg " ] || fail "completion of --format=p: $(offers --format=p)"
 # Every long option --help names is offered.
 for option in $("$prefix/bin/lbe" --help | grep -o -- '--[a-z]*' | sort -u); do
   offers "$option" | grep -q -- "$option" || fail "the completion does not offer $option"
