@@ -19,6 +19,10 @@ inline files::StartFile StartFileOf(const cli::CommandLineOptions& options) {
   if (options.Format) {
     start.Format = records::FormatNamed(*options.Format);
   }
+  if (options.Address) {
+    // The command line lets it through in the editor only for a .prg file.
+    start.LoadAddress = static_cast<std::uint32_t>(*options.Address);
+  }
   return start;
 }
 
@@ -29,7 +33,8 @@ inline listing::ListingStyle ListingStyleOf(const cli::CommandLineOptions& optio
 inline listing::Conversion ConversionOf(const cli::CommandLineOptions& options) {
   listing::Conversion conversion;
   conversion.Input = StartFileOf(options);
-  conversion.Input.Format.reset();  // --format names the output's format here
+  conversion.Input.Format.reset();       // --format names the output's format here
+  conversion.Input.LoadAddress.reset();  // --address places a raw input here
   conversion.OutputName = options.OutputName.value_or("");
   if (options.Format) {
     conversion.OutputFormat = records::FormatNamed(*options.Format);

@@ -14,6 +14,7 @@
 #include "image/address_text.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
+#include "text/hex_text.h"
 #include "text/visible_text.h"
 
 namespace lbe::files {
@@ -168,9 +169,100 @@ std::vector<std::string> LoadRecordFile(FileFormat format) {
   return notes;
 }
 
+// A .prg file: its 2-byte little-endian load address, then its bytes from there on.
+constexpr std::uint64_t kProgramHeader = 2;
+constexpr std::uint64_t kLastAddress = 0xFFFF;
+
+// A .prg file that cannot be loaded as it is, as the user sees it.
+FileError ProgramFileError(FileErrorKind kind, const std::string& what) {
+  return FileError(kind, what + PathSuffix(CurrentFileName));
+}
+
+// Where a .prg's load address stands (and every later load of one, by the F command, too); a
+// file of another format has none and no shift.
+void SetLoadAddress(std::optional<std::uint16_t> load) {
+  Placement.LoadAddress = load;
+  Placement.AddressShift =
+      load && Placement.LinesFromLoadAddress ? static_cast<std::int32_t>(*load % kLineBytes) : 0;
+  Placement.LoadAddressGiven = false;
+}
+
+// Before a .prg is read, or anything settled: what the options ask that it cannot do.
+void CheckProgramOptions() {
+  if (Placement.Offset != 0 || Placement.Length != kAsMuchAsFits) {
+    throw ProgramFileError(FileErrorKind::ENotSupportedException,
+                           "--offset and --length are not for a .prg file: it is loaded whole, at "
+                           "the load address in its header.");
+  }
+}
+
+// LoadFile for a .prg that is missing or empty: nothing to load, only its load address to settle,
+// which --address gives, else the last .prg's, so that F to a new name saves the same program
+// again, else the start address.
+void StartNewProgramFile() {
+  const bool given = Placement.LoadAddressGiven;
+  const auto load = Placement.LoadAddress.value_or(static_cast<std::uint16_t>(Range.StartAddress));
+  SetLoadAddress(load);
+  if (given && !Placement.StartAddressGiven) {
+    image::SetStartAddress(load - Placement.AddressShift);
+  }
+}
+
+// LoadFile for a .prg that exists: read whole and checked before the image is touched.
+void LoadProgramFile() {
+  const FilePiece read = ReadFilePiece(CurrentFileName, 0, kProgramHeader + kImageSize + 1);
+  if (read.FileSize == 0) {
+    StartNewProgramFile();
+    Placement.Stretch = FileStretch{0, 0, true};
+    Placement.Known = read.State;
+    Placement.KnownName = CurrentFileName;
+    Placement.Style.reset();
+    return;
+  }
+  if (read.FileSize < kProgramHeader) {
+    throw ProgramFileError(FileErrorKind::EReadError,
+                           "The file holds 1 byte: a .prg file starts with a 2-byte load address.");
+  }
+  const auto load = static_cast<std::uint16_t>(read.Bytes[0] | read.Bytes[1] << 8);
+  if (Placement.LoadAddressGiven) {
+    throw FileError(FileErrorKind::ENotSupportedException,
+                    "--address is for a new .prg file: " + text::VisibleText(CurrentFileName) +
+                        " has its load address, " + text::HexDigits(load, 4) + ", in its header.");
+  }
+  const std::uint64_t count = read.FileSize - kProgramHeader;
+  if (count > 0 && load + count - 1 > kLastAddress) {
+    throw ProgramFileError(FileErrorKind::EReadError,
+                           "Its " + std::to_string(count) + " bytes from load address " +
+                               text::HexDigits(load, 4) + " run to " +
+                               text::HexDigits(load + count - 1, 4) + ", past FFFF.");
+  }
+  SetLoadAddress(load);
+  const std::int32_t at = load - Placement.AddressShift;
+  Image = {};
+  std::copy(read.Bytes.begin() + kProgramHeader, read.Bytes.end(), Image.Bytes.begin() + at);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    Image.Held[static_cast<std::size_t>(at) + i] = true;
+  }
+  if (!Placement.StartAddressGiven) {
+    image::SetStartAddress(at);
+  }
+  SetRangeOfRecords(std::nullopt, count > 0
+                                      ? std::optional(at + static_cast<std::int32_t>(count) - 1)
+                                      : std::nullopt);
+  image::ClearHistory();  // a load replaces what the changes were made to
+  Placement.Stretch = FileStretch{0, read.FileSize, true};
+  Placement.Known = read.State;
+  Placement.KnownName = CurrentFileName;
+  Placement.Style.reset();
+}
+
 }  // namespace
 
 LoadOutcome LoadFile(bool readOnly) {
+  const bool program = FormatOf(CurrentFileName) == FileFormat::Prg;
+  if (program) {
+    CheckProgramOptions();
+  }
   LoadOutcome outcome;
   std::vector<std::string> lines;
   if (!CurrentFileName.empty()) {
@@ -196,11 +288,22 @@ LoadOutcome LoadFile(bool readOnly) {
     Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
     Placement.KnownName = CurrentFileName;
     Placement.Style.reset();
+    if (program) {
+      StartNewProgramFile();
+    } else {
+      SetLoadAddress(std::nullopt);
+    }
     image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
     return outcome;
   }
-  if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {
+  if (program) {
+    LoadProgramFile();
+    MarkImageSaved();
+    return outcome;
+  }
+  if (const FileFormat format = FormatOf(CurrentFileName); records::IsRecordFormat(format)) {
     lines = LoadRecordFile(format);
+    SetLoadAddress(std::nullopt);
     if (!lines.empty()) {
       outcome.Notice += (outcome.Notice.empty() ? "" : "\n") + Joined(lines);
     }
@@ -225,6 +328,7 @@ LoadOutcome LoadFile(bool readOnly) {
   Placement.Known = read.State;
   Placement.KnownName = CurrentFileName;
   Placement.Style.reset();
+  SetLoadAddress(std::nullopt);
   MarkImageSaved();
   return outcome;
 }
@@ -363,16 +467,56 @@ std::span<const std::uint8_t> RawBytesToSave() {
   return range.first(static_cast<std::size_t>(loaded.Length));
 }
 
+// What a .prg save writes: the load address, then the image from there (less the shift) to the
+// later of the last held byte and the range's end. The range's last line is cut after its last
+// held byte, so that a file of any length saves unchanged; bytes past the range that the file
+// holds are written too, so that no move of the range (A, T) cuts the file short.
+std::vector<std::uint8_t> ProgramFileOfRange() {
+  const auto load = Placement.LoadAddress.value_or(static_cast<std::uint16_t>(Range.StartAddress));
+  const std::int32_t from =
+      load - (Placement.LoadAddress ? Placement.AddressShift : std::int32_t{0});
+  std::int32_t to = from - 1;
+  for (std::int32_t at = kImageSize - 1; at >= from; --at) {
+    if (Image.Held[static_cast<std::size_t>(at)]) {
+      to = at;
+      break;
+    }
+  }
+  if (Range.EndLine >= Range.StartLine) {
+    const std::int32_t lastLine = Range.EndLine * kLineBytes;
+    bool heldInLastLine = false;
+    for (std::int32_t at = lastLine; at < lastLine + kLineBytes; ++at) {
+      heldInLastLine = heldInLastLine || Image.Held[static_cast<std::size_t>(at)];
+    }
+    if (!heldInLastLine) {
+      to = std::max(to, image::RangeEndAddress());
+    }
+  }
+  const auto count = static_cast<std::size_t>(std::max(to - from + 1, 0));
+  std::vector<std::uint8_t> file(kProgramHeader + count);
+  file[0] = static_cast<std::uint8_t>(load & 0xFF);
+  file[1] = static_cast<std::uint8_t>(load >> 8);
+  std::copy_n(Image.Bytes.begin() + from, count, file.begin() + kProgramHeader);
+  return file;
+}
+
 }  // namespace
 
 bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
                std::vector<std::string>* notes) {
-  if (const FileFormat format = FormatOf(CurrentFileName); format != FileFormat::Raw) {
+  const FileFormat format = FormatOf(CurrentFileName);
+  if (records::IsRecordFormat(format)) {
     return SaveRecords(format, ask, progress, notes);
   }
-  const std::span<const std::uint8_t> bytes = RawBytesToSave();
+  std::vector<std::uint8_t> programFile;
+  if (format == FileFormat::Prg) {
+    programFile = ProgramFileOfRange();
+  }
+  const std::span<const std::uint8_t> bytes =
+      format == FileFormat::Prg ? std::span<const std::uint8_t>(programFile) : RawBytesToSave();
   SaveRequest request;
-  request.Stretch = Placement.Stretch;
+  // A .prg is written whole, header and all, whatever the offset says.
+  request.Stretch = format == FileFormat::Prg ? FileStretch{0, 0, true} : Placement.Stretch;
   request.Bytes = bytes;
   request.Expected = Placement.KnownName == CurrentFileName ? Placement.Known : std::nullopt;
   request.Ask = ask;
@@ -387,6 +531,10 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   Placement.Stretch = result.Written;
   Placement.Known = result.Now;
   Placement.KnownName = CurrentFileName;
+  if (format == FileFormat::Prg && !Placement.LoadAddress) {
+    // Named at S, never loaded: the next save keeps the load address this one wrote.
+    SetLoadAddress(static_cast<std::uint16_t>(programFile[0] | programFile[1] << 8));
+  }
   MarkImageSaved();
   return true;
 }
@@ -400,6 +548,16 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly) {
   Placement.Length = start.Length;
   Placement.FormatOverride = start.Format;
   Placement.StartAddressGiven = start.AddressText.has_value();
+  Placement.LinesFromLoadAddress = start.LinesFromLoadAddress;
+  if (start.LoadAddress) {
+    if (*start.LoadAddress > kLastAddress) {
+      throw FileError(FileErrorKind::ENotSupportedException,
+                      "--address=" + text::HexDigits(*start.LoadAddress, 4) +
+                          " is past FFFF, the last address a .prg file can load at.");
+    }
+    Placement.LoadAddress = static_cast<std::uint16_t>(*start.LoadAddress);
+    Placement.LoadAddressGiven = true;
+  }
   const LoadOutcome outcome = LoadFile(readOnly);
   MarkImageSaved();
   return outcome;
@@ -409,6 +567,9 @@ std::string WriteRescueOfRange() {
   const FileFormat format = FormatOf(CurrentFileName);
   if (format == FileFormat::Raw) {
     return WriteRescueCopy(CurrentFileName, image::RangeBytes());
+  }
+  if (format == FileFormat::Prg) {
+    return WriteRescueCopy(CurrentFileName, ProgramFileOfRange(), ".prg");
   }
   const std::string text = RecordFileOfRange(format, HeldInRange());
   return WriteRescueCopy(CurrentFileName,

@@ -1,8 +1,8 @@
 #pragma once
 // The edited file: its name, where the image stands in it, loading it into the image at the
-// start address and saving the range in use back, as raw bytes or as the records of an Intel HEX
-// or S-record file. Returns data or throws FileError; the F and S screens show the outcome and ask
-// the questions a save raises.
+// start address and saving the range in use back, as raw bytes, as the records of an Intel HEX
+// or S-record file, or as a .prg file (a load address and the bytes from there). Returns data or
+// throws FileError; the F and S screens show the outcome and ask the questions a save raises.
 
 #include <cstdint>
 #include <functional>
@@ -47,6 +47,11 @@ struct FilePlacement {
   // line on one line of the image; every address the user sees or types is the image's plus
   // AddressShift. 0 everywhere else.
   std::int32_t AddressShift = 0;
+  // The New MLX type-in mode: every .prg load, the F command's too, sets AddressShift to its
+  // load address's distance from the line grid.
+  bool LinesFromLoadAddress = false;
+  // --address gave LoadAddress for a new .prg: the next load refuses a .prg that has its own.
+  bool LoadAddressGiven = false;
   // How the record file last loaded writes its records, for the records a save writes anew;
   // none when the last load read no records.
   std::optional<records::RecordStyle> Style;
@@ -91,13 +96,17 @@ struct LoadOutcome {
 // from the count; the bytes it copied are held (memory_image.h). A record file (FormatOf) is
 // read whole instead: the image and its marks cleared, every data byte at its record address less
 // Placement.Offset, held; the range from its lowest held line (unless StartAddressGiven) to its
-// highest, the bytes below StartAddress outside it. A record file that does not parse loads
-// nothing: FileError naming the line and the fault. First settles what a save of it left behind:
-// puts the file back when a save was interrupted, sets a journal that no longer fits the file
-// aside, leaves alone what it cannot trust (each said in the notice). With `readOnly` it writes
-// nothing: facing an interrupted save it loads nothing and says so. Loads nothing when the name
-// names no existing file, and the next save then writes the range at the offset. Throws FileError
-// when the file cannot be read.
+// highest, the bytes below StartAddress outside it. A .prg file is read whole likewise: its
+// bytes at its load address less AddressShift, held, the range from that line (unless
+// StartAddressGiven) to the line of its last byte; an empty or missing one is new, its load
+// address the one --address or the last .prg gave, else StartAddress. A record file that does not
+// parse, a .prg of 1 byte or one whose bytes run past FFFF, and a .prg with --offset or --length,
+// or that exists after --address, load nothing: FileError saying what is wrong. First settles what
+// a save of it left behind: puts the file back when a save was interrupted, sets a journal that no
+// longer fits the file aside, leaves alone what it cannot trust (each said in the notice). With
+// `readOnly` it writes nothing: facing an interrupted save it loads nothing and says so. Loads
+// nothing when the name names no existing file, and the next save then writes the range at the
+// offset. Throws FileError when the file cannot be read.
 LoadOutcome LoadFile(bool readOnly = false);
 
 // What start-up takes from the command line to load the file.
@@ -113,7 +122,8 @@ struct StartFile {
   bool LinesFromLoadAddress = false;
 };
 // The image as start-up leaves it: zeroed, the range set from the address text, the named file
-// loaded (LoadFile, `readOnly` as there) and taken as saved; the load's notice.
+// loaded (LoadFile, `readOnly` as there) and taken as saved; the load's notice. A LoadAddress
+// past FFFF is refused with FileError, before anything is read.
 LoadOutcome LoadStartImage(const StartFile& start, bool readOnly = false);
 
 // Writes the range in use to CurrentFileName in place of Placement.Stretch, asking `ask` first
@@ -122,17 +132,21 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly = false);
 // after it, only the stretch's own bytes are written, unless a byte past them was typed. A record
 // file instead gets the held bytes of the range in place of the data records of the range's
 // addresses, every other record kept (and a new or empty one is written afresh), asking only
-// whether it changed on disk; `progress` hears of a long save; `notes` gets what the save settled
-// first (an interrupted save rolled back, a journal set aside). Takes the image as saved and
-// returns true when it saved, false when `ask` said no (nothing written). Throws FileError with the
-// file, Placement and the saved state as they were.
+// whether it changed on disk. A .prg file gets its load address and the image from there (less
+// AddressShift) to the later of its last held byte and the range's end, the range's last line cut
+// after its last held byte: never a byte below the load address, and never fewer than the file's
+// own bytes unless some were deleted. `progress` hears of a long save; `notes` gets what the save
+// settled first (an interrupted save rolled back, a journal set aside). Takes the image as saved
+// and returns true when it saved, false when `ask` said no (nothing written). Throws FileError with
+// the file, Placement and the saved state as they were.
 bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {},
                std::vector<std::string>* notes = nullptr);
 
 // The rescue copy (rescue_copy.h) of what SaveRange would write. For a record file it is a whole
 // record file of its format holding the held bytes of the range, named with that format's suffix
 // (NAME.lbe-rescue.hex, NAME.lbe-rescue.srec) so that lbe loads it back as one, at the same
-// --offset. Returns the name written; throws FileError as WriteRescueCopy.
+// --offset; a .prg's is a .prg, header and all (NAME.lbe-rescue.prg). Returns the name written;
+// throws FileError as WriteRescueCopy.
 std::string WriteRescueOfRange();
 
 }  // namespace lbe::files

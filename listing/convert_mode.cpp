@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <limits>
 #include <span>
@@ -307,22 +308,41 @@ class TextOut {
 // Why the options cannot be followed with these formats; empty when they can.
 std::string OptionsProblem(const Conversion& conversion, FileFormat inputFormat,
                            FileFormat outputFormat) {
-  if (conversion.Address && inputFormat != FileFormat::Raw) {
+  if (conversion.Address && records::IsRecordFormat(inputFormat)) {
     return "--address goes with a raw input; the records of " + Shown(conversion.Input.Name) +
            " give their own addresses";
   }
-  if (outputFormat == FileFormat::Raw) {
+  if (inputFormat == FileFormat::Prg) {
+    if (conversion.Address || conversion.Input.AddressText) {
+      return std::string(conversion.Address ? "--address" : "/A") + " goes with a raw input; " +
+             Shown(conversion.Input.Name) + " gives its load address in its header";
+    }
+    if (!conversion.WholeFile) {
+      return "--offset and --length go with a raw or record input; " +
+             Shown(conversion.Input.Name) + ", a .prg file, is converted whole";
+    }
+  }
+  if (!records::IsRecordFormat(outputFormat)) {
+    const bool raw = outputFormat == FileFormat::Raw;
     for (const auto& [given, name] :
-         {std::pair{conversion.Address.has_value(), "--address"},
+         {std::pair{raw && conversion.Address.has_value(), "--address"},
           std::pair{conversion.RecordLength.has_value(), "--record-length"},
           std::pair{conversion.StartAddress.has_value(), "--start-address"}}) {
       if (given) {
         return std::string(name) + " goes with a record output; " + Shown(conversion.OutputName) +
-               " is raw";
+               (raw ? " is raw" : " is a .prg file");
       }
     }
   }
   return "";
+}
+
+// A .prg file: its 2-byte little-endian load address, then its bytes from there on.
+constexpr std::uint64_t kProgramHeader = 2;
+constexpr std::uint64_t kLastProgramAddress = 0xFFFF;
+
+std::array<std::uint8_t, kProgramHeader> ProgramHeader(std::uint64_t load) {
+  return {static_cast<std::uint8_t>(load & 0xFF), static_cast<std::uint8_t>(load >> 8 & 0xFF)};
 }
 
 // True when the output's name leads to the file open as the input.
@@ -358,6 +378,9 @@ class Converter {
     if (inputFormat_ == FileFormat::Raw) {
       return FromRaw();
     }
+    if (inputFormat_ == FileFormat::Prg) {
+      return FromProgram();
+    }
     return FromRecords();
   }
 
@@ -378,16 +401,66 @@ class Converter {
                         (c.Input.Length == 0 ? " in a length of 0" : " or after") +
                         "; nothing written to " + Shown(c.OutputName)};
     }
-    if (outputFormat_ == FileFormat::Raw) {
+    return FromBytes(part);
+  }
+
+  // A .prg input: its bytes, after the header, from its load address on.
+  int FromProgram() {
+    const Conversion& c = conversion_;
+    if (input_.Size() < kProgramHeader) {
+      throw Stop{1, Shown(c.Input.Name) + ": it holds " + std::to_string(input_.Size()) +
+                        (input_.Size() == 1 ? " byte" : " bytes") +
+                        ", and a .prg file starts with a 2-byte load address; nothing written "
+                        "to " +
+                        Shown(c.OutputName)};
+    }
+    Part part;
+    input_.Read(0, kProgramHeader, [&](std::uint64_t, std::span<const std::uint8_t> header) {
+      part.Origin = header[0] | std::uint64_t{header[1]} << 8;
+    });
+    part.From = kProgramHeader;
+    part.Count = input_.Size() - kProgramHeader;
+    if (part.Count > 0 && part.Origin + part.Count - 1 > kLastProgramAddress) {
+      throw Stop{1, Shown(c.Input.Name) + ": its " + std::to_string(part.Count) +
+                        " bytes from load address " + text::HexDigits(part.Origin, 4) + " run to " +
+                        text::HexDigits(part.Origin + part.Count - 1, 4) +
+                        ", past FFFF; nothing written to " + Shown(c.OutputName)};
+    }
+    const int status = FromBytes(part);
+    if (outputFormat_ == FileFormat::Raw && part.Count > 0) {
+      Report(err_, Shown(c.OutputName) + " starts at address " + text::HexDigits(part.Origin, 4));
+    }
+    return status;
+  }
+
+  // Stops when a .prg output would hold a byte past FFFF, which its header cannot reach.
+  void CheckProgramOutput(std::uint64_t highest) const {
+    if (outputFormat_ == FileFormat::Prg && highest > kLastProgramAddress) {
+      throw Stop{1, Shown(conversion_.Input.Name) + ": its last byte would go to address " +
+                        text::HexDigits(highest, 4) + ", past FFFF, which a .prg file cannot " +
+                        "hold; nothing written to " + Shown(conversion_.OutputName)};
+    }
+  }
+
+  // The output of a run of bytes of the input: `part.Count` from `part.From`, which go to
+  // addresses from `part.Origin` on.
+  int FromBytes(const Part& part) {
+    const Conversion& c = conversion_;
+    const std::uint64_t highest = part.Origin + (part.Count > 0 ? part.Count - 1 : 0);
+    if (!records::IsRecordFormat(outputFormat_)) {
+      CheckProgramOutput(highest);
+      const std::uint64_t header = outputFormat_ == FileFormat::Prg ? kProgramHeader : 0;
       files::WriteWholeFile(c.OutputName, [&](const files::OutputFile& out) {
+        if (header > 0) {
+          out.WriteAt(0, ProgramHeader(part.Origin));
+        }
         input_.Read(part.From, part.From + part.Count,
                     [&](std::uint64_t at, std::span<const std::uint8_t> piece) {
-                      out.WriteAt(at - part.From, piece);
+                      out.WriteAt(header + at - part.From, piece);
                     });
       });
       return 0;
     }
-    const std::uint64_t highest = part.Origin + (part.Count > 0 ? part.Count - 1 : 0);
     if (highest > kHighestRecordAddress) {
       throw Stop{1, Shown(c.Input.Name) + ": its last byte would go to address " +
                         text::HexDigits(highest, 8) + ", past FFFFFFFF, which no record " +
@@ -428,6 +501,7 @@ class Converter {
                         "; nothing written to " + Shown(c.OutputName)};
     }
     part.Origin = lineAddress ? part.From : survey.Lowest.value_or(0);
+    CheckProgramOutput(survey.Lowest ? survey.Highest : part.Origin);
     if (outputFormat_ == FileFormat::Raw && survey.Lowest &&
         survey.Highest - part.Origin >= kLongestRawOutput) {
       // Most likely bytes for two memories in one file, such as flash and a boot vector.
@@ -437,7 +511,7 @@ class Converter {
                         std::to_string(kLongestRawOutput >> 20) +
                         " MiB a raw output may hold; nothing written to " + Shown(c.OutputName)};
     }
-    if (outputFormat_ == FileFormat::Raw) {
+    if (!records::IsRecordFormat(outputFormat_)) {
       return ToRaw(part, survey);
     }
     const records::StreamLayout layout =
@@ -461,12 +535,16 @@ class Converter {
   void WriteRaw(const Part& part, const RecordSurvey& survey) {
     const Conversion& c = conversion_;
     const std::uint64_t length = survey.Lowest ? survey.Highest - part.Origin + 1 : 0;
+    const std::uint64_t header = outputFormat_ == FileFormat::Prg ? kProgramHeader : 0;
     files::WriteWholeFile(c.OutputName, [&](const files::OutputFile& out) {
+      if (header > 0) {
+        out.WriteAt(0, ProgramHeader(part.Origin));
+      }
       if (length == 0) {
         return;
       }
       const files::FileDescriptor scratch = files::OpenScratchFile(c.OutputName);
-      RawPlacement placement(out, files::OutputFile(scratch.Get()), length, c.Fill);
+      RawPlacement placement(out, files::OutputFile(scratch.Get()), length, c.Fill, header);
       records::RecordWalk walk(inputFormat_, [&](const records::WalkedLine& line) {
         if (line.Parsed == nullptr || line.Parsed->Kind != records::RecordKind::Data) {
           return;
@@ -488,8 +566,8 @@ class Converter {
     });
   }
 
-  // A raw output of the records from part.Origin on, or a stop naming the two lines that give an
-  // address different values.
+  // A raw output (or a .prg, its header first) of the records from part.Origin on, or a stop
+  // naming the two lines that give an address different values.
   int ToRaw(const Part& part, const RecordSurvey& survey) {
     std::optional<RawConflict> conflict;
     try {
@@ -506,7 +584,7 @@ class Converter {
                                      text::HexDigits(conflict->Held, 2) + " on line " +
                                      std::to_string(earlier));
     }
-    if (survey.Lowest) {
+    if (survey.Lowest && outputFormat_ == FileFormat::Raw) {
       Report(err_, Shown(conversion_.OutputName) + " starts at address " +
                        text::HexDigits(part.Origin, 4));
     }

@@ -96,6 +96,23 @@ std::span<const std::uint8_t> BytesOf(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// False, with the reason on `err`, when the output is a .prg (by `format`) whose load address,
+// `first`, or last byte lies past FFFF, which its 2-byte header cannot reach.
+bool ProgramFileFits(std::uint64_t first, std::uint64_t length, const std::string& outputName,
+                     std::optional<records::FileFormat> format, std::FILE* err) {
+  if (format.value_or(records::FormatOfName(outputName)) != records::FileFormat::Prg) {
+    return true;
+  }
+  const std::uint64_t last = first + std::max<std::uint64_t>(length, 1) - 1;
+  if (last <= 0xFFFF) {
+    return true;
+  }
+  ReportError(err, "the bytes run from " + text::HexDigits(first, 4) + " to " +
+                       text::HexDigits(last, 4) + ", past FFFF, where a .prg file ends; nothing " +
+                       "written to " + text::VisibleText(outputName));
+  return false;
+}
+
 // Writes the bytes of a clean listing, held in `held` (a scratch file), to the output file, if
 // one was named, and prints the line and fault counts: the exit status.
 int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>& outputName,
@@ -104,6 +121,9 @@ int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>
   int status = check.Faults() == 0 ? 0 : 1;
   if (outputName && check.Faults() > 0) {
     ReportError(err, "nothing written to " + text::VisibleText(*outputName));
+  } else if (outputName && held != nullptr &&
+             !ProgramFileFits(check.FirstAddress(), heldLength, *outputName, outputFormat, err)) {
+    status = 2;
   } else if (outputName && held != nullptr) {
     const auto format = outputFormat.value_or(records::FormatOfName(*outputName));
     // The bytes come back from the scratch file a piece at a time, so memory stays flat.
@@ -118,9 +138,16 @@ int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>
     };
     try {
       files::WriteWholeFile(*outputName, [&](const files::OutputFile& out) {
-        if (format == records::FileFormat::Raw) {
+        if (format == records::FileFormat::Raw || format == records::FileFormat::Prg) {
+          const std::uint64_t header = format == records::FileFormat::Prg ? 2 : 0;
+          if (header > 0) {
+            const std::uint64_t load = check.FirstAddress();
+            const std::uint8_t address[] = {static_cast<std::uint8_t>(load & 0xFF),
+                                            static_cast<std::uint8_t>(load >> 8)};
+            out.WriteAt(0, address);
+          }
           eachPiece([&](std::uint64_t at, std::span<const std::uint8_t> piece) {
-            out.WriteAt(at, piece);
+            out.WriteAt(header + at, piece);
           });
           return;
         }

@@ -31,7 +31,8 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err,
 // status: 0 when every line checks out, 1 when a fault was found, 2 when the listing cannot be read
 // or the output cannot be written.
 // The bytes go out in the format `outputFormat` names, else the one the output's name says:
-// raw as they are, Intel HEX or S-record at the addresses the listing gives them.
+// raw as they are, Intel HEX or S-record at the addresses the listing gives them, .prg with the
+// first line's address as its load address (status 2, nothing written, for a byte past FFFF).
 // A listing most of whose lines fail as `style` reads them but check out in the other style gets
 // one more line that says so.
 int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,

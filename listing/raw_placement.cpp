@@ -13,16 +13,17 @@ constexpr std::size_t kWindowBits = kWindow / 8;
 }  // namespace
 
 RawPlacement::RawPlacement(const files::OutputFile& out, files::OutputFile given,
-                           std::uint64_t length, std::uint8_t fill)
+                           std::uint64_t length, std::uint8_t fill, std::uint64_t header)
     : out_(out),
       given_(given),
       length_(length),
       fill_(fill),
+      header_(header),
       visited_(static_cast<std::size_t>((length + kWindow - 1) / kWindow)),
       bytes_(kWindow),
       givenBits_(kWindowBits) {
   // A hole where the file system keeps them: nothing to write where the fill is 00.
-  out_.SetLength(length);
+  out_.SetLength(header + length);
 }
 
 std::optional<RawConflict> RawPlacement::Put(std::uint64_t offset,
@@ -60,7 +61,7 @@ void RawPlacement::Finish() {
   std::fill(bytes_.begin(), bytes_.end(), fill_);
   for (std::uint64_t window = 0; window < visited_.size(); ++window) {
     if (!visited_[static_cast<std::size_t>(window)]) {
-      out_.WriteAt(window * kWindow, std::span(bytes_).first(WindowLength(window)));
+      out_.WriteAt(header_ + window * kWindow, std::span(bytes_).first(WindowLength(window)));
     }
   }
 }
@@ -74,7 +75,7 @@ void RawPlacement::Store() {
     return;
   }
   const std::size_t length = WindowLength(*current_);
-  out_.WriteAt(*current_ * kWindow, std::span(bytes_).first(length));
+  out_.WriteAt(header_ + *current_ * kWindow, std::span(bytes_).first(length));
   given_.WriteAt(*current_ * kWindowBits, std::span(givenBits_).first((length + 7) / 8));
   visited_[static_cast<std::size_t>(*current_)] = true;
 }
@@ -83,7 +84,7 @@ void RawPlacement::Load(std::uint64_t window) {
   current_ = window;
   const std::size_t length = WindowLength(window);
   if (visited_[static_cast<std::size_t>(window)]) {
-    out_.ReadAt(window * kWindow, std::span(bytes_).first(length));
+    out_.ReadAt(header_ + window * kWindow, std::span(bytes_).first(length));
     given_.ReadAt(window * kWindowBits, std::span(givenBits_).first((length + 7) / 8));
     return;
   }

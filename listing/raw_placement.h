@@ -24,10 +24,11 @@ struct RawConflict {
 
 class RawPlacement {
  public:
-  // `out` becomes `length` bytes long; `given` is an empty scratch file. Every offset that no Put
+  // `out` becomes `length` bytes long after its first `header` bytes, which are the caller's
+  // (offset 0 is the byte after them); `given` is an empty scratch file. Every offset that no Put
   // gives holds `fill`.
   RawPlacement(const files::OutputFile& out, files::OutputFile given, std::uint64_t length,
-               std::uint8_t fill);
+               std::uint8_t fill, std::uint64_t header = 0);
   RawPlacement(const RawPlacement&) = delete;
   RawPlacement& operator=(const RawPlacement&) = delete;
 
@@ -46,6 +47,7 @@ class RawPlacement {
   files::OutputFile given_;
   std::uint64_t length_;
   std::uint8_t fill_;
+  std::uint64_t header_;
   std::vector<bool> visited_;  // a window each: written out at least once
   std::optional<std::uint64_t> current_;
   std::vector<std::uint8_t> bytes_;

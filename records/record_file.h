@@ -24,12 +24,18 @@ using ConstWindowBytes = std::span<const std::uint8_t, kWindowSize>;
 // Which bytes of the window a record file holds (or, for a save, which are to be written).
 using HeldBytes = std::bitset<kWindowSize>;
 
-enum class FileFormat { Raw, IntelHex, SRecord };
+// Prg: a Commodore program file, a 2-byte little-endian load address and the bytes from there
+// on. It carries one address, not records: only Intel HEX and S-record are record files.
+enum class FileFormat { Raw, IntelHex, SRecord, Prg };
+
+inline bool IsRecordFormat(FileFormat format) {
+  return format == FileFormat::IntelHex || format == FileFormat::SRecord;
+}
 
 // By the name's suffix, in any case: .hex .ihx .ihex are Intel HEX; .s19 .s28 .s37 .srec .mot
-// are S-record; anything else is raw.
+// are S-record; .prg is a program file; anything else is raw.
 FileFormat FormatOfName(std::string_view name);
-// "raw", "ihex" or "srec" (as --format takes them); nullopt for anything else.
+// "raw", "ihex", "srec" or "prg" (as --format takes them); nullopt for anything else.
 std::optional<FileFormat> FormatNamed(std::string_view word);
 
 // A record file that does not parse: the 1-based line and what is wrong, in English

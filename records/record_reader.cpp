@@ -38,6 +38,9 @@ FileFormat FormatOfName(std::string_view name) {
       return FileFormat::SRecord;
     }
   }
+  if (EndsWithNoCase(name, ".prg")) {
+    return FileFormat::Prg;
+  }
   return FileFormat::Raw;
 }
 
@@ -50,6 +53,9 @@ std::optional<FileFormat> FormatNamed(std::string_view word) {
   }
   if (word == "srec") {
     return FileFormat::SRecord;
+  }
+  if (word == "prg") {
+    return FileFormat::Prg;
   }
   return std::nullopt;
 }
