@@ -26,10 +26,14 @@ inline files::StartFile StartFileOf(const cli::CommandLineOptions& options) {
   return start;
 }
 
+inline listing::ListingStyle ListingStyleOf(const cli::CommandLineOptions& options) {
+  return options.NewMlx ? listing::ListingStyle::NewMlx : listing::ListingStyle::Lbe;
+}
+
 inline listing::Conversion ConversionOf(const cli::CommandLineOptions& options) {
   listing::Conversion conversion;
   conversion.Input = StartFileOf(options);
-  conversion.Input.Format.reset();  // --format names the output's format here
+  conversion.Input.Format.reset();       // --format names the output's format here
   conversion.Input.LoadAddress.reset();  // --address places a raw input here
   conversion.OutputName = options.OutputName.value_or("");
   if (options.Format) {

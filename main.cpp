@@ -169,11 +169,12 @@ int main(int argc, char** argv) {
                                  stdin, stdout, stderr);
   }
   if (options.List) {
-    return listing::ListMode(StartFileOf(options), stdout, stderr, options.SumEvery.value_or(0));
+    return listing::ListMode(StartFileOf(options), stdout, stderr, options.SumEvery.value_or(0),
+                             ListingStyleOf(options));
   }
   if (options.Check) {
     return listing::CheckMode(options.FileName.value_or(""), options.OutputName, stderr,
-                              StartFileOf(options).Format);
+                              StartFileOf(options).Format, ListingStyleOf(options));
   }
   if (options.Convert) {
     return listing::ConvertMode(ConversionOf(options), stderr);

@@ -2,7 +2,9 @@
 // of 8,192 lines (the whole image), a million and four million lines, in the --list form with
 // random bytes and running addresses; with -o into a new raw or Intel HEX output and over a raw
 // one that is there; and a million lines with a sum row after every 16 and every 10th line's 0
-// typed as D, so that each of those has a fault and its likely fixes.
+// typed as D, so that each of those has a fault and its likely fixes; and the same listings in the
+// New MLX form ("0000: 3E 00 D3 FE 21 00 00 11 A6", --style=mlx), whose text is longer by its
+// blanks and whose checksum weighs each place.
 // Each run is the real program in a child process, so that its peak resident set is its alone.
 //   listing_check_bench PATH_TO_LBE
 
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -20,13 +23,16 @@
 #include <string>
 #include <vector>
 
+#include "image/line_text.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 // `sumRows`: a row of column sums after every 16 lines. `typos`: every 10th line's first 0
 // digit (or its last digit when it has none) typed as D.
-bool WriteListing(const std::string& name, std::uint64_t lines, bool sumRows, bool typos) {
+bool WriteListing(const std::string& name, std::uint64_t lines, bool sumRows, bool typos,
+                  bool mlx) {
   std::FILE* file = std::fopen(name.c_str(), "w");
   if (file == nullptr) {
     return false;
@@ -46,6 +52,19 @@ bool WriteListing(const std::string& name, std::uint64_t lines, bool sumRows, bo
     if (typos && line % 10 == 0) {
       char* zero = std::strchr(digits, '0');
       *(zero != nullptr ? zero : digits + 15) = 'D';
+    }
+    if (mlx) {
+      std::array<std::uint8_t, 8> bytes{};
+      for (int b = 0; b < 8; ++b) {
+        bytes[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(value >> (56 - 8 * b));
+      }
+      std::fprintf(file, "%.4llX:", static_cast<unsigned long long>(line * 8));
+      for (int b = 0; b < 16; b += 2) {
+        std::fprintf(file, " %c%c", digits[b], digits[b + 1]);
+      }
+      std::fprintf(file, " %.2X\n",
+                   lbe::image::MlxLineSum(static_cast<std::uint16_t>(line * 8), bytes));
+      continue;
     }
     std::fprintf(file, "%.4llX %s:%.2X\n", static_cast<unsigned long long>(line * 8), digits,
                  sum & 0xFFu);
@@ -122,6 +141,7 @@ int main(int argc, char** argv) {
     std::uint64_t lines;
     std::string output;
     bool sumRowsAndTypos;
+    bool mlx = false;
   } cases[] = {{8192, "", false},
                {1'000'000, "", false},
                {4'000'000, "", false},
@@ -129,13 +149,21 @@ int main(int argc, char** argv) {
                {4'000'000, "new.bin", false},
                {1'000'000, "kept.bin", false},
                {1'000'000, "new.hex", false},
-               {1'000'000, "", true}};
+               {1'000'000, "", true},
+               {8192, "", false, true},
+               {1'000'000, "", false, true},
+               {8192, "new.prg", false, true},
+               {1'000'000, "", true, true}};
   for (const auto& c : cases) {
-    if (!WriteListing(listing, c.lines, c.sumRowsAndTypos, c.sumRowsAndTypos)) {
+    // New MLX has no sum rows: its typos alone.
+    if (!WriteListing(listing, c.lines, c.sumRowsAndTypos && !c.mlx, c.sumRowsAndTypos, c.mlx)) {
       std::perror("listing");
       break;
     }
     std::vector<std::string> parameters{"--check", listing};
+    if (c.mlx) {
+      parameters.push_back("--style=mlx");
+    }
     if (!c.output.empty()) {
       const fs::path output = folder / c.output;
       fs::remove(output);
@@ -148,7 +176,8 @@ int main(int argc, char** argv) {
     }
     const Run run = RunCheck(lbe, parameters);
     const std::string label = std::to_string(c.lines) + " lines" + (c.output.empty() ? "" : " -o " + c.output) +
-                              (c.sumRowsAndTypos ? " sums, typos" : "");
+                              (c.sumRowsAndTypos ? (c.mlx ? " typos" : " sums, typos") : "") +
+                              (c.mlx ? " MLX" : "");
     // The listing with typos is meant not to check out.
     const bool asMeant = run.status == (c.sumRowsAndTypos ? 1 : 0);
     std::printf("%-28s %10.3f %10.3f %14.0f %8ld KiB%s\n", label.c_str(), run.seconds,

@@ -3,7 +3,7 @@
 // into a random line (a look-alike chosen the more often the closer its shape), the whole listing
 // checked, and the reports read as the typist would. For each kind of mistake: how often the right
 // fix is named, named first, a wrong fix shown without the right one, and the mistake reported
-// once. Figures only, no verdicts.
+// once; and the same for listings in the New MLX form (no sum rows). Figures only, no verdicts.
 //   typo_bench [--trials=N] [BINARY]     (default: 2,000 trials a kind, this program itself)
 
 #include <algorithm>
@@ -85,8 +85,8 @@ std::vector<std::uint8_t> DigitValues(const std::string& digits) {
 // The phrase that names the fix turning `typed` (digits) with checksum `checksum` into `right`,
 // as the search words it; empty when the search has no such fix.
 std::string FixPhrase(const std::string& typed, std::uint8_t checksum, std::uint64_t address,
-                      const Line& right, bool inChecksum) {
-  const auto fixes = lbe::image::TypoFixes(DigitValues(typed), checksum, {address, false});
+                      const Line& right, bool inChecksum, bool mlx) {
+  const auto fixes = lbe::image::TypoFixes(DigitValues(typed), checksum, {address, false, mlx});
   for (const auto& fix : fixes) {
     if (fix.Bytes == right && fix.InChecksum == inChecksum) {
       return fix.Text.substr(0, fix.Text.find(" ("));
@@ -102,7 +102,16 @@ class Maker {
 
   // A listing of `lines` lines from a random place in the binary, a sum row after every `sums`
   // (0: none), with one mistake of `kind` in a random line.
-  std::optional<Trial> Make(Kind kind, int lines, int sums) {
+  std::optional<Trial> Make(Kind kind, int lines, int sums, bool mlx) {
+    const auto sumOf = [mlx](std::uint64_t at, const Line& line) {
+      return mlx ? lbe::image::MlxLineSum(static_cast<std::uint16_t>(at), line)
+                 : lbe::image::LineSum(line);
+    };
+    // The New MLX form as printed: "0800: " and the checksum after a blank.
+    const auto lineOf = [mlx](std::uint64_t at, const std::string& digits,
+                              const std::string& checksum) {
+      return HexDigits(at, 4) + (mlx ? ": " : " ") + digits + (mlx ? " " : ":") + checksum;
+    };
     const std::size_t at = Pick(binary_.size() / 8 - lines) * 8;
     std::vector<Line> bytes(lines);
     for (int i = 0; i < lines; ++i) {
@@ -111,7 +120,7 @@ class Maker {
     const int target = static_cast<int>(Pick(lines));
     const std::uint64_t address = 0x0800 + 8 * static_cast<std::uint64_t>(target);
     std::string digits = Digits(bytes[target]);
-    const std::uint8_t sum = lbe::image::LineSum(bytes[target]);
+    const std::uint8_t sum = sumOf(address, bytes[target]);
     std::string checksum = HexDigits(sum, 2);
     Trial trial;
     std::optional<std::string> lineText;  // the mistyped line; none for a skipped line
@@ -119,7 +128,7 @@ class Maker {
     const auto fix = [&](bool inChecksum) {
       const std::string phrase =
           FixPhrase(digits, static_cast<std::uint8_t>(std::stoul(checksum, nullptr, 16)), address,
-                    bytes[target], inChecksum);
+                    bytes[target], inChecksum, mlx);
       trial.Expected = {phrase.empty() ? "\x01" : phrase, "holds " + Digits(bytes[target])};
     };
     switch (kind) {
@@ -200,15 +209,15 @@ class Maker {
         break;
     }
     if (kind != Kind::LineSkipped) {
-      lineText = HexDigits(address, 4) + " " + digits + ":" + checksum;
+      lineText = lineOf(address, digits, checksum);
     }
     Line columns{};
     for (int i = 0; i < lines; ++i) {
       const bool mistyped = i == target;
-      const std::string text = mistyped ? lineText.value_or("")
-                                        : HexDigits(0x0800 + 8 * static_cast<std::uint64_t>(i), 4) +
-                                              " " + Digits(bytes[i]) + ":" +
-                                              HexDigits(lbe::image::LineSum(bytes[i]), 2);
+      const std::uint64_t lineAddress = 0x0800 + 8 * static_cast<std::uint64_t>(i);
+      const std::string text =
+          mistyped ? lineText.value_or("")
+                   : lineOf(lineAddress, Digits(bytes[i]), HexDigits(sumOf(lineAddress, bytes[i]), 2));
       if (!text.empty()) {
         trial.Listing += text + "\n";
       }
@@ -264,10 +273,11 @@ struct Tally {
   int OneReport = 0;
 };
 
-void Judge(const Trial& trial, Tally& tally) {
+void Judge(const Trial& trial, Tally& tally, bool mlx) {
   std::vector<std::string> reports;
   lbe::listing::ListingCheck check(
-      false, [&](const lbe::listing::ListingFault& fault) { reports.push_back(fault.Text); });
+      false, [&](const lbe::listing::ListingFault& fault) { reports.push_back(fault.Text); },
+      mlx ? lbe::listing::ListingStyle::NewMlx : lbe::listing::ListingStyle::Lbe);
   check.Feed(trial.Listing);
   check.Finish();
   ++tally.Trials;
@@ -325,26 +335,26 @@ int main(int argc, char** argv) {
   }
   std::printf("%d trials a kind; 32-line listings from %s; %% of trials\n", trials,
               binaryName.c_str());
-  std::printf("%-30s | %-21s | %-21s | %-21s | %-21s\n", "mistake", "right fix named",
+  std::printf("%-30s | %-28s | %-28s | %-28s | %-28s\n", "mistake", "right fix named",
               "named first", "wrong fix, right not", "one report");
-  std::printf("%-30s | %-21s | %-21s | %-21s | %-21s\n", "", "plain / sums 8 / 16",
-              "plain / sums 8 / 16", "plain / sums 8 / 16", "plain / sums 8 / 16");
+  const char* const styles = "plain / sums 8 / 16 / MLX";
+  std::printf("%-30s | %-28s | %-28s | %-28s | %-28s\n", "", styles, styles, styles, styles);
   for (int k = 0; k <= static_cast<int>(Kind::LineTwice); ++k) {
     const auto kind = static_cast<Kind>(k);
-    Tally tallies[3];
-    const int sums[3] = {0, 8, 16};
-    for (int s = 0; s < 3; ++s) {
+    Tally tallies[4];
+    const int sums[4] = {0, 8, 16, 0};
+    for (int s = 0; s < 4; ++s) {
       Maker maker(binary, 1000 + static_cast<std::uint64_t>(k));
       while (tallies[s].Trials < trials) {
-        if (const auto trial = maker.Make(kind, 32, sums[s])) {
-          Judge(*trial, tallies[s]);
+        if (const auto trial = maker.Make(kind, 32, sums[s], s == 3)) {
+          Judge(*trial, tallies[s], s == 3);
         }
       }
     }
     std::string columns[4];
-    for (int s = 0; s < 3; ++s) {
+    for (int s = 0; s < 4; ++s) {
       const Tally& t = tallies[s];
-      const char* sep = s < 2 ? " /" : "";
+      const char* sep = s < 3 ? " /" : "";
       columns[0] += Percent(t.Named, t.Trials) + sep;
       columns[1] += Percent(t.First, t.Trials) + sep;
       columns[2] += Percent(t.WrongOnly, t.Trials) + sep;

@@ -227,8 +227,7 @@ void LoadProgramFile() {
   if (Placement.LoadAddressGiven) {
     throw FileError(FileErrorKind::ENotSupportedException,
                     "--address is for a new .prg file: " + text::VisibleText(CurrentFileName) +
-                        " has its load address, " + text::HexDigits(load, 4) +
-                        ", in its header.");
+                        " has its load address, " + text::HexDigits(load, 4) + ", in its header.");
   }
   const std::uint64_t count = read.FileSize - kProgramHeader;
   if (count > 0 && load + count - 1 > kLastAddress) {
@@ -247,8 +246,9 @@ void LoadProgramFile() {
   if (!Placement.StartAddressGiven) {
     image::SetStartAddress(at);
   }
-  SetRangeOfRecords(std::nullopt, count > 0 ? std::optional(at + static_cast<std::int32_t>(count) - 1)
-                                            : std::nullopt);
+  SetRangeOfRecords(std::nullopt, count > 0
+                                      ? std::optional(at + static_cast<std::int32_t>(count) - 1)
+                                      : std::nullopt);
   image::ClearHistory();  // a load replaces what the changes were made to
   Placement.Stretch = FileStretch{0, read.FileSize, true};
   Placement.Known = read.State;

@@ -1,8 +1,8 @@
 #pragma once
 // The edited file: its name, where the image stands in it, loading it into the image at the
 // start address and saving the range in use back, as raw bytes, as the records of an Intel HEX
-// or S-record file, or as a .prg file (a load address and the bytes from there). Returns data or throws FileError; the F and S screens show the outcome and ask
-// the questions a save raises.
+// or S-record file, or as a .prg file (a load address and the bytes from there). Returns data or
+// throws FileError; the F and S screens show the outcome and ask the questions a save raises.
 
 #include <cstdint>
 #include <functional>
@@ -101,12 +101,12 @@ struct LoadOutcome {
 // StartAddressGiven) to the line of its last byte; an empty or missing one is new, its load
 // address the one --address or the last .prg gave, else StartAddress. A record file that does not
 // parse, a .prg of 1 byte or one whose bytes run past FFFF, and a .prg with --offset or --length,
-// or that exists after --address, load nothing: FileError saying what is wrong. First settles what a save of it left behind:
-// puts the file back when a save was interrupted, sets a journal that no longer fits the file
-// aside, leaves alone what it cannot trust (each said in the notice). With `readOnly` it writes
-// nothing: facing an interrupted save it loads nothing and says so. Loads nothing when the name
-// names no existing file, and the next save then writes the range at the offset. Throws FileError
-// when the file cannot be read.
+// or that exists after --address, load nothing: FileError saying what is wrong. First settles what
+// a save of it left behind: puts the file back when a save was interrupted, sets a journal that no
+// longer fits the file aside, leaves alone what it cannot trust (each said in the notice). With
+// `readOnly` it writes nothing: facing an interrupted save it loads nothing and says so. Loads
+// nothing when the name names no existing file, and the next save then writes the range at the
+// offset. Throws FileError when the file cannot be read.
 LoadOutcome LoadFile(bool readOnly = false);
 
 // What start-up takes from the command line to load the file.
@@ -135,17 +135,18 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly = false);
 // whether it changed on disk. A .prg file gets its load address and the image from there (less
 // AddressShift) to the later of its last held byte and the range's end, the range's last line cut
 // after its last held byte: never a byte below the load address, and never fewer than the file's
-// own bytes unless some were deleted. `progress` hears of a long save; `notes` gets what the save settled
-// first (an interrupted save rolled back, a journal set aside). Takes the image as saved and
-// returns true when it saved, false when `ask` said no (nothing written). Throws FileError with the
-// file, Placement and the saved state as they were.
+// own bytes unless some were deleted. `progress` hears of a long save; `notes` gets what the save
+// settled first (an interrupted save rolled back, a journal set aside). Takes the image as saved
+// and returns true when it saved, false when `ask` said no (nothing written). Throws FileError with
+// the file, Placement and the saved state as they were.
 bool SaveRange(const SaveQuestion& ask = {}, const SaveProgress& progress = {},
                std::vector<std::string>* notes = nullptr);
 
 // The rescue copy (rescue_copy.h) of what SaveRange would write. For a record file it is a whole
 // record file of its format holding the held bytes of the range, named with that format's suffix
 // (NAME.lbe-rescue.hex, NAME.lbe-rescue.srec) so that lbe loads it back as one, at the same
-// --offset; a .prg's is a .prg, header and all (NAME.lbe-rescue.prg). Returns the name written; throws FileError as WriteRescueCopy.
+// --offset; a .prg's is a .prg, header and all (NAME.lbe-rescue.prg). Returns the name written;
+// throws FileError as WriteRescueCopy.
 std::string WriteRescueOfRange();
 
 }  // namespace lbe::files

@@ -97,8 +97,10 @@ std::vector<std::uint8_t> Prefix(const JournalRecord& record) {
   return prefix;
 }
 
+// The bytes of a hole read back as zeros, and a gigabyte of them is no rarity: compared by the
+// library's memcmp, each byte against the one before it, at the speed of memory.
 bool AllZero(const std::uint8_t* data, std::size_t count) {
-  return std::all_of(data, data + count, [](std::uint8_t byte) { return byte == 0; });
+  return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
 }
 
 // On these file systems flushing a file also makes its name in the folder durable (the link is

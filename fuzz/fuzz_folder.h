@@ -28,6 +28,9 @@ inline constexpr std::string_view kFifo = "fifo";        // no file's contents
 inline constexpr std::string_view kLink = "link";        // -> data
 inline constexpr std::string_view kDanglingLink = "dangling";  // -> gone (missing)
 inline constexpr std::string_view kLinkLoop = "loop";          // -> loop
+inline constexpr std::string_view kProgramFile = "data.prg";   // load address 0801, 300 bytes
+inline constexpr std::string_view kShortProgram = "one.prg";   // 1 byte: no whole load address
+inline constexpr std::string_view kFarProgram = "far.prg";     // load address FFF0, 17 bytes
 
 inline std::string& FolderPath() {
   static std::string path;
@@ -123,6 +126,11 @@ inline void LayOutFiles() {
     data[i] = static_cast<unsigned char>(i * 7 + 1);
   }
   WriteBytes(kDataFile, data);
+  std::vector<unsigned char> program = {0x01, 0x08};
+  program.insert(program.end(), data.begin(), data.end());
+  WriteBytes(kProgramFile, program);
+  WriteBytes(kShortProgram, {0x01});
+  WriteBytes(kFarProgram, {0xF0, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17});
   WriteBytes(kEmptyFile, {});
   WriteBytes(kBigFile, std::vector<unsigned char>(70000, 0xA5));
   const std::string huge(kHugeFile);

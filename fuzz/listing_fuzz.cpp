@@ -5,17 +5,19 @@
 // dropped, repeated or swapped with the next), the rest being its bytes.
 //
 // Checked: the same faults, line count and bytes whether the listing comes in one piece or in
-// the pieces given (a line end or a CR LF cut across pieces is still one); a fault count that
+// the pieces given (a line end or a CR LF cut across pieces is still one), in either listing form
+// (lbe's own or New MLX, as the input says); a fault count that
 // matches the reports; with no fault, 8 bytes kept per line; no fault text longer than three
 // lines of the terminal or holding a control character; every line that parses as good reads
 // back the same when its address and bytes are written again in the --list form with their
-// sum. A printed listing checks out as printed and reads its bytes, never its sum rows; with a
+// sum (New MLX: in that form with its checksum). A printed listing checks out as printed and reads its bytes, never its sum rows; with a
 // digit changed or two digits swapped it has a fault, and at most two (its line or sum row, and
 // the sum row of its block).
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +35,7 @@ namespace {
 using listing::ListingCheck;
 using listing::ListingFault;
 using listing::ListingLine;
+using listing::ListingStyle;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "listing_fuzz: %s\n", what);
@@ -45,11 +48,15 @@ struct Outcome {
   std::vector<std::uint8_t> bytes;
 };
 
-Outcome Check(std::string_view listing, const std::vector<std::size_t>& pieces) {
+Outcome Check(std::string_view listing, const std::vector<std::size_t>& pieces,
+              ListingStyle style = ListingStyle::Lbe) {
   Outcome outcome;
-  ListingCheck check(true, [&](const ListingFault& fault) {
-    outcome.faults.push_back(std::to_string(fault.LineNumber) + ":" + fault.Text);
-  });
+  ListingCheck check(
+      true,
+      [&](const ListingFault& fault) {
+        outcome.faults.push_back(std::to_string(fault.LineNumber) + ":" + fault.Text);
+      },
+      style);
   std::size_t at = 0;
   for (const std::size_t piece : pieces) {
     check.Feed(listing.substr(at, piece));
@@ -82,14 +89,22 @@ Outcome Check(std::string_view listing, const std::vector<std::size_t>& pieces) 
   return outcome;
 }
 
-void CheckLinesReadBack(std::string_view listing) {
+// The checksum a line of `style` carries.
+std::uint8_t SumOf(ListingStyle style, std::uint64_t address,
+                   const std::array<std::uint8_t, 8>& bytes) {
+  return style == ListingStyle::NewMlx
+             ? image::MlxLineSum(static_cast<std::uint16_t>(address), bytes)
+             : image::LineSum(bytes);
+}
+
+void CheckLinesReadBack(std::string_view listing, ListingStyle style) {
   while (!listing.empty()) {
     const std::size_t end = listing.find_first_of("\r\n");
     const std::string_view text = listing.substr(0, end);
     listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
-    const ListingLine line = listing::ParseListingLine(text);
+    const ListingLine line = listing::ParseListingLine(text, style);
     for (const image::TypoFix& fix : line.Fixes) {
-      if (image::LineSum(fix.Bytes) != fix.Checksum) {
+      if (!line.SumRow && SumOf(style, line.Address.value_or(0), fix.Bytes) != fix.Checksum) {
         Fail("a likely fix that does not make its line check out");
       }
     }
@@ -100,18 +115,17 @@ void CheckLinesReadBack(std::string_view listing) {
     if (!line.Address) {
       Fail("a good line without its address");
     }
-    unsigned sum = 0;
+    const bool mlx = style == ListingStyle::NewMlx;
     char digits[64];
-    int used = std::snprintf(digits, sizeof digits, "%s ",
+    int used = std::snprintf(digits, sizeof digits, mlx ? "%s:" : "%s ",
                              listing::ListingAddressText(*line.Address).c_str());
     for (const std::uint8_t byte : line.Bytes) {
-      sum += byte;
-      used += std::snprintf(digits + used, sizeof digits - static_cast<std::size_t>(used), "%.2X",
-                            byte);
+      used += std::snprintf(digits + used, sizeof digits - static_cast<std::size_t>(used),
+                            mlx ? " %.2X" : "%.2X", byte);
     }
-    std::snprintf(digits + used, sizeof digits - static_cast<std::size_t>(used), ":%.2X",
-                  sum & 0xFFu);
-    const ListingLine again = listing::ParseListingLine(digits);
+    std::snprintf(digits + used, sizeof digits - static_cast<std::size_t>(used),
+                  mlx ? " %.2X" : ":%.2X", SumOf(style, *line.Address, line.Bytes));
+    const ListingLine again = listing::ParseListingLine(digits, style);
     if (!again.Fault.empty() || again.Address != line.Address || again.Bytes != line.Bytes) {
       Fail("a good line does not read back in the --list form");
     }
@@ -223,13 +237,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckPrintedListing(provider, pieces);
     return 0;
   }
+  const ListingStyle style = provider.ConsumeBool() ? ListingStyle::NewMlx : ListingStyle::Lbe;
   const std::string listing = provider.ConsumeRemainingBytesAsString();
 
-  const Outcome whole = Check(listing, {});
-  const Outcome cut = Check(listing, pieces);
+  const Outcome whole = Check(listing, {}, style);
+  const Outcome cut = Check(listing, pieces, style);
   if (cut.faults != whole.faults || cut.lines != whole.lines || cut.bytes != whole.bytes) {
     Fail("the outcome depends on where the listing was cut");
   }
-  CheckLinesReadBack(listing);
+  CheckLinesReadBack(listing, style);
   return 0;
 }

@@ -84,6 +84,9 @@ class Search {
       case kDigits:
         Changes();
         Swaps();
+        if (names_.NewMlx) {
+          ExchangedBytes();
+        }
         Checksum();
         break;
       case kDigits - 1:
@@ -122,6 +125,11 @@ class Search {
     return names_.Columns ? "column +" + std::to_string(byte)
                           : text::HexDigits(names_.Address + byte, 4);
   }
+  // The checksum the line's bytes would carry: their sum, or a New MLX line's.
+  std::uint8_t SumOf(const std::array<std::uint8_t, 8>& bytes) const {
+    return names_.NewMlx ? MlxLineSum(static_cast<std::uint16_t>(names_.Address), bytes)
+                         : LineSum(bytes);
+  }
   std::string ChecksumName() const { return names_.Columns ? "the total" : "the checksum"; }
 
   static std::array<std::uint8_t, 8> BytesOf(const DigitRun& digits) {
@@ -137,7 +145,7 @@ class Search {
   void AddIfFits(const DigitRun& digits, TypoKind kind, int rank, std::size_t position,
                  const std::string& text, int odds = 0) {
     const std::array<std::uint8_t, 8> bytes = BytesOf(digits);
-    if (LineSum(bytes) != typed_ ||
+    if (SumOf(bytes) != typed_ ||
         std::any_of(fixes_.begin(), fixes_.end(),
                     [&](const TypoFix& fix) { return !fix.InChecksum && fix.Bytes == bytes; })) {
       return;
@@ -145,50 +153,40 @@ class Search {
     fixes_.push_back(TypoFix{kind, rank, odds, position, false, bytes, typed_, text});
   }
 
-  // One digit changed: a high digit moves the sum by 16 a step, a low one by 1, so at most one
-  // value of each digit fits.
+  // One digit changed. Either checksum moves with each digit by a step prime to its modulus (a
+  // power of two times 1 or 16 against 256 or 255), so at most one value of each digit fits.
   void Changes() {
     const std::array<std::uint8_t, 8> bytes = BytesOf(digits_);
-    const unsigned lack = (typed_ - LineSum(bytes)) & 0xFFu;
     for (std::size_t p = 0; p < kDigits; ++p) {
       const int old = digits_[p];
-      int value = -1;
-      if (p % 2 == 0 && lack % 16 == 0) {
-        value = (old + static_cast<int>(lack >> 4)) & 15;
-      } else if (p % 2 == 1) {
-        const int step = lack >= 0x80 ? static_cast<int>(lack) - 0x100 : static_cast<int>(lack);
-        value = old + step >= 0 && old + step <= 15 ? old + step : -1;
+      for (int value = 0; value < 16; ++value) {
+        DigitRun changed = digits_;
+        changed[p] = static_cast<std::uint8_t>(value);
+        if (value == old || SumOf(BytesOf(changed)) != typed_) {
+          continue;
+        }
+        const int closeness = DigitCloseness(old, value);
+        const unsigned now = BytesOf(changed)[p / 2];
+        std::string text = Name(p / 2) + " is " + Hex2(now) + ", not " + Hex2(bytes[p / 2]);
+        if (closeness > 0) {
+          text +=
+              std::string(" (") + DigitText(value) + " and " + DigitText(old) + " look alike)";
+        }
+        AddIfFits(changed, closeness > 0 ? TypoKind::LookAlike : TypoKind::OtherDigit,
+                  closeness > 0 ? kLookAlikeRank : kOtherRank, p, text, MisreadOdds(value, old));
       }
-      if (value < 0 || value == old) {
-        continue;
-      }
-      DigitRun changed = digits_;
-      changed[p] = static_cast<std::uint8_t>(value);
-      const int closeness = DigitCloseness(old, value);
-      const unsigned now = BytesOf(changed)[p / 2];
-      std::string text = Name(p / 2) + " is " + Hex2(now) + ", not " + Hex2(bytes[p / 2]);
-      if (closeness > 0) {
-        text += std::string(" (") + DigitText(value) + " and " + DigitText(old) + " look alike)";
-      }
-      AddIfFits(changed, closeness > 0 ? TypoKind::LookAlike : TypoKind::OtherDigit,
-                closeness > 0 ? kLookAlikeRank : kOtherRank, p, text, MisreadOdds(value, old));
     }
   }
 
   void Swaps() {
     const std::array<std::uint8_t, 8> bytes = BytesOf(digits_);
-    const unsigned lack = (typed_ - LineSum(bytes)) & 0xFFu;
     for (std::size_t p = 0; p + 1 < kDigits; ++p) {
-      const int a = digits_[p];
-      const int b = digits_[p + 1];
-      // Within a byte ab becomes ba; across two, a moves down a place and b up one.
-      const int gain = p % 2 == 0 ? (b - a) * 16 + (a - b) : (b - a) + (a - b) * 16;
-      if (a == b || static_cast<unsigned>(gain & 0xFF) != lack) {
-        continue;
-      }
       DigitRun swapped = digits_;
       std::swap(swapped[p], swapped[p + 1]);
       const std::array<std::uint8_t, 8> now = BytesOf(swapped);
+      if (digits_[p] == digits_[p + 1] || SumOf(now) != typed_) {
+        continue;
+      }
       const std::size_t byte = p / 2;
       const std::string text =
           p % 2 == 0 ? Name(byte) + " is " + Hex2(now[byte]) + ", not " + Hex2(bytes[byte])
@@ -199,10 +197,30 @@ class Search {
     }
   }
 
+  // Two bytes typed in each other's place: neighbours first. A sum of the bytes cannot see it; a
+  // New MLX checksum weighs each place differently.
+  void ExchangedBytes() {
+    const std::array<std::uint8_t, 8> bytes = BytesOf(digits_);
+    for (std::size_t a = 0; a < bytes.size(); ++a) {
+      for (std::size_t b = a + 1; b < bytes.size(); ++b) {
+        DigitRun exchanged = digits_;
+        std::swap(exchanged[2 * a], exchanged[2 * b]);
+        std::swap(exchanged[2 * a + 1], exchanged[2 * b + 1]);
+        if (bytes[a] == bytes[b]) {
+          continue;
+        }
+        AddIfFits(exchanged, TypoKind::Exchanged, kSwapRank, 2 * a,
+                  Name(a) + " and " + Name(b) + " are " + Hex2(bytes[b]) + " " + Hex2(bytes[a]) +
+                      ", not " + Hex2(bytes[a]) + " " + Hex2(bytes[b]) + " (exchanged)",
+                  b == a + 1 ? 1 : 0);
+      }
+    }
+  }
+
   // A typed checksum one mistake away from the bytes' sum.
   void Checksum() {
     const std::array<std::uint8_t, 8> bytes = BytesOf(digits_);
-    const unsigned sum = LineSum(bytes);
+    const unsigned sum = SumOf(bytes);
     const unsigned typed = typed_;
     if (sum == typed) {
       return;
@@ -232,25 +250,13 @@ class Search {
   }
 
   void DroppedDigits() {
-    // The sum with `value` put in at `p`: the digits before it keep their places, those after it
-    // move one on, a high digit becoming a low one and a low one the next byte's high one.
-    std::array<unsigned, kDigits + 1> before{};  // the sum of the digits before p, in place
-    std::array<unsigned, kDigits + 1> after{};   // of the digits from p on, moved one on
-    for (std::size_t i = 0; i < digits_.Count; ++i) {
-      before[i + 1] = before[i] + (i % 2 == 0 ? 16u : 1u) * digits_[i];
-    }
-    for (std::size_t i = digits_.Count; i-- > 0;) {
-      after[i] = after[i + 1] + (i % 2 == 0 ? 1u : 16u) * digits_[i];
-    }
     for (std::size_t p = 0; p <= digits_.Count; ++p) {
       for (int value = 0; value < 16; ++value) {
-        const unsigned sum =
-            before[p] + (p % 2 == 0 ? 16u : 1u) * static_cast<unsigned>(value) + after[p];
-        if ((sum & 0xFFu) != typed_) {
-          continue;
-        }
         DigitRun whole = digits_;
         whole.Insert(p, static_cast<std::uint8_t>(value));
+        if (SumOf(BytesOf(whole)) != typed_) {
+          continue;
+        }
         // The eye slips most in a run of one digit: "000" typed as "00".
         const bool inRun =
             (p > 0 && digits_[p - 1] == value) || (p < digits_.Count && digits_[p] == value);
@@ -276,17 +282,14 @@ class Search {
   }
 
   void DroppedBytes() {
-    unsigned sum = 0;
-    for (std::size_t p = 0; p < digits_.Count; p += 2) {
-      sum += static_cast<unsigned>(digits_[p] << 4 | digits_[p + 1]);
-    }
-    const unsigned value = (typed_ - sum) & 0xFF;
     for (std::size_t byte = 0; byte < 8; ++byte) {
-      DigitRun whole = digits_;
-      whole.Insert(2 * byte, static_cast<std::uint8_t>(value & 15));
-      whole.Insert(2 * byte, static_cast<std::uint8_t>(value >> 4));
-      AddIfFits(whole, TypoKind::DroppedByte, kLeftOutRank, 2 * byte,
-                Name(byte) + " is " + Hex2(value) + " (a byte left out)");
+      for (unsigned value = 0; value < 256; ++value) {
+        DigitRun whole = digits_;
+        whole.Insert(2 * byte, static_cast<std::uint8_t>(value & 15));
+        whole.Insert(2 * byte, static_cast<std::uint8_t>(value >> 4));
+        AddIfFits(whole, TypoKind::DroppedByte, kLeftOutRank, 2 * byte,
+                  Name(byte) + " is " + Hex2(value) + " (a byte left out)");
+      }
     }
   }
 
@@ -362,11 +365,13 @@ std::string FixesText(std::span<const TypoFix> fixes) {
   if (named.Shown.empty()) {
     return "";
   }
-  // A byte left out fits wherever it goes: the value is known, the place is not.
-  if (named.More > 0 && std::all_of(fixes.begin(), fixes.end(), [](const TypoFix& fix) {
-        return fix.Kind == TypoKind::DroppedByte;
+  // A byte left out fits wherever it goes when the checksum is the bytes' sum: the value is
+  // known, the place is not.
+  const std::size_t at = fixes.front().Position / 2;
+  if (named.More > 0 && std::all_of(fixes.begin(), fixes.end(), [&](const TypoFix& fix) {
+        return fix.Kind == TypoKind::DroppedByte &&
+               fix.Bytes[fix.Position / 2] == fixes.front().Bytes[at];
       })) {
-    const std::size_t at = fixes.front().Position / 2;
     return "; perhaps a byte " + Hex2(fixes.front().Bytes[at]) +
            " left out: the checksum cannot tell where";
   }

@@ -22,6 +22,7 @@ enum class TypoKind : std::uint8_t {
   DroppedByte,   // a byte left out: 14 typed
   DoubledByte,   // a byte typed twice: 18 typed
   OtherDigit,    // any other digit
+  Exchanged,     // two bytes of the line exchanged: a New MLX checksum alone tells
 };
 
 struct TypoFix {

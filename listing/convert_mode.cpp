@@ -314,9 +314,8 @@ std::string OptionsProblem(const Conversion& conversion, FileFormat inputFormat,
   }
   if (inputFormat == FileFormat::Prg) {
     if (conversion.Address || conversion.Input.AddressText) {
-      return std::string(conversion.Address ? "--address" : "/A") +
-             " goes with a raw input; " + Shown(conversion.Input.Name) +
-             " gives its load address in its header";
+      return std::string(conversion.Address ? "--address" : "/A") + " goes with a raw input; " +
+             Shown(conversion.Input.Name) + " gives its load address in its header";
     }
     if (!conversion.WholeFile) {
       return "--offset and --length go with a raw or record input; " +
@@ -423,8 +422,8 @@ class Converter {
     part.Count = input_.Size() - kProgramHeader;
     if (part.Count > 0 && part.Origin + part.Count - 1 > kLastProgramAddress) {
       throw Stop{1, Shown(c.Input.Name) + ": its " + std::to_string(part.Count) +
-                        " bytes from load address " + text::HexDigits(part.Origin, 4) +
-                        " run to " + text::HexDigits(part.Origin + part.Count - 1, 4) +
+                        " bytes from load address " + text::HexDigits(part.Origin, 4) + " run to " +
+                        text::HexDigits(part.Origin + part.Count - 1, 4) +
                         ", past FFFF; nothing written to " + Shown(c.OutputName)};
     }
     const int status = FromBytes(part);

@@ -1,6 +1,6 @@
 #pragma once
-// lbe --convert: a file in another format, without a terminal. Raw bytes, Intel HEX and
-// S-record, each way; the whole file streamed in flat memory, or the 64 KiB window --offset or
+// lbe --convert: a file in another format, without a terminal. Raw bytes, Intel HEX, S-record
+// and .prg, each way; the whole file streamed in flat memory, or the 64 KiB window --offset or
 // --length names. None touches the console.
 
 #include <cstddef>
@@ -40,7 +40,9 @@ struct Conversion {
 // (or /A) to the highest, gaps filled with Fill, and standard error says which address it starts
 // at; a record output holds the input's data records in their order, each cut to RecordLength
 // bytes (a raw input's bytes in records of that length), with the extended address records they
-// need and the start address. Errors go to
+// need and the start address. A .prg input's bytes stand at its load address, as a raw input's
+// at --address; a .prg output is a raw one with its lowest address in front, and holds nothing
+// past FFFF. Errors go to
 // `err` as "lbe: " and the message (a record file's with its line).
 //
 // The output is never the input, and is written only once all of it is ready: a new one is linked
@@ -52,7 +54,7 @@ struct Conversion {
 // Returns 0; 1 when the input cannot be read, does not parse or has nothing in the window, or the
 // output cannot be written; 2 when the options do not fit the files (the output is the input,
 // --address with a record input, --record-length beyond what the output's records hold, a record
-// option with a raw output).
+// option with a raw or .prg output, --address, /A, --offset or --length with a .prg input).
 int ConvertMode(const Conversion& conversion, std::FILE* err);
 
 }  // namespace lbe::listing

@@ -94,8 +94,10 @@ constexpr PartNames kSumRowParts{"column sum", "column sums", "total"};
 
 // Appends the likely fixes of a line whose typed checksum is wrong, its data digits as typed,
 // to its fault.
-void AddLikelyFixes(ListingLine& line, std::span<const std::uint8_t> digits, unsigned typed) {
-  const image::TypoNames names{line.Address.value_or(0), line.SumRow};
+void AddLikelyFixes(ListingLine& line, std::span<const std::uint8_t> digits, unsigned typed,
+                    ListingStyle style) {
+  const image::TypoNames names{line.Address.value_or(0), line.SumRow,
+                               style == ListingStyle::NewMlx && !line.SumRow};
   line.Fixes = image::TypoFixes(digits, static_cast<std::uint8_t>(typed), names);
   line.FaultLength = line.Fault.size();
   line.Fault += image::FixesText(line.Fixes);
@@ -230,9 +232,12 @@ bool ReadData(LineReader& reader, ListingLine& line, DataDigits& data) {
 // after 16 (bytes typed in groups, "... 00 11 A5F") is a checksum of the wrong length, its
 // bytes read.
 bool TakeBytes(const DataDigits& data, ListingLine& line, std::optional<unsigned>& typedChecksum,
-               const PartNames& names) {
+               const PartNames& names, ListingStyle style) {
   std::size_t digits = data.Digits;
-  if (!data.Marked && data.Groups >= 2 && data.LastGroupDigits == 2) {
+  // New MLX lines were typed with blanks anywhere or none: 18 digits are the bytes and the sum.
+  const bool runTogether =
+      style == ListingStyle::NewMlx && !line.SumRow && digits == kDataDigits + 2;
+  if (!data.Marked && ((data.Groups >= 2 && data.LastGroupDigits == 2) || runTogether)) {
     digits -= 2;
     // Read only when 16 digits stand before the group, so that it fills the last pair.
     typedChecksum = data.Pairs[kDataDigits / 2];
@@ -283,18 +288,25 @@ bool TakeBytes(const DataDigits& data, ListingLine& line, std::optional<unsigned
   return true;
 }
 
+// The checksum a line of `style` carries; a sum row's total is the column sums' sum in both.
+std::uint8_t ChecksumOf(const ListingLine& line, ListingStyle style) {
+  return style == ListingStyle::NewMlx && !line.SumRow
+             ? image::MlxLineSum(static_cast<std::uint16_t>(line.Address.value_or(0)), line.Bytes)
+             : image::LineSum(line.Bytes);
+}
+
 void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line,
-                     const PartNames& names) {
+                     const PartNames& names, ListingStyle style) {
   if (!typedChecksum) {
     line.Fault = std::string(names.Checksum) + " missing";
     return;
   }
   line.TypedChecksum = static_cast<std::uint8_t>(*typedChecksum);
-  const std::uint8_t sum = image::LineSum(line.Bytes);
+  const std::uint8_t sum = ChecksumOf(line, style);
   if (sum != *typedChecksum) {
     line.Fault = std::string(names.Checksum) + " " + text::HexDigits(*typedChecksum, 2) +
                  " typed, " + text::HexDigits(sum, 2) + " computed";
-    AddLikelyFixes(line, DigitsOf(line.Bytes), *typedChecksum);
+    AddLikelyFixes(line, DigitsOf(line.Bytes), *typedChecksum, style);
   }
 }
 
@@ -379,11 +391,11 @@ char DigitForLetter(char c) {
   }
 }
 
-ListingLine ParseLine(std::string_view text, bool lettersForDigits);
+ListingLine ParseLine(std::string_view text, bool lettersForDigits, ListingStyle style);
 
 // A letter keyed for the digit it resembles, among the digits of a faulty line: named with that
 // digit, and whether the line then checks out.
-void NameLetterForDigit(std::string_view digits, ListingLine& line) {
+void NameLetterForDigit(std::string_view digits, ListingLine& line, ListingStyle style) {
   digits = digits.substr(0, std::min(digits.find('#'), digits.find(';')));
   if (digits.size() >= 3 && (digits[0] | 0x20) == 's' && (digits[1] | 0x20) == 'u' &&
       (digits[2] | 0x20) == 'm') {
@@ -397,7 +409,7 @@ void NameLetterForDigit(std::string_view digits, ListingLine& line) {
   const char digit = DigitForLetter(*letter);
   std::string read(digits);
   std::replace(read.begin(), read.end(), *letter, digit);
-  const bool checksOut = ParseLine((line.SumRow ? "SUM " : "") + read, false).Fault.empty();
+  const bool checksOut = ParseLine((line.SumRow ? "SUM " : "") + read, false, style).Fault.empty();
   const std::string as(1, digit);
   if (line.Fault == NotADigit(std::string_view(&*letter, 1))) {
     line.Fault += checksOut ? "; read as " + as + ", the line checks out" : " (perhaps " + as + ")";
@@ -407,7 +419,7 @@ void NameLetterForDigit(std::string_view digits, ListingLine& line) {
   }
 }
 
-ListingLine ParseLine(std::string_view text, bool lettersForDigits) {
+ListingLine ParseLine(std::string_view text, bool lettersForDigits, ListingStyle style) {
   ListingLine line;
   LineReader reader{text};
   reader.SkipBlanks();
@@ -424,31 +436,73 @@ ListingLine ParseLine(std::string_view text, bool lettersForDigits) {
   if (!line.SumRow && !ReadAddress(reader, line)) {
     // Falls through to the letters below.
   } else if (const std::size_t dataStart = reader.Index; !ReadData(reader, line, data)) {
-  } else if (!TakeBytes(data, line, typedChecksum, names)) {
+  } else if (!TakeBytes(data, line, typedChecksum, names, style)) {
     std::vector<std::uint8_t> digits;
     unsigned checksum = 0;
     if (!line.BytesRead && TypedDigits(LineReader{text, dataStart}, digits, checksum)) {
       line.TypedChecksum = static_cast<std::uint8_t>(checksum);
-      AddLikelyFixes(line, digits, checksum);
+      AddLikelyFixes(line, digits, checksum, style);
     }
     return line;
   } else if (!data.Marked || ReadMarkedChecksum(reader, line, typedChecksum, names)) {
-    CompareChecksum(typedChecksum, line, names);
+    CompareChecksum(typedChecksum, line, names, style);
   }
   if (lettersForDigits && !line.Fault.empty()) {
-    NameLetterForDigit(text.substr(labelEnd), line);
+    NameLetterForDigit(text.substr(labelEnd), line, style);
   }
   return line;
 }
 
 }  // namespace
 
-ListingLine ParseListingLine(std::string_view text) {
-  return ParseLine(text, true);
+ListingLine ParseListingLine(std::string_view text, ListingStyle style) {
+  return ParseLine(text, true, style);
 }
 
-ListingCheck::ListingCheck(bool keepBytes, FaultReport report)
-    : keepBytes_(keepBytes), report_(std::move(report)) {}
+ListingCheck::ListingCheck(bool keepBytes, FaultReport report, ListingStyle style)
+    : keepBytes_(keepBytes), report_(std::move(report)), style_(style) {}
+
+std::uint8_t ListingCheck::SumOfLine(std::uint64_t address,
+                                     const std::array<std::uint8_t, 8>& bytes) const {
+  return style_ == ListingStyle::NewMlx
+             ? image::MlxLineSum(static_cast<std::uint16_t>(address), bytes)
+             : image::LineSum(bytes);
+}
+
+// A line whose checksum is wrong but would be right in the other style.
+void ListingCheck::NoteOtherStyle(const ListingLine& line) {
+  if (!line.BytesRead || !line.TypedChecksum || !line.Address || *line.Address > 0xFFFF ||
+      *line.TypedChecksum == SumOfLine(*line.Address, line.Bytes)) {
+    return;
+  }
+  const std::uint8_t other =
+      style_ == ListingStyle::NewMlx
+          ? image::LineSum(line.Bytes)
+          : image::MlxLineSum(static_cast<std::uint16_t>(*line.Address), line.Bytes);
+  if (other == *line.TypedChecksum) {
+    ++otherStyleLines_;
+  }
+}
+
+// A New MLX line's checksum weighs its address: a line that fails at the address typed but checks
+// out at the one expected was keyed at a wrong address, one fault, and goes on from the right one.
+// Returns the address typed, once taken.
+std::optional<std::uint64_t> ListingCheck::TakeMistypedAddress(ListingLine& line) {
+  if (style_ != ListingStyle::NewMlx || !expected_ || !line.Address || !line.BytesRead ||
+      !line.TypedChecksum || *line.Address == *expected_ || *expected_ > 0xFFFF ||
+      SumOfLine(*line.Address, line.Bytes) == *line.TypedChecksum ||
+      SumOfLine(*expected_, line.Bytes) != *line.TypedChecksum) {
+    return std::nullopt;
+  }
+  const std::uint64_t typed = *line.Address;
+  const std::string expected = ListingAddressText(*expected_);
+  line.Address = *expected_;
+  line.Fault = "address " + expected + " expected, " + ListingAddressText(typed) +
+               " found; the line checks out at " + expected;
+  line.Fixes.clear();
+  line.FaultLength = 0;
+  return typed;
+}
 
 void ListingCheck::Feed(std::string_view chunk) {
   // A piece of a line cut by the end of a chunk: kept up to the longest line, counted whole.
@@ -521,7 +575,7 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
     line.Fault = "line of " + std::to_string(length) + " characters, at most " +
                  std::to_string(kLongestListingLine) + " expected";
   } else {
-    line = ParseListingLine(text);
+    line = ParseListingLine(text, style_);
     if (line.Skipped) {
       return;
     }
@@ -531,6 +585,9 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
     }
   }
   ++lines_;
+  NoteOtherStyle(line);
+  const std::optional<std::uint64_t> typedAddress = TakeMistypedAddress(line);
+  const bool mistypedAddress = typedAddress.has_value();
   // The held address is judged by this line's before this line's own faults are reported.
   if (held_) {
     ResolveHeld(line.Address);
@@ -540,15 +597,19 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
     Pending fault;
     fault.Fault = ListingFault{
         lineNumber_,
-        (line.Address ? ListingAddressText(*line.Address) + ": " : std::string()) + line.Fault};
+        (line.Address ? ListingAddressText(typedAddress.value_or(*line.Address)) + ": "
+                      : std::string()) +
+            line.Fault};
     fault.What = Pending::Kind::Line;
     fault.BlockId = block_.Id;
     fault.Address = line.Address.value_or(0);
     fault.Bytes = line.Bytes;
     fault.BytesRead = line.BytesRead;
     fault.TypedChecksum = line.TypedChecksum;
-    fault.Uncertain = !line.BytesRead ||
-                      (line.TypedChecksum && *line.TypedChecksum != image::LineSum(line.Bytes));
+    fault.Uncertain =
+        !mistypedAddress &&
+        (!line.BytesRead || (line.TypedChecksum &&
+                             *line.TypedChecksum != SumOfLine(fault.Address, line.Bytes)));
     fault.FaultLength = fault.Fault.Text.size() - line.Fault.size() +
                         (line.FaultLength > 0 ? line.FaultLength : line.Fault.size());
     fault.Fixes = std::move(line.Fixes);
@@ -684,7 +745,7 @@ void ListingCheck::AddToBlock(const ListingLine& line) {
   for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
     block_.Sums[i] = static_cast<std::uint8_t>(block_.Sums[i] + line.Bytes[i]);
   }
-  if (line.TypedChecksum && *line.TypedChecksum != image::LineSum(line.Bytes)) {
+  if (line.TypedChecksum && *line.TypedChecksum != SumOfLine(line.Address.value_or(0), line.Bytes)) {
     ++block_.Faulty;
   }
 }
@@ -716,12 +777,12 @@ bool ListingCheck::SettleByRow(const Block& block, const Columns& lack) {
   std::string& text = line->Fault.Text;
   text.resize(line->FaultLength);
   if (line->BytesRead && bytes == line->Bytes) {
-    const std::uint8_t sum = image::LineSum(bytes);
+    const std::uint8_t sum = SumOfLine(line->Address, bytes);
     text += "; the column sums prove the bytes right: the checksum is " + text::HexDigits(sum, 2) +
             (typed ? ", not " + text::HexDigits(typed.value_or(0), 2) : std::string());
     return true;
   }
-  if (typed && image::LineSum(bytes) != *typed) {
+  if (typed && SumOfLine(line->Address, bytes) != *typed) {
     return false;  // two mistakes, or the row's own
   }
   std::vector<image::TypoFix> fitting;

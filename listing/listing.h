@@ -63,8 +63,15 @@ struct ListingLine {
   std::size_t FaultLength = 0;
 };
 
+// How a listing's lines carry their checksum: lbe's own (the bytes' sum modulo 256), or the New
+// MLX form the magazines printed from 1985 on (image::MlxLineSum over the line's address and
+// bytes, an address past FFFF weighed by its low 16 bits; its blanks anywhere, 18 digits run together
+// read as the bytes and the checksum). The two agree on about one line in 270: a listing says
+// which it is, it is never guessed line by line.
+enum class ListingStyle : std::uint8_t { Lbe, NewMlx };
+
 // One line without its line end.
-ListingLine ParseListingLine(std::string_view text);
+ListingLine ParseListingLine(std::string_view text, ListingStyle style = ListingStyle::Lbe);
 
 // An address as listings show it: upper-case hex, at least 4 digits.
 std::string ListingAddressText(std::uint64_t address);
@@ -83,7 +90,7 @@ class ListingCheck {
  public:
   using FaultReport = std::function<void(const ListingFault&)>;
   // `keepBytes`: collect the bytes of the lines in order while no fault has been found.
-  ListingCheck(bool keepBytes, FaultReport report);
+  ListingCheck(bool keepBytes, FaultReport report, ListingStyle style = ListingStyle::Lbe);
 
   using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
   // With keepBytes: hands the kept bytes on in order, in pieces of 64 KiB and the rest at Finish,
@@ -98,6 +105,9 @@ class ListingCheck {
   std::uint64_t Lines() const { return lines_; }  // lines with an entry, faulty or not
   std::uint64_t SumRows() const { return sumRows_; }
   std::uint64_t Faults() const { return faults_; }  // reported so far
+  // Lines whose checksum is wrong as this listing's style reads it but right as the other style's:
+  // when most lines are, the listing was checked in the wrong style.
+  std::uint64_t OtherStyleLines() const { return otherStyleLines_; }
   // The bytes of all lines, first line's first, that were not handed on; empty once a fault
   // was found.
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
@@ -157,6 +167,9 @@ class ListingCheck {
   using Columns = std::array<std::uint8_t, 8>;
 
   void CheckLine(std::string_view text, std::uint64_t length);
+  std::uint8_t SumOfLine(std::uint64_t address, const std::array<std::uint8_t, 8>& bytes) const;
+  void NoteOtherStyle(const ListingLine& line);
+  std::optional<std::uint64_t> TakeMistypedAddress(ListingLine& line);
   void CheckAddress(const ListingLine& line);
   void ResolveHeld(std::optional<std::uint64_t> nextAddress, bool atEnd = false);
   void AddToBlock(const ListingLine& line);
@@ -180,6 +193,8 @@ class ListingCheck {
 
   bool keepBytes_;
   FaultReport report_;
+  ListingStyle style_;
+  std::uint64_t otherStyleLines_ = 0;
   std::uint64_t lineNumber_ = 0;
   std::uint64_t lines_ = 0;
   std::uint64_t sumRows_ = 0;

@@ -26,9 +26,11 @@ offers() {
 [ "$(offers --l)" = "--length= --list " ] || fail "completion of --l: $(offers --l)"
 [ "$(offers --of)" = "--offset= " ] || fail "completion of --of: $(offers --of)"
 [ "$(offers --)" = "-- --address= --apply= --check --convert --fill= --format= --help --journals \
---length= --list --offset= --output= --record-length= --remove= --start-address= --sums= --type-in \
---version " ] || fail "completion of --: $(offers --)"
+--length= --list --offset= --output= --record-length= --remove= --start-address= --style= --sums= \
+--type-in --version " ] || fail "completion of --: $(offers --)"
 [ "$(offers --format=s)" = "--format=srec " ] || fail "completion of --format=s: $(offers --format=s)"
+[ "$(offers --format=p)" = "--format=prg " ] || fail "completion of --format=p: $(offers --format=p)"
+[ "$(offers --style=m)" = "--style=mlx " ] || fail "completion of --style=m: $(offers --style=m)"
 # Every long option --help names is offered.
 for option in $("$prefix/bin/lbe" --help | grep -o -- '--[a-z]*' | sort -u); do
   offers "$option" | grep -q -- "$option" || fail "the completion does not offer $option"

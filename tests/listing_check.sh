@@ -4,6 +4,7 @@
 #   tests/listing_check.sh PATH_TO_LBE
 set -uo pipefail
 lbe=$1
+listings=$(cd "$(dirname "$0")/listings" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -249,6 +250,79 @@ mkdir fresh
 [ "$(ls -A fresh | tr '\n' ' ')" = "out.bin out.hex " ] ||
   fail "new outputs left more behind: $(ls -A fresh)"
 cmp -s fresh/out.bin back.bin || fail "--check -o to a new file wrote other bytes"
+
+# New MLX: the two programs (machine code built from lbe's own source, one loaded at C000, one at
+# 0801 as the magazines' BASIC-started programs were) listed as printed, checked, written back
+# byte for byte; then one typist's mistake of each kind in line 150, found on its line with the
+# fix that undoes it.
+for load in c000 0801; do
+  prg="$listings/code-$load.prg"
+  expect_status 0 "$lbe" --list --style=mlx "$prg"
+  mv out "mlx-$load.txt"
+  first=$(head -n 1 "mlx-$load.txt")
+  [ "${first:0:5}" = "${load^^}:" ] || fail "--list --style=mlx $load starts with $first"
+  lines=$(wc -l < "mlx-$load.txt")
+  expect_status 0 "$lbe" --check --style=mlx "mlx-$load.txt" -o "back-$load.prg"
+  [ "$(cat err)" = "$lines lines, 0 faults" ] || fail "--check --style=mlx of $load: $(cat err)"
+  # A last short line comes back with the 00 bytes it was printed with.
+  size=$(stat -c %s "$prg")
+  cmp -s <(head -c "$size" "back-$load.prg") "$prg" || fail "-o back-$load.prg differs"
+  [ "$(stat -c %s "back-$load.prg")" = $((2 + lines * 8)) ] || fail "back-$load.prg: not whole lines"
+  [ -z "$(tail -c +$((size + 1)) "back-$load.prg" | tr -d '\0')" ] || fail "$load: filling not 00"
+  # Checked as lbe's own form, it fails nearly every line, and says which form it is.
+  expect_status 1 "$lbe" --check "mlx-$load.txt"
+  grep -q "^lbe: [0-9]* of $lines lines check out as New MLX only: check it with --style=mlx$" err ||
+    fail "--check of a New MLX listing does not name the form: $(tail -n 2 err)"
+done
+# typo AWK EXPECTED...: line 150 of the C000 listing rewritten by AWK (its fields: the address
+# with its colon, the 8 bytes, the checksum); its one fault must hold every EXPECTED text.
+read -r -a good <<< "$(sed -n 150p mlx-c000.txt)"
+at=${good[0]%:}
+next=$(printf %04X $((0x$at + 1)))
+typo() {
+  awk -v program="$1" 'NR == 150 { $0 = program } { print }' mlx-c000.txt > typo.txt
+  expect_status 1 "$lbe" --check --style=mlx typo.txt
+  shift
+  [ "$(grep -c "^typo.txt:" err)" = 1 ] || fail "not one fault for $(sed -n 150p typo.txt): $(cat err)"
+  for expected in "$@"; do
+    grep -qF "typo.txt:150: " err && grep -qF -- "$expected" err ||
+      fail "$(sed -n 150p typo.txt): no '$expected' in $(cat err)"
+  done
+}
+b=("${good[@]:1:8}")
+swapped="${b[0]:1:1}${b[0]:0:1}"
+if [ "$swapped" != "${b[0]}" ]; then
+  typo "$at: $swapped ${b[*]:1} ${good[9]}" "perhaps $at is ${b[0]}, not $swapped (digits swapped)"
+fi
+if [ "${b[0]}" != "${b[1]}" ]; then
+  typo "$at: ${b[1]} ${b[0]} ${b[*]:2} ${good[9]}" \
+    "$at and $next are ${b[0]} ${b[1]}, not ${b[1]} ${b[0]} (exchanged)"
+fi
+typo "$at: ${b[0]:0:1} ${b[*]:1} ${good[9]}" "15 hexadecimal digits" "$at is ${b[0]} (a digit left out)"
+typo "$at: ${b[0]:0:1}${b[0]} ${b[*]:1} ${good[9]}" "17 hexadecimal digits" "typed twice"
+typo "$at: ${b[0]} ${b[*]} ${good[9]}" "9 bytes, 8 expected" "${b[0]} at $at typed twice"
+typo "$at: ${b[*]} ${good[9]:1:1}${good[9]:0:1}" \
+  "the checksum is ${good[9]}, not ${good[9]:1:1}${good[9]:0:1}"
+# A look-alike misread in the first byte or checksum digit that has one: 8 as B, 0 as D, and back.
+for i in $(seq 0 17); do
+  digits="${b[*]}${good[9]}"
+  digits=${digits// /}
+  case ${digits:i:1} in 8) misread=B ;; B) misread=8 ;; 0) misread=D ;; D) misread=0 ;; *) continue ;; esac
+  typed="${digits:0:i}$misread${digits:i+1}"
+  spaced=$(sed 's/../& /g' <<< "$typed")
+  if [ "$i" -lt 16 ]; then
+    byte=$((i / 2))
+    typo "$at: ${spaced% }" "$(printf %04X $((0x$at + byte))) is ${b[byte]}, not ${typed:byte*2:2}"
+  else
+    typo "$at: ${spaced% }" "the checksum is ${good[9]}, not ${typed:16:2}"
+  fi
+  break
+done
+# Keyed at a wrong address, and a line left out.
+typo "$(printf %04X $((0x$at + 0x400))): ${b[*]} ${good[9]}" "the line checks out at $at"
+awk 'NR != 150' mlx-c000.txt > typo.txt
+expect_status 1 "$lbe" --check --style=mlx typo.txt
+grep -qF "line $at missing" err || fail "a line left out of a New MLX listing: $(cat err)"
 
 # Usage: /? and -? as ever; --help adds the Linux lines after it.
 usage=$("$lbe" /?)

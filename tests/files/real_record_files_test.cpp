@@ -96,7 +96,7 @@ void Type(std::int32_t address, std::uint8_t value) {
 std::vector<std::string> RealFiles() {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(LBE_REAL_RECORD_FILES)) {
-    if (records::FormatOfName(entry.path().string()) != records::FileFormat::Raw) {
+    if (records::IsRecordFormat(records::FormatOfName(entry.path().string()))) {
       names.push_back(entry.path().filename().string());
     }
   }

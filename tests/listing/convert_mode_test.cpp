@@ -484,5 +484,118 @@ TEST_F(ConvertWhole, AGappyRawOutputOverAFileInASmallTmpfsIsRefusedNotKilled) {
   EXPECT_EQ(Text("small/out.bin"), "precious");
 }
 
+// A .prg file: its load address, then `data`.
+Bytes Program(std::uint16_t load, const Bytes& data) {
+  Bytes bytes = {static_cast<std::uint8_t>(load & 0xFF), static_cast<std::uint8_t>(load >> 8)};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
+// A .prg's bytes stand at its load address, and a .prg output's header is its lowest address:
+// through records and back it is the same file, byte for byte.
+TEST(ConvertProgram, BytesStandAtTheLoadAddressEachWay) {
+  const lbe::testing::TemporaryWorkingFolder folder;
+  Bytes data(300);
+  std::iota(data.begin(), data.end(), std::uint8_t{7});
+  lbe::testing::PutFile("p.prg", Program(0x0801, data));
+  lbe::testing::PutFile("p.bin", data);
+  Put("gap.hex", Line(':', 0, 0x1000, {1}) + Line(':', 0, 0x1003, {2}) + kIntelEnd);
+  const struct {
+    std::string parameters, err;
+    Bytes written;
+  } steps[] = {
+      {"p.prg p.hex", "", {}},
+      {"p.hex back.prg", "", Program(0x0801, data)},
+      {"p.prg p.s19", "", {}},
+      {"p.s19 --format=prg back.bin", "", Program(0x0801, data)},
+      {"p.prg raw.bin", "lbe: raw.bin starts at address 0801\n", data},
+      {"--address=C000 p.bin c000.prg", "", Program(0xC000, data)},
+      {"p.bin zero.prg", "", Program(0x0000, data)},
+      {"--fill=EA gap.hex gap.prg", "", Program(0x1000, {1, 0xEA, 0xEA, 2})},
+      {"/A0FF8 gap.hex low.prg", "", Program(0x0FF8, {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 2})},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.parameters);
+    EXPECT_EQ(Convert(step.parameters), "0 " + step.err);
+    if (!step.written.empty()) {
+      EXPECT_EQ(GetFile(Words(step.parameters).back()), step.written);
+    }
+  }
+}
+
+TEST(ConvertProgram, WhatAProgramFileCannotHoldIsRefused) {
+  const lbe::testing::TemporaryWorkingFolder folder;
+  lbe::testing::PutFile("one.prg", {0x01});
+  lbe::testing::PutFile("far.prg", Program(0xFFF0, Bytes(17)));
+  lbe::testing::PutFile("p.prg", Program(0x0801, {1, 2, 3}));
+  lbe::testing::PutFile("two.bin", {1, 2});
+  Put("high.hex",
+      Line(':', 0, 0xFFFF, {1}) + Line(':', 4, 0, {0, 1}) + Line(':', 0, 0, {2}) + kIntelEnd);
+  const struct {
+    std::string parameters, err;
+  } cases[] = {
+      {"one.prg out.hex",
+       "1 lbe: one.prg: it holds 1 byte, and a .prg file starts with a 2-byte load address; "
+       "nothing written to out.hex"},
+      {"far.prg out.bin",
+       "1 lbe: far.prg: its 17 bytes from load address FFF0 run to 10000, past FFFF; nothing "
+       "written to out.bin"},
+      {"--address=FFFF two.bin out.prg",
+       "1 lbe: two.bin: its last byte would go to address 10000, past FFFF, which a .prg file "
+       "cannot hold; nothing written to out.prg"},
+      {"high.hex out.prg",
+       "1 lbe: high.hex: its last byte would go to address 10000, past FFFF, which a .prg file "
+       "cannot hold; nothing written to out.prg"},
+      {"--address=10 p.prg out.hex",
+       "2 lbe: --address goes with a raw input; p.prg gives its load address in its header"},
+      {"--offset=2 p.prg out.bin",
+       "2 lbe: --offset and --length go with a raw or record input; p.prg, a .prg file, is "
+       "converted whole"},
+      {"--record-length=8 two.bin out.prg",
+       "2 lbe: --record-length goes with a record output; out.prg is a .prg file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.parameters);
+    EXPECT_EQ(Convert(c.parameters), c.err + "\n");
+    EXPECT_FALSE(fs::exists(Words(c.parameters).back()));
+  }
+}
+
+// --check -o a .prg: the first line's address, then the bytes; none past FFFF.
+TEST(ConvertProgram, CheckWritesTheFirstAddressAsTheHeader) {
+  const lbe::testing::TemporaryWorkingFolder folder;
+  const std::string zeros = " 0000000000000000:00\n";
+  Put("end.txt", "FFF0" + zeros + "FFF8" + zeros);
+  Put("past.txt", "FFF8" + zeros + "10000" + zeros);
+  const struct {
+    std::string listing, output;
+    std::optional<records::FileFormat> format;
+    int status;
+    std::string err;
+    Bytes written;
+  } cases[] = {
+      {"end.txt", "end.prg", {}, 0, "", Program(0xFFF0, Bytes(16))},
+      {"end.txt", "end.bin", records::FileFormat::Prg, 0, "", Program(0xFFF0, Bytes(16))},
+      {"past.txt",
+       "past.prg",
+       {},
+       2,
+       "lbe: the bytes run from FFF8 to 10007, past FFFF, where a .prg file ends; nothing "
+       "written to past.prg\n",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* err = ::open_memstream(&text, &size);
+    EXPECT_EQ(CheckMode(c.listing, c.output, err, c.format), c.status);
+    std::fclose(err);
+    EXPECT_EQ(std::string(text, size), c.err + "2 lines, 0 faults\n");
+    std::free(text);
+    EXPECT_EQ(GetFile(c.output), c.written);
+  }
+}
+
 }  // namespace
 }  // namespace lbe::listing

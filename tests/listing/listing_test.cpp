@@ -498,5 +498,78 @@ TEST(ListingCheck, BytesAreKeptOnlyWhenAsked) {
   EXPECT_EQ(CheckListing(listing, 0, false).bytes.size(), 0u);
 }
 
+// New MLX listings: lines from 0801 as the magazines printed them, one line typed otherwise in
+// each way a typist errs; the checksum weighs the address and each place, so the search names
+// the mistake where lbe's own sum could not.
+TEST(ListingCheck, NewMlxListingsTheFixOfEachMistake) {
+  const std::string before = "0801: 0B 08 0A 00 9E 32 33 30 2E\n0809: 30 00 00 00 00 00 44 AA 64\n";
+  const std::string after = "0819: 20 D2 FF 60 00 01 02 03 FE\n0821: EA EA EA EA EA EA EA EA 31\n";
+  const struct {
+    std::string typed;
+    std::vector<std::string> faults;
+  } cases[] = {
+      {"0811: A9 37 85 FC A9 D7 85 FE FA", {}},
+      {"0811:a93785fca9d785fefa", {}},  // as the entry program showed it: no blanks
+      {"0811: A9 37 B5 FC A9 D7 85 FE FA",
+       {"3: 0811: checksum FA typed, 01 computed; perhaps 0813 is 85, not B5 (8 and B look "
+        "alike)"}},
+      {"0811: A9 38 75 FC A9 D7 85 FE FA",
+       {"3: 0811: checksum FA typed, 39 computed; perhaps 0812 and 0813 are 37 85, not 38 75 "
+        "(digits swapped)"}},
+      {"0811: 37 A9 85 FC A9 D7 85 FE FA",
+       {"3: 0811: checksum FA typed, 5E computed; perhaps 0811 and 0812 are A9 37, not 37 A9 "
+        "(exchanged)"}},
+      {"0811: A9 37 85 FC A9 D7 D7 85 FE FA",
+       {"3: 0811: 9 bytes, 8 expected; perhaps D7 at 0816 typed twice"}},
+      {"0811: A9 37 85 FC A9 D7 85 FE AF",
+       {"3: 0811: checksum AF typed, FA computed; perhaps the checksum is FA, not AF (digits "
+        "swapped)"}},
+      {"0811: A9 37 85 FC A9 D7 8S FE FA",
+       {"3: 0811: not a hexadecimal digit 'S'; read as 5, the line checks out"}},
+      // Keyed at a wrong address: the line checks out at the expected one, one fault.
+      {"0B11: A9 37 85 FC A9 D7 85 FE FA",
+       {"3: 0B11: address 0811 expected, 0B11 found; the line checks out at 0811"}},
+      {"", {"3: 0819: line 0811 missing"}},
+      // lbe's own checksum of these bytes: wrong here.
+      {"0811 A937 85FC A9D7 85FE:64", {"3: 0811: checksum 64 typed, FA computed"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    std::vector<std::string> faults;
+    ListingCheck check(
+        true,
+        [&](const ListingFault& fault) {
+          faults.push_back(std::to_string(fault.LineNumber) + ": " + fault.Text);
+        },
+        ListingStyle::NewMlx);
+    check.Feed(before + (c.typed.empty() ? "" : c.typed + "\n") + after);
+    check.Finish();
+    EXPECT_EQ(faults, c.faults);
+    EXPECT_EQ(check.FirstAddress(), 0x0801u);
+  }
+}
+
+// A listing checked in the other style fails every line; the check counts the lines that the
+// other style passes, so that it can say which style the listing is in.
+TEST(ListingCheck, LinesThatCheckOutOnlyInTheOtherStyleAreCounted) {
+  const std::string mlx = "C000: A9 37 85 FC A9 D7 85 FE 5B\n1F29: 2B 0F 60 00 00 00 00 00 CC\n";
+  const std::string own = "C000 A93785FCA9D785FE:64\nC008 A93785FCA9D785FE:65\n";
+  const struct {
+    std::string listing;
+    ListingStyle style;
+    std::uint64_t other;
+  } cases[] = {
+      {mlx, ListingStyle::Lbe, 2},    {mlx, ListingStyle::NewMlx, 0},
+      {own, ListingStyle::NewMlx, 1},  // C008's 65 is wrong in both
+      {own, ListingStyle::Lbe, 0},
+  };
+  for (const auto& c : cases) {
+    ListingCheck check(false, [](const ListingFault&) {}, c.style);
+    check.Feed(c.listing);
+    check.Finish();
+    EXPECT_EQ(check.OtherStyleLines(), c.other) << c.listing;
+  }
+}
+
 }  // namespace
 }  // namespace lbe::listing

@@ -124,16 +124,25 @@ using Typed = std::vector<std::pair<std::int32_t, int>>;  // a value, or -1: no 
 
 TEST(RecordFormat, ByNameAndByWord) {
   const auto raw = FileFormat::Raw;
-  const std::pair<std::string_view, FileFormat> names[] = {
-      {"rom.hex", kHex},   {"ROM.IHX", kHex},   {"a/b.IHex", kHex}, {"boot.S19", kSrec},
-      {"boot.s28", kSrec}, {"boot.s37", kSrec}, {"b.srec", kSrec},  {"boot.MOT", kSrec},
-      {"hex", raw},        {"rom.hex.bin", raw}};
+  const std::pair<std::string_view, FileFormat> names[] = {{"rom.hex", kHex},
+                                                           {"ROM.IHX", kHex},
+                                                           {"a/b.IHex", kHex},
+                                                           {"boot.S19", kSrec},
+                                                           {"boot.s28", kSrec},
+                                                           {"boot.s37", kSrec},
+                                                           {"b.srec", kSrec},
+                                                           {"boot.MOT", kSrec},
+                                                           {"hex", raw},
+                                                           {"rom.hex.bin", raw},
+                                                           {"game.PRG", FileFormat::Prg},
+                                                           {"prg", raw}};
   for (const auto& [name, format] : names) {
     EXPECT_EQ(FormatOfName(name), format) << name;
   }
   EXPECT_EQ(FormatNamed("ihex"), kHex);
   EXPECT_EQ(FormatNamed("srec"), kSrec);
   EXPECT_EQ(FormatNamed("raw"), raw);
+  EXPECT_EQ(FormatNamed("prg"), FileFormat::Prg);
   EXPECT_EQ(FormatNamed("IHEX"), std::nullopt);
 }
 
