@@ -162,6 +162,9 @@ std::string HintText(std::int32_t line, std::size_t width) {
   if (named.TooMany > 0) {
     return "WRONG: " + std::to_string(named.TooMany) + " one-digit fixes fit";
   }
+  if (named.Shown.empty()) {
+    return "WRONG: no single mistake explains it";  // a New MLX sum off in both digits, say
+  }
   std::string text = "WRONG: perhaps";
   const std::size_t all = named.Shown.size() + named.More;
   for (std::size_t i = 0; i < named.Shown.size(); ++i) {

@@ -113,7 +113,7 @@ TEST(TypeIn, Scenarios) {
 // (sum 64), 'C' one line printed C000 (sum 5B), 'N' is new with --address=801. Every address
 // shows and is typed as printed and the sums are New MLX ones; lbe's own mode (own) keeps the
 // image's addresses and sums, and none of the sums a first New MLX run typed. Row 2 is compared
-// up to the length expected: the fixes a wrong sum names are the typo search's.
+// up to the length expected: which fixes follow the first is the typo search's ranking.
 TEST(TypeIn, NewMlxScenarios) {
   const struct {
     const char* what;
@@ -131,13 +131,16 @@ TEST(TypeIn, NewMlxScenarios) {
        "Checked 1 of 2 lines. Next to type: 0809.  Tab: next unchecked line", 0, 6},
       {"the bytes' own sum is wrong at 0801", '1', false, "", "E>>>>>>>>50",
        "0801 0B080A009E323330:50 [--] WRONG: the line sums to 2E",
-       "Checked 0 of 2 lines, 1 failed. WRONG:", 1, 6},
+       "Checked 0 of 2 lines, 1 failed. WRONG: no single mistake explains it", 1, 6},
+      {"a wrong byte is named by its printed address", 'N', false, "", "E0B080A009E3233802E",
+       "0801 0B080A009E323380:2E [--] WRONG: the line sums to 7E",
+       "Checked 0 of 1 line, 1 failed. WRONG: perhaps 0808 is 30", 1, 6},
       {"a right sum at an aligned address", 'C', false, "", "E>>>>>>>>5B",
        "C008 0000000000000000:__ [5B]",
        "Checked 1 of 2 lines. Next to type: C008.  Tab: next unchecked line", 0, 6},
       {"a wrong sum at an aligned address", 'C', false, "", "E>>>>>>>>5C",
        "C000 A93785FCA9D785FE:5C [--] WRONG: the line sums to 5B",
-       "Checked 0 of 1 line, 1 failed. WRONG:", 1, 6},
+       "Checked 0 of 1 line, 1 failed. WRONG: perhaps C007 is FF (+1)", 1, 6},
       {"a new file typed line by line as printed", 'N', false, "",
        "E0B080A009E3233302E30000000000044AA64", "0811 0000000000000000:__ [64]",
        "Checked 2 of 3 lines. Next to type: 0811.  Tab: next unchecked line", 0, 6},
