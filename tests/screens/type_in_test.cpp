@@ -126,9 +126,6 @@ TEST(TypeIn, NewMlxScenarios) {
     int bells;
     int column;
   } cases[] = {
-      {"a right sum at 0801 goes on to the line printed 0809", '1', false, "", "E>>>>>>>>2E",
-       "0809 30000000000044AA:__ [2E]",
-       "Checked 1 of 2 lines. Next to type: 0809.  Tab: next unchecked line", 0, 6},
       {"the bytes' own sum is wrong at 0801", '1', false, "", "E>>>>>>>>50",
        "0801 0B080A009E323330:50 [--] WRONG: the line sums to 2E",
        "Checked 0 of 2 lines, 1 failed. WRONG: no single mistake explains it", 1, 6},
