@@ -389,6 +389,32 @@ void CheckFileHoldsRange(const std::string& name, std::uint64_t offset, bool end
   }
 }
 
+// A .prg saved: its header is the load address, and its bytes are the image's from there (less
+// the New MLX shift), at least to the last byte of the range the image holds.
+void CheckProgramFile(const std::string& name) {
+  std::ifstream file(name, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+  const auto load = files::Placement.LoadAddress;
+  if (!load || bytes.size() < 2 ||
+      (static_cast<std::uint8_t>(bytes[0]) | static_cast<std::uint8_t>(bytes[1]) << 8) != *load) {
+    Fail("a .prg reported saved does not start with its load address");
+  }
+  const std::int32_t from = *load - files::Placement.AddressShift;
+  const std::size_t count = bytes.size() - 2;
+  if (from + static_cast<std::int64_t>(count) > image::kImageSize ||
+      std::string_view(bytes).substr(2) !=
+          std::string_view(reinterpret_cast<const char*>(image::Image.Bytes.data()) + from,
+                           count)) {
+    Fail("a .prg reported saved does not hold the image's bytes from its load address");
+  }
+  for (std::int32_t at = from + static_cast<std::int32_t>(count); at < image::kImageSize; ++at) {
+    if (image::Image.Held[static_cast<std::size_t>(at)] &&
+        at <= image::RangeEndAddress()) {
+      Fail("a .prg reported saved leaves out a byte of the range");
+    }
+  }
+}
+
 // After "File %s has been saved.", the file holds the range in use at the offset, and ends
 // after it unless the load read only part of it: a save replaces what the load read and leaves
 // the bytes beyond it alone.
@@ -397,11 +423,16 @@ void CheckSavedFile(const console::EmulatedConsole& screen) {
   for (int y = 0; y < screen.Height(); ++y) {
     shown += screen.RowText(y);
   }
-  if (shown.find(" has been saved.") != std::string::npos) {
-    CheckFileHoldsRange(files::CurrentFileName, files::Placement.Offset,
-                        files::Placement.Stretch.ToEnd,
-                        "the file reported saved does not hold the range");
+  if (shown.find(" has been saved.") == std::string::npos) {
+    return;
   }
+  if (files::FormatOf(files::CurrentFileName) == records::FileFormat::Prg) {
+    CheckProgramFile(files::CurrentFileName);
+    return;
+  }
+  CheckFileHoldsRange(files::CurrentFileName, files::Placement.Offset,
+                      files::Placement.Stretch.ToEnd,
+                      "the file reported saved does not hold the range");
 }
 
 // Between keys, whichever screen stands is checked against the state it shows: the menu's
@@ -834,7 +865,11 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
            rescued.find("/../") != std::string::npos)) {
         Fail("the rescue copy was written outside the fuzz folder");
       }
-      CheckFileHoldsRange(rescued, 0, true, "the rescue copy does not hold the range in use");
+      if (files::FormatOf(files::CurrentFileName) == records::FileFormat::Prg) {
+        CheckProgramFile(rescued);
+      } else {
+        CheckFileHoldsRange(rescued, 0, true, "the rescue copy does not hold the range in use");
+      }
       folderTouched = true;
     }
   }
