@@ -500,6 +500,28 @@ std::vector<std::uint8_t> ProgramFileOfRange() {
   return file;
 }
 
+// Bytes typed below a .prg's load address, which its save cannot hold: said, never dropped in
+// silence. Empty when there are none.
+std::string BelowLoadAddressNote() {
+  const auto load = Placement.LoadAddress.value_or(static_cast<std::uint16_t>(Range.StartAddress));
+  const std::int32_t from = load - (Placement.LoadAddress ? Placement.AddressShift : 0);
+  std::int32_t first = -1;
+  int count = 0;
+  for (std::int32_t at = std::max(Range.StartAddress, 0); at < from; ++at) {
+    if (Image.Held[static_cast<std::size_t>(at)]) {
+      first = first < 0 ? at : first;
+      ++count;
+    }
+  }
+  if (count == 0) {
+    return "";
+  }
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes") + " from " +
+         text::HexDigits(static_cast<std::uint32_t>(first + Placement.AddressShift), 4) +
+         " not saved: a .prg holds the bytes from its load address, " + text::HexDigits(load, 4) +
+         ", on.";
+}
+
 }  // namespace
 
 bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
@@ -534,6 +556,10 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   if (format == FileFormat::Prg && !Placement.LoadAddress) {
     // Named at S, never loaded: the next save keeps the load address this one wrote.
     SetLoadAddress(static_cast<std::uint16_t>(programFile[0] | programFile[1] << 8));
+  }
+  if (const std::string below = format == FileFormat::Prg ? BelowLoadAddressNote() : "";
+      notes != nullptr && !below.empty()) {
+    notes->push_back(below);
   }
   MarkImageSaved();
   return true;

@@ -211,8 +211,14 @@ TEST_F(ProgramFiles, SaveWritesTheHeaderAndTheBytesFromTheLoadAddress) {
     }
     Range.EndLine += c.moreLines;
     EXPECT_EQ(ImageChangedSinceSaved(), !c.typed.empty() || c.moreLines != 0);
-    ASSERT_TRUE(SaveRange());
+    std::vector<std::string> notes;
+    ASSERT_TRUE(SaveRange({}, {}, &notes));
     EXPECT_EQ(GetFile("p.prg"), c.saved);
+    // A byte the save cannot hold is said, never dropped in silence.
+    EXPECT_EQ(notes, std::string(c.what) == "a byte below the load address"
+                         ? std::vector<std::string>{"1 byte from 0800 not saved: a .prg holds the "
+                                                    "bytes from its load address, 0801, on."}
+                         : std::vector<std::string>{});
     EXPECT_FALSE(ImageChangedSinceSaved());
   }
 }
