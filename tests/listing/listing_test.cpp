@@ -519,6 +519,10 @@ TEST(ListingCheck, NewMlxListingsTheFixOfEachMistake) {
       {"0811: 37 A9 85 FC A9 D7 85 FE FA",
        {"3: 0811: checksum FA typed, 5E computed; perhaps 0811 and 0812 are A9 37, not 37 A9 "
         "(exchanged)"}},
+      // Neighbours exchanged rank before a swap of digits that fits as well.
+      {"0811: 17 5C 64 3C 7D B0 EC B5 CA",
+       {"3: 0811: checksum CA typed, 52 computed; perhaps 0816 and 0817 are EC B0, not B0 EC "
+        "(exchanged), or 0814 is C3, not 3C (digits swapped)"}},
       {"0811: A9 37 85 FC A9 D7 D7 85 FE FA",
        {"3: 0811: 9 bytes, 8 expected; perhaps D7 at 0816 typed twice"}},
       {"0811: A9 37 85 FC A9 D7 85 FE AF",
