@@ -159,12 +159,17 @@ class Search {
     const std::array<std::uint8_t, 8> bytes = BytesOf(digits_);
     for (std::size_t p = 0; p < kDigits; ++p) {
       const int old = digits_[p];
+      const int shift = p % 2 == 0 ? 4 : 0;
       for (int value = 0; value < 16; ++value) {
-        DigitRun changed = digits_;
-        changed[p] = static_cast<std::uint8_t>(value);
-        if (value == old || SumOf(BytesOf(changed)) != typed_) {
+        // Tried on the bytes, as most values do not fit: a check of a long listing with many
+        // faulty lines spends its time here.
+        std::array<std::uint8_t, 8> tried = bytes;
+        tried[p / 2] = static_cast<std::uint8_t>((bytes[p / 2] & ~(15 << shift)) | value << shift);
+        if (value == old || SumOf(tried) != typed_) {
           continue;
         }
+        DigitRun changed = digits_;
+        changed[p] = static_cast<std::uint8_t>(value);
         const int closeness = DigitCloseness(old, value);
         const unsigned now = BytesOf(changed)[p / 2];
         std::string text = Name(p / 2) + " is " + Hex2(now) + ", not " + Hex2(bytes[p / 2]);
