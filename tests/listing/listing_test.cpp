@@ -523,6 +523,10 @@ TEST(ListingCheck, NewMlxListingsTheFixOfEachMistake) {
       {"0811: 17 5C 64 3C 7D B0 EC B5 CA",
        {"3: 0811: checksum CA typed, 52 computed; perhaps 0816 and 0817 are EC B0, not B0 EC "
         "(exchanged), or 0814 is C3, not 3C (digits swapped)"}},
+      // A byte left out: each place fits a value of its own, so the places are named.
+      {"0811: A9 37 85 FC A9 D7 FE FA",
+       {"3: 0811: 7 bytes, 8 expected; perhaps 0811 is E5 (a byte left out), or 0812 is 22 (a "
+        "byte left out), or 0813 is 0D (a byte left out), and 5 more like these"}},
       {"0811: A9 37 85 FC A9 D7 D7 85 FE FA",
        {"3: 0811: 9 bytes, 8 expected; perhaps D7 at 0816 typed twice"}},
       {"0811: A9 37 85 FC A9 D7 85 FE AF",
