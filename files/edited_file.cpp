@@ -467,29 +467,29 @@ std::span<const std::uint8_t> RawBytesToSave() {
   return range.first(static_cast<std::size_t>(loaded.Length));
 }
 
-// What a .prg save writes: the load address, then the image from there (less the shift) to the
-// later of the last held byte and the range's end. The range's last line is cut after its last
-// held byte, so that a file of any length saves unchanged; bytes past the range that the file
-// holds are written too, so that no move of the range (A, T) cuts the file short.
-std::vector<std::uint8_t> ProgramFileOfRange() {
-  const auto load = Placement.LoadAddress.value_or(static_cast<std::uint16_t>(Range.StartAddress));
-  const std::int32_t from =
-      load - (Placement.LoadAddress ? Placement.AddressShift : std::int32_t{0});
+// Where a .prg's bytes stand in the image: from its load address (less the shift of the New MLX
+// type-in mode) to FFFF as the file counts, `Last`.
+struct ProgramSpan {
+  std::uint16_t Load = 0;
+  std::int32_t From = 0;
+  std::int32_t Last = 0;
+};
+ProgramSpan ProgramSpanOfImage() {
+  ProgramSpan span;
+  span.Load = Placement.LoadAddress.value_or(static_cast<std::uint16_t>(Range.StartAddress));
+  const std::int32_t shift = Placement.LoadAddress ? Placement.AddressShift : 0;
+  span.From = span.Load - shift;
+  span.Last = static_cast<std::int32_t>(kLastAddress) - shift;
+  return span;
+}
+
+// The image's held bytes from `from` on, up to `last`, after the load address `load`: a .prg.
+std::vector<std::uint8_t> ProgramFileOf(std::uint16_t load, std::int32_t from, std::int32_t last) {
   std::int32_t to = from - 1;
-  for (std::int32_t at = kImageSize - 1; at >= from; --at) {
+  for (std::int32_t at = last; at >= from; --at) {
     if (Image.Held[static_cast<std::size_t>(at)]) {
       to = at;
       break;
-    }
-  }
-  if (Range.EndLine >= Range.StartLine) {
-    const std::int32_t lastLine = Range.EndLine * kLineBytes;
-    bool heldInLastLine = false;
-    for (std::int32_t at = lastLine; at < lastLine + kLineBytes; ++at) {
-      heldInLastLine = heldInLastLine || Image.Held[static_cast<std::size_t>(at)];
-    }
-    if (!heldInLastLine) {
-      to = std::max(to, image::RangeEndAddress());
     }
   }
   const auto count = static_cast<std::size_t>(std::max(to - from + 1, 0));
@@ -500,26 +500,49 @@ std::vector<std::uint8_t> ProgramFileOfRange() {
   return file;
 }
 
-// Bytes typed below a .prg's load address, which its save cannot hold: said, never dropped in
-// silence. Empty when there are none.
-std::string BelowLoadAddressNote() {
-  const auto load = Placement.LoadAddress.value_or(static_cast<std::uint16_t>(Range.StartAddress));
-  const std::int32_t from = load - (Placement.LoadAddress ? Placement.AddressShift : 0);
-  std::int32_t first = -1;
-  int count = 0;
-  for (std::int32_t at = std::max(Range.StartAddress, 0); at < from; ++at) {
+// What a .prg save writes: the load address, then the bytes from there to the last byte the file
+// held or that was typed, so that a save with nothing changed leaves the file as it was, whatever
+// its length, and a range grown past the program (T, Tab, /A) adds no zeros to it.
+std::vector<std::uint8_t> ProgramFileOfRange() {
+  const ProgramSpan span = ProgramSpanOfImage();
+  return ProgramFileOf(span.Load, span.From, span.Last);
+}
+
+// Why the save of a .prg cannot hold what was typed: bytes below its load address (typed there,
+// or moved there by Delete) or past FFFF. Empty when it can.
+std::string ProgramSaveProblem() {
+  const ProgramSpan span = ProgramSpanOfImage();
+  const std::int32_t shift = span.Load - span.From;
+  for (std::int32_t at = 0; at < kImageSize; ++at) {
+    if (!Image.Held[static_cast<std::size_t>(at)] || (at >= span.From && at <= span.Last)) {
+      continue;
+    }
+    const bool below = at < span.From;
+    std::int32_t count = 0;
+    for (std::int32_t next = at; next < (below ? span.From : kImageSize); ++next) {
+      count += Image.Held[static_cast<std::size_t>(next)] ? 1 : 0;
+    }
+    return "Not saved: " + std::to_string(count) + (count == 1 ? " byte from " : " bytes from ") +
+           text::HexDigits(static_cast<std::uint32_t>(at + shift), 4) +
+           (below ? " lies below the load address " + text::HexDigits(span.Load, 4)
+                  : " lies past FFFF") +
+           ", where a .prg holds none. Undo it (U), or delete it.";
+  }
+  return "";
+}
+
+// A rescue copy holds every byte typed: from the lowest held byte, below the load address too.
+std::vector<std::uint8_t> ProgramRescueOfRange() {
+  const ProgramSpan span = ProgramSpanOfImage();
+  std::int32_t from = span.From;
+  for (std::int32_t at = 0; at < span.From; ++at) {
     if (Image.Held[static_cast<std::size_t>(at)]) {
-      first = first < 0 ? at : first;
-      ++count;
+      from = at;
+      break;
     }
   }
-  if (count == 0) {
-    return "";
-  }
-  return std::to_string(count) + (count == 1 ? " byte" : " bytes") + " from " +
-         text::HexDigits(static_cast<std::uint32_t>(first + Placement.AddressShift), 4) +
-         " not saved: a .prg holds the bytes from its load address, " + text::HexDigits(load, 4) +
-         ", on.";
+  return ProgramFileOf(static_cast<std::uint16_t>(span.Load - (span.From - from)), from,
+                       span.Last);
 }
 
 }  // namespace
@@ -532,13 +555,17 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   }
   std::vector<std::uint8_t> programFile;
   if (format == FileFormat::Prg) {
+    if (const std::string problem = ProgramSaveProblem(); !problem.empty()) {
+      throw FileError(FileErrorKind::ENotSupportedException, problem);
+    }
     programFile = ProgramFileOfRange();
   }
   const std::span<const std::uint8_t> bytes =
       format == FileFormat::Prg ? std::span<const std::uint8_t>(programFile) : RawBytesToSave();
   SaveRequest request;
-  // A .prg is written whole, header and all, whatever the offset says.
-  request.Stretch = format == FileFormat::Prg ? FileStretch{0, 0, true} : Placement.Stretch;
+  // A .prg is written whole, header and all, and compared whole with the file as loaded.
+  request.Stretch =
+      format == FileFormat::Prg ? FileStretch{0, kAsMuchAsFits, true} : Placement.Stretch;
   request.Bytes = bytes;
   request.Expected = Placement.KnownName == CurrentFileName ? Placement.Known : std::nullopt;
   request.Ask = ask;
@@ -556,10 +583,6 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   if (format == FileFormat::Prg && !Placement.LoadAddress) {
     // Named at S, never loaded: the next save keeps the load address this one wrote.
     SetLoadAddress(static_cast<std::uint16_t>(programFile[0] | programFile[1] << 8));
-  }
-  if (const std::string below = format == FileFormat::Prg ? BelowLoadAddressNote() : "";
-      notes != nullptr && !below.empty()) {
-    notes->push_back(below);
   }
   MarkImageSaved();
   return true;
@@ -595,7 +618,7 @@ std::string WriteRescueOfRange() {
     return WriteRescueCopy(CurrentFileName, image::RangeBytes());
   }
   if (format == FileFormat::Prg) {
-    return WriteRescueCopy(CurrentFileName, ProgramFileOfRange(), ".prg");
+    return WriteRescueCopy(CurrentFileName, ProgramRescueOfRange(), ".prg");
   }
   const std::string text = RecordFileOfRange(format, HeldInRange());
   return WriteRescueCopy(CurrentFileName,

@@ -168,58 +168,91 @@ TEST_F(ProgramFiles, AddressIsForANewFileUpToFFFF) {
 }
 
 // What S writes, byte for byte: the header, then the bytes from the load address to the last
-// held byte, or to the end of a range whose last line holds none.
+// held byte; what it cannot hold (below the load address, past FFFF) is refused, nothing
+// written. A file no one changed is saved without a question.
 TEST_F(ProgramFiles, SaveWritesTheHeaderAndTheBytesFromTheLoadAddress) {
+  const std::string below =
+      "Not saved: 1 byte from 0800 lies below the load address 0801, where a .prg holds none. "
+      "Undo it (U), or delete it.";
   const struct {
     const char* what;
+    std::uint16_t load;
     bool lines;
     std::vector<std::pair<std::int32_t, std::uint8_t>> typed;
     std::int32_t moreLines;
-    Bytes saved;
+    Bytes saved;  // empty: refused with `refused`
+    std::string refused;
   } cases[] = {
-      {"nothing changed", false, {}, 0, Program(0x0801, 5)},
-      {"a byte changed", false, {{0x0803, 0xEE}}, 0, {0x01, 0x08, 0x11, 0x12, 0xEE, 0x14, 0x15}},
+      {"nothing changed", 0x0801, false, {}, 0, Program(0x0801, 5), ""},
+      {"a byte changed",
+       0x0801,
+       false,
+       {{0x0803, 0xEE}},
+       0,
+       {0x01, 0x08, 0x11, 0x12, 0xEE, 0x14, 0x15},
+       ""},
       {"a 00 typed past the end",
+       0x0801,
        false,
        {{0x0806, 0x00}},
        0,
-       {0x01, 0x08, 0x11, 0x12, 0x13, 0x14, 0x15, 0x00}},
-      {"a byte below the load address", false, {{0x0800, 0xEE}}, 0, Program(0x0801, 5)},
-      {"the range cut short", false, {}, -1, Program(0x0801, 5)},
-      {"the range grown",
-       false,
-       {},
-       1,
-       {0x01, 0x08, 0x11, 0x12, 0x13, 0x14, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+       {0x01, 0x08, 0x11, 0x12, 0x13, 0x14, 0x15, 0x00},
+       ""},
+      {"the range cut short", 0x0801, false, {}, -1, Program(0x0801, 5), ""},
+      {"the range grown: no zeros added", 0x0801, false, {}, 2, Program(0x0801, 5), ""},
+      {"a byte below the load address", 0x0801, false, {{0x0800, 0xEE}}, 0, {}, below},
       {"shifted, a byte changed",
+       0x0801,
        true,
        {{0x0800, 0xEE}},
        0,
-       {0x01, 0x08, 0xEE, 0x12, 0x13, 0x14, 0x15}},
+       {0x01, 0x08, 0xEE, 0x12, 0x13, 0x14, 0x15},
+       ""},
       {"shifted, a byte past the end",
+       0x0801,
        true,
        {{0x0805, 0xEE}},
        0,
-       {0x01, 0x08, 0x11, 0x12, 0x13, 0x14, 0x15, 0xEE}},
+       {0x01, 0x08, 0x11, 0x12, 0x13, 0x14, 0x15, 0xEE},
+       ""},
+      {"shifted, the last byte before 10000",
+       0xFFF9,
+       true,
+       {{0xFFFE, 0xEE}},
+       0,
+       {0xF9, 0xFF, 0x11, 0x12, 0x13, 0x14, 0x15, 0x00, 0xEE},
+       ""},
+      {"shifted, a byte at 10000",
+       0xFFF9,
+       true,
+       {{0xFFFF, 0xEE}},
+       0,
+       {},
+       "Not saved: 1 byte from 10000 lies past FFFF, where a .prg holds none. Undo it (U), or "
+       "delete it."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    PutFile("p.prg", Program(0x0801, 5));
+    PutFile("p.prg", Program(c.load, 5));
     Start("p.prg", {}, c.lines);
     for (const auto& [at, value] : c.typed) {
       Type(at, value);
     }
     Range.EndLine += c.moreLines;
-    EXPECT_EQ(ImageChangedSinceSaved(), !c.typed.empty() || c.moreLines != 0);
-    std::vector<std::string> notes;
-    ASSERT_TRUE(SaveRange({}, {}, &notes));
-    EXPECT_EQ(GetFile("p.prg"), c.saved);
-    // A byte the save cannot hold is said, never dropped in silence.
-    EXPECT_EQ(notes, std::string(c.what) == "a byte below the load address"
-                         ? std::vector<std::string>{"1 byte from 0800 not saved: a .prg holds the "
-                                                    "bytes from its load address, 0801, on."}
-                         : std::vector<std::string>{});
-    EXPECT_FALSE(ImageChangedSinceSaved());
+    std::vector<SaveConcern::Kind> asked;
+    const auto ask = [&asked](const SaveConcern& concern) {
+      asked.push_back(concern.What);
+      return true;
+    };
+    try {
+      ASSERT_TRUE(SaveRange(ask));
+      EXPECT_EQ(GetFile("p.prg"), c.saved);
+      EXPECT_FALSE(ImageChangedSinceSaved());
+    } catch (const FileError& error) {
+      EXPECT_EQ(error.what(), c.refused);
+      EXPECT_EQ(GetFile("p.prg"), Program(c.load, 5));
+    }
+    EXPECT_EQ(asked, std::vector<SaveConcern::Kind>{});
   }
 }
 
