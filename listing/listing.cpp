@@ -446,6 +446,13 @@ ListingLine ParseLine(std::string_view text, bool lettersForDigits, ListingStyle
     return line;
   } else if (!data.Marked || ReadMarkedChecksum(reader, line, typedChecksum, names)) {
     CompareChecksum(typedChecksum, line, names, style);
+    // Its checksum weighs 16 bits of the address: a line past FFFF is none of the form.
+    if (style == ListingStyle::NewMlx && !line.SumRow && *line.Address > 0xFFFF) {
+      line.Fault = "address " + ListingAddressText(*line.Address) +
+                   " past FFFF, where New MLX addresses end";
+      line.Fixes.clear();
+      line.FaultLength = 0;
+    }
   }
   if (lettersForDigits && !line.Fault.empty()) {
     NameLetterForDigit(text.substr(labelEnd), line, style);
@@ -490,7 +497,7 @@ void ListingCheck::NoteOtherStyle(const ListingLine& line) {
 std::optional<std::uint64_t> ListingCheck::TakeMistypedAddress(ListingLine& line) {
   if (style_ != ListingStyle::NewMlx || !expected_ || !line.Address || !line.BytesRead ||
       !line.TypedChecksum || *line.Address == *expected_ || *expected_ > 0xFFFF ||
-      SumOfLine(*line.Address, line.Bytes) == *line.TypedChecksum ||
+      (*line.Address <= 0xFFFF && SumOfLine(*line.Address, line.Bytes) == *line.TypedChecksum) ||
       SumOfLine(*expected_, line.Bytes) != *line.TypedChecksum) {
     return std::nullopt;
   }

@@ -65,7 +65,7 @@ struct ListingLine {
 
 // How a listing's lines carry their checksum: lbe's own (the bytes' sum modulo 256), or the New
 // MLX form the magazines printed from 1985 on (image::MlxLineSum over the line's address and
-// bytes, an address past FFFF weighed by its low 16 bits; its blanks anywhere, 18 digits run together
+// bytes, so that an address past FFFF is a fault; its blanks anywhere, 18 digits run together
 // read as the bytes and the checksum). The two agree on about one line in 270: a listing says
 // which it is, it is never guessed line by line.
 enum class ListingStyle : std::uint8_t { Lbe, NewMlx };

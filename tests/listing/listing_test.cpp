@@ -161,11 +161,15 @@ struct Checked {
   std::vector<std::uint8_t> bytes;
 };
 
-Checked CheckListing(const std::string& listing, std::size_t piece = 0, bool keepBytes = true) {
+Checked CheckListing(const std::string& listing, std::size_t piece = 0, bool keepBytes = true,
+                     ListingStyle style = ListingStyle::Lbe) {
   Checked checked;
-  ListingCheck check(keepBytes, [&](const ListingFault& fault) {
-    checked.faults.push_back(std::to_string(fault.LineNumber) + ": " + fault.Text);
-  });
+  ListingCheck check(
+      keepBytes,
+      [&](const ListingFault& fault) {
+        checked.faults.push_back(std::to_string(fault.LineNumber) + ": " + fault.Text);
+      },
+      style);
   if (piece == 0) {
     check.Feed(listing);
   } else {
@@ -538,23 +542,21 @@ TEST(ListingCheck, NewMlxListingsTheFixOfEachMistake) {
       {"0B11: A9 37 85 FC A9 D7 85 FE FA",
        {"3: 0B11: address 0811 expected, 0B11 found; the line checks out at 0811"}},
       {"", {"3: 0819: line 0811 missing"}},
+      {"10811: A9 37 85 FC A9 D7 85 FE FA",
+       {"3: 10811: address 0811 expected, 10811 found; the line checks out at 0811"}},
       // lbe's own checksum of these bytes: wrong here.
       {"0811 A937 85FC A9D7 85FE:64", {"3: 0811: checksum 64 typed, FA computed"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
-    std::vector<std::string> faults;
-    ListingCheck check(
-        true,
-        [&](const ListingFault& fault) {
-          faults.push_back(std::to_string(fault.LineNumber) + ": " + fault.Text);
-        },
-        ListingStyle::NewMlx);
-    check.Feed(before + (c.typed.empty() ? "" : c.typed + "\n") + after);
-    check.Finish();
-    EXPECT_EQ(faults, c.faults);
-    EXPECT_EQ(check.FirstAddress(), 0x0801u);
+    const std::string listing = before + (c.typed.empty() ? "" : c.typed + "\n") + after;
+    EXPECT_EQ(CheckListing(listing, 0, true, ListingStyle::NewMlx).faults, c.faults);
   }
+  // Addresses have 16 bits: a listing that runs on past FFFF is none of the form.
+  EXPECT_EQ(CheckListing("FFF8: 01 02 03 04 05 06 07 08 F0\n10000: 01 02 03 04 05 06 07 08 F7\n",
+                         0, true, ListingStyle::NewMlx)
+                .faults,
+            std::vector<std::string>{"2: 10000: address 10000 past FFFF, where New MLX addresses end"});
 }
 
 // A listing checked in the other style fails every line; the check counts the lines that the
