@@ -234,10 +234,12 @@ bool ReadData(LineReader& reader, ListingLine& line, DataDigits& data) {
 bool TakeBytes(const DataDigits& data, ListingLine& line, std::optional<unsigned>& typedChecksum,
                const PartNames& names, ListingStyle style) {
   std::size_t digits = data.Digits;
-  // New MLX lines were typed with blanks anywhere or none: 18 digits are the bytes and the sum.
-  const bool runTogether =
-      style == ListingStyle::NewMlx && !line.SumRow && digits == kDataDigits + 2;
-  if (!data.Marked && ((data.Groups >= 2 && data.LastGroupDigits == 2) || runTogether)) {
+  // New MLX lines were typed with blanks anywhere or none: the last 2 digits are the checksum.
+  const bool lastTwo = style == ListingStyle::NewMlx && !line.SumRow && !data.Marked &&
+                       data.LastGroupDigits > 2;
+  if (lastTwo && digits != kDataDigits + 2) {
+    digits -= 2;  // the count below names the bytes' digits alone
+  } else if (!data.Marked && ((data.Groups >= 2 && data.LastGroupDigits == 2) || lastTwo)) {
     digits -= 2;
     // Read only when 16 digits stand before the group, so that it fills the last pair.
     typedChecksum = data.Pairs[kDataDigits / 2];
@@ -339,7 +341,8 @@ namespace {
 // The data digits as typed, from `text` on up to a checksum mark or a comment, the last group
 // of 2 taken off as the checksum when no mark stands; false when they are not 14 to 18 digits
 // and a checksum of 2, or anything but digits and blanks stands among them.
-bool TypedDigits(LineReader reader, std::vector<std::uint8_t>& digits, unsigned& checksum) {
+bool TypedDigits(LineReader reader, std::vector<std::uint8_t>& digits, unsigned& checksum,
+                 bool lastTwo) {
   std::size_t lastGroup = 0;
   bool marked = false;
   while (!reader.AtEnd() && !IsComment(reader.Next())) {
@@ -365,7 +368,7 @@ bool TypedDigits(LineReader reader, std::vector<std::uint8_t>& digits, unsigned&
       return false;
     }
   } else {
-    if (lastGroup != 2 || digits.size() < 4) {
+    if ((lastGroup != 2 && !(lastTwo && lastGroup > 2)) || digits.size() < 4) {
       return false;
     }
     value = static_cast<std::uint32_t>(digits[digits.size() - 2] << 4 | digits.back());
@@ -439,7 +442,9 @@ ListingLine ParseLine(std::string_view text, bool lettersForDigits, ListingStyle
   } else if (!TakeBytes(data, line, typedChecksum, names, style)) {
     std::vector<std::uint8_t> digits;
     unsigned checksum = 0;
-    if (!line.BytesRead && TypedDigits(LineReader{text, dataStart}, digits, checksum)) {
+    if (!line.BytesRead &&
+        TypedDigits(LineReader{text, dataStart}, digits, checksum,
+                    style == ListingStyle::NewMlx && !line.SumRow)) {
       line.TypedChecksum = static_cast<std::uint8_t>(checksum);
       AddLikelyFixes(line, digits, checksum, style);
     }

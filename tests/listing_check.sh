@@ -274,6 +274,14 @@ for load in c000 0801; do
   grep -q "^lbe: [0-9]* of $lines lines check out as New MLX only: check it with --style=mlx$" err ||
     fail "--check of a New MLX listing does not name the form: $(tail -n 2 err)"
 done
+# A program that ends on its last printed line gets no line of 00 bytes after it; a listing of
+# lbe's own form with one line that only New MLX passes gets no word on the form.
+printf '\x01\x08\x01\x02\x03\x04\x05\x06\x07\x08' > eight.prg
+expect_status 0 "$lbe" --list --style=mlx eight.prg
+[ "$(cat out)" = "0801: 01 02 03 04 05 06 07 08 09" ] || fail "--list --style=mlx eight.prg: $(cat out)"
+printf 'C000 A93785FCA9D785FE:5B\nC008 0000000000000000:00\nC010 0000000000000001:01\n' > one.txt
+expect_status 1 "$lbe" --check one.txt
+grep -q "New MLX" err && fail "one line that passes as New MLX named the form: $(cat err)"
 # typo AWK EXPECTED...: line 150 of the C000 listing rewritten by AWK (its fields: the address
 # with its colon, the 8 bytes, the checksum); its one fault must hold every EXPECTED text.
 read -r -a good <<< "$(sed -n 150p mlx-c000.txt)"

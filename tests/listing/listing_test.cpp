@@ -531,6 +531,8 @@ TEST(ListingCheck, NewMlxListingsTheFixOfEachMistake) {
       {"0811: A9 37 85 FC A9 D7 FE FA",
        {"3: 0811: 7 bytes, 8 expected; perhaps 0811 is E5 (a byte left out), or 0812 is 22 (a "
         "byte left out), or 0813 is 0D (a byte left out), and 5 more like these"}},
+      {"0811:A93785FCCA9D785FEFA",
+       {"3: 0811: 17 hexadecimal digits, 16 expected; perhaps 0815 is A9 (C typed twice)"}},
       {"0811: A9 37 85 FC A9 D7 D7 85 FE FA",
        {"3: 0811: 9 bytes, 8 expected; perhaps D7 at 0816 typed twice"}},
       {"0811: A9 37 85 FC A9 D7 85 FE AF",
@@ -552,6 +554,14 @@ TEST(ListingCheck, NewMlxListingsTheFixOfEachMistake) {
     const std::string listing = before + (c.typed.empty() ? "" : c.typed + "\n") + after;
     EXPECT_EQ(CheckListing(listing, 0, true, ListingStyle::NewMlx).faults, c.faults);
   }
+  // C400 weighs as C008 does: a line there checks out at both, and the next line tells that lines
+  // were left out. Sum rows, lbe's own, are checked as ever.
+  EXPECT_EQ(CheckListing("BFF8: 01 02 03 04 05 06 07 08 70\nC000: 01 02 03 04 05 06 07 08 79\n"
+                         "C400: 01 02 03 04 05 06 07 08 81\nC408: 01 02 03 04 05 06 07 08 89\n"
+                         "SUM  04080C1014181C20:90\n",
+                         0, true, ListingStyle::NewMlx)
+                .faults,
+            std::vector<std::string>{"3: C400: lines C008 to C3F8 missing"});
   // Addresses have 16 bits: a listing that runs on past FFFF is none of the form.
   EXPECT_EQ(CheckListing("FFF8: 01 02 03 04 05 06 07 08 F0\n10000: 01 02 03 04 05 06 07 08 F7\n",
                          0, true, ListingStyle::NewMlx)
