@@ -212,7 +212,11 @@ void StartNewProgramFile() {
 void LoadProgramFile() {
   const FilePiece read = ReadFilePiece(CurrentFileName, 0, kProgramHeader + kImageSize + 1);
   if (read.FileSize == 0) {
+    // Nothing to load, as an empty record file: a cleared image and an empty range.
+    Image = {};
     StartNewProgramFile();
+    Range.EndLine = Range.StartLine - 1;
+    image::ClearHistory();
     Placement.Stretch = FileStretch{0, 0, true};
     Placement.Known = read.State;
     Placement.KnownName = CurrentFileName;

@@ -279,6 +279,9 @@ done
 printf '\x01\x08\x01\x02\x03\x04\x05\x06\x07\x08' > eight.prg
 expect_status 0 "$lbe" --list --style=mlx eight.prg
 [ "$(cat out)" = "0801: 01 02 03 04 05 06 07 08 09" ] || fail "--list --style=mlx eight.prg: $(cat out)"
+: > empty.prg
+expect_status 0 "$lbe" --list empty.prg
+[ -s out ] && fail "--list of an empty .prg printed $(head -n 1 out)"
 printf 'C000 A93785FCA9D785FE:5B\nC008 0000000000000000:00\nC010 0000000000000001:01\n' > one.txt
 expect_status 1 "$lbe" --check one.txt
 grep -q "New MLX" err && fail "one line that passes as New MLX named the form: $(cat err)"
