@@ -300,6 +300,9 @@ TEST_F(ProgramFiles, TheFCommandsLoadsKeepTheShiftAndTheLoadAddress) {
     LoadFile();
     EXPECT_EQ(Placement.LoadAddress, step.load) << step.name;
     EXPECT_EQ(Placement.AddressShift, step.shift) << step.name;
+    if (step.name == "a.prg") {
+      EXPECT_EQ(Image.Held.count(), 2u);  // b.bin's bytes are gone with the load
+    }
     if (step.name == "copy.prg") {
       ASSERT_TRUE(SaveRange());
       EXPECT_EQ(GetFile("copy.prg"), GetFile("a.prg"));

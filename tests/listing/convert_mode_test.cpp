@@ -548,6 +548,8 @@ TEST(ConvertProgram, WhatAProgramFileCannotHoldIsRefused) {
        "cannot hold; nothing written to out.prg"},
       {"--address=10 p.prg out.hex",
        "2 lbe: --address goes with a raw input; p.prg gives its load address in its header"},
+      {"/A100 p.prg out.hex",
+       "2 lbe: /A goes with a raw input; p.prg gives its load address in its header"},
       {"--offset=2 p.prg out.bin",
        "2 lbe: --offset and --length go with a raw or record input; p.prg, a .prg file, is "
        "converted whole"},
