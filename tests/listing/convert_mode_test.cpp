@@ -568,7 +568,7 @@ TEST(ConvertProgram, CheckWritesTheFirstAddressAsTheHeader) {
   const lbe::testing::TemporaryWorkingFolder folder;
   const std::string zeros = " 0000000000000000:00\n";
   Put("end.txt", "FFF0" + zeros + "FFF8" + zeros);
-  Put("past.txt", "FFF8" + zeros + "10000" + zeros);
+  Put("past.txt", "FFF1" + zeros + "FFF9" + zeros);  // its last byte at 10000
   const struct {
     std::string listing, output;
     std::optional<records::FileFormat> format;
@@ -582,7 +582,7 @@ TEST(ConvertProgram, CheckWritesTheFirstAddressAsTheHeader) {
        "past.prg",
        {},
        2,
-       "lbe: the bytes run from FFF8 to 10007, past FFFF, where a .prg file ends; nothing "
+       "lbe: the bytes run from FFF1 to 10000, past FFFF, where a .prg file ends; nothing "
        "written to past.prg\n",
        {}},
   };
