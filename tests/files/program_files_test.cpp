@@ -325,13 +325,23 @@ TEST_F(ProgramFiles, ASaveAsksWhenTheFileChangedOnDisk) {
   EXPECT_EQ(GetFile("p.prg"), Program(0x0801, 6));
 }
 
+// The rescue copy holds every byte typed, one below the load address too, which a save refuses.
 TEST_F(ProgramFiles, TheRescueCopyIsAProgramFileWithItsHeader) {
-  PutFile("p.prg", Program(0x0801, 5));
-  Start("p.prg", {}, true);
-  Type(0x0805, 0xEE);
-  EXPECT_EQ(WriteRescueOfRange(), "p.prg.lbe-rescue.prg");
-  EXPECT_EQ(GetFile("p.prg.lbe-rescue.prg"),
-            (Bytes{0x01, 0x08, 0x11, 0x12, 0x13, 0x14, 0x15, 0xEE}));
+  const struct {
+    bool lines;
+    std::int32_t typedAt;
+    Bytes rescued;
+  } cases[] = {
+      {true, 0x0805, {0x01, 0x08, 0x11, 0x12, 0x13, 0x14, 0x15, 0xEE}},
+      {false, 0x0800, {0x00, 0x08, 0xEE, 0x11, 0x12, 0x13, 0x14, 0x15}},
+  };
+  for (const auto& c : cases) {
+    PutFile("p.prg", Program(0x0801, 5));
+    Start("p.prg", {}, c.lines);
+    Type(c.typedAt, 0xEE);
+    EXPECT_EQ(WriteRescueOfRange(), "p.prg.lbe-rescue.prg");
+    EXPECT_EQ(GetFile("p.prg.lbe-rescue.prg"), c.rescued) << std::hex << c.typedAt;
+  }
 }
 
 }  // namespace
