@@ -341,6 +341,7 @@ TEST_F(ProgramFiles, TheRescueCopyIsAProgramFileWithItsHeader) {
     Type(c.typedAt, 0xEE);
     EXPECT_EQ(WriteRescueOfRange(), "p.prg.lbe-rescue.prg");
     EXPECT_EQ(GetFile("p.prg.lbe-rescue.prg"), c.rescued) << std::hex << c.typedAt;
+    std::remove("p.prg.lbe-rescue.prg");  // a rescue copy never writes over another
   }
 }
 
