@@ -57,6 +57,30 @@ TEST_F(EditedFile, LoadRoundsToWholeLines) {
   }
 }
 
+// A load (start-up's, or F's of another file) replaces what the changes were made to: an undo
+// after it would write the former file's byte into the new one.
+TEST_F(EditedFile, EveryLoadForgetsTheChangesMadeBefore) {
+  Put("raw.bin", Counting(16));
+  Put("empty.prg", {});
+  Put("p.prg", {0x00, 0x00, 1, 2, 3});
+  std::FILE* hex = std::fopen("r.hex", "w");
+  std::fputs(":03000000010203F7\n:00000001FF\n", hex);
+  std::fclose(hex);
+  for (const std::string name : {"raw.bin", "r.hex", "p.prg", "empty.prg"}) {
+    SCOPED_TRACE(name);
+    LoadStartImage({std::nullopt, "raw.bin", 0, kAsMuchAsFits, {}, {}, false});
+    BeginChange({0, 0});
+    NoteByte(1);
+    Image[1] = 0xEE;
+    EndChange();
+    CurrentFileName = name;
+    LoadFile();
+    const std::uint8_t loaded = Image[1];
+    EXPECT_FALSE(Undo().has_value());
+    EXPECT_EQ(Image[1], loaded);
+  }
+}
+
 TEST_F(EditedFile, LoadErrorReachesTheCaller) {
   ASSERT_EQ(::mkfifo("pipe", 0644), 0);
   CurrentFileName = "pipe";
