@@ -61,19 +61,25 @@ TEST_F(EditedFile, LoadRoundsToWholeLines) {
 // after it would write the former file's byte into the new one.
 TEST_F(EditedFile, EveryLoadForgetsTheChangesMadeBefore) {
   Put("raw.bin", Counting(16));
+  Put("raw2.bin", Counting(8));
   Put("empty.prg", {});
   Put("p.prg", {0x00, 0x00, 1, 2, 3});
-  std::FILE* hex = std::fopen("r.hex", "w");
-  std::fputs(":03000000010203F7\n:00000001FF\n", hex);
-  std::fclose(hex);
-  for (const std::string name : {"raw.bin", "r.hex", "p.prg", "empty.prg"}) {
-    SCOPED_TRACE(name);
-    LoadStartImage({std::nullopt, "raw.bin", 0, kAsMuchAsFits, {}, {}, false});
+  Put("p2.prg", {0x00, 0x00, 4, 5, 6});
+  for (const char* name : {"r.hex", "r2.hex"}) {
+    std::FILE* hex = std::fopen(name, "w");
+    std::fputs(":03000000010203F7\n:00000001FF\n", hex);
+    std::fclose(hex);
+  }
+  const std::pair<std::string, std::string> loads[] = {
+      {"raw.bin", "raw2.bin"}, {"r.hex", "r2.hex"}, {"p.prg", "p2.prg"}, {"p.prg", "empty.prg"}};
+  for (const auto& [first, then] : loads) {
+    SCOPED_TRACE(then);
+    LoadStartImage({std::nullopt, first, 0, kAsMuchAsFits, {}, {}, false});
     BeginChange({0, 0});
     NoteByte(1);
     Image[1] = 0xEE;
     EndChange();
-    CurrentFileName = name;
+    CurrentFileName = then;
     LoadFile();
     const std::uint8_t loaded = Image[1];
     EXPECT_FALSE(Undo().has_value());
