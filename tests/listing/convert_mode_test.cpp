@@ -486,8 +486,10 @@ TEST_F(ConvertWhole, AGappyRawOutputOverAFileInASmallTmpfsIsRefusedNotKilled) {
 
 // A .prg file: its load address, then `data`.
 Bytes Program(std::uint16_t load, const Bytes& data) {
-  Bytes bytes = {static_cast<std::uint8_t>(load & 0xFF), static_cast<std::uint8_t>(load >> 8)};
-  bytes.insert(bytes.end(), data.begin(), data.end());
+  Bytes bytes(2 + data.size());
+  bytes[0] = static_cast<std::uint8_t>(load & 0xFF);
+  bytes[1] = static_cast<std::uint8_t>(load >> 8);
+  std::copy(data.begin(), data.end(), bytes.begin() + 2);
   return bytes;
 }
 
