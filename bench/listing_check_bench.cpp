@@ -175,9 +175,9 @@ int main(int argc, char** argv) {
       parameters.insert(parameters.end(), {"-o", output.native()});
     }
     const Run run = RunCheck(lbe, parameters);
-    const std::string label = std::to_string(c.lines) + " lines" + (c.output.empty() ? "" : " -o " + c.output) +
-                              (c.sumRowsAndTypos ? (c.mlx ? " typos" : " sums, typos") : "") +
-                              (c.mlx ? " MLX" : "");
+    const std::string label =
+        std::to_string(c.lines) + " lines" + (c.output.empty() ? "" : " -o " + c.output) +
+        (c.sumRowsAndTypos ? (c.mlx ? " typos" : " sums, typos") : "") + (c.mlx ? " MLX" : "");
     // The listing with typos is meant not to check out.
     const bool asMeant = run.status == (c.sumRowsAndTypos ? 1 : 0);
     std::printf("%-28s %10.3f %10.3f %14.0f %8ld KiB%s\n", label.c_str(), run.seconds,

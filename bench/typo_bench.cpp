@@ -215,9 +215,9 @@ class Maker {
     for (int i = 0; i < lines; ++i) {
       const bool mistyped = i == target;
       const std::uint64_t lineAddress = 0x0800 + 8 * static_cast<std::uint64_t>(i);
-      const std::string text =
-          mistyped ? lineText.value_or("")
-                   : lineOf(lineAddress, Digits(bytes[i]), HexDigits(sumOf(lineAddress, bytes[i]), 2));
+      const std::string text = mistyped ? lineText.value_or("")
+                                        : lineOf(lineAddress, Digits(bytes[i]),
+                                                 HexDigits(sumOf(lineAddress, bytes[i]), 2));
       if (!text.empty()) {
         trial.Listing += text + "\n";
       }

@@ -228,8 +228,8 @@ std::string JournalsProblem(const CommandLineOptions& options,
 }
 
 // Why --list, --check and -o cannot be followed as given; empty when they can.
-std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissing,
-                        bool seenStyle, const std::optional<std::string>& surplusName) {
+std::string ModeProblem(const CommandLineOptions& options, bool outputNameMissing, bool seenStyle,
+                        const std::optional<std::string>& surplusName) {
   const std::string mode = options.List ? "--list" : "--check";
   if (options.Journals || options.RemoveJournal || options.ApplyJournal) {
     if (std::string problem = JournalsProblem(options, surplusName); !problem.empty()) {

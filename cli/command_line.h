@@ -49,9 +49,9 @@ struct CommandLineOptions {
 // "--output" take the parameter after them as the output name; --convert takes the second file
 // name as the output name; --address and --start-address take an address in hexadecimal up to
 // FFFFFFFF, --record-length a count in decimal, all three with --convert only (--address also in
-// the editor, for a new .prg file); --style takes lbe or mlx, with --list, --check or --type-in; --remove and
-// --apply take a journal's name as --offset takes N, and --apply the file name after it as the
-// journal's file. Long options are case-sensitive.
+// the editor, for a new .prg file); --style takes lbe or mlx, with --list, --check or --type-in;
+// --remove and --apply take a journal's name as --offset takes N, and --apply the file name after
+// it as the journal's file. Long options are case-sensitive.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& parameters);
 
 // The usage text, one "\n" per line end, with the upper-cased base name of the program.

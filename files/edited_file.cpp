@@ -545,8 +545,7 @@ std::vector<std::uint8_t> ProgramRescueOfRange() {
       break;
     }
   }
-  return ProgramFileOf(static_cast<std::uint16_t>(span.Load - (span.From - from)), from,
-                       span.Last);
+  return ProgramFileOf(static_cast<std::uint16_t>(span.Load - (span.From - from)), from, span.Last);
 }
 
 }  // namespace

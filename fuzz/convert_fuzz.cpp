@@ -7,7 +7,8 @@
 // as its bytes from the lowest address to the highest, the fill between, unless two of its
 // records give one address different values (status 1, no output); to records as a file that
 // holds exactly its bytes, whatever record length was asked for (or status 2, no output, for one
-// its records cannot hold). Every message is lines of printable text.
+// its records cannot hold). The same text read as a .prg converts to records that hold its bytes
+// at its load address. Every message is lines of printable text.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
@@ -94,6 +95,38 @@ int Convert(const listing::Conversion& conversion) {
   return status;
 }
 
+// The same text as a .prg: its first 2 bytes the load address, the rest its bytes from there,
+// converted to Intel HEX, which must hold exactly them; or, for one shorter than its load
+// address or running past FFFF, status 1 and no output.
+void ConvertProgramFile(const std::string& text) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::remove("out-prg.hex", error);
+  WriteBytes("in.prg", std::vector<unsigned char>(text.begin(), text.end()));
+  listing::Conversion conversion;
+  conversion.Input.Name = "in.prg";
+  conversion.OutputName = "out-prg.hex";
+  const int status = Convert(conversion);
+  const bool written = fs::exists(conversion.OutputName, error);
+  const std::uint64_t load = text.size() < 2 ? 0
+                                             : static_cast<std::uint8_t>(text[0]) |
+                                                   static_cast<std::uint8_t>(text[1]) << 8;
+  if (text.size() < 2 || load + text.size() - 2 > 0x10000) {
+    if (status != 1 || written) {
+      Fail("a .prg that cannot load was converted");
+    }
+    return;
+  }
+  std::map<std::uint64_t, std::uint8_t> bytes;
+  for (std::size_t i = 2; i < text.size(); ++i) {
+    bytes[load + i - 2] = static_cast<std::uint8_t>(text[i]);
+  }
+  const Gathered back = Gather(FileFormat::IntelHex, ReadAll(conversion.OutputName));
+  if (status != 0 || !written || !back.Parses || back.Bytes != bytes) {
+    Fail("the records of a .prg do not hold its bytes at its load address");
+  }
+}
+
 }  // namespace
 }  // namespace lbe::fuzzing
 
@@ -172,5 +205,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!back.Parses || (!gathered.Conflict && back.Bytes != bytes)) {
     Fail("the records written do not hold the file's bytes");
   }
+  ConvertProgramFile(text);
   return 0;
 }

@@ -10,9 +10,9 @@
 // matches the reports; with no fault, 8 bytes kept per line; no fault text longer than three
 // lines of the terminal or holding a control character; every line that parses as good reads
 // back the same when its address and bytes are written again in the --list form with their
-// sum (New MLX: in that form with its checksum). A printed listing checks out as printed and reads its bytes, never its sum rows; with a
-// digit changed or two digits swapped it has a fault, and at most two (its line or sum row, and
-// the sum row of its block).
+// sum (New MLX: in that form with its checksum). A printed listing checks out as printed and reads
+// its bytes, never its sum rows; with a digit changed or two digits swapped it has a fault, and at
+// most two (its line or sum row, and the sum row of its block).
 
 #include <fuzzer/FuzzedDataProvider.h>
 

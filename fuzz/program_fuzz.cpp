@@ -408,8 +408,7 @@ void CheckProgramFile(const std::string& name) {
     Fail("a .prg reported saved does not hold the image's bytes from its load address");
   }
   for (std::int32_t at = from + static_cast<std::int32_t>(count); at < image::kImageSize; ++at) {
-    if (image::Image.Held[static_cast<std::size_t>(at)] &&
-        at <= image::RangeEndAddress()) {
+    if (image::Image.Held[static_cast<std::size_t>(at)] && at <= image::RangeEndAddress()) {
       Fail("a .prg reported saved leaves out a byte of the range");
     }
   }

@@ -174,8 +174,7 @@ class Search {
         const unsigned now = BytesOf(changed)[p / 2];
         std::string text = Name(p / 2) + " is " + Hex2(now) + ", not " + Hex2(bytes[p / 2]);
         if (closeness > 0) {
-          text +=
-              std::string(" (") + DigitText(value) + " and " + DigitText(old) + " look alike)";
+          text += std::string(" (") + DigitText(value) + " and " + DigitText(old) + " look alike)";
         }
         AddIfFits(changed, closeness > 0 ? TypoKind::LookAlike : TypoKind::OtherDigit,
                   closeness > 0 ? kLookAlikeRank : kOtherRank, p, text, MisreadOdds(value, old));

@@ -235,8 +235,8 @@ bool TakeBytes(const DataDigits& data, ListingLine& line, std::optional<unsigned
                const PartNames& names, ListingStyle style) {
   std::size_t digits = data.Digits;
   // New MLX lines were typed with blanks anywhere or none: the last 2 digits are the checksum.
-  const bool lastTwo = style == ListingStyle::NewMlx && !line.SumRow && !data.Marked &&
-                       data.LastGroupDigits > 2;
+  const bool lastTwo =
+      style == ListingStyle::NewMlx && !line.SumRow && !data.Marked && data.LastGroupDigits > 2;
   if (lastTwo && digits != kDataDigits + 2) {
     digits -= 2;  // the count below names the bytes' digits alone
   } else if (!data.Marked && ((data.Groups >= 2 && data.LastGroupDigits == 2) || lastTwo)) {
@@ -442,9 +442,8 @@ ListingLine ParseLine(std::string_view text, bool lettersForDigits, ListingStyle
   } else if (!TakeBytes(data, line, typedChecksum, names, style)) {
     std::vector<std::uint8_t> digits;
     unsigned checksum = 0;
-    if (!line.BytesRead &&
-        TypedDigits(LineReader{text, dataStart}, digits, checksum,
-                    style == ListingStyle::NewMlx && !line.SumRow)) {
+    if (!line.BytesRead && TypedDigits(LineReader{text, dataStart}, digits, checksum,
+                                       style == ListingStyle::NewMlx && !line.SumRow)) {
       line.TypedChecksum = static_cast<std::uint8_t>(checksum);
       AddLikelyFixes(line, digits, checksum, style);
     }
@@ -608,10 +607,9 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
     // Made only for a fault: most lines have none.
     Pending fault;
     fault.Fault = ListingFault{
-        lineNumber_,
-        (line.Address ? ListingAddressText(typedAddress.value_or(*line.Address)) + ": "
-                      : std::string()) +
-            line.Fault};
+        lineNumber_, (line.Address ? ListingAddressText(typedAddress.value_or(*line.Address)) + ": "
+                                   : std::string()) +
+                         line.Fault};
     fault.What = Pending::Kind::Line;
     fault.BlockId = block_.Id;
     fault.Address = line.Address.value_or(0);
@@ -620,8 +618,8 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
     fault.TypedChecksum = line.TypedChecksum;
     fault.Uncertain =
         !mistypedAddress &&
-        (!line.BytesRead || (line.TypedChecksum &&
-                             *line.TypedChecksum != SumOfLine(fault.Address, line.Bytes)));
+        (!line.BytesRead ||
+         (line.TypedChecksum && *line.TypedChecksum != SumOfLine(fault.Address, line.Bytes)));
     fault.FaultLength = fault.Fault.Text.size() - line.Fault.size() +
                         (line.FaultLength > 0 ? line.FaultLength : line.Fault.size());
     fault.Fixes = std::move(line.Fixes);
@@ -757,7 +755,8 @@ void ListingCheck::AddToBlock(const ListingLine& line) {
   for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
     block_.Sums[i] = static_cast<std::uint8_t>(block_.Sums[i] + line.Bytes[i]);
   }
-  if (line.TypedChecksum && *line.TypedChecksum != SumOfLine(line.Address.value_or(0), line.Bytes)) {
+  if (line.TypedChecksum &&
+      *line.TypedChecksum != SumOfLine(line.Address.value_or(0), line.Bytes)) {
     ++block_.Faulty;
   }
 }

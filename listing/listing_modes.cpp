@@ -214,8 +214,7 @@ std::string MlxLines() {
     for (const std::uint8_t byte : bytes) {
       text += " " + image::HexText(byte, 2);
     }
-    text += " " +
-            image::HexText(image::MlxLineSum(static_cast<std::uint16_t>(address), bytes), 2) +
+    text += " " + image::HexText(image::MlxLineSum(static_cast<std::uint16_t>(address), bytes), 2) +
             "\n";
   }
   return text;
@@ -275,8 +274,7 @@ int ListMode(const files::StartFile& start, std::FILE* out, std::FILE* err,
 }
 
 int CheckMode(const std::string& listingName, const std::optional<std::string>& outputName,
-              std::FILE* err, std::optional<records::FileFormat> outputFormat,
-              ListingStyle style) {
+              std::FILE* err, std::optional<records::FileFormat> outputFormat, ListingStyle style) {
   const std::string& name = listingName;
   const std::string shownName = text::VisibleText(name);
   // Before the listing is read: a million lines checked for nothing would be a waste.
@@ -296,10 +294,13 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
     ReportError(err, "the output file is the listing itself: " + shownName);
     return 2;
   }
-  listing::ListingCheck check(outputName.has_value(), [&](const listing::ListingFault& fault) {
-    std::fprintf(err, "%s:%llu: %s\n", shownName.c_str(),
-                 static_cast<unsigned long long>(fault.LineNumber), fault.Text.c_str());
-  }, style);
+  listing::ListingCheck check(
+      outputName.has_value(),
+      [&](const listing::ListingFault& fault) {
+        std::fprintf(err, "%s:%llu: %s\n", shownName.c_str(),
+                     static_cast<unsigned long long>(fault.LineNumber), fault.Text.c_str());
+      },
+      style);
   // With an output, the bytes wait in a scratch file beside it until the listing checks out.
   std::optional<files::FileDescriptor> scratch;
   std::optional<files::OutputFile> held;
@@ -323,12 +324,12 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
   // Most lines fail but check out in the other form: it is the other form (a line of lbe's own
   // passes as New MLX about one time in 255, so a few such lines prove nothing).
   if (check.OtherStyleLines() * 2 > check.Lines()) {
-    ReportError(err, std::to_string(check.OtherStyleLines()) + " of " +
-                         Count(check.Lines(), "line") +
-                         (style == ListingStyle::Lbe
-                              ? " check out as New MLX only: check it with --style=mlx"
-                              : " check out as lbe's own listing only: check it without "
-                                "--style=mlx"));
+    ReportError(
+        err,
+        std::to_string(check.OtherStyleLines()) + " of " + Count(check.Lines(), "line") +
+            (style == ListingStyle::Lbe ? " check out as New MLX only: check it with --style=mlx"
+                                        : " check out as lbe's own listing only: check it without "
+                                          "--style=mlx"));
   }
   return WriteBytesAndSum(check, outputName, outputFormat, held ? &*held : nullptr, heldLength,
                           err);

@@ -524,12 +524,26 @@ TEST(CommandLine, ConvertAddressesAndRecordLength) {
 TEST(CommandLine, HelpIsTheUsageAndWhatLinuxAdds) {
   const std::string help = HelpText("lbe");
   ASSERT_TRUE(help.starts_with(UsageText("lbe") + "\n"));
-  for (const char* line :
-       {"\n --  ", "\n -h, --help ", "\n --version ", "\n --offset=N ", "\n --length=N ",
-        "\n --list FILE ", "\n --sums=N ", "\n --style=mlx ", "\n --check LISTING ", "\n -o, --output=FILE ",
-        "\n --convert IN OUT ", "\n --format=F ", "\n --fill=XX ", "\n --address=N ",
-        "\n --record-length=N ", "\n --start-address=N ", "\n --journals ", "\n --remove=NAME ",
-        "\n --apply=NAME [FILE] ", "hexadecimal"}) {
+  for (const char* line : {"\n --  ",
+                           "\n -h, --help ",
+                           "\n --version ",
+                           "\n --offset=N ",
+                           "\n --length=N ",
+                           "\n --list FILE ",
+                           "\n --sums=N ",
+                           "\n --style=mlx ",
+                           "\n --check LISTING ",
+                           "\n -o, --output=FILE ",
+                           "\n --convert IN OUT ",
+                           "\n --format=F ",
+                           "\n --fill=XX ",
+                           "\n --address=N ",
+                           "\n --record-length=N ",
+                           "\n --start-address=N ",
+                           "\n --journals ",
+                           "\n --remove=NAME ",
+                           "\n --apply=NAME [FILE] ",
+                           "hexadecimal"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
   EXPECT_TRUE(help.ends_with("\nSee lbe(1).\n"));

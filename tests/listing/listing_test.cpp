@@ -563,10 +563,11 @@ TEST(ListingCheck, NewMlxListingsTheFixOfEachMistake) {
                 .faults,
             std::vector<std::string>{"3: C400: lines C008 to C3F8 missing"});
   // Addresses have 16 bits: a listing that runs on past FFFF is none of the form.
-  EXPECT_EQ(CheckListing("FFF8: 01 02 03 04 05 06 07 08 F0\n10000: 01 02 03 04 05 06 07 08 F7\n",
-                         0, true, ListingStyle::NewMlx)
-                .faults,
-            std::vector<std::string>{"2: 10000: address 10000 past FFFF, where New MLX addresses end"});
+  EXPECT_EQ(
+      CheckListing("FFF8: 01 02 03 04 05 06 07 08 F0\n10000: 01 02 03 04 05 06 07 08 F7\n", 0, true,
+                   ListingStyle::NewMlx)
+          .faults,
+      std::vector<std::string>{"2: 10000: address 10000 past FFFF, where New MLX addresses end"});
 }
 
 // A listing checked in the other style fails every line; the check counts the lines that the
@@ -579,12 +580,14 @@ TEST(ListingCheck, LinesThatCheckOutOnlyInTheOtherStyleAreCounted) {
     ListingStyle style;
     std::uint64_t other;
   } cases[] = {
-      {mlx, ListingStyle::Lbe, 2},    {mlx, ListingStyle::NewMlx, 0},
+      {mlx, ListingStyle::Lbe, 2},
+      {mlx, ListingStyle::NewMlx, 0},
       {own, ListingStyle::NewMlx, 1},  // C008's 65 is wrong in both
       {own, ListingStyle::Lbe, 0},
   };
   for (const auto& c : cases) {
-    ListingCheck check(false, [](const ListingFault&) {}, c.style);
+    ListingCheck check(
+        false, [](const ListingFault&) {}, c.style);
     check.Feed(c.listing);
     check.Finish();
     EXPECT_EQ(check.OtherStyleLines(), c.other) << c.listing;
