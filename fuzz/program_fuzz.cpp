@@ -390,16 +390,24 @@ void CheckFileHoldsRange(const std::string& name, std::uint64_t offset, bool end
 }
 
 // A .prg saved: its header is the load address, and its bytes are the image's from there (less
-// the New MLX shift), at least to the last byte of the range the image holds.
-void CheckProgramFile(const std::string& name) {
+// the New MLX shift), at least to the last byte of the range the image holds. A rescue copy
+// starts lower when bytes were typed below the load address, which a save refuses.
+void CheckProgramFile(const std::string& name, bool rescue) {
   std::ifstream file(name, std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(file), {}};
   const auto load = files::Placement.LoadAddress;
+  std::int32_t from = load ? *load - files::Placement.AddressShift : 0;
+  for (std::int32_t at = 0; rescue && at < from; ++at) {
+    if (image::Image.Held[static_cast<std::size_t>(at)]) {
+      from = at;
+      break;
+    }
+  }
+  const std::int32_t header = from + files::Placement.AddressShift;
   if (!load || bytes.size() < 2 ||
-      (static_cast<std::uint8_t>(bytes[0]) | static_cast<std::uint8_t>(bytes[1]) << 8) != *load) {
+      (static_cast<std::uint8_t>(bytes[0]) | static_cast<std::uint8_t>(bytes[1]) << 8) != header) {
     Fail("a .prg reported saved does not start with its load address");
   }
-  const std::int32_t from = *load - files::Placement.AddressShift;
   const std::size_t count = bytes.size() - 2;
   if (from + static_cast<std::int64_t>(count) > image::kImageSize ||
       std::string_view(bytes).substr(2) !=
@@ -408,7 +416,8 @@ void CheckProgramFile(const std::string& name) {
     Fail("a .prg reported saved does not hold the image's bytes from its load address");
   }
   for (std::int32_t at = from + static_cast<std::int32_t>(count); at < image::kImageSize; ++at) {
-    if (image::Image.Held[static_cast<std::size_t>(at)] && at <= image::RangeEndAddress()) {
+    if (image::Image.Held[static_cast<std::size_t>(at)] && at <= image::RangeEndAddress() &&
+        at <= 0xFFFF - files::Placement.AddressShift) {
       Fail("a .prg reported saved leaves out a byte of the range");
     }
   }
@@ -426,7 +435,7 @@ void CheckSavedFile(const console::EmulatedConsole& screen) {
     return;
   }
   if (files::FormatOf(files::CurrentFileName) == records::FileFormat::Prg) {
-    CheckProgramFile(files::CurrentFileName);
+    CheckProgramFile(files::CurrentFileName, false);
     return;
   }
   CheckFileHoldsRange(files::CurrentFileName, files::Placement.Offset,
@@ -865,7 +874,7 @@ void RunOnce(const std::uint8_t* bytes, std::size_t size) {
         Fail("the rescue copy was written outside the fuzz folder");
       }
       if (files::FormatOf(files::CurrentFileName) == records::FileFormat::Prg) {
-        CheckProgramFile(rescued);
+        CheckProgramFile(rescued, true);
       } else {
         CheckFileHoldsRange(rescued, 0, true, "the rescue copy does not hold the range in use");
       }
