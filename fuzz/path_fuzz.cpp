@@ -328,7 +328,8 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
     } else if (!switchesEnded &&
                (parameter == "--offset" || parameter == "--length" || parameter == "--sums" ||
                 parameter == "--format" || parameter == "--fill" || parameter == "--address" ||
-                parameter == "--record-length" || parameter == "--start-address")) {
+                parameter == "--record-length" || parameter == "--start-address" ||
+                parameter == "--style")) {
       ++index;  // the value, whatever it looks like
     } else if (!switchesEnded && (parameter == "--remove" || parameter == "--apply")) {
       if (index + 1 < parameters.size()) {
@@ -355,7 +356,7 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
             name == "--list" || name == "--check" || name == "--sums" || name == "--type-in" ||
             name == "--convert" || name == "--format" || name == "--fill" || name == "--journals" ||
             name == "--remove" || name == "--apply" || name == "--address" ||
-            name == "--record-length" || name == "--start-address");
+            name == "--record-length" || name == "--start-address" || name == "--style");
       convert = convert || parameter == "--convert";
       if ((name == "--remove" || name == "--apply") && name.size() < parameter.size()) {
         TakeFirstJournalName(name == "--remove" ? removeJournal : applyJournal,
