@@ -169,9 +169,8 @@ std::vector<std::string> LoadRecordFile(FileFormat format) {
   return notes;
 }
 
-// A .prg file: its 2-byte little-endian load address, then its bytes from there on.
-constexpr std::uint64_t kProgramHeader = 2;
-constexpr std::uint64_t kLastAddress = 0xFFFF;
+constexpr std::uint64_t kProgramHeader = records::kProgramHeaderSize;
+constexpr std::uint64_t kLastAddress = records::kLastProgramAddress;
 
 // A .prg file that cannot be loaded as it is, as the user sees it.
 FileError ProgramFileError(FileErrorKind kind, const std::string& what) {
@@ -498,8 +497,8 @@ std::vector<std::uint8_t> ProgramFileOf(std::uint16_t load, std::int32_t from, s
   }
   const auto count = static_cast<std::size_t>(std::max(to - from + 1, 0));
   std::vector<std::uint8_t> file(kProgramHeader + count);
-  file[0] = static_cast<std::uint8_t>(load & 0xFF);
-  file[1] = static_cast<std::uint8_t>(load >> 8);
+  const auto header = records::ProgramHeader(load);
+  std::copy(header.begin(), header.end(), file.begin());
   std::copy_n(Image.Bytes.begin() + from, count, file.begin() + kProgramHeader);
   return file;
 }

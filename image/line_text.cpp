@@ -29,6 +29,11 @@ std::uint8_t MlxLineSum(std::uint16_t address, std::span<const std::uint8_t> byt
   return static_cast<std::uint8_t>(sum);
 }
 
+std::uint8_t ChecksumOfLine(bool newMlx, std::uint64_t address,
+                            std::span<const std::uint8_t> bytes) {
+  return newMlx ? MlxLineSum(static_cast<std::uint16_t>(address), bytes) : LineSum(bytes);
+}
+
 std::uint8_t LineChecksum(std::int32_t address) {
   return LineSum(std::span(Image.Bytes).subspan(static_cast<std::size_t>(address), kLineBytes));
 }

@@ -18,6 +18,11 @@ std::uint8_t LineSum(std::span<const std::uint8_t> bytes);
 // only when every value is 0.
 std::uint8_t MlxLineSum(std::uint16_t address, std::span<const std::uint8_t> bytes);
 
+// The checksum a listing line at `address` carries for `bytes`: MlxLineSum (of the address's
+// low 16 bits) for a New MLX line, else LineSum.
+std::uint8_t ChecksumOfLine(bool newMlx, std::uint64_t address,
+                            std::span<const std::uint8_t> bytes);
+
 // LineSum of the 8 bytes at `address` (a line address, 0x0000 to 0xFFF8).
 std::uint8_t LineChecksum(std::int32_t address);
 

@@ -127,8 +127,7 @@ class Search {
   }
   // The checksum the line's bytes would carry: their sum, or a New MLX line's.
   std::uint8_t SumOf(const std::array<std::uint8_t, 8>& bytes) const {
-    return names_.NewMlx ? MlxLineSum(static_cast<std::uint16_t>(names_.Address), bytes)
-                         : LineSum(bytes);
+    return ChecksumOfLine(names_.NewMlx, names_.Address, bytes);
   }
   std::string ChecksumName() const { return names_.Columns ? "the total" : "the checksum"; }
 

@@ -337,13 +337,9 @@ std::string OptionsProblem(const Conversion& conversion, FileFormat inputFormat,
   return "";
 }
 
-// A .prg file: its 2-byte little-endian load address, then its bytes from there on.
-constexpr std::uint64_t kProgramHeader = 2;
-constexpr std::uint64_t kLastProgramAddress = 0xFFFF;
-
-std::array<std::uint8_t, kProgramHeader> ProgramHeader(std::uint64_t load) {
-  return {static_cast<std::uint8_t>(load & 0xFF), static_cast<std::uint8_t>(load >> 8 & 0xFF)};
-}
+using records::kLastProgramAddress;
+using records::kProgramHeaderSize;
+using records::ProgramHeader;
 
 // True when the output's name leads to the file open as the input.
 bool OutputIsInput(const Input& input, const std::string& outputName) {
@@ -407,7 +403,7 @@ class Converter {
   // A .prg input: its bytes, after the header, from its load address on.
   int FromProgram() {
     const Conversion& c = conversion_;
-    if (input_.Size() < kProgramHeader) {
+    if (input_.Size() < kProgramHeaderSize) {
       throw Stop{1, Shown(c.Input.Name) + ": it holds " + std::to_string(input_.Size()) +
                         (input_.Size() == 1 ? " byte" : " bytes") +
                         ", and a .prg file starts with a 2-byte load address; nothing written "
@@ -415,11 +411,11 @@ class Converter {
                         Shown(c.OutputName)};
     }
     Part part;
-    input_.Read(0, kProgramHeader, [&](std::uint64_t, std::span<const std::uint8_t> header) {
+    input_.Read(0, kProgramHeaderSize, [&](std::uint64_t, std::span<const std::uint8_t> header) {
       part.Origin = header[0] | std::uint64_t{header[1]} << 8;
     });
-    part.From = kProgramHeader;
-    part.Count = input_.Size() - kProgramHeader;
+    part.From = kProgramHeaderSize;
+    part.Count = input_.Size() - kProgramHeaderSize;
     if (part.Count > 0 && part.Origin + part.Count - 1 > kLastProgramAddress) {
       throw Stop{1, Shown(c.Input.Name) + ": its " + std::to_string(part.Count) +
                         " bytes from load address " + text::HexDigits(part.Origin, 4) + " run to " +
@@ -449,7 +445,7 @@ class Converter {
     const std::uint64_t highest = part.Origin + (part.Count > 0 ? part.Count - 1 : 0);
     if (!records::IsRecordFormat(outputFormat_)) {
       CheckProgramOutput(highest);
-      const std::uint64_t header = outputFormat_ == FileFormat::Prg ? kProgramHeader : 0;
+      const std::uint64_t header = outputFormat_ == FileFormat::Prg ? kProgramHeaderSize : 0;
       files::WriteWholeFile(c.OutputName, [&](const files::OutputFile& out) {
         if (header > 0) {
           out.WriteAt(0, ProgramHeader(part.Origin));
@@ -535,7 +531,7 @@ class Converter {
   void WriteRaw(const Part& part, const RecordSurvey& survey) {
     const Conversion& c = conversion_;
     const std::uint64_t length = survey.Lowest ? survey.Highest - part.Origin + 1 : 0;
-    const std::uint64_t header = outputFormat_ == FileFormat::Prg ? kProgramHeader : 0;
+    const std::uint64_t header = outputFormat_ == FileFormat::Prg ? kProgramHeaderSize : 0;
     files::WriteWholeFile(c.OutputName, [&](const files::OutputFile& out) {
       if (header > 0) {
         out.WriteAt(0, ProgramHeader(part.Origin));

@@ -292,9 +292,8 @@ bool TakeBytes(const DataDigits& data, ListingLine& line, std::optional<unsigned
 
 // The checksum a line of `style` carries; a sum row's total is the column sums' sum in both.
 std::uint8_t ChecksumOf(const ListingLine& line, ListingStyle style) {
-  return style == ListingStyle::NewMlx && !line.SumRow
-             ? image::MlxLineSum(static_cast<std::uint16_t>(line.Address.value_or(0)), line.Bytes)
-             : image::LineSum(line.Bytes);
+  return image::ChecksumOfLine(style == ListingStyle::NewMlx && !line.SumRow,
+                               line.Address.value_or(0), line.Bytes);
 }
 
 void CompareChecksum(std::optional<unsigned> typedChecksum, ListingLine& line,
@@ -475,9 +474,7 @@ ListingCheck::ListingCheck(bool keepBytes, FaultReport report, ListingStyle styl
 
 std::uint8_t ListingCheck::SumOfLine(std::uint64_t address,
                                      const std::array<std::uint8_t, 8>& bytes) const {
-  return style_ == ListingStyle::NewMlx
-             ? image::MlxLineSum(static_cast<std::uint16_t>(address), bytes)
-             : image::LineSum(bytes);
+  return image::ChecksumOfLine(style_ == ListingStyle::NewMlx, address, bytes);
 }
 
 // A line whose checksum is wrong but would be right in the other style.
@@ -486,11 +483,8 @@ void ListingCheck::NoteOtherStyle(const ListingLine& line) {
       *line.TypedChecksum == SumOfLine(*line.Address, line.Bytes)) {
     return;
   }
-  const std::uint8_t other =
-      style_ == ListingStyle::NewMlx
-          ? image::LineSum(line.Bytes)
-          : image::MlxLineSum(static_cast<std::uint16_t>(*line.Address), line.Bytes);
-  if (other == *line.TypedChecksum) {
+  if (image::ChecksumOfLine(style_ != ListingStyle::NewMlx, *line.Address, line.Bytes) ==
+      *line.TypedChecksum) {
     ++otherStyleLines_;
   }
 }

@@ -104,7 +104,7 @@ bool ProgramFileFits(std::uint64_t first, std::uint64_t length, const std::strin
     return true;
   }
   const std::uint64_t last = first + std::max<std::uint64_t>(length, 1) - 1;
-  if (last <= 0xFFFF) {
+  if (last <= records::kLastProgramAddress) {
     return true;
   }
   ReportError(err, "the bytes run from " + text::HexDigits(first, 4) + " to " +
@@ -139,12 +139,10 @@ int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>
     try {
       files::WriteWholeFile(*outputName, [&](const files::OutputFile& out) {
         if (format == records::FileFormat::Raw || format == records::FileFormat::Prg) {
-          const std::uint64_t header = format == records::FileFormat::Prg ? 2 : 0;
+          const std::uint64_t header =
+              format == records::FileFormat::Prg ? records::kProgramHeaderSize : 0;
           if (header > 0) {
-            const std::uint64_t load = check.FirstAddress();
-            const std::uint8_t address[] = {static_cast<std::uint8_t>(load & 0xFF),
-                                            static_cast<std::uint8_t>(load >> 8)};
-            out.WriteAt(0, address);
+            out.WriteAt(0, records::ProgramHeader(check.FirstAddress()));
           }
           eachPiece([&](std::uint64_t at, std::span<const std::uint8_t> piece) {
             out.WriteAt(header + at, piece);

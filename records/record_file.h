@@ -4,6 +4,7 @@
 // kept), writing one afresh, and rewriting the part of an existing one that holds the window's
 // addresses while keeping every other record to the byte. Pure: no files, no console.
 
+#include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,13 @@ enum class FileFormat { Raw, IntelHex, SRecord, Prg };
 
 inline bool IsRecordFormat(FileFormat format) {
   return format == FileFormat::IntelHex || format == FileFormat::SRecord;
+}
+
+// A .prg file: its 2-byte little-endian load address, then its bytes from there on, up to FFFF.
+inline constexpr std::uint64_t kProgramHeaderSize = 2;
+inline constexpr std::uint64_t kLastProgramAddress = 0xFFFF;
+inline std::array<std::uint8_t, kProgramHeaderSize> ProgramHeader(std::uint64_t load) {
+  return {static_cast<std::uint8_t>(load & 0xFF), static_cast<std::uint8_t>(load >> 8 & 0xFF)};
 }
 
 // By the name's suffix, in any case: .hex .ihx .ihex are Intel HEX; .s19 .s28 .s37 .srec .mot

@@ -14,7 +14,6 @@
 namespace lbe::screens {
 
 using image::kLineBytes;
-using image::LineChecksum;
 using image::LineDumpText;
 
 namespace {
@@ -39,11 +38,8 @@ std::int32_t ShownAddress(std::int32_t address) {
 }
 
 std::uint8_t ShownLineSum(std::int32_t address) {
-  if (!Form.NewMlx) {
-    return LineChecksum(address);
-  }
-  return image::MlxLineSum(
-      static_cast<std::uint16_t>(ShownAddress(address)),
+  return image::ChecksumOfLine(
+      Form.NewMlx, static_cast<std::uint64_t>(ShownAddress(address)),
       std::span(image::Image.Bytes).subspan(static_cast<std::size_t>(address), kLineBytes));
 }
 
