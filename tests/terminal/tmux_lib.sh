@@ -50,11 +50,13 @@ expect_line() {
 }
 hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
 # Runs a shell command line in the pane and waits until it has finished.
+marks=0
 shell() {
-  # The mark is worked out by the shell: the typed line shows the sum, only its output the mark.
-  local number=$RANDOM
-  tm send-keys -t t "$1; echo done-\$(($number + 1))" Enter
-  expect "done-$((number + 1))"
+  # The mark is worked out by the shell, so the typed line shows only the sum; and each one is
+  # new, so no output of an earlier command line shows it either.
+  marks=$((marks + 1))
+  tm send-keys -t t "$1; echo done-\$(($marks + 1000))." Enter
+  expect "done-$((marks + 1000))."
 }
 # A shell in a 100 x 30 pane, in the working folder, with its terminal modes in before.txt.
 start_shell() {
