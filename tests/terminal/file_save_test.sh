@@ -9,7 +9,6 @@
 # with a notice, when lbe starts again.
 source "$(dirname "$0")/tmux_lib.sh" "$1" file-save
 
-cd "$work"
 printf '\x01\x02\x03\x04\x05' > five.bin
 mkdir real
 printf 'ABCDEFGH' > real/rom.bin

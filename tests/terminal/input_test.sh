@@ -4,7 +4,6 @@
 # answers no single-key wait; Ctrl-S and Ctrl-Q are mere keys while lbe runs, with flow control
 # given back on every way out; an Up key cut in two by a slow link never becomes letters.
 source "$(dirname "$0")/tmux_lib.sh" "$1" input
-cd "$work"
 start_shell
 
 # A paste through tmux's own bracketed paste, as a terminal sends a pasted selection.

@@ -3,7 +3,6 @@
 # waiting; --apply shows what it would put back and asks on the terminal; n leaves all as it
 # was, y puts the former bytes back and removes the journal.
 source "$(dirname "$0")/tmux_lib.sh" "$1" journals_apply
-cd "$work"
 head -c 12288 /dev/urandom > f.bin
 cp f.bin former.bin
 head -c 12288 /dev/urandom > new.bin

@@ -2,7 +2,6 @@
 # The real lbe in tmux: the menu with and without parameters, the A command, quitting with the
 # terminal given back, and the usage text on standard output.
 source "$(dirname "$0")/tmux_lib.sh" "$1" menu
-cd "$work"
 printf 'ABCDEFGH' > rom.bin
 
 # The usage text goes to standard output as plain lines, without taking over the terminal.

@@ -4,7 +4,6 @@
 # overwrites one, whole even when more signals come while it is written or the terminal's
 # session is killed; a save that fails part-way leaves the old file as it was.
 source "$(dirname "$0")/tmux_lib.sh" "$1" signals
-cd "$work"
 printf 'ABCDEFGH' > rom.bin
 start_shell
 

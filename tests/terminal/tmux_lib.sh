@@ -1,10 +1,12 @@
 # Shared by the real-terminal tests: a private tmux server, a temporary working folder, and
 # bounded waits on what the pane shows. Source it with the build folder as $1 and a short name.
 #   source "$(dirname "$0")/tmux_lib.sh" "$1" name
+# The test then runs in that working folder, which goes with everything written there.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 lbe="$build/lbe"
 work=$(mktemp -d)
+cd "$work"
 # The user's state folder, where saves keep their journals: the test's own, never the real one.
 export XDG_STATE_HOME="$work/state"
 export HOME="$work/state/home"  # nor the real home
