@@ -72,9 +72,9 @@ for run in 1 2 3 4 5; do
   expect "0000 12"
   tm kill-session -t "$pane"
   pane=t
-  for _ in $(seq 200); do [ -s "kill$run.txt" ] && break || sleep 0.1; done
-  grep -qx "lbe: unsaved changes written to kill$run.bin.lbe-rescue" "kill$run.txt" ||
-    fail "run $run: $(cat "kill$run.txt"); $(ls -l kill$run.*)"
+  rescued() { grep -qx "lbe: unsaved changes written to kill$run.bin.lbe-rescue" "kill$run.txt"; }
+  for _ in $(seq 200); do rescued && break || sleep 0.1; done
+  rescued || fail "run $run: $(cat "kill$run.txt"); $(ls -l kill$run.*)"
   [ "$(hex "kill$run.bin.lbe-rescue")" = "1242434445464748" ] || fail "run $run: $(ls -l kill*)"
 done
 
@@ -100,7 +100,9 @@ cp big.bin big.orig
 shell "clear"
 tm send-keys -t t "(ulimit -f 2; $lbe big.bin; echo status=\$?)" Enter
 expect_line 1 "Addr: 0000-0FFF   File: big.bin"
-tm send-keys -t t e 0 0 Escape
+tm send-keys -t t e 0 0
+expect "0000 00"
+tm send-keys -t t Escape
 expect_line 1 "Addr: 0000-0FFF   File: big.bin"
 tm send-keys -t t s
 expect "Press any key..."
