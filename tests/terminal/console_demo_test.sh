@@ -10,7 +10,8 @@ demo="$build/console_demo"
 [[ -x $demo ]] || { echo "FAIL: $demo is not built"; exit 1; }
 
 work=$(mktemp -d)
-tmux_cmd=(tmux -L "lbe-$$-console_demo" -f /dev/null)
+# The server's socket in the working folder: tmux leaves it behind when its server ends.
+tmux_cmd=(tmux -S "$work/tmux" -f /dev/null)
 cleanup() {
   "${tmux_cmd[@]}" kill-server 2>/dev/null
   rm -rf "$work"

@@ -11,9 +11,10 @@ cd "$work"
 export XDG_STATE_HOME="$work/state"
 export HOME="$work/state/home"  # nor the real home
 mkdir -p "$HOME"
-socket="lbe-$$-$2"
+# The server's socket in the working folder too: tmux leaves it behind when its server ends.
+socket="$work/tmux-$2"
 # A UTF-8 locale for tmux, so the Japanese messages are captured as they are.
-tm() { LC_ALL=C.UTF-8 tmux -L "$socket" -f /dev/null "$@"; }
+tm() { LC_ALL=C.UTF-8 tmux -S "$socket" -f /dev/null "$@"; }
 cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 pane=t  # the pane that expect and the others watch
