@@ -2,8 +2,17 @@
 # `cmake --install` puts the program in bin/, its manual page in share/man/man1/ and its bash
 # completion in share/bash-completion/completions/, which offers the long options.
 set -euo pipefail
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+work=$(mktemp -d)
+prefix="$work/prefix"
+# cmake --install leaves the list of what it installed in the build folder: the check puts back
+# what stood there before, so that it leaves the build folder as it found it.
+manifest="$1/install_manifest.txt"
+[ ! -e "$manifest" ] || cp -p "$manifest" "$work/manifest"
+cleanup() {
+  if [ -e "$work/manifest" ]; then cp -p "$work/manifest" "$manifest"; else rm -f "$manifest"; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
   exit 1

@@ -10,7 +10,8 @@ demo="$build/console_demo"
 [[ -x $demo ]] || { echo "FAIL: $demo is not built"; exit 1; }
 
 work=$(mktemp -d)
-tmux_cmd=(tmux -L "lbe-$$-console_demo" -f /dev/null)
+# The server's socket in the working folder: tmux leaves it behind when its server ends.
+tmux_cmd=(tmux -S "$work/tmux" -f /dev/null)
 cleanup() {
   "${tmux_cmd[@]}" kill-server 2>/dev/null
   rm -rf "$work"
@@ -47,57 +48,73 @@ wait_gone() {
   done
 }
 
-wait_for_flags() {
+row() { screen | sed -n "${1}p"; }
+
+# Waits until the shell's foreground command is $1 (its name once started).
+wait_for_command() {
   local deadline=$((SECONDS + 10))
-  until [[ $(pane_flags) == "$1" ]]; do
-    ((SECONDS < deadline)) || fail "modes stay '$(pane_flags)', expected '$1'"
+  until [[ $("${tmux_cmd[@]}" display -p '#{pane_current_command}') == "$1" ]]; do
+    ((SECONDS < deadline)) || fail "the shell does not run $1"
     sleep 0.05
   done
 }
 
-row() { screen | sed -n "${1}p"; }
+# Runs a command line in the shell and waits until it has run. The mark it ends with is worked
+# out by the shell, so the echo of the typed line never shows it, and it is new every time.
+marks=0
+run_line() {
+  marks=$((marks + 1))
+  send "$1; echo line-done-\$(($marks + 1000))." Enter
+  wait_for "line-done-$((marks + 1000))."
+}
+# The shell's output that the demo's alternate screen hides and that is seen again once it is
+# left: worked out by the shell, so the typed command line never shows it.
+shell_text='shell-text-$((6 * 7))'
+shown_text='shell-text-42'
 
 "${tmux_cmd[@]}" new-session -d -x 100 -y 30 "env PS1='$ ' TERM=xterm-256color HISTFILE= bash --norc --noprofile -i" ||
   fail "tmux did not start"
 # The shell's line editor must not switch bracketed paste itself, or a mode left on would hide.
 send "bind 'set enable-bracketed-paste off'" Enter
-send "stty -g > '$work/stty.before'; echo shell-text-before-demo" Enter
-wait_for "shell-text-before-demo"
+run_line "stty -g > '$work/stty.before'"
 flags_before=$(pane_flags)
 [[ $flags_before == "0 0 0" ]] || fail "unexpected modes before the demo: $flags_before"
 
-# Starts the demo in the pane with its pid in a file; `env` sets the demo's environment.
+# Starts the demo in the pane with its pid in a file; `env` sets the demo's environment ($1).
+# With $2, in a subshell that outlives an ending signal: after a job that died of a signal, the
+# interactive shell puts its own terminal modes back, which would hide modes the demo left.
 start_demo() {
-  send "clear; echo shell-text-before-demo; bash -c 'echo \$\$ > \"$work/pid\"; exec env $1 \"$demo\"'; echo demo-exit=\$?" Enter
+  local run="bash -c 'echo \$\$ > \"$work/pid\"; exec env $1 \"$demo\"'; echo demo-exit=\$?"
+  [[ -z ${2:-} ]] || run="(trap : INT; $run)"
+  send "clear; echo $shell_text; $run" Enter
   wait_for "lbe console demo"
+  wait_for "Bottom row"  # the last row of the first frame: the rows above it are drawn too
 }
 
 # The terminal is as it was: same stty, alternate screen left, keypad modes off.
 expect_terminal_given_back() {
   wait_for "demo-exit=$1"
-  wait_for "shell-text-before-demo"
-  send "stty -g > '$work/stty.after'; cmp -s '$work/stty.before' '$work/stty.after' && echo stty-same || echo stty-differs" Enter
-  wait_for "stty-"
-  screen | grep -qF "stty-same" || fail "stty -g differs after $2"
+  wait_for "$shown_text"
+  run_line "stty -g > '$work/stty.after'"
+  cmp -s "$work/stty.before" "$work/stty.after" || fail "stty -g differs after $2"
   local flags
   flags=$(pane_flags)
   [[ $flags == "$flags_before" ]] || fail "modes after $2: '$flags', before: '$flags_before'"
   # Bracketed paste must be off again: a paste into cat shows no paste marks.
   send "clear; cat -v" Enter
-  sleep 0.2
+  wait_for_command cat
   "${tmux_cmd[@]}" set-buffer "paste-probe"
   "${tmux_cmd[@]}" paste-buffer -p
   send Enter C-d
   wait_for "paste-probe"
   screen | grep -qF "[200~" && fail "bracketed paste still on after $2"
-  send "clear; echo shell-text-before-demo" Enter
-  wait_for "shell-text-before-demo"
+  run_line "clear"
 }
 
 # --- Drawing and keys.
 start_demo ""
 [[ $(pane_flags) == "1 1 1" ]] || fail "demo runs without the alternate screen and keypad mode"
-screen | grep -qF "shell-text-before-demo" && fail "alternate screen not in use"
+screen | grep -qF "$shown_text" && fail "alternate screen not in use"
 [[ $(row 2) == "Colours: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15"* ]] || fail "colour row: $(row 2)"
 [[ $(row 3) == "Wide: 日本語| Placeholder: a?z|"* ]] || fail "wide and placeholder row: $(row 3)"
 [[ $(row 25) == "Bottom row"* ]] || fail "bottom row: $(row 25)"
@@ -178,10 +195,10 @@ wait_for "Bottom row"
 # Ctrl-Z gives the terminal back while stopped; fg redraws and keys work again.
 send C-z
 wait_for "Stopped"
-send "stty -g > '$work/stty.stopped'; cmp -s '$work/stty.before' '$work/stty.stopped' && echo stopped-stty-same" Enter
-wait_for "stopped-stty-same"
+run_line "stty -g > '$work/stty.stopped'"
+cmp -s "$work/stty.before" "$work/stty.stopped" || fail "stty -g differs while stopped"
 [[ $(pane_flags) == "$flags_before" ]] || fail "modes while stopped: $(pane_flags)"
-send "clear; echo shell-text-before-demo; fg; echo demo-exit=\$?" Enter
+send "clear; echo $shell_text; fg; echo demo-exit=\$?" Enter
 wait_for "lbe console demo"
 wait_for "Bottom row"
 expect_key b 66
@@ -191,14 +208,11 @@ expect_terminal_given_back 0 "Q"
 
 # --- Every ending signal gives the terminal back; the demo dies of the signal.
 for signal in TERM HUP INT; do
-  start_demo ""
+  start_demo "" in-subshell
   send x
   wait_for "Key 1: 88"
   if [[ $signal == INT ]]; then
-    # Ctrl-C also ends the shell's command list, so the status is asked for afterwards.
     send C-c
-    wait_for_flags "$flags_before"
-    send "echo demo-exit=\$?" Enter
     expected=130
   else
     kill -s "$signal" "$(cat "$work/pid")"
@@ -222,7 +236,7 @@ send q
 expect_terminal_given_back 0 "Q with LC_ALL=C"
 
 # --- A terminal that cannot place the cursor is refused and left alone.
-send "clear; echo shell-text-before-demo; TERM=dumb '$demo'; echo demo-exit=\$?" Enter
+send "clear; echo $shell_text; TERM=dumb '$demo'; echo demo-exit=\$?" Enter
 wait_for "cannot place the cursor"
 expect_terminal_given_back 1 "refusing TERM=dumb"
 

@@ -14,7 +14,6 @@ expect_cursor() {
   fail "cursor: expected column $1 row $2, got $at"
 }
 
-cd "$work"
 printf 'ABCDEFGHIJKLMNOP' > rom.bin
 
 start_shell

@@ -9,7 +9,6 @@
 # with a notice, when lbe starts again.
 source "$(dirname "$0")/tmux_lib.sh" "$1" file-save
 
-cd "$work"
 printf '\x01\x02\x03\x04\x05' > five.bin
 mkdir real
 printf 'ABCDEFGH' > real/rom.bin
@@ -22,11 +21,13 @@ start_shell
 # Runs a command line in the pane, followed by its exit status.
 start() { tm send-keys -t t "clear; $1; echo exit=\$?" Enter; }
 # Starts lbe with the parameters $1 on the file $2, shown with the status line $3; types the
-# keys $4 in the edit mode, saves and quits.
+# keys $4 in the edit mode, which then shows $5, saves and quits.
 edit_save_quit() {
   start "$lbe $1"
   expect_line 1 "$3"
-  tm send-keys -t t e $4 Escape
+  tm send-keys -t t e $4
+  expect "$5"
+  tm send-keys -t t Escape
   expect_line 1 "$3"
   tm send-keys -t t s
   expect_line 1 "File $2 has been saved."
@@ -82,7 +83,7 @@ expect "exit=0"
 [ "$(hex five.bin)" = "4102030405000000" ] || fail "five.bin changed after the failed save"
 
 # S through a link keeps the link and the mode of the file it points to.
-edit_save_quit "link.bin" link.bin "Addr: 0000-0007   File: link.bin" "3 1"
+edit_save_quit "link.bin" link.bin "Addr: 0000-0007   File: link.bin" "3 1" "0000 3142"
 [ -L link.bin ] || fail "link.bin is no longer a link"
 [ "$(stat -c %a real/rom.bin)" = 640 ] || fail "mode of real/rom.bin is $(stat -c %a real/rom.bin)"
 [ "$(hex real/rom.bin)" = "3142434445464748" ] || fail "real/rom.bin holds $(hex real/rom.bin)"
@@ -123,7 +124,7 @@ if command -v setfattr > /dev/null && setfattr -n user.origin -v rom id.bin 2> /
 fi
 acl_before=$( [ $have_acl = yes ] && getfacl -cpn id.bin || true)
 mode_before=$(stat -c %a id.bin)  # an ACL's mask shows in the group bits
-edit_save_quit "id.bin" id.bin "Addr: 0000-0007   File: id.bin" "3 1"
+edit_save_quit "id.bin" id.bin "Addr: 0000-0007   File: id.bin" "3 1" "0000 3142"
 [ "$(stat -c %i id.bin)" = "$inode" ] || fail "id.bin has a new inode"
 [ "$(hex id-link.bin)" = "3142434445464748" ] || fail "the hard link holds $(hex id-link.bin)"
 [ "$(stat -c %a id.bin)" = "$mode_before" ] || fail "mode of id.bin is $(stat -c %a id.bin)"
@@ -142,7 +143,7 @@ fi
 head -c 70000 /dev/urandom > big70k.bin
 cp big70k.bin expected.bin
 printf '\x41' | dd of=expected.bin bs=1 count=1 conv=notrunc status=none
-edit_save_quit "big70k.bin" big70k.bin "Addr: 0000-FFFF   File: big70k.bin" "4 1"
+edit_save_quit "big70k.bin" big70k.bin "Addr: 0000-FFFF   File: big70k.bin" "4 1" "0000 41"
 cmp big70k.bin expected.bin || fail "big70k.bin is not the edited file with its tail"
 
 # A bank of a banked ROM at its own address: file bytes 14000-17FFF at 8000-BFFF, the status
@@ -151,7 +152,7 @@ head -c 262144 /dev/urandom > game.rom
 cp game.rom expected.rom
 printf '\x5a' | dd of=expected.rom bs=1 seek=$((0x14000)) count=1 conv=notrunc status=none
 edit_save_quit "/A8000 --offset=14000 game.rom" game.rom \
-  "Addr: 8000-FFFF   File: game.rom +14000" "5 a"
+  "Addr: 8000-FFFF   File: game.rom +14000" "5 a" "8000 5A"
 cmp game.rom expected.rom || fail "game.rom changed outside the bank's first byte"
 
 # A bad offset: a message on standard error, status 2, nothing loaded, the terminal untouched.

@@ -3,7 +3,6 @@
 # with row 1 kept; U takes back a typed digit and Y makes it again, and the file saved after an
 # undo holds what is shown.
 source "$(dirname "$0")/tmux_lib.sh" "$1" find
-cd "$work"
 # 3E 00 D3 at 0010 and at 0105, "HELLO" at 0200.
 { head -c 16 /dev/zero; printf '\x3e\x00\xd3'; head -c 242 /dev/zero; printf '\x3e\x00\xd3'
   head -c 248 /dev/zero; printf 'HELLO'; head -c 11 /dev/zero; } > rom.bin

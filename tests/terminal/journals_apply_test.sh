@@ -3,7 +3,6 @@
 # waiting; --apply shows what it would put back and asks on the terminal; n leaves all as it
 # was, y puts the former bytes back and removes the journal.
 source "$(dirname "$0")/tmux_lib.sh" "$1" journals_apply
-cd "$work"
 head -c 12288 /dev/urandom > f.bin
 cp f.bin former.bin
 head -c 12288 /dev/urandom > new.bin
@@ -27,14 +26,17 @@ grep -q "	for $work/f.bin	" list.txt || fail "--journals listed: $(cat list.txt)
 grep -q "its file is there: open it in lbe to settle it" list.txt || fail "$(cat list.txt)"
 
 start_shell
-tm send-keys -t t "clear; $lbe --journals --apply=$(journals); echo exit=\$?" Enter
+# Each run on a cleared screen, so that no wait is met by what the run before it showed.
+shell "clear"
+tm send-keys -t t "$lbe --journals --apply=$(journals); echo exit=\$?" Enter
 expect "Put these bytes back? (y/N)"
 tm send-keys -t t n Enter
 expect "Nothing was put back."
 expect "exit=1"
 cmp -s f.bin half.bin || fail "n changed the file"
 [ -n "$(journals)" ] || fail "n removed the journal"
-tm send-keys -t t "clear; $lbe --journals --apply=$(journals); echo exit=\$?" Enter
+shell "clear"
+tm send-keys -t t "$lbe --journals --apply=$(journals); echo exit=\$?" Enter
 expect "Put these bytes back? (y/N)"
 tm send-keys -t t y Enter
 expect "exit=0"

@@ -7,7 +7,6 @@ if [ "$(id -u)" != 0 ] || ! command -v mkfs.ext4 > /dev/null || ! [ -e /dev/loop
   echo "loop mount test skipped: needs root, mkfs.ext4 and loop devices"
   exit 0
 fi
-cd "$work"
 unmount_all() { umount "$work/disk" "$work/first" 2> /dev/null || true; }
 trap 'unmount_all; cleanup' EXIT
 truncate -s 16M disk.img first.img

@@ -3,7 +3,6 @@
 # saved into the records, and objcopy reads the saved file back to the image, gap and all.
 source "$(dirname "$0")/tmux_lib.sh" "$1" record-file
 
-cd "$work"
 printf 'ABCDEFGH' > low.bin
 printf '\x11\x22' > high.bin
 objcopy -I binary -O ihex --change-addresses 0x100 low.bin low.hex

@@ -4,7 +4,6 @@
 # nothing, Y saves. --length loads just a bank, whose save then asks nothing.
 source "$(dirname "$0")/tmux_lib.sh" "$1" save-questions
 
-cd "$work"
 start_shell
 # Runs a command line in the pane, followed by its exit status.
 start() { tm send-keys -t t "clear; $1; echo exit=\$?" Enter; }

@@ -1,17 +1,20 @@
 # Shared by the real-terminal tests: a private tmux server, a temporary working folder, and
 # bounded waits on what the pane shows. Source it with the build folder as $1 and a short name.
 #   source "$(dirname "$0")/tmux_lib.sh" "$1" name
+# The test then runs in that working folder, which goes with everything written there.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 lbe="$build/lbe"
 work=$(mktemp -d)
+cd "$work"
 # The user's state folder, where saves keep their journals: the test's own, never the real one.
 export XDG_STATE_HOME="$work/state"
 export HOME="$work/state/home"  # nor the real home
 mkdir -p "$HOME"
-socket="lbe-$$-$2"
+# The server's socket in the working folder too: tmux leaves it behind when its server ends.
+socket="$work/tmux-$2"
 # A UTF-8 locale for tmux, so the Japanese messages are captured as they are.
-tm() { LC_ALL=C.UTF-8 tmux -L "$socket" -f /dev/null "$@"; }
+tm() { LC_ALL=C.UTF-8 tmux -S "$socket" -f /dev/null "$@"; }
 cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 pane=t  # the pane that expect and the others watch
@@ -50,11 +53,13 @@ expect_line() {
 }
 hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
 # Runs a shell command line in the pane and waits until it has finished.
+marks=0
 shell() {
-  # The mark is worked out by the shell: the typed line shows the sum, only its output the mark.
-  local number=$RANDOM
-  tm send-keys -t t "$1; echo done-\$(($number + 1))" Enter
-  expect "done-$((number + 1))"
+  # The mark is worked out by the shell, so the typed line shows only the sum; and each one is
+  # new, so no output of an earlier command line shows it either.
+  marks=$((marks + 1))
+  tm send-keys -t t "$1; echo done-\$(($marks + 1000))." Enter
+  expect "done-$((marks + 1000))."
 }
 # A shell in a 100 x 30 pane, in the working folder, with its terminal modes in before.txt.
 start_shell() {

@@ -4,7 +4,6 @@
 # digits swapped) and then right; Save writes the .prg: its load address, then the bytes.
 source "$(dirname "$0")/tmux_lib.sh" "$1" typeinmlx
 
-cd "$work"
 start_shell
 tm send-keys -t t "clear; $lbe --type-in --style=mlx --address=801 prog.prg; echo exit=\$?" Enter
 expect_line 1 "Addr: 0801-0808   File: prog.prg"

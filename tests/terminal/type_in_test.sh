@@ -4,7 +4,6 @@
 # on the same file finds the typed sums in the state folder and counts the checked line again.
 source "$(dirname "$0")/tmux_lib.sh" "$1" typein
 
-cd "$work"
 start_shell
 tm send-keys -t t "clear; $lbe --type-in /A100 listing.bin; echo exit=\$?" Enter
 expect_line 1 "Addr: 0100-0107   File: listing.bin"
