@@ -9,8 +9,10 @@
 // Each target is held to rules stated independently of its code: the first failing text check
 // decides the error, a path that passes has its folder (and, for reading, itself as a file), no
 // message carries a control character other than its line ends, the address parse agrees with
-// a plain hexadecimal reading of at most 8 significant digits, and the command line's file
-// name, switches, address text and output name are the ones the parameters name.
+// a plain hexadecimal reading of at most 8 significant digits, and the command line keeps no
+// text that none of its parameters holds, takes everything after "--" as names, shows the
+// usage for "--help" first and refuses an unknown long option first. What each parameter is taken
+// as is a table of the unit tests.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
@@ -280,26 +282,13 @@ void AddressTarget(FuzzedDataProvider& provider) {
 
 // ---- Command line ------------------------------------------------------------------------
 
-bool EqualsFolded(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-// "-" or "/" first, except an absolute path ("/" first and another "/" later).
-bool LooksLikeSwitch(std::string_view parameter) {
-  if (parameter.empty() || (parameter[0] != '-' && parameter[0] != '/')) {
-    return false;
-  }
-  return parameter[0] == '-' || parameter.find('/', 1) == std::string_view::npos;
-}
-
-// The first non-empty name given to --remove or --apply is the one kept.
-void TakeFirstJournalName(std::optional<std::string>& kept, const std::string& name) {
-  if (!kept && !name.empty()) {
-    kept = name;
-  }
+// A text the parse kept is one of the parameters, or the end of one (an option's value after
+// "=", an address after "/A"): nothing invented.
+bool ComesFromAParameter(const std::vector<std::string>& parameters,
+                         const std::optional<std::string>& text) {
+  return !text ||
+         std::any_of(parameters.begin(), parameters.end(),
+                     [&](const std::string& parameter) { return parameter.ends_with(*text); });
 }
 
 void CommandLineTarget(FuzzedDataProvider& provider) {
@@ -309,92 +298,35 @@ void CommandLineTarget(FuzzedDataProvider& provider) {
     parameters.push_back(provider.ConsumeRandomLengthString(24));
   }
   const cli::CommandLineOptions options = cli::ParseCommandLine(parameters);
-
-  std::optional<std::string> fileName;
-  std::optional<std::string> addressText;
-  bool usage = false;
-  bool nibbles = false;
-  bool switchesEnded = false;
-  std::optional<std::string> outputName;
-  bool unknownLongOption = false;
-  std::optional<std::string> secondName;  // --convert's output, unless -o names it
-  bool convert = false;
-  std::optional<std::string> removeJournal;
-  std::optional<std::string> applyJournal;
-  for (std::size_t index = 0; index < parameters.size(); ++index) {
-    const std::string& parameter = parameters[index];
-    if (!switchesEnded && parameter == "--") {
-      switchesEnded = true;
-    } else if (!switchesEnded &&
-               (parameter == "--offset" || parameter == "--length" || parameter == "--sums" ||
-                parameter == "--format" || parameter == "--fill" || parameter == "--address" ||
-                parameter == "--record-length" || parameter == "--start-address" ||
-                parameter == "--style")) {
-      ++index;  // the value, whatever it looks like
-    } else if (!switchesEnded && (parameter == "--remove" || parameter == "--apply")) {
-      if (index + 1 < parameters.size()) {
-        TakeFirstJournalName(parameter == "--remove" ? removeJournal : applyJournal,
-                             parameters[++index]);  // whatever it looks like
-      }
-    } else if (!switchesEnded && (parameter == "-o" || parameter == "--output")) {
-      if (index + 1 < parameters.size()) {
-        outputName = parameters[++index];
-      }
-    } else if (!switchesEnded && parameter.starts_with("--output=")) {
-      outputName = parameter.substr(9);
-    } else if (switchesEnded || !LooksLikeSwitch(parameter)) {
-      if (!fileName) {
-        fileName = parameter;
-      } else if (!secondName) {
-        secondName = parameter;
-      }
-    } else if (parameter.starts_with("--")) {
-      const std::string_view name = std::string_view(parameter).substr(0, parameter.find('='));
-      unknownLongOption =
-          unknownLongOption ||
-          !(name == "--help" || name == "--version" || name == "--offset" || name == "--length" ||
-            name == "--list" || name == "--check" || name == "--sums" || name == "--type-in" ||
-            name == "--convert" || name == "--format" || name == "--fill" || name == "--journals" ||
-            name == "--remove" || name == "--apply" || name == "--address" ||
-            name == "--record-length" || name == "--start-address" || name == "--style");
-      convert = convert || parameter == "--convert";
-      if ((name == "--remove" || name == "--apply") && name.size() < parameter.size()) {
-        TakeFirstJournalName(name == "--remove" ? removeJournal : applyJournal,
-                             parameter.substr(name.size() + 1));
-      }
-      usage = usage || parameter == "--help";
-    } else if (parameter.size() == 2 && parameter[1] == '?') {
-      usage = true;
-    } else if (parameter == "-h") {
-      usage = true;
-    } else if (parameter.size() == 2 && EqualsFolded(parameter.substr(1), "m")) {
-      nibbles = true;
-    } else if (!addressText && parameter.size() >= 2 &&
-               (parameter[1] == 'a' || parameter[1] == 'A')) {
-      addressText = parameter.substr(parameter.size() > 2 && parameter[2] == ':' ? 3 : 2);
+  const std::optional<std::string>& fileName = options.FileName;
+  if (fileName && std::find(parameters.begin(), parameters.end(), *fileName) == parameters.end()) {
+    Fail("the file name is none of the parameters");
+  }
+  for (const auto* text :
+       {&options.AddressText, &options.OutputName, &options.RemoveJournal, &options.ApplyJournal}) {
+    if (!ComesFromAParameter(parameters, *text)) {
+      Fail("a text of the command line that none of the parameters holds");
     }
   }
-  if (convert && !outputName) {
-    outputName = secondName;
+  // After "--" every parameter is a name; "--help" first asks for the usage whatever follows.
+  if (!parameters.empty()) {
+    std::vector<std::string> named = {"--"};
+    named.insert(named.end(), parameters.begin(), parameters.end());
+    const cli::CommandLineOptions names = cli::ParseCommandLine(named);
+    if (names.FileName != parameters[0] || names.ShowUsage || names.NibbleMovement ||
+        names.AddressText || names.OutputName) {
+      Fail("a parameter after \"--\" was taken as a switch");
+    }
   }
-  if (options.FileName != fileName) {
-    Fail("the file name is not the first parameter that is no switch");
+  std::vector<std::string> helped = {"--help"};
+  helped.insert(helped.end(), parameters.begin(), parameters.end());
+  if (!cli::ParseCommandLine(helped).ShowUsage) {
+    Fail("--help first did not ask for the usage");
   }
-  if (options.ShowUsage != usage || options.NibbleMovement != nibbles) {
-    Fail("a switch was missed or invented");
-  }
-  if (options.AddressText != addressText) {
-    Fail("the address text is not what follows the first /A");
-  }
-  if (options.OutputName != outputName) {
-    Fail("the output name is not what follows -o, --output or --output=");
-  }
-  if (options.RemoveJournal != removeJournal || options.ApplyJournal != applyJournal) {
-    Fail("the journal's name is not what follows the first --remove or --apply");
-  }
-  if ((unknownLongOption && options.WrongUse.empty()) ||
-      (!unknownLongOption && options.WrongUse.starts_with("unknown option"))) {
-    Fail("an unknown long option was passed over, or a known one refused");
+  std::vector<std::string> unknown = {"--no-such-option"};
+  unknown.insert(unknown.end(), parameters.begin(), parameters.end());
+  if (cli::ParseCommandLine(unknown).WrongUse != "unknown option '--no-such-option'") {
+    Fail("an unknown long option first was not the one refused");
   }
 
   const std::string shown = screens::ShownFileName(fileName.value_or(""));
