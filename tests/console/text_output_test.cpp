@@ -73,6 +73,10 @@ TEST_F(TextOutputTest, LineEndOnTheBottomRowScrollsTheWindow) {
     MoveCursor(1, static_cast<std::uint8_t>(row));
     Write("row " + std::to_string(row));
   }
+  MoveCursor(1, 24);
+  Write("\r\n");  // from the row above the bottom: down, no scroll
+  EXPECT_EQ(Cursor(), (CellPos{1, 25}));
+  EXPECT_EQ(Row(1, 1, 6), "row 1 ");
   MoveCursor(1, 25);
   Write("end\r\n");
   EXPECT_EQ(Row(1, 1, 6), "row 2 ");
