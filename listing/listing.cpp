@@ -33,25 +33,6 @@ bool IsChecksumMark(char c) {
   return c == ':' || c == '-' || c == '=' || c == '|';
 }
 
-// 0 to 15 for a hex digit, -1 for any other byte: one load in the data loop instead of three
-// range tests.
-constexpr std::array<std::int8_t, 256> kDigitValues = [] {
-  std::array<std::int8_t, 256> values{};
-  values.fill(-1);
-  for (int d = 0; d < 10; ++d) {
-    values['0' + d] = static_cast<std::int8_t>(d);
-  }
-  for (int d = 0; d < 6; ++d) {
-    values['a' + d] = static_cast<std::int8_t>(10 + d);
-    values['A' + d] = static_cast<std::int8_t>(10 + d);
-  }
-  return values;
-}();
-
-int DigitValue(char c) {
-  return kDigitValues[static_cast<unsigned char>(c)];
-}
-
 // The character at the start of `rest` in quotes, as it can be shown on a terminal: printable
 // characters as themselves, the rest escaped ('\t', '\x00', '\u{200B}').
 std::string QuotedCharacter(std::string_view rest) {
@@ -139,8 +120,8 @@ struct LineReader {
   std::size_t ReadDigits(std::uint32_t& value) {
     const std::size_t first = Index;
     value = 0;
-    for (; Index < Text.size() && DigitValue(Text[Index]) >= 0; ++Index) {
-      value = (value << 4) | static_cast<std::uint32_t>(DigitValue(Text[Index]));
+    for (; Index < Text.size() && text::HexDigitValue(Text[Index]) >= 0; ++Index) {
+      value = (value << 4) | static_cast<std::uint32_t>(text::HexDigitValue(Text[Index]));
     }
     return Index - first;
   }
@@ -194,7 +175,7 @@ bool ReadData(LineReader& reader, ListingLine& line, DataDigits& data) {
   std::size_t lastGroupDigits = 0;
   while (!reader.AtEnd()) {
     const char c = reader.Next();
-    int value = DigitValue(c);
+    int value = text::HexDigitValue(c);
     if (value >= 0) {
       ++groups;
       lastGroupDigits = 0;
@@ -206,7 +187,7 @@ bool ReadData(LineReader& reader, ListingLine& line, DataDigits& data) {
         ++digits;
         ++lastGroupDigits;
         ++reader.Index;
-        value = reader.AtEnd() ? -1 : DigitValue(reader.Next());
+        value = reader.AtEnd() ? -1 : text::HexDigitValue(reader.Next());
       } while (value >= 0);
     } else if (IsBlank(c)) {
       ++reader.Index;
@@ -354,11 +335,11 @@ bool TypedDigits(LineReader reader, std::vector<std::uint8_t>& digits, unsigned&
     if (IsBlank(c)) {
       continue;
     }
-    if (DigitValue(c) < 0 || digits.size() > kDataDigits + 4) {
+    if (text::HexDigitValue(c) < 0 || digits.size() > kDataDigits + 4) {
       return false;
     }
     lastGroup = IsBlank(reader.Text[reader.Index - 2]) || digits.empty() ? 1 : lastGroup + 1;
-    digits.push_back(static_cast<std::uint8_t>(DigitValue(c)));
+    digits.push_back(static_cast<std::uint8_t>(text::HexDigitValue(c)));
   }
   std::uint32_t value = 0;
   if (marked) {
