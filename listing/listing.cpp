@@ -573,32 +573,12 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
   ++lines_;
   NoteOtherStyle(line);
   const std::optional<std::uint64_t> typedAddress = TakeMistypedAddress(line);
-  const bool mistypedAddress = typedAddress.has_value();
   // The held address is judged by this line's before this line's own faults are reported.
   if (held_) {
     ResolveHeld(line.Address);
   }
   if (!line.Fault.empty()) {
-    // Made only for a fault: most lines have none.
-    Pending fault;
-    fault.Fault = ListingFault{
-        lineNumber_, (line.Address ? ListingAddressText(typedAddress.value_or(*line.Address)) + ": "
-                                   : std::string()) +
-                         line.Fault};
-    fault.What = Pending::Kind::Line;
-    fault.BlockId = block_.Id;
-    fault.Address = line.Address.value_or(0);
-    fault.Bytes = line.Bytes;
-    fault.BytesRead = line.BytesRead;
-    fault.TypedChecksum = line.TypedChecksum;
-    fault.Uncertain =
-        !mistypedAddress &&
-        (!line.BytesRead ||
-         (line.TypedChecksum && *line.TypedChecksum != SumOfLine(fault.Address, line.Bytes)));
-    fault.FaultLength = fault.Fault.Text.size() - line.Fault.size() +
-                        (line.FaultLength > 0 ? line.FaultLength : line.Fault.size());
-    fault.Fixes = std::move(line.Fixes);
-    Report(std::move(fault));
+    ReportLineFault(line, typedAddress);
   }
   CheckAddress(line);
   AddToBlock(line);
@@ -615,6 +595,30 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
       bytes_.clear();
     }
   }
+}
+
+// The fault of a line, queued with what the line's sum row may need to put it right.
+// `typedAddress`: the address as typed when it was taken for a mistyped one.
+void ListingCheck::ReportLineFault(ListingLine& line, std::optional<std::uint64_t> typedAddress) {
+  Pending fault;
+  fault.Fault = ListingFault{
+      lineNumber_, (line.Address ? ListingAddressText(typedAddress.value_or(*line.Address)) + ": "
+                                 : std::string()) +
+                       line.Fault};
+  fault.What = Pending::Kind::Line;
+  fault.BlockId = block_.Id;
+  fault.Address = line.Address.value_or(0);
+  fault.Bytes = line.Bytes;
+  fault.BytesRead = line.BytesRead;
+  fault.TypedChecksum = line.TypedChecksum;
+  fault.Uncertain =
+      !typedAddress &&
+      (!line.BytesRead ||
+       (line.TypedChecksum && *line.TypedChecksum != SumOfLine(fault.Address, line.Bytes)));
+  fault.FaultLength = fault.Fault.Text.size() - line.Fault.size() +
+                      (line.FaultLength > 0 ? line.FaultLength : line.Fault.size());
+  fault.Fixes = std::move(line.Fixes);
+  Report(std::move(fault));
 }
 
 void ListingCheck::CheckAddress(const ListingLine& line) {
@@ -842,15 +846,48 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
   const Block block = std::move(block_);
   block_ = Block{};
   block_.Id = block.Id + 1;
-  std::string prefix = "SUM: ";
-  if (block.First) {
-    prefix =
-        "SUM " + ListingAddressText(*block.First) + "-" + ListingAddressText(block.Last + 7) + ": ";
-  }
   if (held_ && heldReports_.size() >= 8) {
     ResolveHeld(std::nullopt);  // a run of sum rows: the look-ahead is not worth the wait
   }
-  const auto done = [&] { Release(Pending::Waits::SumRow, block.Id); };
+  JudgeSumRow(row, block);
+  Release(Pending::Waits::SumRow, block.Id);
+}
+
+namespace {
+
+// "SUM 0100-013F: ", or "SUM: " for a block with no address typed.
+std::string SumRowPrefix(std::optional<std::uint64_t> first, std::uint64_t last) {
+  if (!first) {
+    return "SUM: ";
+  }
+  return "SUM " + ListingAddressText(*first) + "-" + ListingAddressText(last + 7) + ": ";
+}
+
+// "column +3 41 typed, 40 computed" for one or two columns, "columns +0, +3 and +7 wrong" for
+// more.
+std::string WrongColumnsText(const ListingLine& row, const std::array<std::uint8_t, 8>& sums,
+                             const std::vector<std::size_t>& wrong) {
+  std::string text;
+  if (wrong.size() <= 2) {
+    for (const std::size_t i : wrong) {
+      text += (i == wrong.front() ? "column +" : ", column +") + std::to_string(i) + " " +
+              text::HexDigits(row.Bytes[i], 2) + " typed, " + text::HexDigits(sums[i], 2) +
+              " computed";
+    }
+    return text;
+  }
+  text += "columns";
+  for (const std::size_t i : wrong) {
+    text += (i == wrong.back() ? " and +" : i == wrong.front() ? " +" : ", +") + std::to_string(i);
+  }
+  return text + " wrong";
+}
+
+}  // namespace
+
+// Everything a sum row says about its block, reported or settled; the faults that waited for
+// the row are released after it.
+void ListingCheck::JudgeSumRow(const ListingLine& row, const Block& block) {
   const bool rowRead = row.BytesRead && row.TypedChecksum;
   Columns lack{};
   std::vector<std::size_t> wrong;
@@ -863,34 +900,20 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
   const bool sound = rowRead && row.Fault.empty() && block.Lines > 0;
   if (sound && block.Lines <= kLongestBlock && block.Faulty + block.Unread == 1 &&
       SettleByRow(block, lack)) {
-    return done();
+    return;
   }
-  if (sound && block.Faulty + block.Unread == 0 && !wrong.empty()) {
-    // A line missing, or one typed twice, in this block.
-    for (Pending& fault : pending_) {
-      if (fault.For != Pending::Waits::SumRow || fault.BlockId != block.Id) {
-        continue;
-      }
-      Columns twice{};
-      for (std::size_t i = 0; i < twice.size(); ++i) {
-        twice[i] = static_cast<std::uint8_t>(-fault.Bytes[i]);
-      }
-      if (fault.What == Pending::Kind::MissingLine) {
-        fault.Fault.Text += "; by the sum row it holds " + BytesText(lack);
-        return done();
-      }
-      if (fault.What == Pending::Kind::RepeatedLine && lack == twice) {
-        return done();
-      }
-    }
+  if (sound && block.Faulty + block.Unread == 0 && !wrong.empty() &&
+      SettleMissingOrRepeatedLine(block.Id, lack)) {
+    return;
   }
+  const std::string prefix = SumRowPrefix(block.First, block.Last);
   if (!rowRead || block.Lines == 0 || block.Unread > 0) {
     if (!row.Fault.empty()) {
       Report(lineNumber_, prefix + row.Fault);
     } else if (block.Lines == 0) {
       Report(lineNumber_, prefix + "no lines since the last sum row");
     }
-    return done();
+    return;
   }
   if (wrong.empty()) {
     // The columns are right, so the total is the mistake: no column is to be suggested.
@@ -898,25 +921,37 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
       Report(lineNumber_, prefix + "total " + text::HexDigits(*row.TypedChecksum, 2) + " typed, " +
                               text::HexDigits(image::LineSum(block.Sums), 2) + " computed");
     }
-    return done();
+    return;
   }
-  std::string text = prefix;
-  if (wrong.size() <= 2) {
-    for (const std::size_t i : wrong) {
-      text += (i == wrong.front() ? "column +" : ", column +") + std::to_string(i) + " " +
-              text::HexDigits(row.Bytes[i], 2) + " typed, " + text::HexDigits(block.Sums[i], 2) +
-              " computed";
+  ReportWrongColumns(row, block, prefix + WrongColumnsText(row, block.Sums, wrong), wrong, lack);
+}
+
+// A block with no faulty line whose columns are off: a line missing (its fault gets the bytes
+// the columns lack) or one typed twice, if such a fault waits for this row. False otherwise.
+bool ListingCheck::SettleMissingOrRepeatedLine(std::uint64_t blockId, const Columns& lack) {
+  for (Pending& fault : pending_) {
+    if (fault.For != Pending::Waits::SumRow || fault.BlockId != blockId) {
+      continue;
     }
-  } else {
-    text += "columns";
-    for (const std::size_t i : wrong) {
-      text += (i == wrong.back()    ? " and +"
-               : i == wrong.front() ? " +"
-                                    : ", +") +
-              std::to_string(i);
+    Columns twice{};
+    for (std::size_t i = 0; i < twice.size(); ++i) {
+      twice[i] = static_cast<std::uint8_t>(-fault.Bytes[i]);
     }
-    text += " wrong";
+    if (fault.What == Pending::Kind::MissingLine) {
+      fault.Fault.Text += "; by the sum row it holds " + BytesText(lack);
+      return true;
+    }
+    if (fault.What == Pending::Kind::RepeatedLine && lack == twice) {
+      return true;
+    }
   }
+  return false;
+}
+
+// The wrong columns in `text`, with what the row and its lines tell of the cause: a mistyped
+// row, bytes swapped within a line, or (waiting for the next line) a line left out at an end.
+void ListingCheck::ReportWrongColumns(const ListingLine& row, const Block& block, std::string text,
+                                      const std::vector<std::size_t>& wrong, const Columns& lack) {
   Pending fault;
   if (!row.Fault.empty() && *row.TypedChecksum == image::LineSum(block.Sums)) {
     text += "; the total agrees with the lines, so the sum row is mistyped";
@@ -926,7 +961,7 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
     text += "; every line's sum checks out: " +
             (exchanged.empty() ? "bytes of a line swapped between these columns?"
                                : exchanged.substr(2));
-  } else if (sound && block.Faulty == 0) {
+  } else if (row.Fault.empty() && block.Faulty == 0) {
     // Sound lines that fall short by a line's worth: a line left out at either end of the
     // block, which the next line's address shows.
     fault.What = Pending::Kind::Shortfall;
@@ -938,7 +973,6 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
   }
   fault.Fault = ListingFault{lineNumber_, std::move(text)};
   Report(std::move(fault));
-  done();
 }
 
 // A sum row after the held line whose columns fall short by a line's worth, near `address`:

@@ -167,6 +167,7 @@ class ListingCheck {
   using Columns = std::array<std::uint8_t, 8>;
 
   void CheckLine(std::string_view text, std::uint64_t length);
+  void ReportLineFault(ListingLine& line, std::optional<std::uint64_t> typedAddress);
   std::uint8_t SumOfLine(std::uint64_t address, const std::array<std::uint8_t, 8>& bytes) const;
   void NoteOtherStyle(const ListingLine& line);
   std::optional<std::uint64_t> TakeMistypedAddress(ListingLine& line);
@@ -174,6 +175,10 @@ class ListingCheck {
   void ResolveHeld(std::optional<std::uint64_t> nextAddress, bool atEnd = false);
   void AddToBlock(const ListingLine& line);
   void CheckSumRow(const ListingLine& row);
+  void JudgeSumRow(const ListingLine& row, const Block& block);
+  bool SettleMissingOrRepeatedLine(std::uint64_t blockId, const Columns& lack);
+  void ReportWrongColumns(const ListingLine& row, const Block& block, std::string text,
+                          const std::vector<std::size_t>& wrong, const Columns& lack);
   bool SettleByRow(const Block& block, const Columns& lack);
   std::string ExchangedBytes(const Block& block, const std::vector<std::size_t>& wrong,
                              const Columns& lack) const;

@@ -138,8 +138,8 @@ Record ParseIntel(std::string_view text, std::uint64_t line) {
   }
 }
 
-Record ParseS(std::string_view text, std::uint64_t line) {
-  Record record;
+// The record type after the 'S' (of either case): a digit, 4 excepted.
+int SRecordType(std::string_view text, std::uint64_t line) {
   if (text[0] != 'S' && text[0] != 's') {
     throw RecordError(line, "the line does not start with 'S'");
   }
@@ -152,10 +152,15 @@ Record ParseS(std::string_view text, std::uint64_t line) {
                                 ? "unknown record type S" + std::string(1, text[1])
                                 : "unknown record type: " + ShownCharacter(text[1]) + " after 'S'");
   }
+  return text[1] - '0';
+}
+
+Record ParseS(std::string_view text, std::uint64_t line) {
+  const int type = SRecordType(text, line);
+  Record record;
   record.Type = text[1];
   record.LowerLetter = text[0] == 's';
   static constexpr int kWidth[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
-  const int type = text[1] - '0';
   record.AddressBytes = kWidth[type];
   std::array<std::uint8_t, 264> bytes;
   const std::size_t count = ReadBytes(text.substr(2), 2, line, bytes, record);
