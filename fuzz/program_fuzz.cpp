@@ -398,7 +398,7 @@ void CheckProgramFile(const std::string& name, bool rescue) {
   const auto load = files::Placement.LoadAddress;
   std::int32_t from = load ? *load - files::Placement.AddressShift : 0;
   for (std::int32_t at = 0; rescue && at < from; ++at) {
-    if (image::Image.Held[static_cast<std::size_t>(at)]) {
+    if (image::Image.Marks[static_cast<std::size_t>(at)]) {
       from = at;
       break;
     }
@@ -416,7 +416,7 @@ void CheckProgramFile(const std::string& name, bool rescue) {
     Fail("a .prg reported saved does not hold the image's bytes from its load address");
   }
   for (std::int32_t at = from + static_cast<std::int32_t>(count); at < image::kImageSize; ++at) {
-    if (image::Image.Held[static_cast<std::size_t>(at)] && at <= image::RangeEndAddress() &&
+    if (image::Image.Marks[static_cast<std::size_t>(at)] && at <= image::RangeEndAddress() &&
         at <= 0xFFFF - files::Placement.AddressShift) {
       Fail("a .prg reported saved leaves out a byte of the range");
     }

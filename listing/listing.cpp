@@ -541,7 +541,7 @@ void ListingCheck::Finish() {
     partialLength_ = 0;
   }
   afterCarriageReturn_ = false;
-  ResolveHeld(std::nullopt, true);
+  ResolveDoubt(std::nullopt, true);
   Release(Pending::Waits::NextLine, std::nullopt, true);
   Release(Pending::Waits::SumRow, std::nullopt);
   if (sink_ && !faultFound_ && !bytes_.empty()) {
@@ -573,16 +573,16 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
   ++lines_;
   NoteOtherStyle(line);
   const std::optional<std::uint64_t> typedAddress = TakeMistypedAddress(line);
-  // The held address is judged by this line's before this line's own faults are reported.
-  if (held_) {
-    ResolveHeld(line.Address);
+  // The address in doubt is judged by this line's before this line's own faults are reported.
+  if (inDoubt_) {
+    ResolveDoubt(line.Address);
   }
   if (!line.Fault.empty()) {
     ReportLineFault(line, typedAddress);
   }
   CheckAddress(line);
   AddToBlock(line);
-  if (!held_) {
+  if (!inDoubt_) {
     Release(Pending::Waits::NextLine, std::nullopt);
   }
   if (!Holding()) {
@@ -639,14 +639,14 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
     firstAddress_ = address >= before ? address - before : 0;
   }
   if (expected_ && *expected_ != address) {
-    held_ = HeldAddress{lineNumber_,
-                        address,
-                        *expected_,
-                        previous == address,
-                        previousBytes == line.Bytes && line.BytesRead,
-                        lines_ == 2,
-                        previous,
-                        line.Bytes};
+    inDoubt_ = AddressInDoubt{lineNumber_,
+                              address,
+                              *expected_,
+                              previous == address,
+                              previousBytes == line.Bytes && line.BytesRead,
+                              lines_ == 2,
+                              previous,
+                              line.Bytes};
     NoteFault();
     expected_.reset();
     return;
@@ -660,58 +660,60 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
 // address's successor after missing lines or after a mistyped address on the listing's first
 // line (taken for that rather than more than one line missing right after it). Anything else, or no
 // next address, gets the plain fault and the run goes on from the address found.
-void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress, bool atEnd) {
-  if (!held_) {
+void ListingCheck::ResolveDoubt(std::optional<std::uint64_t> nextAddress, bool atEnd) {
+  if (!inDoubt_) {
     return;
   }
-  const HeldAddress held = *held_;
-  held_.reset();
-  const std::string found = ListingAddressText(held.Address);
-  const std::string expected = ListingAddressText(held.Expected);
+  const AddressInDoubt doubt = *inDoubt_;
+  inDoubt_.reset();
+  const std::string found = ListingAddressText(doubt.Address);
+  const std::string expected = ListingAddressText(doubt.Expected);
   Pending fault;
   fault.BlockId = block_.Id;
   std::string text = found + ": address " + expected + " expected, " + found + " found";
-  expected_ = held.Address + 8;
-  if (nextAddress == held.Expected + 8) {
-    expected_ = held.Expected + 8;  // mistyped: the plain fault says it
-  } else if (nextAddress == held.Expected || (atEnd && held.Repeats)) {
-    expected_ = held.Expected;
-    if (held.AfterFirst && held.Address + 8 == held.Previous) {
-      text = found + ": lines " + found + " and " + ListingAddressText(*held.Previous) + " swapped";
-    } else if (held.Repeats) {
-      text = found + ": line " + found + " repeated" + (held.SameBytes ? "" : " with other bytes");
-      if (held.SameBytes) {
+  expected_ = doubt.Address + 8;
+  if (nextAddress == doubt.Expected + 8) {
+    expected_ = doubt.Expected + 8;  // mistyped: the plain fault says it
+  } else if (nextAddress == doubt.Expected || (atEnd && doubt.Repeats)) {
+    expected_ = doubt.Expected;
+    if (doubt.AfterFirst && doubt.Address + 8 == doubt.Previous) {
+      text =
+          found + ": lines " + found + " and " + ListingAddressText(*doubt.Previous) + " swapped";
+    } else if (doubt.Repeats) {
+      text = found + ": line " + found + " repeated" + (doubt.SameBytes ? "" : " with other bytes");
+      if (doubt.SameBytes) {
         fault.What = Pending::Kind::RepeatedLine;
-        fault.Address = held.Address;
-        fault.Bytes = held.Bytes;
+        fault.Address = doubt.Address;
+        fault.Bytes = doubt.Bytes;
       }
-    } else if (held.Address == held.Expected + 8) {
+    } else if (doubt.Address == doubt.Expected + 8) {
       text = found + ": lines " + expected + " and " + found + " swapped";
-      afterSwap_ = held.Address + 8;
+      afterSwap_ = doubt.Address + 8;
     }
-  } else if ((nextAddress && held.Address > held.Expected &&
-              (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8 &&
-              (!held.AfterFirst || held.Address == held.Expected + 8)) ||
-             (atEnd && held.Address == held.Expected + 8 && ShortByALine(held.Expected))) {
-    const bool one = held.Address - held.Expected == 8;
-    text = found + ": " +
-           (one ? "line " + expected + " missing"
-                : "lines " + expected + " to " + ListingAddressText(held.Address - 8) + " missing");
+  } else if ((nextAddress && doubt.Address > doubt.Expected &&
+              (doubt.Address - doubt.Expected) % 8 == 0 && *nextAddress == doubt.Address + 8 &&
+              (!doubt.AfterFirst || doubt.Address == doubt.Expected + 8)) ||
+             (atEnd && doubt.Address == doubt.Expected + 8 && ShortByALine(doubt.Expected))) {
+    const bool one = doubt.Address - doubt.Expected == 8;
+    text =
+        found + ": " +
+        (one ? "line " + expected + " missing"
+             : "lines " + expected + " to " + ListingAddressText(doubt.Address - 8) + " missing");
     if (one) {
       fault.What = Pending::Kind::MissingLine;
-      fault.Address = held.Expected;
+      fault.Address = doubt.Expected;
     }
-  } else if (held.AfterFirst && nextAddress == held.Address + 8) {
-    text += "; perhaps the line before is " + ListingAddressText(held.Address - 8) + ", not " +
-            ListingAddressText(held.Expected - 8);
+  } else if (doubt.AfterFirst && nextAddress == doubt.Address + 8) {
+    text += "; perhaps the line before is " + ListingAddressText(doubt.Address - 8) + ", not " +
+            ListingAddressText(doubt.Expected - 8);
   }
-  fault.Fault = ListingFault{held.LineNumber, std::move(text)};
+  fault.Fault = ListingFault{doubt.LineNumber, std::move(text)};
   if (fault.What != Pending::Kind::Other && Holding()) {
     fault.For = Pending::Waits::SumRow;
   }
   Queue(std::move(fault));
-  std::vector<Pending> after = std::move(heldReports_);
-  heldReports_.clear();
+  std::vector<Pending> after = std::move(reportsAfterDoubt_);
+  reportsAfterDoubt_.clear();
   for (Pending& later : after) {
     Queue(std::move(later));
   }
@@ -729,7 +731,7 @@ void ListingCheck::AddToBlock(const ListingLine& line) {
     return;
   }
   if (block_.Lines <= kLongestBlock) {
-    block_.Held.emplace_back(line.Address.value_or(0), line.Bytes);
+    block_.Kept.emplace_back(line.Address.value_or(0), line.Bytes);
   }
   for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
     block_.Sums[i] = static_cast<std::uint8_t>(block_.Sums[i] + line.Bytes[i]);
@@ -805,13 +807,13 @@ bool ListingCheck::SettleByRow(const Block& block, const Columns& lack) {
 std::string ListingCheck::ExchangedBytes(const Block& block, const std::vector<std::size_t>& wrong,
                                          const Columns& lack) const {
   if (wrong.size() != 2 || static_cast<std::uint8_t>(lack[wrong[0]] + lack[wrong[1]]) != 0 ||
-      block.Held.size() != block.Lines) {
+      block.Kept.size() != block.Lines) {
     return "";
   }
   const std::size_t a = wrong[0];
   const std::size_t b = wrong[1];
   std::optional<std::pair<std::uint64_t, Columns>> found;
-  for (const auto& [address, bytes] : block.Held) {
+  for (const auto& [address, bytes] : block.Kept) {
     if (static_cast<std::uint8_t>(bytes[b] - bytes[a]) == lack[a]) {
       if (found) {
         return "";
@@ -840,14 +842,14 @@ std::string ListingCheck::ExchangedBytes(const Block& block, const std::vector<s
 void ListingCheck::CheckSumRow(const ListingLine& row) {
   ++sumRows_;
   // A sum row straight after one that fell short: no line came to show a gap.
-  if (!held_) {
+  if (!inDoubt_) {
     Release(Pending::Waits::NextLine, std::nullopt, false, false);
   }
   const Block block = std::move(block_);
   block_ = Block{};
   block_.Id = block.Id + 1;
-  if (held_ && heldReports_.size() >= 8) {
-    ResolveHeld(std::nullopt);  // a run of sum rows: the look-ahead is not worth the wait
+  if (inDoubt_ && reportsAfterDoubt_.size() >= 8) {
+    ResolveDoubt(std::nullopt);  // a run of sum rows: the look-ahead is not worth the wait
   }
   JudgeSumRow(row, block);
   Release(Pending::Waits::SumRow, block.Id);
@@ -975,10 +977,10 @@ void ListingCheck::ReportWrongColumns(const ListingLine& row, const Block& block
   Report(std::move(fault));
 }
 
-// A sum row after the held line whose columns fall short by a line's worth, near `address`:
+// A sum row after the line in doubt whose columns fall short by a line's worth, near `address`:
 // the listing's last line came after a line left out, not at a mistyped address.
 bool ListingCheck::ShortByALine(std::uint64_t address) const {
-  return std::any_of(heldReports_.begin(), heldReports_.end(), [&](const Pending& row) {
+  return std::any_of(reportsAfterDoubt_.begin(), reportsAfterDoubt_.end(), [&](const Pending& row) {
     return row.What == Pending::Kind::Shortfall && address + 8 >= row.First &&
            address <= row.Last + 8;
   });
@@ -1009,8 +1011,8 @@ void ListingCheck::Report(Pending fault) {
   if (fault.What == Pending::Kind::Line && Holding()) {
     fault.For = Pending::Waits::SumRow;
   }
-  if (held_) {
-    heldReports_.push_back(std::move(fault));
+  if (inDoubt_) {
+    reportsAfterDoubt_.push_back(std::move(fault));
   } else {
     Queue(std::move(fault));
   }

@@ -214,7 +214,7 @@ void GoToEndLine(EditCursor& cursor) {
 }
 
 // "Goto:" answer as an address as shown (ShownAddress), taken back to the image's; no answer or
-// a bad one is StartAddress, and the result is held between StartAddress and 0xFFFF (a negative
+// a bad one is StartAddress, and the result is kept between StartAddress and 0xFFFF (a negative
 // parse, bit 31 set, is below StartAddress too).
 std::int32_t AskGotoAddress() {
   const std::int32_t shift = files::Placement.AddressShift;

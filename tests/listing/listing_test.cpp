@@ -360,7 +360,7 @@ TEST(ListingCheck, TheFixOfEachMistake) {
 }
 
 // A listing whose blocks outgrow what a sum row settles does not hold their faults back.
-TEST(ListingCheck, FaultsOfALongBlockAreNotHeldBack) {
+TEST(ListingCheck, FaultsOfALongBlockDoNotWait) {
   std::size_t reported = 0;
   ListingCheck check(false, [&](const ListingFault&) { ++reported; });
   check.Feed(kLine0 + "\nSUM 0000000000000000:00\n");

@@ -101,7 +101,7 @@ TEST_F(FileCommands, FiveBytesLoadAsOneLineAndSaveAsEight) {
   EXPECT_EQ(Row(3), "");
 }
 
-// Loading copies only the file's bytes: what the image held behind them is saved with them.
+// Loading copies only the file's bytes: what the image had behind them is saved with them.
 TEST_F(FileCommands, LoadLeavesTheRestOfTheImageAlone) {
   Image.Bytes.fill(0xAA);
   Put("five.bin", {1, 2, 3, 4, 5});

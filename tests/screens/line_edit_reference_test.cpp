@@ -34,8 +34,8 @@ struct ModelChange {
   int From = 0;
   std::vector<std::uint8_t> Before;
   std::vector<std::uint8_t> After;
-  std::vector<bool> HeldBefore;
-  std::vector<bool> HeldAfter;
+  std::vector<bool> MarksBefore;
+  std::vector<bool> MarksAfter;
   int EndLineBefore = 0;
   int EndLineAfter = 0;
   int Position = 0;
@@ -45,8 +45,8 @@ struct ModelChange {
 // mode's line and column; moves that cross a line are found by comparing line numbers.
 struct ModelEditor {
   std::array<std::uint8_t, 0x10000> Bytes{};
-  std::array<bool, 0x10000> Held{};  // typed bytes, and those a load held, move with their bytes
-  bool MarksCount = false;           // a change of marks alone is a change (a record file)
+  std::array<bool, 0x10000> Marks{};  // typed bytes, and those a load marked, move with their bytes
+  bool MarksCount = false;            // a change of marks alone is a change (a record file)
   int StartLine = 0;
   int EndLine = 0;
   int Position = 0;
@@ -103,14 +103,14 @@ struct ModelEditor {
 
   void RemoveByteAt(int address) {
     std::copy(Bytes.begin() + address + 1, Bytes.end(), Bytes.begin() + address);
-    std::copy(Held.begin() + address + 1, Held.end(), Held.begin() + address);
+    std::copy(Marks.begin() + address + 1, Marks.end(), Marks.begin() + address);
     Bytes[0xFFFF] = 0;
-    Held[0xFFFF] = false;
+    Marks[0xFFFF] = false;
   }
   // The new byte keeps the mark of the byte it pushed up.
   void InsertByteAt(int address) {
     std::copy_backward(Bytes.begin() + address, Bytes.end() - 1, Bytes.end());
-    std::copy_backward(Held.begin() + address, Held.end() - 1, Held.end());
+    std::copy_backward(Marks.begin() + address, Marks.end() - 1, Marks.end());
     Bytes[static_cast<std::size_t>(address)] = 0;
   }
 
@@ -118,8 +118,8 @@ struct ModelEditor {
   void Apply(const ModelChange& change, bool forward) {
     const std::vector<std::uint8_t>& bytes = forward ? change.After : change.Before;
     std::copy(bytes.begin(), bytes.end(), Bytes.begin() + change.From);
-    const std::vector<bool>& held = forward ? change.HeldAfter : change.HeldBefore;
-    std::copy(held.begin(), held.end(), Held.begin() + change.From);
+    const std::vector<bool>& marks = forward ? change.MarksAfter : change.MarksBefore;
+    std::copy(marks.begin(), marks.end(), Marks.begin() + change.From);
     if (change.EndLineBefore != change.EndLineAfter) {
       EndLine = forward ? change.EndLineAfter : change.EndLineBefore;
     }
@@ -136,14 +136,14 @@ struct ModelEditor {
   template <typename Key>
   void Change(Key key) {
     const std::array<std::uint8_t, 0x10000> before = Bytes;
-    const std::array<bool, 0x10000> heldBefore = Held;
+    const std::array<bool, 0x10000> marksBefore = Marks;
     ModelChange change{0, {}, {}, {}, {}, EndLine, 0, Position};
     key();
     change.EndLineAfter = EndLine;
     int first = 0;
     int last = 0x10000;
     const auto same = [&](int at) {
-      return before[at] == Bytes[at] && (!MarksCount || heldBefore[at] == Held[at]);
+      return before[at] == Bytes[at] && (!MarksCount || marksBefore[at] == Marks[at]);
     };
     while (first < last && same(first)) {
       ++first;
@@ -157,8 +157,8 @@ struct ModelEditor {
     change.From = first;
     change.Before.assign(before.begin() + first, before.begin() + last);
     change.After.assign(Bytes.begin() + first, Bytes.begin() + last);
-    change.HeldBefore.assign(heldBefore.begin() + first, heldBefore.begin() + last);
-    change.HeldAfter.assign(Held.begin() + first, Held.begin() + last);
+    change.MarksBefore.assign(marksBefore.begin() + first, marksBefore.begin() + last);
+    change.MarksAfter.assign(Marks.begin() + first, Marks.begin() + last);
     Undone.clear();
     Done.push_back(std::move(change));
     if (Done.size() > 10000) {
@@ -197,7 +197,7 @@ struct ModelEditor {
     }
     if (digit >= 0) {
       EndLine = std::max(EndLine, Line());  // a typed byte is always inside the saved range
-      Held[static_cast<std::size_t>(Position / 2)] = true;
+      Marks[static_cast<std::size_t>(Position / 2)] = true;
       std::uint8_t& byte = Bytes[static_cast<std::size_t>(Position / 2)];
       byte = Position % 2 == 0 ? static_cast<std::uint8_t>(digit * 16 + byte % 16)
                                : static_cast<std::uint8_t>(byte / 16 * 16 + digit);
@@ -251,7 +251,7 @@ struct ModelEditor {
       case 'R': {
         EndLine = std::max(EndLine, Line());
         const int address = Position / 2;
-        Held[static_cast<std::size_t>(address)] = true;
+        Marks[static_cast<std::size_t>(address)] = true;
         Bytes[static_cast<std::size_t>(address)] =
             address > StartLine * 8 ? Bytes[static_cast<std::size_t>(address - 1)] : 0;
         Position = evenPosition;
@@ -397,8 +397,8 @@ class LineEditReference : public lbe::testing::SteppingTest {
           << std::dec << "; ";
     }
     for (int at = 0; compareImage && model.MarksCount && at < 0x10000; ++at) {
-      if (model.Held[static_cast<std::size_t>(at)] !=
-          image::Image.Held[static_cast<std::size_t>(at)]) {
+      if (model.Marks[static_cast<std::size_t>(at)] !=
+          image::Image.Marks[static_cast<std::size_t>(at)]) {
         out << "marks differ first at " << std::hex << at << std::dec << "; ";
         break;
       }
@@ -425,7 +425,7 @@ class LineEditReference : public lbe::testing::SteppingTest {
     const std::vector<KeyCode> pool = KeyPool();
     for (std::size_t at = 0; at < 0x10000; ++at) {
       image::Image.Bytes[at] = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random());
-      image::Image.Held[at] = model.Held[at] = random() % 4 != 0;
+      image::Image.Marks[at] = model.Marks[at] = random() % 4 != 0;
     }
     model.Bytes = image::Image.Bytes;
     model.MarksCount = settings.Seed % 2 == 1;
@@ -486,7 +486,7 @@ class LineEditReference : public lbe::testing::SteppingTest {
           const std::size_t address =
               i < 32 ? 0xFFFF - static_cast<std::size_t>(i) : random() % 0x10000;
           image::Image.Bytes[address] = model.Bytes[address] = static_cast<std::uint8_t>(random());
-          image::Image.Held[address] = model.Held[address] = random() % 2 == 0;
+          image::Image.Marks[address] = model.Marks[address] = random() % 2 == 0;
         }
         image::ClearHistory();
         model.ForgetChanges();
