@@ -298,7 +298,7 @@ void CheckInvariants(const console::EmulatedConsole& screen) {
   if (window.Left != 0 || window.Top != 0 || window.Right != 79 || window.Bottom != 24) {
     Fail("the window moved");
   }
-  if (console::StdOut.Pending > console::kOutputBufferSize) {
+  if (console::OutputBuffer.Pending > console::kOutputBufferSize) {
     Fail("the output buffer overflowed");
   }
 }
