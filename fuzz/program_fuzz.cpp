@@ -110,7 +110,7 @@ constexpr Key kKeys[] = {
     {Vk::Numpad0, U'0'}, {Vk::Numpad0 + 9, U'9'},
     {Vk::Tab, U'\t'}, {Vk::Space, U' '}, {Vk::Shift, 0}, {Vk::Control, 0}, {Vk::Alt, 0},
     {Vk::F1, 0}, {Vk::F1 + 11, 0}, {'H', U'h'},
-    {'M', U'm'}, {'X', U'x'}, {'Z', U'z'}, {'1', U'!'}, {Vk::Oem1, U':'}, {Vk::Oem2, U'?'},
+    {'M', U'm'}, {'X', U'x'}, {'Z', U'z'}, {'1', U'!'}, {Vk::Oem1, U':'}, {Vk::Slash, U'?'},
     {Vk::OemPeriod, U'>'}, {Vk::OemMinus, U'-'},
     {Vk::OemPlus, U'+'}, {Vk::Oem5, U'\\'}, {Vk::Oem7, U'"'}, {Vk::Oem3, U'~'},
     {Vk::Packet, U'é'}, {Vk::Packet, U'ア'}, {'K', U'k'}, {'P', U'P'},

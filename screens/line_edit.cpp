@@ -388,7 +388,7 @@ bool HandleKey(EditCursor& cursor, KeyCode key) {
     case 'Y':
       GoToChange(cursor, image::Redo());
       break;
-    case Vk::Oem2:
+    case Vk::Slash:
     case Vk::NumpadDivide:
       AskAndFind(cursor);
       break;
@@ -486,7 +486,7 @@ bool HandleTypeInKey(EditCursor& cursor, KeyCode key) {
       cursor.NibbleColumn = kNibblesPerLine - 1;
       OpenSumField(cursor.CurrentLine);
       return true;
-    case Vk::Oem2:
+    case Vk::Slash:
     case Vk::NumpadDivide:
     case 'N':
       ClearTypeInStatus();  // Find asks and answers on row 2

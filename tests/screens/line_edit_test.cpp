@@ -669,7 +669,7 @@ TEST_F(LineEdit, FindPutsTheCursorOnTheMatch) {
       if (i > 0 && c.answers[i].empty()) {
         screen.PressKey('N');
       } else {
-        screen.PressKey(Vk::Oem2, U'/');
+        screen.PressKey(Vk::Slash, U'/');
         screen.TypeLine(c.answers[i]);
       }
     }
