@@ -30,8 +30,8 @@ constexpr std::uint8_t kStatusRow = 2;
 constexpr std::uint8_t kMarkColumn = 31;
 constexpr std::size_t kMarkWidth = 26;  // "WRONG: the line sums to 3C"
 constexpr std::size_t kRowWidth = 79;
-constexpr std::uint8_t kGreen = 10;
-constexpr std::uint8_t kRed = 12;
+constexpr std::uint8_t kCheckedColour = 10;
+constexpr std::uint8_t kFailedColour = 12;
 // A notice takes at most three rows, so that a long path never scrolls the edit line away.
 constexpr std::size_t kLongestNotice = 3 * (kRowWidth + 1) - 4;
 
@@ -93,7 +93,7 @@ std::string Padded(std::string text, std::size_t width) {
 void WriteInColourOf(LineCheck check, std::uint8_t column, std::string_view text) {
   const auto colour = static_cast<std::uint8_t>(console::Console.TextAttribute & 0x0F);
   if (check != LineCheck::Untyped) {
-    console::SetForeground(check == LineCheck::Checked ? kGreen : kRed);
+    console::SetForeground(check == LineCheck::Checked ? kCheckedColour : kFailedColour);
   }
   console::MoveCursor(column, 1);
   console::Write(text);
