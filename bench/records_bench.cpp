@@ -3,8 +3,8 @@
 // rewriting it for a one-byte patch; and the peak memory of reading and of rewriting a file that
 // holds the same window and then 1 or 64 MiB of records of other addresses (the rewrite with and
 // without a way to read the file back), each in a child process of its own so that its peak
-// resident set is its alone. The big files are made piece by piece as they are fed, never held
-// whole. Usage: records_bench [rounds]
+// resident set is its alone. The big files are made piece by piece as they are fed, never kept
+// whole whole. Usage: records_bench [rounds]
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Window {
   std::array<std::uint8_t, kWindowSize> Bytes{};
-  lbe::records::HeldBytes Held;
+  lbe::records::MarkedBytes Marks;
 };
 
 std::unique_ptr<Window> FullWindow() {
@@ -36,7 +36,7 @@ std::unique_ptr<Window> FullWindow() {
   for (std::size_t at = 0; at < kWindowSize; ++at) {
     window->Bytes[at] = static_cast<std::uint8_t>(at * 7 + (at >> 8));
   }
-  window->Held.set();
+  window->Marks.set();
   return window;
 }
 
@@ -46,11 +46,11 @@ template <typename Consumer>
 void FeedFile(Consumer& consumer, const std::string& windowText, std::size_t extraMiB) {
   consumer.Feed(std::string_view(windowText).substr(0, windowText.size() - 12));  // no end
   const auto banks = std::make_unique<Window>();
-  banks->Held.set();
+  banks->Marks.set();
   std::size_t fed = 0;
   for (std::uint64_t bank = 1; fed < extraMiB << 20; ++bank) {
     std::string text =
-        lbe::records::WriteRecordFile(FileFormat::IntelHex, {}, 0, banks->Bytes, banks->Held);
+        lbe::records::WriteRecordFile(FileFormat::IntelHex, {}, 0, banks->Bytes, banks->Marks);
     text.resize(text.size() - 12);
     // An extended linear address record for the bank, then the bank's data records.
     const std::uint8_t value[2] = {static_cast<std::uint8_t>(bank >> 8),
@@ -107,13 +107,13 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   const auto window = FullWindow();
   const std::string text =
-      lbe::records::WriteRecordFile(FileFormat::IntelHex, {}, 0, window->Bytes, window->Held);
+      lbe::records::WriteRecordFile(FileFormat::IntelHex, {}, 0, window->Bytes, window->Marks);
   std::printf("64 KiB as Intel HEX: %zu bytes of text; mean of %d rounds\n", text.size(), rounds);
 
   auto loaded = std::make_unique<Window>();
   const double read = MeanMicroseconds(rounds, [&] {
-    loaded->Held.reset();
-    lbe::records::RecordReader reader(FileFormat::IntelHex, 0, loaded->Bytes, loaded->Held);
+    loaded->Marks.reset();
+    lbe::records::RecordReader reader(FileFormat::IntelHex, 0, loaded->Bytes, loaded->Marks);
     for (std::size_t at = 0; at < text.size(); at += 65536) {
       reader.Feed(std::string_view(text).substr(at, 65536));
     }
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   std::size_t written = 0;
   const double write = MeanMicroseconds(rounds, [&] {
     written +=
-        lbe::records::WriteRecordFile(FileFormat::IntelHex, {}, 0, window->Bytes, window->Held)
+        lbe::records::WriteRecordFile(FileFormat::IntelHex, {}, 0, window->Bytes, window->Marks)
             .size();
   });
   std::printf("%-44s%8.1f us\n", "write afresh (WriteRecordFile)", write);
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
   patched->Bytes[0x8000] ^= 0xFF;
   std::size_t stretch = 0;
   const double rewrite = MeanMicroseconds(rounds, [&] {
-    lbe::records::RecordRewrite save(FileFormat::IntelHex, 0, patched->Bytes, patched->Held, 0,
+    lbe::records::RecordRewrite save(FileFormat::IntelHex, 0, patched->Bytes, patched->Marks, 0,
                                      0xFFFF);
     for (std::size_t at = 0; at < text.size(); at += 65536) {
       save.Survey(std::string_view(text).substr(at, 65536));
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     const std::string label = "read, window + " + std::to_string(extra) + " MiB of other records";
     PeakInChild(label.c_str(), [&] {
       auto into = std::make_unique<Window>();
-      lbe::records::RecordReader reader(FileFormat::IntelHex, 0, into->Bytes, into->Held);
+      lbe::records::RecordReader reader(FileFormat::IntelHex, 0, into->Bytes, into->Marks);
       FeedFile(reader, text, extra);
     });
   }
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
       const std::string label = std::string(readBack ? "rewrite reading back" : "rewrite keeping") +
                                 ", window + " + std::to_string(extra) + " MiB";
       PeakInChild(label.c_str(), [&] {
-        lbe::records::RecordRewrite save(FileFormat::IntelHex, 0, patched->Bytes, patched->Held, 0,
+        lbe::records::RecordRewrite save(FileFormat::IntelHex, 0, patched->Bytes, patched->Marks, 0,
                                          0xFFFF);
         if (readBack) {
           // Nothing after the window changes here: a read back would be a fault.

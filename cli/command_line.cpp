@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "text/hex_text.h"
+
 namespace lbe::cli {
 
 namespace {
@@ -32,12 +34,11 @@ std::optional<std::uint64_t> ParseHexNumber(std::string_view text) {
   }
   std::uint64_t value = 0;
   for (const char c : text) {
-    const auto digit = std::string_view("0123456789abcdef")
-                           .find(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    if (digit == std::string_view::npos || value > (kLargestFileOffset >> 4)) {
+    const int digit = text::HexDigitValue(c);
+    if (digit < 0 || value > (kLargestFileOffset >> 4)) {
       return std::nullopt;
     }
-    value = value * 16 + digit;
+    value = value * 16 + static_cast<std::uint64_t>(digit);
   }
   return value <= kLargestFileOffset ? std::optional(value) : std::nullopt;
 }

@@ -17,7 +17,7 @@ struct PunctuationKey {
 
 constexpr PunctuationKey kPunctuationKeys[] = {
     {U';', U':', Vk::Oem1},     {U'=', U'+', Vk::OemPlus},   {U',', U'<', Vk::OemComma},
-    {U'-', U'_', Vk::OemMinus}, {U'.', U'>', Vk::OemPeriod}, {U'/', U'?', Vk::Oem2},
+    {U'-', U'_', Vk::OemMinus}, {U'.', U'>', Vk::OemPeriod}, {U'/', U'?', Vk::Slash},
     {U'`', U'~', Vk::Oem3},     {U'[', U'{', Vk::Oem4},      {U'\\', U'|', Vk::Oem5},
     {U']', U'}', Vk::Oem6},     {U'\'', U'"', Vk::Oem7},
 };

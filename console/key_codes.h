@@ -37,7 +37,7 @@ inline constexpr KeyCode OemPlus = 187;    // =+
 inline constexpr KeyCode OemComma = 188;   // ,<
 inline constexpr KeyCode OemMinus = 189;   // -_
 inline constexpr KeyCode OemPeriod = 190;  // .>
-inline constexpr KeyCode Oem2 = 191;       // /?
+inline constexpr KeyCode Slash = 191;      // /?
 inline constexpr KeyCode Oem3 = 192;       // `~
 inline constexpr KeyCode Oem4 = 219;       // [{
 inline constexpr KeyCode Oem5 = 220;       // \|

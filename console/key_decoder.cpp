@@ -16,7 +16,7 @@ constexpr unsigned char kLineFeed = 0x0A;
 constexpr unsigned char kDelete = 0x7F;
 
 // A sequence longer than this without its final byte is garbage: it is swallowed to its end
-// instead of being held, so that memory stays bounded whatever the terminal sends.
+// instead of being kept, so that memory stays bounded whatever the terminal sends.
 constexpr std::size_t kMaxSequenceBytes = 64;
 
 // Windows virtual-key codes of keys that key_codes.h does not name, because no screen reads
@@ -314,36 +314,36 @@ bool IsTildeSequence(const ParsedSequence& parsed, int number) {
 }  // namespace
 
 void KeyDecoder::Feed(std::string_view bytes, std::vector<InputEvent>& events) {
-  if (escapeTail_ && held_.empty() && !bytes.empty()) {
+  if (escapeTail_ && pending_.empty() && !bytes.empty()) {
     // The first byte after an Esc that timed out tells whether the rest of its sequence follows.
     escapeTail_ = false;
     const auto first = static_cast<unsigned char>(bytes.front());
     if (!lateTail_.empty() &&
         (IsParameterByte(first) || IsIntermediateByte(first) || IsFinalByte(first))) {
-      held_ = lateTail_;  // that rest came cut once more: what follows still belongs to it
-      tailHeld_ = true;
+      pending_ = lateTail_;  // that rest came cut once more: what follows still belongs to it
+      tailPending_ = true;
     } else if (lateTail_.empty() && (first == '[' || first == 'O')) {
-      held_.push_back(static_cast<char>(kEscape));
-      tailHeld_ = true;
+      pending_.push_back(static_cast<char>(kEscape));
+      tailPending_ = true;
     }
     lateTail_.clear();
   }
-  held_.append(bytes);
-  held_.erase(0, Decode(held_, events));
+  pending_.append(bytes);
+  pending_.erase(0, Decode(pending_, events));
 }
 
 void KeyDecoder::Timeout(std::vector<InputEvent>& events) {
   const bool loneEscape =
-      held_.size() == 1 && static_cast<unsigned char>(held_[0]) == kEscape && !tailHeld_;
+      pending_.size() == 1 && static_cast<unsigned char>(pending_[0]) == kEscape && !tailPending_;
   if (loneEscape && !inPaste_) {
     events.push_back(KeyEvent(Vk::Escape, U'\x1b'));
     escapeTail_ = true;
-  } else if (tailHeld_) {
-    lateTail_ = held_;  // a late rest, cut again: the window stays open for the rest of it
+  } else if (tailPending_) {
+    lateTail_ = pending_;  // a late rest, cut again: the window stays open for the rest of it
     escapeTail_ = true;
   }
-  held_.clear();
-  tailHeld_ = false;
+  pending_.clear();
+  tailPending_ = false;
 }
 
 std::vector<TerminalReply> KeyDecoder::TakeReplies() {
@@ -378,7 +378,7 @@ std::size_t KeyDecoder::Decode(std::string_view bytes, std::vector<InputEvent>& 
       used = TakeCharacter(bytes.substr(index), events);
     }
     if (used == 0) {
-      return index;  // an unfinished start, held for the next feed
+      return index;  // an unfinished start, kept for the next feed
     }
     index += used;
   }
@@ -400,8 +400,8 @@ std::size_t KeyDecoder::TakeEscape(std::string_view bytes, bool first,
     return 0;
   }
   // The rest of a sequence whose Esc timed out is dropped whole, never read as keys.
-  const bool brokenTail = tailHeld_ && first;
-  tailHeld_ = false;
+  const bool brokenTail = tailPending_ && first;
+  tailPending_ = false;
   if (scan.Result == Scan::Complete && !brokenTail) {
     EscapeSequence(bytes.substr(0, scan.Length), events);
   }

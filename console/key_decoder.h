@@ -25,13 +25,13 @@ struct TerminalReply {
 // UTF-8 character, so that a sequence split across two reads is still read as one key.
 class KeyDecoder {
  public:
-  // Decodes `bytes` after the ones held from earlier feeds and appends the events they complete.
+  // Decodes `bytes` after the ones pending from earlier feeds and appends the events they complete.
   // The key events of the text between the terminal's paste-start and paste-end marks (bracketed
   // paste) carry KeySource::PasteStart (the first) or KeySource::Pasted.
   void Feed(std::string_view bytes, std::vector<InputEvent>& events);
-  // True when bytes are held (a lone ESC, a cut sequence or character): call Timeout once the
+  // True when bytes are pending (a lone ESC, a cut sequence or character): call Timeout once the
   // Esc delay has passed without a further byte.
-  bool Pending() const { return !held_.empty(); }
+  bool Pending() const { return !pending_.empty(); }
   // No further byte came: a lone ESC is the Esc key; a cut sequence or character is dropped.
   // After such an Esc, bytes that begin with '[' or 'O' and complete a sequence are the late
   // rest of a key whose Esc came alone over a slow link: they are dropped, never read as keys,
@@ -48,12 +48,12 @@ class KeyDecoder {
   std::vector<TerminalReply> TakeReplies();
 
  private:
-  // Decodes from the start of `bytes`; returns how many bytes were used (the rest is held).
+  // Decodes from the start of `bytes`; returns how many bytes were used (the rest waits).
   std::size_t Decode(std::string_view bytes, std::vector<InputEvent>& events);
   // Inside an over-long sequence: true while its bytes are swallowed, its final byte included.
   bool SkipDiscarded(unsigned char byte);
   // The escape sequence, or text character, at the start of `bytes`: acts on it and returns the
-  // bytes it took, 0 when it is unfinished. `first`: it starts the held bytes.
+  // bytes it took, 0 when it is unfinished. `first`: it starts the pending bytes.
   std::size_t TakeEscape(std::string_view bytes, bool first, std::vector<InputEvent>& events);
   std::size_t TakeCharacter(std::string_view bytes, std::vector<InputEvent>& events);
   // Acts on the complete escape sequence `sequence`.
@@ -62,11 +62,11 @@ class KeyDecoder {
   // Appends a key or other event, marked as pasted inside a paste.
   void Emit(InputEvent event, std::vector<InputEvent>& events);
 
-  std::string held_;
+  std::string pending_;
   bool inPaste_ = false;
   bool pasteStarting_ = false;        // the next key event is the first of a paste
   bool escapeTail_ = false;           // an Esc timed out; the rest of its sequence may follow
-  bool tailHeld_ = false;             // held_ starts with a stand-in ESC for such a rest
+  bool tailPending_ = false;          // pending_ starts with a stand-in ESC for such a rest
   std::string lateTail_;              // such a rest that timed out unfinished, ESC first
   bool afterCarriageReturn_ = false;  // an LF right after a CR ends the same line
   bool discarding_ = false;           // inside an over-long sequence, swallowed to its end

@@ -11,7 +11,7 @@
 
 namespace lbe::console {
 
-OutputStream StdOut;
+BufferedOutput OutputBuffer;
 
 namespace {
 
@@ -20,29 +20,30 @@ void FlushPending(std::size_t count) {
   if (count == 0) {
     return;
   }
-  WriteToWindow(CursorColumn(), CursorRow(), StdOut.Buffer.data(),
+  WriteToWindow(CursorColumn(), CursorRow(), OutputBuffer.Bytes.data(),
                 static_cast<std::int32_t>(count));
-  std::memmove(StdOut.Buffer.data(), StdOut.Buffer.data() + count, StdOut.Pending - count);
-  StdOut.Pending -= count;
-  std::fill(StdOut.Buffer.begin() + static_cast<std::ptrdiff_t>(StdOut.Pending),
-            StdOut.Buffer.end(), '\0');
+  std::memmove(OutputBuffer.Bytes.data(), OutputBuffer.Bytes.data() + count,
+               OutputBuffer.Pending - count);
+  OutputBuffer.Pending -= count;
+  std::fill(OutputBuffer.Bytes.begin() + static_cast<std::ptrdiff_t>(OutputBuffer.Pending),
+            OutputBuffer.Bytes.end(), '\0');
 }
 
 // Where a full buffer may be cut: never inside a UTF-8 sequence, so that each flush gets whole
 // characters (for ASCII, all 128 bytes).
 std::size_t WholeCharacterPrefix() {
-  const std::string_view pending(StdOut.Buffer.data(), StdOut.Pending);
+  const std::string_view pending(OutputBuffer.Bytes.data(), OutputBuffer.Pending);
   const std::size_t whole = text::WholeCharactersLength(pending);
   return whole > 0 ? whole : pending.size();
 }
 
 void Append(std::string_view text) {
   while (!text.empty()) {
-    const std::size_t taken = std::min(kOutputBufferSize - StdOut.Pending, text.size());
-    std::memcpy(StdOut.Buffer.data() + StdOut.Pending, text.data(), taken);
-    StdOut.Pending += taken;
+    const std::size_t taken = std::min(kOutputBufferSize - OutputBuffer.Pending, text.size());
+    std::memcpy(OutputBuffer.Bytes.data() + OutputBuffer.Pending, text.data(), taken);
+    OutputBuffer.Pending += taken;
     text.remove_prefix(taken);
-    if (StdOut.Pending == kOutputBufferSize) {
+    if (OutputBuffer.Pending == kOutputBufferSize) {
       FlushPending(WholeCharacterPrefix());
     }
   }
@@ -51,7 +52,7 @@ void Append(std::string_view text) {
 }  // namespace
 
 void StartOutput() {
-  StdOut = {};
+  OutputBuffer = {};
   const std::uint32_t need = kProcessedOutput | kWrapAtEolOutput;
   const std::uint32_t mode = Device().OutputMode();
   if ((mode & need) != need) {
@@ -80,7 +81,7 @@ void RingBell() {
 }
 
 void FlushToWindow() {
-  FlushPending(StdOut.Pending);
+  FlushPending(OutputBuffer.Pending);
 }
 
 void WriteToWindow(std::uint8_t column, std::uint8_t row, const char* bytes, std::int32_t count) {

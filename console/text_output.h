@@ -12,13 +12,13 @@ namespace lbe::console {
 
 inline constexpr std::size_t kOutputBufferSize = 128;
 
-struct OutputStream {
-  std::array<char, kOutputBufferSize> Buffer{};
+struct BufferedOutput {
+  std::array<char, kOutputBufferSize> Bytes{};
   std::size_t Pending = 0;
 
-  bool operator==(const OutputStream&) const = default;
+  bool operator==(const BufferedOutput&) const = default;
 };
-extern OutputStream StdOut;
+extern BufferedOutput OutputBuffer;
 
 // One write statement: the text is appended, and flushed when the buffer fills and at the end.
 void Write(std::string_view text);

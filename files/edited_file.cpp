@@ -49,10 +49,10 @@ std::uint64_t Fingerprint() {
   }
   // A raw save writes the range whatever was typed; a record file's save writes the held bytes.
   if (FormatOf(CurrentFileName) != FileFormat::Raw) {
-    for (std::size_t at = 0; at < Image.Held.size(); at += 64) {
+    for (std::size_t at = 0; at < Image.Marks.size(); at += 64) {
       std::uint64_t word = 0;
       for (std::size_t bit = 0; bit < 64; ++bit) {
-        word |= static_cast<std::uint64_t>(Image.Held[at + bit]) << bit;
+        word |= static_cast<std::uint64_t>(Image.Marks[at + bit]) << bit;
       }
       hash = mix(hash, word);
     }
@@ -96,7 +96,7 @@ FileError RecordFileError(const records::RecordError& error) {
 }
 
 // A whole record file of the held bytes of the range, in the style the last load read.
-std::string RecordFileOfRange(FileFormat format, const records::HeldBytes& held) {
+std::string RecordFileOfRange(FileFormat format, const records::MarkedBytes& held) {
   try {
     return records::WriteRecordFile(format, Placement.Style.value_or(records::RecordStyle{}),
                                     Placement.Offset, Image.Bytes, held);
@@ -140,7 +140,7 @@ void SetRangeOfRecords(std::optional<std::int32_t> lowest, std::optional<std::in
 // lacks but loads without, one line each.
 std::vector<std::string> LoadRecordFile(FileFormat format) {
   auto bytes = std::make_unique<std::array<std::uint8_t, records::kWindowSize>>();
-  auto held = std::make_unique<records::HeldBytes>();
+  auto held = std::make_unique<records::MarkedBytes>();
   records::RecordReader reader(format, Placement.Offset, *bytes, *held);
   FileState state;
   try {
@@ -153,7 +153,7 @@ std::vector<std::string> LoadRecordFile(FileFormat format) {
     throw RecordFileError(error);
   }
   Image.Bytes = *bytes;
-  Image.Held = *held;
+  Image.Marks = *held;
   SetRangeOfRecords(reader.Lowest(), reader.Highest());
   image::ClearHistory();  // a load replaces what the changes were made to
   Placement.Style = state.Size > 0 ? std::optional(reader.Style()) : std::nullopt;
@@ -244,7 +244,7 @@ void LoadProgramFile() {
   Image = {};
   std::copy(read.Bytes.begin() + kProgramHeader, read.Bytes.end(), Image.Bytes.begin() + at);
   for (std::uint64_t i = 0; i < count; ++i) {
-    Image.Held[static_cast<std::size_t>(at) + i] = true;
+    Image.Marks[static_cast<std::size_t>(at) + i] = true;
   }
   if (!Placement.StartAddressGiven) {
     image::SetStartAddress(at);
@@ -321,7 +321,7 @@ LoadOutcome LoadFile(bool readOnly) {
   std::copy(read.Bytes.begin(), read.Bytes.end(), Image.Bytes.begin() + Range.StartAddress);
   // What the file held: a later save into a record file of another name writes these bytes.
   for (std::int32_t at = 0; at < count; ++at) {
-    Image.Held[static_cast<std::size_t>(Range.StartAddress + at)] = true;
+    Image.Marks[static_cast<std::size_t>(Range.StartAddress + at)] = true;
   }
   const std::int32_t whole = count % kLineBytes == 0 ? count : (count & 0xFFF8) + kLineBytes;
   Range.EndLine = Range.StartLine + whole / kLineBytes - 1;
@@ -339,15 +339,15 @@ LoadOutcome LoadFile(bool readOnly) {
 namespace {
 
 // The held bytes of the range: those a save into a record file writes.
-records::HeldBytes HeldInRange() {
+records::MarkedBytes MarkedInRange() {
   if (Range.EndLine < Range.StartLine) {
     return {};
   }
   const auto first = static_cast<std::size_t>(Range.StartAddress);
   const auto count = static_cast<std::size_t>(image::RangeBytes().size());
-  const records::HeldBytes all = ~records::HeldBytes{};
-  const records::HeldBytes range = (all >> (all.size() - count)) << first;
-  return Image.Held & range;
+  const records::MarkedBytes all = ~records::MarkedBytes{};
+  const records::MarkedBytes range = (all >> (all.size() - count)) << first;
+  return Image.Marks & range;
 }
 
 // The text a save of the range writes into `format`'s records: the stretch of the current file
@@ -363,7 +363,7 @@ struct RecordSave {
 RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& expected) {
   RecordSave save;
   save.FormerSum = StretchChecksum({});
-  const records::HeldBytes held = HeldInRange();
+  const records::MarkedBytes held = MarkedInRange();
   std::error_code error;
   const auto size = std::filesystem::file_size(std::filesystem::path(CurrentFileName), error);
   if (error || size == 0) {
@@ -463,7 +463,7 @@ std::span<const std::uint8_t> RawBytesToSave() {
   const auto cut = static_cast<std::size_t>(Range.StartAddress) + loaded.Length;
   for (std::size_t at = cut; at < static_cast<std::size_t>(Range.StartAddress) + range.size();
        ++at) {
-    if (Image.Held[at]) {
+    if (Image.Marks[at]) {
       return range;
     }
   }
@@ -490,7 +490,7 @@ ProgramSpan ProgramSpanOfImage() {
 std::vector<std::uint8_t> ProgramFileOf(std::uint16_t load, std::int32_t from, std::int32_t last) {
   std::int32_t to = from - 1;
   for (std::int32_t at = last; at >= from; --at) {
-    if (Image.Held[static_cast<std::size_t>(at)]) {
+    if (Image.Marks[static_cast<std::size_t>(at)]) {
       to = at;
       break;
     }
@@ -517,13 +517,13 @@ std::string ProgramSaveProblem() {
   const ProgramSpan span = ProgramSpanOfImage();
   const std::int32_t shift = span.Load - span.From;
   for (std::int32_t at = 0; at < kImageSize; ++at) {
-    if (!Image.Held[static_cast<std::size_t>(at)] || (at >= span.From && at <= span.Last)) {
+    if (!Image.Marks[static_cast<std::size_t>(at)] || (at >= span.From && at <= span.Last)) {
       continue;
     }
     const bool below = at < span.From;
     std::int32_t count = 0;
     for (std::int32_t next = at; next < (below ? span.From : kImageSize); ++next) {
-      count += Image.Held[static_cast<std::size_t>(next)] ? 1 : 0;
+      count += Image.Marks[static_cast<std::size_t>(next)] ? 1 : 0;
     }
     return "Not saved: " + std::to_string(count) + (count == 1 ? " byte from " : " bytes from ") +
            text::HexDigits(static_cast<std::uint32_t>(at + shift), 4) +
@@ -539,7 +539,7 @@ std::vector<std::uint8_t> ProgramRescueOfRange() {
   const ProgramSpan span = ProgramSpanOfImage();
   std::int32_t from = span.From;
   for (std::int32_t at = 0; at < span.From; ++at) {
-    if (Image.Held[static_cast<std::size_t>(at)]) {
+    if (Image.Marks[static_cast<std::size_t>(at)]) {
       from = at;
       break;
     }
@@ -622,7 +622,7 @@ std::string WriteRescueOfRange() {
   if (format == FileFormat::Prg) {
     return WriteRescueCopy(CurrentFileName, ProgramRescueOfRange(), ".prg");
   }
-  const std::string text = RecordFileOfRange(format, HeldInRange());
+  const std::string text = RecordFileOfRange(format, MarkedInRange());
   return WriteRescueCopy(CurrentFileName,
                          std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                          format == FileFormat::IntelHex ? ".hex" : ".srec");

@@ -48,11 +48,11 @@ std::optional<std::uint64_t> HexValue(std::string_view text, std::size_t digits)
   }
   std::uint64_t value = 0;
   for (const char c : text) {
-    const auto digit = std::string_view("0123456789ABCDEF").find(c);
-    if (digit == std::string_view::npos) {
+    const int digit = text::UpperHexDigitValue(c);
+    if (digit < 0) {
       return std::nullopt;
     }
-    value = value * 16 + digit;
+    value = value * 16 + static_cast<std::uint64_t>(digit);
   }
   return value;
 }

@@ -110,7 +110,7 @@ void RunOnce(const std::uint8_t* data, std::size_t size) {
     reads.push_back(std::move(read));
   }
 
-  // As the terminal console reads: a delay passes only while bytes are held.
+  // As the terminal console reads: a delay passes only while bytes are pending.
   KeyDecoder timed;
   std::vector<InputEvent> timedEvents;
   bool escapeTimedOut = false;
@@ -123,12 +123,12 @@ void RunOnce(const std::uint8_t* data, std::size_t size) {
     }
     escapeTimedOut = escapeTimedOut && read.Bytes.empty();
     if (read.DelayAfter && timed.Pending()) {
-      const std::size_t held = timedEvents.size();
+      const std::size_t pendingBefore = timedEvents.size();
       timed.Timeout(timedEvents);
-      escapeTimedOut =
-          timedEvents.size() > held && timedEvents.back().VirtualKeyCode == console::Vk::Escape;
+      escapeTimedOut = timedEvents.size() > pendingBefore &&
+                       timedEvents.back().VirtualKeyCode == console::Vk::Escape;
       if (timed.Pending()) {
-        Fail("bytes still held after the Esc delay");
+        Fail("bytes still pending after the Esc delay");
       }
     }
   }

@@ -110,7 +110,7 @@ constexpr Key kKeys[] = {
     {Vk::Numpad0, U'0'}, {Vk::Numpad0 + 9, U'9'},
     {Vk::Tab, U'\t'}, {Vk::Space, U' '}, {Vk::Shift, 0}, {Vk::Control, 0}, {Vk::Alt, 0},
     {Vk::F1, 0}, {Vk::F1 + 11, 0}, {'H', U'h'},
-    {'M', U'm'}, {'X', U'x'}, {'Z', U'z'}, {'1', U'!'}, {Vk::Oem1, U':'}, {Vk::Oem2, U'?'},
+    {'M', U'm'}, {'X', U'x'}, {'Z', U'z'}, {'1', U'!'}, {Vk::Oem1, U':'}, {Vk::Slash, U'?'},
     {Vk::OemPeriod, U'>'}, {Vk::OemMinus, U'-'},
     {Vk::OemPlus, U'+'}, {Vk::Oem5, U'\\'}, {Vk::Oem7, U'"'}, {Vk::Oem3, U'~'},
     {Vk::Packet, U'é'}, {Vk::Packet, U'ア'}, {'K', U'k'}, {'P', U'P'},
@@ -298,7 +298,7 @@ void CheckInvariants(const console::EmulatedConsole& screen) {
   if (window.Left != 0 || window.Top != 0 || window.Right != 79 || window.Bottom != 24) {
     Fail("the window moved");
   }
-  if (console::StdOut.Pending > console::kOutputBufferSize) {
+  if (console::OutputBuffer.Pending > console::kOutputBufferSize) {
     Fail("the output buffer overflowed");
   }
 }
@@ -398,7 +398,7 @@ void CheckProgramFile(const std::string& name, bool rescue) {
   const auto load = files::Placement.LoadAddress;
   std::int32_t from = load ? *load - files::Placement.AddressShift : 0;
   for (std::int32_t at = 0; rescue && at < from; ++at) {
-    if (image::Image.Held[static_cast<std::size_t>(at)]) {
+    if (image::Image.Marks[static_cast<std::size_t>(at)]) {
       from = at;
       break;
     }
@@ -416,7 +416,7 @@ void CheckProgramFile(const std::string& name, bool rescue) {
     Fail("a .prg reported saved does not hold the image's bytes from its load address");
   }
   for (std::int32_t at = from + static_cast<std::int32_t>(count); at < image::kImageSize; ++at) {
-    if (image::Image.Held[static_cast<std::size_t>(at)] && at <= image::RangeEndAddress() &&
+    if (image::Image.Marks[static_cast<std::size_t>(at)] && at <= image::RangeEndAddress() &&
         at <= 0xFFFF - files::Placement.AddressShift) {
       Fail("a .prg reported saved leaves out a byte of the range");
     }

@@ -2,7 +2,7 @@
 // from the end) choose the format, the window's base, the pieces it is fed in and a save's span
 // and changes; the rest is the file.
 //
-// Checked: the reader's outcome (the error's line and text, or the window, its held bytes and
+// Checked: the reader's outcome (the error's line and text, or the window, its marked bytes and
 // style) does not depend on where the text was cut; an error text is one short line of
 // printable characters. For a file that parses: a fresh write of its window reads back to the
 // same window, and a rewrite that saves changed bytes over a span leaves a file that parses and
@@ -26,8 +26,8 @@ namespace lbe::fuzzing {
 namespace {
 
 using records::FileFormat;
-using records::HeldBytes;
 using records::kWindowSize;
+using records::MarkedBytes;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "records_fuzz: %s\n", what);
@@ -36,16 +36,16 @@ using records::kWindowSize;
 
 struct Outcome {
   std::array<std::uint8_t, kWindowSize> Bytes{};
-  HeldBytes Held;
+  MarkedBytes Marks;
   std::string Error;  // "LINE:text", empty when the file parses
   records::RecordStyle Style;
 };
 
-// Reads `text` fed in `pieces` (the rest in one), bytes not held left at 0.
+// Reads `text` fed in `pieces` (the rest in one), bytes not marked left at 0.
 std::unique_ptr<Outcome> Read(FileFormat format, std::uint64_t base, std::string_view text,
                               const std::vector<std::size_t>& pieces) {
   auto outcome = std::make_unique<Outcome>();
-  records::RecordReader reader(format, base, outcome->Bytes, outcome->Held);
+  records::RecordReader reader(format, base, outcome->Bytes, outcome->Marks);
   try {
     std::size_t at = 0;
     for (const std::size_t piece : pieces) {
@@ -66,17 +66,17 @@ std::unique_ptr<Outcome> Read(FileFormat format, std::uint64_t base, std::string
       Fail("an error text longer than a message line");
     }
     outcome->Bytes.fill(0);
-    outcome->Held.reset();
+    outcome->Marks.reset();
   }
   return outcome;
 }
 
 bool SameWindow(const Outcome& one, const Outcome& other) {
-  if (one.Held != other.Held) {
+  if (one.Marks != other.Marks) {
     return false;
   }
   for (std::size_t at = 0; at < kWindowSize; ++at) {
-    if (one.Held[at] && one.Bytes[at] != other.Bytes[at]) {
+    if (one.Marks[at] && one.Bytes[at] != other.Bytes[at]) {
       return false;
     }
   }
@@ -112,18 +112,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::string fresh =
-      lbe::records::WriteRecordFile(format, whole->Style, base, whole->Bytes, whole->Held);
+      lbe::records::WriteRecordFile(format, whole->Style, base, whole->Bytes, whole->Marks);
   const auto freshRead = Read(format, base, fresh, {});
   if (!freshRead->Error.empty() || !SameWindow(*whole, *freshRead)) {
     Fail("a fresh write does not read back to its window");
   }
 
-  // The save: one byte typed (held from now on), one mark taken away, one span written.
+  // The save: one byte typed (marked from now on), one mark taken away, one span written.
   auto saved = std::make_unique<Outcome>(*whole);
   saved->Bytes[changed] ^= 0x5A;
-  saved->Held.set(changed);
-  saved->Held.reset(dropped);
-  lbe::records::RecordRewrite rewrite(format, base, saved->Bytes, saved->Held, from, to);
+  saved->Marks.set(changed);
+  saved->Marks.reset(dropped);
+  lbe::records::RecordRewrite rewrite(format, base, saved->Bytes, saved->Marks, from, to);
   rewrite.Survey(text);
   rewrite.FinishSurvey();
   std::size_t at = 0;
@@ -145,13 +145,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t address = 0; address < kWindowSize; ++address) {
     const bool inSpan = address >= from && address <= to;
     const Outcome& meant = inSpan ? *saved : *whole;
-    if (back->Held[address] != meant.Held[address] ||
-        (meant.Held[address] && back->Bytes[address] != meant.Bytes[address])) {
+    if (back->Marks[address] != meant.Marks[address] ||
+        (meant.Marks[address] && back->Bytes[address] != meant.Bytes[address])) {
       Fail("the rewritten file does not read back to the saved window");
     }
   }
   // A second save of the same bytes finds the file already saying them.
-  lbe::records::RecordRewrite again(format, base, saved->Bytes, saved->Held, from, to);
+  lbe::records::RecordRewrite again(format, base, saved->Bytes, saved->Marks, from, to);
   again.Survey(after);
   again.FinishSurvey();
   again.Feed(after);

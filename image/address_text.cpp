@@ -12,14 +12,8 @@ std::int32_t ParseAddressText(std::string_view text, std::int32_t fallback) {
   }
   std::uint64_t value = 0;
   for (char c : text) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
+    const int digit = text::HexDigitValue(c);
+    if (digit < 0) {
       return fallback;
     }
     value = value * 16 + static_cast<std::uint64_t>(digit);

@@ -16,19 +16,6 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 // The 1-based column, in characters, of the byte at `offset`.
 std::string Column(std::string_view text, std::size_t offset) {
   std::string_view before = text.substr(0, offset);
@@ -72,9 +59,9 @@ FindPattern ParseFindPattern(std::string_view text) {
     const char c = text[at];
     if (IsBlank(c)) {
       ++at;
-    } else if (HexDigitValue(c) >= 0) {
+    } else if (text::HexDigitValue(c) >= 0) {
       std::size_t end = at;
-      while (end < text.size() && HexDigitValue(text[end]) >= 0) {
+      while (end < text.size() && text::HexDigitValue(text[end]) >= 0) {
         ++end;
       }
       const std::string_view run = text.substr(at, end - at);
@@ -83,7 +70,7 @@ FindPattern ParseFindPattern(std::string_view text) {
                       Column(text, at));
       }
       for (std::size_t i = 0; i < run.size(); i += 2) {
-        const int value = HexDigitValue(run[i]) * 16 + HexDigitValue(run[i + 1]);
+        const int value = text::HexDigitValue(run[i]) * 16 + text::HexDigitValue(run[i + 1]);
         pattern.Bytes.push_back({static_cast<std::uint8_t>(value), false});
       }
       at = end;

@@ -14,7 +14,7 @@ namespace {
 constexpr std::int32_t kLastAddress = kImageSize - 1;
 
 // One change. Bytes: the bytes from `From` on before it, then the same bytes after it, in one
-// allocation: a typed digit is a change of its own, and ten thousand of them add up; `Held`, their
+// allocation: a typed digit is a change of its own, and ten thousand of them add up; `Marks`, their
 // marks (memory_image.h) laid out the same way. Insert and Delete: the shift at `From`, and the
 // byte it drops with its mark (the one at 0xFFFF for Insert, the deleted one for Delete); the rest
 // of the bytes follow from the shift, so a shift costs a few bytes, not 64 KiB.
@@ -25,18 +25,18 @@ struct Step {
   std::int32_t EndLineAfter = 0;
   std::int32_t From = 0;
   std::vector<std::uint8_t> Bytes;  // before, then after (once the change is closed)
-  std::vector<bool> Held;           // the same for the marks
+  std::vector<bool> Marks;          // the same for the marks
   std::uint8_t Dropped = 0;
-  bool DroppedHeld = false;
+  bool DroppedMark = false;
   bool ShiftChanges = false;  // Insert, Delete: the shift moved a byte or a mark that differs
 
   std::ptrdiff_t Half() const { return static_cast<std::ptrdiff_t>(Bytes.size() / 2); }
-  std::size_t Size() const { return sizeof(Step) + Bytes.capacity() + Held.capacity() / 8; }
+  std::size_t Size() const { return sizeof(Step) + Bytes.capacity() + Marks.capacity() / 8; }
   bool ChangesBytes(bool marksCount) const {
     return What == Kind::Bytes
                ? !std::equal(Bytes.begin(), Bytes.begin() + Half(), Bytes.begin() + Half()) ||
                      (marksCount &&
-                      !std::equal(Held.begin(), Held.begin() + Half(), Held.begin() + Half()))
+                      !std::equal(Marks.begin(), Marks.begin() + Half(), Marks.begin() + Half()))
                : ShiftChanges;
   }
 };
@@ -51,12 +51,12 @@ struct EditHistory {
 EditHistory History;
 bool MarksCount = false;  // KeepChangesOfMarks
 
-bool HeldAt(std::int32_t address) {
-  return Image.Held[static_cast<std::size_t>(address)];
+bool MarkedAt(std::int32_t address) {
+  return Image.Marks[static_cast<std::size_t>(address)];
 }
 
-void SetHeld(std::int32_t address, bool held) {
-  Image.Held[static_cast<std::size_t>(address)] = held;
+void SetMarked(std::int32_t address, bool marked) {
+  Image.Marks[static_cast<std::size_t>(address)] = marked;
 }
 
 void Apply(const Step& step, bool forward) {
@@ -66,7 +66,7 @@ void Apply(const Step& step, bool forward) {
       std::copy(step.Bytes.begin() + from, step.Bytes.begin() + from + step.Half(),
                 Image.Bytes.begin() + step.From);
       for (std::int32_t i = 0; i < step.Half(); ++i) {
-        SetHeld(step.From + i, step.Held[static_cast<std::size_t>(from + i)]);
+        SetMarked(step.From + i, step.Marks[static_cast<std::size_t>(from + i)]);
       }
       break;
     }
@@ -76,7 +76,7 @@ void Apply(const Step& step, bool forward) {
       } else {
         DeleteByte(step.From);
         Image[kLastAddress] = step.Dropped;
-        SetHeld(kLastAddress, step.DroppedHeld);
+        SetMarked(kLastAddress, step.DroppedMark);
       }
       break;
     case Step::Kind::Delete:
@@ -85,7 +85,7 @@ void Apply(const Step& step, bool forward) {
       } else {
         InsertByte(step.From);
         Image[step.From] = step.Dropped;
-        SetHeld(step.From, step.DroppedHeld);
+        SetMarked(step.From, step.DroppedMark);
       }
       break;
   }
@@ -110,10 +110,10 @@ void Trim() {
 bool ShiftChanges(Step::Kind kind, std::int32_t address) {
   const bool bytes = !std::all_of(Image.Bytes.begin() + address, Image.Bytes.end(),
                                   [](std::uint8_t byte) { return byte == 0; });
-  const std::size_t held = (Image.Held >> static_cast<std::size_t>(address)).count();
+  const std::size_t marked = (Image.Marks >> static_cast<std::size_t>(address)).count();
   const auto all = static_cast<std::size_t>(kImageSize - address);
   return bytes ||
-         (MarksCount && (kind == Step::Kind::Insert ? held != 0 && held != all : held != 0));
+         (MarksCount && (kind == Step::Kind::Insert ? marked != 0 && marked != all : marked != 0));
 }
 
 }  // namespace
@@ -132,30 +132,30 @@ void NoteByte(std::int32_t address) {
   // While the change is open Bytes holds the before half alone. The bytes between the noted ones
   // have not changed yet: they are read as they stand.
   const auto marks = [](std::int32_t from, std::int32_t to) {
-    std::vector<bool> held;
+    std::vector<bool> marked;
     for (std::int32_t at = from; at < to; ++at) {
-      held.push_back(HeldAt(at));
+      marked.push_back(MarkedAt(at));
     }
-    return held;
+    return marked;
   };
   if (step.Bytes.empty()) {
     step.From = address;
     step.Bytes.push_back(Image[address]);
-    step.Held.push_back(HeldAt(address));
+    step.Marks.push_back(MarkedAt(address));
   } else if (address < step.From) {
     step.Bytes.insert(step.Bytes.begin(), Image.Bytes.begin() + address,
                       Image.Bytes.begin() + step.From);
-    const std::vector<bool> held = marks(address, step.From);
-    step.Held.insert(step.Held.begin(), held.begin(), held.end());
+    const std::vector<bool> marked = marks(address, step.From);
+    step.Marks.insert(step.Marks.begin(), marked.begin(), marked.end());
     step.From = address;
   } else if (const auto end = step.From + static_cast<std::int32_t>(step.Bytes.size());
              address >= end) {
     step.Bytes.insert(step.Bytes.end(), Image.Bytes.begin() + end,
                       Image.Bytes.begin() + address + 1);
-    const std::vector<bool> held = marks(end, address + 1);
-    step.Held.insert(step.Held.end(), held.begin(), held.end());
+    const std::vector<bool> marked = marks(end, address + 1);
+    step.Marks.insert(step.Marks.end(), marked.begin(), marked.end());
   }
-  SetHeld(address, true);  // a typed byte is saved whatever its value
+  SetMarked(address, true);  // a typed byte is saved whatever its value
 }
 
 namespace {
@@ -166,7 +166,7 @@ void NoteShift(Step::Kind kind, std::int32_t address, std::int32_t dropped) {
   step.What = kind;
   step.From = address;
   step.Dropped = Image[dropped];
-  step.DroppedHeld = HeldAt(dropped);
+  step.DroppedMark = MarkedAt(dropped);
   step.ShiftChanges = ShiftChanges(kind, address);
 }
 
@@ -190,9 +190,9 @@ void EndChange() {
     step.Bytes.reserve(step.Bytes.size() * 2);
     step.Bytes.insert(step.Bytes.end(), Image.Bytes.begin() + step.From,
                       Image.Bytes.begin() + step.From + count);
-    step.Held.reserve(step.Held.size() * 2);
+    step.Marks.reserve(step.Marks.size() * 2);
     for (std::int32_t i = 0; i < count; ++i) {
-      step.Held.push_back(HeldAt(step.From + i));
+      step.Marks.push_back(MarkedAt(step.From + i));
     }
   }
   if (!step.ChangesBytes(MarksCount) && step.EndLineBefore == step.EndLineAfter) {

@@ -25,7 +25,7 @@ struct EditPlace {
 // Opens a change made at `place`; the calls below until EndChange belong to it. The range as it
 // stands now is the one undo puts back.
 void BeginChange(EditPlace place);
-// Before the byte at `address` changes: it is held (memory_image.h) from now on, so that a save
+// Before the byte at `address` changes: it is marked (memory_image.h) from now on, so that a save
 // writes it even when it keeps its value.
 void NoteByte(std::int32_t address);
 // Before a byte is inserted at `address` (the byte at 0xFFFF is lost) or the byte at `address`
@@ -42,7 +42,7 @@ void EndChange();
 std::optional<EditPlace> Undo();
 std::optional<EditPlace> Redo();
 
-// Whether a change that only marks bytes held (a byte typed with the value it had) is a change
+// Whether a change that only marks bytes (a byte typed with the value it had) is a change
 // of its own: while a record file is edited, whose save writes it; not for a raw file (the
 // default), where it changes nothing.
 void KeepChangesOfMarks(bool keep);

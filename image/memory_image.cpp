@@ -1,9 +1,9 @@
 #include "image/memory_image.h"
 
-#include "image/edit_history.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "image/edit_history.h"
 
 namespace lbe::image {
 
@@ -22,8 +22,8 @@ namespace {
 constexpr std::int32_t kLastAddress = kImageSize - 1;
 
 // The marks below `address`.
-HeldMask MarksBelow(std::int32_t address) {
-  return ~HeldMask{} >> static_cast<std::size_t>(kImageSize - address);
+MarkMask MarksBelow(std::int32_t address) {
+  return ~MarkMask{} >> static_cast<std::size_t>(kImageSize - address);
 }
 
 }  // namespace
@@ -33,10 +33,10 @@ void InsertByte(std::int32_t address) {
   std::memmove(bytes + address + 1, bytes + address,
                static_cast<std::size_t>(kLastAddress - address));
   Image[address] = 0;
-  const HeldMask below = MarksBelow(address);
-  const bool pushed = Image.Held[static_cast<std::size_t>(address)];
-  Image.Held = (Image.Held & below) | ((Image.Held & ~below) << 1);
-  Image.Held[static_cast<std::size_t>(address)] = pushed;
+  const MarkMask below = MarksBelow(address);
+  const bool pushed = Image.Marks[static_cast<std::size_t>(address)];
+  Image.Marks = (Image.Marks & below) | ((Image.Marks & ~below) << 1);
+  Image.Marks[static_cast<std::size_t>(address)] = pushed;
 }
 
 void DeleteByte(std::int32_t address) {
@@ -44,8 +44,8 @@ void DeleteByte(std::int32_t address) {
   std::memmove(bytes + address, bytes + address + 1,
                static_cast<std::size_t>(kLastAddress - address));
   Image[kLastAddress] = 0;
-  const HeldMask below = MarksBelow(address);
-  Image.Held = (Image.Held & below) | ((Image.Held >> 1) & ~below);
+  const MarkMask below = MarksBelow(address);
+  Image.Marks = (Image.Marks & below) | ((Image.Marks >> 1) & ~below);
 }
 
 std::span<const std::uint8_t> RangeBytes() {

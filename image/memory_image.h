@@ -12,13 +12,13 @@ inline constexpr std::int32_t kImageSize = 0x10000;
 inline constexpr std::int32_t kLineBytes = 8;
 inline constexpr std::int32_t kLastLine = kImageSize / kLineBytes - 1;  // 8191
 
-// One mark a byte: the bytes a loaded record file held, and those typed since (even with the
+// One mark a byte: the bytes a loaded record file had, and those typed since (even with the
 // value they had). A save into a record file writes these and leaves the others a gap.
-using HeldMask = std::bitset<kImageSize>;
+using MarkMask = std::bitset<kImageSize>;
 
 struct MemoryImage {
   std::array<std::uint8_t, kImageSize> Bytes{};
-  HeldMask Held;
+  MarkMask Marks;
   std::uint8_t& operator[](std::int32_t address) {
     return Bytes[static_cast<std::size_t>(address)];
   }
@@ -43,11 +43,11 @@ extern AddressRange Range;
 // edit history (edit_history.h) starts afresh.
 void SetStartAddress(std::int32_t value);
 // Inserts a 00 at `address`, the bytes from there on moving up one with their marks (the byte at
-// 0xFFFF is lost); the new byte is held when the byte it pushed up was, so that it joins the data
+// 0xFFFF is lost); the new byte is marked when the byte it pushed up was, so that it joins the data
 // it was put into and stays out of a gap.
 void InsertByte(std::int32_t address);
 // Deletes the byte at `address`, the bytes after it moving down one with their marks; 0xFFFF
-// becomes a 00 that is not held.
+// becomes a 00 that is not marked.
 void DeleteByte(std::int32_t address);
 // The last address in use: EndLine * 8 + 7.
 inline std::int32_t RangeEndAddress() {

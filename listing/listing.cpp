@@ -33,25 +33,6 @@ bool IsChecksumMark(char c) {
   return c == ':' || c == '-' || c == '=' || c == '|';
 }
 
-// 0 to 15 for a hex digit, -1 for any other byte: one load in the data loop instead of three
-// range tests.
-constexpr std::array<std::int8_t, 256> kDigitValues = [] {
-  std::array<std::int8_t, 256> values{};
-  values.fill(-1);
-  for (int d = 0; d < 10; ++d) {
-    values['0' + d] = static_cast<std::int8_t>(d);
-  }
-  for (int d = 0; d < 6; ++d) {
-    values['a' + d] = static_cast<std::int8_t>(10 + d);
-    values['A' + d] = static_cast<std::int8_t>(10 + d);
-  }
-  return values;
-}();
-
-int DigitValue(char c) {
-  return kDigitValues[static_cast<unsigned char>(c)];
-}
-
 // The character at the start of `rest` in quotes, as it can be shown on a terminal: printable
 // characters as themselves, the rest escaped ('\t', '\x00', '\u{200B}').
 std::string QuotedCharacter(std::string_view rest) {
@@ -139,8 +120,8 @@ struct LineReader {
   std::size_t ReadDigits(std::uint32_t& value) {
     const std::size_t first = Index;
     value = 0;
-    for (; Index < Text.size() && DigitValue(Text[Index]) >= 0; ++Index) {
-      value = (value << 4) | static_cast<std::uint32_t>(DigitValue(Text[Index]));
+    for (; Index < Text.size() && text::HexDigitValue(Text[Index]) >= 0; ++Index) {
+      value = (value << 4) | static_cast<std::uint32_t>(text::HexDigitValue(Text[Index]));
     }
     return Index - first;
   }
@@ -194,7 +175,7 @@ bool ReadData(LineReader& reader, ListingLine& line, DataDigits& data) {
   std::size_t lastGroupDigits = 0;
   while (!reader.AtEnd()) {
     const char c = reader.Next();
-    int value = DigitValue(c);
+    int value = text::HexDigitValue(c);
     if (value >= 0) {
       ++groups;
       lastGroupDigits = 0;
@@ -206,7 +187,7 @@ bool ReadData(LineReader& reader, ListingLine& line, DataDigits& data) {
         ++digits;
         ++lastGroupDigits;
         ++reader.Index;
-        value = reader.AtEnd() ? -1 : DigitValue(reader.Next());
+        value = reader.AtEnd() ? -1 : text::HexDigitValue(reader.Next());
       } while (value >= 0);
     } else if (IsBlank(c)) {
       ++reader.Index;
@@ -354,11 +335,11 @@ bool TypedDigits(LineReader reader, std::vector<std::uint8_t>& digits, unsigned&
     if (IsBlank(c)) {
       continue;
     }
-    if (DigitValue(c) < 0 || digits.size() > kDataDigits + 4) {
+    if (text::HexDigitValue(c) < 0 || digits.size() > kDataDigits + 4) {
       return false;
     }
     lastGroup = IsBlank(reader.Text[reader.Index - 2]) || digits.empty() ? 1 : lastGroup + 1;
-    digits.push_back(static_cast<std::uint8_t>(DigitValue(c)));
+    digits.push_back(static_cast<std::uint8_t>(text::HexDigitValue(c)));
   }
   std::uint32_t value = 0;
   if (marked) {
@@ -560,7 +541,7 @@ void ListingCheck::Finish() {
     partialLength_ = 0;
   }
   afterCarriageReturn_ = false;
-  ResolveHeld(std::nullopt, true);
+  ResolveDoubt(std::nullopt, true);
   Release(Pending::Waits::NextLine, std::nullopt, true);
   Release(Pending::Waits::SumRow, std::nullopt);
   if (sink_ && !faultFound_ && !bytes_.empty()) {
@@ -592,36 +573,16 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
   ++lines_;
   NoteOtherStyle(line);
   const std::optional<std::uint64_t> typedAddress = TakeMistypedAddress(line);
-  const bool mistypedAddress = typedAddress.has_value();
-  // The held address is judged by this line's before this line's own faults are reported.
-  if (held_) {
-    ResolveHeld(line.Address);
+  // The address in doubt is judged by this line's before this line's own faults are reported.
+  if (inDoubt_) {
+    ResolveDoubt(line.Address);
   }
   if (!line.Fault.empty()) {
-    // Made only for a fault: most lines have none.
-    Pending fault;
-    fault.Fault = ListingFault{
-        lineNumber_, (line.Address ? ListingAddressText(typedAddress.value_or(*line.Address)) + ": "
-                                   : std::string()) +
-                         line.Fault};
-    fault.What = Pending::Kind::Line;
-    fault.BlockId = block_.Id;
-    fault.Address = line.Address.value_or(0);
-    fault.Bytes = line.Bytes;
-    fault.BytesRead = line.BytesRead;
-    fault.TypedChecksum = line.TypedChecksum;
-    fault.Uncertain =
-        !mistypedAddress &&
-        (!line.BytesRead ||
-         (line.TypedChecksum && *line.TypedChecksum != SumOfLine(fault.Address, line.Bytes)));
-    fault.FaultLength = fault.Fault.Text.size() - line.Fault.size() +
-                        (line.FaultLength > 0 ? line.FaultLength : line.Fault.size());
-    fault.Fixes = std::move(line.Fixes);
-    Report(std::move(fault));
+    ReportLineFault(line, typedAddress);
   }
   CheckAddress(line);
   AddToBlock(line);
-  if (!held_) {
+  if (!inDoubt_) {
     Release(Pending::Waits::NextLine, std::nullopt);
   }
   if (!Holding()) {
@@ -634,6 +595,30 @@ void ListingCheck::CheckLine(std::string_view text, std::uint64_t length) {
       bytes_.clear();
     }
   }
+}
+
+// The fault of a line, queued with what the line's sum row may need to put it right.
+// `typedAddress`: the address as typed when it was taken for a mistyped one.
+void ListingCheck::ReportLineFault(ListingLine& line, std::optional<std::uint64_t> typedAddress) {
+  Pending fault;
+  fault.Fault = ListingFault{
+      lineNumber_, (line.Address ? ListingAddressText(typedAddress.value_or(*line.Address)) + ": "
+                                 : std::string()) +
+                       line.Fault};
+  fault.What = Pending::Kind::Line;
+  fault.BlockId = block_.Id;
+  fault.Address = line.Address.value_or(0);
+  fault.Bytes = line.Bytes;
+  fault.BytesRead = line.BytesRead;
+  fault.TypedChecksum = line.TypedChecksum;
+  fault.Uncertain =
+      !typedAddress &&
+      (!line.BytesRead ||
+       (line.TypedChecksum && *line.TypedChecksum != SumOfLine(fault.Address, line.Bytes)));
+  fault.FaultLength = fault.Fault.Text.size() - line.Fault.size() +
+                      (line.FaultLength > 0 ? line.FaultLength : line.Fault.size());
+  fault.Fixes = std::move(line.Fixes);
+  Report(std::move(fault));
 }
 
 void ListingCheck::CheckAddress(const ListingLine& line) {
@@ -654,14 +639,14 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
     firstAddress_ = address >= before ? address - before : 0;
   }
   if (expected_ && *expected_ != address) {
-    held_ = HeldAddress{lineNumber_,
-                        address,
-                        *expected_,
-                        previous == address,
-                        previousBytes == line.Bytes && line.BytesRead,
-                        lines_ == 2,
-                        previous,
-                        line.Bytes};
+    inDoubt_ = AddressInDoubt{lineNumber_,
+                              address,
+                              *expected_,
+                              previous == address,
+                              previousBytes == line.Bytes && line.BytesRead,
+                              lines_ == 2,
+                              previous,
+                              line.Bytes};
     NoteFault();
     expected_.reset();
     return;
@@ -675,58 +660,60 @@ void ListingCheck::CheckAddress(const ListingLine& line) {
 // address's successor after missing lines or after a mistyped address on the listing's first
 // line (taken for that rather than more than one line missing right after it). Anything else, or no
 // next address, gets the plain fault and the run goes on from the address found.
-void ListingCheck::ResolveHeld(std::optional<std::uint64_t> nextAddress, bool atEnd) {
-  if (!held_) {
+void ListingCheck::ResolveDoubt(std::optional<std::uint64_t> nextAddress, bool atEnd) {
+  if (!inDoubt_) {
     return;
   }
-  const HeldAddress held = *held_;
-  held_.reset();
-  const std::string found = ListingAddressText(held.Address);
-  const std::string expected = ListingAddressText(held.Expected);
+  const AddressInDoubt doubt = *inDoubt_;
+  inDoubt_.reset();
+  const std::string found = ListingAddressText(doubt.Address);
+  const std::string expected = ListingAddressText(doubt.Expected);
   Pending fault;
   fault.BlockId = block_.Id;
   std::string text = found + ": address " + expected + " expected, " + found + " found";
-  expected_ = held.Address + 8;
-  if (nextAddress == held.Expected + 8) {
-    expected_ = held.Expected + 8;  // mistyped: the plain fault says it
-  } else if (nextAddress == held.Expected || (atEnd && held.Repeats)) {
-    expected_ = held.Expected;
-    if (held.AfterFirst && held.Address + 8 == held.Previous) {
-      text = found + ": lines " + found + " and " + ListingAddressText(*held.Previous) + " swapped";
-    } else if (held.Repeats) {
-      text = found + ": line " + found + " repeated" + (held.SameBytes ? "" : " with other bytes");
-      if (held.SameBytes) {
+  expected_ = doubt.Address + 8;
+  if (nextAddress == doubt.Expected + 8) {
+    expected_ = doubt.Expected + 8;  // mistyped: the plain fault says it
+  } else if (nextAddress == doubt.Expected || (atEnd && doubt.Repeats)) {
+    expected_ = doubt.Expected;
+    if (doubt.AfterFirst && doubt.Address + 8 == doubt.Previous) {
+      text =
+          found + ": lines " + found + " and " + ListingAddressText(*doubt.Previous) + " swapped";
+    } else if (doubt.Repeats) {
+      text = found + ": line " + found + " repeated" + (doubt.SameBytes ? "" : " with other bytes");
+      if (doubt.SameBytes) {
         fault.What = Pending::Kind::RepeatedLine;
-        fault.Address = held.Address;
-        fault.Bytes = held.Bytes;
+        fault.Address = doubt.Address;
+        fault.Bytes = doubt.Bytes;
       }
-    } else if (held.Address == held.Expected + 8) {
+    } else if (doubt.Address == doubt.Expected + 8) {
       text = found + ": lines " + expected + " and " + found + " swapped";
-      afterSwap_ = held.Address + 8;
+      afterSwap_ = doubt.Address + 8;
     }
-  } else if ((nextAddress && held.Address > held.Expected &&
-              (held.Address - held.Expected) % 8 == 0 && *nextAddress == held.Address + 8 &&
-              (!held.AfterFirst || held.Address == held.Expected + 8)) ||
-             (atEnd && held.Address == held.Expected + 8 && ShortByALine(held.Expected))) {
-    const bool one = held.Address - held.Expected == 8;
-    text = found + ": " +
-           (one ? "line " + expected + " missing"
-                : "lines " + expected + " to " + ListingAddressText(held.Address - 8) + " missing");
+  } else if ((nextAddress && doubt.Address > doubt.Expected &&
+              (doubt.Address - doubt.Expected) % 8 == 0 && *nextAddress == doubt.Address + 8 &&
+              (!doubt.AfterFirst || doubt.Address == doubt.Expected + 8)) ||
+             (atEnd && doubt.Address == doubt.Expected + 8 && ShortByALine(doubt.Expected))) {
+    const bool one = doubt.Address - doubt.Expected == 8;
+    text =
+        found + ": " +
+        (one ? "line " + expected + " missing"
+             : "lines " + expected + " to " + ListingAddressText(doubt.Address - 8) + " missing");
     if (one) {
       fault.What = Pending::Kind::MissingLine;
-      fault.Address = held.Expected;
+      fault.Address = doubt.Expected;
     }
-  } else if (held.AfterFirst && nextAddress == held.Address + 8) {
-    text += "; perhaps the line before is " + ListingAddressText(held.Address - 8) + ", not " +
-            ListingAddressText(held.Expected - 8);
+  } else if (doubt.AfterFirst && nextAddress == doubt.Address + 8) {
+    text += "; perhaps the line before is " + ListingAddressText(doubt.Address - 8) + ", not " +
+            ListingAddressText(doubt.Expected - 8);
   }
-  fault.Fault = ListingFault{held.LineNumber, std::move(text)};
+  fault.Fault = ListingFault{doubt.LineNumber, std::move(text)};
   if (fault.What != Pending::Kind::Other && Holding()) {
     fault.For = Pending::Waits::SumRow;
   }
   Queue(std::move(fault));
-  std::vector<Pending> after = std::move(heldReports_);
-  heldReports_.clear();
+  std::vector<Pending> after = std::move(reportsAfterDoubt_);
+  reportsAfterDoubt_.clear();
   for (Pending& later : after) {
     Queue(std::move(later));
   }
@@ -744,7 +731,7 @@ void ListingCheck::AddToBlock(const ListingLine& line) {
     return;
   }
   if (block_.Lines <= kLongestBlock) {
-    block_.Held.emplace_back(line.Address.value_or(0), line.Bytes);
+    block_.Kept.emplace_back(line.Address.value_or(0), line.Bytes);
   }
   for (std::size_t i = 0; i < line.Bytes.size(); ++i) {
     block_.Sums[i] = static_cast<std::uint8_t>(block_.Sums[i] + line.Bytes[i]);
@@ -820,13 +807,13 @@ bool ListingCheck::SettleByRow(const Block& block, const Columns& lack) {
 std::string ListingCheck::ExchangedBytes(const Block& block, const std::vector<std::size_t>& wrong,
                                          const Columns& lack) const {
   if (wrong.size() != 2 || static_cast<std::uint8_t>(lack[wrong[0]] + lack[wrong[1]]) != 0 ||
-      block.Held.size() != block.Lines) {
+      block.Kept.size() != block.Lines) {
     return "";
   }
   const std::size_t a = wrong[0];
   const std::size_t b = wrong[1];
   std::optional<std::pair<std::uint64_t, Columns>> found;
-  for (const auto& [address, bytes] : block.Held) {
+  for (const auto& [address, bytes] : block.Kept) {
     if (static_cast<std::uint8_t>(bytes[b] - bytes[a]) == lack[a]) {
       if (found) {
         return "";
@@ -855,21 +842,54 @@ std::string ListingCheck::ExchangedBytes(const Block& block, const std::vector<s
 void ListingCheck::CheckSumRow(const ListingLine& row) {
   ++sumRows_;
   // A sum row straight after one that fell short: no line came to show a gap.
-  if (!held_) {
+  if (!inDoubt_) {
     Release(Pending::Waits::NextLine, std::nullopt, false, false);
   }
   const Block block = std::move(block_);
   block_ = Block{};
   block_.Id = block.Id + 1;
-  std::string prefix = "SUM: ";
-  if (block.First) {
-    prefix =
-        "SUM " + ListingAddressText(*block.First) + "-" + ListingAddressText(block.Last + 7) + ": ";
+  if (inDoubt_ && reportsAfterDoubt_.size() >= 8) {
+    ResolveDoubt(std::nullopt);  // a run of sum rows: the look-ahead is not worth the wait
   }
-  if (held_ && heldReports_.size() >= 8) {
-    ResolveHeld(std::nullopt);  // a run of sum rows: the look-ahead is not worth the wait
+  JudgeSumRow(row, block);
+  Release(Pending::Waits::SumRow, block.Id);
+}
+
+namespace {
+
+// "SUM 0100-013F: ", or "SUM: " for a block with no address typed.
+std::string SumRowPrefix(std::optional<std::uint64_t> first, std::uint64_t last) {
+  if (!first) {
+    return "SUM: ";
   }
-  const auto done = [&] { Release(Pending::Waits::SumRow, block.Id); };
+  return "SUM " + ListingAddressText(*first) + "-" + ListingAddressText(last + 7) + ": ";
+}
+
+// "column +3 41 typed, 40 computed" for one or two columns, "columns +0, +3 and +7 wrong" for
+// more.
+std::string WrongColumnsText(const ListingLine& row, const std::array<std::uint8_t, 8>& sums,
+                             const std::vector<std::size_t>& wrong) {
+  std::string text;
+  if (wrong.size() <= 2) {
+    for (const std::size_t i : wrong) {
+      text += (i == wrong.front() ? "column +" : ", column +") + std::to_string(i) + " " +
+              text::HexDigits(row.Bytes[i], 2) + " typed, " + text::HexDigits(sums[i], 2) +
+              " computed";
+    }
+    return text;
+  }
+  text += "columns";
+  for (const std::size_t i : wrong) {
+    text += (i == wrong.back() ? " and +" : i == wrong.front() ? " +" : ", +") + std::to_string(i);
+  }
+  return text + " wrong";
+}
+
+}  // namespace
+
+// Everything a sum row says about its block, reported or settled; the faults that waited for
+// the row are released after it.
+void ListingCheck::JudgeSumRow(const ListingLine& row, const Block& block) {
   const bool rowRead = row.BytesRead && row.TypedChecksum;
   Columns lack{};
   std::vector<std::size_t> wrong;
@@ -882,34 +902,20 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
   const bool sound = rowRead && row.Fault.empty() && block.Lines > 0;
   if (sound && block.Lines <= kLongestBlock && block.Faulty + block.Unread == 1 &&
       SettleByRow(block, lack)) {
-    return done();
+    return;
   }
-  if (sound && block.Faulty + block.Unread == 0 && !wrong.empty()) {
-    // A line missing, or one typed twice, in this block.
-    for (Pending& fault : pending_) {
-      if (fault.For != Pending::Waits::SumRow || fault.BlockId != block.Id) {
-        continue;
-      }
-      Columns twice{};
-      for (std::size_t i = 0; i < twice.size(); ++i) {
-        twice[i] = static_cast<std::uint8_t>(-fault.Bytes[i]);
-      }
-      if (fault.What == Pending::Kind::MissingLine) {
-        fault.Fault.Text += "; by the sum row it holds " + BytesText(lack);
-        return done();
-      }
-      if (fault.What == Pending::Kind::RepeatedLine && lack == twice) {
-        return done();
-      }
-    }
+  if (sound && block.Faulty + block.Unread == 0 && !wrong.empty() &&
+      SettleMissingOrRepeatedLine(block.Id, lack)) {
+    return;
   }
+  const std::string prefix = SumRowPrefix(block.First, block.Last);
   if (!rowRead || block.Lines == 0 || block.Unread > 0) {
     if (!row.Fault.empty()) {
       Report(lineNumber_, prefix + row.Fault);
     } else if (block.Lines == 0) {
       Report(lineNumber_, prefix + "no lines since the last sum row");
     }
-    return done();
+    return;
   }
   if (wrong.empty()) {
     // The columns are right, so the total is the mistake: no column is to be suggested.
@@ -917,25 +923,37 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
       Report(lineNumber_, prefix + "total " + text::HexDigits(*row.TypedChecksum, 2) + " typed, " +
                               text::HexDigits(image::LineSum(block.Sums), 2) + " computed");
     }
-    return done();
+    return;
   }
-  std::string text = prefix;
-  if (wrong.size() <= 2) {
-    for (const std::size_t i : wrong) {
-      text += (i == wrong.front() ? "column +" : ", column +") + std::to_string(i) + " " +
-              text::HexDigits(row.Bytes[i], 2) + " typed, " + text::HexDigits(block.Sums[i], 2) +
-              " computed";
+  ReportWrongColumns(row, block, prefix + WrongColumnsText(row, block.Sums, wrong), wrong, lack);
+}
+
+// A block with no faulty line whose columns are off: a line missing (its fault gets the bytes
+// the columns lack) or one typed twice, if such a fault waits for this row. False otherwise.
+bool ListingCheck::SettleMissingOrRepeatedLine(std::uint64_t blockId, const Columns& lack) {
+  for (Pending& fault : pending_) {
+    if (fault.For != Pending::Waits::SumRow || fault.BlockId != blockId) {
+      continue;
     }
-  } else {
-    text += "columns";
-    for (const std::size_t i : wrong) {
-      text += (i == wrong.back()    ? " and +"
-               : i == wrong.front() ? " +"
-                                    : ", +") +
-              std::to_string(i);
+    Columns twice{};
+    for (std::size_t i = 0; i < twice.size(); ++i) {
+      twice[i] = static_cast<std::uint8_t>(-fault.Bytes[i]);
     }
-    text += " wrong";
+    if (fault.What == Pending::Kind::MissingLine) {
+      fault.Fault.Text += "; by the sum row it holds " + BytesText(lack);
+      return true;
+    }
+    if (fault.What == Pending::Kind::RepeatedLine && lack == twice) {
+      return true;
+    }
   }
+  return false;
+}
+
+// The wrong columns in `text`, with what the row and its lines tell of the cause: a mistyped
+// row, bytes swapped within a line, or (waiting for the next line) a line left out at an end.
+void ListingCheck::ReportWrongColumns(const ListingLine& row, const Block& block, std::string text,
+                                      const std::vector<std::size_t>& wrong, const Columns& lack) {
   Pending fault;
   if (!row.Fault.empty() && *row.TypedChecksum == image::LineSum(block.Sums)) {
     text += "; the total agrees with the lines, so the sum row is mistyped";
@@ -945,7 +963,7 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
     text += "; every line's sum checks out: " +
             (exchanged.empty() ? "bytes of a line swapped between these columns?"
                                : exchanged.substr(2));
-  } else if (sound && block.Faulty == 0) {
+  } else if (row.Fault.empty() && block.Faulty == 0) {
     // Sound lines that fall short by a line's worth: a line left out at either end of the
     // block, which the next line's address shows.
     fault.What = Pending::Kind::Shortfall;
@@ -957,13 +975,12 @@ void ListingCheck::CheckSumRow(const ListingLine& row) {
   }
   fault.Fault = ListingFault{lineNumber_, std::move(text)};
   Report(std::move(fault));
-  done();
 }
 
-// A sum row after the held line whose columns fall short by a line's worth, near `address`:
+// A sum row after the line in doubt whose columns fall short by a line's worth, near `address`:
 // the listing's last line came after a line left out, not at a mistyped address.
 bool ListingCheck::ShortByALine(std::uint64_t address) const {
-  return std::any_of(heldReports_.begin(), heldReports_.end(), [&](const Pending& row) {
+  return std::any_of(reportsAfterDoubt_.begin(), reportsAfterDoubt_.end(), [&](const Pending& row) {
     return row.What == Pending::Kind::Shortfall && address + 8 >= row.First &&
            address <= row.Last + 8;
   });
@@ -994,8 +1011,8 @@ void ListingCheck::Report(Pending fault) {
   if (fault.What == Pending::Kind::Line && Holding()) {
     fault.For = Pending::Waits::SumRow;
   }
-  if (held_) {
-    heldReports_.push_back(std::move(fault));
+  if (inDoubt_) {
+    reportsAfterDoubt_.push_back(std::move(fault));
   } else {
     Queue(std::move(fault));
   }

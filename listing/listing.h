@@ -116,8 +116,8 @@ class ListingCheck {
   std::uint64_t FirstAddress() const { return firstAddress_.value_or(0); }
 
  private:
-  // An address out of the run, its fault held until the next entry shows which mistake it was.
-  struct HeldAddress {
+  // An address out of the run, its fault kept back until the next entry shows which mistake it was.
+  struct AddressInDoubt {
     std::uint64_t LineNumber = 0;
     std::uint64_t Address = 0;
     std::uint64_t Expected = 0;
@@ -137,7 +137,7 @@ class ListingCheck {
     std::optional<std::uint64_t> First;  // the first and last addresses typed
     std::uint64_t Last = 0;
     // The lines' addresses and bytes, while the block is short enough to hold them.
-    std::vector<std::pair<std::uint64_t, std::array<std::uint8_t, 8>>> Held;
+    std::vector<std::pair<std::uint64_t, std::array<std::uint8_t, 8>>> Kept;
   };
   // A fault on its way out. Faults leave in line order; one that the sum row closing its block
   // (or the line after a sum row) may settle waits for it, and the faults after it with it.
@@ -167,13 +167,18 @@ class ListingCheck {
   using Columns = std::array<std::uint8_t, 8>;
 
   void CheckLine(std::string_view text, std::uint64_t length);
+  void ReportLineFault(ListingLine& line, std::optional<std::uint64_t> typedAddress);
   std::uint8_t SumOfLine(std::uint64_t address, const std::array<std::uint8_t, 8>& bytes) const;
   void NoteOtherStyle(const ListingLine& line);
   std::optional<std::uint64_t> TakeMistypedAddress(ListingLine& line);
   void CheckAddress(const ListingLine& line);
-  void ResolveHeld(std::optional<std::uint64_t> nextAddress, bool atEnd = false);
+  void ResolveDoubt(std::optional<std::uint64_t> nextAddress, bool atEnd = false);
   void AddToBlock(const ListingLine& line);
   void CheckSumRow(const ListingLine& row);
+  void JudgeSumRow(const ListingLine& row, const Block& block);
+  bool SettleMissingOrRepeatedLine(std::uint64_t blockId, const Columns& lack);
+  void ReportWrongColumns(const ListingLine& row, const Block& block, std::string text,
+                          const std::vector<std::size_t>& wrong, const Columns& lack);
   bool SettleByRow(const Block& block, const Columns& lack);
   std::string ExchangedBytes(const Block& block, const std::vector<std::size_t>& wrong,
                              const Columns& lack) const;
@@ -204,8 +209,8 @@ class ListingCheck {
   std::optional<std::uint64_t> firstAddress_;
   std::optional<std::uint64_t> previousAddress_;
   std::array<std::uint8_t, 8> previousBytes_{};
-  std::optional<HeldAddress> held_;
-  std::vector<Pending> heldReports_;        // of sum rows after the held line, in order
+  std::optional<AddressInDoubt> inDoubt_;
+  std::vector<Pending> reportsAfterDoubt_;  // of sum rows after the line in doubt, in order
   std::optional<std::uint64_t> afterSwap_;  // the next entry's successor, past a swapped pair
   Block block_;
   std::deque<Pending> pending_;

@@ -198,7 +198,7 @@ std::string MlxLines() {
   std::int32_t to = (image::Range.EndLine + 1) * image::kLineBytes;
   if (files::Placement.LoadAddress) {
     from = std::max<std::int32_t>(from, *files::Placement.LoadAddress);
-    while (to > from && !image::Image.Held[static_cast<std::size_t>(to - 1)]) {
+    while (to > from && !image::Image.Marks[static_cast<std::size_t>(to - 1)]) {
       --to;
     }
   }

@@ -23,7 +23,7 @@ inline constexpr std::size_t kWindowSize = 0x10000;
 using WindowBytes = std::span<std::uint8_t, kWindowSize>;
 using ConstWindowBytes = std::span<const std::uint8_t, kWindowSize>;
 // Which bytes of the window a record file holds (or, for a save, which are to be written).
-using HeldBytes = std::bitset<kWindowSize>;
+using MarkedBytes = std::bitset<kWindowSize>;
 
 // Prg: a Commodore program file, a 2-byte little-endian load address and the bytes from there
 // on. It carries one address, not records: only Intel HEX and S-record are record files.
@@ -78,13 +78,13 @@ struct RecordStyle {
 // Reads a whole record file of `format` (not Raw) fed in pieces of any size, checking the
 // length, type and checksum of every record and the records around it (record_walk.h). The
 // data bytes whose file address A lies in [base, base + kWindowSize) go to bytes[A - base] and
-// are marked in `held`; the rest are checked and passed over, so memory stays flat whatever the
+// are marked in `marks`; the rest are checked and passed over, so memory stays flat whatever the
 // file's length. Two records that give one window address different values are a fault naming
 // both lines. Feed and Finish throw RecordError at the first fault; what was written to `bytes`
-// and `held` by then is to be thrown away by the caller.
+// and `marks` by then is to be thrown away by the caller.
 class RecordReader {
  public:
-  RecordReader(FileFormat format, std::uint64_t base, WindowBytes bytes, HeldBytes& held);
+  RecordReader(FileFormat format, std::uint64_t base, WindowBytes bytes, MarkedBytes& marks);
   ~RecordReader();
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
@@ -92,7 +92,7 @@ class RecordReader {
   void Feed(std::string_view chunk);
   void Finish();
 
-  // The lowest and highest window addresses held; nullopt when the window holds nothing.
+  // The lowest and highest window addresses marked; nullopt when the window holds nothing.
   std::optional<std::int32_t> Lowest() const;
   std::optional<std::int32_t> Highest() const;
   RecordStyle Style() const;
@@ -106,21 +106,21 @@ class RecordReader {
   std::unique_ptr<State> state_;
 };
 
-// A whole record file of `format` (not Raw): the bytes marked in `held`, at file address
+// A whole record file of `format` (not Raw): the bytes marked in `marks`, at file address
 // base + their window address, in records of `style`, with the extended address records they
 // need and the end record (S-record: after an empty S0 header). Throws RecordError (line 0)
 // when a byte's address passes FFFFFFFF, which neither format can write.
 std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::uint64_t base,
-                            ConstWindowBytes bytes, const HeldBytes& held);
-// The same for `bytes` of any length, all held, from file address `address` on.
+                            ConstWindowBytes bytes, const MarkedBytes& marks);
+// The same for `bytes` of any length, all marked, from file address `address` on.
 std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::uint64_t address,
                              std::span<const std::uint8_t> bytes);
 
 // A save into an existing record file of the bytes of window addresses from..to, fed the file's
 // text twice in pieces of any size: first to Survey, then to Feed. Only what changed is
-// written: a record whose bytes in the span stand as `bytes` and `held` say is kept to the byte;
+// written: a record whose bytes in the span stand as `bytes` and `marks` say is kept to the byte;
 // one whose bytes changed is written again with its own address, length, type, case and line
-// end; one that lost held bytes is cut into the runs it keeps. Held bytes that no record holds
+// end; one that lost marked bytes is cut into the runs it keeps. Marked bytes that no record holds
 // go in new records after the record that ends nearest below them, else before the lowest
 // record, else before the records that end the file, in the style of that neighbour (`style`
 // when given, the longest record the file has, the neighbour's type, case and line end), with
@@ -134,7 +134,7 @@ std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::u
 class RecordRewrite {
  public:
   RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
-                const HeldBytes& held, std::int32_t from, std::int32_t to,
+                const MarkedBytes& marks, std::int32_t from, std::int32_t to,
                 std::optional<RecordStyle> style = std::nullopt);
   ~RecordRewrite();
   RecordRewrite(const RecordRewrite&) = delete;

@@ -26,28 +26,6 @@ std::string ShownCharacter(char c) {
   return "byte " + Hex2(code);
 }
 
-// The value of each character as a hexadecimal digit; -1 for any other character.
-struct DigitTable {
-  std::array<std::int8_t, 256> Value{};
-  constexpr DigitTable() {
-    for (auto& value : Value) {
-      value = -1;
-    }
-    for (int digit = 0; digit < 10; ++digit) {
-      Value[static_cast<std::size_t>('0' + digit)] = static_cast<std::int8_t>(digit);
-    }
-    for (int digit = 0; digit < 6; ++digit) {
-      Value[static_cast<std::size_t>('A' + digit)] = static_cast<std::int8_t>(10 + digit);
-      Value[static_cast<std::size_t>('a' + digit)] = static_cast<std::int8_t>(10 + digit);
-    }
-  }
-};
-constexpr DigitTable kDigits;
-
-int DigitValue(char c) {
-  return kDigits.Value[static_cast<unsigned char>(c)];
-}
-
 // Reads the digits after the record mark into bytes, checking that each is a hex digit and
 // that they pair up. A file is mostly digits: one pass converts them, and only a line that
 // fails is looked at again for the message.
@@ -56,14 +34,14 @@ std::size_t ReadBytes(std::string_view digits, std::size_t column, std::uint64_t
   const std::size_t count = std::min(digits.size() / 2, bytes.size());
   int invalid = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    const int high = DigitValue(digits[2 * i]);
-    const int low = DigitValue(digits[2 * i + 1]);
+    const int high = text::HexDigitValue(digits[2 * i]);
+    const int low = text::HexDigitValue(digits[2 * i + 1]);
     invalid |= high | low;
     bytes[i] = static_cast<std::uint8_t>(high << 4 | (low & 0xF));
   }
   if (invalid < 0 || digits.size() % 2 != 0) {
     for (std::size_t i = 0; i < digits.size(); ++i) {
-      if (DigitValue(digits[i]) < 0) {
+      if (text::HexDigitValue(digits[i]) < 0) {
         throw RecordError(line, ShownCharacter(digits[i]) + " in column " +
                                     std::to_string(column + i + 1) + " is not a hexadecimal digit");
       }
@@ -72,7 +50,7 @@ std::size_t ReadBytes(std::string_view digits, std::size_t column, std::uint64_t
         line, "an odd number of hexadecimal digits (" + std::to_string(digits.size()) + ")");
   }
   for (const char c : digits) {
-    if (DigitValue(c) >= 10) {
+    if (text::HexDigitValue(c) >= 10) {
       record.HasLetter = true;
       record.LowerCase = c >= 'a';
       break;
@@ -160,8 +138,8 @@ Record ParseIntel(std::string_view text, std::uint64_t line) {
   }
 }
 
-Record ParseS(std::string_view text, std::uint64_t line) {
-  Record record;
+// The record type after the 'S' (of either case): a digit, 4 excepted.
+int SRecordType(std::string_view text, std::uint64_t line) {
   if (text[0] != 'S' && text[0] != 's') {
     throw RecordError(line, "the line does not start with 'S'");
   }
@@ -174,10 +152,15 @@ Record ParseS(std::string_view text, std::uint64_t line) {
                                 ? "unknown record type S" + std::string(1, text[1])
                                 : "unknown record type: " + ShownCharacter(text[1]) + " after 'S'");
   }
+  return text[1] - '0';
+}
+
+Record ParseS(std::string_view text, std::uint64_t line) {
+  const int type = SRecordType(text, line);
+  Record record;
   record.Type = text[1];
   record.LowerLetter = text[0] == 's';
   static constexpr int kWidth[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
-  const int type = text[1] - '0';
   record.AddressBytes = kWidth[type];
   std::array<std::uint8_t, 264> bytes;
   const std::size_t count = ReadBytes(text.substr(2), 2, line, bytes, record);

@@ -66,17 +66,17 @@ RecordError::RecordError(std::uint64_t line, const std::string& what)
 struct RecordReader::State {
   std::uint64_t Base;
   WindowBytes Bytes;
-  HeldBytes& Held;
-  // The line that gave each held byte, to name both lines of a contradiction.
+  MarkedBytes& Marks;
+  // The line that gave each marked byte, to name both lines of a contradiction.
   std::vector<std::uint32_t> LineOf;
   std::int32_t Lowest = -1;
   std::int32_t Highest = -1;
   RecordWalk Walk;
 
-  State(FileFormat format, std::uint64_t base, WindowBytes bytes, HeldBytes& held)
+  State(FileFormat format, std::uint64_t base, WindowBytes bytes, MarkedBytes& marks)
       : Base(base),
         Bytes(bytes),
-        Held(held),
+        Marks(marks),
         LineOf(kWindowSize),
         Walk(format, [this](const WalkedLine& line) {
           if (line.Parsed != nullptr && line.Parsed->Kind == RecordKind::Data) {
@@ -93,9 +93,9 @@ struct RecordReader::State {
     const auto lineNumber = static_cast<std::uint32_t>(std::min<std::uint64_t>(line, UINT32_MAX));
     const auto start = static_cast<std::size_t>(address + first - Base);
     for (std::size_t i = first, window = start; i < last; ++i, ++window) {
-      auto held = Held[window];
-      if (!held) {
-        held = true;
+      auto mark = Marks[window];
+      if (!mark) {
+        mark = true;
       } else if (Bytes[window] != record.Data[i]) {
         const std::uint32_t earlier = LineOf[window];
         throw RecordError(line,
@@ -118,8 +118,8 @@ struct RecordReader::State {
 };
 
 RecordReader::RecordReader(FileFormat format, std::uint64_t base, WindowBytes bytes,
-                           HeldBytes& held)
-    : state_(std::make_unique<State>(format, base, bytes, held)) {}
+                           MarkedBytes& marks)
+    : state_(std::make_unique<State>(format, base, bytes, marks)) {}
 
 RecordReader::~RecordReader() = default;
 

@@ -31,7 +31,7 @@ struct RecordRewrite::State {
   FileFormat Format;
   std::uint64_t Base;
   ConstWindowBytes Bytes;
-  const HeldBytes& Held;
+  const MarkedBytes& Marks;
   std::int32_t From;
   std::int32_t To;
   std::uint64_t SpanLow;
@@ -40,7 +40,7 @@ struct RecordRewrite::State {
 
   // The survey.
   std::unique_ptr<RecordWalk> Survey;
-  HeldBytes Covered;  // span bytes some record holds
+  MarkedBytes Covered;  // span bytes some record holds
   // Records that end inside the window at or below the span's end: (end, line).
   std::vector<std::pair<std::uint64_t, std::uint64_t>> EndsInWindow;
   std::optional<std::pair<std::uint64_t, std::uint64_t>> EndBelowWindow;  // the highest
@@ -76,12 +76,12 @@ struct RecordRewrite::State {
   std::function<std::string(std::uint64_t, std::size_t)> ReadBack;
   bool WaitingDropped = false;
 
-  State(FileFormat format, std::uint64_t base, ConstWindowBytes bytes, const HeldBytes& held,
+  State(FileFormat format, std::uint64_t base, ConstWindowBytes bytes, const MarkedBytes& marks,
         std::int32_t from, std::int32_t to, std::optional<RecordStyle> style)
       : Format(format),
         Base(base),
         Bytes(bytes),
-        Held(held),
+        Marks(marks),
         From(std::max(from, 0)),
         To(std::min<std::int32_t>(to, kWindowSize - 1)),
         SpanLow(base + static_cast<std::uint64_t>(std::max(from, 0))),
@@ -155,7 +155,7 @@ struct RecordRewrite::State {
     }
   }
 
-  // Each run of held span bytes that no record holds, with the line it goes beside.
+  // Each run of marked span bytes that no record holds, with the line it goes beside.
   void PlaceGaps() {
     SurveyStyle = Survey->Style();
     std::sort(EndsInWindow.begin(), EndsInWindow.end());
@@ -163,11 +163,11 @@ struct RecordRewrite::State {
     std::size_t next = 0;
     for (std::int32_t w = From; !SpanEmpty() && w <= To; ++w) {
       const auto at = static_cast<std::size_t>(w);
-      if (!Held.test(at) || Covered.test(at)) {
+      if (!Marks.test(at) || Covered.test(at)) {
         continue;
       }
       std::int32_t end = w;
-      while (end < To && Held.test(static_cast<std::size_t>(end) + 1) &&
+      while (end < To && Marks.test(static_cast<std::size_t>(end) + 1) &&
              !Covered.test(static_cast<std::size_t>(end) + 1)) {
         ++end;
       }
@@ -284,7 +284,7 @@ struct RecordRewrite::State {
     bool cut = false;
     for (std::size_t i = span->first; i <= span->second; ++i) {
       const std::size_t w = Window(walked.Address + i);
-      if (!Held.test(w)) {
+      if (!Marks.test(w)) {
         kept[i] = false;
         cut = true;
       } else if (Bytes[w] != data[i]) {
@@ -330,7 +330,7 @@ struct RecordRewrite::State {
     AddressState place = Pending.value_or(state);
     for (const auto& [from, to] : runs) {
       const SpanWritten written =
-          AppendSpan(text, Format, spanLook, Base, Bytes, Held, from, to, place);
+          AppendSpan(text, Format, spanLook, Base, Bytes, Marks, from, to, place);
       DataRecords += written.Records;
     }
     if (place == state) {
@@ -415,9 +415,9 @@ struct RecordRewrite::State {
 };
 
 RecordRewrite::RecordRewrite(FileFormat format, std::uint64_t base, ConstWindowBytes bytes,
-                             const HeldBytes& held, std::int32_t from, std::int32_t to,
+                             const MarkedBytes& marks, std::int32_t from, std::int32_t to,
                              std::optional<RecordStyle> style)
-    : state_(std::make_unique<State>(format, base, bytes, held, from, to, style)) {}
+    : state_(std::make_unique<State>(format, base, bytes, marks, from, to, style)) {}
 
 RecordRewrite::~RecordRewrite() = default;
 

@@ -1,5 +1,5 @@
 #pragma once
-// A run of a window's held bytes written as data records, with the extended address records
+// A run of a window's marked bytes written as data records, with the extended address records
 // they need: shared by the records written afresh and by a save's new records.
 
 #include <cstdint>
@@ -26,11 +26,11 @@ struct SpanWritten {
 // An Intel HEX extended address record that sets `place`.
 void AppendPlace(std::string& out, const AddressState& place, const LineLook& look);
 
-// Appends the bytes of window addresses from..to that `held` marks, at file address base + w,
+// Appends the bytes of window addresses from..to that `marks` sets, at file address base + w,
 // as data records (Intel HEX: with the extended address records they need, `place` following).
 // Throws RecordError (line 0) when an address passes FFFFFFFF.
 SpanWritten AppendSpan(std::string& out, FileFormat format, const SpanLook& look,
-                       std::uint64_t base, ConstWindowBytes bytes, const HeldBytes& held,
+                       std::uint64_t base, ConstWindowBytes bytes, const MarkedBytes& marks,
                        std::int32_t from, std::int32_t to, AddressState& place);
 
 }  // namespace lbe::records

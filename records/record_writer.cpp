@@ -19,12 +19,12 @@ void AppendPlace(std::string& out, const AddressState& place, const LineLook& lo
 }
 
 SpanWritten AppendSpan(std::string& out, FileFormat format, const SpanLook& look,
-                       std::uint64_t base, ConstWindowBytes bytes, const HeldBytes& held,
+                       std::uint64_t base, ConstWindowBytes bytes, const MarkedBytes& marks,
                        std::int32_t from, std::int32_t to, AddressState& place) {
   SpanWritten written;
   std::int32_t highest = -1;
   for (std::int32_t w = to; w >= from; --w) {
-    if (held.test(static_cast<std::size_t>(w))) {
+    if (marks.test(static_cast<std::size_t>(w))) {
       highest = w;
       break;
     }
@@ -45,12 +45,12 @@ SpanWritten AppendSpan(std::string& out, FileFormat format, const SpanLook& look
   const std::size_t perRecord = std::clamp<std::size_t>(look.BytesPerRecord, 1, longest);
   std::int32_t w = from;
   while (w <= highest) {
-    if (!held[static_cast<std::size_t>(w)]) {
+    if (!marks[static_cast<std::size_t>(w)]) {
       ++w;
       continue;
     }
     std::int32_t run = w;
-    while (run <= highest && held[static_cast<std::size_t>(run)] &&
+    while (run <= highest && marks[static_cast<std::size_t>(run)] &&
            static_cast<std::size_t>(run - w) < perRecord) {
       ++run;
     }
@@ -76,19 +76,19 @@ SpanWritten AppendSpan(std::string& out, FileFormat format, const SpanLook& look
 }
 
 std::string WriteRecordFile(FileFormat format, const RecordStyle& style, std::uint64_t base,
-                            ConstWindowBytes bytes, const HeldBytes& held) {
+                            ConstWindowBytes bytes, const MarkedBytes& marks) {
   const LineLook look{style.LowerCase, LineEndText(style.Ending), style.LowerLetter};
   const SpanLook spanLook{style.BytesPerRecord, style.AddressBytes == 3, style.AddressBytes, look};
   std::string out;
   out.reserve(kWindowSize * 3);
   AddressState place;
   if (format == FileFormat::IntelHex) {
-    AppendSpan(out, format, spanLook, base, bytes, held, 0, kWindowSize - 1, place);
+    AppendSpan(out, format, spanLook, base, bytes, marks, 0, kWindowSize - 1, place);
     AppendRecord(out, format, 1, 0, nullptr, 0, look);
   } else {
     AppendRecord(out, format, 0, 0, nullptr, 0, look);
     const SpanWritten written =
-        AppendSpan(out, format, spanLook, base, bytes, held, 0, kWindowSize - 1, place);
+        AppendSpan(out, format, spanLook, base, bytes, marks, 0, kWindowSize - 1, place);
     const int width = std::max(written.AddressBytes, std::clamp(style.AddressBytes, 2, 4));
     AppendRecord(out, format, SEndType(width), 0, nullptr, 0, look);
   }
@@ -109,17 +109,17 @@ std::string WriteRecordBytes(FileFormat format, const RecordStyle& style, std::u
     }
   }
   auto window = std::make_unique<std::array<std::uint8_t, kWindowSize>>();
-  HeldBytes held;
+  MarkedBytes marks;
   for (std::size_t at = 0; at < bytes.size(); at += kWindowSize) {
     const std::size_t length = std::min(kWindowSize, bytes.size() - at);
     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), length, window->begin());
-    held.reset();
+    marks.reset();
     for (std::size_t i = 0; i < length; ++i) {
-      held.set(i);
+      marks.set(i);
     }
     SpanLook piece = spanLook;
     piece.AddressBytes = width;
-    AppendSpan(out, format, piece, address + at, *window, held, 0,
+    AppendSpan(out, format, piece, address + at, *window, marks, 0,
                static_cast<std::int32_t>(length) - 1, place);
   }
   AppendRecord(out, format, format == FileFormat::IntelHex ? 1 : SEndType(width), 0, nullptr, 0,

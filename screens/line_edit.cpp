@@ -18,6 +18,7 @@
 #include "screens/line_dump.h"
 #include "screens/prompt.h"
 #include "screens/type_in.h"
+#include "text/hex_text.h"
 
 namespace lbe::screens {
 namespace {
@@ -213,7 +214,7 @@ void GoToEndLine(EditCursor& cursor) {
 }
 
 // "Goto:" answer as an address as shown (ShownAddress), taken back to the image's; no answer or
-// a bad one is StartAddress, and the result is held between StartAddress and 0xFFFF (a negative
+// a bad one is StartAddress, and the result is kept between StartAddress and 0xFFFF (a negative
 // parse, bit 31 set, is below StartAddress too).
 std::int32_t AskGotoAddress() {
   const std::int32_t shift = files::Placement.AddressShift;
@@ -233,11 +234,10 @@ struct DigitKey {
 };
 
 DigitKey DigitOfKey(KeyCode key) {
-  if (key >= Vk::Digit0 && key <= Vk::Digit0 + 9) {
-    return {key - Vk::Digit0, static_cast<char>(key)};
-  }
-  if (key >= Vk::A && key <= Vk::A + 5) {
-    return {key - Vk::A + 10, static_cast<char>(key)};
+  // The keys 0 to 9 and A to F have the codes of their characters; those of a to f are the
+  // keypad's.
+  if (const int digit = text::UpperHexDigitValue(static_cast<char32_t>(key)); digit >= 0) {
+    return {digit, static_cast<char>(key)};
   }
   if (key >= Vk::Numpad0 && key <= Vk::Numpad0 + 9) {
     return {key - Vk::Numpad0, static_cast<char>(key - Vk::Numpad0 + '0')};
@@ -388,7 +388,7 @@ bool HandleKey(EditCursor& cursor, KeyCode key) {
     case 'Y':
       GoToChange(cursor, image::Redo());
       break;
-    case Vk::Oem2:
+    case Vk::Slash:
     case Vk::NumpadDivide:
       AskAndFind(cursor);
       break;
@@ -404,11 +404,8 @@ bool HandleKey(EditCursor& cursor, KeyCode key) {
 // Pasted text types its hex digits as typed digits would and nothing else: a pasted dump or
 // listing gives just its bytes, and no pasted letter runs a command.
 void TypePasted(EditCursor& cursor, char32_t character) {
-  if (character >= U'0' && character <= U'9') {
-    TypeDigit(cursor, static_cast<std::int32_t>(character - U'0'), static_cast<char>(character));
-  } else if ((character | 0x20) >= U'a' && (character | 0x20) <= U'f') {
-    const auto upper = static_cast<char>(character & ~char32_t{0x20});
-    TypeDigit(cursor, upper - 'A' + 10, upper);
+  if (const int digit = text::HexDigitValue(character); digit >= 0) {
+    TypeDigit(cursor, digit, text::HexDigits(static_cast<std::uint64_t>(digit), 1)[0]);
   }
 }
 
@@ -489,7 +486,7 @@ bool HandleTypeInKey(EditCursor& cursor, KeyCode key) {
       cursor.NibbleColumn = kNibblesPerLine - 1;
       OpenSumField(cursor.CurrentLine);
       return true;
-    case Vk::Oem2:
+    case Vk::Slash:
     case Vk::NumpadDivide:
     case 'N':
       ClearTypeInStatus();  // Find asks and answers on row 2
@@ -538,9 +535,8 @@ void LineEditMode(bool withGoto, bool nibbleMovement) {
     if (key.Pasted && TypeInMode() && SumFieldOpen()) {
       // Only a pasted digit acts in the field: the rest of a pasted line passes over it.
       paste.End();
-      const auto lower = static_cast<char32_t>(key.Character | 0x20);
-      if ((key.Character >= U'0' && key.Character <= U'9') || (lower >= U'a' && lower <= U'f')) {
-        TypeIntoSumField(cursor, DigitOfKey(console::KeyCodeForCharacter(key.Character)).Value);
+      if (const int digit = text::HexDigitValue(key.Character); digit >= 0) {
+        TypeIntoSumField(cursor, digit);
       }
       continue;
     }

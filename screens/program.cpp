@@ -34,7 +34,7 @@ ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view progr
 
 void ResetProgramState() {
   console::Console = {};
-  console::StdOut = {};
+  console::OutputBuffer = {};
   image::Image = {};
   image::Range = {};
   files::CurrentFileName.clear();

@@ -1,6 +1,7 @@
 #include "screens/type_in.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,31 +30,42 @@ constexpr std::uint8_t kStatusRow = 2;
 constexpr std::uint8_t kMarkColumn = 31;
 constexpr std::size_t kMarkWidth = 26;  // "WRONG: the line sums to 3C"
 constexpr std::size_t kRowWidth = 79;
-constexpr std::uint8_t kGreen = 10;
-constexpr std::uint8_t kRed = 12;
+constexpr std::uint8_t kCheckedColour = 10;
+constexpr std::uint8_t kFailedColour = 12;
 // A notice takes at most three rows, so that a long path never scrolls the edit line away.
 constexpr std::size_t kLongestNotice = 3 * (kRowWidth + 1) - 4;
 
+// The sum field, open while the cursor stands in it.
+struct SumField {
+  bool Open = false;
+  std::optional<std::int32_t> FirstDigit;  // once typed, until the second closes the field
+};
+
+// What the check's mark on row 1 shows, so that a changed byte redraws it only when that changes.
+struct DrawnMark {
+  std::int32_t Line = -1;
+  LineCheck Check = LineCheck::Untyped;
+  std::uint8_t Sum = 0;  // the line's sum
+};
+
+// What row 2 is to show: the notice, once, when there is one; else the tally (StatusText).
+struct StatusRow {
+  std::string Notice;          // a sums file set aside, no state folder, a store that failed
+  std::int32_t HintLine = -1;  // the line whose typed sum last failed: the tally names its fix
+  std::string Shown;           // what row 2 shows now; empty when something else may stand there
+};
+
 struct TypeInState {
   bool On = false;
-  bool Opened = false;  // Key and Sums hold the stored sums of a key
-  files::TypedSumsKey Key;
+  std::optional<files::TypedSumsKey> Key;  // whose stored sums Sums holds, once opened
   files::TypedSums Sums = files::NoTypedSums();
-  // Said once on row 2 when the mode is next shown: a sums file set aside, no state folder, a
-  // store that failed.
-  std::string Notice;
-  bool StoreFailureSaid = false;
   bool Unstored = false;  // a sum typed since the sums were last written
-  bool FolderMissingSaid = false;
-  std::string ShownStatus;  // what row 2 shows now; empty when something else may stand there
-  // The sum field: open while the cursor stands in it, with the digits typed into it so far.
-  bool FieldOpen = false;
-  int FieldDigits = 0;
-  std::int32_t FirstDigit = 0;
-  std::int32_t DrawnLine = -1;  // the line whose check the mark shows
-  LineCheck DrawnCheck = LineCheck::Untyped;
-  std::uint8_t DrawnSum = 0;   // the line's sum the mark shows
-  std::int32_t HintLine = -1;  // the line whose typed sum last failed: row 2 names its fix
+  // Each told once a run, however often it happens again.
+  bool StoreFailed = false;
+  bool FolderMissing = false;
+  SumField Field;
+  DrawnMark Mark;
+  StatusRow Status;
 };
 TypeInState TypeIn;
 
@@ -81,7 +93,7 @@ std::string Padded(std::string text, std::size_t width) {
 void WriteInColourOf(LineCheck check, std::uint8_t column, std::string_view text) {
   const auto colour = static_cast<std::uint8_t>(console::Console.TextAttribute & 0x0F);
   if (check != LineCheck::Untyped) {
-    console::SetForeground(check == LineCheck::Checked ? kGreen : kRed);
+    console::SetForeground(check == LineCheck::Checked ? kCheckedColour : kFailedColour);
   }
   console::MoveCursor(column, 1);
   console::Write(text);
@@ -92,9 +104,9 @@ void WriteSumField(std::int32_t line) {
   // An open field shows the kept sum until its first digit is typed over it.
   LineCheck check = CheckOfLine(line);
   std::string shown = "__";
-  if (TypeIn.FieldOpen && TypeIn.FieldDigits == 1) {
+  if (TypeIn.Field.Open && TypeIn.Field.FirstDigit) {
     check = LineCheck::Untyped;
-    shown = image::HexText(TypeIn.FirstDigit, 1) + "_";
+    shown = image::HexText(*TypeIn.Field.FirstDigit, 1) + "_";
   } else if (check != LineCheck::Untyped) {
     shown = image::HexText(TypedSumOf(line), 2);
   }
@@ -110,9 +122,7 @@ void WriteMark(std::int32_t line) {
            image::HexText(ShownLineSum(line * kLineBytes), 2);
   }
   WriteInColourOf(check, kMarkColumn, Padded(mark, kMarkWidth));
-  TypeIn.DrawnLine = line;
-  TypeIn.DrawnCheck = check;
-  TypeIn.DrawnSum = ShownLineSum(line * kLineBytes);
+  TypeIn.Mark = {line, check, ShownLineSum(line * kLineBytes)};
 }
 
 struct Tally {
@@ -127,7 +137,7 @@ Tally TallyOfRange() {
   // In the New MLX mode the line after a checked one joins the range only once typed on; it is
   // counted from when row 1 shows it, so that its first digit does not send row 2 again.
   const std::int32_t end =
-      NewMlxLines() && TypeIn.DrawnLine == Range.EndLine + 1 ? TypeIn.DrawnLine : Range.EndLine;
+      NewMlxLines() && TypeIn.Mark.Line == Range.EndLine + 1 ? TypeIn.Mark.Line : Range.EndLine;
   const std::int32_t last = std::min(end + 1, kLastLine);
   for (std::int32_t line = Range.StartLine; line <= last; ++line) {
     const LineCheck check = CheckOfLine(line);
@@ -184,18 +194,23 @@ std::string HintText(std::int32_t line, std::size_t width) {
   return named.More > 0 ? text + " (+" + std::to_string(named.More) + ")" : text;
 }
 
-std::string StatusText() {
+bool HintDue(std::int32_t hintLine) {
+  return hintLine >= 0 && CheckOfLine(hintLine) == LineCheck::Failed;
+}
+
+// The tally of the range, then the fix of the hint's line while it fails, else the next line to
+// type.
+std::string StatusText(std::int32_t hintLine) {
   const Tally tally = TallyOfRange();
   std::string text = "Checked " + std::to_string(tally.Checked) + " of " +
                      std::to_string(tally.Lines) + (tally.Lines == 1 ? " line" : " lines");
   if (tally.Failed > 0) {
     text += ", " + std::to_string(tally.Failed) + " failed";
   }
-  if (TypeIn.HintLine >= 0 && CheckOfLine(TypeIn.HintLine) == LineCheck::Failed) {
+  if (HintDue(hintLine)) {
     text += ". ";
-    return text + HintText(TypeIn.HintLine, kRowWidth - text.size());
+    return text + HintText(hintLine, kRowWidth - text.size());
   }
-  TypeIn.HintLine = -1;
   text += ". Next to type: ";
   text += tally.Next < 0 ? std::string("none")
                          : image::HexText(ShownAddress(tally.Next * kLineBytes), 4);
@@ -213,17 +228,21 @@ std::string NoticeText(std::string_view text) {
   return shown;
 }
 
+std::string StatusRowText(const StatusRow& row) {
+  return row.Notice.empty() ? StatusText(row.HintLine) : row.Notice;
+}
+
 }  // namespace
 
 void StoreChangedSums() {
-  if (!TypeIn.Unstored || TypeIn.Key.Path.empty()) {
+  if (!TypeIn.Unstored || !TypeIn.Key || TypeIn.Key->Path.empty()) {
     return;
   }
   TypeIn.Unstored = false;
   std::string error;
-  if (!files::StoreTypedSums(TypeIn.Key, TypeIn.Sums, error) && !TypeIn.StoreFailureSaid) {
-    TypeIn.StoreFailureSaid = true;
-    TypeIn.Notice = NoticeText("Typed sums are not kept: " + error + ".");
+  if (!files::StoreTypedSums(*TypeIn.Key, TypeIn.Sums, error) &&
+      !std::exchange(TypeIn.StoreFailed, true)) {
+    TypeIn.Status.Notice = NoticeText("Typed sums are not kept: " + error + ".");
   }
 }
 
@@ -251,12 +270,11 @@ void OpenTypedSums() {
   key.Offset = files::Placement.Offset;
   key.NewMlx = NewMlxLines();
   key.AddressShift = files::Placement.AddressShift;
-  TypeIn.ShownStatus.clear();
-  TypeIn.DrawnLine = -1;
-  if (TypeIn.Opened && key == TypeIn.Key) {
+  TypeIn.Status.Shown.clear();
+  TypeIn.Mark.Line = -1;
+  if (TypeIn.Key == key) {
     return;
   }
-  TypeIn.Opened = true;
   TypeIn.Key = key;
   TypeIn.Sums = files::NoTypedSums();
   if (key.Path.empty()) {
@@ -265,10 +283,10 @@ void OpenTypedSums() {
   const files::StoredSums stored = files::LoadTypedSums(key);
   TypeIn.Sums = stored.Sums;
   if (!stored.Problem.empty()) {
-    TypeIn.Notice = NoticeText(stored.Problem);
-  } else if (stored.FolderMissing && !TypeIn.FolderMissingSaid) {
-    TypeIn.FolderMissingSaid = true;
-    TypeIn.Notice = "No state folder that is safe to use: typed sums are kept only until lbe ends.";
+    TypeIn.Status.Notice = NoticeText(stored.Problem);
+  } else if (stored.FolderMissing && !std::exchange(TypeIn.FolderMissing, true)) {
+    TypeIn.Status.Notice =
+        "No state folder that is safe to use: typed sums are kept only until lbe ends.";
   }
 }
 
@@ -289,28 +307,31 @@ void DrawTypedSum(std::int32_t line) {
 
 void RedrawTypedSumIfChanged(std::int32_t line) {
   const LineCheck check = CheckOfLine(line);
-  if (line != TypeIn.DrawnLine || check != TypeIn.DrawnCheck ||
-      (check != LineCheck::Untyped && ShownLineSum(line * kLineBytes) != TypeIn.DrawnSum)) {
+  if (line != TypeIn.Mark.Line || check != TypeIn.Mark.Check ||
+      (check != LineCheck::Untyped && ShownLineSum(line * kLineBytes) != TypeIn.Mark.Sum)) {
     DrawTypedSum(line);
   }
 }
 
 void DrawTypeInStatus() {
-  std::string text = std::exchange(TypeIn.Notice, {});
-  if (text.empty()) {
-    text = StatusText();
+  StatusRow& row = TypeIn.Status;
+  const std::string text = StatusRowText(row);
+  // A notice is told once; a hint until the tally finds its line no longer failing.
+  if (row.Notice.empty() && !HintDue(row.HintLine)) {
+    row.HintLine = -1;
   }
-  if (text == TypeIn.ShownStatus) {
+  row.Notice.clear();
+  if (text == row.Shown) {
     return;
   }
   // A notice with a long path takes more rows; the status after it blanks them.
   const auto rowsOf = [](const std::string& shown) { return shown.size() / (kRowWidth + 1) + 1; };
-  const std::size_t rows = std::max(rowsOf(TypeIn.ShownStatus), rowsOf(text));
+  const std::size_t rows = std::max(rowsOf(row.Shown), rowsOf(text));
   KeepingCursor([&] {
     console::MoveCursor(1, kStatusRow);
     console::Write(Padded(text, (kRowWidth + 1) * rows - 1));
   });
-  TypeIn.ShownStatus = text;
+  row.Shown = text;
 }
 
 void ClearTypeInStatus() {
@@ -318,39 +339,37 @@ void ClearTypeInStatus() {
     console::MoveCursor(1, kStatusRow);
     console::Write(std::string(kRowWidth, ' '));
   });
-  TypeIn.ShownStatus.clear();
+  TypeIn.Status.Shown.clear();
 }
 
 bool SumFieldOpen() {
-  return TypeIn.FieldOpen;
+  return TypeIn.Field.Open;
 }
 
 void OpenSumField(std::int32_t line) {
-  TypeIn.FieldOpen = true;
-  TypeIn.FieldDigits = 0;
+  TypeIn.Field = {true, std::nullopt};
   KeepingCursor([line] { WriteSumField(line); });
   console::MoveCursor(kChecksumColumn, 1);
 }
 
 void CloseSumField(std::int32_t line) {
-  TypeIn.FieldOpen = false;
+  TypeIn.Field.Open = false;
   DrawTypedSum(line);
 }
 
 SumEntry TypeSumDigit(std::int32_t line, std::int32_t value) {
-  if (TypeIn.FieldDigits == 0) {
-    TypeIn.FirstDigit = value;
-    TypeIn.FieldDigits = 1;
+  if (!TypeIn.Field.FirstDigit) {
+    TypeIn.Field.FirstDigit = value;
     KeepingCursor([line] { WriteSumField(line); });
     console::MoveCursor(kChecksumColumn + 1, 1);
     return SumEntry::Pending;
   }
-  TypeIn.FieldOpen = false;
-  TypedSumOf(line) = static_cast<std::int16_t>(TypeIn.FirstDigit * 16 + value);
+  TypeIn.Field.Open = false;
+  TypedSumOf(line) = static_cast<std::int16_t>(*TypeIn.Field.FirstDigit * 16 + value);
   TypeIn.Unstored = true;
   DrawTypedSum(line);
   const bool checked = CheckOfLine(line) == LineCheck::Checked;
-  TypeIn.HintLine = checked ? -1 : line;
+  TypeIn.Status.HintLine = checked ? -1 : line;
   return checked ? SumEntry::Checked : SumEntry::Failed;
 }
 

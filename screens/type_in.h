@@ -15,11 +15,11 @@ namespace lbe::screens {
 void SetTypeInMode(bool on);
 bool TypeInMode();
 
-// Back to a fresh process's state: no typed sums held, nothing said yet.
+// Back to a fresh process's state: no typed sums kept, nothing said yet.
 void ForgetTypedSums();
 
 // Takes in the stored sums of the file, start address and offset now in use, unless they are
-// the ones held already; and forgets what row 1 and row 2 showed, for a screen drawn afresh.
+// the ones kept already; and forgets what row 1 and row 2 showed, for a screen drawn afresh.
 void OpenTypedSums();
 
 enum class LineCheck { Untyped, Checked, Failed };

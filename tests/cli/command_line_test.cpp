@@ -160,6 +160,7 @@ TEST(CommandLine, FileOffsetAndLength) {
        0,
        "--offset needs a file offset in hexadecimal (up to 7FFFFFFFFFFEFFFF), not ' 10'",
        std::nullopt},
+      {{"--offset=09afAF"}, 0x09AFAF, "", std::nullopt},
       {{"--offset"}, 0, "--offset needs a file offset in hexadecimal", std::nullopt},
       {{"--offset=10", "--offset=20"}, 0x10, "--offset is given more than once", std::nullopt},
       {{"--offset=10", "--offset", "10"}, 0x10, "--offset is given more than once", std::nullopt},
@@ -202,6 +203,15 @@ TEST(CommandLine, FileOffsetAndLength) {
     EXPECT_EQ(options.WrongUse, c.problem);
     EXPECT_EQ(options.FileName, c.fileName);
     EXPECT_EQ(options.FileLength, c.length);
+  }
+}
+
+// The characters beside the runs of digits in ASCII, and a byte past ASCII, are no digits.
+TEST(CommandLine, OffsetRefusesTheNeighboursOfTheDigits) {
+  for (const std::string text : {"1g", "1G", "1/", "1:", "1@", "1`", "1\xC1", "0x1g"}) {
+    EXPECT_EQ(
+        ParseCommandLine({"--offset=" + text}).WrongUse,
+        "--offset needs a file offset in hexadecimal (up to 7FFFFFFFFFFEFFFF), not '" + text + "'");
   }
 }
 

@@ -120,7 +120,7 @@ TEST_F(TextOutputTest, LongWriteStatementIsFlushedInRunsOf128Bytes) {
             "a\xC3\xA9"
             "b ");
   EXPECT_EQ(Cursor(), (CellPos{50, 2}));
-  EXPECT_EQ(StdOut.Pending, 0u);
+  EXPECT_EQ(OutputBuffer.Pending, 0u);
 }
 
 TEST_F(TextOutputTest, WideTextIsCountedInCellsAndNeverCut) {

@@ -81,13 +81,13 @@ TEST_F(ProgramFiles, LoadPlacesTheBytesAtTheLoadAddress) {
     EXPECT_EQ(Range.EndLine, c.endLine);
     EXPECT_EQ(Placement.LoadAddress, c.load);
     EXPECT_EQ(Placement.AddressShift, c.shift);
-    EXPECT_EQ(Image.Held.count(), c.count);
+    EXPECT_EQ(Image.Marks.count(), c.count);
     if (c.count > 0) {
-      EXPECT_TRUE(Image.Held[static_cast<std::size_t>(c.firstAt)]);
+      EXPECT_TRUE(Image.Marks[static_cast<std::size_t>(c.firstAt)]);
       EXPECT_EQ(Image[c.firstAt], 0x11);
     }
     if (c.firstAt + c.count < 0x10000) {
-      EXPECT_FALSE(Image.Held[static_cast<std::size_t>(c.firstAt) + c.count]);
+      EXPECT_FALSE(Image.Marks[static_cast<std::size_t>(c.firstAt) + c.count]);
     }
     EXPECT_FALSE(ImageChangedSinceSaved());
   }
@@ -301,7 +301,7 @@ TEST_F(ProgramFiles, TheFCommandsLoadsKeepTheShiftAndTheLoadAddress) {
     EXPECT_EQ(Placement.LoadAddress, step.load) << step.name;
     EXPECT_EQ(Placement.AddressShift, step.shift) << step.name;
     if (step.name == "a.prg") {
-      EXPECT_EQ(Image.Held.count(), 2u);  // b.bin's bytes are gone with the load
+      EXPECT_EQ(Image.Marks.count(), 2u);  // b.bin's bytes are gone with the load
     }
     if (step.name == "copy.prg") {
       ASSERT_TRUE(SaveRange());

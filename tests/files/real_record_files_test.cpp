@@ -35,7 +35,7 @@ using lbe::testing::GetFile;
 using lbe::testing::PutFile;
 
 // A file's address space: every byte a record holds, at its address.
-using HeldMap = std::map<std::uint64_t, std::uint8_t>;
+using MarkedMap = std::map<std::uint64_t, std::uint8_t>;
 
 constexpr std::uint64_t kWindow = records::kWindowSize;
 
@@ -44,17 +44,17 @@ std::string GetText(const std::string& name) {
   return {bytes.begin(), bytes.end()};
 }
 
-// What objcopy reads from `name`: its records written again as S3 records, which give every held
+// What objcopy reads from `name`: its records written again as S3 records, which give every marked
 // byte at its address however far apart the bytes lie. Empty, with a failure, when objcopy
 // refuses the file.
-HeldMap ObjcopyBytes(const std::string& name) {
+MarkedMap ObjcopyBytes(const std::string& name) {
   const bool intel = records::FormatOfName(name) == records::FileFormat::IntelHex;
   const std::string command = std::string("objcopy -I ") + (intel ? "ihex" : "srec") +
                               " -O srec --srec-forceS3 '" + name + "' objcopy.s3 2>objcopy.err";
-  HeldMap held;
+  MarkedMap marks;
   if (std::system(command.c_str()) != 0) {
     ADD_FAILURE() << "objcopy refuses " << name << ": " << GetText("objcopy.err");
-    return held;
+    return marks;
   }
   std::istringstream lines(GetText("objcopy.s3"));
   for (std::string line; std::getline(lines, line);) {
@@ -62,16 +62,16 @@ HeldMap ObjcopyBytes(const std::string& name) {
       const std::size_t count = std::stoul(line.substr(2, 2), nullptr, 16);
       const std::uint64_t address = std::stoull(line.substr(4, 8), nullptr, 16);
       for (std::size_t i = 0; i + 5 < count; ++i) {
-        held[address + i] =
+        marks[address + i] =
             static_cast<std::uint8_t>(std::stoul(line.substr(12 + 2 * i, 2), nullptr, 16));
       }
     }
   }
-  return held;
+  return marks;
 }
 
 // Where lbe and objcopy first disagree; "" where they do not.
-std::string Difference(const HeldMap& lbe, const HeldMap& objcopy) {
+std::string Difference(const MarkedMap& lbe, const MarkedMap& objcopy) {
   const auto [ours, theirs] = std::mismatch(lbe.begin(), lbe.end(), objcopy.begin(), objcopy.end());
   std::ostringstream text;
   text << std::hex;
@@ -110,8 +110,8 @@ class RealRecordFile : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     PutFile(name_, GetFile(std::string(LBE_REAL_RECORD_FILES) + "/" + name_));
-    held_ = ObjcopyBytes(name_);
-    ASSERT_FALSE(held_.empty());
+    marks_ = ObjcopyBytes(name_);
+    ASSERT_FALSE(marks_.empty());
   }
 
   // Starts the editor on the file with the window that starts at `base`.
@@ -123,23 +123,23 @@ class RealRecordFile : public ::testing::TestWithParam<std::string> {
 
   lbe::testing::TemporaryWorkingFolder folder_;
   const std::string name_ = GetParam();
-  HeldMap held_;
+  MarkedMap marks_;
 };
 
 TEST(RealRecordFiles, AreThere) {
   EXPECT_GE(RealFiles().size(), 20u) << LBE_REAL_RECORD_FILES;
 }
 
-// Every 64 KiB window loads the bytes objcopy reads there, each held, and nothing else.
+// Every 64 KiB window loads the bytes objcopy reads there, each marked, and nothing else.
 TEST_P(RealRecordFile, EveryWindowLoadsTheBytesObjcopyReads) {
-  for (auto at = held_.begin(); at != held_.end();) {
+  for (auto at = marks_.begin(); at != marks_.end();) {
     const std::uint64_t base = at->first / kWindow * kWindow;
-    const auto end = held_.lower_bound(base + kWindow);
+    const auto end = marks_.lower_bound(base + kWindow);
     SCOPED_TRACE(base);
     Start(base);
-    HeldMap loaded;
+    MarkedMap loaded;
     for (std::uint64_t offset = 0; offset < kWindow; ++offset) {
-      if (Image.Held[offset]) {
+      if (Image.Marks[offset]) {
         loaded[base + offset] = Image[static_cast<std::int32_t>(offset)];
       }
     }
@@ -149,16 +149,16 @@ TEST_P(RealRecordFile, EveryWindowLoadsTheBytesObjcopyReads) {
 }
 
 // In the first window, a save of nothing changed leaves the file as it was; one of its middle
-// held byte changed differs from it within the one line of the record that holds it, which keeps
+// marked byte changed differs from it within the one line of the record that holds it, which keeps
 // its length and case, and objcopy reads it as the original with that byte changed.
 TEST_P(RealRecordFile, ASaveRewritesOnlyTheRecordOfTheChangedByte) {
   const std::string original = GetText(name_);
-  const std::uint64_t base = held_.begin()->first / kWindow * kWindow;
+  const std::uint64_t base = marks_.begin()->first / kWindow * kWindow;
   Start(base);
   ASSERT_TRUE(SaveRange());
   EXPECT_TRUE(GetText(name_) == original) << "a save of nothing changed changes the file";
-  const auto changed =
-      std::next(held_.begin(), std::distance(held_.begin(), held_.lower_bound(base + kWindow)) / 2);
+  const auto changed = std::next(
+      marks_.begin(), std::distance(marks_.begin(), marks_.lower_bound(base + kWindow)) / 2);
   changed->second ^= 0xFF;
   Type(static_cast<std::int32_t>(changed->first - base), changed->second);
   ASSERT_TRUE(SaveRange());
@@ -180,14 +180,14 @@ TEST_P(RealRecordFile, ASaveRewritesOnlyTheRecordOfTheChangedByte) {
       EXPECT_TRUE(std::none_of(is.begin(), is.end(), letter)) << "another case: " << is;
     }
   }
-  EXPECT_EQ(Difference(ObjcopyBytes(name_), held_), "");
+  EXPECT_EQ(Difference(ObjcopyBytes(name_), marks_), "");
 }
 
 // Records to raw and back, from the address the first conversion names: every byte objcopy read
 // in the file is back at its address, and what was a gap holds the fill. Files whose bytes lie
 // further apart than 4 MiB are left out: their raw image would be that large.
 TEST_P(RealRecordFile, ARoundTripThroughRawIsExact) {
-  if (held_.rbegin()->first - held_.begin()->first > (std::uint64_t{4} << 20)) {
+  if (marks_.rbegin()->first - marks_.begin()->first > (std::uint64_t{4} << 20)) {
     GTEST_SKIP() << "bytes too far apart";
   }
   listing::Conversion toRaw;
@@ -207,13 +207,13 @@ TEST_P(RealRecordFile, ARoundTripThroughRawIsExact) {
   back.OutputName = "back" + std::filesystem::path(name_).extension().string();
   back.Address = std::stoull(note.substr(at + 18), nullptr, 16);
   ASSERT_EQ(listing::ConvertMode(back, stderr), 0);
-  const HeldMap again = ObjcopyBytes(back.OutputName);
+  const MarkedMap again = ObjcopyBytes(back.OutputName);
   ASSERT_FALSE(again.empty());
-  EXPECT_EQ(again.begin()->first, held_.begin()->first);
-  EXPECT_EQ(again.rbegin()->first, held_.rbegin()->first);
+  EXPECT_EQ(again.begin()->first, marks_.begin()->first);
+  EXPECT_EQ(again.rbegin()->first, marks_.rbegin()->first);
   for (const auto& [address, value] : again) {
-    const auto was = held_.find(address);
-    ASSERT_EQ(value, was == held_.end() ? 0xA5 : was->second) << std::hex << "at " << address;
+    const auto was = marks_.find(address);
+    ASSERT_EQ(value, was == marks_.end() ? 0xA5 : was->second) << std::hex << "at " << address;
   }
 }
 

@@ -1,4 +1,4 @@
-// Intel HEX and S-record files loaded and saved by the editor: the range a load sets, the held
+// Intel HEX and S-record files loaded and saved by the editor: the range a load sets, the marked
 // bytes a save writes, and GNU objcopy as the oracle of both directions.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -117,7 +117,7 @@ TEST_F(RecordFiles, LoadPlacesTheDataAndSetsTheRange) {
     Start("fw.hex", c.address, c.offset);
     EXPECT_EQ(Range.StartAddress, c.start);
     EXPECT_EQ(Range.EndLine, c.endLine);
-    EXPECT_EQ(Image.Held.count(), static_cast<std::size_t>(c.held));
+    EXPECT_EQ(Image.Marks.count(), static_cast<std::size_t>(c.held));
     EXPECT_EQ(Image[c.at], c.value);
     EXPECT_EQ(Image[0x100], 0);
     EXPECT_FALSE(ImageChangedSinceSaved());
@@ -162,7 +162,7 @@ TEST_F(RecordFiles, SaveWritesTheHeldBytesAndKeepsTheRest) {
   const MemoryImage typed = Image;
   Start("fw.hex");
   EXPECT_TRUE(Image == typed);
-  EXPECT_EQ(Image.Held.count(), 4u);
+  EXPECT_EQ(Image.Marks.count(), 4u);
 
   // Another program's change since the load is asked about, though it left the size and the
   // time as they were (a file system with coarse times); no leaves the file alone.
@@ -225,12 +225,12 @@ TEST_F(RecordFiles, RoundTripsWithObjcopy) {
     ASSERT_EQ(Shell(std::string("objcopy -I ") + format + " -O binary " + name + " back.bin"), 0);
     const std::vector<std::uint8_t> back = GetFile("back.bin");
     auto lowest = static_cast<std::size_t>(Range.StartAddress);
-    while (!Image.Held[lowest]) {
+    while (!Image.Marks[lowest]) {
       ++lowest;
     }
     ASSERT_FALSE(back.empty());
     EXPECT_TRUE(std::equal(back.begin(), back.end(), Image.Bytes.begin() + lowest));
-    EXPECT_TRUE(Image.Held[lowest + back.size() - 1]);
+    EXPECT_TRUE(Image.Marks[lowest + back.size() - 1]);
   }
 }
 

@@ -46,6 +46,12 @@ TEST(TypedSums, FlawsRefuseTheWholeFile) {
        "it was made for another file, start address or offset"},
       {kHeading + "style mlx 0\nend 0\n", "it was made for another checksum or listing shift"},
       {kHeading + "0100 3C\n0108 3c\nend 2\n", "its line 6 is damaged"},
+      {kHeading + "0100 3G\nend 1\n", "its line 5 is damaged"},
+      {kHeading + "0100 3@\nend 1\n", "its line 5 is damaged"},
+      {kHeading + "0100 3/\nend 1\n", "its line 5 is damaged"},
+      {kHeading + "0100 3:\nend 1\n", "its line 5 is damaged"},
+      {kHeading + "0100 3\xC3\nend 1\n", "its line 5 is damaged"},
+      {kHeading + "01a0 3C\nend 1\n", "its line 5 is damaged"},  // 01A0 would do
       {kHeading + "0104 3C\nend 1\n", "its line 5 is damaged"},
       {kHeading + "00F8 3C\nend 1\n", "its line 5 is out of order"},
       {kHeading + "0108 3C\n0108 3D\nend 2\n", "its line 6 is out of order"},

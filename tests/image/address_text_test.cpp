@@ -32,6 +32,13 @@ TEST(AddressText, ParsesHexadecimalOrGivesTheFallback) {
       {"0x12", -7},       // the rule puts its own prefix in front: a second one fails
       {"123456789", -7},  // nine significant digits need more than 32 bits
       {"1G", -7},
+      {"1g", -7},
+      {"1/", -7},
+      {"1:", -7},
+      {"1@", -7},
+      {"1`", -7},
+      {"1\xC1", -7},  // "A" with the top bit set
+      {"09af", 0x09AF},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

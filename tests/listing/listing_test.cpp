@@ -105,6 +105,12 @@ TEST(Listing, EveryFaultKindHasItsMessage) {
       {"0100 3E O0 D3 FE 21 00 00 11:41", 0x0100,
        "not a hexadecimal digit 'O'; read as 0, the line checks out"},
       {"0100 3E00D3FE21000011h:41", 0x0100, "not a hexadecimal digit 'h'"},
+      {"010g 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit 'g'"},
+      {"0100 3E00D3FE2100001G:41", 0x0100, "not a hexadecimal digit 'G'"},
+      {"0100 3E00D3FE2100001@:41", 0x0100, "not a hexadecimal digit '@'"},
+      {"0100 3E00D3FE2100001`:41", 0x0100, "not a hexadecimal digit '`'"},
+      {"0100 3E00D3FE2100001/:41", 0x0100, "not a hexadecimal digit '/'"},
+      {"0100 3E00D3FE21000011:4g", 0x0100, "checksum of 1 digit, 2 expected"},
       {":0100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit ':'"},
       {"$0100 3E00D3FE21000011:41", std::nullopt, "not a hexadecimal digit '$'"},
       {"01003E00D3FE21000011:41", std::nullopt, "address of 20 digits, at most 8 expected"},
@@ -354,7 +360,7 @@ TEST(ListingCheck, TheFixOfEachMistake) {
 }
 
 // A listing whose blocks outgrow what a sum row settles does not hold their faults back.
-TEST(ListingCheck, FaultsOfALongBlockAreNotHeldBack) {
+TEST(ListingCheck, FaultsOfALongBlockDoNotWait) {
   std::size_t reported = 0;
   ListingCheck check(false, [&](const ListingFault&) { ++reported; });
   check.Feed(kLine0 + "\nSUM 0000000000000000:00\n");

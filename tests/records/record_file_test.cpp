@@ -22,7 +22,7 @@ constexpr FileFormat kSrec = FileFormat::SRecord;
 
 struct Window {
   std::array<std::uint8_t, kWindowSize> Bytes{};
-  HeldBytes Held;
+  MarkedBytes Marks;
   RecordStyle Style;
   std::vector<std::string> Notes;
 };
@@ -31,7 +31,7 @@ struct Window {
 Window Read(FileFormat format, std::string_view text, std::uint64_t base = 0,
             std::size_t piece = 7) {
   Window window;
-  RecordReader reader(format, base, window.Bytes, window.Held);
+  RecordReader reader(format, base, window.Bytes, window.Marks);
   for (std::size_t at = 0; at < text.size(); at += piece) {
     reader.Feed(text.substr(at, piece));
   }
@@ -50,7 +50,7 @@ struct Saved {
 // back where it needs what it did not keep, and counts the reads there.
 Saved Rewrite(FileFormat format, const std::string& text, const Window& window, std::int32_t from,
               std::int32_t to, std::uint64_t base = 0, int* readBacks = nullptr) {
-  RecordRewrite rewrite(format, base, window.Bytes, window.Held, from, to);
+  RecordRewrite rewrite(format, base, window.Bytes, window.Marks, from, to);
   if (readBacks != nullptr) {
     rewrite.ReadBackWith([&](std::uint64_t offset, std::size_t length) {
       ++*readBacks;
@@ -78,8 +78,8 @@ void ExpectSavedAsMeant(FileFormat format, const std::string& saved, std::uint64
   const Window back = Read(format, saved, base, 4096);
   for (std::int32_t at = 0; at < static_cast<std::int32_t>(kWindowSize); ++at) {
     const Window& meant = at >= from && at <= to ? after : before;
-    ASSERT_EQ(back.Held[at], meant.Held[at]) << at;
-    ASSERT_TRUE(!meant.Held[at] || back.Bytes[at] == meant.Bytes[at]) << at;
+    ASSERT_EQ(back.Marks[at], meant.Marks[at]) << at;
+    ASSERT_TRUE(!meant.Marks[at] || back.Bytes[at] == meant.Bytes[at]) << at;
   }
 }
 
@@ -120,7 +120,7 @@ std::string Lines(const std::vector<std::string>& lines) {
 }
 
 const std::string kEnd = ":00000001FF";
-using Typed = std::vector<std::pair<std::int32_t, int>>;  // a value, or -1: no longer held
+using Typed = std::vector<std::pair<std::int32_t, int>>;  // a value, or -1: no longer marked
 
 TEST(RecordFormat, ByNameAndByWord) {
   const auto raw = FileFormat::Raw;
@@ -169,7 +169,7 @@ TEST(RecordReader, OpensEverydayFiles) {
     for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, c.text.size()}) {
       const Window window = Read(c.format, c.text, 0, piece);
       EXPECT_EQ(window.Bytes[0x10], 0x41);
-      EXPECT_EQ(window.Held.count(), 1u);
+      EXPECT_EQ(window.Marks.count(), 1u);
       EXPECT_EQ(window.Notes,
                 c.noted
                     ? std::vector<std::string>{"no end record: the file may have been cut short"}
@@ -195,6 +195,16 @@ TEST(RecordReader, RefusesAFaultNamingItsLine) {
       {kHex, ":0100000041B\n", 1, "an odd number of hexadecimal digits (11)"},
       {kHex, ":00000001\n", 1, "the line is too short for a record"},
       {kHex, ":01000000G1BE\n", 1, "'G' in column 10 is not a hexadecimal digit"},
+      {kHex, ":01000000g1BE\n", 1, "'g' in column 10 is not a hexadecimal digit"},
+      {kHex, ":01000000@1BE\n", 1, "'@' in column 10 is not a hexadecimal digit"},
+      {kHex, ":01000000`1BE\n", 1, "'`' in column 10 is not a hexadecimal digit"},
+      {kHex, ":01000000/1BE\n", 1, "'/' in column 10 is not a hexadecimal digit"},
+      {kHex, ":01000000:1BE\n", 1, "':' in column 10 is not a hexadecimal digit"},
+      {kHex,
+       ":01000000\xC1"
+       "1BE\n",
+       1, "byte C1 in column 10 is not a hexadecimal digit"},
+      {kSrec, "S10400004GBA\n", 1, "'G' in column 10 is not a hexadecimal digit"},
       {kHex, "\n0100000041BE\n", 2, "the line does not start with ':'"},
       {kHex, ":00000006FA\n", 1, "unknown record type 06"},
       {kHex, ":02FFFF00AABB9B\n:00000001FF\n", 1, "the data runs past address FFFF"},
@@ -241,9 +251,9 @@ TEST(RecordReader, ExtendedAddressesAndTheWindowBase) {
       ":020010000102EB\n:020000040001F9\n:020010000304E7\n:020000021000EC\n"
       ":01002000AA35\n:0400000500000100F6\n:00000001FF\n";
   const Window window = Read(kHex, text, 0x10000, 3);
-  HeldBytes expected;
+  MarkedBytes expected;
   expected.set(0x10).set(0x11).set(0x20);
-  EXPECT_EQ(window.Held, expected);
+  EXPECT_EQ(window.Marks, expected);
   EXPECT_EQ(window.Bytes[0x10], 0x03);
   EXPECT_EQ(window.Bytes[0x11], 0x04);
   EXPECT_EQ(window.Bytes[0x20], 0xAA);
@@ -264,12 +274,12 @@ TEST(RecordReader, AFileWrittenAfreshLooksLikeTheOneRead) {
   };
   for (const auto& c : cases) {
     const Window window = Read(c.format, c.text);
-    EXPECT_EQ(WriteRecordFile(c.format, window.Style, 0, window.Bytes, window.Held), c.written);
+    EXPECT_EQ(WriteRecordFile(c.format, window.Style, 0, window.Bytes, window.Marks), c.written);
   }
 }
 
 // Saves into record files: each the file, the bytes typed (a value, or -1 for a byte no longer
-// held) and the exact file it leaves. That file reads back to the bytes the save meant, and a
+// marked) and the exact file it leaves. That file reads back to the bytes the save meant, and a
 // save of the same again changes nothing.
 TEST(RecordRewrite, ChangesOnlyTheRecordsWhoseBytesChanged) {
   const struct {
@@ -379,7 +389,7 @@ TEST(RecordRewrite, ChangesOnlyTheRecordsWhoseBytesChanged) {
     const Window before = Read(c.format, c.text, c.base);
     Window after = before;
     for (const auto& [at, value] : c.typed) {
-      after.Held[static_cast<std::size_t>(at)] = value >= 0;
+      after.Marks[static_cast<std::size_t>(at)] = value >= 0;
       after.Bytes[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
     }
     const std::string saved = Rewrite(c.format, c.text, after, c.from, c.to, c.base).Text;
@@ -395,12 +405,12 @@ TEST(RecordRewrite, ReadsBackWhatItDidNotKeep) {
   Window window;
   for (std::size_t at = 0x100; at < kWindowSize; ++at) {
     window.Bytes[at] = static_cast<std::uint8_t>(at);
-    window.Held.set(at);
+    window.Marks.set(at);
   }
-  std::string text = WriteRecordFile(kSrec, {}, 0, window.Bytes, window.Held);
+  std::string text = WriteRecordFile(kSrec, {}, 0, window.Bytes, window.Marks);
   text.replace(text.size() - 11, 11, "S5030FF0FD\nS9030000FC\n");  // 0xFF0 data records
   window.Bytes[0x100] = 0xAB;
-  window.Held.reset(0x101);
+  window.Marks.reset(0x101);
   int readBacks = 0;
   const std::string kept = Rewrite(kSrec, text, window, 0x100, 0x101).Text;
   EXPECT_EQ(Rewrite(kSrec, text, window, 0x100, 0x101, 0, &readBacks).Text, kept);
@@ -409,18 +419,18 @@ TEST(RecordRewrite, ReadsBackWhatItDidNotKeep) {
   EXPECT_TRUE(kept.ends_with("\nS5030FF1FC\nS9030000FC\n"));
 }
 
-// A random image whose held bytes come in runs with gaps between them.
+// A random image whose marked bytes come in runs with gaps between them.
 Window RandomWindow(std::mt19937& random) {
   Window window;
   for (auto& byte : window.Bytes) {
     byte = static_cast<std::uint8_t>(random());
   }
-  bool held = false;
+  bool marking = false;
   for (std::size_t at = 0; at < kWindowSize; ++at) {
     if (random() % 300 == 0) {
-      held = !held;
+      marking = !marking;
     }
-    window.Held[at] = held;
+    window.Marks[at] = marking;
   }
   return window;
 }
@@ -436,7 +446,7 @@ TEST(RecordRewrite, ReadsBackToTheSavedWindow) {
     RecordStyle style;
     style.BytesPerRecord = 1 + random() % 40;
     style.AddressBytes = 2 + static_cast<int>(random() % 3);
-    const std::string text = WriteRecordFile(format, style, base, before.Bytes, before.Held);
+    const std::string text = WriteRecordFile(format, style, base, before.Bytes, before.Marks);
     const auto from = static_cast<std::int32_t>(random() % kWindowSize);
     const auto to = static_cast<std::int32_t>(from + random() % (kWindowSize - from));
     SCOPED_TRACE(::testing::Message() << "round " << round << " span " << from << ".." << to);
@@ -448,7 +458,7 @@ TEST(RecordRewrite, ReadsBackToTheSavedWindow) {
 // The second reading must be of the text the survey read.
 TEST(RecordRewrite, RefusesATextThatChangedBetweenItsTwoReadings) {
   const Window window = Read(kHex, ":0100100041AE\n:00000001FF\n");
-  RecordRewrite rewrite(kHex, 0, window.Bytes, window.Held, 0, 0xFFFF);
+  RecordRewrite rewrite(kHex, 0, window.Bytes, window.Marks, 0, 0xFFFF);
   rewrite.Survey(":0100100041AE\n:00000001FF\n");
   rewrite.FinishSurvey();
   rewrite.Feed(":0100100041AE\n:0100110042AC\n:00000001FF\n");
@@ -470,16 +480,16 @@ TEST(RecordFileObjcopy, RoundTripsBothWays) {
   for (const auto& [format, name] : {std::pair{kHex, "ihex"}, std::pair{kSrec, "srec"}}) {
     SCOPED_TRACE(name);
     const Window window = RandomWindow(random);
-    const std::string ours = WriteRecordFile(format, {}, 0x20000, window.Bytes, window.Held);
+    const std::string ours = WriteRecordFile(format, {}, 0x20000, window.Bytes, window.Marks);
     PutFile("ours.txt", {ours.begin(), ours.end()});
     ASSERT_EQ(Shell(std::string("objcopy -I ") + name + " -O binary ours.txt ours.bin"), 0);
     std::size_t lowest = 0;
-    while (!window.Held[lowest]) {
+    while (!window.Marks[lowest]) {
       ++lowest;
     }
     const std::vector<std::uint8_t> flat = GetFile("ours.bin");
     for (std::size_t at = lowest; at < kWindowSize; ++at) {
-      if (window.Held[at]) {
+      if (window.Marks[at]) {
         ASSERT_LT(at - lowest, flat.size());
         ASSERT_EQ(flat[at - lowest], window.Bytes[at]) << at;
       }
@@ -488,9 +498,9 @@ TEST(RecordFileObjcopy, RoundTripsBothWays) {
     ASSERT_EQ(Shell(std::string("objcopy -I ") + name + " -O " + name + " ours.txt theirs.txt"), 0);
     const std::vector<std::uint8_t> theirs = GetFile("theirs.txt");
     const Window loaded = Read(format, std::string(theirs.begin(), theirs.end()), 0x20000, 1000);
-    EXPECT_EQ(loaded.Held, window.Held);
+    EXPECT_EQ(loaded.Marks, window.Marks);
     for (std::size_t at = 0; at < kWindowSize; ++at) {
-      if (window.Held[at]) {
+      if (window.Marks[at]) {
         ASSERT_EQ(loaded.Bytes[at], window.Bytes[at]) << at;
       }
     }

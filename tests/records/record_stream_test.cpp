@@ -127,7 +127,7 @@ TEST(RecordStream, WritesTheRecordsTheBytesNeedOrRefusesThem) {
 }
 
 // Runs of bytes in any order and pieces, in every record length, read back by the editor's
-// reader at their addresses, and nothing else held.
+// reader at their addresses, and nothing else marked.
 TEST(RecordStream, AnyBytesReadBackAtTheirAddresses) {
   std::mt19937 random(5);
   for (int round = 0; round < 60; ++round) {
@@ -149,14 +149,14 @@ TEST(RecordStream, AnyBytesReadBackAtTheirAddresses) {
       }
     }
     auto bytes = std::make_unique<std::array<std::uint8_t, kWindowSize>>();
-    auto held = std::make_unique<HeldBytes>();
-    RecordReader reader(format, base, *bytes, *held);
+    auto marks = std::make_unique<MarkedBytes>();
+    RecordReader reader(format, base, *bytes, *marks);
     reader.Feed(Streamed(format, layout, pieces));
     reader.Finish();
     for (std::size_t at = 0; at < kWindowSize; ++at) {
       const bool given = std::any_of(
           runs.begin(), runs.end(), [&](const Piece& run) { return at - run.Address < run.Count; });
-      ASSERT_EQ(held->test(at), given) << round << " " << at;
+      ASSERT_EQ(marks->test(at), given) << round << " " << at;
       ASSERT_TRUE(!given || (*bytes)[at] == ByteAt(base + at)) << round << " " << at;
     }
   }

@@ -79,7 +79,7 @@ class LineEditKeys : public lbe::testing::SteppingTest {
   Seen Type(std::string_view setup, std::string_view script) {
     for (std::int32_t address = 0; address < image::kImageSize; ++address) {
       image::Image[address] = static_cast<std::uint8_t>(address);
-      image::Image.Held[static_cast<std::size_t>(address)] = address % 3 == 0;
+      image::Image.Marks[static_cast<std::size_t>(address)] = address % 3 == 0;
     }
     const std::int32_t start = Hex(setup.substr(0, 4));
     const std::int32_t endLine = Hex(setup.substr(5, 4)) / 8;
@@ -136,7 +136,7 @@ class LineEditKeys : public lbe::testing::SteppingTest {
     EXPECT_EQ(CursorRow(), 1);
     Seen seen{Row(1), CursorColumn(), image::Range.EndLine * 8, ""};
     for (std::int32_t address = Hex(seen.Row.substr(0, 4)), i = 0; i < 8; ++i) {
-      seen.Marks += image::Image.Held[static_cast<std::size_t>(address + i)] ? 'H' : '.';
+      seen.Marks += image::Image.Marks[static_cast<std::size_t>(address + i)] ? 'H' : '.';
     }
     return seen;
   }

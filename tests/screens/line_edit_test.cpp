@@ -483,6 +483,10 @@ TEST_F(LineEdit, PasteTypesItsHexDigitsAndRunsNoKey) {
       {"", "x 12 ab\tQTRG-\x1b\ncD", "0000 12ABCD0000000000:8A [--]", 12},
       {"1\t0\n8", "0", "0010 0000000000000000:00 [00]", 7},  // Goto takes "10" only
       {"", "0123456789abcdefF", "0008 F000000000000000:F0 [C0]", 7},
+      {"",
+       "/9:@`A`g\xC3\x81"
+       "Ff",
+       "0000 9AFF000000000000:99 [--]", 10},  // \xC3\x81: U+00C1
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pasted);
@@ -665,7 +669,7 @@ TEST_F(LineEdit, FindPutsTheCursorOnTheMatch) {
       if (i > 0 && c.answers[i].empty()) {
         screen.PressKey('N');
       } else {
-        screen.PressKey(Vk::Oem2, U'/');
+        screen.PressKey(Vk::Slash, U'/');
         screen.TypeLine(c.answers[i]);
       }
     }

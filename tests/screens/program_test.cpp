@@ -25,7 +25,7 @@ std::vector<std::string> StatesAwayFromStart() {
     bool atStart;
   } states[] = {
       {"Console", console::Console == console::ConsoleState{}},
-      {"StdOut", console::StdOut == console::OutputStream{}},
+      {"OutputBuffer", console::OutputBuffer == console::BufferedOutput{}},
       {"Image", image::Image == image::MemoryImage{}},
       {"Range", image::Range == image::AddressRange{}},
       {"CurrentFileName", files::CurrentFileName.empty()},
@@ -54,10 +54,10 @@ TEST(Program, ResetGivesBackTheStartUpState) {
   ASSERT_TRUE(outcome.InputEnded);
   ASSERT_TRUE(files::ImageChangedSinceSaved());
   // What no run leaves behind by itself: text on its way out.
-  console::StdOut.Pending = 1;
+  console::OutputBuffer.Pending = 1;
   EXPECT_EQ(StatesAwayFromStart(),
-            (std::vector<std::string>{"Console", "StdOut", "Image", "Range", "CurrentFileName",
-                                      "Placement", "Saved"}));
+            (std::vector<std::string>{"Console", "OutputBuffer", "Image", "Range",
+                                      "CurrentFileName", "Placement", "Saved"}));
 
   ResetProgramState();
   EXPECT_EQ(StatesAwayFromStart(), std::vector<std::string>{});
