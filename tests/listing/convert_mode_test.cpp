@@ -607,5 +607,60 @@ TEST(ConvertProgram, CheckWritesTheFirstAddressAsTheHeader) {
   }
 }
 
+// The bytes this process has handed to write calls so far; nullopt where the kernel keeps no
+// such count.
+std::optional<std::uint64_t> BytesWrittenByCalls() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "wchar:") {
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
+// --check -o into a new output writes each of its bytes once, straight into it, however many
+// pieces the check hands on: no copy waits anywhere else first. The raw bytes are the listing's.
+TEST(CheckOutput, ANewOutputsBytesAreWrittenOnce) {
+  const lbe::testing::TemporaryWorkingFolder folder;
+  if (!BytesWrittenByCalls()) {
+    GTEST_SKIP() << "no /proc/self/io";
+  }
+  Bytes bytes;
+  std::string listing;
+  std::mt19937 random(5);
+  for (std::uint64_t address = 0; address < 0x30028; address += 8) {
+    std::uint8_t sum = 0;
+    listing += HexDigits(address, 4) + " ";
+    for (int i = 0; i < 8; ++i) {
+      const auto byte = static_cast<std::uint8_t>(random());
+      bytes.push_back(byte);
+      sum = static_cast<std::uint8_t>(sum + byte);
+      listing += HexDigits(byte, 2);
+    }
+    listing += ":" + HexDigits(sum, 2) + "\n";
+  }
+  Put("long.txt", listing);
+  Put("short.txt", listing.substr(0, listing.find("0100 ")));
+  const struct {
+    std::string listing, output;
+  } cases[] = {{"long.txt", "out.bin"}, {"long.txt", "out.hex"}, {"short.txt", "out.prg"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* err = ::open_memstream(&text, &size);
+    const std::uint64_t before = BytesWrittenByCalls().value_or(0);
+    EXPECT_EQ(CheckMode(c.listing, c.output, err), 0);
+    const std::uint64_t written = BytesWrittenByCalls().value_or(0) - before;
+    std::fclose(err);
+    std::free(text);
+    EXPECT_EQ(written, fs::file_size(c.output));
+  }
+  EXPECT_TRUE(GetFile("out.bin") == bytes);
+}
+
 }  // namespace
 }  // namespace lbe::listing
