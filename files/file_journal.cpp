@@ -26,6 +26,8 @@ namespace {
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 // A save writes only the blocks of this size in which the new bytes differ from the disk.
 constexpr std::uint64_t kBlock = 4096;
+// The plan compares the new bytes with the disk's in pieces of this size, two of them in memory.
+constexpr std::uint64_t kCompared = std::uint64_t{256} << 10;
 
 FileError JournalError(std::string message) {
   return FileError(FileErrorKind::EInOutError, message);
@@ -188,7 +190,7 @@ JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
 
 // The blocks where the new bytes differ from the disk (all of them when the tail moves, which
 // rewrites everything from the start on), and the former bytes the save overwrites or cuts off.
-// Both are compared a chunk at a time.
+// Both are compared a piece at a time.
 void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start, const NewBytes& bytes) {
   const std::uint64_t end = start + bytes.Size();
   if (plan.TailLength > 0) {
@@ -202,21 +204,21 @@ void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start, const NewBytes
   }
   std::vector<std::uint8_t> disk;
   std::vector<std::uint8_t> buffer;
-  // Chunks end on chunk boundaries, which are block boundaries too.
-  for (std::uint64_t chunk = start; chunk < end;) {
-    const std::uint64_t chunkEnd = std::min(end, (chunk / kChunk + 1) * kChunk);
-    const auto length = static_cast<std::size_t>(chunkEnd - chunk);
+  // Pieces end on multiples of their size, which are block boundaries too.
+  for (std::uint64_t piece = start; piece < end;) {
+    const std::uint64_t pieceEnd = std::min(end, (piece / kCompared + 1) * kCompared);
+    const auto length = static_cast<std::size_t>(pieceEnd - piece);
     const auto present = static_cast<std::size_t>(
-        std::min<std::uint64_t>(length, plan.FormerSize > chunk ? plan.FormerSize - chunk : 0));
+        std::min<std::uint64_t>(length, plan.FormerSize > piece ? plan.FormerSize - piece : 0));
     disk.assign(length, 0);  // beyond the end the grown file reads zeros
     std::span<const std::uint8_t> fresh;
-    if (!ReadAt(fd, disk.data(), present, chunk) || !bytes.Piece(chunk, length, buffer, fresh)) {
+    if (!ReadAt(fd, disk.data(), present, piece) || !bytes.Piece(piece, length, buffer, fresh)) {
       throw ReadError(errno);
     }
-    for (std::uint64_t from = chunk; from < chunkEnd;) {
-      const std::uint64_t to = std::min(chunkEnd, (from / kBlock + 1) * kBlock);
-      const auto first = static_cast<std::ptrdiff_t>(from - chunk);
-      const auto last = static_cast<std::ptrdiff_t>(to - chunk);
+    for (std::uint64_t from = piece; from < pieceEnd;) {
+      const std::uint64_t to = std::min(pieceEnd, (from / kBlock + 1) * kBlock);
+      const auto first = static_cast<std::ptrdiff_t>(from - piece);
+      const auto last = static_cast<std::ptrdiff_t>(to - piece);
       if (!std::equal(disk.begin() + first, disk.begin() + last, fresh.begin() + first)) {
         if (!plan.New.empty() && plan.New.back().End() == from) {
           plan.New.back().Length += to - from;
@@ -226,7 +228,7 @@ void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start, const NewBytes
       }
       from = to;
     }
-    chunk = chunkEnd;
+    piece = pieceEnd;
   }
   for (const Extent& extent : plan.New) {
     if (extent.Offset < plan.FormerSize) {
