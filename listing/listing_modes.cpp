@@ -163,10 +163,11 @@ class BytesOut {
     if (records::IsRecordFormat(format)) {
       records::StreamLayout layout;
       layout.AddressBytes = addressBytes;
-      stream_.emplace(format, layout, [this](std::string_view text) {
-        out_.WriteAt(textAt_, BytesOf(text));
-        textAt_ += text.size();
-      });
+      stream_ =
+          std::make_unique<records::RecordStream>(format, layout, [this](std::string_view text) {
+            out_.WriteAt(textAt_, BytesOf(text));
+            textAt_ += text.size();
+          });
     }
   }
 
@@ -207,7 +208,7 @@ class BytesOut {
   const files::OutputFile& out_;
   records::FileFormat format_;
   const ListingCheck& check_;
-  std::optional<records::RecordStream> stream_;
+  std::unique_ptr<records::RecordStream> stream_;  // none for raw and .prg
   std::optional<records::RecordError> refused_;
   std::uint64_t length_ = 0;  // bytes added
   std::uint64_t textAt_ = 0;
