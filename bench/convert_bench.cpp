@@ -1,15 +1,12 @@
-// Prints how long `lbe --convert` takes on a 16 MiB firmware image and how much memory it peaks
-// at: raw to Intel HEX and S-record at 08000000, back to raw, records to records, and the same
-// into outputs that are there already (saved in place, journalled). Each run is the real program
-// in a child process, so that its peak resident set is its alone; `lbe --version` gives the
-// program's own floor. Figures only.
+// Prints how long `lbe --convert` takes on a 16 MiB firmware image, how much memory it peaks at
+// and how many bytes it writes: raw to Intel HEX and S-record at 08000000, back to raw, records
+// to records, and the same into outputs that are there already (saved in place, journalled), with
+// the same bytes and with every byte other. Each run is the real program in a child process, so
+// that its figures are its alone; `lbe --version` gives the program's own floor. Figures only.
 //   convert_bench PATH_TO_LBE
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,52 +16,39 @@
 #include <string>
 #include <vector>
 
+#include "bench/child_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr std::size_t kImageBytes = std::size_t{16} << 20;
 
-struct Run {
-  double seconds = 0;
-  double cpuSeconds = 0;
-  long peakKiB = 0;
-  int status = -1;
-};
-
-Run RunLbe(const std::string& lbe, const std::vector<std::string>& parameters) {
-  using Clock = std::chrono::steady_clock;
-  std::fflush(stdout);  // the child's copy of the buffer would be printed twice
-  const auto start = Clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::vector<char*> argv{const_cast<char*>(lbe.c_str())};
-    for (const std::string& parameter : parameters) {
-      argv.push_back(const_cast<char*>(parameter.c_str()));
-    }
-    argv.push_back(nullptr);
-    if (std::freopen("/dev/null", "w", stderr) == nullptr ||
-        std::freopen("/dev/null", "w", stdout) == nullptr) {
-      std::_Exit(127);
-    }
-    ::execv(lbe.c_str(), argv.data());
-    std::_Exit(127);
-  }
-  Run run;
-  rusage usage{};
-  int status = 0;
-  ::wait4(child, &status, 0, &usage);
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  run.peakKiB = usage.ru_maxrss;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+void Print(const char* what, const lbe::bench::ChildRun& run) {
+  std::printf("%-44s %8.3f %8.3f %9.1f MiB %8s %8s%s\n", what, run.Seconds, run.CpuSeconds,
+              static_cast<double>(run.PeakKiB) / 1024.0,
+              lbe::bench::MiB(run.WriteCallBytes).c_str(), lbe::bench::MiB(run.DiskBytes).c_str(),
+              run.Status == 0 ? "" : "  (failed)");
 }
 
-void Print(const char* what, const Run& run) {
-  std::printf("%-44s %8.3f %8.3f %9.1f MiB%s\n", what, run.seconds, run.cpuSeconds,
-              static_cast<double>(run.peakKiB) / 1024.0, run.status == 0 ? "" : "  (failed)");
+// Every byte of the file at `name` changed: an output there that a conversion must write whole.
+void ChangeEveryByte(const std::string& name) {
+  std::fstream file(name, std::ios::binary | std::ios::in | std::ios::out);
+  std::vector<char> piece(std::size_t{1} << 16);
+  for (std::streamoff at = 0;; at += static_cast<std::streamoff>(piece.size())) {
+    file.seekg(at);
+    file.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const std::streamsize got = file.gcount();
+    if (got <= 0) {
+      break;
+    }
+    file.clear();
+    for (std::streamsize i = 0; i < got; ++i) {
+      piece[static_cast<std::size_t>(i)] = static_cast<char>(~piece[static_cast<std::size_t>(i)]);
+    }
+    file.seekp(at);
+    file.write(piece.data(), got);
+  }
 }
 
 }  // namespace
@@ -101,25 +85,34 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("lbe --convert of a 16 MiB image at 08000000; wall and CPU time, peak RSS\n");
-  std::printf("%-44s %8s %8s %13s\n", "conversion", "wall s", "CPU s", "peak RSS");
-  Print("lbe --version (the program alone)", RunLbe(lbe, {"--version"}));
-  Print("raw -> Intel HEX, 16-byte records",
-        RunLbe(lbe, {"--convert", "--address=08000000", in("image.bin"), in("image.hex")}));
-  Print("Intel HEX -> raw", RunLbe(lbe, {"--convert", in("image.hex"), in("back.bin")}));
-  Print("raw -> S-record (S3), 16-byte records",
-        RunLbe(lbe, {"--convert", "--address=08000000", in("image.bin"), in("image.s37")}));
-  Print("S-record -> raw", RunLbe(lbe, {"--convert", in("image.s37"), in("back-s.bin")}));
-  Print("Intel HEX -> S-record (S3)", RunLbe(lbe, {"--convert", in("image.hex"), in("again.s37")}));
-  // Outputs that are there: the same bytes again (nothing to write), then other bytes throughout.
-  Print("raw -> Intel HEX over the same output",
-        RunLbe(lbe, {"--convert", "--address=08000000", in("back.bin"), in("image.hex")}));
-  Print("Intel HEX -> raw over the same output",
-        RunLbe(lbe, {"--convert", in("image.hex"), in("back.bin")}));
-  Print("raw -> Intel HEX over another output",
-        RunLbe(lbe, {"--convert", "--address=08000001", in("back.bin"), in("image.hex")}));
-  Print("Intel HEX -> raw over another output",
-        RunLbe(lbe, {"--convert", in("image.hex"), in("other.bin")}));
+  std::printf(
+      "lbe --convert of a 16 MiB image at 08000000; wall and CPU time, peak RSS, the bytes handed\n"
+      "to write calls and those left for the disk (MiB)\n");
+  std::printf("%-44s %8s %8s %13s %8s %8s\n", "conversion", "wall s", "CPU s", "peak RSS",
+              "written", "disk");
+  const auto run = [&](const char* what, const std::vector<std::string>& parameters) {
+    ::sync();  // the files of the run before on their way to the disk are not this run's
+    Print(what, lbe::bench::RunChild(lbe, parameters));
+  };
+  run("lbe --version (the program alone)", {"--version"});
+  run("raw -> Intel HEX, 16-byte records",
+      {"--convert", "--address=08000000", in("image.bin"), in("image.hex")});
+  run("Intel HEX -> raw", {"--convert", in("image.hex"), in("back.bin")});
+  run("raw -> S-record (S3), 16-byte records",
+      {"--convert", "--address=08000000", in("image.bin"), in("image.s37")});
+  run("S-record -> raw", {"--convert", in("image.s37"), in("back-s.bin")});
+  run("Intel HEX -> S-record (S3)", {"--convert", in("image.hex"), in("again.s37")});
+  // Outputs that are there: the same bytes again (nothing to write), then every byte other.
+  run("raw -> Intel HEX over the same output",
+      {"--convert", "--address=08000000", in("back.bin"), in("image.hex")});
+  run("Intel HEX -> raw over the same output", {"--convert", in("image.hex"), in("back.bin")});
+  ChangeEveryByte(in("image.hex"));
+  run("raw -> Intel HEX over another output",
+      {"--convert", "--address=08000000", in("image.bin"), in("image.hex")});
+  ChangeEveryByte(in("image.s37"));
+  run("raw -> S-record over another output",
+      {"--convert", "--address=08000000", in("image.bin"), in("image.s37")});
+  run("Intel HEX -> raw over another output", {"--convert", in("image.hex"), in("other.bin")});
   std::error_code ignored;
   const bool same = fs::file_size(in("other.bin"), ignored) == kImageBytes &&
                     fs::file_size(in("back.bin"), ignored) == kImageBytes &&

@@ -1,28 +1,29 @@
 // Prints how fast `lbe --check` checks a listing and how much memory it peaks at, for listings
 // of 8,192 lines (the whole image), a million and four million lines, in the --list form with
-// random bytes and running addresses; with -o into a new raw or Intel HEX output and over a raw
-// one that is there; and a million lines with a sum row after every 16 and every 10th line's 0
+// random bytes and running addresses; with -o into a new raw or Intel HEX output and over one
+// that is there; and a million lines with a sum row after every 16 and every 10th line's 0
 // typed as D, so that each of those has a fault and its likely fixes; and the same listings in the
 // New MLX form ("0000: 3E 00 D3 FE 21 00 00 11 A6", --style=mlx), whose text is longer by its
 // blanks and whose checksum weighs each place.
-// Each run is the real program in a child process, so that its peak resident set is its alone.
+// With -o, the bytes it writes too: a new output's once, one that is there's journalled as well.
+// Each run is the real program in a child process, so that its figures are its alone.
 //   listing_check_bench PATH_TO_LBE
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/child_run.h"
 #include "image/line_text.h"
 
 namespace {
@@ -82,39 +83,22 @@ bool WriteListing(const std::string& name, std::uint64_t lines, bool sumRows, bo
   return std::fclose(file) == 0;
 }
 
-struct Run {
-  double seconds = 0;
-  double cpuSeconds = 0;
-  long peakKiB = 0;
-  int status = -1;
-};
-
-Run RunCheck(const std::string& lbe, const std::vector<std::string>& parameters) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::vector<char*> argv{const_cast<char*>(lbe.c_str())};
-    for (const std::string& parameter : parameters) {
-      argv.push_back(const_cast<char*>(parameter.c_str()));
-    }
-    argv.push_back(nullptr);
-    if (std::freopen("/dev/null", "w", stderr) == nullptr) {
-      std::_Exit(127);
-    }
-    ::execv(lbe.c_str(), argv.data());
-    std::_Exit(127);
+// Another output of `from`'s length at `to`, every byte of it other than `from`'s: what a save
+// over it must write and journal whole. Without `from`, a few bytes.
+void PutOtherOutput(const fs::path& from, const fs::path& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  if (!in) {
+    out << "an output that is there";
+    return;
   }
-  Run run;
-  rusage usage{};
-  int status = 0;
-  ::wait4(child, &status, 0, &usage);
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  run.peakKiB = usage.ru_maxrss;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  std::vector<char> piece(std::size_t{1} << 16);
+  while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+      piece[static_cast<std::size_t>(i)] = static_cast<char>(~piece[static_cast<std::size_t>(i)]);
+    }
+    out.write(piece.data(), in.gcount());
+  }
 }
 
 }  // namespace
@@ -133,10 +117,16 @@ int main(int argc, char** argv) {
   const fs::path folder = pattern;
   const std::string listing = (folder / "listing.txt").native();
 
-  std::printf("lbe --check on listings in the --list form; wall and CPU time, peak RSS\n");
-  std::printf("%-28s %10s %10s %14s %12s\n", "listing", "wall s", "CPU s", "lines/s (CPU)",
-              "peak RSS");
-  // -o into a new output, or over one that is there ("kept"): both in flat memory.
+  // A save over an output that is there keeps its journal here, not in the user's state folder.
+  ::setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
+
+  std::printf(
+      "lbe --check on listings in the --list form; wall and CPU time, peak RSS, and with -o the\n"
+      "bytes handed to write calls and those left for the disk (MiB)\n");
+  std::printf("%-28s %8s %8s %14s %12s %8s %8s\n", "listing", "wall s", "CPU s", "lines/s (CPU)",
+              "peak RSS", "written", "disk");
+  // -o into a new output, or over one that is there ("kept": the new output of the line before,
+  // every byte of it changed): all in flat memory.
   const struct {
     std::uint64_t lines;
     std::string output;
@@ -146,9 +136,13 @@ int main(int argc, char** argv) {
                {1'000'000, "", false},
                {4'000'000, "", false},
                {1'000'000, "new.bin", false},
-               {4'000'000, "new.bin", false},
                {1'000'000, "kept.bin", false},
+               {4'000'000, "new.bin", false},
+               {4'000'000, "kept.bin", false},
                {1'000'000, "new.hex", false},
+               {1'000'000, "kept.hex", false},
+               {4'000'000, "new.hex", false},
+               {4'000'000, "kept.hex", false},
                {1'000'000, "", true},
                {8192, "", false, true},
                {1'000'000, "", false, true},
@@ -168,21 +162,21 @@ int main(int argc, char** argv) {
       const fs::path output = folder / c.output;
       fs::remove(output);
       if (c.output.starts_with("kept")) {
-        std::FILE* kept = std::fopen(output.c_str(), "w");
-        std::fputs("an output that is there", kept);
-        std::fclose(kept);
+        PutOtherOutput(folder / ("new" + output.extension().native()), output);
       }
       parameters.insert(parameters.end(), {"-o", output.native()});
     }
-    const Run run = RunCheck(lbe, parameters);
+    ::sync();  // the listing's own pages on their way to the disk are not the program's
+    const lbe::bench::ChildRun run = lbe::bench::RunChild(lbe, parameters);
     const std::string label =
         std::to_string(c.lines) + " lines" + (c.output.empty() ? "" : " -o " + c.output) +
         (c.sumRowsAndTypos ? (c.mlx ? " typos" : " sums, typos") : "") + (c.mlx ? " MLX" : "");
     // The listing with typos is meant not to check out.
-    const bool asMeant = run.status == (c.sumRowsAndTypos ? 1 : 0);
-    std::printf("%-28s %10.3f %10.3f %14.0f %8ld KiB%s\n", label.c_str(), run.seconds,
-                run.cpuSeconds, static_cast<double>(c.lines) / std::max(run.cpuSeconds, 1e-6),
-                run.peakKiB, asMeant ? "" : "  (not as meant)");
+    const bool asMeant = run.Status == (c.sumRowsAndTypos ? 1 : 0);
+    std::printf("%-28s %8.3f %8.3f %14.0f %8ld KiB %8s %8s%s\n", label.c_str(), run.Seconds,
+                run.CpuSeconds, static_cast<double>(c.lines) / std::max(run.CpuSeconds, 1e-6),
+                run.PeakKiB, lbe::bench::MiB(run.WriteCallBytes).c_str(),
+                lbe::bench::MiB(run.DiskBytes).c_str(), asMeant ? "" : "  (not as meant)");
     std::fflush(stdout);
   }
   std::error_code ignored;

@@ -26,6 +26,8 @@ namespace {
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 // A save writes only the blocks of this size in which the new bytes differ from the disk.
 constexpr std::uint64_t kBlock = 4096;
+// The plan compares the new bytes with the disk's in pieces of this size, two of them in memory.
+constexpr std::uint64_t kCompared = std::uint64_t{256} << 10;
 
 FileError JournalError(std::string message) {
   return FileError(FileErrorKind::EInOutError, message);
@@ -188,37 +190,45 @@ JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
 
 // The blocks where the new bytes differ from the disk (all of them when the tail moves, which
 // rewrites everything from the start on), and the former bytes the save overwrites or cuts off.
-void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start,
-                std::span<const std::uint8_t> bytes) {
-  const std::uint64_t end = start + bytes.size();
+// Both are compared a piece at a time.
+void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start, const NewBytes& bytes) {
+  const std::uint64_t end = start + bytes.Size();
   if (plan.TailLength > 0) {
-    if (!bytes.empty()) {
-      plan.New.push_back({start, bytes.size()});
+    if (bytes.Size() > 0) {
+      plan.New.push_back({start, bytes.Size()});
     }
     if (start < plan.FormerSize) {
       plan.Old.push_back({start, plan.FormerSize - start});
     }
     return;
   }
-  std::vector<std::uint8_t> disk(kBlock);
-  for (std::uint64_t from = start; from < end;) {
-    const std::uint64_t to = std::min(end, (from / kBlock + 1) * kBlock);
-    const auto count = static_cast<std::size_t>(to - from);
+  std::vector<std::uint8_t> disk;
+  std::vector<std::uint8_t> buffer;
+  // Pieces end on multiples of their size, which are block boundaries too.
+  for (std::uint64_t piece = start; piece < end;) {
+    const std::uint64_t pieceEnd = std::min(end, (piece / kCompared + 1) * kCompared);
+    const auto length = static_cast<std::size_t>(pieceEnd - piece);
     const auto present = static_cast<std::size_t>(
-        std::min<std::uint64_t>(count, plan.FormerSize > from ? plan.FormerSize - from : 0));
-    std::fill(disk.begin(), disk.end(), 0);  // beyond the end the grown file reads zeros
-    if (!ReadAt(fd, disk.data(), present, from)) {
+        std::min<std::uint64_t>(length, plan.FormerSize > piece ? plan.FormerSize - piece : 0));
+    disk.assign(length, 0);  // beyond the end the grown file reads zeros
+    std::span<const std::uint8_t> fresh;
+    if (!ReadAt(fd, disk.data(), present, piece) || !bytes.Piece(piece, length, buffer, fresh)) {
       throw ReadError(errno);
     }
-    if (!std::equal(disk.begin(), disk.begin() + static_cast<std::ptrdiff_t>(count),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(from - start))) {
-      if (!plan.New.empty() && plan.New.back().End() == from) {
-        plan.New.back().Length += count;
-      } else {
-        plan.New.push_back({from, count});
+    for (std::uint64_t from = piece; from < pieceEnd;) {
+      const std::uint64_t to = std::min(pieceEnd, (from / kBlock + 1) * kBlock);
+      const auto first = static_cast<std::ptrdiff_t>(from - piece);
+      const auto last = static_cast<std::ptrdiff_t>(to - piece);
+      if (!std::equal(disk.begin() + first, disk.begin() + last, fresh.begin() + first)) {
+        if (!plan.New.empty() && plan.New.back().End() == from) {
+          plan.New.back().Length += to - from;
+        } else {
+          plan.New.push_back({from, to - from});
+        }
       }
+      from = to;
     }
-    from = to;
+    piece = pieceEnd;
   }
   for (const Extent& extent : plan.New) {
     if (extent.Offset < plan.FormerSize) {
@@ -228,17 +238,6 @@ void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start,
   if (plan.NewSize < plan.FormerSize) {
     plan.Old.push_back({plan.NewSize, plan.FormerSize - plan.NewSize});
   }
-}
-
-// The new bytes of the plan's New extents, one after another.
-std::vector<std::uint8_t> NewBytesOf(const JournalRecord& plan, std::uint64_t start,
-                                     std::span<const std::uint8_t> bytes) {
-  std::vector<std::uint8_t> out;
-  for (const Extent& extent : plan.New) {
-    const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(extent.Offset - start);
-    out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(extent.Length));
-  }
-  return out;
 }
 
 // Moves the bytes after the stretch to follow the new bytes: from the back when they move up,
@@ -259,9 +258,14 @@ void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
   });
 }
 
-void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8_t> newBytes) {
-  const std::size_t half = newBytes.size() / 2;
-  std::size_t written = 0;
+void WriteNewBytes(int fd, const JournalRecord& plan, const NewBytes& bytes) {
+  std::uint64_t total = 0;
+  for (const Extent& extent : plan.New) {
+    total += extent.Length;
+  }
+  const std::uint64_t half = total / 2;
+  std::uint64_t written = 0;
+  std::vector<std::uint8_t> buffer;
   // New bytes that all lie in one block are written whole or not at all: the test build stops
   // before them.
   bool paused =
@@ -271,19 +275,22 @@ void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8
   }
   for (const Extent& extent : plan.New) {
     for (std::uint64_t done = 0; done < extent.Length;) {
+      const std::uint64_t at = extent.Offset + done;
+      std::uint64_t piece = std::min<std::uint64_t>(extent.Length - done, kChunk);
       // The test build can stop here with about half the new bytes written, cut at a block's
       // end as a kill can leave them.
-      std::uint64_t piece = extent.Length - done;
       if (!paused && written + piece > half) {
-        const std::uint64_t at = extent.Offset + done;
         const std::uint64_t cut = (at + (half - written) + kBlock - 1) / kBlock * kBlock;
         piece = std::min(piece, std::max<std::uint64_t>(cut - at, 1));
       }
-      if (!WriteAt(fd, newBytes.data() + written, static_cast<std::size_t>(piece),
-                   extent.Offset + done)) {
+      std::span<const std::uint8_t> fresh;
+      if (!bytes.Piece(at, static_cast<std::size_t>(piece), buffer, fresh)) {
+        throw ReadError(errno);
+      }
+      if (!WriteAt(fd, fresh.data(), fresh.size(), at)) {
         throw WriteError(errno);
       }
-      written += static_cast<std::size_t>(piece);
+      written += piece;
       done += piece;
       if (!paused && written >= half) {
         paused = true;
@@ -295,7 +302,7 @@ void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8
 
 // The save proper, once the journal holds what it overwrites: the length is set first when it
 // grows (as a new file's would be), cut last when it shrinks.
-void ApplySave(int fd, const JournalRecord& plan, std::span<const std::uint8_t> newBytes,
+void ApplySave(int fd, const JournalRecord& plan, const NewBytes& newBytes,
                const SaveProgress& progress) {
   if (plan.NewSize > plan.FormerSize &&
       Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(plan.NewSize)); }) != 0) {
@@ -383,7 +390,7 @@ void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
 
 // Writes the plan's journal in the first place that takes it; that place.
 JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& places,
-                         const JournalRecord& plan, int fd, std::span<const std::uint8_t> newBytes,
+                         const JournalRecord& plan, int fd, const NewBytes& newBytes,
                          const SaveProgress& progress, FileDescriptor& held) {
   std::string failures;
   for (JournalPlace& place : places) {
@@ -429,7 +436,11 @@ bool Asked(const SaveRequest& request, const SaveConcern& concern) {
 
 }  // namespace
 
-SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
+namespace {
+
+// ReplaceStretch with the new bytes `bytes` (request.Bytes is not looked at). result.Now's
+// StretchSum is left 0.
+SaveResult Save(std::string_view path, const SaveRequest& request, const NewBytes& bytes) {
   const FileSizeSignalIgnored sizeSignalIgnored;
   SaveTarget target;
   const bool exists = OpenExisting(path, target, !request.Expected || !request.Expected->Exists);
@@ -447,7 +458,7 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   // of the file is settled only once the save goes ahead.
   SaveConcern moves{SaveConcern::MovesRest};
   if (exists) {
-    const JournalRecord preview = PlanSave(target, request.Stretch, request.Bytes.size());
+    const JournalRecord preview = PlanSave(target, request.Stretch, bytes.Size());
     moves.RestBytes = preview.TailLength;
     moves.NewFileSize = preview.NewSize;
     if (preview.TailLength > 0 && !Asked(request, moves)) {
@@ -465,25 +476,14 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
     }
     const std::vector<SearchedFolder> folders = SearchedStateFolders();
     ClearJournalsBeforeSave(path, target, folders, result.Notes);
-    JournalRecord plan = PlanSave(target, request.Stretch, request.Bytes.size());
+    JournalRecord plan = PlanSave(target, request.Stretch, bytes.Size());
     // A roll-back just now changed what moves: the figures asked about no longer hold.
     if (plan.TailLength > 0 &&
         (plan.TailLength != moves.RestBytes || plan.NewSize != moves.NewFileSize) &&
         !Asked(request, SaveConcern{SaveConcern::MovesRest, plan.TailLength, plan.NewSize})) {
       return result;
     }
-    PlanWrites(target.File.Get(), plan, start, request.Bytes);
-    // Changed blocks that run on from one another need no copy: a whole output written anew
-    // (through a mapping, by --convert) stays where it is.
-    std::vector<std::uint8_t> gathered;
-    std::span<const std::uint8_t> newBytes;
-    if (plan.New.size() == 1) {
-      newBytes = request.Bytes.subspan(static_cast<std::size_t>(plan.New[0].Offset - start),
-                                       static_cast<std::size_t>(plan.New[0].Length));
-    } else {
-      gathered = NewBytesOf(plan, start, request.Bytes);
-      newBytes = gathered;
-    }
+    PlanWrites(target.File.Get(), plan, start, bytes);
     // One count over both long steps: the former bytes into the journal, the tail moved.
     std::uint64_t journalled = 0;
     for (const Extent& extent : plan.Old) {
@@ -502,9 +502,8 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
       const auto own = std::find_if(folders.begin(), folders.end(),
                                     [](const SearchedFolder& folder) { return folder.Own; });
       places = WritePlaces(target, own == folders.end() ? nullptr : &*own);
-      journal =
-          &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0), journalHeld);
-      ApplySave(target.File.Get(), plan, newBytes, report(journalled));
+      journal = &PutJournal(path, places, plan, target.File.Get(), bytes, report(0), journalHeld);
+      ApplySave(target.File.Get(), plan, bytes, report(journalled));
       if (!journal->Remove()) {
         throw WriteError(errno);
       }
@@ -525,8 +524,18 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   }
   ::fstat(target.File.Get(), &target.Info);  // the times the save gave it
   result.Saved = true;
-  result.Written = FileStretch{request.Stretch.Offset, request.Bytes.size(), request.Stretch.ToEnd};
-  result.Now = StateOf(target.Info, StretchChecksum(request.Bytes));
+  result.Written = FileStretch{request.Stretch.Offset, bytes.Size(), request.Stretch.ToEnd};
+  result.Now = StateOf(target.Info, 0);
+  return result;
+}
+
+}  // namespace
+
+SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
+  SaveResult result = Save(path, request, NewBytes(request.Stretch.Offset, request.Bytes));
+  if (result.Saved) {
+    result.Now.StretchSum = StretchChecksum(request.Bytes);
+  }
   return result;
 }
 
@@ -536,6 +545,13 @@ FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
   request.Stretch = stretch;
   request.Bytes = bytes;
   return ReplaceStretch(path, request).Written;
+}
+
+FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch, std::uint64_t length,
+                           const ByteReader& read) {
+  SaveRequest request;
+  request.Stretch = stretch;
+  return Save(path, request, NewBytes(stretch.Offset, length, read)).Written;
 }
 
 namespace {

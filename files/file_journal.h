@@ -142,6 +142,14 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request);
 FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch,
                            std::span<const std::uint8_t> bytes);
 
+// Hands over the bytes of a save from where they wait, rather than from memory: all of `into`,
+// from `offset` among them. False with errno set.
+using ByteReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> into)>;
+// The same with `length` bytes that `read` hands over a piece at a time, as often as the save
+// needs them: memory stays flat however long they are.
+FileStretch ReplaceStretch(std::string_view path, const FileStretch& stretch, std::uint64_t length,
+                           const ByteReader& read);
+
 // What the journals of the file at `path` (links followed) said, and what was done about them.
 struct JournalReport {
   bool RolledBack = false;   // an interrupted save was undone (or would be, read-only)

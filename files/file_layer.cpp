@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -360,35 +359,6 @@ std::optional<std::string> NewFileTarget(std::string_view path) {
   return target;
 }
 
-// Gives every byte of the file's first `length` its space on the disk, holes written as zeros
-// where the file system cannot allocate them.
-void AllocateWhole(int file, std::uint64_t length) {
-  if (::fallocate(file, 0, 0, static_cast<off_t>(length)) == 0) {
-    return;
-  }
-  if (errno != EOPNOTSUPP && errno != ENOSYS) {
-    throw WriteError(errno);
-  }
-  const std::vector<std::uint8_t> zeros(std::size_t{64} << 10);
-  for (off_t hole = ::lseek(file, 0, SEEK_HOLE);
-       hole >= 0 && static_cast<std::uint64_t>(hole) < length;) {
-    off_t data = ::lseek(file, hole, SEEK_DATA);
-    if (data < 0) {
-      data = static_cast<off_t>(length);
-    }
-    for (off_t at = hole; at < data;) {
-      const auto count =
-          static_cast<std::size_t>(std::min<off_t>(data - at, static_cast<off_t>(zeros.size())));
-      const ssize_t written = ::pwrite(file, zeros.data(), count, at);
-      if (written <= 0) {
-        throw WriteError(written < 0 ? errno : ENOSPC);
-      }
-      at += written;
-    }
-    hole = ::lseek(file, data, SEEK_HOLE);
-  }
-}
-
 }  // namespace
 
 void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) {
@@ -407,26 +377,12 @@ void WriteWholeFile(std::string_view path, const OutputWriter& write) {
   const FileDescriptor scratch = OpenScratchFile(path);
   const OutputFile file(scratch.Get());
   write(file);
-  const std::uint64_t length = file.Length();
-  if (length == 0) {
-    ReplaceStretch(path, FileStretch{}, {});
-    return;
-  }
-  // Mapped, the bytes are read from the scratch file as the save compares and writes them. A
-  // hole in it would take a page only when read, and kill the process where none is left: its
-  // space is taken now, so that a full disk stops the save here.
-  AllocateWhole(scratch.Get(), length);
-  void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, scratch.Get(), 0);
-  if (mapped == MAP_FAILED) {
-    throw SystemError(errno);
-  }
-  try {
-    ReplaceStretch(path, FileStretch{}, {static_cast<const std::uint8_t*>(mapped), length});
-  } catch (...) {
-    ::munmap(mapped, length);
-    throw;
-  }
-  ::munmap(mapped, length);
+  // The save reads the bytes back from the scratch file as it compares, journals and writes
+  // them, a piece at a time. A hole there reads as zeros and takes no room.
+  const ByteReader read = [&](std::uint64_t offset, std::span<std::uint8_t> into) {
+    return ReadAt(scratch.Get(), into.data(), into.size(), offset);
+  };
+  ReplaceStretch(path, FileStretch{}, file.Length(), read);
 }
 
 std::string StopReport(const FileError& error, std::string_view executableName) {

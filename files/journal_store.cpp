@@ -121,8 +121,8 @@ bool Failed(int fallback) {
   return false;
 }
 
-bool FillJournal(int journal, const JournalRecord& record, int file,
-                 std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
+bool FillJournal(int journal, const JournalRecord& record, int file, const NewBytes& newBytes,
+                 const SaveProgress& progress) {
   std::vector<std::uint8_t> prefix = Prefix(record);
   Checksum sum;
   sum.Add(prefix.data(), prefix.size());
@@ -153,10 +153,22 @@ bool FillJournal(int journal, const JournalRecord& record, int file,
     }
     at += extent.Length;
   }
-  sum.Add(newBytes.data(), newBytes.size());
-  if (!WriteAt(journal, newBytes.data(), newBytes.size(), at) ||
-      Sys("ftruncate",
-          [&] { return ::ftruncate(journal, static_cast<off_t>(at + newBytes.size())); }) != 0) {
+  std::vector<std::uint8_t> buffer;
+  for (const Extent& extent : record.New) {
+    for (std::uint64_t done = 0; done < extent.Length;) {
+      const auto count =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, extent.Length - done));
+      std::span<const std::uint8_t> piece;
+      if (!newBytes.Piece(extent.Offset + done, count, buffer, piece) ||
+          !WriteAt(journal, piece.data(), piece.size(), at)) {
+        return Failed(EIO);
+      }
+      sum.Add(piece.data(), piece.size());
+      at += count;
+      done += count;
+    }
+  }
+  if (Sys("ftruncate", [&] { return ::ftruncate(journal, static_cast<off_t>(at)); }) != 0) {
     return Failed(EIO);
   }
   const std::uint64_t checksum = sum.Value();
@@ -617,9 +629,19 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
   return places;
 }
 
+bool NewBytes::Piece(std::uint64_t at, std::size_t count, std::vector<std::uint8_t>& buffer,
+                     std::span<const std::uint8_t>& piece) const {
+  if (read_ == nullptr) {
+    piece = held_.subspan(static_cast<std::size_t>(at - start_), count);
+    return true;
+  }
+  buffer.resize(count);
+  piece = buffer;
+  return (*read_)(at - start_, buffer);
+}
+
 bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
-                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress,
-                  FileDescriptor& held) {
+                  const NewBytes& newBytes, const SaveProgress& progress, FileDescriptor& held) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY;
   FileDescriptor journal(
       Sys("open", [&] { return ::openat(place.Folder.Get(), ".", O_TMPFILE | kFlags, 0600); }));

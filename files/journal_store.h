@@ -48,6 +48,27 @@ bool InChunks(std::uint64_t length, Piece piece) {
   return true;
 }
 
+// The new bytes of a save, found by their offset in the file (the stretch's starts at `start`):
+// held in memory, or handed over by a ByteReader a piece at a time.
+class NewBytes {
+ public:
+  NewBytes(std::uint64_t start, std::span<const std::uint8_t> held)
+      : start_(start), length_(held.size()), held_(held) {}
+  NewBytes(std::uint64_t start, std::uint64_t length, const ByteReader& read)
+      : start_(start), length_(length), read_(&read) {}
+  std::uint64_t Size() const { return length_; }
+  // The `count` bytes at file offset `at`, all within the stretch, in `piece`: a view of the held
+  // bytes, or read into `buffer`. False with errno set.
+  bool Piece(std::uint64_t at, std::size_t count, std::vector<std::uint8_t>& buffer,
+             std::span<const std::uint8_t>& piece) const;
+
+ private:
+  std::uint64_t start_;
+  std::uint64_t length_;
+  std::span<const std::uint8_t> held_;
+  const ByteReader* read_ = nullptr;
+};
+
 // `Length` bytes of a file from `Offset`.
 struct Extent {
   std::uint64_t Offset = 0;
@@ -130,15 +151,14 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target,
                                           const std::vector<SearchedFolder>& folders);
 
-// Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes are
-// `newBytes` (the New extents' bytes one after another), as an unnamed file that gets its name
-// only once it is complete and on the disk; never over anything already at that name. False with
-// errno set (EEXIST: the name is taken). `progress` hears of the old bytes copied. `held` gets
-// the journal, open and locked (flock, exclusive): a running save's journal is one whose lock
+// Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes, the
+// New extents', it takes from `newBytes`, both a piece at a time, as an unnamed file that gets its
+// name only once it is complete and on the disk; never over anything already at that name. False
+// with errno set (EEXIST: the name is taken). `progress` hears of the old bytes copied. `held`
+// gets the journal, open and locked (flock, exclusive): a running save's journal is one whose lock
 // cannot be had; keep it until the journal is removed.
 bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
-                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress,
-                  FileDescriptor& held);
+                  const NewBytes& newBytes, const SaveProgress& progress, FileDescriptor& held);
 
 // A journal found at a place, opened without following links or waiting on a FIFO.
 struct FoundJournal {

@@ -51,8 +51,8 @@ FileDescriptor OpenScratchFile(std::string_view path);
 
 // WriteWholeFile (file_layer.h) for an output too long to be held in memory, with what `write`
 // puts into the file it is handed: a new file is that file, linked in once complete; a file that
-// is there gets the journalled in-place write of its bytes, which are mapped from a scratch file
-// rather than read into memory.
+// is there gets the journalled in-place write of its bytes, which wait in a scratch file and are
+// read back from it a piece at a time, never all in memory.
 void WriteWholeFile(std::string_view path, const OutputWriter& write);
 
 }  // namespace lbe::files

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -92,15 +93,15 @@ bool StreamListing(int fd, const std::string& shownName, listing::ListingCheck& 
 }
 
 // A text's bytes, for the file layer's writes.
-std::span<const std::uint8_t> BytesOf(const std::string& text) {
+std::span<const std::uint8_t> BytesOf(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // False, with the reason on `err`, when the output is a .prg (by `format`) whose load address,
 // `first`, or last byte lies past FFFF, which its 2-byte header cannot reach.
 bool ProgramFileFits(std::uint64_t first, std::uint64_t length, const std::string& outputName,
-                     std::optional<records::FileFormat> format, std::FILE* err) {
-  if (format.value_or(records::FormatOfName(outputName)) != records::FileFormat::Prg) {
+                     records::FileFormat format, std::FILE* err) {
+  if (format != records::FileFormat::Prg) {
     return true;
   }
   const std::uint64_t last = first + std::max<std::uint64_t>(length, 1) - 1;
@@ -113,69 +114,205 @@ bool ProgramFileFits(std::uint64_t first, std::uint64_t length, const std::strin
   return false;
 }
 
-// Writes the bytes of a clean listing, held in `held` (a scratch file), to the output file, if
-// one was named, and prints the line and fault counts: the exit status.
-int WriteBytesAndSum(const ListingCheck& check, const std::optional<std::string>& outputName,
-                     std::optional<records::FileFormat> outputFormat, const files::OutputFile* held,
-                     std::uint64_t heldLength, std::FILE* err) {
-  int status = check.Faults() == 0 ? 0 : 1;
-  if (outputName && check.Faults() > 0) {
-    ReportError(err, "nothing written to " + text::VisibleText(*outputName));
-  } else if (outputName && held != nullptr &&
-             !ProgramFileFits(check.FirstAddress(), heldLength, *outputName, outputFormat, err)) {
-    status = 2;
-  } else if (outputName && held != nullptr) {
-    const auto format = outputFormat.value_or(records::FormatOfName(*outputName));
-    // The bytes come back from the scratch file a piece at a time, so memory stays flat.
-    const auto eachPiece = [&](const auto& use) {
-      std::vector<std::uint8_t> piece(kReadChunk);
-      for (std::uint64_t at = 0; at < heldLength; at += piece.size()) {
-        piece.resize(
-            static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, heldLength - at)));
-        held->ReadAt(at, piece);
-        use(at, std::span<const std::uint8_t>(piece));
-      }
-    };
-    try {
-      files::WriteWholeFile(*outputName, [&](const files::OutputFile& out) {
-        if (format == records::FileFormat::Raw || format == records::FileFormat::Prg) {
-          const std::uint64_t header =
-              format == records::FileFormat::Prg ? records::kProgramHeaderSize : 0;
-          if (header > 0) {
-            out.WriteAt(0, records::ProgramHeader(check.FirstAddress()));
-          }
-          eachPiece([&](std::uint64_t at, std::span<const std::uint8_t> piece) {
-            out.WriteAt(header + at, piece);
-          });
-          return;
-        }
-        std::uint64_t written = 0;
-        records::StreamLayout layout;
-        const std::uint64_t highest =
-            check.FirstAddress() + std::max<std::uint64_t>(heldLength, 1) - 1;
-        layout.AddressBytes = records::SWidthFor(highest);
-        records::RecordStream stream(format, layout, [&](std::string_view text) {
-          out.WriteAt(written, BytesOf(std::string(text)));
-          written += text.size();
-        });
-        eachPiece([&](std::uint64_t at, std::span<const std::uint8_t> piece) {
-          stream.Add(check.FirstAddress() + at, piece);
-        });
-        stream.Finish();
-      });
-    } catch (const files::FileError& error) {
-      ReportError(err, error.what());
-      status = 2;
-    } catch (const records::RecordError& error) {
-      ReportError(err, text::VisibleText(*outputName) + ": " + error.what());
-      status = 2;
-    }
+// The exit status when the `length` bytes of the checked listing are not to be written, said on
+// `err`: 1 when it has faults, 2 when they do not fit the output's format; nullopt when they are.
+std::optional<int> NotWritten(const ListingCheck& check, const std::string& outputName,
+                              records::FileFormat format, std::uint64_t length, std::FILE* err) {
+  if (check.Faults() > 0) {
+    ReportError(err, "nothing written to " + text::VisibleText(outputName));
+    return 1;
   }
+  if (!ProgramFileFits(check.FirstAddress(), length, outputName, format, err)) {
+    return 2;
+  }
+  return std::nullopt;
+}
+
+// Most lines fail but check out in the other form: it is the other form (a line of lbe's own
+// passes as New MLX about one time in 255, so a few such lines prove nothing).
+void NoteOtherStyle(const ListingCheck& check, ListingStyle style, std::FILE* err) {
+  if (check.OtherStyleLines() * 2 > check.Lines()) {
+    ReportError(
+        err,
+        std::to_string(check.OtherStyleLines()) + " of " + Count(check.Lines(), "line") +
+            (style == ListingStyle::Lbe ? " check out as New MLX only: check it with --style=mlx"
+                                        : " check out as lbe's own listing only: check it without "
+                                          "--style=mlx"));
+  }
+}
+
+// Prints the line and fault counts; `status` is the exit status.
+int Summed(const ListingCheck& check, int status, std::FILE* err) {
   const std::string sumRows =
       check.SumRows() > 0 ? Count(check.SumRows(), "sum row") + ", " : std::string();
   std::fprintf(err, "%s, %s%s\n", Count(check.Lines(), "line").c_str(), sumRows.c_str(),
                Count(check.Faults(), "fault").c_str());
   return status;
+}
+
+// The bytes of a clean listing written into an output file in its format as they come: raw as
+// they are, a .prg's after its 2-byte header (written last: the first line's address), Intel HEX
+// and S-records at the listing's addresses, in records of 16 bytes. A byte no record can hold
+// stops the records, not the check: Finish throws its RecordError.
+class BytesOut {
+ public:
+  // `addressBytes`: the S-records' address width, which the highest address sets.
+  BytesOut(const files::OutputFile& out, records::FileFormat format, const ListingCheck& check,
+           int addressBytes)
+      : out_(out), format_(format), check_(check) {
+    if (records::IsRecordFormat(format)) {
+      records::StreamLayout layout;
+      layout.AddressBytes = addressBytes;
+      stream_ =
+          std::make_unique<records::RecordStream>(format, layout, [this](std::string_view text) {
+            out_.WriteAt(textAt_, BytesOf(text));
+            textAt_ += text.size();
+          });
+    }
+  }
+
+  BytesOut(const BytesOut&) = delete;
+  BytesOut& operator=(const BytesOut&) = delete;
+
+  void Add(std::span<const std::uint8_t> bytes) {
+    if (!stream_) {
+      out_.WriteAt(Header() + length_, bytes);
+    } else if (!refused_) {
+      try {
+        stream_->Add(check_.FirstAddress() + length_, bytes);
+      } catch (const records::RecordError& error) {
+        refused_ = error;
+      }
+    }
+    length_ += bytes.size();
+  }
+
+  std::uint64_t Length() const { return length_; }
+
+  void Finish() {
+    if (refused_) {
+      throw *refused_;
+    }
+    if (stream_) {
+      stream_->Finish();
+    } else if (Header() > 0) {
+      out_.WriteAt(0, records::ProgramHeader(check_.FirstAddress()));
+    }
+  }
+
+ private:
+  std::uint64_t Header() const {
+    return format_ == records::FileFormat::Prg ? records::kProgramHeaderSize : 0;
+  }
+
+  const files::OutputFile& out_;
+  records::FileFormat format_;
+  const ListingCheck& check_;
+  std::unique_ptr<records::RecordStream> stream_;  // none for raw and .prg
+  std::optional<records::RecordError> refused_;
+  std::uint64_t length_ = 0;  // bytes added
+  std::uint64_t textAt_ = 0;
+};
+
+// What ended the writing of an output before it was complete: the exit status.
+struct Unwritten {
+  int Status = 2;
+};
+
+// Checks the listing open as `fd` with its bytes going straight into the output in `format` as the
+// check hands them on, so that a new output's bytes are written once; a listing with faults
+// leaves no output, and one that is there as it was. The exit status; nullopt, with nothing read
+// and nothing said, when the output could not be begun (its error is then the write's to tell,
+// after the check).
+std::optional<int> CheckIntoOutput(int fd, const std::string& shownName, ListingCheck& check,
+                                   const std::string& outputName, records::FileFormat format,
+                                   ListingStyle style, std::FILE* err) {
+  bool begun = false;
+  bool checked = false;
+  int status = 0;
+  try {
+    files::WriteWholeFile(outputName, [&](const files::OutputFile& out) {
+      begun = true;
+      BytesOut bytes(out, format, check, 2);
+      check.SendBytesTo([&](std::span<const std::uint8_t> piece) { bytes.Add(piece); });
+      if (!StreamListing(fd, shownName, check, err)) {
+        throw Unwritten{2};
+      }
+      checked = true;
+      NoteOtherStyle(check, style, err);
+      if (const auto refused = NotWritten(check, outputName, format, bytes.Length(), err)) {
+        throw Unwritten{*refused};
+      }
+      bytes.Finish();
+    });
+  } catch (const Unwritten& unwritten) {
+    status = unwritten.Status;
+  } catch (const files::FileError& error) {
+    if (!begun) {
+      return std::nullopt;
+    }
+    ReportError(err, error.what());
+    status = 2;
+  } catch (const records::RecordError& error) {
+    ReportError(err, text::VisibleText(outputName) + ": " + error.what());
+    status = 2;
+  }
+  // A listing that could not be read through, or bytes that could not be put down as it was
+  // read, stops without the counts.
+  return checked ? Summed(check, status, err) : 2;
+}
+
+// Checks the listing open as `fd` with its bytes held in a scratch file until it checks out, then
+// writes them to the output in `format`: for S-records, whose address width the last line's
+// address sets, and an output that could not be begun before the check. The exit status.
+int CheckThenWrite(int fd, const std::string& shownName, ListingCheck& check,
+                   const std::string& outputName, records::FileFormat format, ListingStyle style,
+                   std::FILE* err) {
+  std::optional<files::FileDescriptor> scratch;
+  std::optional<files::OutputFile> held;
+  std::uint64_t heldLength = 0;
+  try {
+    scratch.emplace(files::OpenScratchFile(outputName));
+    held.emplace(scratch->Get());
+    check.SendBytesTo([&](std::span<const std::uint8_t> bytes) {
+      held->WriteAt(heldLength, bytes);
+      heldLength += bytes.size();
+    });
+    if (!StreamListing(fd, shownName, check, err)) {
+      return 2;
+    }
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
+    return 2;
+  }
+  NoteOtherStyle(check, style, err);
+  if (const auto refused = NotWritten(check, outputName, format, heldLength, err)) {
+    return Summed(check, *refused, err);
+  }
+  int status = 0;
+  try {
+    files::WriteWholeFile(outputName, [&](const files::OutputFile& out) {
+      const std::uint64_t highest =
+          check.FirstAddress() + std::max<std::uint64_t>(heldLength, 1) - 1;
+      BytesOut bytes(out, format, check, records::SWidthFor(highest));
+      // The bytes come back from the scratch file a piece at a time, so memory stays flat.
+      std::vector<std::uint8_t> piece;
+      for (std::uint64_t at = 0; at < heldLength; at += piece.size()) {
+        piece.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, heldLength - at)));
+        held->ReadAt(at, piece);
+        bytes.Add(piece);
+      }
+      bytes.Finish();
+    });
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
+    status = 2;
+  } catch (const records::RecordError& error) {
+    ReportError(err, text::VisibleText(outputName) + ": " + error.what());
+    status = 2;
+  }
+  return Summed(check, status, err);
 }
 
 // Prints a load's notice, one "lbe: " line per line of it.
@@ -299,38 +436,21 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
                      static_cast<unsigned long long>(fault.LineNumber), fault.Text.c_str());
       },
       style);
-  // With an output, the bytes wait in a scratch file beside it until the listing checks out.
-  std::optional<files::FileDescriptor> scratch;
-  std::optional<files::OutputFile> held;
-  std::uint64_t heldLength = 0;
-  try {
-    if (outputName) {
-      scratch.emplace(files::OpenScratchFile(*outputName));
-      held.emplace(scratch->Get());
-      check.SendBytesTo([&](std::span<const std::uint8_t> bytes) {
-        held->WriteAt(heldLength, bytes);
-        heldLength += bytes.size();
-      });
-    }
+  if (!outputName) {
     if (!StreamListing(file.Get(), shownName, check, err)) {
       return 2;
     }
-  } catch (const files::FileError& error) {
-    ReportError(err, error.what());
-    return 2;
+    NoteOtherStyle(check, style, err);
+    return Summed(check, check.Faults() == 0 ? 0 : 1, err);
   }
-  // Most lines fail but check out in the other form: it is the other form (a line of lbe's own
-  // passes as New MLX about one time in 255, so a few such lines prove nothing).
-  if (check.OtherStyleLines() * 2 > check.Lines()) {
-    ReportError(
-        err,
-        std::to_string(check.OtherStyleLines()) + " of " + Count(check.Lines(), "line") +
-            (style == ListingStyle::Lbe ? " check out as New MLX only: check it with --style=mlx"
-                                        : " check out as lbe's own listing only: check it without "
-                                          "--style=mlx"));
+  const records::FileFormat format = outputFormat.value_or(records::FormatOfName(*outputName));
+  if (format != records::FileFormat::SRecord) {
+    if (const auto status =
+            CheckIntoOutput(file.Get(), shownName, check, *outputName, format, style, err)) {
+      return *status;
+    }
   }
-  return WriteBytesAndSum(check, outputName, outputFormat, held ? &*held : nullptr, heldLength,
-                          err);
+  return CheckThenWrite(file.Get(), shownName, check, *outputName, format, style, err);
 }
 
 }  // namespace lbe::listing

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_journal.h"
 #include "files/file_layer.h"
 #include "files/test_hooks.h"
 #include "temp_folder.h"
@@ -214,6 +217,56 @@ TEST_P(NewFile, AScratchFileHasNoName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UnnamedOrDotName, NewFile, ::testing::Bool());
+
+// An output that is there, of some MiB, over which a writer puts bytes of which a block in 300 is
+// as it was, so that the save's runs of changed blocks are longer than the pieces it reads: saved,
+// it holds the new bytes; killed half-way through its writes into the file, it gets its former
+// bytes back at the next look. Longer and shorter than it was.
+TEST(WholeFileThere, IsTheNewBytesOrPutBackWhole) {
+  const lbe::testing::TemporaryWorkingFolder folder;
+  Bytes former((3 << 20) + 100);
+  for (std::size_t i = 0; i < former.size(); ++i) {
+    former[i] = static_cast<std::uint8_t>(i * 7 + i / 4093);
+  }
+  for (const std::size_t length : {(std::size_t{7} << 19) + 5, (std::size_t{5} << 19) + 3}) {
+    SCOPED_TRACE(length);
+    Bytes fresh(length);
+    for (std::size_t i = 0; i < length; ++i) {
+      fresh[i] =
+          i < former.size() && i / 4096 % 300 == 7 ? former[i] : static_cast<std::uint8_t>(i % 251);
+    }
+    const auto write = [&] {
+      WriteWholeFile("out.bin", [&](const OutputFile& file) { file.WriteAt(0, fresh); });
+    };
+    for (const bool killed : {true, false}) {
+      SCOPED_TRACE(killed);
+      lbe::testing::PutFile("out.bin", former);
+      if (killed) {
+        const pid_t child = ::fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+          SetPauseHook([](std::string_view where) {
+            if (where == "save") {
+              ::_exit(0);
+            }
+          });
+          write();
+          ::_exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "not killed half-way";
+        EXPECT_NE(lbe::testing::GetFile("out.bin"), former) << "nothing written before the kill";
+        EXPECT_TRUE(SettleJournals("out.bin", false).RolledBack);
+        EXPECT_TRUE(lbe::testing::GetFile("out.bin") == former);
+      } else {
+        write();
+        EXPECT_TRUE(lbe::testing::GetFile("out.bin") == fresh);
+      }
+      EXPECT_TRUE(fs::is_empty("state/lbe"));
+    }
+  }
+}
 
 }  // namespace
 }  // namespace lbe::files
