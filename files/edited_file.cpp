@@ -1,11 +1,12 @@
 #include "files/edited_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 #include "files/file_layer.h"
@@ -283,10 +284,7 @@ LoadOutcome LoadFile(bool readOnly) {
     }
   }
   outcome.Notice = Joined(lines);
-  std::error_code error;
-  const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);
-  if (CurrentFileName.empty() || !std::filesystem::exists(status) ||
-      std::filesystem::is_directory(status)) {
+  if (CurrentFileName.empty() || !IsFileOtherThanFolder(CurrentFileName)) {
     Placement.Stretch = FileStretch{Placement.Offset, 0, true};
     Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
     Placement.KnownName = CurrentFileName;
@@ -364,9 +362,8 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
   RecordSave save;
   save.FormerSum = StretchChecksum({});
   const records::HeldBytes held = HeldInRange();
-  std::error_code error;
-  const auto size = std::filesystem::file_size(std::filesystem::path(CurrentFileName), error);
-  if (error || size == 0) {
+  struct stat info {};
+  if (::stat(CurrentFileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
     // A new, missing or empty file: written whole, afresh.
     save.Text = RecordFileOfRange(format, held);
     return save;

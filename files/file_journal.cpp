@@ -639,13 +639,13 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
   }
   std::string stateFolder;
   std::string refusal;
-  OpenStateFolder(false, stateFolder, &refusal);
+  const std::vector<SearchedFolder> folders = SearchedStateFolders(&refusal, &stateFolder);
   if (!refusal.empty()) {
     report.Lines.push_back("Left alone the state folder " + Shown(stateFolder) + ": " + refusal +
                            ", so journals go beside the files instead.");
   }
   bool locked = false;
-  for (const JournalPlace& place : JournalPlacesOf(identity, std::string(path))) {
+  for (const JournalPlace& place : JournalPlacesOf(identity, std::string(path), folders)) {
     const FoundJournal found = OpenJournal(place, &identity);
     if (!found.Present) {
       continue;

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <system_error>
@@ -29,8 +28,6 @@ extern "C" const char __executable_start[] __attribute__((weak));
 namespace lbe::files {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Every text the file layer shows, exactly as the user sees it. "%s" and "%d" are filled in
 // order by Fill.
@@ -78,20 +75,19 @@ bool IsInvalidPathCharacter(char c) {
 
 // The path resolved against the current directory, without touching "." or "..": the kernel
 // resolves those through symbolic links, which a text rule cannot. When the current directory
-// is gone (its own not-found error) the path stays as passed.
-std::string FullPath(std::string_view path, std::error_code& error) {
-  error.clear();
+// is gone (its own not-found error) the path stays as passed; another failure is `error`.
+std::string FullPath(std::string_view path, int& error) {
+  error = 0;
   if (!path.empty() && path.front() == '/') {
     return std::string(path);
   }
-  const fs::path current = fs::current_path(error);
-  if (error) {
-    if (error.value() == ENOENT) {
-      error.clear();
+  std::string full = CurrentFolder(error);
+  if (error != 0) {
+    if (error == ENOENT) {
+      error = 0;
     }
     return std::string(path);
   }
-  std::string full = current.native();
   if (full.empty() || full.back() != '/') {
     full += '/';
   }
@@ -100,7 +96,7 @@ std::string FullPath(std::string_view path, std::error_code& error) {
 
 // For the open and create messages, after CheckPath has formed the same path once.
 std::string ShownFullPath(std::string_view path) {
-  std::error_code ignored;
+  int ignored = 0;
   return text::VisibleText(FullPath(path, ignored));
 }
 
@@ -120,6 +116,43 @@ std::string ParentOf(std::string_view path) {
     return {};
   }
   return std::string(path.substr(0, slash == 0 ? 1 : slash));
+}
+
+std::string CurrentFolder(int& error) {
+  error = 0;
+  std::string folder(PATH_MAX, '\0');
+  for (;;) {
+    if (::getcwd(folder.data(), folder.size()) != nullptr) {
+      folder.resize(std::char_traits<char>::length(folder.c_str()));
+      return folder;
+    }
+    if (errno != ERANGE) {
+      error = errno;
+      return {};
+    }
+    folder.resize(folder.size() * 2);
+  }
+}
+
+bool IsFileOtherThanFolder(std::string_view path) {
+  struct stat info {};
+  return ::stat(std::string(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool ReadLink(const std::string& path, std::string& target) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0) {
+      return false;
+    }
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      target = std::move(buffer);
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 int FileDescriptor::Close() {
@@ -248,21 +281,21 @@ void CheckPath(std::string_view path, bool mustExist) {
     throw FileError(FileErrorKind::EInOutArgumentException,
                     std::string(kTexts.InvalidCharacter) + PathSuffix(path));
   }
-  std::error_code error;
-  const std::string full = FullPath(path, error);
-  if (error) {
-    throw FileError(FileErrorKind::ENotSupportedException, PlatformErrorText(error.value()));
+  int error = 0;
+  FullPath(path, error);
+  if (error != 0) {
+    throw FileError(FileErrorKind::ENotSupportedException, PlatformErrorText(error));
   }
   // The folder of the full path, reached through the path as given: a relative path under the
   // length limit may have a full form beyond it, which no call would take, yet it names a folder.
   const std::string folder = ParentOf(path);
-  if (!fs::is_directory(folder.empty() ? fs::path(".") : fs::path(folder), error)) {
+  struct stat info {};
+  if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     throw FileError(FileErrorKind::EDirectoryNotFoundException,
                     std::string(kTexts.FolderMissing) + PathSuffix(path));
   }
   if (mustExist) {
-    const fs::file_status file = fs::status(fs::path(path), error);
-    if (!fs::exists(file) || fs::is_directory(file)) {
+    if (!IsFileOtherThanFolder(path)) {
       throw FileError(FileErrorKind::EFileNotFoundException,
                       std::string(kTexts.FileMissing) + PathSuffix(path));
     }
@@ -347,15 +380,14 @@ std::optional<std::string> NewFileTarget(std::string_view path) {
   }
   std::string target(path);
   for (int hop = 0; hop < 40; ++hop) {
-    std::error_code error;
-    const fs::path link = fs::read_symlink(target, error);
-    if (error) {
+    std::string link;
+    if (!ReadLink(target, link)) {
       break;
     }
     const std::string parent = ParentOf(target);
-    target = link.is_absolute() || parent.empty()
-                 ? link.native()
-                 : parent + (parent.back() == '/' ? "" : "/") + link.native();
+    target = link.starts_with('/') || parent.empty()
+                 ? link
+                 : parent + (parent.back() == '/' ? "" : "/") + link;
   }
   return target;
 }

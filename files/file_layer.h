@@ -104,6 +104,12 @@ FileError RefusedLinkError(std::string_view link);
 
 // The folder part of a path ("" when it has no "/").
 std::string ParentOf(std::string_view path);
+// The working folder's absolute path; empty with `error` set (errno's code) when it has none.
+std::string CurrentFolder(int& error);
+// True when something other than a folder is at `path` (links followed).
+bool IsFileOtherThanFolder(std::string_view path);
+// The text of the symbolic link at `path`; false with errno set when it is none or unreadable.
+bool ReadLink(const std::string& path, std::string& target);
 
 // Runs `step(done)`, a read or write of what remains after `done` bytes (returning what read or
 // write returns), until all `count` bytes are moved; a step interrupted by a signal is run

@@ -284,8 +284,11 @@ void NoteStateFolderInUse() {
   }
 }
 
-std::vector<SearchedFolder> SearchedStateFolders() {
+std::vector<SearchedFolder> SearchedStateFolders(std::string* ownRefusal, std::string* ownPath) {
   std::vector<std::string> paths = {OwnStatePath()};
+  if (ownPath != nullptr) {
+    *ownPath = paths.front();
+  }
   if (const std::string state = AbsoluteVariable("XDG_STATE_HOME"); !state.empty()) {
     paths.push_back(state + "/lbe");
   }
@@ -309,6 +312,9 @@ std::vector<SearchedFolder> SearchedStateFolders() {
     SearchedFolder searched;
     searched.Path = WithSlash(path);
     searched.Folder = WalkToFolder(path, false, searched.Distrust);
+    if (i == 0 && ownRefusal != nullptr) {
+      *ownRefusal = searched.Distrust;
+    }
     if (!searched.Folder.IsOpen() && !searched.Distrust.empty()) {
       // Read, never written: a journal in it can still be named.
       searched.Folder.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

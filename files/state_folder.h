@@ -45,6 +45,10 @@ struct SearchedFolder {
 // those homes list (NoteStateFolderInUse), each once, those that exist. Nothing is created. A
 // folder that fails the checks above is still opened for reading, with its Distrust set, so that a
 // journal in it can be named.
-std::vector<SearchedFolder> SearchedStateFolders();
+// `ownRefusal`, when given, gets what OpenStateFolder's `refusal` would: why the user's own state
+// folder, which is there, is not used (empty when it is, or is missing), and `ownPath` its path,
+// without a closing "/".
+std::vector<SearchedFolder> SearchedStateFolders(std::string* ownRefusal = nullptr,
+                                                 std::string* ownPath = nullptr);
 
 }  // namespace lbe::files

@@ -5,10 +5,8 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "files/file_layer.h"
@@ -109,6 +107,45 @@ std::string FileNameOf(const TypedSumsKey& key) {
   return "typed-" + text::HexDigits(hash, 16) + ".lbe-sums";
 }
 
+// `path` with its "." names, each name followed by "..", and its runs of "/" taken out by their
+// text alone: ".." above the root stays at the root, and a path that ended in a folder ("/", "."
+// or "..") keeps a closing "/". As the C++ library's lexically_normal, by which the names of the
+// sums stored so far were made.
+std::string LexicallyNormal(std::string_view path) {
+  if (path.find_first_not_of('/') == std::string_view::npos) {
+    return std::string(path);  // "" and a root alone stay as they are
+  }
+  const bool absolute = path.starts_with('/');
+  std::vector<std::string_view> names;
+  bool closingSlash = false;
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    const std::string_view name = path.substr(0, slash);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    const bool last = path.empty();
+    closingSlash = last && (slash != std::string_view::npos || name == "." || name == "..");
+    if (name.empty() || name == ".") {
+      continue;
+    }
+    if (name == ".." && !names.empty() && names.back() != "..") {
+      names.pop_back();
+    } else if (name != ".." || !absolute) {
+      names.push_back(name);
+    }
+  }
+  std::string normal = absolute ? "/" : "";
+  for (const std::string_view name : names) {
+    normal.append(name).append("/");
+  }
+  if (names.empty()) {
+    return absolute ? normal : ".";
+  }
+  if (!closingSlash || names.back() == "..") {
+    normal.pop_back();
+  }
+  return normal;
+}
+
 // The whole content of `fd`, at most kLargestFile bytes; nullopt with errno set when a read fails.
 std::optional<std::string> ReadWhole(int fd) {
   std::string text;
@@ -137,12 +174,18 @@ TypedSums NoTypedSums() {
 }
 
 std::string AbsoluteFilePath(std::string_view name) {
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::absolute(std::filesystem::path(name), error);
-  if (error) {
-    path = std::filesystem::path(name);
+  if (name.empty()) {
+    return {};
   }
-  return path.lexically_normal().string();
+  std::string path(name);
+  if (!name.starts_with('/')) {
+    int error = 0;
+    const std::string folder = CurrentFolder(error);
+    if (error == 0) {
+      path = folder + (folder.ends_with('/') ? "" : "/") + path;
+    }
+  }
+  return LexicallyNormal(path);
 }
 
 std::string TypedSumsText(const TypedSumsKey& key, const TypedSums& sums) {
