@@ -14,6 +14,7 @@
 
 #include "files/file_layer.h"
 #include "files/journal_store.h"
+#include "files/plain_io.h"
 #include "files/safe_open.h"
 #include "files/state_folder.h"
 #include "files/test_hooks.h"
@@ -674,11 +675,6 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
     SettleJournal(path, target, file, found, place, readOnly, report);
   }
   return report;
-}
-
-std::string StateFolder() {
-  std::string path;
-  return OpenStateFolder(false, path).IsOpen() ? path : std::string();
 }
 
 }  // namespace lbe::files

@@ -160,9 +160,4 @@ struct JournalReport {
 // FileError when a journal cannot be applied (it then stays).
 JournalReport SettleJournals(std::string_view path, bool readOnly);
 
-// The user's state folder for journals ($XDG_STATE_HOME/lbe, else ~/.local/state/lbe); empty
-// when there is none that is safe to use (not the user's own, open to others, or reached
-// through a link).
-std::string StateFolder();
-
 }  // namespace lbe::files

@@ -18,6 +18,7 @@
 #include "files/file_journal.h"
 #include "files/journal_store.h"
 #include "files/new_file.h"
+#include "files/plain_io.h"
 #include "files/safe_open.h"
 #include "text/hex_text.h"
 #include "text/visible_text.h"

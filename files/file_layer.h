@@ -111,27 +111,6 @@ bool IsFileOtherThanFolder(std::string_view path);
 // The text of the symbolic link at `path`; false with errno set when it is none or unreadable.
 bool ReadLink(const std::string& path, std::string& target);
 
-// Runs `step(done)`, a read or write of what remains after `done` bytes (returning what read or
-// write returns), until all `count` bytes are moved; a step interrupted by a signal is run
-// again. False with errno set (0 when a step moved nothing: an early end of file, a write that
-// wrote nothing) unless they all were.
-template <typename Step>
-bool MoveAll(std::size_t count, Step step) {
-  std::size_t done = 0;
-  while (done < count) {
-    const auto moved = step(done);
-    if (moved < 0 && errno == EINTR) {
-      continue;
-    }
-    if (moved <= 0) {
-      errno = moved < 0 ? errno : 0;
-      return false;
-    }
-    done += static_cast<std::size_t>(moved);
-  }
-  return true;
-}
-
 // While a file is written: beyond the process's file size limit the kernel would otherwise end
 // lbe, the terminal still taken, instead of failing the write with its error.
 class FileSizeSignalIgnored {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "files/file_layer.h"
+#include "files/plain_io.h"
 #include "files/safe_open.h"
 #include "files/state_folder.h"
 #include "text/visible_text.h"

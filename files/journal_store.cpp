@@ -202,28 +202,6 @@ bool LinkJournal(const JournalPlace& place, int journal, const std::string& priv
 
 }  // namespace
 
-std::string DistrustOfStatus(int fd, const struct stat* file) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    return "it cannot be read: " + PlatformErrorText(errno);
-  }
-  if (!S_ISREG(info.st_mode)) {
-    return "it is not a regular file";
-  }
-  if (info.st_nlink != 1) {
-    return "it has other links";
-  }
-  const bool ownedRight =
-      info.st_uid == ::geteuid() || (file != nullptr && info.st_uid == file->st_uid);
-  if (!ownedRight) {
-    return "it belongs to another user";
-  }
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return "others may write it";
-  }
-  return {};
-}
-
 namespace {
 
 bool SortedApartWithin(const std::vector<Extent>& extents, std::uint64_t limit) {
@@ -459,22 +437,6 @@ std::vector<Extent> Touched(const JournalRecord& r) {
 }
 
 }  // namespace
-
-bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  return MoveAll(count, [&](std::size_t done) {
-    return Sys("pread", [&] {
-      return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done));
-    });
-  });
-}
-
-bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  return MoveAll(count, [&](std::size_t done) {
-    return Sys("pwrite", [&] {
-      return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done));
-    });
-  });
-}
 
 namespace {
 
@@ -800,21 +762,8 @@ bool PutBack(int fd, const FoundJournal& journal) {
 }
 
 std::string SetAside(const JournalPlace& place, std::string_view suffix) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name =
-        place.Name + std::string(suffix) + (attempt == 0 ? "" : "." + std::to_string(attempt));
-    if (Sys("renameat2", [&] {
-          return ::renameat2(place.Folder.Get(), place.Name.c_str(), place.Folder.Get(),
-                             name.c_str(), RENAME_NOREPLACE);
-        }) == 0) {
-      return place.FolderPath + name;
-    }
-    if (errno != EEXIST) {
-      return {};
-    }
-  }
-  errno = EEXIST;
-  return {};
+  const std::string name = RenameAside(place.Folder.Get(), place.Name, suffix);
+  return name.empty() ? name : place.FolderPath + name;
 }
 
 FileState StateOf(const struct stat& info, std::uint64_t stretchSum) {

@@ -15,38 +15,11 @@
 
 #include "files/file_journal.h"
 #include "files/file_layer.h"
+#include "files/plain_io.h"
 #include "files/state_folder.h"
 #include "files/test_hooks.h"
 
 namespace lbe::files {
-
-// All `count` bytes at `at`; false with errno set as MoveAll (0 at an early end of file).
-bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at);
-bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at);
-
-// Why the open file `fd` in the state folder is not to be trusted; empty when its status is as
-// lbe leaves one: a regular file with one link, owned by the user (or by the owner of `file`,
-// when given), that nobody else may write.
-std::string DistrustOfStatus(int fd, const struct stat* file);
-
-inline constexpr std::size_t kChunk = std::size_t{1} << 20;
-
-// Runs `piece(buffer, count, done)` over `length` bytes in chunks of at most kChunk, `done`
-// bytes being behind; false as soon as a piece is.
-template <typename Piece>
-bool InChunks(std::uint64_t length, Piece piece) {
-  std::vector<std::uint8_t> buffer(
-      static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length)));
-  for (std::uint64_t done = 0; done < length;) {
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
-    if (!piece(buffer.data(), count, done)) {
-      return false;
-    }
-    done += count;
-  }
-  return true;
-}
 
 // `Length` bytes of a file from `Offset`.
 struct Extent {

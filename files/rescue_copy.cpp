@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "files/file_layer.h"
+#include "files/plain_io.h"
 #include "files/safe_open.h"
 #include "files/test_hooks.h"
 

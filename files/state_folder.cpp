@@ -339,4 +339,48 @@ std::vector<SearchedFolder> SearchedStateFolders(std::string* ownRefusal, std::s
   return folders;
 }
 
+std::string DistrustOfStatus(int fd, const struct stat* file) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    return "it cannot be read: " + PlatformErrorText(errno);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return "it is not a regular file";
+  }
+  if (info.st_nlink != 1) {
+    return "it has other links";
+  }
+  const bool ownedRight =
+      info.st_uid == ::geteuid() || (file != nullptr && info.st_uid == file->st_uid);
+  if (!ownedRight) {
+    return "it belongs to another user";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return "others may write it";
+  }
+  return {};
+}
+
+std::string RenameAside(int folder, const std::string& name, std::string_view suffix) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string aside =
+        name + std::string(suffix) + (attempt == 0 ? "" : "." + std::to_string(attempt));
+    if (Sys("renameat2", [&] {
+          return ::renameat2(folder, name.c_str(), folder, aside.c_str(), RENAME_NOREPLACE);
+        }) == 0) {
+      return aside;
+    }
+    if (errno != EEXIST) {
+      return {};
+    }
+  }
+  errno = EEXIST;
+  return {};
+}
+
+std::string StateFolder() {
+  std::string path;
+  return OpenStateFolder(false, path).IsOpen() ? path : std::string();
+}
+
 }  // namespace lbe::files

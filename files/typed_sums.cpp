@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "files/file_layer.h"
-#include "files/journal_store.h"
+#include "files/plain_io.h"
 #include "files/state_folder.h"
+#include "files/test_hooks.h"
 #include "text/hex_text.h"
 
 namespace lbe::files {
@@ -275,14 +276,14 @@ ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
 
 StoredSums LoadTypedSums(const TypedSumsKey& key) {
   StoredSums stored;
-  JournalPlace place;
-  place.Folder = OpenStateFolder(true, place.FolderPath);
-  if (!place.Folder.IsOpen()) {
+  std::string folderPath;
+  const FileDescriptor folder = OpenStateFolder(true, folderPath);
+  if (!folder.IsOpen()) {
     stored.FolderMissing = true;
     return stored;
   }
-  place.Name = FileNameOf(key);
-  FileDescriptor file(::openat(place.Folder.Get(), place.Name.c_str(),
+  const std::string name = FileNameOf(key);
+  FileDescriptor file(::openat(folder.Get(), name.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   std::string why;
   if (!file.IsOpen()) {
@@ -308,9 +309,9 @@ StoredSums LoadTypedSums(const TypedSumsKey& key) {
     why = parsed.Error;
   }
   // Set aside, so that the next sum typed is stored afresh and the old file can still be read.
-  const std::string aside = SetAside(place);
-  stored.Problem = "The typed sums in " + place.Shown() + " are not used: " + why +
-                   (aside.empty() ? "." : "; moved to " + aside + ".");
+  const std::string aside = RenameAside(folder.Get(), name, ".set-aside");
+  stored.Problem = "The typed sums in " + folderPath + name + " are not used: " + why +
+                   (aside.empty() ? "." : "; moved to " + folderPath + aside + ".");
   return stored;
 }
 
