@@ -12,6 +12,7 @@
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
 #include "files/test_hooks.h"
+#include "files/whole_file.h"
 #include "image/address_text.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"

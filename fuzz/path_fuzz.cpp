@@ -31,6 +31,7 @@
 
 #include "cli/command_line.h"
 #include "files/file_layer.h"
+#include "files/whole_file.h"
 #include "fuzz/fuzz_folder.h"
 #include "image/address_text.h"
 #include "image/memory_image.h"

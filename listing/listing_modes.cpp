@@ -19,6 +19,7 @@
 #include "files/file_layer.h"
 #include "files/new_file.h"
 #include "files/safe_open.h"
+#include "files/whole_file.h"
 #include "image/address_text.h"
 #include "image/line_text.h"
 #include "image/memory_image.h"

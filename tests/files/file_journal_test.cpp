@@ -25,6 +25,7 @@
 #include "files/file_layer.h"
 #include "files/journal_store.h"
 #include "files/test_hooks.h"
+#include "files/whole_file.h"
 #include "interrupted_save.h"
 #include "temp_folder.h"
 
