@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -33,22 +32,15 @@ SavedState Saved;
 
 namespace {
 
-// xxHash64's round over the range and the image, 8 bytes at a time: a few microseconds at
-// start-up. Each round is a bijection of the state, so a change to any one word always shows.
+// The range and the image, by the files' checksum: a few microseconds at start-up, and a change
+// to any one byte always shows.
 std::uint64_t Fingerprint() {
-  constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87u;
-  constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
-  const auto mix = [](std::uint64_t hash, std::uint64_t word) {
-    return std::rotl(hash + word * kPrime2, 31) * kPrime1;
-  };
-  std::uint64_t hash =
-      mix(0, static_cast<std::uint64_t>(static_cast<std::uint32_t>(Range.StartAddress)) << 32 |
-                 static_cast<std::uint32_t>(Range.EndLine));
-  for (std::size_t at = 0; at < Image.Bytes.size(); at += sizeof(std::uint64_t)) {
-    std::uint64_t word;
-    std::memcpy(&word, Image.Bytes.data() + at, sizeof word);
-    hash = mix(hash, word);
-  }
+  Checksum sum;
+  const std::uint64_t range =
+      static_cast<std::uint64_t>(static_cast<std::uint32_t>(Range.StartAddress)) << 32 |
+      static_cast<std::uint32_t>(Range.EndLine);
+  sum.Add(&range, sizeof range);
+  sum.Add(Image.Bytes.data(), Image.Bytes.size());
   // A raw save writes the range whatever was typed; a record file's save writes the held bytes.
   if (FormatOf(CurrentFileName) != FileFormat::Raw) {
     for (std::size_t at = 0; at < Image.Held.size(); at += 64) {
@@ -56,10 +48,10 @@ std::uint64_t Fingerprint() {
       for (std::size_t bit = 0; bit < 64; ++bit) {
         word |= static_cast<std::uint64_t>(Image.Held[at + bit]) << bit;
       }
-      hash = mix(hash, word);
+      sum.Add(&word, sizeof word);
     }
   }
-  return hash;
+  return sum.Value();
 }
 
 }  // namespace

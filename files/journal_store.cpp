@@ -28,8 +28,11 @@ namespace {
 // after another, then the new bytes of the New extents. Chunks of zeros among the former bytes
 // are left as holes, so a journal of a sparse file stays sparse. The checksum covers every byte
 // of the journal, its own field taken as zero.
-constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '3'};
-// Journals of the version before, whose header ends at its checksum (no file system id).
+constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '4'};
+// Journals of the two versions before, still read, whose checksum is FormerJournalSum: the one
+// before has this header, the one before that a header that ends at its checksum (no file system
+// id).
+constexpr std::array<char, 8> kSumFormerMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '3'};
 constexpr std::array<char, 8> kFormerMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '2'};
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 constexpr std::uint64_t kLongestPath = 4096;
@@ -53,6 +56,55 @@ struct JournalHeader {
 };
 constexpr std::size_t kChecksumAt = offsetof(JournalHeader, Checksum);
 constexpr std::size_t kFormerHeaderSize = offsetof(JournalHeader, FileSystemId);
+
+// The checksum of the journals of the versions before (kSumFormerMagic, kFormerMagic), kept only
+// so that a save they record can still be rolled back: FNV-1a over 8-byte words, whose changes in
+// the words' high bits can cancel out, and which no journal is written with any more.
+class FormerJournalSum {
+ public:
+  void Add(const std::uint8_t* bytes, std::size_t count) {
+    for (; count > 0; --count) {
+      word_[pending_++] = *bytes++;
+      if (pending_ == 8) {
+        hash_ = (hash_ ^ Word()) * kPrime;
+        pending_ = 0;
+      }
+    }
+  }
+  std::uint64_t Value() const {
+    std::uint64_t hash = hash_;
+    for (std::size_t i = 0; i < pending_; ++i) {
+      hash = (hash ^ word_[i]) * kPrime;
+    }
+    return hash;
+  }
+
+ private:
+  static constexpr std::uint64_t kPrime = 0x100000001b3u;
+  std::uint64_t Word() const {
+    std::uint64_t word;
+    std::memcpy(&word, word_.data(), 8);
+    return word;
+  }
+  std::uint64_t hash_ = 0xcbf29ce484222325u;
+  std::array<std::uint8_t, 8> word_{};
+  std::size_t pending_ = 0;
+};
+
+// The checksum of a journal's bytes, each read in pieces by `read(add)`, by its version's rule.
+template <typename Read>
+std::uint64_t JournalSum(bool former, Read read) {
+  Checksum sum;
+  FormerJournalSum formerSum;
+  read([&](const std::uint8_t* bytes, std::size_t count) {
+    if (former) {
+      formerSum.Add(bytes, count);
+    } else {
+      sum.Add(bytes, count);
+    }
+  });
+  return former ? formerSum.Value() : sum.Value();
+}
 
 std::uint64_t Total(const std::vector<Extent>& extents) {
   std::uint64_t total = 0;
@@ -266,13 +318,13 @@ std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
   }
   const auto size = static_cast<std::uint64_t>(info.st_size);
   std::size_t headerSize = sizeof header;
+  const bool formerSum = header.Magic == kSumFormerMagic || header.Magic == kFormerMagic;
   if (header.Magic == kFormerMagic) {
     headerSize = kFormerHeaderSize;
     header.FileSystemId = 0;  // that version's path begins here
   }
-  if ((header.Magic != kMagic && header.Magic != kFormerMagic) ||
-      header.PathLength > kLongestPath || header.OldCount > size / 16 ||
-      header.NewCount > size / 16) {
+  if ((header.Magic != kMagic && !formerSum) || header.PathLength > kLongestPath ||
+      header.OldCount > size / 16 || header.NewCount > size / 16) {
     return "it is not a journal of lbe";
   }
   JournalRecord& record = found.Record;
@@ -322,22 +374,23 @@ std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
   if (!whole) {
     return {};
   }
-  Checksum sum;
-  const bool read =
-      InChunks(size, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
-        if (!ReadAt(fd, buffer, count, done)) {
-          return false;
-        }
-        if (done == 0) {
-          std::memset(buffer + kChecksumAt, 0, sizeof header.Checksum);
-        }
-        sum.Add(buffer, count);
-        return true;
-      });
+  bool read = false;
+  const std::uint64_t sum = JournalSum(formerSum, [&](const auto& add) {
+    read = InChunks(size, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+      if (!ReadAt(fd, buffer, count, done)) {
+        return false;
+      }
+      if (done == 0) {
+        std::memset(buffer + kChecksumAt, 0, sizeof header.Checksum);
+      }
+      add(buffer, count);
+      return true;
+    });
+  });
   if (!read) {
     return "it cannot be read: " + PlatformErrorText(errno != 0 ? errno : EIO);
   }
-  return sum.Value() == header.Checksum ? "" : "its checksum does not match";
+  return sum == header.Checksum ? "" : "its checksum does not match";
 }
 
 // Reads the bytes of [from, from + count) that `extents` hold (their data at `starts` in the
@@ -780,19 +833,19 @@ FileState StateOf(const struct stat& info, std::uint64_t stretchSum) {
 }
 
 std::uint64_t StretchChecksum(std::span<const std::uint8_t> bytes) {
-  Checksum sum;
-  sum.Add(bytes.data(), bytes.size());
-  return sum.Value();
+  return ChecksumOf(bytes);
 }
 
 bool SealJournalBytes(std::vector<std::uint8_t>& journal) {
   if (journal.size() < sizeof(JournalHeader)) {
     return false;
   }
+  std::array<char, 8> magic;
+  std::memcpy(magic.data(), journal.data(), magic.size());
   std::memset(journal.data() + kChecksumAt, 0, sizeof(std::uint64_t));
-  Checksum sum;
-  sum.Add(journal.data(), journal.size());
-  const std::uint64_t checksum = sum.Value();
+  const std::uint64_t checksum =
+      JournalSum(magic == kSumFormerMagic || magic == kFormerMagic,
+                 [&](const auto& add) { add(journal.data(), journal.size()); });
   std::memcpy(journal.data() + kChecksumAt, &checksum, sizeof checksum);
   return true;
 }

@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "files/checksum.h"
 #include "files/file_layer.h"
 #include "files/plain_io.h"
 #include "files/state_folder.h"
@@ -89,21 +91,33 @@ bool NextLine(std::string_view& text, std::string_view& line) {
   return true;
 }
 
-// The file's name in the state folder, from the key: FNV-1a of the path, start and offset, and of
-// the style for New MLX sums. Two keys that meet on a name are told apart by the key written
-// inside.
-std::string FileNameOf(const TypedSumsKey& key) {
-  std::uint64_t hash = 0xcbf29ce484222325u;
-  const auto add = [&hash](std::string_view bytes) {
-    for (const char c : bytes) {
-      hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-    }
-  };
-  add(key.Path);
-  add(std::string(1, '\0') + text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4));
-  add(std::string(1, '\0') + text::HexDigits(key.Offset, 1));
+// The bytes that name a key's file: the path, start and offset, and the style for New MLX sums.
+std::string NameKey(const TypedSumsKey& key) {
+  std::string bytes = key.Path;
+  bytes += std::string(1, '\0') + text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4);
+  bytes += std::string(1, '\0') + text::HexDigits(key.Offset, 1);
   if (key.NewMlx) {
-    add(std::string(1, '\0') + StyleLine(key));
+    bytes += std::string(1, '\0') + StyleLine(key);
+  }
+  return bytes;
+}
+
+// The file's name in the state folder: the files' checksum of NameKey. Two keys that meet on a
+// name are told apart by the key written inside.
+std::string FileNameOf(const TypedSumsKey& key) {
+  const std::string bytes = NameKey(key);
+  return "typed-" +
+         text::HexDigits(
+             ChecksumOf({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}), 16) +
+         ".lbe-sums";
+}
+
+// The name the sums of `key` had before FileNameOf: FNV-1a over the bytes of NameKey. Looked up
+// only to take such a file over under its new name.
+std::string FormerFileNameOf(const TypedSumsKey& key) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const char c : NameKey(key)) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
   }
   return "typed-" + text::HexDigits(hash, 16) + ".lbe-sums";
 }
@@ -283,6 +297,10 @@ StoredSums LoadTypedSums(const TypedSumsKey& key) {
     return stored;
   }
   const std::string name = FileNameOf(key);
+  // Sums stored under their former name take the new one, never over a file that has it; a link
+  // or a file of another's is renamed too, to be refused below as it would have been there.
+  ::renameat2(folder.Get(), FormerFileNameOf(key).c_str(), folder.Get(), name.c_str(),
+              RENAME_NOREPLACE);
   FileDescriptor file(::openat(folder.Get(), name.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   std::string why;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -116,6 +117,32 @@ TEST(TypedSums, StoreAndTrust) {
   testing::PutFile("rom.bin", {});
   EXPECT_TRUE(LoadTypedSums(key).FolderMissing);
   EXPECT_FALSE(StoreTypedSums(key, sums, error));
+}
+
+// Sums stored when their file was named by FNV-1a of the key's path, start and offset are still
+// found, and take the name of today.
+TEST(TypedSums, SumsUnderTheirFormerNameAreFound) {
+  testing::TemporaryWorkingFolder folder;
+  const TypedSumsKey key{folder.Full("rom.bin"), 0x0100, 0x20};
+  std::string error;
+  ASSERT_TRUE(StoreTypedSums({"other", 0, 0}, NoTypedSums(), error)) << error;  // the folder
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const char c : key.Path + std::string("\0"
+                                             "0100\0"
+                                             "20",
+                                             8)) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  }
+  char former[48];
+  std::snprintf(former, sizeof former, "state/lbe/typed-%016llX.lbe-sums",
+                static_cast<unsigned long long>(hash));
+  TypedSums sums = NoTypedSums();
+  sums[0x21] = 0x5A;
+  const std::string text = TypedSumsText(key, sums);
+  testing::PutFile(former, {text.begin(), text.end()});
+  EXPECT_EQ(LoadTypedSums(key).Sums, sums);
+  EXPECT_FALSE(std::filesystem::exists(former));
+  EXPECT_EQ(LoadTypedSums(key).Sums, sums);
 }
 
 // One file typed in at two offsets, start addresses, checksums or shifts keeps two sets of sums,
