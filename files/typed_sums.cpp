@@ -333,12 +333,11 @@ StoredSums LoadTypedSums(const TypedSumsKey& key) {
   return stored;
 }
 
-bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string& error) {
+void StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums) {
   std::string folderPath;
   const FileDescriptor folder = OpenStateFolder(true, folderPath);
   if (!folder.IsOpen()) {
-    error = "there is no state folder that is safe to use";
-    return false;
+    throw FileError(FileErrorKind::EInOutError, "there is no state folder that is safe to use");
   }
   const std::string name = FileNameOf(key);
   const std::string fresh = "." + name + ".new-" + std::to_string(::getpid());
@@ -358,9 +357,9 @@ bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string&
   if (!written) {
     const int cause = errno;
     ::unlinkat(folder.Get(), fresh.c_str(), 0);
-    error = "cannot write " + folderPath + name + ": " + PlatformErrorText(cause);
+    throw FileError(FileErrorKind::EWriteError,
+                    "cannot write " + folderPath + name + ": " + PlatformErrorText(cause));
   }
-  return written;
 }
 
 }  // namespace lbe::files

@@ -9,6 +9,7 @@
 #include "console/text_output.h"
 #include "console/window.h"
 #include "files/edited_file.h"
+#include "files/file_layer.h"
 #include "files/typed_sums.h"
 #include "image/address_text.h"
 #include "image/memory_image.h"
@@ -220,10 +221,13 @@ void StoreChangedSums() {
     return;
   }
   TypeIn.Unstored = false;
-  std::string error;
-  if (!files::StoreTypedSums(TypeIn.Key, TypeIn.Sums, error) && !TypeIn.StoreFailureSaid) {
-    TypeIn.StoreFailureSaid = true;
-    TypeIn.Notice = NoticeText("Typed sums are not kept: " + error + ".");
+  try {
+    files::StoreTypedSums(TypeIn.Key, TypeIn.Sums);
+  } catch (const files::FileError& error) {
+    if (!TypeIn.StoreFailureSaid) {
+      TypeIn.StoreFailureSaid = true;
+      TypeIn.Notice = NoticeText("Typed sums are not kept: " + std::string(error.what()) + ".");
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "files/file_layer.h"
 #include "files/test_hooks.h"
 #include "temp_folder.h"
 
@@ -70,8 +71,7 @@ TEST(TypedSums, StoreAndTrust) {
   const TypedSumsKey key{folder.Full("rom.bin"), 0, 0};
   TypedSums sums = NoTypedSums();
   sums[3] = 0xA5;
-  std::string error;
-  ASSERT_TRUE(StoreTypedSums(key, sums, error)) << error;
+  ASSERT_NO_THROW(StoreTypedSums(key, sums));
   EXPECT_EQ(LoadTypedSums(key).Sums, sums);
   const auto stored = *std::filesystem::directory_iterator(folder.Full("state/lbe"));
   EXPECT_EQ(std::filesystem::status(stored).permissions(), std::filesystem::perms(0600));
@@ -103,7 +103,7 @@ TEST(TypedSums, StoreAndTrust) {
     if (c.needsRoot && ::geteuid() != 0) {
       continue;  // no other user's file to make
     }
-    ASSERT_TRUE(StoreTypedSums(key, sums, error)) << error;
+    ASSERT_NO_THROW(StoreTypedSums(key, sums));
     const std::string path = stored.path().native();
     c.spoil(path);
     const StoredSums found = LoadTypedSums(key);
@@ -116,7 +116,12 @@ TEST(TypedSums, StoreAndTrust) {
   ::setenv("XDG_STATE_HOME", folder.Full("rom.bin/state").c_str(), 1);
   testing::PutFile("rom.bin", {});
   EXPECT_TRUE(LoadTypedSums(key).FolderMissing);
-  EXPECT_FALSE(StoreTypedSums(key, sums, error));
+  try {
+    StoreTypedSums(key, sums);
+    ADD_FAILURE() << "stored with no state folder";
+  } catch (const FileError& failure) {
+    EXPECT_STREQ(failure.what(), "there is no state folder that is safe to use");
+  }
 }
 
 // Sums stored when their file was named by FNV-1a of the key's path, start and offset are still
@@ -124,8 +129,7 @@ TEST(TypedSums, StoreAndTrust) {
 TEST(TypedSums, SumsUnderTheirFormerNameAreFound) {
   testing::TemporaryWorkingFolder folder;
   const TypedSumsKey key{folder.Full("rom.bin"), 0x0100, 0x20};
-  std::string error;
-  ASSERT_TRUE(StoreTypedSums({"other", 0, 0}, NoTypedSums(), error)) << error;  // the folder
+  ASSERT_NO_THROW(StoreTypedSums({"other", 0, 0}, NoTypedSums()));  // the folder
   std::uint64_t hash = 0xcbf29ce484222325u;
   for (const char c : key.Path + std::string("\0"
                                              "0100\0"
@@ -152,11 +156,10 @@ TEST(TypedSums, EachOffsetAndStartHasItsOwn) {
   const std::string path = folder.Full("rom.bin");
   const TypedSumsKey keys[] = {
       {path, 0, 0}, {path, 0, 0x10000}, {path, 8, 0}, {path, 0, 0, true, 0}, {path, 0, 0, true, 1}};
-  std::string error;
   for (std::size_t i = 0; i < std::size(keys); ++i) {
     TypedSums sums = NoTypedSums();
     sums[i] = static_cast<std::int16_t>(i);
-    ASSERT_TRUE(StoreTypedSums(keys[i], sums, error)) << error;
+    ASSERT_NO_THROW(StoreTypedSums(keys[i], sums));
   }
   for (std::size_t i = 0; i < std::size(keys); ++i) {
     const StoredSums found = LoadTypedSums(keys[i]);
@@ -169,14 +172,13 @@ TEST(TypedSums, EachOffsetAndStartHasItsOwn) {
 TEST(TypedSums, OnTheDiskBeforeTheirName) {
   testing::TemporaryWorkingFolder folder;
   const TypedSumsKey key{folder.Full("rom.bin"), 0, 0};
-  std::string error;
-  ASSERT_TRUE(StoreTypedSums(key, NoTypedSums(), error)) << error;  // the state folder made
+  ASSERT_NO_THROW(StoreTypedSums(key, NoTypedSums()));  // the state folder made
   std::vector<std::string> calls;
   SetFileCallHook([&calls](int, std::string_view call) {
     calls.emplace_back(call);
     return 0;
   });
-  ASSERT_TRUE(StoreTypedSums(key, NoTypedSums(), error)) << error;
+  ASSERT_NO_THROW(StoreTypedSums(key, NoTypedSums()));
   SetFileCallHook(nullptr);
   EXPECT_EQ(calls, (std::vector<std::string>{"open", "pwrite", "fsync", "renameat"}));
 }
