@@ -86,7 +86,7 @@ constexpr std::size_t kRecordPiece = std::size_t{256} << 10;
 // Line 0 is none: a write of records that cannot hold the addresses.
 FileError RecordFileError(const records::RecordError& error) {
   const std::string line = error.Line() > 0 ? "Line " + std::to_string(error.Line()) + ": " : "";
-  return FileError(FileErrorKind::EReadError, line + error.what() + PathSuffix(CurrentFileName));
+  return FileError(FileErrorKind::ReadError, line + error.what() + PathSuffix(CurrentFileName));
 }
 
 // A whole record file of the held bytes of the range, in the style the last load read.
@@ -183,7 +183,7 @@ void SetLoadAddress(std::optional<std::uint16_t> load) {
 // Before a .prg is read, or anything settled: what the options ask that it cannot do.
 void CheckProgramOptions() {
   if (Placement.Offset != 0 || Placement.Length != kAsMuchAsFits) {
-    throw ProgramFileError(FileErrorKind::ENotSupportedException,
+    throw ProgramFileError(FileErrorKind::NotSupported,
                            "--offset and --length are not for a .prg file: it is loaded whole, at "
                            "the load address in its header.");
   }
@@ -217,18 +217,18 @@ void LoadProgramFile() {
     return;
   }
   if (read.FileSize < kProgramHeader) {
-    throw ProgramFileError(FileErrorKind::EReadError,
+    throw ProgramFileError(FileErrorKind::ReadError,
                            "The file holds 1 byte: a .prg file starts with a 2-byte load address.");
   }
   const auto load = static_cast<std::uint16_t>(read.Bytes[0] | read.Bytes[1] << 8);
   if (Placement.LoadAddressGiven) {
-    throw FileError(FileErrorKind::ENotSupportedException,
+    throw FileError(FileErrorKind::NotSupported,
                     "--address is for a new .prg file: " + text::VisibleText(CurrentFileName) +
                         " has its load address, " + text::HexDigits(load, 4) + ", in its header.");
   }
   const std::uint64_t count = read.FileSize - kProgramHeader;
   if (count > 0 && load + count - 1 > kLastAddress) {
-    throw ProgramFileError(FileErrorKind::EReadError,
+    throw ProgramFileError(FileErrorKind::ReadError,
                            "Its " + std::to_string(count) + " bytes from load address " +
                                text::HexDigits(load, 4) + " run to " +
                                text::HexDigits(load + count - 1, 4) + ", past FFFF.");
@@ -548,7 +548,7 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   std::vector<std::uint8_t> programFile;
   if (format == FileFormat::Prg) {
     if (const std::string problem = ProgramSaveProblem(); !problem.empty()) {
-      throw FileError(FileErrorKind::ENotSupportedException, problem);
+      throw FileError(FileErrorKind::NotSupported, problem);
     }
     programFile = ProgramFileOfRange();
   }
@@ -592,7 +592,7 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly) {
   Placement.LinesFromLoadAddress = start.LinesFromLoadAddress;
   if (start.LoadAddress) {
     if (*start.LoadAddress > kLastAddress) {
-      throw FileError(FileErrorKind::ENotSupportedException,
+      throw FileError(FileErrorKind::NotSupported,
                       "--address=" + text::HexDigits(*start.LoadAddress, 4) +
                           " is past FFFF, the last address a .prg file can load at.");
     }

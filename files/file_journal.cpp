@@ -29,7 +29,7 @@ constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 constexpr std::uint64_t kBlock = 4096;
 
 FileError JournalError(std::string message) {
-  return FileError(FileErrorKind::EInOutError, message);
+  return FileError(FileErrorKind::InOutError, message);
 }
 
 std::string Shown(std::string_view path) {
@@ -51,7 +51,7 @@ struct SaveTarget {
   std::string Name;
   bool Created = false;
   struct stat Info {};
-  FileIdentity Identity;  // which file it is, for its journal's name and record
+  FileIdentity Identity;  // which file it is, for its journal's name and entry
 };
 
 // Takes what OpenName reached into the target.
@@ -163,9 +163,9 @@ std::optional<SaveConcern::Kind> ChangeSince(const SaveTarget& target, bool exis
 }
 
 // What a save does to the file, in file offsets, as its journal records it.
-JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
-                       std::uint64_t newLength) {
-  JournalRecord plan;
+JournalEntry PlanSave(const SaveTarget& target, const FileStretch& stretch,
+                      std::uint64_t newLength) {
+  JournalEntry plan;
   plan.Device = target.Info.st_dev;
   plan.Inode = target.Info.st_ino;
   plan.Created = target.Created;
@@ -189,7 +189,7 @@ JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
 
 // The blocks where the new bytes differ from the disk (all of them when the tail moves, which
 // rewrites everything from the start on), and the former bytes the save overwrites or cuts off.
-void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start,
+void PlanWrites(int fd, JournalEntry& plan, std::uint64_t start,
                 std::span<const std::uint8_t> bytes) {
   const std::uint64_t end = start + bytes.size();
   if (plan.TailLength > 0) {
@@ -232,7 +232,7 @@ void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start,
 }
 
 // The new bytes of the plan's New extents, one after another.
-std::vector<std::uint8_t> NewBytesOf(const JournalRecord& plan, std::uint64_t start,
+std::vector<std::uint8_t> NewBytesOf(const JournalEntry& plan, std::uint64_t start,
                                      std::span<const std::uint8_t> bytes) {
   std::vector<std::uint8_t> out;
   for (const Extent& extent : plan.New) {
@@ -244,7 +244,7 @@ std::vector<std::uint8_t> NewBytesOf(const JournalRecord& plan, std::uint64_t st
 
 // Moves the bytes after the stretch to follow the new bytes: from the back when they move up,
 // from the front when they move down, so that no byte is overwritten before it was copied.
-void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
+void MoveTail(int fd, const JournalEntry& plan, const SaveProgress& progress) {
   InChunks(plan.TailLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
     const std::uint64_t at = plan.TailTo > plan.TailFrom ? plan.TailLength - done - count : done;
     if (!ReadAt(fd, buffer, count, plan.TailFrom + at)) {
@@ -260,7 +260,7 @@ void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
   });
 }
 
-void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8_t> newBytes) {
+void WriteNewBytes(int fd, const JournalEntry& plan, std::span<const std::uint8_t> newBytes) {
   const std::size_t half = newBytes.size() / 2;
   std::size_t written = 0;
   // New bytes that all lie in one block are written whole or not at all: the test build stops
@@ -296,7 +296,7 @@ void WriteNewBytes(int fd, const JournalRecord& plan, std::span<const std::uint8
 
 // The save proper, once the journal holds what it overwrites: the length is set first when it
 // grows (as a new file's would be), cut last when it shrinks.
-void ApplySave(int fd, const JournalRecord& plan, std::span<const std::uint8_t> newBytes,
+void ApplySave(int fd, const JournalEntry& plan, std::span<const std::uint8_t> newBytes,
                const SaveProgress& progress) {
   if (plan.NewSize > plan.FormerSize &&
       Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(plan.NewSize)); }) != 0) {
@@ -384,7 +384,7 @@ void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
 
 // Writes the plan's journal in the first place that takes it; that place.
 JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& places,
-                         const JournalRecord& plan, int fd, std::span<const std::uint8_t> newBytes,
+                         const JournalEntry& plan, int fd, std::span<const std::uint8_t> newBytes,
                          const SaveProgress& progress, FileDescriptor& held) {
   std::string failures;
   for (JournalPlace& place : places) {
@@ -448,7 +448,7 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   // of the file is settled only once the save goes ahead.
   SaveConcern moves{SaveConcern::MovesRest};
   if (exists) {
-    const JournalRecord preview = PlanSave(target, request.Stretch, request.Bytes.size());
+    const JournalEntry preview = PlanSave(target, request.Stretch, request.Bytes.size());
     moves.RestBytes = preview.TailLength;
     moves.NewFileSize = preview.NewSize;
     if (preview.TailLength > 0 && !Asked(request, moves)) {
@@ -466,7 +466,7 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
     }
     const std::vector<SearchedFolder> folders = SearchedStateFolders();
     ClearJournalsBeforeSave(path, target, folders, result.Notes);
-    JournalRecord plan = PlanSave(target, request.Stretch, request.Bytes.size());
+    JournalEntry plan = PlanSave(target, request.Stretch, request.Bytes.size());
     // A roll-back just now changed what moves: the figures asked about no longer hold.
     if (plan.TailLength > 0 &&
         (plan.TailLength != moves.RestBytes || plan.NewSize != moves.NewFileSize) &&
@@ -546,7 +546,7 @@ namespace {
 void RollBack(std::string_view path, const OpenedName& target, int fd, const FoundJournal& found,
               const JournalPlace& place) {
   bool putBack = false;
-  if (found.Record.Created) {
+  if (found.Entry.Created) {
     // The save made the file: it goes, but only while the name still leads to that file.
     struct stat now {};
     struct stat open {};

@@ -155,58 +155,58 @@ int FileDescriptor::Close() {
 
 FileError OpenError(std::string_view path, int code) {
   return FileError(
-      FileErrorKind::EInOutError,
+      FileErrorKind::InOutError,
       Fill(kTexts.CannotOpen, {ShownFullPath(path), PlatformErrorText(code)}) + PathSuffix(path));
 }
 
 FileError CreateError(std::string_view path, int code) {
   return FileError(
-      FileErrorKind::EInOutError,
+      FileErrorKind::InOutError,
       Fill(kTexts.CannotCreate, {ShownFullPath(path), PlatformErrorText(code)}) + PathSuffix(path));
 }
 
 FileError SystemError(int code) {
   if (code == 0) {
-    return FileError(FileErrorKind::EOSError, std::string(kTexts.SystemCallFailed));
+    return FileError(FileErrorKind::SystemError, std::string(kTexts.SystemCallFailed));
   }
-  return FileError(FileErrorKind::EOSError,
+  return FileError(FileErrorKind::SystemError,
                    Fill(kTexts.SystemError, {std::to_string(code), PlatformErrorText(code), ""}));
 }
 
 FileError RefusedLinkError(std::string_view link) {
-  return FileError(FileErrorKind::EInOutError,
+  return FileError(FileErrorKind::InOutError,
                    "Refused the symbolic link " + text::VisibleText(link) +
                        ": it stands in a folder that others may write (sticky), and it belongs "
                        "to another user, so lbe does not follow it.");
 }
 
 FileError ReadError(int code) {
-  return StreamError(FileErrorKind::EReadError, kTexts.ReadFailed, code);
+  return StreamError(FileErrorKind::ReadError, kTexts.ReadFailed, code);
 }
 
 FileError WriteError(int code) {
-  return StreamError(FileErrorKind::EWriteError, kTexts.WriteFailed, code);
+  return StreamError(FileErrorKind::WriteError, kTexts.WriteFailed, code);
 }
 
 std::string_view KindName(FileErrorKind kind) {
   switch (kind) {
-    case FileErrorKind::EPathTooLongException:
+    case FileErrorKind::PathTooLong:
       return "EPathTooLongException";
-    case FileErrorKind::ENotSupportedException:
+    case FileErrorKind::NotSupported:
       return "ENotSupportedException";
-    case FileErrorKind::EInOutArgumentException:
+    case FileErrorKind::BadArgument:
       return "EInOutArgumentException";
-    case FileErrorKind::EDirectoryNotFoundException:
+    case FileErrorKind::FolderNotFound:
       return "EDirectoryNotFoundException";
-    case FileErrorKind::EFileNotFoundException:
+    case FileErrorKind::FileNotFound:
       return "EFileNotFoundException";
-    case FileErrorKind::EInOutError:
+    case FileErrorKind::InOutError:
       return "EInOutError";
-    case FileErrorKind::EOSError:
+    case FileErrorKind::SystemError:
       return "EOSError";
-    case FileErrorKind::EReadError:
+    case FileErrorKind::ReadError:
       return "EReadError";
-    case FileErrorKind::EWriteError:
+    case FileErrorKind::WriteError:
       return "EWriteError";
   }
   return "EInOutError";
@@ -259,36 +259,35 @@ std::string_view TrimmedOfBlanksAndControls(std::string_view text) {
 void CheckPath(std::string_view path, bool mustExist) {
   // Linux takes long paths, up to PATH_MAX bytes; beyond it every call would fail anyway.
   if (path.size() >= PATH_MAX) {
-    throw FileError(FileErrorKind::EPathTooLongException,
-                    std::string(kTexts.PathTooLong) + PathSuffix(path));
+    throw FileError(FileErrorKind::PathTooLong, std::string(kTexts.PathTooLong) + PathSuffix(path));
   }
   // No drive letters on Linux: every colon fails, so names stay portable.
   if (path.find(':') != std::string_view::npos) {
-    throw FileError(FileErrorKind::ENotSupportedException, std::string(kTexts.FormatNotSupported));
+    throw FileError(FileErrorKind::NotSupported, std::string(kTexts.FormatNotSupported));
   }
   if (TrimmedOfBlanksAndControls(path).empty()) {
-    throw FileError(FileErrorKind::EInOutArgumentException, std::string(kTexts.PathEmpty));
+    throw FileError(FileErrorKind::BadArgument, std::string(kTexts.PathEmpty));
   }
   if (std::any_of(path.begin(), path.end(), IsInvalidPathCharacter)) {
-    throw FileError(FileErrorKind::EInOutArgumentException,
+    throw FileError(FileErrorKind::BadArgument,
                     std::string(kTexts.InvalidCharacter) + PathSuffix(path));
   }
   int error = 0;
   FullPath(path, error);
   if (error != 0) {
-    throw FileError(FileErrorKind::ENotSupportedException, PlatformErrorText(error));
+    throw FileError(FileErrorKind::NotSupported, PlatformErrorText(error));
   }
   // The folder of the full path, reached through the path as given: a relative path under the
   // length limit may have a full form beyond it, which no call would take, yet it names a folder.
   const std::string folder = ParentOf(path);
   struct stat info {};
   if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    throw FileError(FileErrorKind::EDirectoryNotFoundException,
+    throw FileError(FileErrorKind::FolderNotFound,
                     std::string(kTexts.FolderMissing) + PathSuffix(path));
   }
   if (mustExist) {
     if (!IsFileOtherThanFolder(path)) {
-      throw FileError(FileErrorKind::EFileNotFoundException,
+      throw FileError(FileErrorKind::FileNotFound,
                       std::string(kTexts.FileMissing) + PathSuffix(path));
     }
   }

@@ -22,17 +22,17 @@
 
 namespace lbe::files {
 
-// The kinds keep their own names: the stop report prints them.
+// What kind of failure it was; KindName gives the name the stop report prints.
 enum class FileErrorKind {
-  EPathTooLongException,
-  ENotSupportedException,
-  EInOutArgumentException,
-  EDirectoryNotFoundException,
-  EFileNotFoundException,
-  EInOutError,
-  EOSError,
-  EReadError,
-  EWriteError,
+  PathTooLong,
+  NotSupported,
+  BadArgument,
+  FolderNotFound,
+  FileNotFound,
+  InOutError,
+  SystemError,
+  ReadError,
+  WriteError,
 };
 
 std::string_view KindName(FileErrorKind kind);

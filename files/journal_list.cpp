@@ -29,7 +29,7 @@ std::string Shown(std::string_view path) {
 }
 
 FileError ListError(const std::string& message) {
-  return FileError(FileErrorKind::EInOutError, message);
+  return FileError(FileErrorKind::InOutError, message);
 }
 
 // A mount point of /proc/self/mountinfo as written there: blank, tab, line feed and backslash as
@@ -88,9 +88,9 @@ std::vector<std::string> JournalNamesIn(const SearchedFolder& searched) {
 
 // Where the recorded path of a trusted journal stands, looked at only on a file system that
 // answers by itself.
-void LookAtPath(const JournalRecord& record, const std::optional<std::string>& mountTable,
+void LookAtPath(const JournalEntry& entry, const std::optional<std::string>& mountTable,
                 ListedJournal& listed) {
-  if (!record.Path.starts_with('/')) {
+  if (!entry.Path.starts_with('/')) {
     listed.Standing = JournalStanding::NoPath;
     return;
   }
@@ -99,18 +99,18 @@ void LookAtPath(const JournalRecord& record, const std::optional<std::string>& m
     listed.Detail = "the mount table cannot be read";
     return;
   }
-  if (MayWaitOnOthers(MountTypeOf(*mountTable, record.Path))) {
+  if (MayWaitOnOthers(MountTypeOf(*mountTable, entry.Path))) {
     listed.Detail = "on a network file system";
     return;
   }
   // O_PATH: neither a FIFO nor a device at that path is opened, and nothing is read.
-  const FileDescriptor file(::open(record.Path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  const FileDescriptor file(::open(entry.Path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   FileIdentity identity;
   if (!file.IsOpen() && (errno == ENOENT || errno == ENOTDIR)) {
     listed.Standing = JournalStanding::FileMissing;
   } else if (!file.IsOpen() || !IdentityOf(file.Get(), identity)) {
     listed.Detail = "it cannot be reached: " + PlatformErrorText(errno);
-  } else if (!S_ISREG(identity.Info.st_mode) || !RecordIsFor(record, identity)) {
+  } else if (!S_ISREG(identity.Info.st_mode) || !EntryIsFor(entry, identity)) {
     listed.Standing = JournalStanding::OtherFile;
   } else {
     listed.Standing = JournalStanding::FileThere;
@@ -122,7 +122,7 @@ FoundJournal TrustedJournal(const JournalPlace& place, std::string_view nothingD
   FoundJournal found = OpenJournal(place, nullptr, true);
   const std::string journal = Shown(place.Shown());
   if (!found.Present) {
-    throw FileError(FileErrorKind::EFileNotFoundException, "there is no journal " + journal);
+    throw FileError(FileErrorKind::FileNotFound, "there is no journal " + journal);
   }
   if (!found.Distrust.empty()) {
     throw ListError(journal + " is no journal lbe can trust (" + found.Distrust +
@@ -152,8 +152,8 @@ bool EndsInNumbered(std::string_view name, std::string_view suffix) {
                           rest.find_first_not_of("0123456789", 1) == std::string_view::npos);
 }
 
-std::string RecordedPath(const JournalRecord& record) {
-  return record.Path.empty() ? "(path not recorded)" : Shown(record.Path);
+std::string RecordedPath(const JournalEntry& entry) {
+  return entry.Path.empty() ? "(path not recorded)" : Shown(entry.Path);
 }
 
 }  // namespace
@@ -239,7 +239,7 @@ std::vector<ListedJournal> ListJournals(std::int64_t now,
       listed.Size = static_cast<std::uint64_t>(info.st_size);
       listed.AgeSeconds = now - static_cast<std::int64_t>(info.st_mtim.tv_sec);
       listed.HeaderRead = found.Distrust.empty();
-      listed.FilePath = listed.HeaderRead ? found.Record.Path : std::string();
+      listed.FilePath = listed.HeaderRead ? found.Entry.Path : std::string();
       if (!found.Distrust.empty()) {
         listed.Standing = JournalStanding::Untrusted;
         listed.Detail = found.Distrust;
@@ -249,7 +249,7 @@ std::vector<ListedJournal> ListJournals(std::int64_t now,
       } else if (IsSetAsideName(name)) {
         listed.Standing = JournalStanding::SetAside;
       } else {
-        LookAtPath(found.Record, mountTable, listed);
+        LookAtPath(found.Entry, mountTable, listed);
       }
       if (listed.Standing == JournalStanding::FileMissing && IsUnclaimedName(name)) {
         listed.Standing = JournalStanding::Unclaimed;
@@ -279,7 +279,7 @@ JournalPlace FindNamedJournal(std::string_view name) {
     const std::string parent = ParentOf(name);
     const FileDescriptor opened(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!opened.IsOpen() || ::fstat(opened.Get(), &folder) != 0) {
-      throw FileError(FileErrorKind::EDirectoryNotFoundException,
+      throw FileError(FileErrorKind::FolderNotFound,
                       Shown(parent) + ": " + PlatformErrorText(errno));
     }
   }
@@ -301,7 +301,7 @@ JournalPlace FindNamedJournal(std::string_view name) {
                     "--journals lists it");
   }
   if (places.empty()) {
-    throw FileError(FileErrorKind::EFileNotFoundException,
+    throw FileError(FileErrorKind::FileNotFound,
                     "there is no journal " + Shown(name) +
                         (slash == std::string_view::npos ? " in the state folders"
                                                          : " in a state folder of lbe's"));
@@ -313,7 +313,7 @@ std::string RemoveJournal(const JournalPlace& place) {
   constexpr std::string_view kNothingDone = "nothing was removed";
   const FoundJournal found = TrustedJournal(place, kNothingDone);
   const std::string journal = Shown(place.Shown());
-  const std::string& path = found.Record.Path;
+  const std::string& path = found.Entry.Path;
   // Held until the journal is gone: a save that holds the file is using its journal.
   FileDescriptor file(-1);
   if (path.starts_with('/')) {
@@ -328,7 +328,7 @@ std::string RemoveJournal(const JournalPlace& place) {
   }
   FileIdentity identity;
   if (file.IsOpen() && IdentityOf(file.Get(), identity) && S_ISREG(identity.Info.st_mode) &&
-      RecordIsFor(found.Record, identity)) {
+      EntryIsFor(found.Entry, identity)) {
     if (::flock(file.Get(), LOCK_SH | LOCK_NB) != 0) {
       throw ListError(Shown(path) + " is being saved by another lbe, whose journal this may be; " +
                       std::string(kNothingDone));
@@ -357,18 +357,18 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
                             const PutBackQuestion& ask) {
   constexpr std::string_view kNothingDone = "nothing was put back";
   const FoundJournal found = TrustedJournal(place, kNothingDone);
-  const JournalRecord& record = found.Record;
+  const JournalEntry& entry = found.Entry;
   const std::string journal = Shown(place.Shown());
-  if (record.Created) {
-    throw ListError(journal + " is the journal of a save that created " + RecordedPath(record) +
+  if (entry.Created) {
+    throw ListError(journal + " is the journal of a save that created " + RecordedPath(entry) +
                     ": there are no former bytes to put back");
   }
   PutBackOutcome outcome;
   PutBackFigures& figures = outcome.Figures;
-  figures.FilePath = filePath.value_or(record.Path);
+  figures.FilePath = filePath.value_or(entry.Path);
   const std::string shownFile = Shown(figures.FilePath);
   if (figures.FilePath.empty()) {
-    throw ListError(journal + " does not record its file's path: name the file after it");
+    throw ListError(journal + " does not entry its file's path: name the file after it");
   }
   // Reached as every name lbe opens, a link another user planted in a shared folder refused,
   // and never a device or FIFO opened.
@@ -382,11 +382,10 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
   const FileDescriptor file = std::move(opened.File);
   FileIdentity identity;
   if (!reached || !IdentityOf(file.Get(), identity)) {
-    throw FileError(
-        errno == ENOENT ? FileErrorKind::EFileNotFoundException : FileErrorKind::EInOutError,
-        shownFile + ": " + PlatformErrorText(errno) + "; " + std::string(kNothingDone));
+    throw FileError(errno == ENOENT ? FileErrorKind::FileNotFound : FileErrorKind::InOutError,
+                    shownFile + ": " + PlatformErrorText(errno) + "; " + std::string(kNothingDone));
   }
-  if (!S_ISREG(identity.Info.st_mode) || !RecordIsFor(record, identity)) {
+  if (!S_ISREG(identity.Info.st_mode) || !EntryIsFor(entry, identity)) {
     throw ListError(shownFile + " is not the file " + journal + " was made for; " +
                     std::string(kNothingDone));
   }
@@ -394,11 +393,11 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
     throw ListError(shownFile + " is held by another lbe; " + std::string(kNothingDone));
   }
   figures.LengthNow = static_cast<std::uint64_t>(identity.Info.st_size);
-  figures.LengthAfter = record.FormerSize;
+  figures.LengthAfter = entry.FormerSize;
   std::uint64_t runEnd = 0;
   std::vector<std::uint8_t> now;
-  for (std::size_t i = 0; i < record.Old.size(); ++i) {
-    const Extent& extent = record.Old[i];
+  for (std::size_t i = 0; i < entry.Old.size(); ++i) {
+    const Extent& extent = entry.Old[i];
     const bool read =
         InChunks(extent.Length, [&](std::uint8_t* former, std::size_t count, std::uint64_t done) {
           const std::uint64_t at = extent.Offset + done;

@@ -58,7 +58,7 @@ constexpr std::size_t kChecksumAt = offsetof(JournalHeader, Checksum);
 constexpr std::size_t kFormerHeaderSize = offsetof(JournalHeader, FileSystemId);
 
 // The checksum of the journals of the versions before (kSumFormerMagic, kFormerMagic), kept only
-// so that a save they record can still be rolled back: FNV-1a over 8-byte words, whose changes in
+// so that a save they hold can still be rolled back: FNV-1a over 8-byte words, whose changes in
 // the words' high bits can cancel out, and which no journal is written with any more.
 class FormerJournalSum {
  public:
@@ -118,27 +118,27 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
   return (value + unit - 1) / unit * unit;
 }
 
-// The header, path and tables of `record`, the checksum field zero, padded to where the data
+// The header, path and tables of `entry`, the checksum field zero, padded to where the data
 // starts.
-std::vector<std::uint8_t> Prefix(const JournalRecord& record) {
+std::vector<std::uint8_t> Prefix(const JournalEntry& entry) {
   JournalHeader header;
   header.Magic = kMagic;
-  header.Device = record.Device;
-  header.Inode = record.Inode;
-  header.Created = record.Created ? 1 : 0;
-  header.FormerSize = record.FormerSize;
-  header.NewSize = record.NewSize;
-  header.TailFrom = record.TailFrom;
-  header.TailTo = record.TailTo;
-  header.TailLength = record.TailLength;
-  header.OldCount = record.Old.size();
-  header.NewCount = record.New.size();
-  header.PathLength = record.Path.size();
-  header.FileSystemId = record.FileSystemId;
+  header.Device = entry.Device;
+  header.Inode = entry.Inode;
+  header.Created = entry.Created ? 1 : 0;
+  header.FormerSize = entry.FormerSize;
+  header.NewSize = entry.NewSize;
+  header.TailFrom = entry.TailFrom;
+  header.TailTo = entry.TailTo;
+  header.TailLength = entry.TailLength;
+  header.OldCount = entry.Old.size();
+  header.NewCount = entry.New.size();
+  header.PathLength = entry.Path.size();
+  header.FileSystemId = entry.FileSystemId;
   std::vector<std::uint8_t> prefix(sizeof header);
   std::memcpy(prefix.data(), &header, sizeof header);
-  prefix.insert(prefix.end(), record.Path.begin(), record.Path.end());
-  for (const auto* table : {&record.Old, &record.New}) {
+  prefix.insert(prefix.end(), entry.Path.begin(), entry.Path.end());
+  for (const auto* table : {&entry.Old, &entry.New}) {
     for (const Extent& extent : *table) {
       const std::array<std::uint64_t, 2> row{extent.Offset, extent.Length};
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(row.data());
@@ -173,18 +173,18 @@ bool Failed(int fallback) {
   return false;
 }
 
-bool FillJournal(int journal, const JournalRecord& record, int file,
+bool FillJournal(int journal, const JournalEntry& entry, int file,
                  std::span<const std::uint8_t> newBytes, const SaveProgress& progress) {
-  std::vector<std::uint8_t> prefix = Prefix(record);
+  std::vector<std::uint8_t> prefix = Prefix(entry);
   Checksum sum;
   sum.Add(prefix.data(), prefix.size());
   if (!WriteAt(journal, prefix.data(), prefix.size(), 0)) {
     return Failed(EIO);
   }
   std::uint64_t at = prefix.size();
-  const std::uint64_t oldTotal = Total(record.Old);
+  const std::uint64_t oldTotal = Total(entry.Old);
   std::uint64_t copied = 0;
-  for (const Extent& extent : record.Old) {
+  for (const Extent& extent : entry.Old) {
     const bool copiedAll =
         InChunks(extent.Length, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
           if (!ReadAt(file, buffer, count, extent.Offset + done)) {
@@ -287,9 +287,9 @@ bool Covers(const std::vector<Extent>& extents, std::uint64_t from, std::uint64_
   return from >= to;
 }
 
-// True when the record describes a save lbe could have made: sizes in range, extents sorted
+// True when the entry describes a save lbe could have made: sizes in range, extents sorted
 // and apart, and the former bytes of everything that save changes, or reads to move, at hand.
-bool Consistent(const JournalRecord& r) {
+bool Consistent(const JournalEntry& r) {
   if (r.FormerSize > kLargestSize || r.NewSize > kLargestSize || (r.Created && r.FormerSize != 0) ||
       !SortedApartWithin(r.Old, r.FormerSize) || !SortedApartWithin(r.New, r.NewSize) ||
       r.TailFrom > r.FormerSize || r.TailLength > r.FormerSize - r.TailFrom ||
@@ -309,7 +309,7 @@ bool Consistent(const JournalRecord& r) {
 
 // Reads and checks the journal's header and tables, and with `whole` its length and checksum;
 // empty reason when they are sound.
-std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
+std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
   struct stat info {};
   JournalHeader header;
   if (::fstat(fd, &info) != 0 ||
@@ -327,16 +327,16 @@ std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
       header.OldCount > size / 16 || header.NewCount > size / 16) {
     return "it is not a journal of lbe";
   }
-  JournalRecord& record = found.Record;
-  record.Device = header.Device;
-  record.Inode = header.Inode;
-  record.FileSystemId = header.FileSystemId;
-  record.Created = header.Created != 0;
-  record.FormerSize = header.FormerSize;
-  record.NewSize = header.NewSize;
-  record.TailFrom = header.TailFrom;
-  record.TailTo = header.TailTo;
-  record.TailLength = header.TailLength;
+  JournalEntry& entry = found.Entry;
+  entry.Device = header.Device;
+  entry.Inode = header.Inode;
+  entry.FileSystemId = header.FileSystemId;
+  entry.Created = header.Created != 0;
+  entry.FormerSize = header.FormerSize;
+  entry.NewSize = header.NewSize;
+  entry.TailFrom = header.TailFrom;
+  entry.TailTo = header.TailTo;
+  entry.TailLength = header.TailLength;
   const std::uint64_t tables = (header.OldCount + header.NewCount) * 16;
   if (headerSize + header.PathLength + tables > size) {
     return "it is not a journal of lbe";
@@ -346,20 +346,20 @@ std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
     return "it is not a journal of lbe";
   }
   const auto* path = reinterpret_cast<const char*>(prefix.data() + headerSize);
-  record.Path.assign(path, header.PathLength);
+  entry.Path.assign(path, header.PathLength);
   const std::uint8_t* row = prefix.data() + headerSize + header.PathLength;
   for (std::uint64_t i = 0; i < header.OldCount + header.NewCount; ++i, row += 16) {
     Extent extent;
     std::memcpy(&extent.Offset, row, 8);
     std::memcpy(&extent.Length, row + 8, 8);
-    (i < header.OldCount ? record.Old : record.New).push_back(extent);
+    (i < header.OldCount ? entry.Old : entry.New).push_back(extent);
   }
-  if (!Consistent(record)) {
+  if (!Consistent(entry)) {
     return "it is not a journal of lbe";
   }
   std::uint64_t at = RoundUp(prefix.size(), kDataAlignment);
   for (const auto& [extents, starts] :
-       {std::pair{&record.Old, &found.OldAt}, std::pair{&record.New, &found.NewAt}}) {
+       {std::pair{&entry.Old, &found.OldAt}, std::pair{&entry.New, &found.NewAt}}) {
     for (const Extent& extent : *extents) {
       if (extent.Length > size - std::min(at, size)) {
         return "it is not a journal of lbe";  // more bytes than the journal holds
@@ -470,7 +470,7 @@ class WriteShape {
 };
 
 // The stretches of the file that a save described by `r` can change, sorted and merged.
-std::vector<Extent> Touched(const JournalRecord& r) {
+std::vector<Extent> Touched(const JournalEntry& r) {
   std::vector<Extent> all = r.Old;
   all.insert(all.end(), r.New.begin(), r.New.end());
   if (r.TailLength > 0) {
@@ -525,21 +525,20 @@ bool IdentityOf(int fd, FileIdentity& identity) {
   return true;
 }
 
-bool RecordIsFor(const JournalRecord& record, const FileIdentity& file) {
+bool EntryIsFor(const JournalEntry& entry, const FileIdentity& file) {
   const auto device = static_cast<std::uint64_t>(file.Info.st_dev);
   const auto inode = static_cast<std::uint64_t>(file.Info.st_ino);
-  if (record.Inode != inode) {
+  if (entry.Inode != inode) {
     return false;  // another file, whatever else agrees (a copy put back at the name)
   }
   // No one number is enough: two disks can take the same device number in turn, and a cloned
   // disk has the same file system id. Each way of finding the file needs a second witness.
-  const bool idsAgree = record.FileSystemId == 0 || file.FileSystemId == 0 ||
-                        record.FileSystemId == file.FileSystemId;
-  const bool sameFileSystemId =
-      record.FileSystemId != 0 && record.FileSystemId == file.FileSystemId;
-  const bool samePath = !record.Path.empty() && record.Path == file.RealPath;
-  return (record.Device == device && idsAgree) || (sameFileSystemId && samePath) ||
-         (samePath && (record.FileSystemId == 0 || file.FileSystemId == 0));
+  const bool idsAgree =
+      entry.FileSystemId == 0 || file.FileSystemId == 0 || entry.FileSystemId == file.FileSystemId;
+  const bool sameFileSystemId = entry.FileSystemId != 0 && entry.FileSystemId == file.FileSystemId;
+  const bool samePath = !entry.Path.empty() && entry.Path == file.RealPath;
+  return (entry.Device == device && idsAgree) || (sameFileSystemId && samePath) ||
+         (samePath && (entry.FileSystemId == 0 || file.FileSystemId == 0));
 }
 
 std::string JournalName(const FileIdentity& file) {
@@ -632,7 +631,7 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
   return places;
 }
 
-bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+bool WriteJournal(const JournalPlace& place, const JournalEntry& entry, int file,
                   std::span<const std::uint8_t> newBytes, const SaveProgress& progress,
                   FileDescriptor& held) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY;
@@ -651,7 +650,7 @@ bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int fi
     return false;
   }
   // Locked before it has a name, so that no one sees it named and free while the save runs.
-  const bool written = FillJournal(journal.Get(), record, file, newBytes, progress) &&
+  const bool written = FillJournal(journal.Get(), entry, file, newBytes, progress) &&
                        ::flock(journal.Get(), LOCK_EX | LOCK_NB) == 0 &&
                        LinkJournal(place, journal.Get(), privateName);
   const int cause = errno;
@@ -684,16 +683,16 @@ FoundJournal OpenJournal(const JournalPlace& place, const FileIdentity* file, bo
   found.Present = true;
   found.Distrust = DistrustOfStatus(found.File.Get(), file != nullptr ? &file->Info : nullptr);
   if (found.Distrust.empty()) {
-    found.Distrust = ReadRecord(found.File.Get(), found, whole);
+    found.Distrust = ReadEntry(found.File.Get(), found, whole);
   }
-  if (found.Distrust.empty() && file != nullptr && !RecordIsFor(found.Record, *file)) {
+  if (found.Distrust.empty() && file != nullptr && !EntryIsFor(found.Entry, *file)) {
     found.Distrust = "it was made for another file";
   }
   return found;
 }
 
 std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& journal) {
-  const JournalRecord& r = journal.Record;
+  const JournalEntry& r = journal.Entry;
   struct stat info {};
   if (Sys("fstat", [&] { return ::fstat(fd, &info); }) != 0) {
     return std::nullopt;
@@ -797,7 +796,7 @@ bool WriteWhereDifferent(int fd, const std::uint8_t* wanted, std::size_t count, 
 }  // namespace
 
 bool PutBack(int fd, const FoundJournal& journal) {
-  const JournalRecord& r = journal.Record;
+  const JournalEntry& r = journal.Entry;
   std::vector<std::uint8_t> scratch;
   for (std::size_t i = 0; i < r.Old.size(); ++i) {
     const Extent& extent = r.Old[i];

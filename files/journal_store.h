@@ -47,7 +47,7 @@ bool IdentityOf(int fd, FileIdentity& identity);
 // when that is larger, moves TailLength bytes from TailFrom to TailTo, writes the New extents,
 // and cuts the file to NewSize when that is smaller. Old holds the former bytes of everything
 // below FormerSize that this can change.
-struct JournalRecord {
+struct JournalEntry {
   std::uint64_t Device = 0;
   std::uint64_t Inode = 0;
   std::uint64_t FileSystemId = 0;  // 0: none (and in journals of earlier versions)
@@ -62,10 +62,10 @@ struct JournalRecord {
   std::string Path;         // the file's real path when it was saved; may be empty
 };
 
-// True when the record is for `file`: the same inode, and the same device (the file system ids,
+// True when the entry is for `file`: the same inode, and the same device (the file system ids,
 // where both have one, agreeing), or the same real path with the same file system id (a disk back
 // under another device number), or the same real path where a file system has no id.
-bool RecordIsFor(const JournalRecord& record, const FileIdentity& file);
+bool EntryIsFor(const JournalEntry& entry, const FileIdentity& file);
 
 // The name a journal of `file` gets in a state folder: fs-FSID-INODE.lbe-journal (the file
 // system's id in hexadecimal), which a disk back under another device number keeps; where the
@@ -103,13 +103,13 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target,
                                           const std::vector<SearchedFolder>& folders);
 
-// Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes are
+// Writes the journal of `entry`, whose old bytes it copies from `file` and whose new bytes are
 // `newBytes` (the New extents' bytes one after another), as an unnamed file that gets its name
 // only once it is complete and on the disk; never over anything already at that name. False with
 // errno set (EEXIST: the name is taken). `progress` hears of the old bytes copied. `held` gets
 // the journal, open and locked (flock, exclusive): a running save's journal is one whose lock
 // cannot be had; keep it until the journal is removed.
-bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+bool WriteJournal(const JournalPlace& place, const JournalEntry& entry, int file,
                   std::span<const std::uint8_t> newBytes, const SaveProgress& progress,
                   FileDescriptor& held);
 
@@ -118,14 +118,14 @@ struct FoundJournal {
   bool Present = false;
   std::string Distrust;  // why it is not applied; empty when it is trusted
   FileDescriptor File{-1};
-  JournalRecord Record;
+  JournalEntry Entry;
   std::vector<std::uint64_t> OldAt;  // where each Old extent's bytes stand in the journal
   std::vector<std::uint64_t> NewAt;  // likewise for New
 };
 
 // Opens and checks the journal at `place` for `file`: a regular file with one link, owned by the
 // user running lbe or by the file's owner, writable by nobody else, whole and made for this file
-// (RecordIsFor). Without `file` it must be the user's own and may be for any file. Without
+// (EntryIsFor). Without `file` it must be the user's own and may be for any file. Without
 // `whole` its bytes are not read past the tables: enough to know which file it is for.
 FoundJournal OpenJournal(const JournalPlace& place, const FileIdentity* file, bool whole = true);
 

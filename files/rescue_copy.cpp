@@ -199,7 +199,7 @@ std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint
           refusedLink.empty() ? PlatformErrorText(cause) : RefusedLinkError(refusedLink).what());
     }
   }
-  throw FileError(FileErrorKind::EInOutError,
+  throw FileError(FileErrorKind::InOutError,
                   error.empty() ? std::string("too many rescue files already") : error);
 }
 

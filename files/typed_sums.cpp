@@ -337,7 +337,7 @@ void StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums) {
   std::string folderPath;
   const FileDescriptor folder = OpenStateFolder(true, folderPath);
   if (!folder.IsOpen()) {
-    throw FileError(FileErrorKind::EInOutError, "there is no state folder that is safe to use");
+    throw FileError(FileErrorKind::InOutError, "there is no state folder that is safe to use");
   }
   const std::string name = FileNameOf(key);
   const std::string fresh = "." + name + ".new-" + std::to_string(::getpid());
@@ -357,7 +357,7 @@ void StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums) {
   if (!written) {
     const int cause = errno;
     ::unlinkat(folder.Get(), fresh.c_str(), 0);
-    throw FileError(FileErrorKind::EWriteError,
+    throw FileError(FileErrorKind::WriteError,
                     "cannot write " + folderPath + name + ": " + PlatformErrorText(cause));
   }
 }

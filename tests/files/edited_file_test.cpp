@@ -96,7 +96,7 @@ TEST_F(EditedFile, LoadErrorReachesTheCaller) {
     LoadFile();
     ADD_FAILURE() << "no FileError was raised";
   } catch (const FileError& error) {
-    EXPECT_EQ(error.Kind(), FileErrorKind::EInOutError);
+    EXPECT_EQ(error.Kind(), FileErrorKind::InOutError);
   }
   EXPECT_EQ(Range.EndLine, 3);
 }
@@ -120,7 +120,7 @@ TEST_F(EditedFile, SaveRangeWritesTheRangeOrChangesNothing) {
     SaveRange();
     ADD_FAILURE() << "no FileError was raised";
   } catch (const FileError& error) {
-    EXPECT_EQ(error.Kind(), FileErrorKind::EDirectoryNotFoundException);
+    EXPECT_EQ(error.Kind(), FileErrorKind::FolderNotFound);
   }
   EXPECT_EQ(Placement.Stretch, (FileStretch{0, 16, true}));
   EXPECT_TRUE(ImageChangedSinceSaved());

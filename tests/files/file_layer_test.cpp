@@ -57,15 +57,15 @@ TEST(FileErrorKinds, KeepTheirOwnNames) {
     FileErrorKind kind;
     std::string_view name;
   } cases[] = {
-      {FileErrorKind::EPathTooLongException, "EPathTooLongException"},
-      {FileErrorKind::ENotSupportedException, "ENotSupportedException"},
-      {FileErrorKind::EInOutArgumentException, "EInOutArgumentException"},
-      {FileErrorKind::EDirectoryNotFoundException, "EDirectoryNotFoundException"},
-      {FileErrorKind::EFileNotFoundException, "EFileNotFoundException"},
-      {FileErrorKind::EInOutError, "EInOutError"},
-      {FileErrorKind::EOSError, "EOSError"},
-      {FileErrorKind::EReadError, "EReadError"},
-      {FileErrorKind::EWriteError, "EWriteError"},
+      {FileErrorKind::PathTooLong, "EPathTooLongException"},
+      {FileErrorKind::NotSupported, "ENotSupportedException"},
+      {FileErrorKind::BadArgument, "EInOutArgumentException"},
+      {FileErrorKind::FolderNotFound, "EDirectoryNotFoundException"},
+      {FileErrorKind::FileNotFound, "EFileNotFoundException"},
+      {FileErrorKind::InOutError, "EInOutError"},
+      {FileErrorKind::SystemError, "EOSError"},
+      {FileErrorKind::ReadError, "EReadError"},
+      {FileErrorKind::WriteError, "EWriteError"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(KindName(c.kind), c.name);
@@ -97,46 +97,37 @@ TEST_F(FileLayer, CheckPathRaisesTheFirstFailingStep) {
     FileErrorKind kind;
     std::string message;
   } cases[] = {
-      {tooLong, false, FileErrorKind::EPathTooLongException,
+      {tooLong, false, FileErrorKind::PathTooLong,
        "指定されたパスが長すぎます\r\n[" + tooLong + "]"},
-      {tooLong + ":?", false, FileErrorKind::EPathTooLongException,
+      {tooLong + ":?", false, FileErrorKind::PathTooLong,
        "指定されたパスが長すぎます\r\n[" + tooLong + ":?]"},
-      {"ab:c", false, FileErrorKind::ENotSupportedException, "パスの形式がサポートされていません"},
-      {"C:x.bin", false, FileErrorKind::ENotSupportedException,
-       "パスの形式がサポートされていません"},
-      {"a?:b", false, FileErrorKind::ENotSupportedException, "パスの形式がサポートされていません"},
-      {"", false, FileErrorKind::EInOutArgumentException, "パスが空です"},
-      {" ", true, FileErrorKind::EInOutArgumentException, "パスが空です"},
-      {" \t\r\n ", false, FileErrorKind::EInOutArgumentException, "パスが空です"},
-      {"a?b", false, FileErrorKind::EInOutArgumentException,
-       "パスに無効な文字が含まれています\r\n[a?b]"},
-      {"a*b", false, FileErrorKind::EInOutArgumentException,
-       "パスに無効な文字が含まれています\r\n[a*b]"},
-      {"a<b>", false, FileErrorKind::EInOutArgumentException,
-       "パスに無効な文字が含まれています\r\n[a<b>]"},
-      {"a|b", false, FileErrorKind::EInOutArgumentException,
-       "パスに無効な文字が含まれています\r\n[a|b]"},
-      {"a\"b", false, FileErrorKind::EInOutArgumentException,
-       "パスに無効な文字が含まれています\r\n[a\"b]"},
-      {"a\tb", false, FileErrorKind::EInOutArgumentException,
-       "パスに無効な文字が含まれています\r\n[a?b]"},
-      {"missing/x?", false, FileErrorKind::EInOutArgumentException,
+      {"ab:c", false, FileErrorKind::NotSupported, "パスの形式がサポートされていません"},
+      {"C:x.bin", false, FileErrorKind::NotSupported, "パスの形式がサポートされていません"},
+      {"a?:b", false, FileErrorKind::NotSupported, "パスの形式がサポートされていません"},
+      {"", false, FileErrorKind::BadArgument, "パスが空です"},
+      {" ", true, FileErrorKind::BadArgument, "パスが空です"},
+      {" \t\r\n ", false, FileErrorKind::BadArgument, "パスが空です"},
+      {"a?b", false, FileErrorKind::BadArgument, "パスに無効な文字が含まれています\r\n[a?b]"},
+      {"a*b", false, FileErrorKind::BadArgument, "パスに無効な文字が含まれています\r\n[a*b]"},
+      {"a<b>", false, FileErrorKind::BadArgument, "パスに無効な文字が含まれています\r\n[a<b>]"},
+      {"a|b", false, FileErrorKind::BadArgument, "パスに無効な文字が含まれています\r\n[a|b]"},
+      {"a\"b", false, FileErrorKind::BadArgument, "パスに無効な文字が含まれています\r\n[a\"b]"},
+      {"a\tb", false, FileErrorKind::BadArgument, "パスに無効な文字が含まれています\r\n[a?b]"},
+      {"missing/x?", false, FileErrorKind::BadArgument,
        "パスに無効な文字が含まれています\r\n[missing/x?]"},
       // Windows' extended-length prefix is no prefix here; its "?" is an invalid character.
-      {"\\\\?\\x.bin", false, FileErrorKind::EInOutArgumentException,
+      {"\\\\?\\x.bin", false, FileErrorKind::BadArgument,
        "パスに無効な文字が含まれています\r\n[\\\\?\\x.bin]"},
-      {"sub/x.bin", false, FileErrorKind::EDirectoryNotFoundException,
+      {"sub/x.bin", false, FileErrorKind::FolderNotFound,
        "指定されたパスが見つかりません\r\n[sub/x.bin]"},
-      {"file.bin/x.bin", false, FileErrorKind::EDirectoryNotFoundException,
+      {"file.bin/x.bin", false, FileErrorKind::FolderNotFound,
        "指定されたパスが見つかりません\r\n[file.bin/x.bin]"},
-      {"missing/" + std::string(4087, 'a'), false, FileErrorKind::EDirectoryNotFoundException,
+      {"missing/" + std::string(4087, 'a'), false, FileErrorKind::FolderNotFound,
        "指定されたパスが見つかりません\r\n[missing/" + std::string(4087, 'a') + "]"},
-      {"missing.bin", true, FileErrorKind::EFileNotFoundException,
+      {"missing.bin", true, FileErrorKind::FileNotFound,
        "指定されたファイルが見つかりません \r\n[missing.bin]"},
-      {"dir", true, FileErrorKind::EFileNotFoundException,
-       "指定されたファイルが見つかりません \r\n[dir]"},
-      {"dir/", true, FileErrorKind::EFileNotFoundException,
-       "指定されたファイルが見つかりません \r\n[dir/]"},
+      {"dir", true, FileErrorKind::FileNotFound, "指定されたファイルが見つかりません \r\n[dir]"},
+      {"dir/", true, FileErrorKind::FileNotFound, "指定されたファイルが見つかりません \r\n[dir/]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path.substr(0, 40));
@@ -175,18 +166,18 @@ TEST(StopReport, NamesKindModuleOffsetAndMessage) {
     std::string_view executable;
     std::string expected;  // "########" stands for the code offset
   } cases[] = {
-      {FileError(FileErrorKind::EInOutError, "指定されたファイルが長すぎます。\r\n[big.bin]"),
+      {FileError(FileErrorKind::InOutError, "指定されたファイルが長すぎます。\r\n[big.bin]"),
        "/usr/local/bin/lbe",
        "EInOutError がモジュール lbe の ######## で発生しました。\n"
        "指定されたファイルが長すぎます。\n[big.bin].\n\n"},
-      {FileError(FileErrorKind::EReadError, "ストリームからの読み取りエラー"), "lbe",
+      {FileError(FileErrorKind::ReadError, "ストリームからの読み取りエラー"), "lbe",
        "EReadError がモジュール lbe の ######## で発生しました。\n"
        "ストリームからの読み取りエラー.\n\n"},
-      {FileError(FileErrorKind::EOSError, "Ends with a stop."),
+      {FileError(FileErrorKind::SystemError, "Ends with a stop."),
        "./bin/l\x1b"
        "be",
        "EOSError がモジュール l?be の ######## で発生しました。\nEnds with a stop.\n\n"},
-      {FileError(FileErrorKind::EInOutError, "指定されたファイルが長すぎます。"), "lbe",
+      {FileError(FileErrorKind::InOutError, "指定されたファイルが長すぎます。"), "lbe",
        "EInOutError がモジュール lbe の ######## で発生しました。\n"
        "指定されたファイルが長すぎます。\n\n"},
   };

@@ -98,7 +98,7 @@ TEST_F(WholeFile, ReadGivesTheWholeFileOrItsFirstBytes) {
   EXPECT_EQ(ReadWholeFile(Full("five.bin"), 99), (Bytes{1, 2, 3, 4, 5}));
   EXPECT_EQ(ReadWholeFile("empty.bin"), Bytes{});
   const Failure missing = FailureOf([] { ReadWholeFile("gone.bin"); });
-  EXPECT_EQ(missing.Kind, FileErrorKind::EFileNotFoundException);
+  EXPECT_EQ(missing.Kind, FileErrorKind::FileNotFound);
   EXPECT_EQ(missing.Message, "指定されたファイルが見つかりません \r\n[gone.bin]");
 }
 
@@ -142,7 +142,7 @@ TEST_F(WholeFile, ReadTakesAWindowOfAFileOfAnySize) {
 TEST_F(WholeFile, ReadRefusesFifosAndDevicesAtOnce) {
   ASSERT_EQ(::mkfifo("pipe", 0644), 0);
   const Failure fifo = FailureOf([] { ReadWholeFile("pipe"); });
-  EXPECT_EQ(fifo.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(fifo.Kind, FileErrorKind::InOutError);
   EXPECT_EQ(fifo.Message,
             "ファイル " + Full("pipe") + " は開けません。 Operation not supported \r\n[pipe]");
   const Failure device = FailureOf([] { ReadWholeFile("/dev/null"); });
@@ -159,7 +159,7 @@ TEST_F(WholeFile, ReadThatEndsEarlyIsAReadError) {
     GTEST_SKIP() << "no sysfs attribute file here";
   }
   const Failure failure = FailureOf([&] { ReadWholeFile(attribute); });
-  EXPECT_EQ(failure.Kind, FileErrorKind::EReadError);
+  EXPECT_EQ(failure.Kind, FileErrorKind::ReadError);
   EXPECT_EQ(failure.Message, "ストリームからの読み取りエラー");
 }
 
@@ -168,7 +168,7 @@ TEST_F(WholeFile, ReadFailsWhileAnotherSaveHoldsTheFile) {
   const int other = ::open("held.bin", O_RDONLY);
   ASSERT_EQ(::flock(other, LOCK_EX), 0);
   const Failure failure = FailureOf([] { ReadWholeFile("held.bin"); });
-  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(failure.Kind, FileErrorKind::InOutError);
   EXPECT_EQ(failure.Message, "ファイル " + Full("held.bin") +
                                  " は開けません。 Resource temporarily unavailable \r\n[held.bin]");
   // Readers share the file.
@@ -260,7 +260,7 @@ TEST_F(WholeFile, WriteThroughALinkReplacesWhatItPointsTo) {
 TEST_F(WholeFile, WriteRefusesDirectoriesFifosAndHeldFiles) {
   fs::create_directory("dir");
   const Failure directory = FailureOf([] { WriteWholeFile("dir", Bytes{1}); });
-  EXPECT_EQ(directory.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(directory.Kind, FileErrorKind::InOutError);
   EXPECT_EQ(directory.Message,
             "ファイル \"" + Full("dir") + "\" を作成できません。Is a directory\r\n[dir]");
 
@@ -298,7 +298,7 @@ TEST_F(WholeFile, WriteWithNoDescriptorLeftReportsTheCreateMessage) {
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
   const Failure failure = FailureOf([] { WriteWholeFile("new.bin", Bytes{1}); });
   ::setrlimit(RLIMIT_NOFILE, &former);
-  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(failure.Kind, FileErrorKind::InOutError);
   EXPECT_EQ(failure.Message, "ファイル \"" + Full("new.bin") +
                                  "\" を作成できません。Too many open files\r\n[new.bin]");
   EXPECT_EQ(Names(), std::vector<std::string>{});
@@ -320,7 +320,7 @@ TEST_F(WholeFile, WriteThatCannotSetTheLengthKeepsTheFormerFile) {
   });
   ::setrlimit(RLIMIT_FSIZE, &former);
   EXPECT_EQ(std::signal(SIGXFSZ, formerHandler), SIG_DFL);
-  EXPECT_EQ(failure.Kind, FileErrorKind::EOSError);
+  EXPECT_EQ(failure.Kind, FileErrorKind::SystemError);
   EXPECT_EQ(failure.Message, "システム エラー。コード: 27。\r\nFile too large");
   EXPECT_EQ(Get("keep.bin"), (Bytes{1, 2, 3, 4}));
   EXPECT_EQ(Names(), std::vector<std::string>{"keep.bin"});
@@ -328,7 +328,7 @@ TEST_F(WholeFile, WriteThatCannotSetTheLengthKeepsTheFormerFile) {
 
 TEST_F(WholeFile, WriteRunsThePathChecksFirst) {
   const Failure folder = FailureOf([] { WriteWholeFile("sub/x.bin", Bytes{1}); });
-  EXPECT_EQ(folder.Kind, FileErrorKind::EDirectoryNotFoundException);
+  EXPECT_EQ(folder.Kind, FileErrorKind::FolderNotFound);
   EXPECT_EQ(folder.Message, "指定されたパスが見つかりません\r\n[sub/x.bin]");
   const Failure blank = FailureOf([] { WriteWholeFile(" ", Bytes{1}); });
   EXPECT_EQ(blank.Message, "パスが空です");
@@ -343,7 +343,7 @@ TEST_F(WholeFile, WriteInARemovedCurrentDirectory) {
   fs::remove(folder_.Path() / "gone");
   const Failure failure = FailureOf([] { WriteWholeFile("x.bin", Bytes{1}); });
   fs::current_path(folder_.Path());
-  EXPECT_EQ(failure.Kind, FileErrorKind::EInOutError);
+  EXPECT_EQ(failure.Kind, FileErrorKind::InOutError);
   EXPECT_EQ(failure.Message,
             "ファイル \"x.bin\" を作成できません。No such file or directory\r\n[x.bin]");
 }
