@@ -255,55 +255,39 @@ void LoadProgramFile() {
 
 }  // namespace
 
-LoadOutcome LoadFile(bool readOnly) {
-  const bool program = FormatOf(CurrentFileName) == FileFormat::Prg;
+namespace {
+
+// Settles what a save of the current file left behind (file_journal.h), saying so in `lines`;
+// true when the load must stop there: an interrupted save a read-only load cannot settle.
+bool SettledBeforeLoad(bool readOnly, std::vector<std::string>& lines) {
+  if (CurrentFileName.empty()) {
+    return false;
+  }
+  const JournalReport report = SettleJournals(CurrentFileName, readOnly);
+  if (report.RolledBack) {
+    lines.push_back("The last save of " + text::VisibleText(CurrentFileName) + " was interrupted.");
+    lines.push_back("The file has been put back as it was before that save.");
+  }
+  lines.insert(lines.end(), report.Lines.begin(), report.Lines.end());
+  return report.Interrupted || (readOnly && report.Unsettled);
+}
+
+// No file at the name: nothing is loaded, and the next save writes the range at the offset.
+void LoadNoFile(bool program) {
+  Placement.Stretch = FileStretch{Placement.Offset, 0, true};
+  Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
+  Placement.KnownName = CurrentFileName;
+  Placement.Style.reset();
   if (program) {
-    CheckProgramOptions();
-  }
-  LoadOutcome outcome;
-  std::vector<std::string> lines;
-  if (!CurrentFileName.empty()) {
-    const JournalReport report = SettleJournals(CurrentFileName, readOnly);
-    if (report.RolledBack) {
-      lines.push_back("The last save of " + text::VisibleText(CurrentFileName) +
-                      " was interrupted.");
-      lines.push_back("The file has been put back as it was before that save.");
-    }
-    lines.insert(lines.end(), report.Lines.begin(), report.Lines.end());
-    if (report.Interrupted || (readOnly && report.Unsettled)) {
-      outcome.Interrupted = true;
-      outcome.Notice = Joined(lines);
-      return outcome;
-    }
-  }
-  outcome.Notice = Joined(lines);
-  if (CurrentFileName.empty() || !IsFileOtherThanFolder(CurrentFileName)) {
-    Placement.Stretch = FileStretch{Placement.Offset, 0, true};
-    Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
-    Placement.KnownName = CurrentFileName;
-    Placement.Style.reset();
-    if (program) {
-      StartNewProgramFile();
-    } else {
-      SetLoadAddress(std::nullopt);
-    }
-    image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
-    return outcome;
-  }
-  if (program) {
-    LoadProgramFile();
-    MarkImageSaved();
-    return outcome;
-  }
-  if (const FileFormat format = FormatOf(CurrentFileName); records::IsRecordFormat(format)) {
-    lines = LoadRecordFile(format);
+    StartNewProgramFile();
+  } else {
     SetLoadAddress(std::nullopt);
-    if (!lines.empty()) {
-      outcome.Notice += (outcome.Notice.empty() ? "" : "\n") + Joined(lines);
-    }
-    MarkImageSaved();
-    return outcome;
   }
+  image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
+}
+
+// A raw file, from Placement.Offset on, into the image at the start address.
+void LoadRawFile() {
   // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
   const std::uint64_t space = kImageSize - Range.StartAddress;
   const FilePiece read = ReadFilePiece(CurrentFileName, Placement.Offset,
@@ -323,6 +307,37 @@ LoadOutcome LoadFile(bool readOnly) {
   Placement.KnownName = CurrentFileName;
   Placement.Style.reset();
   SetLoadAddress(std::nullopt);
+}
+
+}  // namespace
+
+LoadOutcome LoadFile(bool readOnly) {
+  const bool program = FormatOf(CurrentFileName) == FileFormat::Prg;
+  if (program) {
+    CheckProgramOptions();
+  }
+  LoadOutcome outcome;
+  std::vector<std::string> lines;
+  outcome.Interrupted = SettledBeforeLoad(readOnly, lines);
+  outcome.Notice = Joined(lines);
+  if (outcome.Interrupted) {
+    return outcome;
+  }
+  if (CurrentFileName.empty() || !IsFileOtherThanFolder(CurrentFileName)) {
+    LoadNoFile(program);
+    return outcome;
+  }
+  if (program) {
+    LoadProgramFile();
+  } else if (const FileFormat format = FormatOf(CurrentFileName); records::IsRecordFormat(format)) {
+    lines = LoadRecordFile(format);
+    SetLoadAddress(std::nullopt);
+    if (!lines.empty()) {
+      outcome.Notice += (outcome.Notice.empty() ? "" : "\n") + Joined(lines);
+    }
+  } else {
+    LoadRawFile();
+  }
   MarkImageSaved();
   return outcome;
 }

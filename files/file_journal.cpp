@@ -428,6 +428,94 @@ bool Asked(const SaveRequest& request, const SaveConcern& concern) {
   return !request.Ask || request.Ask(concern);
 }
 
+// The questions asked before anything is written or made, so that a no leaves no folder, and a
+// pending journal of the file is settled only once the save goes ahead: has the file changed,
+// will the rest of it move (`moves` gets the figures asked about). True: go on.
+bool AskedBeforeWriting(const SaveTarget& target, bool exists, const SaveRequest& request,
+                        SaveConcern& moves) {
+  if (request.Expected) {
+    if (const auto change = ChangeSince(target, exists, *request.Expected, request.Stretch);
+        change && !Asked(request, SaveConcern{*change})) {
+      return false;
+    }
+  }
+  if (exists) {
+    const JournalEntry preview = PlanSave(target, request.Stretch, request.Bytes.size());
+    moves.RestBytes = preview.TailLength;
+    moves.NewFileSize = preview.NewSize;
+    if (preview.TailLength > 0 && !Asked(request, moves)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The bytes of the plan's New extents one after another. Changed blocks that run on from one
+// another need no copy: a whole output written anew (through a mapping, by --convert) stays
+// where it is; else they are gathered into `gathered`.
+std::span<const std::uint8_t> NewBytesFor(const JournalEntry& plan, std::uint64_t start,
+                                          std::span<const std::uint8_t> bytes,
+                                          std::vector<std::uint8_t>& gathered) {
+  if (plan.New.size() == 1) {
+    return bytes.subspan(static_cast<std::size_t>(plan.New[0].Offset - start),
+                         static_cast<std::size_t>(plan.New[0].Length));
+  }
+  gathered = NewBytesOf(plan, start, bytes);
+  return gathered;
+}
+
+// What a save has under way while it journals and writes: where its journal went, once it did
+// (for the undoing of a failure), and the journal held open and locked, which says the save is
+// running.
+struct SaveInFlight {
+  std::vector<JournalPlace> Places;
+  const JournalPlace* Journal = nullptr;
+  FileDescriptor JournalHeld{-1};
+};
+
+// Writes the plan's journal, then the file, then removes the journal.
+void JournalAndWrite(std::string_view path, const SaveTarget& target,
+                     const std::vector<SearchedFolder>& folders, const JournalEntry& plan,
+                     std::span<const std::uint8_t> newBytes, const SaveProgress& progress,
+                     SaveInFlight& flight) {
+  // One count over both long steps: the former bytes into the journal, the tail moved.
+  std::uint64_t journalled = 0;
+  for (const Extent& extent : plan.Old) {
+    journalled += extent.Length;
+  }
+  const std::uint64_t total = journalled + plan.TailLength;
+  const auto report = [&](std::uint64_t before) -> SaveProgress {
+    if (!progress) {
+      return {};
+    }
+    return [&, before](std::uint64_t done, std::uint64_t) { progress(before + done, total); };
+  };
+  const auto own = std::find_if(folders.begin(), folders.end(),
+                                [](const SearchedFolder& folder) { return folder.Own; });
+  flight.Places = WritePlaces(target, own == folders.end() ? nullptr : &*own);
+  flight.Journal = &PutJournal(path, flight.Places, plan, target.File.Get(), newBytes, report(0),
+                               flight.JournalHeld);
+  ApplySave(target.File.Get(), plan, newBytes, report(journalled));
+  if (!flight.Journal->Remove()) {
+    throw WriteError(errno);
+  }
+  flight.Journal = nullptr;
+}
+
+// A file the save created: its new name reaches the disk as the journal's did; a failure here
+// loses no bytes.
+void SyncCreated(const SaveTarget& target) {
+  if (!target.Created) {
+    return;
+  }
+  const FileDescriptor folder(
+      target.Folder.IsOpen() ? ::openat(target.Folder.Get(), ".", O_RDONLY | O_CLOEXEC) : -1);
+  ::fsync(target.File.Get());
+  if (folder.IsOpen()) {
+    ::fsync(folder.Get());
+  }
+}
+
 }  // namespace
 
 SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
@@ -437,28 +525,12 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
   if (exists) {
     CreateAndLock(path, target, true);
   }
-  if (request.Expected) {
-    if (const auto change = ChangeSince(target, exists, *request.Expected, request.Stretch);
-        change && !Asked(request, SaveConcern{*change})) {
-      return {};
-    }
-  }
-  const std::uint64_t start = request.Stretch.Offset;
-  // Asked before anything is written or made: a no leaves no folder, and a pending journal
-  // of the file is settled only once the save goes ahead.
   SaveConcern moves{SaveConcern::MovesRest};
-  if (exists) {
-    const JournalEntry preview = PlanSave(target, request.Stretch, request.Bytes.size());
-    moves.RestBytes = preview.TailLength;
-    moves.NewFileSize = preview.NewSize;
-    if (preview.TailLength > 0 && !Asked(request, moves)) {
-      return {};
-    }
+  if (!AskedBeforeWriting(target, exists, request, moves)) {
+    return {};
   }
   // Outside the try: the failure handling below still needs the place of the journal.
-  std::vector<JournalPlace> places;
-  const JournalPlace* journal = nullptr;
-  FileDescriptor journalHeld(-1);  // its lock says the save is running
+  SaveInFlight flight;
   SaveResult result;
   try {
     if (!exists) {
@@ -473,57 +545,19 @@ SaveResult ReplaceStretch(std::string_view path, const SaveRequest& request) {
         !Asked(request, SaveConcern{SaveConcern::MovesRest, plan.TailLength, plan.NewSize})) {
       return result;
     }
+    const std::uint64_t start = request.Stretch.Offset;
     PlanWrites(target.File.Get(), plan, start, request.Bytes);
-    // Changed blocks that run on from one another need no copy: a whole output written anew
-    // (through a mapping, by --convert) stays where it is.
     std::vector<std::uint8_t> gathered;
-    std::span<const std::uint8_t> newBytes;
-    if (plan.New.size() == 1) {
-      newBytes = request.Bytes.subspan(static_cast<std::size_t>(plan.New[0].Offset - start),
-                                       static_cast<std::size_t>(plan.New[0].Length));
-    } else {
-      gathered = NewBytesOf(plan, start, request.Bytes);
-      newBytes = gathered;
-    }
-    // One count over both long steps: the former bytes into the journal, the tail moved.
-    std::uint64_t journalled = 0;
-    for (const Extent& extent : plan.Old) {
-      journalled += extent.Length;
-    }
-    const std::uint64_t total = journalled + plan.TailLength;
-    const auto report = [&](std::uint64_t before) -> SaveProgress {
-      if (!request.Progress) {
-        return {};
-      }
-      return [&, before](std::uint64_t done, std::uint64_t) {
-        request.Progress(before + done, total);
-      };
-    };
+    const std::span<const std::uint8_t> newBytes =
+        NewBytesFor(plan, start, request.Bytes, gathered);
     if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
-      const auto own = std::find_if(folders.begin(), folders.end(),
-                                    [](const SearchedFolder& folder) { return folder.Own; });
-      places = WritePlaces(target, own == folders.end() ? nullptr : &*own);
-      journal =
-          &PutJournal(path, places, plan, target.File.Get(), newBytes, report(0), journalHeld);
-      ApplySave(target.File.Get(), plan, newBytes, report(journalled));
-      if (!journal->Remove()) {
-        throw WriteError(errno);
-      }
-      journal = nullptr;
+      JournalAndWrite(path, target, folders, plan, newBytes, request.Progress, flight);
     }
   } catch (...) {
-    UndoFailedSave(target, journal);
+    UndoFailedSave(target, flight.Journal);
     throw;
   }
-  if (target.Created) {
-    // The new name reaches the disk as the journal's did; a failure here loses no bytes.
-    const FileDescriptor folder(
-        target.Folder.IsOpen() ? ::openat(target.Folder.Get(), ".", O_RDONLY | O_CLOEXEC) : -1);
-    ::fsync(target.File.Get());
-    if (folder.IsOpen()) {
-      ::fsync(folder.Get());
-    }
-  }
+  SyncCreated(target);
   ::fstat(target.File.Get(), &target.Info);  // the times the save gave it
   result.Saved = true;
   result.Written = FileStretch{request.Stretch.Offset, request.Bytes.size(), request.Stretch.ToEnd};

@@ -307,27 +307,10 @@ bool Consistent(const JournalEntry& r) {
                      [&](const Extent& e) { return covered(e.Offset, e.End()); });
 }
 
-// Reads and checks the journal's header and tables, and with `whole` its length and checksum;
-// empty reason when they are sound.
-std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
-  struct stat info {};
-  JournalHeader header;
-  if (::fstat(fd, &info) != 0 ||
-      !ReadAt(fd, reinterpret_cast<std::uint8_t*>(&header), sizeof header, 0)) {
-    return "it is not a journal of lbe";
-  }
-  const auto size = static_cast<std::uint64_t>(info.st_size);
-  std::size_t headerSize = sizeof header;
-  const bool formerSum = header.Magic == kSumFormerMagic || header.Magic == kFormerMagic;
-  if (header.Magic == kFormerMagic) {
-    headerSize = kFormerHeaderSize;
-    header.FileSystemId = 0;  // that version's path begins here
-  }
-  if ((header.Magic != kMagic && !formerSum) || header.PathLength > kLongestPath ||
-      header.OldCount > size / 16 || header.NewCount > size / 16) {
-    return "it is not a journal of lbe";
-  }
-  JournalEntry& entry = found.Entry;
+constexpr std::string_view kNoJournal = "it is not a journal of lbe";
+
+// The entry's figures from the header: the mirror of Prefix.
+void FromHeader(const JournalHeader& header, JournalEntry& entry) {
   entry.Device = header.Device;
   entry.Inode = header.Inode;
   entry.FileSystemId = header.FileSystemId;
@@ -337,13 +320,19 @@ std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
   entry.TailFrom = header.TailFrom;
   entry.TailTo = header.TailTo;
   entry.TailLength = header.TailLength;
+}
+
+// Reads the path and the extent tables after the header (`headerSize` bytes) of a journal of
+// `size` bytes into `entry`; the length of header, path and tables, or 0 when they do not fit.
+std::uint64_t ReadPathAndTables(int fd, const JournalHeader& header, std::size_t headerSize,
+                                std::uint64_t size, JournalEntry& entry) {
   const std::uint64_t tables = (header.OldCount + header.NewCount) * 16;
   if (headerSize + header.PathLength + tables > size) {
-    return "it is not a journal of lbe";
+    return 0;
   }
   std::vector<std::uint8_t> prefix(headerSize + header.PathLength + tables);
   if (!ReadAt(fd, prefix.data(), prefix.size(), 0)) {
-    return "it is not a journal of lbe";
+    return 0;
   }
   const auto* path = reinterpret_cast<const char*>(prefix.data() + headerSize);
   entry.Path.assign(path, header.PathLength);
@@ -354,26 +343,29 @@ std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
     std::memcpy(&extent.Length, row + 8, 8);
     (i < header.OldCount ? entry.Old : entry.New).push_back(extent);
   }
-  if (!Consistent(entry)) {
-    return "it is not a journal of lbe";
-  }
-  std::uint64_t at = RoundUp(prefix.size(), kDataAlignment);
+  return prefix.size();
+}
+
+// Where each extent's bytes stand, from the 4 KiB boundary after the prefix on; false unless they
+// fill the journal's `size` bytes exactly.
+bool PlaceExtentBytes(std::uint64_t prefixSize, std::uint64_t size, FoundJournal& found) {
+  std::uint64_t at = RoundUp(prefixSize, kDataAlignment);
   for (const auto& [extents, starts] :
-       {std::pair{&entry.Old, &found.OldAt}, std::pair{&entry.New, &found.NewAt}}) {
+       {std::pair{&found.Entry.Old, &found.OldAt}, std::pair{&found.Entry.New, &found.NewAt}}) {
     for (const Extent& extent : *extents) {
       if (extent.Length > size - std::min(at, size)) {
-        return "it is not a journal of lbe";  // more bytes than the journal holds
+        return false;  // more bytes than the journal holds
       }
       starts->push_back(at);
       at += extent.Length;
     }
   }
-  if (at != size) {
-    return "it is not a journal of lbe";
-  }
-  if (!whole) {
-    return {};
-  }
+  return at == size;
+}
+
+// Whether the `size` bytes of the journal match its `checksum`, by its version's rule; empty
+// reason when they do.
+std::string CheckJournalSum(int fd, std::uint64_t size, bool formerSum, std::uint64_t checksum) {
   bool read = false;
   const std::uint64_t sum = JournalSum(formerSum, [&](const auto& add) {
     read = InChunks(size, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
@@ -381,7 +373,7 @@ std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
         return false;
       }
       if (done == 0) {
-        std::memset(buffer + kChecksumAt, 0, sizeof header.Checksum);
+        std::memset(buffer + kChecksumAt, 0, sizeof checksum);
       }
       add(buffer, count);
       return true;
@@ -390,7 +382,35 @@ std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
   if (!read) {
     return "it cannot be read: " + PlatformErrorText(errno != 0 ? errno : EIO);
   }
-  return sum == header.Checksum ? "" : "its checksum does not match";
+  return sum == checksum ? "" : "its checksum does not match";
+}
+
+// Reads and checks the journal's header and tables, and with `whole` its length and checksum;
+// empty reason when they are sound.
+std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
+  struct stat info {};
+  JournalHeader header;
+  if (::fstat(fd, &info) != 0 ||
+      !ReadAt(fd, reinterpret_cast<std::uint8_t*>(&header), sizeof header, 0)) {
+    return std::string(kNoJournal);
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  std::size_t headerSize = sizeof header;
+  const bool formerSum = header.Magic == kSumFormerMagic || header.Magic == kFormerMagic;
+  if (header.Magic == kFormerMagic) {
+    headerSize = kFormerHeaderSize;
+    header.FileSystemId = 0;  // that version's path begins here
+  }
+  if ((header.Magic != kMagic && !formerSum) || header.PathLength > kLongestPath ||
+      header.OldCount > size / 16 || header.NewCount > size / 16) {
+    return std::string(kNoJournal);
+  }
+  FromHeader(header, found.Entry);
+  const std::uint64_t prefixSize = ReadPathAndTables(fd, header, headerSize, size, found.Entry);
+  if (prefixSize == 0 || !Consistent(found.Entry) || !PlaceExtentBytes(prefixSize, size, found)) {
+    return std::string(kNoJournal);
+  }
+  return whole ? CheckJournalSum(fd, size, formerSum, header.Checksum) : std::string();
 }
 
 // Reads the bytes of [from, from + count) that `extents` hold (their data at `starts` in the
@@ -691,6 +711,52 @@ FoundJournal OpenJournal(const JournalPlace& place, const FileIdentity* file, bo
   return found;
 }
 
+namespace {
+
+// A chunk of the file as the save a journal describes sees it: the former bytes, the bytes the
+// save leaves (`Wanted`), which of them it changes (the tail moved in, the new bytes) and which
+// it writes itself (the new bytes).
+struct ChunkOfSave {
+  std::vector<std::uint8_t> Former;
+  std::vector<std::uint8_t> Wanted;
+  std::vector<bool> Changes;
+  std::vector<bool> Written;
+};
+
+// Fills `chunk` for the `count` bytes from `from`; false with errno set when the journal cannot
+// be read.
+bool ReadChunkOfSave(const FoundJournal& journal, std::uint64_t from, std::size_t count,
+                     ChunkOfSave& chunk) {
+  const JournalEntry& r = journal.Entry;
+  const int fd = journal.File.Get();
+  chunk.Former.assign(count, 0);
+  chunk.Changes.assign(count, false);
+  chunk.Written.assign(count, false);
+  if (!ReadFromExtents(fd, r.Old, journal.OldAt, from, count, chunk.Former.data())) {
+    return false;
+  }
+  chunk.Wanted = chunk.Former;
+  // Where the tail lands, its former bytes from where they were.
+  const std::uint64_t tailEnd = r.TailTo + r.TailLength;
+  for (std::uint64_t at = std::max(from, r.TailTo); at < std::min(from + count, tailEnd);) {
+    const std::uint64_t piece = std::min(from + count, tailEnd) - at;
+    const auto index = static_cast<std::size_t>(at - from);
+    if (!ReadFromExtents(fd, r.Old, journal.OldAt, r.TailFrom + (at - r.TailTo),
+                         static_cast<std::size_t>(piece), chunk.Wanted.data() + index)) {
+      return false;
+    }
+    std::fill(chunk.Changes.begin() + static_cast<std::ptrdiff_t>(index),
+              chunk.Changes.begin() + static_cast<std::ptrdiff_t>(index + piece), true);
+    at += piece;
+  }
+  // Then the new bytes: the save writes them once the tail has moved, so they win over it.
+  MarkExtents(r.New, from, count, chunk.Changes);
+  MarkExtents(r.New, from, count, chunk.Written);
+  return ReadFromExtents(fd, r.New, journal.NewAt, from, count, chunk.Wanted.data());
+}
+
+}  // namespace
+
 std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& journal) {
   const JournalEntry& r = journal.Entry;
   struct stat info {};
@@ -703,10 +769,7 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
   }
   bool saved = size == r.NewSize;
   std::vector<std::uint8_t> now;
-  std::vector<std::uint8_t> former;
-  std::vector<std::uint8_t> wanted;
-  std::vector<bool> changes;
-  std::vector<bool> written;
+  ChunkOfSave chunk;
   WriteShape shape;
   for (const Extent& stretch : Touched(r)) {
     for (std::uint64_t from = stretch.Offset; from < stretch.End(); from += kChunk) {
@@ -715,33 +778,10 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
       const auto present =
           static_cast<std::size_t>(std::min<std::uint64_t>(count, size > from ? size - from : 0));
       now.assign(present, 0);
-      former.assign(count, 0);
-      changes.assign(count, false);
-      written.assign(count, false);
-      if (!ReadAt(fd, now.data(), present, from) ||
-          !ReadFromExtents(journal.File.Get(), r.Old, journal.OldAt, from, count, former.data())) {
+      if (!ReadAt(fd, now.data(), present, from) || !ReadChunkOfSave(journal, from, count, chunk)) {
         return std::nullopt;
       }
-      wanted = former;
-      // Where the tail lands, its former bytes from where they were.
-      const std::uint64_t tailEnd = r.TailTo + r.TailLength;
-      for (std::uint64_t at = std::max(from, r.TailTo); at < std::min(from + count, tailEnd);) {
-        const std::uint64_t piece = std::min(from + count, tailEnd) - at;
-        const auto index = static_cast<std::size_t>(at - from);
-        if (!ReadFromExtents(journal.File.Get(), r.Old, journal.OldAt, r.TailFrom + (at - r.TailTo),
-                             static_cast<std::size_t>(piece), wanted.data() + index)) {
-          return std::nullopt;
-        }
-        std::fill(changes.begin() + static_cast<std::ptrdiff_t>(index),
-                  changes.begin() + static_cast<std::ptrdiff_t>(index + piece), true);
-        at += piece;
-      }
-      // Then the new bytes: the save writes them once the tail has moved, so they win over it.
-      MarkExtents(r.New, from, count, changes);
-      MarkExtents(r.New, from, count, written);
-      if (!ReadFromExtents(journal.File.Get(), r.New, journal.NewAt, from, count, wanted.data())) {
-        return std::nullopt;
-      }
+      const auto& [former, wanted, changes, written] = chunk;
       for (std::size_t i = 0; i < present; ++i) {
         if (now[i] != former[i] && !(changes[i] && now[i] == wanted[i])) {
           return FileVersusJournal::Changed;

@@ -225,16 +225,14 @@ std::string TypedSumsText(const TypedSumsKey& key, const TypedSums& sums) {
   return text + "end " + std::to_string(count) + "\n";
 }
 
-ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
-  ParsedTypedSums parsed;
-  const auto fail = [&parsed](std::string why) {
-    parsed.Error = std::move(why);
-    parsed.Sums = NoTypedSums();
-    return parsed;
-  };
+namespace {
+
+// Takes the first four lines, the heading, off `text`: why they are not the heading of the sums
+// of `key`, or empty when they are.
+std::string HeadingFlaw(std::string_view& text, const TypedSumsKey& key) {
   std::string_view line;
   if (!NextLine(text, line) || line != kFirstLine) {
-    return fail("it is not a file of typed sums");
+    return "it is not a file of typed sums";
   }
   std::optional<std::string> path;
   if (NextLine(text, line) && line.starts_with("path ")) {
@@ -249,12 +247,28 @@ ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
     offset = HexValue(line.substr(7), line.size() - 7);
   }
   if (!path || !start || !offset) {
-    return fail("its heading is damaged");
+    return "its heading is damaged";
   }
   if (*path != key.Path || *start != static_cast<std::uint64_t>(key.StartAddress) ||
       *offset != key.Offset) {
-    return fail("it was made for another file, start address or offset");
+    return "it was made for another file, start address or offset";
   }
+  return {};
+}
+
+}  // namespace
+
+ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
+  ParsedTypedSums parsed;
+  const auto fail = [&parsed](std::string why) {
+    parsed.Error = std::move(why);
+    parsed.Sums = NoTypedSums();
+    return parsed;
+  };
+  if (const std::string why = HeadingFlaw(text, key); !why.empty()) {
+    return fail(why);
+  }
+  std::string_view line;
   std::string_view rest = text;
   std::string style;
   if (NextLine(rest, line) && line.starts_with("style ")) {
