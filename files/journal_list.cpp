@@ -353,34 +353,24 @@ std::string RemoveJournal(const JournalPlace& place) {
   return path;
 }
 
-PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::string>& filePath,
-                            const PutBackQuestion& ask) {
-  constexpr std::string_view kNothingDone = "nothing was put back";
-  const FoundJournal found = TrustedJournal(place, kNothingDone);
-  const JournalEntry& entry = found.Entry;
-  const std::string journal = Shown(place.Shown());
-  if (entry.Created) {
-    throw ListError(journal + " is the journal of a save that created " + RecordedPath(entry) +
-                    ": there are no former bytes to put back");
-  }
-  PutBackOutcome outcome;
-  PutBackFigures& figures = outcome.Figures;
-  figures.FilePath = filePath.value_or(entry.Path);
-  const std::string shownFile = Shown(figures.FilePath);
-  if (figures.FilePath.empty()) {
-    throw ListError(journal + " does not entry its file's path: name the file after it");
-  }
+namespace {
+
+constexpr std::string_view kNothingDone = "nothing was put back";
+
+// The file at `path` (shown as `shownFile`), opened to be written, locked, and seen to be the
+// one the journal `journal` was made for; `identity` gets what it is.
+FileDescriptor OpenFileOfJournal(const std::string& path, const std::string& shownFile,
+                                 const std::string& journal, const JournalEntry& entry,
+                                 FileIdentity& identity) {
   // Reached as every name lbe opens, a link another user planted in a shared folder refused,
   // and never a device or FIFO opened.
   OpenedName opened;
   std::string refusedLink;
-  const bool reached =
-      OpenRegularFile(figures.FilePath, O_RDWR | O_NONBLOCK | O_NOCTTY, opened, &refusedLink);
+  const bool reached = OpenRegularFile(path, O_RDWR | O_NONBLOCK | O_NOCTTY, opened, &refusedLink);
   if (!refusedLink.empty()) {
     throw RefusedLinkError(refusedLink);
   }
-  const FileDescriptor file = std::move(opened.File);
-  FileIdentity identity;
+  FileDescriptor file = std::move(opened.File);
   if (!reached || !IdentityOf(file.Get(), identity)) {
     throw FileError(errno == ENOENT ? FileErrorKind::FileNotFound : FileErrorKind::InOutError,
                     shownFile + ": " + PlatformErrorText(errno) + "; " + std::string(kNothingDone));
@@ -392,12 +382,16 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
   if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
     throw ListError(shownFile + " is held by another lbe; " + std::string(kNothingDone));
   }
-  figures.LengthNow = static_cast<std::uint64_t>(identity.Info.st_size);
-  figures.LengthAfter = entry.FormerSize;
+  return file;
+}
+
+// Counts in `figures` the bytes of `file` that putting the journal's former bytes back would
+// change, and the runs of them; false with errno set when either cannot be read.
+bool CountPutBack(const FoundJournal& found, int file, PutBackFigures& figures) {
   std::uint64_t runEnd = 0;
   std::vector<std::uint8_t> now;
-  for (std::size_t i = 0; i < entry.Old.size(); ++i) {
-    const Extent& extent = entry.Old[i];
+  for (std::size_t i = 0; i < found.Entry.Old.size(); ++i) {
+    const Extent& extent = found.Entry.Old[i];
     const bool read =
         InChunks(extent.Length, [&](std::uint8_t* former, std::size_t count, std::uint64_t done) {
           const std::uint64_t at = extent.Offset + done;
@@ -405,7 +399,7 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
               std::min<std::uint64_t>(count, figures.LengthNow > at ? figures.LengthNow - at : 0));
           now.assign(present, 0);
           if (!ReadAt(found.File.Get(), former, count, found.OldAt[i] + done) ||
-              !ReadAt(file.Get(), now.data(), present, at)) {
+              !ReadAt(file, now.data(), present, at)) {
             return false;
           }
           for (std::size_t k = 0; k < count; ++k) {
@@ -419,10 +413,38 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
           return true;
         });
     if (!read) {
-      throw ListError(shownFile + " or " + journal +
-                      " cannot be read: " + PlatformErrorText(errno != 0 ? errno : EIO) + "; " +
-                      std::string(kNothingDone));
+      return false;
     }
+  }
+  return true;
+}
+
+}  // namespace
+
+PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::string>& filePath,
+                            const PutBackQuestion& ask) {
+  const FoundJournal found = TrustedJournal(place, kNothingDone);
+  const JournalEntry& entry = found.Entry;
+  const std::string journal = Shown(place.Shown());
+  if (entry.Created) {
+    throw ListError(journal + " is the journal of a save that created " + RecordedPath(entry) +
+                    ": there are no former bytes to put back");
+  }
+  PutBackOutcome outcome;
+  PutBackFigures& figures = outcome.Figures;
+  figures.FilePath = filePath.value_or(entry.Path);
+  const std::string shownFile = Shown(figures.FilePath);
+  if (figures.FilePath.empty()) {
+    throw ListError(journal + " does not record its file's path: name the file after it");
+  }
+  FileIdentity identity;
+  const FileDescriptor file =
+      OpenFileOfJournal(figures.FilePath, shownFile, journal, entry, identity);
+  figures.LengthNow = static_cast<std::uint64_t>(identity.Info.st_size);
+  figures.LengthAfter = entry.FormerSize;
+  if (!CountPutBack(found, file.Get(), figures)) {
+    throw ListError(shownFile + " or " + journal + " cannot be read: " +
+                    PlatformErrorText(errno != 0 ? errno : EIO) + "; " + std::string(kNothingDone));
   }
   if (!ask(figures)) {
     return outcome;
