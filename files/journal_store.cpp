@@ -875,6 +875,7 @@ std::uint64_t StretchChecksum(std::span<const std::uint8_t> bytes) {
   return ChecksumOf(bytes);
 }
 
+#ifdef LBE_TEST_SUPPORT
 bool SealJournalBytes(std::vector<std::uint8_t>& journal) {
   if (journal.size() < sizeof(JournalHeader)) {
     return false;
@@ -888,5 +889,6 @@ bool SealJournalBytes(std::vector<std::uint8_t>& journal) {
   std::memcpy(journal.data() + kChecksumAt, &checksum, sizeof checksum);
   return true;
 }
+#endif
 
 }  // namespace lbe::files

@@ -150,9 +150,11 @@ std::string SetAside(const JournalPlace& place, std::string_view suffix = ".set-
 // What the file whose status is `info` is, with `stretchSum` for its stretch.
 FileState StateOf(const struct stat& info, std::uint64_t stretchSum);
 
+#ifdef LBE_TEST_SUPPORT
 // For the journal fuzzer: recomputes the checksum of a journal's bytes in place, by the rule of
 // the version its first bytes name, so that made-up journals get past the checksum. False when the
 // bytes are too short to hold a header.
 bool SealJournalBytes(std::vector<std::uint8_t>& journal);
+#endif
 
 }  // namespace lbe::files

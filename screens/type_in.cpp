@@ -239,12 +239,14 @@ bool TypeInMode() {
   return TypeIn.On;
 }
 
+#ifdef LBE_TEST_SUPPORT
 void ForgetTypedSums() {
   // Swapped with a fresh state rather than assigned one: GCC 12 at -O3 takes the assignment's
   // temporary string for one that may be uninitialised.
   TypeInState fresh;
   std::swap(TypeIn, fresh);
 }
+#endif
 
 void OpenTypedSums() {
   files::TypedSumsKey key;
