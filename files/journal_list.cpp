@@ -364,6 +364,7 @@ FileDescriptor OpenFileOfJournal(const std::string& path, const std::string& sho
                                  FileIdentity& identity) {
   // Reached as every name lbe opens, a link another user planted in a shared folder refused,
   // and never a device or FIFO opened.
+  CheckPath(path, true);
   OpenedName opened;
   std::string refusedLink;
   const bool reached = OpenRegularFile(path, O_RDWR | O_NONBLOCK | O_NOCTTY, opened, &refusedLink);
@@ -372,8 +373,7 @@ FileDescriptor OpenFileOfJournal(const std::string& path, const std::string& sho
   }
   FileDescriptor file = std::move(opened.File);
   if (!reached || !IdentityOf(file.Get(), identity)) {
-    throw FileError(errno == ENOENT ? FileErrorKind::FileNotFound : FileErrorKind::InOutError,
-                    shownFile + ": " + PlatformErrorText(errno) + "; " + std::string(kNothingDone));
+    throw OpenError(path, errno);
   }
   if (!S_ISREG(identity.Info.st_mode) || !EntryIsFor(entry, identity)) {
     throw ListError(shownFile + " is not the file " + journal + " was made for; " +

@@ -280,11 +280,18 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
   if (outputName && !OutputPathUsable(*outputName, err)) {
     return 2;
   }
+  // Checked and opened by the file layer's rules, and its message for a listing it cannot open;
+  // not only a regular file: a listing may come through a pipe.
   files::OpenedName opened;
-  std::string refusedLink;
-  if (!files::OpenName(name, O_RDONLY | O_CLOEXEC | O_NOCTTY, 0, opened, &refusedLink)) {
-    ReportError(err, refusedLink.empty() ? shownName + ": " + files::PlatformErrorText(errno)
-                                         : files::RefusedLinkError(refusedLink).what());
+  try {
+    files::CheckPath(name, true);
+    std::string refusedLink;
+    if (!files::OpenName(name, O_RDONLY | O_CLOEXEC | O_NOCTTY, 0, opened, &refusedLink)) {
+      throw refusedLink.empty() ? files::OpenError(name, errno)
+                                : files::RefusedLinkError(refusedLink);
+    }
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
     return 2;
   }
   const files::FileDescriptor file = std::move(opened.File);
