@@ -3,11 +3,9 @@
 // standard error.
 
 #include <array>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -28,26 +26,6 @@
 namespace {
 
 using namespace lbe;
-
-#ifdef LBE_TEST_HOOKS
-// For the real-terminal tests that signal or kill lbe half-way through a save or a rescue copy:
-// LBE_TEST_PAUSE_IN_SAVE or LBE_TEST_PAUSE_IN_RESCUE set to a number of seconds stops it there
-// that long. Only the test build of the program reads them.
-void InstallTestPauses() {
-  const auto seconds = [](const char* name) {
-    const char* text = std::getenv(name);
-    return text == nullptr ? std::time_t{0}
-                           : static_cast<std::time_t>(std::strtoul(text, nullptr, 10));
-  };
-  const std::time_t inSave = seconds("LBE_TEST_PAUSE_IN_SAVE");
-  const std::time_t inRescue = seconds("LBE_TEST_PAUSE_IN_RESCUE");
-  files::SetPauseHook([inSave, inRescue](std::string_view where) {
-    timespec left{where == "save" ? inSave : where == "rescue" ? inRescue : 0, 0};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-  });
-}
-#endif
 
 // Held from the end of input until lbe ends: a second signal (the shell passing on a hang-up, a
 // second Ctrl-C) must not cut the rescue copy short or change how lbe ends; neither may a
@@ -144,7 +122,7 @@ int RunEditor(const std::string& programPath, const screens::EditorSettings& set
 int main(int argc, char** argv) {
   using namespace lbe;
 #ifdef LBE_TEST_HOOKS
-  InstallTestPauses();
+  files::PauseFromEnvironment();
 #endif
   const std::string programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "lbe";
   const cli::CommandLineOptions options =

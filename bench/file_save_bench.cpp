@@ -21,7 +21,9 @@
 
 #include "files/file_journal.h"
 #include "files/file_layer.h"
+#include "files/state_folder.h"
 #include "files/test_hooks.h"
+#include "files/whole_file.h"
 
 namespace {
 

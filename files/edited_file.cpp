@@ -1,16 +1,17 @@
 #include "files/edited_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
 #include "files/test_hooks.h"
+#include "files/whole_file.h"
 #include "image/address_text.h"
 #include "image/edit_history.h"
 #include "image/memory_image.h"
@@ -31,22 +32,15 @@ SavedState Saved;
 
 namespace {
 
-// xxHash64's round over the range and the image, 8 bytes at a time: a few microseconds at
-// start-up. Each round is a bijection of the state, so a change to any one word always shows.
+// The range and the image, by the files' checksum: a few microseconds at start-up, and a change
+// to any one byte always shows.
 std::uint64_t Fingerprint() {
-  constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87u;
-  constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
-  const auto mix = [](std::uint64_t hash, std::uint64_t word) {
-    return std::rotl(hash + word * kPrime2, 31) * kPrime1;
-  };
-  std::uint64_t hash =
-      mix(0, static_cast<std::uint64_t>(static_cast<std::uint32_t>(Range.StartAddress)) << 32 |
-                 static_cast<std::uint32_t>(Range.EndLine));
-  for (std::size_t at = 0; at < Image.Bytes.size(); at += sizeof(std::uint64_t)) {
-    std::uint64_t word;
-    std::memcpy(&word, Image.Bytes.data() + at, sizeof word);
-    hash = mix(hash, word);
-  }
+  Checksum sum;
+  const std::uint64_t range =
+      static_cast<std::uint64_t>(static_cast<std::uint32_t>(Range.StartAddress)) << 32 |
+      static_cast<std::uint32_t>(Range.EndLine);
+  sum.Add(&range, sizeof range);
+  sum.Add(Image.Bytes.data(), Image.Bytes.size());
   // A raw save writes the range whatever was typed; a record file's save writes the held bytes.
   if (FormatOf(CurrentFileName) != FileFormat::Raw) {
     for (std::size_t at = 0; at < Image.Marks.size(); at += 64) {
@@ -54,10 +48,10 @@ std::uint64_t Fingerprint() {
       for (std::size_t bit = 0; bit < 64; ++bit) {
         word |= static_cast<std::uint64_t>(Image.Marks[at + bit]) << bit;
       }
-      hash = mix(hash, word);
+      sum.Add(&word, sizeof word);
     }
   }
-  return hash;
+  return sum.Value();
 }
 
 }  // namespace
@@ -92,7 +86,7 @@ constexpr std::size_t kRecordPiece = std::size_t{256} << 10;
 // Line 0 is none: a write of records that cannot hold the addresses.
 FileError RecordFileError(const records::RecordError& error) {
   const std::string line = error.Line() > 0 ? "Line " + std::to_string(error.Line()) + ": " : "";
-  return FileError(FileErrorKind::EReadError, line + error.what() + PathSuffix(CurrentFileName));
+  return FileError(FileErrorKind::ReadError, line + error.what() + PathSuffix(CurrentFileName));
 }
 
 // A whole record file of the held bytes of the range, in the style the last load read.
@@ -189,7 +183,7 @@ void SetLoadAddress(std::optional<std::uint16_t> load) {
 // Before a .prg is read, or anything settled: what the options ask that it cannot do.
 void CheckProgramOptions() {
   if (Placement.Offset != 0 || Placement.Length != kAsMuchAsFits) {
-    throw ProgramFileError(FileErrorKind::ENotSupportedException,
+    throw ProgramFileError(FileErrorKind::NotSupported,
                            "--offset and --length are not for a .prg file: it is loaded whole, at "
                            "the load address in its header.");
   }
@@ -223,18 +217,18 @@ void LoadProgramFile() {
     return;
   }
   if (read.FileSize < kProgramHeader) {
-    throw ProgramFileError(FileErrorKind::EReadError,
+    throw ProgramFileError(FileErrorKind::ReadError,
                            "The file holds 1 byte: a .prg file starts with a 2-byte load address.");
   }
   const auto load = static_cast<std::uint16_t>(read.Bytes[0] | read.Bytes[1] << 8);
   if (Placement.LoadAddressGiven) {
-    throw FileError(FileErrorKind::ENotSupportedException,
+    throw FileError(FileErrorKind::NotSupported,
                     "--address is for a new .prg file: " + text::VisibleText(CurrentFileName) +
                         " has its load address, " + text::HexDigits(load, 4) + ", in its header.");
   }
   const std::uint64_t count = read.FileSize - kProgramHeader;
   if (count > 0 && load + count - 1 > kLastAddress) {
-    throw ProgramFileError(FileErrorKind::EReadError,
+    throw ProgramFileError(FileErrorKind::ReadError,
                            "Its " + std::to_string(count) + " bytes from load address " +
                                text::HexDigits(load, 4) + " run to " +
                                text::HexDigits(load + count - 1, 4) + ", past FFFF.");
@@ -261,58 +255,39 @@ void LoadProgramFile() {
 
 }  // namespace
 
-LoadOutcome LoadFile(bool readOnly) {
-  const bool program = FormatOf(CurrentFileName) == FileFormat::Prg;
+namespace {
+
+// Settles what a save of the current file left behind (file_journal.h), saying so in `lines`;
+// true when the load must stop there: an interrupted save a read-only load cannot settle.
+bool SettledBeforeLoad(bool readOnly, std::vector<std::string>& lines) {
+  if (CurrentFileName.empty()) {
+    return false;
+  }
+  const JournalReport report = SettleJournals(CurrentFileName, readOnly);
+  if (report.RolledBack) {
+    lines.push_back("The last save of " + text::VisibleText(CurrentFileName) + " was interrupted.");
+    lines.push_back("The file has been put back as it was before that save.");
+  }
+  lines.insert(lines.end(), report.Lines.begin(), report.Lines.end());
+  return report.Interrupted || (readOnly && report.Unsettled);
+}
+
+// No file at the name: nothing is loaded, and the next save writes the range at the offset.
+void LoadNoFile(bool program) {
+  Placement.Stretch = FileStretch{Placement.Offset, 0, true};
+  Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
+  Placement.KnownName = CurrentFileName;
+  Placement.Style.reset();
   if (program) {
-    CheckProgramOptions();
-  }
-  LoadOutcome outcome;
-  std::vector<std::string> lines;
-  if (!CurrentFileName.empty()) {
-    const JournalReport report = SettleJournals(CurrentFileName, readOnly);
-    if (report.RolledBack) {
-      lines.push_back("The last save of " + text::VisibleText(CurrentFileName) +
-                      " was interrupted.");
-      lines.push_back("The file has been put back as it was before that save.");
-    }
-    lines.insert(lines.end(), report.Lines.begin(), report.Lines.end());
-    if (report.Interrupted || (readOnly && report.Unsettled)) {
-      outcome.Interrupted = true;
-      outcome.Notice = Joined(lines);
-      return outcome;
-    }
-  }
-  outcome.Notice = Joined(lines);
-  std::error_code error;
-  const auto status = std::filesystem::status(std::filesystem::path(CurrentFileName), error);
-  if (CurrentFileName.empty() || !std::filesystem::exists(status) ||
-      std::filesystem::is_directory(status)) {
-    Placement.Stretch = FileStretch{Placement.Offset, 0, true};
-    Placement.Known = CurrentFileName.empty() ? std::nullopt : std::optional(FileState{});
-    Placement.KnownName = CurrentFileName;
-    Placement.Style.reset();
-    if (program) {
-      StartNewProgramFile();
-    } else {
-      SetLoadAddress(std::nullopt);
-    }
-    image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
-    return outcome;
-  }
-  if (program) {
-    LoadProgramFile();
-    MarkImageSaved();
-    return outcome;
-  }
-  if (const FileFormat format = FormatOf(CurrentFileName); records::IsRecordFormat(format)) {
-    lines = LoadRecordFile(format);
+    StartNewProgramFile();
+  } else {
     SetLoadAddress(std::nullopt);
-    if (!lines.empty()) {
-      outcome.Notice += (outcome.Notice.empty() ? "" : "\n") + Joined(lines);
-    }
-    MarkImageSaved();
-    return outcome;
   }
+  image::KeepChangesOfMarks(FormatOf(CurrentFileName) != FileFormat::Raw);
+}
+
+// A raw file, from Placement.Offset on, into the image at the start address.
+void LoadRawFile() {
   // Read into a scratch buffer first, so that a failed read leaves the image and range alone.
   const std::uint64_t space = kImageSize - Range.StartAddress;
   const FilePiece read = ReadFilePiece(CurrentFileName, Placement.Offset,
@@ -332,6 +307,37 @@ LoadOutcome LoadFile(bool readOnly) {
   Placement.KnownName = CurrentFileName;
   Placement.Style.reset();
   SetLoadAddress(std::nullopt);
+}
+
+}  // namespace
+
+LoadOutcome LoadFile(bool readOnly) {
+  const bool program = FormatOf(CurrentFileName) == FileFormat::Prg;
+  if (program) {
+    CheckProgramOptions();
+  }
+  LoadOutcome outcome;
+  std::vector<std::string> lines;
+  outcome.Interrupted = SettledBeforeLoad(readOnly, lines);
+  outcome.Notice = Joined(lines);
+  if (outcome.Interrupted) {
+    return outcome;
+  }
+  if (CurrentFileName.empty() || !IsFileOtherThanFolder(CurrentFileName)) {
+    LoadNoFile(program);
+    return outcome;
+  }
+  if (program) {
+    LoadProgramFile();
+  } else if (const FileFormat format = FormatOf(CurrentFileName); records::IsRecordFormat(format)) {
+    lines = LoadRecordFile(format);
+    SetLoadAddress(std::nullopt);
+    if (!lines.empty()) {
+      outcome.Notice += (outcome.Notice.empty() ? "" : "\n") + Joined(lines);
+    }
+  } else {
+    LoadRawFile();
+  }
   MarkImageSaved();
   return outcome;
 }
@@ -364,9 +370,8 @@ RecordSave PlanRecordSave(FileFormat format, const std::optional<FileState>& exp
   RecordSave save;
   save.FormerSum = StretchChecksum({});
   const records::MarkedBytes held = MarkedInRange();
-  std::error_code error;
-  const auto size = std::filesystem::file_size(std::filesystem::path(CurrentFileName), error);
-  if (error || size == 0) {
+  struct stat info {};
+  if (::stat(CurrentFileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
     // A new, missing or empty file: written whole, afresh.
     save.Text = RecordFileOfRange(format, held);
     return save;
@@ -558,7 +563,7 @@ bool SaveRange(const SaveQuestion& ask, const SaveProgress& progress,
   std::vector<std::uint8_t> programFile;
   if (format == FileFormat::Prg) {
     if (const std::string problem = ProgramSaveProblem(); !problem.empty()) {
-      throw FileError(FileErrorKind::ENotSupportedException, problem);
+      throw FileError(FileErrorKind::NotSupported, problem);
     }
     programFile = ProgramFileOfRange();
   }
@@ -602,7 +607,7 @@ LoadOutcome LoadStartImage(const StartFile& start, bool readOnly) {
   Placement.LinesFromLoadAddress = start.LinesFromLoadAddress;
   if (start.LoadAddress) {
     if (*start.LoadAddress > kLastAddress) {
-      throw FileError(FileErrorKind::ENotSupportedException,
+      throw FileError(FileErrorKind::NotSupported,
                       "--address=" + text::HexDigits(*start.LoadAddress, 4) +
                           " is past FFFF, the last address a .prg file can load at.");
     }

@@ -14,6 +14,7 @@
 
 #include "files/file_layer.h"
 #include "files/journal_store.h"
+#include "files/plain_io.h"
 #include "files/safe_open.h"
 #include "files/state_folder.h"
 #include "files/test_hooks.h"
@@ -30,7 +31,7 @@ constexpr std::uint64_t kBlock = 4096;
 constexpr std::uint64_t kCompared = std::uint64_t{256} << 10;
 
 FileError JournalError(std::string message) {
-  return FileError(FileErrorKind::EInOutError, message);
+  return FileError(FileErrorKind::InOutError, message);
 }
 
 std::string Shown(std::string_view path) {
@@ -52,7 +53,7 @@ struct SaveTarget {
   std::string Name;
   bool Created = false;
   struct stat Info {};
-  FileIdentity Identity;  // which file it is, for its journal's name and record
+  FileIdentity Identity;  // which file it is, for its journal's name and entry
 };
 
 // Takes what OpenName reached into the target.
@@ -164,9 +165,9 @@ std::optional<SaveConcern::Kind> ChangeSince(const SaveTarget& target, bool exis
 }
 
 // What a save does to the file, in file offsets, as its journal records it.
-JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
-                       std::uint64_t newLength) {
-  JournalRecord plan;
+JournalEntry PlanSave(const SaveTarget& target, const FileStretch& stretch,
+                      std::uint64_t newLength) {
+  JournalEntry plan;
   plan.Device = target.Info.st_dev;
   plan.Inode = target.Info.st_ino;
   plan.Created = target.Created;
@@ -191,7 +192,7 @@ JournalRecord PlanSave(const SaveTarget& target, const FileStretch& stretch,
 // The blocks where the new bytes differ from the disk (all of them when the tail moves, which
 // rewrites everything from the start on), and the former bytes the save overwrites or cuts off.
 // Both are compared a piece at a time.
-void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start, const NewBytes& bytes) {
+void PlanWrites(int fd, JournalEntry& plan, std::uint64_t start, const NewBytes& bytes) {
   const std::uint64_t end = start + bytes.Size();
   if (plan.TailLength > 0) {
     if (bytes.Size() > 0) {
@@ -242,7 +243,7 @@ void PlanWrites(int fd, JournalRecord& plan, std::uint64_t start, const NewBytes
 
 // Moves the bytes after the stretch to follow the new bytes: from the back when they move up,
 // from the front when they move down, so that no byte is overwritten before it was copied.
-void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
+void MoveTail(int fd, const JournalEntry& plan, const SaveProgress& progress) {
   InChunks(plan.TailLength, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
     const std::uint64_t at = plan.TailTo > plan.TailFrom ? plan.TailLength - done - count : done;
     if (!ReadAt(fd, buffer, count, plan.TailFrom + at)) {
@@ -258,7 +259,7 @@ void MoveTail(int fd, const JournalRecord& plan, const SaveProgress& progress) {
   });
 }
 
-void WriteNewBytes(int fd, const JournalRecord& plan, const NewBytes& bytes) {
+void WriteNewBytes(int fd, const JournalEntry& plan, const NewBytes& bytes) {
   std::uint64_t total = 0;
   for (const Extent& extent : plan.New) {
     total += extent.Length;
@@ -302,7 +303,7 @@ void WriteNewBytes(int fd, const JournalRecord& plan, const NewBytes& bytes) {
 
 // The save proper, once the journal holds what it overwrites: the length is set first when it
 // grows (as a new file's would be), cut last when it shrinks.
-void ApplySave(int fd, const JournalRecord& plan, const NewBytes& newBytes,
+void ApplySave(int fd, const JournalEntry& plan, const NewBytes& newBytes,
                const SaveProgress& progress) {
   if (plan.NewSize > plan.FormerSize &&
       Sys("ftruncate", [&] { return ::ftruncate(fd, static_cast<off_t>(plan.NewSize)); }) != 0) {
@@ -390,7 +391,7 @@ void ClearJournalsBeforeSave(std::string_view path, SaveTarget& target,
 
 // Writes the plan's journal in the first place that takes it; that place.
 JournalPlace& PutJournal(std::string_view path, std::vector<JournalPlace>& places,
-                         const JournalRecord& plan, int fd, const NewBytes& newBytes,
+                         const JournalEntry& plan, int fd, const NewBytes& newBytes,
                          const SaveProgress& progress, FileDescriptor& held) {
   std::string failures;
   for (JournalPlace& place : places) {
@@ -434,9 +435,78 @@ bool Asked(const SaveRequest& request, const SaveConcern& concern) {
   return !request.Ask || request.Ask(concern);
 }
 
-}  // namespace
+// The questions asked before anything is written or made, so that a no leaves no folder, and a
+// pending journal of the file is settled only once the save goes ahead: has the file changed,
+// will the rest of it move (`moves` gets the figures asked about). True: go on.
+bool AskedBeforeWriting(const SaveTarget& target, bool exists, const SaveRequest& request,
+                        std::uint64_t length, SaveConcern& moves) {
+  if (request.Expected) {
+    if (const auto change = ChangeSince(target, exists, *request.Expected, request.Stretch);
+        change && !Asked(request, SaveConcern{*change})) {
+      return false;
+    }
+  }
+  if (exists) {
+    const JournalEntry preview = PlanSave(target, request.Stretch, length);
+    moves.RestBytes = preview.TailLength;
+    moves.NewFileSize = preview.NewSize;
+    if (preview.TailLength > 0 && !Asked(request, moves)) {
+      return false;
+    }
+  }
+  return true;
+}
 
-namespace {
+// What a save has under way while it journals and writes: where its journal went, once it did
+// (for the undoing of a failure), and the journal held open and locked, which says the save is
+// running.
+struct SaveInFlight {
+  std::vector<JournalPlace> Places;
+  const JournalPlace* Journal = nullptr;
+  FileDescriptor JournalHeld{-1};
+};
+
+// Writes the plan's journal, then the file, then removes the journal.
+void JournalAndWrite(std::string_view path, const SaveTarget& target,
+                     const std::vector<SearchedFolder>& folders, const JournalEntry& plan,
+                     const NewBytes& newBytes, const SaveProgress& progress, SaveInFlight& flight) {
+  // One count over both long steps: the former bytes into the journal, the tail moved.
+  std::uint64_t journalled = 0;
+  for (const Extent& extent : plan.Old) {
+    journalled += extent.Length;
+  }
+  const std::uint64_t total = journalled + plan.TailLength;
+  const auto report = [&](std::uint64_t before) -> SaveProgress {
+    if (!progress) {
+      return {};
+    }
+    return [&, before](std::uint64_t done, std::uint64_t) { progress(before + done, total); };
+  };
+  const auto own = std::find_if(folders.begin(), folders.end(),
+                                [](const SearchedFolder& folder) { return folder.Own; });
+  flight.Places = WritePlaces(target, own == folders.end() ? nullptr : &*own);
+  flight.Journal = &PutJournal(path, flight.Places, plan, target.File.Get(), newBytes, report(0),
+                               flight.JournalHeld);
+  ApplySave(target.File.Get(), plan, newBytes, report(journalled));
+  if (!flight.Journal->Remove()) {
+    throw WriteError(errno);
+  }
+  flight.Journal = nullptr;
+}
+
+// A file the save created: its new name reaches the disk as the journal's did; a failure here
+// loses no bytes.
+void SyncCreated(const SaveTarget& target) {
+  if (!target.Created) {
+    return;
+  }
+  const FileDescriptor folder(
+      target.Folder.IsOpen() ? ::openat(target.Folder.Get(), ".", O_RDONLY | O_CLOEXEC) : -1);
+  ::fsync(target.File.Get());
+  if (folder.IsOpen()) {
+    ::fsync(folder.Get());
+  }
+}
 
 // ReplaceStretch with the new bytes `bytes` (request.Bytes is not looked at). result.Now's
 // StretchSum is left 0.
@@ -447,28 +517,12 @@ SaveResult Save(std::string_view path, const SaveRequest& request, const NewByte
   if (exists) {
     CreateAndLock(path, target, true);
   }
-  if (request.Expected) {
-    if (const auto change = ChangeSince(target, exists, *request.Expected, request.Stretch);
-        change && !Asked(request, SaveConcern{*change})) {
-      return {};
-    }
-  }
-  const std::uint64_t start = request.Stretch.Offset;
-  // Asked before anything is written or made: a no leaves no folder, and a pending journal
-  // of the file is settled only once the save goes ahead.
   SaveConcern moves{SaveConcern::MovesRest};
-  if (exists) {
-    const JournalRecord preview = PlanSave(target, request.Stretch, bytes.Size());
-    moves.RestBytes = preview.TailLength;
-    moves.NewFileSize = preview.NewSize;
-    if (preview.TailLength > 0 && !Asked(request, moves)) {
-      return {};
-    }
+  if (!AskedBeforeWriting(target, exists, request, bytes.Size(), moves)) {
+    return {};
   }
   // Outside the try: the failure handling below still needs the place of the journal.
-  std::vector<JournalPlace> places;
-  const JournalPlace* journal = nullptr;
-  FileDescriptor journalHeld(-1);  // its lock says the save is running
+  SaveInFlight flight;
   SaveResult result;
   try {
     if (!exists) {
@@ -476,52 +530,23 @@ SaveResult Save(std::string_view path, const SaveRequest& request, const NewByte
     }
     const std::vector<SearchedFolder> folders = SearchedStateFolders();
     ClearJournalsBeforeSave(path, target, folders, result.Notes);
-    JournalRecord plan = PlanSave(target, request.Stretch, bytes.Size());
+    JournalEntry plan = PlanSave(target, request.Stretch, bytes.Size());
     // A roll-back just now changed what moves: the figures asked about no longer hold.
     if (plan.TailLength > 0 &&
         (plan.TailLength != moves.RestBytes || plan.NewSize != moves.NewFileSize) &&
         !Asked(request, SaveConcern{SaveConcern::MovesRest, plan.TailLength, plan.NewSize})) {
       return result;
     }
+    const std::uint64_t start = request.Stretch.Offset;
     PlanWrites(target.File.Get(), plan, start, bytes);
-    // One count over both long steps: the former bytes into the journal, the tail moved.
-    std::uint64_t journalled = 0;
-    for (const Extent& extent : plan.Old) {
-      journalled += extent.Length;
-    }
-    const std::uint64_t total = journalled + plan.TailLength;
-    const auto report = [&](std::uint64_t before) -> SaveProgress {
-      if (!request.Progress) {
-        return {};
-      }
-      return [&, before](std::uint64_t done, std::uint64_t) {
-        request.Progress(before + done, total);
-      };
-    };
     if (!plan.New.empty() || plan.NewSize != plan.FormerSize) {
-      const auto own = std::find_if(folders.begin(), folders.end(),
-                                    [](const SearchedFolder& folder) { return folder.Own; });
-      places = WritePlaces(target, own == folders.end() ? nullptr : &*own);
-      journal = &PutJournal(path, places, plan, target.File.Get(), bytes, report(0), journalHeld);
-      ApplySave(target.File.Get(), plan, bytes, report(journalled));
-      if (!journal->Remove()) {
-        throw WriteError(errno);
-      }
-      journal = nullptr;
+      JournalAndWrite(path, target, folders, plan, bytes, request.Progress, flight);
     }
   } catch (...) {
-    UndoFailedSave(target, journal);
+    UndoFailedSave(target, flight.Journal);
     throw;
   }
-  if (target.Created) {
-    // The new name reaches the disk as the journal's did; a failure here loses no bytes.
-    const FileDescriptor folder(
-        target.Folder.IsOpen() ? ::openat(target.Folder.Get(), ".", O_RDONLY | O_CLOEXEC) : -1);
-    ::fsync(target.File.Get());
-    if (folder.IsOpen()) {
-      ::fsync(folder.Get());
-    }
-  }
+  SyncCreated(target);
   ::fstat(target.File.Get(), &target.Info);  // the times the save gave it
   result.Saved = true;
   result.Written = FileStretch{request.Stretch.Offset, bytes.Size(), request.Stretch.ToEnd};
@@ -561,7 +586,7 @@ namespace {
 void RollBack(std::string_view path, const OpenedName& target, int fd, const FoundJournal& found,
               const JournalPlace& place) {
   bool putBack = false;
-  if (found.Record.Created) {
+  if (found.Entry.Created) {
     // The save made the file: it goes, but only while the name still leads to that file.
     struct stat now {};
     struct stat open {};
@@ -655,13 +680,13 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
   }
   std::string stateFolder;
   std::string refusal;
-  OpenStateFolder(false, stateFolder, &refusal);
+  const std::vector<SearchedFolder> folders = SearchedStateFolders(&refusal, &stateFolder);
   if (!refusal.empty()) {
     report.Lines.push_back("Left alone the state folder " + Shown(stateFolder) + ": " + refusal +
                            ", so journals go beside the files instead.");
   }
   bool locked = false;
-  for (const JournalPlace& place : JournalPlacesOf(identity, std::string(path))) {
+  for (const JournalPlace& place : JournalPlacesOf(identity, std::string(path), folders)) {
     const FoundJournal found = OpenJournal(place, &identity);
     if (!found.Present) {
       continue;
@@ -690,11 +715,6 @@ JournalReport SettleJournals(std::string_view path, bool readOnly) {
     SettleJournal(path, target, file, found, place, readOnly, report);
   }
   return report;
-}
-
-std::string StateFolder() {
-  std::string path;
-  return OpenStateFolder(false, path).IsOpen() ? path : std::string();
 }
 
 }  // namespace lbe::files

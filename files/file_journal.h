@@ -8,16 +8,16 @@
 // next load when it was killed, and only while the file is in a state that save could have
 // left. Knows nothing of the console or the image.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "files/checksum.h"
 
 namespace lbe::files {
 
@@ -44,50 +44,6 @@ struct FileState {
   std::uint64_t StretchSum = 0;  // StretchChecksum of the stretch's bytes
 
   bool operator==(const FileState&) const = default;
-};
-
-// FNV-1a taken over 8-byte words: a flip of any bit changes it, at an eighth of the cost of
-// going byte by byte. The words are those of the whole stream, however it is cut into pieces:
-// StretchChecksum of a stretch read in parts.
-class Checksum {
- public:
-  void Add(const void* data, std::size_t count) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (count > 0 && pending_ > 0) {
-      AddByte(*bytes++);
-      --count;
-    }
-    for (; count >= 8; bytes += 8, count -= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes, 8);
-      hash_ = (hash_ ^ word) * kPrime;
-    }
-    for (; count > 0; --count) {
-      AddByte(*bytes++);
-    }
-  }
-  std::uint64_t Value() const {
-    std::uint64_t hash = hash_;
-    for (std::size_t i = 0; i < pending_; ++i) {
-      hash = (hash ^ word_[i]) * kPrime;
-    }
-    return hash;
-  }
-
- private:
-  static constexpr std::uint64_t kPrime = 0x100000001b3u;
-  void AddByte(std::uint8_t byte) {
-    word_[pending_++] = byte;
-    if (pending_ == 8) {
-      std::uint64_t word;
-      std::memcpy(&word, word_.data(), 8);
-      hash_ = (hash_ ^ word) * kPrime;
-      pending_ = 0;
-    }
-  }
-  std::uint64_t hash_ = 0xcbf29ce484222325u;
-  std::array<std::uint8_t, 8> word_{};
-  std::size_t pending_ = 0;
 };
 
 // The checksum FileState keeps of a stretch's bytes.
@@ -167,10 +123,5 @@ struct JournalReport {
 // anything at a journal's name that it cannot trust. With `readOnly` it only reports. Throws
 // FileError when a journal cannot be applied (it then stays).
 JournalReport SettleJournals(std::string_view path, bool readOnly);
-
-// The user's state folder for journals ($XDG_STATE_HOME/lbe, else ~/.local/state/lbe); empty
-// when there is none that is safe to use (not the user's own, open to others, or reached
-// through a link).
-std::string StateFolder();
 
 }  // namespace lbe::files

@@ -1,7 +1,6 @@
 #include "files/file_layer.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,16 +8,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <initializer_list>
-#include <optional>
 #include <system_error>
-#include <vector>
 
-#include "files/file_journal.h"
-#include "files/journal_store.h"
-#include "files/new_file.h"
-#include "files/safe_open.h"
 #include "text/hex_text.h"
 #include "text/visible_text.h"
 
@@ -28,8 +20,6 @@ extern "C" const char __executable_start[] __attribute__((weak));
 namespace lbe::files {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Every text the file layer shows, exactly as the user sees it. "%s" and "%d" are filled in
 // order by Fill.
@@ -77,20 +67,19 @@ bool IsInvalidPathCharacter(char c) {
 
 // The path resolved against the current directory, without touching "." or "..": the kernel
 // resolves those through symbolic links, which a text rule cannot. When the current directory
-// is gone (its own not-found error) the path stays as passed.
-std::string FullPath(std::string_view path, std::error_code& error) {
-  error.clear();
+// is gone (its own not-found error) the path stays as passed; another failure is `error`.
+std::string FullPath(std::string_view path, int& error) {
+  error = 0;
   if (!path.empty() && path.front() == '/') {
     return std::string(path);
   }
-  const fs::path current = fs::current_path(error);
-  if (error) {
-    if (error.value() == ENOENT) {
-      error.clear();
+  std::string full = CurrentFolder(error);
+  if (error != 0) {
+    if (error == ENOENT) {
+      error = 0;
     }
     return std::string(path);
   }
-  std::string full = current.native();
   if (full.empty() || full.back() != '/') {
     full += '/';
   }
@@ -99,7 +88,7 @@ std::string FullPath(std::string_view path, std::error_code& error) {
 
 // For the open and create messages, after CheckPath has formed the same path once.
 std::string ShownFullPath(std::string_view path) {
-  std::error_code ignored;
+  int ignored = 0;
   return text::VisibleText(FullPath(path, ignored));
 }
 
@@ -121,6 +110,43 @@ std::string ParentOf(std::string_view path) {
   return std::string(path.substr(0, slash == 0 ? 1 : slash));
 }
 
+std::string CurrentFolder(int& error) {
+  error = 0;
+  std::string folder(PATH_MAX, '\0');
+  for (;;) {
+    if (::getcwd(folder.data(), folder.size()) != nullptr) {
+      folder.resize(std::char_traits<char>::length(folder.c_str()));
+      return folder;
+    }
+    if (errno != ERANGE) {
+      error = errno;
+      return {};
+    }
+    folder.resize(folder.size() * 2);
+  }
+}
+
+bool IsFileOtherThanFolder(std::string_view path) {
+  struct stat info {};
+  return ::stat(std::string(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool ReadLink(const std::string& path, std::string& target) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0) {
+      return false;
+    }
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      target = std::move(buffer);
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 int FileDescriptor::Close() {
   const int result = fd_ >= 0 ? ::close(fd_) : 0;
   fd_ = -1;
@@ -129,58 +155,58 @@ int FileDescriptor::Close() {
 
 FileError OpenError(std::string_view path, int code) {
   return FileError(
-      FileErrorKind::EInOutError,
+      FileErrorKind::InOutError,
       Fill(kTexts.CannotOpen, {ShownFullPath(path), PlatformErrorText(code)}) + PathSuffix(path));
 }
 
 FileError CreateError(std::string_view path, int code) {
   return FileError(
-      FileErrorKind::EInOutError,
+      FileErrorKind::InOutError,
       Fill(kTexts.CannotCreate, {ShownFullPath(path), PlatformErrorText(code)}) + PathSuffix(path));
 }
 
 FileError SystemError(int code) {
   if (code == 0) {
-    return FileError(FileErrorKind::EOSError, std::string(kTexts.SystemCallFailed));
+    return FileError(FileErrorKind::SystemError, std::string(kTexts.SystemCallFailed));
   }
-  return FileError(FileErrorKind::EOSError,
+  return FileError(FileErrorKind::SystemError,
                    Fill(kTexts.SystemError, {std::to_string(code), PlatformErrorText(code), ""}));
 }
 
 FileError RefusedLinkError(std::string_view link) {
-  return FileError(FileErrorKind::EInOutError,
+  return FileError(FileErrorKind::InOutError,
                    "Refused the symbolic link " + text::VisibleText(link) +
                        ": it stands in a folder that others may write (sticky), and it belongs "
                        "to another user, so lbe does not follow it.");
 }
 
 FileError ReadError(int code) {
-  return StreamError(FileErrorKind::EReadError, kTexts.ReadFailed, code);
+  return StreamError(FileErrorKind::ReadError, kTexts.ReadFailed, code);
 }
 
 FileError WriteError(int code) {
-  return StreamError(FileErrorKind::EWriteError, kTexts.WriteFailed, code);
+  return StreamError(FileErrorKind::WriteError, kTexts.WriteFailed, code);
 }
 
 std::string_view KindName(FileErrorKind kind) {
   switch (kind) {
-    case FileErrorKind::EPathTooLongException:
+    case FileErrorKind::PathTooLong:
       return "EPathTooLongException";
-    case FileErrorKind::ENotSupportedException:
+    case FileErrorKind::NotSupported:
       return "ENotSupportedException";
-    case FileErrorKind::EInOutArgumentException:
+    case FileErrorKind::BadArgument:
       return "EInOutArgumentException";
-    case FileErrorKind::EDirectoryNotFoundException:
+    case FileErrorKind::FolderNotFound:
       return "EDirectoryNotFoundException";
-    case FileErrorKind::EFileNotFoundException:
+    case FileErrorKind::FileNotFound:
       return "EFileNotFoundException";
-    case FileErrorKind::EInOutError:
+    case FileErrorKind::InOutError:
       return "EInOutError";
-    case FileErrorKind::EOSError:
+    case FileErrorKind::SystemError:
       return "EOSError";
-    case FileErrorKind::EReadError:
+    case FileErrorKind::ReadError:
       return "EReadError";
-    case FileErrorKind::EWriteError:
+    case FileErrorKind::WriteError:
       return "EWriteError";
   }
   return "EInOutError";
@@ -233,156 +259,38 @@ std::string_view TrimmedOfBlanksAndControls(std::string_view text) {
 void CheckPath(std::string_view path, bool mustExist) {
   // Linux takes long paths, up to PATH_MAX bytes; beyond it every call would fail anyway.
   if (path.size() >= PATH_MAX) {
-    throw FileError(FileErrorKind::EPathTooLongException,
-                    std::string(kTexts.PathTooLong) + PathSuffix(path));
+    throw FileError(FileErrorKind::PathTooLong, std::string(kTexts.PathTooLong) + PathSuffix(path));
   }
   // No drive letters on Linux: every colon fails, so names stay portable.
   if (path.find(':') != std::string_view::npos) {
-    throw FileError(FileErrorKind::ENotSupportedException, std::string(kTexts.FormatNotSupported));
+    throw FileError(FileErrorKind::NotSupported, std::string(kTexts.FormatNotSupported));
   }
   if (TrimmedOfBlanksAndControls(path).empty()) {
-    throw FileError(FileErrorKind::EInOutArgumentException, std::string(kTexts.PathEmpty));
+    throw FileError(FileErrorKind::BadArgument, std::string(kTexts.PathEmpty));
   }
   if (std::any_of(path.begin(), path.end(), IsInvalidPathCharacter)) {
-    throw FileError(FileErrorKind::EInOutArgumentException,
+    throw FileError(FileErrorKind::BadArgument,
                     std::string(kTexts.InvalidCharacter) + PathSuffix(path));
   }
-  std::error_code error;
-  const std::string full = FullPath(path, error);
-  if (error) {
-    throw FileError(FileErrorKind::ENotSupportedException, PlatformErrorText(error.value()));
+  int error = 0;
+  FullPath(path, error);
+  if (error != 0) {
+    throw FileError(FileErrorKind::NotSupported, PlatformErrorText(error));
   }
   // The folder of the full path, reached through the path as given: a relative path under the
   // length limit may have a full form beyond it, which no call would take, yet it names a folder.
   const std::string folder = ParentOf(path);
-  if (!fs::is_directory(folder.empty() ? fs::path(".") : fs::path(folder), error)) {
-    throw FileError(FileErrorKind::EDirectoryNotFoundException,
+  struct stat info {};
+  if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    throw FileError(FileErrorKind::FolderNotFound,
                     std::string(kTexts.FolderMissing) + PathSuffix(path));
   }
   if (mustExist) {
-    const fs::file_status file = fs::status(fs::path(path), error);
-    if (!fs::exists(file) || fs::is_directory(file)) {
-      throw FileError(FileErrorKind::EFileNotFoundException,
+    if (!IsFileOtherThanFolder(path)) {
+      throw FileError(FileErrorKind::FileNotFound,
                       std::string(kTexts.FileMissing) + PathSuffix(path));
     }
   }
-}
-
-namespace {
-
-// Opens the checked file for reading under a shared lock: others may read it with us, but
-// another lbe saving it holds it exclusively.
-FileDescriptor OpenToRead(std::string_view path, struct stat& info) {
-  OpenedName opened;
-  std::string refusedLink;
-  // O_NONBLOCK: opening a FIFO with no writer would otherwise wait forever.
-  if (!OpenName(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0, opened, &refusedLink)) {
-    if (!refusedLink.empty()) {
-      throw RefusedLinkError(refusedLink);
-    }
-    throw OpenError(path, errno);
-  }
-  FileDescriptor file = std::move(opened.File);
-  if (::fstat(file.Get(), &info) != 0) {
-    throw OpenError(path, errno);
-  }
-  // A FIFO or device has no length to read up to; its bytes are no file's contents.
-  if (!S_ISREG(info.st_mode)) {
-    throw OpenError(path, ENOTSUP);
-  }
-  if (::flock(file.Get(), LOCK_SH | LOCK_NB) != 0) {
-    throw OpenError(path, errno);
-  }
-  return file;
-}
-
-}  // namespace
-
-FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t maxBytes) {
-  CheckPath(path, true);
-  struct stat info {};
-  const FileDescriptor file = OpenToRead(path, info);
-  FilePiece piece;
-  piece.FileSize = static_cast<std::uint64_t>(info.st_size);
-  const std::uint64_t available = piece.FileSize > offset ? piece.FileSize - offset : 0;
-  piece.Bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(available, maxBytes)));
-  const std::size_t count = piece.Bytes.size();
-  // A read that fails, or that ends before the length the file claimed.
-  if (!MoveAll(count, [&](std::size_t done) {
-        return ::pread(file.Get(), piece.Bytes.data() + done, count - done,
-                       static_cast<off_t>(offset + done));
-      })) {
-    throw ReadError(errno);
-  }
-  piece.State = StateOf(info, StretchChecksum(piece.Bytes));
-  return piece;
-}
-
-FileDescriptor OpenForReading(std::string_view path) {
-  CheckPath(path, true);
-  struct stat info {};
-  return OpenToRead(path, info);
-}
-
-namespace {
-
-// Where a new output goes when nothing is at `path`: nullopt when a file is there (to be written
-// in place). A link to a file yet to be made, which the walk lets pass, leads to where the new
-// file goes.
-std::optional<std::string> NewFileTarget(std::string_view path) {
-  CheckPath(path, false);
-  // Reached as the kernel would, a link planted in a shared folder refused. Only a file that is
-  // there has bytes a failed write must give back, and a journal to hold them.
-  OpenedName reached;
-  std::string refusedLink;
-  if (OpenName(path, O_PATH | O_CLOEXEC, 0, reached, &refusedLink)) {
-    return std::nullopt;
-  }
-  if (!refusedLink.empty()) {
-    throw RefusedLinkError(refusedLink);
-  }
-  if (errno != ENOENT) {
-    throw CreateError(path, errno);
-  }
-  std::string target(path);
-  for (int hop = 0; hop < 40; ++hop) {
-    std::error_code error;
-    const fs::path link = fs::read_symlink(target, error);
-    if (error) {
-      break;
-    }
-    const std::string parent = ParentOf(target);
-    target = link.is_absolute() || parent.empty()
-                 ? link.native()
-                 : parent + (parent.back() == '/' ? "" : "/") + link.native();
-  }
-  return target;
-}
-
-}  // namespace
-
-void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes) {
-  if (const auto target = NewFileTarget(path)) {
-    WriteNewFile(path, *target, bytes);
-    return;
-  }
-  ReplaceStretch(path, FileStretch{}, bytes);
-}
-
-void WriteWholeFile(std::string_view path, const OutputWriter& write) {
-  if (const auto target = NewFileTarget(path)) {
-    WriteNewFile(path, *target, write);
-    return;
-  }
-  const FileDescriptor scratch = OpenScratchFile(path);
-  const OutputFile file(scratch.Get());
-  write(file);
-  // The save reads the bytes back from the scratch file as it compares, journals and writes
-  // them, a piece at a time. A hole there reads as zeros and takes no room.
-  const ByteReader read = [&](std::uint64_t offset, std::span<std::uint8_t> into) {
-    return ReadAt(scratch.Get(), into.data(), into.size(), offset);
-  };
-  ReplaceStretch(path, FileStretch{}, file.Length(), read);
 }
 
 std::string StopReport(const FileError& error, std::string_view executableName) {

@@ -1,8 +1,8 @@
 #pragma once
-// The file layer: whole-file read and write, each behind one series of path checks, and the
-// typed error in which every failure of them is reported with the exact text the user sees.
-// Knows nothing of the console or the image; borrows only the pure VisibleText for the paths
-// it puts into messages.
+// The file layer, the base of files/: the typed error in which every failure of a file is
+// reported with the exact text the user sees, the one series of path checks, and the open file
+// descriptor. Reaches nothing else of files/; knows nothing of the console or the image; borrows
+// only the pure VisibleText for the paths it puts into messages.
 //
 // Linux mapping: "/" is the only folder separator ("\" is an ordinary name character); there
 // are no drive letters and no extended-length prefixes, so every ":" fails the format check and
@@ -15,28 +15,24 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
-
-#include "files/file_journal.h"
 
 namespace lbe::files {
 
-// The kinds keep their own names: the stop report prints them.
+// What kind of failure it was; KindName gives the name the stop report prints.
 enum class FileErrorKind {
-  EPathTooLongException,
-  ENotSupportedException,
-  EInOutArgumentException,
-  EDirectoryNotFoundException,
-  EFileNotFoundException,
-  EInOutError,
-  EOSError,
-  EReadError,
-  EWriteError,
+  PathTooLong,
+  NotSupported,
+  BadArgument,
+  FolderNotFound,
+  FileNotFound,
+  InOutError,
+  SystemError,
+  ReadError,
+  WriteError,
 };
 
 std::string_view KindName(FileErrorKind kind);
@@ -71,27 +67,6 @@ std::string_view TrimmedOfBlanksAndControls(std::string_view text);
 // path, folder, and when `mustExist` the file itself.
 void CheckPath(std::string_view path, bool mustExist);
 
-// What a read of part of a file gave: the bytes, the file's whole length at the time, and what
-// the file was then (its StretchSum over the bytes read).
-struct FilePiece {
-  std::vector<std::uint8_t> Bytes;
-  std::uint64_t FileSize = 0;
-  FileState State;
-};
-
-// At most `maxBytes` bytes of the file from byte `offset` on (none when the file ends before
-// it); a file of any size. Only regular files are read (a FIFO or device fails with the open
-// message).
-FilePiece ReadFilePiece(std::string_view path, std::uint64_t offset, std::size_t maxBytes);
-
-// Afterwards the file holds exactly `bytes`, a symbolic link followed and kept. A file that is
-// there gets the journalled in-place write of file_journal.h over its whole length, so it keeps
-// its inode, links, owner, mode, ACLs and extended attributes, and a failure leaves it as it was
-// (or a journal that gives it back on the next load). A new one is written whole before it gets
-// its name (new_file.h): no journal, no state folder, and nothing at all when it fails. (new_file.h
-// has the same for an output written in pieces.)
-void WriteWholeFile(std::string_view path, std::span<const std::uint8_t> bytes);
-
 // The errors of the file layer's steps, with their messages filled in: opening to read,
 // creating (or opening to write), setting the length, reading, writing.
 FileError OpenError(std::string_view path, int code);
@@ -104,27 +79,12 @@ FileError RefusedLinkError(std::string_view link);
 
 // The folder part of a path ("" when it has no "/").
 std::string ParentOf(std::string_view path);
-
-// Runs `step(done)`, a read or write of what remains after `done` bytes (returning what read or
-// write returns), until all `count` bytes are moved; a step interrupted by a signal is run
-// again. False with errno set (0 when a step moved nothing: an early end of file, a write that
-// wrote nothing) unless they all were.
-template <typename Step>
-bool MoveAll(std::size_t count, Step step) {
-  std::size_t done = 0;
-  while (done < count) {
-    const auto moved = step(done);
-    if (moved < 0 && errno == EINTR) {
-      continue;
-    }
-    if (moved <= 0) {
-      errno = moved < 0 ? errno : 0;
-      return false;
-    }
-    done += static_cast<std::size_t>(moved);
-  }
-  return true;
-}
+// The working folder's absolute path; empty with `error` set (errno's code) when it has none.
+std::string CurrentFolder(int& error);
+// True when something other than a folder is at `path` (links followed).
+bool IsFileOtherThanFolder(std::string_view path);
+// The text of the symbolic link at `path`; false with errno set when it is none or unreadable.
+bool ReadLink(const std::string& path, std::string& target);
 
 // While a file is written: beyond the process's file size limit the kernel would otherwise end
 // lbe, the terminal still taken, instead of failing the write with its error.
@@ -168,10 +128,6 @@ class FileDescriptor {
  private:
   int fd_;
 };
-
-// Checks the path and opens the file to read as ReadFilePiece does: a regular file only, under a
-// shared lock that another lbe's save would hold exclusively. Throws FileError as it does.
-FileDescriptor OpenForReading(std::string_view path);
 
 // The report written to standard error after a file error stopped the program: kind, the
 // executable's file name without its folder, the code offset in 8 hex digits, the message and a

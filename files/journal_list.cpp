@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "files/file_layer.h"
+#include "files/plain_io.h"
 #include "files/safe_open.h"
 #include "files/state_folder.h"
 #include "text/visible_text.h"
@@ -28,7 +29,7 @@ std::string Shown(std::string_view path) {
 }
 
 FileError ListError(const std::string& message) {
-  return FileError(FileErrorKind::EInOutError, message);
+  return FileError(FileErrorKind::InOutError, message);
 }
 
 // A mount point of /proc/self/mountinfo as written there: blank, tab, line feed and backslash as
@@ -87,9 +88,9 @@ std::vector<std::string> JournalNamesIn(const SearchedFolder& searched) {
 
 // Where the recorded path of a trusted journal stands, looked at only on a file system that
 // answers by itself.
-void LookAtPath(const JournalRecord& record, const std::optional<std::string>& mountTable,
+void LookAtPath(const JournalEntry& entry, const std::optional<std::string>& mountTable,
                 ListedJournal& listed) {
-  if (!record.Path.starts_with('/')) {
+  if (!entry.Path.starts_with('/')) {
     listed.Standing = JournalStanding::NoPath;
     return;
   }
@@ -98,18 +99,18 @@ void LookAtPath(const JournalRecord& record, const std::optional<std::string>& m
     listed.Detail = "the mount table cannot be read";
     return;
   }
-  if (MayWaitOnOthers(MountTypeOf(*mountTable, record.Path))) {
+  if (MayWaitOnOthers(MountTypeOf(*mountTable, entry.Path))) {
     listed.Detail = "on a network file system";
     return;
   }
   // O_PATH: neither a FIFO nor a device at that path is opened, and nothing is read.
-  const FileDescriptor file(::open(record.Path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  const FileDescriptor file(::open(entry.Path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   FileIdentity identity;
   if (!file.IsOpen() && (errno == ENOENT || errno == ENOTDIR)) {
     listed.Standing = JournalStanding::FileMissing;
   } else if (!file.IsOpen() || !IdentityOf(file.Get(), identity)) {
     listed.Detail = "it cannot be reached: " + PlatformErrorText(errno);
-  } else if (!S_ISREG(identity.Info.st_mode) || !RecordIsFor(record, identity)) {
+  } else if (!S_ISREG(identity.Info.st_mode) || !EntryIsFor(entry, identity)) {
     listed.Standing = JournalStanding::OtherFile;
   } else {
     listed.Standing = JournalStanding::FileThere;
@@ -121,7 +122,7 @@ FoundJournal TrustedJournal(const JournalPlace& place, std::string_view nothingD
   FoundJournal found = OpenJournal(place, nullptr, true);
   const std::string journal = Shown(place.Shown());
   if (!found.Present) {
-    throw FileError(FileErrorKind::EFileNotFoundException, "there is no journal " + journal);
+    throw FileError(FileErrorKind::FileNotFound, "there is no journal " + journal);
   }
   if (!found.Distrust.empty()) {
     throw ListError(journal + " is no journal lbe can trust (" + found.Distrust +
@@ -151,8 +152,8 @@ bool EndsInNumbered(std::string_view name, std::string_view suffix) {
                           rest.find_first_not_of("0123456789", 1) == std::string_view::npos);
 }
 
-std::string RecordedPath(const JournalRecord& record) {
-  return record.Path.empty() ? "(path not recorded)" : Shown(record.Path);
+std::string RecordedPath(const JournalEntry& entry) {
+  return entry.Path.empty() ? "(path not recorded)" : Shown(entry.Path);
 }
 
 }  // namespace
@@ -238,7 +239,7 @@ std::vector<ListedJournal> ListJournals(std::int64_t now,
       listed.Size = static_cast<std::uint64_t>(info.st_size);
       listed.AgeSeconds = now - static_cast<std::int64_t>(info.st_mtim.tv_sec);
       listed.HeaderRead = found.Distrust.empty();
-      listed.FilePath = listed.HeaderRead ? found.Record.Path : std::string();
+      listed.FilePath = listed.HeaderRead ? found.Entry.Path : std::string();
       if (!found.Distrust.empty()) {
         listed.Standing = JournalStanding::Untrusted;
         listed.Detail = found.Distrust;
@@ -248,7 +249,7 @@ std::vector<ListedJournal> ListJournals(std::int64_t now,
       } else if (IsSetAsideName(name)) {
         listed.Standing = JournalStanding::SetAside;
       } else {
-        LookAtPath(found.Record, mountTable, listed);
+        LookAtPath(found.Entry, mountTable, listed);
       }
       if (listed.Standing == JournalStanding::FileMissing && IsUnclaimedName(name)) {
         listed.Standing = JournalStanding::Unclaimed;
@@ -278,7 +279,7 @@ JournalPlace FindNamedJournal(std::string_view name) {
     const std::string parent = ParentOf(name);
     const FileDescriptor opened(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!opened.IsOpen() || ::fstat(opened.Get(), &folder) != 0) {
-      throw FileError(FileErrorKind::EDirectoryNotFoundException,
+      throw FileError(FileErrorKind::FolderNotFound,
                       Shown(parent) + ": " + PlatformErrorText(errno));
     }
   }
@@ -300,7 +301,7 @@ JournalPlace FindNamedJournal(std::string_view name) {
                     "--journals lists it");
   }
   if (places.empty()) {
-    throw FileError(FileErrorKind::EFileNotFoundException,
+    throw FileError(FileErrorKind::FileNotFound,
                     "there is no journal " + Shown(name) +
                         (slash == std::string_view::npos ? " in the state folders"
                                                          : " in a state folder of lbe's"));
@@ -312,7 +313,7 @@ std::string RemoveJournal(const JournalPlace& place) {
   constexpr std::string_view kNothingDone = "nothing was removed";
   const FoundJournal found = TrustedJournal(place, kNothingDone);
   const std::string journal = Shown(place.Shown());
-  const std::string& path = found.Record.Path;
+  const std::string& path = found.Entry.Path;
   // Held until the journal is gone: a save that holds the file is using its journal.
   FileDescriptor file(-1);
   if (path.starts_with('/')) {
@@ -327,7 +328,7 @@ std::string RemoveJournal(const JournalPlace& place) {
   }
   FileIdentity identity;
   if (file.IsOpen() && IdentityOf(file.Get(), identity) && S_ISREG(identity.Info.st_mode) &&
-      RecordIsFor(found.Record, identity)) {
+      EntryIsFor(found.Entry, identity)) {
     if (::flock(file.Get(), LOCK_SH | LOCK_NB) != 0) {
       throw ListError(Shown(path) + " is being saved by another lbe, whose journal this may be; " +
                       std::string(kNothingDone));
@@ -352,52 +353,45 @@ std::string RemoveJournal(const JournalPlace& place) {
   return path;
 }
 
-PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::string>& filePath,
-                            const PutBackQuestion& ask) {
-  constexpr std::string_view kNothingDone = "nothing was put back";
-  const FoundJournal found = TrustedJournal(place, kNothingDone);
-  const JournalRecord& record = found.Record;
-  const std::string journal = Shown(place.Shown());
-  if (record.Created) {
-    throw ListError(journal + " is the journal of a save that created " + RecordedPath(record) +
-                    ": there are no former bytes to put back");
-  }
-  PutBackOutcome outcome;
-  PutBackFigures& figures = outcome.Figures;
-  figures.FilePath = filePath.value_or(record.Path);
-  const std::string shownFile = Shown(figures.FilePath);
-  if (figures.FilePath.empty()) {
-    throw ListError(journal + " does not record its file's path: name the file after it");
-  }
+namespace {
+
+constexpr std::string_view kNothingDone = "nothing was put back";
+
+// The file at `path` (shown as `shownFile`), opened to be written, locked, and seen to be the
+// one the journal `journal` was made for; `identity` gets what it is.
+FileDescriptor OpenFileOfJournal(const std::string& path, const std::string& shownFile,
+                                 const std::string& journal, const JournalEntry& entry,
+                                 FileIdentity& identity) {
   // Reached as every name lbe opens, a link another user planted in a shared folder refused,
   // and never a device or FIFO opened.
+  CheckPath(path, true);
   OpenedName opened;
   std::string refusedLink;
-  const bool reached =
-      OpenRegularFile(figures.FilePath, O_RDWR | O_NONBLOCK | O_NOCTTY, opened, &refusedLink);
+  const bool reached = OpenRegularFile(path, O_RDWR | O_NONBLOCK | O_NOCTTY, opened, &refusedLink);
   if (!refusedLink.empty()) {
     throw RefusedLinkError(refusedLink);
   }
-  const FileDescriptor file = std::move(opened.File);
-  FileIdentity identity;
+  FileDescriptor file = std::move(opened.File);
   if (!reached || !IdentityOf(file.Get(), identity)) {
-    throw FileError(
-        errno == ENOENT ? FileErrorKind::EFileNotFoundException : FileErrorKind::EInOutError,
-        shownFile + ": " + PlatformErrorText(errno) + "; " + std::string(kNothingDone));
+    throw OpenError(path, errno);
   }
-  if (!S_ISREG(identity.Info.st_mode) || !RecordIsFor(record, identity)) {
+  if (!S_ISREG(identity.Info.st_mode) || !EntryIsFor(entry, identity)) {
     throw ListError(shownFile + " is not the file " + journal + " was made for; " +
                     std::string(kNothingDone));
   }
   if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
     throw ListError(shownFile + " is held by another lbe; " + std::string(kNothingDone));
   }
-  figures.LengthNow = static_cast<std::uint64_t>(identity.Info.st_size);
-  figures.LengthAfter = record.FormerSize;
+  return file;
+}
+
+// Counts in `figures` the bytes of `file` that putting the journal's former bytes back would
+// change, and the runs of them; false with errno set when either cannot be read.
+bool CountPutBack(const FoundJournal& found, int file, PutBackFigures& figures) {
   std::uint64_t runEnd = 0;
   std::vector<std::uint8_t> now;
-  for (std::size_t i = 0; i < record.Old.size(); ++i) {
-    const Extent& extent = record.Old[i];
+  for (std::size_t i = 0; i < found.Entry.Old.size(); ++i) {
+    const Extent& extent = found.Entry.Old[i];
     const bool read =
         InChunks(extent.Length, [&](std::uint8_t* former, std::size_t count, std::uint64_t done) {
           const std::uint64_t at = extent.Offset + done;
@@ -405,7 +399,7 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
               std::min<std::uint64_t>(count, figures.LengthNow > at ? figures.LengthNow - at : 0));
           now.assign(present, 0);
           if (!ReadAt(found.File.Get(), former, count, found.OldAt[i] + done) ||
-              !ReadAt(file.Get(), now.data(), present, at)) {
+              !ReadAt(file, now.data(), present, at)) {
             return false;
           }
           for (std::size_t k = 0; k < count; ++k) {
@@ -419,10 +413,38 @@ PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::
           return true;
         });
     if (!read) {
-      throw ListError(shownFile + " or " + journal +
-                      " cannot be read: " + PlatformErrorText(errno != 0 ? errno : EIO) + "; " +
-                      std::string(kNothingDone));
+      return false;
     }
+  }
+  return true;
+}
+
+}  // namespace
+
+PutBackOutcome ApplyJournal(const JournalPlace& place, const std::optional<std::string>& filePath,
+                            const PutBackQuestion& ask) {
+  const FoundJournal found = TrustedJournal(place, kNothingDone);
+  const JournalEntry& entry = found.Entry;
+  const std::string journal = Shown(place.Shown());
+  if (entry.Created) {
+    throw ListError(journal + " is the journal of a save that created " + RecordedPath(entry) +
+                    ": there are no former bytes to put back");
+  }
+  PutBackOutcome outcome;
+  PutBackFigures& figures = outcome.Figures;
+  figures.FilePath = filePath.value_or(entry.Path);
+  const std::string shownFile = Shown(figures.FilePath);
+  if (figures.FilePath.empty()) {
+    throw ListError(journal + " does not record its file's path: name the file after it");
+  }
+  FileIdentity identity;
+  const FileDescriptor file =
+      OpenFileOfJournal(figures.FilePath, shownFile, journal, entry, identity);
+  figures.LengthNow = static_cast<std::uint64_t>(identity.Info.st_size);
+  figures.LengthAfter = entry.FormerSize;
+  if (!CountPutBack(found, file.Get(), figures)) {
+    throw ListError(shownFile + " or " + journal + " cannot be read: " +
+                    PlatformErrorText(errno != 0 ? errno : EIO) + "; " + std::string(kNothingDone));
   }
   if (!ask(figures)) {
     return outcome;

@@ -89,7 +89,7 @@ using PutBackQuestion = std::function<bool(const PutBackFigures&)>;
 
 // Puts the former bytes the journal at `place` holds back into its file, at `filePath` or else
 // at the path it recorded, then removes the journal: only a trusted journal of the user's, only
-// into the file it was made for (RecordIsFor), under an exclusive lock of the file, and only when
+// into the file it was made for (EntryIsFor), under an exclusive lock of the file, and only when
 // `ask` says so. The figures; `Applied` false when `ask` said no (nothing was written). Throws
 // FileError when it cannot be done (the journal then stays).
 struct PutBackOutcome {

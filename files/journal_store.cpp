@@ -28,8 +28,11 @@ namespace {
 // after another, then the new bytes of the New extents. Chunks of zeros among the former bytes
 // are left as holes, so a journal of a sparse file stays sparse. The checksum covers every byte
 // of the journal, its own field taken as zero.
-constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '3'};
-// Journals of the version before, whose header ends at its checksum (no file system id).
+constexpr std::array<char, 8> kMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '4'};
+// Journals of the two versions before, still read, whose checksum is FormerJournalSum: the one
+// before has this header, the one before that a header that ends at its checksum (no file system
+// id).
+constexpr std::array<char, 8> kSumFormerMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '3'};
 constexpr std::array<char, 8> kFormerMagic = {'L', 'B', 'E', 'J', 'R', 'N', 'L', '2'};
 constexpr std::uint64_t kLargestSize = std::numeric_limits<off_t>::max();
 constexpr std::uint64_t kLongestPath = 4096;
@@ -54,6 +57,55 @@ struct JournalHeader {
 constexpr std::size_t kChecksumAt = offsetof(JournalHeader, Checksum);
 constexpr std::size_t kFormerHeaderSize = offsetof(JournalHeader, FileSystemId);
 
+// The checksum of the journals of the versions before (kSumFormerMagic, kFormerMagic), kept only
+// so that a save they hold can still be rolled back: FNV-1a over 8-byte words, whose changes in
+// the words' high bits can cancel out, and which no journal is written with any more.
+class FormerJournalSum {
+ public:
+  void Add(const std::uint8_t* bytes, std::size_t count) {
+    for (; count > 0; --count) {
+      word_[pending_++] = *bytes++;
+      if (pending_ == 8) {
+        hash_ = (hash_ ^ Word()) * kPrime;
+        pending_ = 0;
+      }
+    }
+  }
+  std::uint64_t Value() const {
+    std::uint64_t hash = hash_;
+    for (std::size_t i = 0; i < pending_; ++i) {
+      hash = (hash ^ word_[i]) * kPrime;
+    }
+    return hash;
+  }
+
+ private:
+  static constexpr std::uint64_t kPrime = 0x100000001b3u;
+  std::uint64_t Word() const {
+    std::uint64_t word;
+    std::memcpy(&word, word_.data(), 8);
+    return word;
+  }
+  std::uint64_t hash_ = 0xcbf29ce484222325u;
+  std::array<std::uint8_t, 8> word_{};
+  std::size_t pending_ = 0;
+};
+
+// The checksum of a journal's bytes, each read in pieces by `read(add)`, by its version's rule.
+template <typename Read>
+std::uint64_t JournalSum(bool former, Read read) {
+  Checksum sum;
+  FormerJournalSum formerSum;
+  read([&](const std::uint8_t* bytes, std::size_t count) {
+    if (former) {
+      formerSum.Add(bytes, count);
+    } else {
+      sum.Add(bytes, count);
+    }
+  });
+  return former ? formerSum.Value() : sum.Value();
+}
+
 std::uint64_t Total(const std::vector<Extent>& extents) {
   std::uint64_t total = 0;
   for (const Extent& extent : extents) {
@@ -66,27 +118,27 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
   return (value + unit - 1) / unit * unit;
 }
 
-// The header, path and tables of `record`, the checksum field zero, padded to where the data
+// The header, path and tables of `entry`, the checksum field zero, padded to where the data
 // starts.
-std::vector<std::uint8_t> Prefix(const JournalRecord& record) {
+std::vector<std::uint8_t> Prefix(const JournalEntry& entry) {
   JournalHeader header;
   header.Magic = kMagic;
-  header.Device = record.Device;
-  header.Inode = record.Inode;
-  header.Created = record.Created ? 1 : 0;
-  header.FormerSize = record.FormerSize;
-  header.NewSize = record.NewSize;
-  header.TailFrom = record.TailFrom;
-  header.TailTo = record.TailTo;
-  header.TailLength = record.TailLength;
-  header.OldCount = record.Old.size();
-  header.NewCount = record.New.size();
-  header.PathLength = record.Path.size();
-  header.FileSystemId = record.FileSystemId;
+  header.Device = entry.Device;
+  header.Inode = entry.Inode;
+  header.Created = entry.Created ? 1 : 0;
+  header.FormerSize = entry.FormerSize;
+  header.NewSize = entry.NewSize;
+  header.TailFrom = entry.TailFrom;
+  header.TailTo = entry.TailTo;
+  header.TailLength = entry.TailLength;
+  header.OldCount = entry.Old.size();
+  header.NewCount = entry.New.size();
+  header.PathLength = entry.Path.size();
+  header.FileSystemId = entry.FileSystemId;
   std::vector<std::uint8_t> prefix(sizeof header);
   std::memcpy(prefix.data(), &header, sizeof header);
-  prefix.insert(prefix.end(), record.Path.begin(), record.Path.end());
-  for (const auto* table : {&record.Old, &record.New}) {
+  prefix.insert(prefix.end(), entry.Path.begin(), entry.Path.end());
+  for (const auto* table : {&entry.Old, &entry.New}) {
     for (const Extent& extent : *table) {
       const std::array<std::uint64_t, 2> row{extent.Offset, extent.Length};
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(row.data());
@@ -121,18 +173,18 @@ bool Failed(int fallback) {
   return false;
 }
 
-bool FillJournal(int journal, const JournalRecord& record, int file, const NewBytes& newBytes,
+bool FillJournal(int journal, const JournalEntry& entry, int file, const NewBytes& newBytes,
                  const SaveProgress& progress) {
-  std::vector<std::uint8_t> prefix = Prefix(record);
+  std::vector<std::uint8_t> prefix = Prefix(entry);
   Checksum sum;
   sum.Add(prefix.data(), prefix.size());
   if (!WriteAt(journal, prefix.data(), prefix.size(), 0)) {
     return Failed(EIO);
   }
   std::uint64_t at = prefix.size();
-  const std::uint64_t oldTotal = Total(record.Old);
+  const std::uint64_t oldTotal = Total(entry.Old);
   std::uint64_t copied = 0;
-  for (const Extent& extent : record.Old) {
+  for (const Extent& extent : entry.Old) {
     const bool copiedAll =
         InChunks(extent.Length, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
           if (!ReadAt(file, buffer, count, extent.Offset + done)) {
@@ -154,7 +206,7 @@ bool FillJournal(int journal, const JournalRecord& record, int file, const NewBy
     at += extent.Length;
   }
   std::vector<std::uint8_t> buffer;
-  for (const Extent& extent : record.New) {
+  for (const Extent& extent : entry.New) {
     for (std::uint64_t done = 0; done < extent.Length;) {
       const auto count =
           static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, extent.Length - done));
@@ -214,28 +266,6 @@ bool LinkJournal(const JournalPlace& place, int journal, const std::string& priv
 
 }  // namespace
 
-std::string DistrustOfStatus(int fd, const struct stat* file) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    return "it cannot be read: " + PlatformErrorText(errno);
-  }
-  if (!S_ISREG(info.st_mode)) {
-    return "it is not a regular file";
-  }
-  if (info.st_nlink != 1) {
-    return "it has other links";
-  }
-  const bool ownedRight =
-      info.st_uid == ::geteuid() || (file != nullptr && info.st_uid == file->st_uid);
-  if (!ownedRight) {
-    return "it belongs to another user";
-  }
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return "others may write it";
-  }
-  return {};
-}
-
 namespace {
 
 bool SortedApartWithin(const std::vector<Extent>& extents, std::uint64_t limit) {
@@ -269,9 +299,9 @@ bool Covers(const std::vector<Extent>& extents, std::uint64_t from, std::uint64_
   return from >= to;
 }
 
-// True when the record describes a save lbe could have made: sizes in range, extents sorted
+// True when the entry describes a save lbe could have made: sizes in range, extents sorted
 // and apart, and the former bytes of everything that save changes, or reads to move, at hand.
-bool Consistent(const JournalRecord& r) {
+bool Consistent(const JournalEntry& r) {
   if (r.FormerSize > kLargestSize || r.NewSize > kLargestSize || (r.Created && r.FormerSize != 0) ||
       !SortedApartWithin(r.Old, r.FormerSize) || !SortedApartWithin(r.New, r.NewSize) ||
       r.TailFrom > r.FormerSize || r.TailLength > r.FormerSize - r.TailFrom ||
@@ -289,89 +319,110 @@ bool Consistent(const JournalRecord& r) {
                      [&](const Extent& e) { return covered(e.Offset, e.End()); });
 }
 
-// Reads and checks the journal's header and tables, and with `whole` its length and checksum;
-// empty reason when they are sound.
-std::string ReadRecord(int fd, FoundJournal& found, bool whole) {
-  struct stat info {};
-  JournalHeader header;
-  if (::fstat(fd, &info) != 0 ||
-      !ReadAt(fd, reinterpret_cast<std::uint8_t*>(&header), sizeof header, 0)) {
-    return "it is not a journal of lbe";
-  }
-  const auto size = static_cast<std::uint64_t>(info.st_size);
-  std::size_t headerSize = sizeof header;
-  if (header.Magic == kFormerMagic) {
-    headerSize = kFormerHeaderSize;
-    header.FileSystemId = 0;  // that version's path begins here
-  }
-  if ((header.Magic != kMagic && header.Magic != kFormerMagic) ||
-      header.PathLength > kLongestPath || header.OldCount > size / 16 ||
-      header.NewCount > size / 16) {
-    return "it is not a journal of lbe";
-  }
-  JournalRecord& record = found.Record;
-  record.Device = header.Device;
-  record.Inode = header.Inode;
-  record.FileSystemId = header.FileSystemId;
-  record.Created = header.Created != 0;
-  record.FormerSize = header.FormerSize;
-  record.NewSize = header.NewSize;
-  record.TailFrom = header.TailFrom;
-  record.TailTo = header.TailTo;
-  record.TailLength = header.TailLength;
+constexpr std::string_view kNoJournal = "it is not a journal of lbe";
+
+// The entry's figures from the header: the mirror of Prefix.
+void FromHeader(const JournalHeader& header, JournalEntry& entry) {
+  entry.Device = header.Device;
+  entry.Inode = header.Inode;
+  entry.FileSystemId = header.FileSystemId;
+  entry.Created = header.Created != 0;
+  entry.FormerSize = header.FormerSize;
+  entry.NewSize = header.NewSize;
+  entry.TailFrom = header.TailFrom;
+  entry.TailTo = header.TailTo;
+  entry.TailLength = header.TailLength;
+}
+
+// Reads the path and the extent tables after the header (`headerSize` bytes) of a journal of
+// `size` bytes into `entry`; the length of header, path and tables, or 0 when they do not fit.
+std::uint64_t ReadPathAndTables(int fd, const JournalHeader& header, std::size_t headerSize,
+                                std::uint64_t size, JournalEntry& entry) {
   const std::uint64_t tables = (header.OldCount + header.NewCount) * 16;
   if (headerSize + header.PathLength + tables > size) {
-    return "it is not a journal of lbe";
+    return 0;
   }
   std::vector<std::uint8_t> prefix(headerSize + header.PathLength + tables);
   if (!ReadAt(fd, prefix.data(), prefix.size(), 0)) {
-    return "it is not a journal of lbe";
+    return 0;
   }
   const auto* path = reinterpret_cast<const char*>(prefix.data() + headerSize);
-  record.Path.assign(path, header.PathLength);
+  entry.Path.assign(path, header.PathLength);
   const std::uint8_t* row = prefix.data() + headerSize + header.PathLength;
   for (std::uint64_t i = 0; i < header.OldCount + header.NewCount; ++i, row += 16) {
     Extent extent;
     std::memcpy(&extent.Offset, row, 8);
     std::memcpy(&extent.Length, row + 8, 8);
-    (i < header.OldCount ? record.Old : record.New).push_back(extent);
+    (i < header.OldCount ? entry.Old : entry.New).push_back(extent);
   }
-  if (!Consistent(record)) {
-    return "it is not a journal of lbe";
-  }
-  std::uint64_t at = RoundUp(prefix.size(), kDataAlignment);
+  return prefix.size();
+}
+
+// Where each extent's bytes stand, from the 4 KiB boundary after the prefix on; false unless they
+// fill the journal's `size` bytes exactly.
+bool PlaceExtentBytes(std::uint64_t prefixSize, std::uint64_t size, FoundJournal& found) {
+  std::uint64_t at = RoundUp(prefixSize, kDataAlignment);
   for (const auto& [extents, starts] :
-       {std::pair{&record.Old, &found.OldAt}, std::pair{&record.New, &found.NewAt}}) {
+       {std::pair{&found.Entry.Old, &found.OldAt}, std::pair{&found.Entry.New, &found.NewAt}}) {
     for (const Extent& extent : *extents) {
       if (extent.Length > size - std::min(at, size)) {
-        return "it is not a journal of lbe";  // more bytes than the journal holds
+        return false;  // more bytes than the journal holds
       }
       starts->push_back(at);
       at += extent.Length;
     }
   }
-  if (at != size) {
-    return "it is not a journal of lbe";
-  }
-  if (!whole) {
-    return {};
-  }
-  Checksum sum;
-  const bool read =
-      InChunks(size, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
-        if (!ReadAt(fd, buffer, count, done)) {
-          return false;
-        }
-        if (done == 0) {
-          std::memset(buffer + kChecksumAt, 0, sizeof header.Checksum);
-        }
-        sum.Add(buffer, count);
-        return true;
-      });
+  return at == size;
+}
+
+// Whether the `size` bytes of the journal match its `checksum`, by its version's rule; empty
+// reason when they do.
+std::string CheckJournalSum(int fd, std::uint64_t size, bool formerSum, std::uint64_t checksum) {
+  bool read = false;
+  const std::uint64_t sum = JournalSum(formerSum, [&](const auto& add) {
+    read = InChunks(size, [&](std::uint8_t* buffer, std::size_t count, std::uint64_t done) {
+      if (!ReadAt(fd, buffer, count, done)) {
+        return false;
+      }
+      if (done == 0) {
+        std::memset(buffer + kChecksumAt, 0, sizeof checksum);
+      }
+      add(buffer, count);
+      return true;
+    });
+  });
   if (!read) {
     return "it cannot be read: " + PlatformErrorText(errno != 0 ? errno : EIO);
   }
-  return sum.Value() == header.Checksum ? "" : "its checksum does not match";
+  return sum == checksum ? "" : "its checksum does not match";
+}
+
+// Reads and checks the journal's header and tables, and with `whole` its length and checksum;
+// empty reason when they are sound.
+std::string ReadEntry(int fd, FoundJournal& found, bool whole) {
+  struct stat info {};
+  JournalHeader header;
+  if (::fstat(fd, &info) != 0 ||
+      !ReadAt(fd, reinterpret_cast<std::uint8_t*>(&header), sizeof header, 0)) {
+    return std::string(kNoJournal);
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  std::size_t headerSize = sizeof header;
+  const bool formerSum = header.Magic == kSumFormerMagic || header.Magic == kFormerMagic;
+  if (header.Magic == kFormerMagic) {
+    headerSize = kFormerHeaderSize;
+    header.FileSystemId = 0;  // that version's path begins here
+  }
+  if ((header.Magic != kMagic && !formerSum) || header.PathLength > kLongestPath ||
+      header.OldCount > size / 16 || header.NewCount > size / 16) {
+    return std::string(kNoJournal);
+  }
+  FromHeader(header, found.Entry);
+  const std::uint64_t prefixSize = ReadPathAndTables(fd, header, headerSize, size, found.Entry);
+  if (prefixSize == 0 || !Consistent(found.Entry) || !PlaceExtentBytes(prefixSize, size, found)) {
+    return std::string(kNoJournal);
+  }
+  return whole ? CheckJournalSum(fd, size, formerSum, header.Checksum) : std::string();
 }
 
 // Reads the bytes of [from, from + count) that `extents` hold (their data at `starts` in the
@@ -451,7 +502,7 @@ class WriteShape {
 };
 
 // The stretches of the file that a save described by `r` can change, sorted and merged.
-std::vector<Extent> Touched(const JournalRecord& r) {
+std::vector<Extent> Touched(const JournalEntry& r) {
   std::vector<Extent> all = r.Old;
   all.insert(all.end(), r.New.begin(), r.New.end());
   if (r.TailLength > 0) {
@@ -471,22 +522,6 @@ std::vector<Extent> Touched(const JournalRecord& r) {
 }
 
 }  // namespace
-
-bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  return MoveAll(count, [&](std::size_t done) {
-    return Sys("pread", [&] {
-      return ::pread(fd, data + done, count - done, static_cast<off_t>(at + done));
-    });
-  });
-}
-
-bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at) {
-  return MoveAll(count, [&](std::size_t done) {
-    return Sys("pwrite", [&] {
-      return ::pwrite(fd, data + done, count - done, static_cast<off_t>(at + done));
-    });
-  });
-}
 
 namespace {
 
@@ -522,21 +557,20 @@ bool IdentityOf(int fd, FileIdentity& identity) {
   return true;
 }
 
-bool RecordIsFor(const JournalRecord& record, const FileIdentity& file) {
+bool EntryIsFor(const JournalEntry& entry, const FileIdentity& file) {
   const auto device = static_cast<std::uint64_t>(file.Info.st_dev);
   const auto inode = static_cast<std::uint64_t>(file.Info.st_ino);
-  if (record.Inode != inode) {
+  if (entry.Inode != inode) {
     return false;  // another file, whatever else agrees (a copy put back at the name)
   }
   // No one number is enough: two disks can take the same device number in turn, and a cloned
   // disk has the same file system id. Each way of finding the file needs a second witness.
-  const bool idsAgree = record.FileSystemId == 0 || file.FileSystemId == 0 ||
-                        record.FileSystemId == file.FileSystemId;
-  const bool sameFileSystemId =
-      record.FileSystemId != 0 && record.FileSystemId == file.FileSystemId;
-  const bool samePath = !record.Path.empty() && record.Path == file.RealPath;
-  return (record.Device == device && idsAgree) || (sameFileSystemId && samePath) ||
-         (samePath && (record.FileSystemId == 0 || file.FileSystemId == 0));
+  const bool idsAgree =
+      entry.FileSystemId == 0 || file.FileSystemId == 0 || entry.FileSystemId == file.FileSystemId;
+  const bool sameFileSystemId = entry.FileSystemId != 0 && entry.FileSystemId == file.FileSystemId;
+  const bool samePath = !entry.Path.empty() && entry.Path == file.RealPath;
+  return (entry.Device == device && idsAgree) || (sameFileSystemId && samePath) ||
+         (samePath && (entry.FileSystemId == 0 || file.FileSystemId == 0));
 }
 
 std::string JournalName(const FileIdentity& file) {
@@ -632,7 +666,7 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
 bool NewBytes::Piece(std::uint64_t at, std::size_t count, std::vector<std::uint8_t>& buffer,
                      std::span<const std::uint8_t>& piece) const {
   if (read_ == nullptr) {
-    piece = held_.subspan(static_cast<std::size_t>(at - start_), count);
+    piece = inMemory_.subspan(static_cast<std::size_t>(at - start_), count);
     return true;
   }
   buffer.resize(count);
@@ -640,7 +674,7 @@ bool NewBytes::Piece(std::uint64_t at, std::size_t count, std::vector<std::uint8
   return (*read_)(at - start_, buffer);
 }
 
-bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+bool WriteJournal(const JournalPlace& place, const JournalEntry& entry, int file,
                   const NewBytes& newBytes, const SaveProgress& progress, FileDescriptor& held) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY;
   FileDescriptor journal(
@@ -658,7 +692,7 @@ bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int fi
     return false;
   }
   // Locked before it has a name, so that no one sees it named and free while the save runs.
-  const bool written = FillJournal(journal.Get(), record, file, newBytes, progress) &&
+  const bool written = FillJournal(journal.Get(), entry, file, newBytes, progress) &&
                        ::flock(journal.Get(), LOCK_EX | LOCK_NB) == 0 &&
                        LinkJournal(place, journal.Get(), privateName);
   const int cause = errno;
@@ -691,16 +725,62 @@ FoundJournal OpenJournal(const JournalPlace& place, const FileIdentity* file, bo
   found.Present = true;
   found.Distrust = DistrustOfStatus(found.File.Get(), file != nullptr ? &file->Info : nullptr);
   if (found.Distrust.empty()) {
-    found.Distrust = ReadRecord(found.File.Get(), found, whole);
+    found.Distrust = ReadEntry(found.File.Get(), found, whole);
   }
-  if (found.Distrust.empty() && file != nullptr && !RecordIsFor(found.Record, *file)) {
+  if (found.Distrust.empty() && file != nullptr && !EntryIsFor(found.Entry, *file)) {
     found.Distrust = "it was made for another file";
   }
   return found;
 }
 
+namespace {
+
+// A chunk of the file as the save a journal describes sees it: the former bytes, the bytes the
+// save leaves (`Wanted`), which of them it changes (the tail moved in, the new bytes) and which
+// it writes itself (the new bytes).
+struct ChunkOfSave {
+  std::vector<std::uint8_t> Former;
+  std::vector<std::uint8_t> Wanted;
+  std::vector<bool> Changes;
+  std::vector<bool> Written;
+};
+
+// Fills `chunk` for the `count` bytes from `from`; false with errno set when the journal cannot
+// be read.
+bool ReadChunkOfSave(const FoundJournal& journal, std::uint64_t from, std::size_t count,
+                     ChunkOfSave& chunk) {
+  const JournalEntry& r = journal.Entry;
+  const int fd = journal.File.Get();
+  chunk.Former.assign(count, 0);
+  chunk.Changes.assign(count, false);
+  chunk.Written.assign(count, false);
+  if (!ReadFromExtents(fd, r.Old, journal.OldAt, from, count, chunk.Former.data())) {
+    return false;
+  }
+  chunk.Wanted = chunk.Former;
+  // Where the tail lands, its former bytes from where they were.
+  const std::uint64_t tailEnd = r.TailTo + r.TailLength;
+  for (std::uint64_t at = std::max(from, r.TailTo); at < std::min(from + count, tailEnd);) {
+    const std::uint64_t piece = std::min(from + count, tailEnd) - at;
+    const auto index = static_cast<std::size_t>(at - from);
+    if (!ReadFromExtents(fd, r.Old, journal.OldAt, r.TailFrom + (at - r.TailTo),
+                         static_cast<std::size_t>(piece), chunk.Wanted.data() + index)) {
+      return false;
+    }
+    std::fill(chunk.Changes.begin() + static_cast<std::ptrdiff_t>(index),
+              chunk.Changes.begin() + static_cast<std::ptrdiff_t>(index + piece), true);
+    at += piece;
+  }
+  // Then the new bytes: the save writes them once the tail has moved, so they win over it.
+  MarkExtents(r.New, from, count, chunk.Changes);
+  MarkExtents(r.New, from, count, chunk.Written);
+  return ReadFromExtents(fd, r.New, journal.NewAt, from, count, chunk.Wanted.data());
+}
+
+}  // namespace
+
 std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& journal) {
-  const JournalRecord& r = journal.Record;
+  const JournalEntry& r = journal.Entry;
   struct stat info {};
   if (Sys("fstat", [&] { return ::fstat(fd, &info); }) != 0) {
     return std::nullopt;
@@ -711,10 +791,7 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
   }
   bool saved = size == r.NewSize;
   std::vector<std::uint8_t> now;
-  std::vector<std::uint8_t> former;
-  std::vector<std::uint8_t> wanted;
-  std::vector<bool> changes;
-  std::vector<bool> written;
+  ChunkOfSave chunk;
   WriteShape shape;
   for (const Extent& stretch : Touched(r)) {
     for (std::uint64_t from = stretch.Offset; from < stretch.End(); from += kChunk) {
@@ -723,33 +800,10 @@ std::optional<FileVersusJournal> CompareWithJournal(int fd, const FoundJournal& 
       const auto present =
           static_cast<std::size_t>(std::min<std::uint64_t>(count, size > from ? size - from : 0));
       now.assign(present, 0);
-      former.assign(count, 0);
-      changes.assign(count, false);
-      written.assign(count, false);
-      if (!ReadAt(fd, now.data(), present, from) ||
-          !ReadFromExtents(journal.File.Get(), r.Old, journal.OldAt, from, count, former.data())) {
+      if (!ReadAt(fd, now.data(), present, from) || !ReadChunkOfSave(journal, from, count, chunk)) {
         return std::nullopt;
       }
-      wanted = former;
-      // Where the tail lands, its former bytes from where they were.
-      const std::uint64_t tailEnd = r.TailTo + r.TailLength;
-      for (std::uint64_t at = std::max(from, r.TailTo); at < std::min(from + count, tailEnd);) {
-        const std::uint64_t piece = std::min(from + count, tailEnd) - at;
-        const auto index = static_cast<std::size_t>(at - from);
-        if (!ReadFromExtents(journal.File.Get(), r.Old, journal.OldAt, r.TailFrom + (at - r.TailTo),
-                             static_cast<std::size_t>(piece), wanted.data() + index)) {
-          return std::nullopt;
-        }
-        std::fill(changes.begin() + static_cast<std::ptrdiff_t>(index),
-                  changes.begin() + static_cast<std::ptrdiff_t>(index + piece), true);
-        at += piece;
-      }
-      // Then the new bytes: the save writes them once the tail has moved, so they win over it.
-      MarkExtents(r.New, from, count, changes);
-      MarkExtents(r.New, from, count, written);
-      if (!ReadFromExtents(journal.File.Get(), r.New, journal.NewAt, from, count, wanted.data())) {
-        return std::nullopt;
-      }
+      const auto& [former, wanted, changes, written] = chunk;
       for (std::size_t i = 0; i < present; ++i) {
         if (now[i] != former[i] && !(changes[i] && now[i] == wanted[i])) {
           return FileVersusJournal::Changed;
@@ -804,7 +858,7 @@ bool WriteWhereDifferent(int fd, const std::uint8_t* wanted, std::size_t count, 
 }  // namespace
 
 bool PutBack(int fd, const FoundJournal& journal) {
-  const JournalRecord& r = journal.Record;
+  const JournalEntry& r = journal.Entry;
   std::vector<std::uint8_t> scratch;
   for (std::size_t i = 0; i < r.Old.size(); ++i) {
     const Extent& extent = r.Old[i];
@@ -822,21 +876,8 @@ bool PutBack(int fd, const FoundJournal& journal) {
 }
 
 std::string SetAside(const JournalPlace& place, std::string_view suffix) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name =
-        place.Name + std::string(suffix) + (attempt == 0 ? "" : "." + std::to_string(attempt));
-    if (Sys("renameat2", [&] {
-          return ::renameat2(place.Folder.Get(), place.Name.c_str(), place.Folder.Get(),
-                             name.c_str(), RENAME_NOREPLACE);
-        }) == 0) {
-      return place.FolderPath + name;
-    }
-    if (errno != EEXIST) {
-      return {};
-    }
-  }
-  errno = EEXIST;
-  return {};
+  const std::string name = RenameAside(place.Folder.Get(), place.Name, suffix);
+  return name.empty() ? name : place.FolderPath + name;
 }
 
 FileState StateOf(const struct stat& info, std::uint64_t stretchSum) {
@@ -853,21 +894,23 @@ FileState StateOf(const struct stat& info, std::uint64_t stretchSum) {
 }
 
 std::uint64_t StretchChecksum(std::span<const std::uint8_t> bytes) {
-  Checksum sum;
-  sum.Add(bytes.data(), bytes.size());
-  return sum.Value();
+  return ChecksumOf(bytes);
 }
 
+#ifdef LBE_TEST_SUPPORT
 bool SealJournalBytes(std::vector<std::uint8_t>& journal) {
   if (journal.size() < sizeof(JournalHeader)) {
     return false;
   }
+  std::array<char, 8> magic;
+  std::memcpy(magic.data(), journal.data(), magic.size());
   std::memset(journal.data() + kChecksumAt, 0, sizeof(std::uint64_t));
-  Checksum sum;
-  sum.Add(journal.data(), journal.size());
-  const std::uint64_t checksum = sum.Value();
+  const std::uint64_t checksum =
+      JournalSum(magic == kSumFormerMagic || magic == kFormerMagic,
+                 [&](const auto& add) { add(journal.data(), journal.size()); });
   std::memcpy(journal.data() + kChecksumAt, &checksum, sizeof checksum);
   return true;
 }
+#endif
 
 }  // namespace lbe::files

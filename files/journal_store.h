@@ -15,57 +15,30 @@
 
 #include "files/file_journal.h"
 #include "files/file_layer.h"
+#include "files/plain_io.h"
 #include "files/state_folder.h"
 #include "files/test_hooks.h"
 
 namespace lbe::files {
 
-// All `count` bytes at `at`; false with errno set as MoveAll (0 at an early end of file).
-bool ReadAt(int fd, std::uint8_t* data, std::size_t count, std::uint64_t at);
-bool WriteAt(int fd, const std::uint8_t* data, std::size_t count, std::uint64_t at);
-
-// Why the open file `fd` in the state folder is not to be trusted; empty when its status is as
-// lbe leaves one: a regular file with one link, owned by the user (or by the owner of `file`,
-// when given), that nobody else may write.
-std::string DistrustOfStatus(int fd, const struct stat* file);
-
-inline constexpr std::size_t kChunk = std::size_t{1} << 20;
-
-// Runs `piece(buffer, count, done)` over `length` bytes in chunks of at most kChunk, `done`
-// bytes being behind; false as soon as a piece is.
-template <typename Piece>
-bool InChunks(std::uint64_t length, Piece piece) {
-  std::vector<std::uint8_t> buffer(
-      static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length)));
-  for (std::uint64_t done = 0; done < length;) {
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
-    if (!piece(buffer.data(), count, done)) {
-      return false;
-    }
-    done += count;
-  }
-  return true;
-}
-
 // The new bytes of a save, found by their offset in the file (the stretch's starts at `start`):
-// held in memory, or handed over by a ByteReader a piece at a time.
+// in memory, or handed over by a ByteReader a piece at a time.
 class NewBytes {
  public:
-  NewBytes(std::uint64_t start, std::span<const std::uint8_t> held)
-      : start_(start), length_(held.size()), held_(held) {}
+  NewBytes(std::uint64_t start, std::span<const std::uint8_t> inMemory)
+      : start_(start), length_(inMemory.size()), inMemory_(inMemory) {}
   NewBytes(std::uint64_t start, std::uint64_t length, const ByteReader& read)
       : start_(start), length_(length), read_(&read) {}
   std::uint64_t Size() const { return length_; }
-  // The `count` bytes at file offset `at`, all within the stretch, in `piece`: a view of the held
-  // bytes, or read into `buffer`. False with errno set.
+  // The `count` bytes at file offset `at`, all within the stretch, in `piece`: a view of the bytes
+  // in memory, or read into `buffer`. False with errno set.
   bool Piece(std::uint64_t at, std::size_t count, std::vector<std::uint8_t>& buffer,
              std::span<const std::uint8_t>& piece) const;
 
  private:
   std::uint64_t start_;
   std::uint64_t length_;
-  std::span<const std::uint8_t> held_;
+  std::span<const std::uint8_t> inMemory_;
   const ByteReader* read_ = nullptr;
 };
 
@@ -95,7 +68,7 @@ bool IdentityOf(int fd, FileIdentity& identity);
 // when that is larger, moves TailLength bytes from TailFrom to TailTo, writes the New extents,
 // and cuts the file to NewSize when that is smaller. Old holds the former bytes of everything
 // below FormerSize that this can change.
-struct JournalRecord {
+struct JournalEntry {
   std::uint64_t Device = 0;
   std::uint64_t Inode = 0;
   std::uint64_t FileSystemId = 0;  // 0: none (and in journals of earlier versions)
@@ -110,10 +83,10 @@ struct JournalRecord {
   std::string Path;         // the file's real path when it was saved; may be empty
 };
 
-// True when the record is for `file`: the same inode, and the same device (the file system ids,
+// True when the entry is for `file`: the same inode, and the same device (the file system ids,
 // where both have one, agreeing), or the same real path with the same file system id (a disk back
 // under another device number), or the same real path where a file system has no id.
-bool RecordIsFor(const JournalRecord& record, const FileIdentity& file);
+bool EntryIsFor(const JournalEntry& entry, const FileIdentity& file);
 
 // The name a journal of `file` gets in a state folder: fs-FSID-INODE.lbe-journal (the file
 // system's id in hexadecimal), which a disk back under another device number keeps; where the
@@ -151,13 +124,13 @@ std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::s
 std::vector<JournalPlace> JournalPlacesOf(const FileIdentity& file, const std::string& target,
                                           const std::vector<SearchedFolder>& folders);
 
-// Writes the journal of `record`, whose old bytes it copies from `file` and whose new bytes, the
+// Writes the journal of `entry`, whose old bytes it copies from `file` and whose new bytes, the
 // New extents', it takes from `newBytes`, both a piece at a time, as an unnamed file that gets its
 // name only once it is complete and on the disk; never over anything already at that name. False
 // with errno set (EEXIST: the name is taken). `progress` hears of the old bytes copied. `held`
 // gets the journal, open and locked (flock, exclusive): a running save's journal is one whose lock
 // cannot be had; keep it until the journal is removed.
-bool WriteJournal(const JournalPlace& place, const JournalRecord& record, int file,
+bool WriteJournal(const JournalPlace& place, const JournalEntry& entry, int file,
                   const NewBytes& newBytes, const SaveProgress& progress, FileDescriptor& held);
 
 // A journal found at a place, opened without following links or waiting on a FIFO.
@@ -165,14 +138,14 @@ struct FoundJournal {
   bool Present = false;
   std::string Distrust;  // why it is not applied; empty when it is trusted
   FileDescriptor File{-1};
-  JournalRecord Record;
+  JournalEntry Entry;
   std::vector<std::uint64_t> OldAt;  // where each Old extent's bytes stand in the journal
   std::vector<std::uint64_t> NewAt;  // likewise for New
 };
 
 // Opens and checks the journal at `place` for `file`: a regular file with one link, owned by the
 // user running lbe or by the file's owner, writable by nobody else, whole and made for this file
-// (RecordIsFor). Without `file` it must be the user's own and may be for any file. Without
+// (EntryIsFor). Without `file` it must be the user's own and may be for any file. Without
 // `whole` its bytes are not read past the tables: enough to know which file it is for.
 FoundJournal OpenJournal(const JournalPlace& place, const FileIdentity* file, bool whole = true);
 
@@ -197,8 +170,11 @@ std::string SetAside(const JournalPlace& place, std::string_view suffix = ".set-
 // What the file whose status is `info` is, with `stretchSum` for its stretch.
 FileState StateOf(const struct stat& info, std::uint64_t stretchSum);
 
-// For the journal fuzzer: recomputes the checksum of a journal's bytes in place, so that made-up
-// journals get past the checksum. False when the bytes are too short to hold a header.
+#ifdef LBE_TEST_SUPPORT
+// For the journal fuzzer: recomputes the checksum of a journal's bytes in place, by the rule of
+// the version its first bytes name, so that made-up journals get past the checksum. False when the
+// bytes are too short to hold a header.
 bool SealJournalBytes(std::vector<std::uint8_t>& journal);
+#endif
 
 }  // namespace lbe::files

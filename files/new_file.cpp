@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "files/file_layer.h"
+#include "files/plain_io.h"
 #include "files/test_hooks.h"
 
 namespace lbe::files {

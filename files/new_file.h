@@ -49,10 +49,4 @@ void WriteNewFile(std::string_view shownPath, const std::string& target,
 // Throws FileError with the create message naming `path`.
 FileDescriptor OpenScratchFile(std::string_view path);
 
-// WriteWholeFile (file_layer.h) for an output too long to be held in memory, with what `write`
-// puts into the file it is handed: a new file is that file, linked in once complete; a file that
-// is there gets the journalled in-place write of its bytes, which wait in a scratch file and are
-// read back from it a piece at a time, never all in memory.
-void WriteWholeFile(std::string_view path, const OutputWriter& write);
-
 }  // namespace lbe::files

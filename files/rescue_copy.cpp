@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "files/file_layer.h"
+#include "files/plain_io.h"
 #include "files/safe_open.h"
 #include "files/test_hooks.h"
 
@@ -198,7 +199,7 @@ std::string WriteRescueCopy(std::string_view fileName, std::span<const std::uint
           refusedLink.empty() ? PlatformErrorText(cause) : RefusedLinkError(refusedLink).what());
     }
   }
-  throw FileError(FileErrorKind::EInOutError,
+  throw FileError(FileErrorKind::InOutError,
                   error.empty() ? std::string("too many rescue files already") : error);
 }
 

@@ -202,6 +202,78 @@ Outcome CreateName(WalkPoint& at, const std::string& name, int flags, mode_t mod
   return Outcome::Opened;
 }
 
+// What a walk is given and where it stands: the name still to walk (links spliced in as they are
+// met, the slashes after the component taken kept, so that a trailing one is seen), the links
+// followed and the looks taken again so far.
+struct Walk {
+  int Flags = 0;
+  bool Exclusive = false;
+  std::string Rest;
+  int Hops = 0;
+  int Retries = 0;
+  std::string* RefusedLink = nullptr;
+};
+
+// The kernel's "..": the parent of the folder reached, whatever link led there. False with errno
+// set.
+bool TakeParent(WalkPoint& at) {
+  at.Folder.Reset(::openat(at.Folder.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!at.Folder.IsOpen() || ::fstat(at.Folder.Get(), &at.Info) != 0) {
+    return false;
+  }
+  at.Spelled += "../";
+  return true;
+}
+
+// What one step of the walk came to.
+enum class Step { Next, Opened, Failed };
+
+// A component `name` that is there (`next`, of status `seen`): a link followed, a folder walked
+// into, or, last, the file opened.
+Step StepOnto(WalkPoint& at, const std::string& name, FileDescriptor next, const struct stat& seen,
+              bool last, bool trailingSlash, Walk& walk, OpenedName& out) {
+  if (S_ISLNK(seen.st_mode)) {
+    if (last && (walk.Exclusive || (walk.Flags & O_NOFOLLOW) != 0)) {
+      errno = walk.Exclusive ? EEXIST : ELOOP;
+      return Step::Failed;
+    }
+    FileDescriptor jumped(-1);
+    if (!FollowLink(at, name, next.Get(), seen, ++walk.Hops, walk.Rest, walk.RefusedLink, jumped)) {
+      return Step::Failed;
+    }
+    if (jumped.IsOpen()) {
+      return OpenJumpedTo(jumped, last && !trailingSlash, walk.Flags, out) ? Step::Opened
+                                                                           : Step::Failed;
+    }
+    return Step::Next;
+  }
+  if (!last || trailingSlash) {
+    if (!S_ISDIR(seen.st_mode)) {
+      errno = ENOTDIR;
+      return Step::Failed;
+    }
+    if (!last) {
+      at.Folder = std::move(next);
+      at.Info = seen;
+      at.Spelled += name + "/";
+      return Step::Next;
+    }
+  }
+  if (walk.Exclusive) {
+    errno = EEXIST;
+    return Step::Failed;
+  }
+  const Outcome opened = OpenExistingName(at, name, seen, walk.Flags, out);
+  if (opened == Outcome::LookAgain && ++walk.Retries <= kMostRetries) {
+    walk.Rest.insert(0, name);
+    return Step::Next;
+  }
+  if (opened == Outcome::LookAgain) {
+    errno = ESTALE;
+  }
+  return opened == Outcome::Opened ? Step::Opened : Step::Failed;
+}
+
 }  // namespace
 
 bool OpenName(std::string_view path, int flags, mode_t mode, OpenedName& out,
@@ -219,32 +291,24 @@ bool OpenName(std::string_view path, int flags, mode_t mode, OpenedName& out,
     return false;
   }
   const bool create = (flags & O_CREAT) != 0;
-  const bool exclusive = create && (flags & O_EXCL) != 0;
-  // What is still to walk: links spliced in as they are met, the slashes after the component
-  // taken kept, so that a trailing one is seen.
-  std::string rest(path);
-  int hops = 0;
-  int retries = 0;
+  Walk walk{flags, create && (flags & O_EXCL) != 0, std::string(path), 0, 0, refusedLink};
   for (;;) {
-    const std::size_t begin = rest.find_first_not_of('/');
+    const std::size_t begin = walk.Rest.find_first_not_of('/');
     if (begin == std::string::npos) {
       return OpenFolderItself(at, flags, out);
     }
-    const std::size_t end = rest.find('/', begin);
-    const std::string name = rest.substr(begin, end - begin);
-    rest.erase(0, end == std::string::npos ? rest.size() : end);
-    const bool last = rest.find_first_not_of('/') == std::string::npos;
-    const bool trailingSlash = last && !rest.empty();
+    const std::size_t end = walk.Rest.find('/', begin);
+    const std::string name = walk.Rest.substr(begin, end - begin);
+    walk.Rest.erase(0, end == std::string::npos ? walk.Rest.size() : end);
+    const bool last = walk.Rest.find_first_not_of('/') == std::string::npos;
+    const bool trailingSlash = last && !walk.Rest.empty();
     if (name == ".") {
       continue;
     }
     if (name == "..") {
-      // The kernel's "..": the parent of the folder reached, whatever link led there.
-      at.Folder.Reset(::openat(at.Folder.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-      if (!at.Folder.IsOpen() || ::fstat(at.Folder.Get(), &at.Info) != 0) {
+      if (!TakeParent(at)) {
         return false;
       }
-      at.Spelled += "../";
       continue;
     }
     if (create && trailingSlash) {
@@ -256,53 +320,18 @@ bool OpenName(std::string_view path, int flags, mode_t mode, OpenedName& out,
     if (!next.IsOpen() || ::fstat(next.Get(), &seen) != 0) {
       if (!next.IsOpen() && errno == ENOENT && last && create) {
         const Outcome made = CreateName(at, name, flags, mode, out);
-        if (made == Outcome::LookAgain && ++retries <= kMostRetries) {
-          rest.insert(0, name);
+        if (made == Outcome::LookAgain && ++walk.Retries <= kMostRetries) {
+          walk.Rest.insert(0, name);
           continue;
         }
         return made == Outcome::Opened;
       }
       return false;
     }
-    if (S_ISLNK(seen.st_mode)) {
-      if (last && (exclusive || (flags & O_NOFOLLOW) != 0)) {
-        errno = exclusive ? EEXIST : ELOOP;
-        return false;
-      }
-      FileDescriptor jumped(-1);
-      if (!FollowLink(at, name, next.Get(), seen, ++hops, rest, refusedLink, jumped)) {
-        return false;
-      }
-      if (jumped.IsOpen()) {
-        return OpenJumpedTo(jumped, last && !trailingSlash, flags, out);
-      }
-      continue;
+    const Step step = StepOnto(at, name, std::move(next), seen, last, trailingSlash, walk, out);
+    if (step != Step::Next) {
+      return step == Step::Opened;
     }
-    if (!last || trailingSlash) {
-      if (!S_ISDIR(seen.st_mode)) {
-        errno = ENOTDIR;
-        return false;
-      }
-      if (!last) {
-        at.Folder = std::move(next);
-        at.Info = seen;
-        at.Spelled += name + "/";
-        continue;
-      }
-    }
-    if (exclusive) {
-      errno = EEXIST;
-      return false;
-    }
-    const Outcome opened = OpenExistingName(at, name, seen, flags, out);
-    if (opened == Outcome::LookAgain && ++retries <= kMostRetries) {
-      rest.insert(0, name);
-      continue;
-    }
-    if (opened == Outcome::LookAgain) {
-      errno = ESTALE;
-    }
-    return opened == Outcome::Opened;
   }
 }
 

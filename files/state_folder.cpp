@@ -33,6 +33,52 @@ std::string Quoted(std::string_view path) {
   return "\"" + text::VisibleText(path) + "\"";
 }
 
+// Why the folder of status `info`, reached as `reached`, is not to be used on the way (or, when
+// `last`, as the state folder); empty when it may.
+std::string FolderDistrust(const struct stat& info, bool last, const std::string& reached) {
+  if (!UsersOrRoots(info)) {
+    return last ? "it belongs to another user"
+                : "the folder " + Quoted(reached) + " on its way belongs to another user";
+  }
+  if (last ? OthersMayWrite(info) : OthersMayWrite(info) && (info.st_mode & S_ISVTX) == 0) {
+    return last ? "others may write it"
+                : "others may write the folder " + Quoted(reached) + " on its way";
+  }
+  return {};
+}
+
+enum class LinkStep { NotALink, Followed, Refused };
+
+// After `name` in `folder` would not open as a folder: when it is a symbolic link of the user's
+// or root's (a dotfile manager's, the administrator's /home elsewhere), its target goes in
+// front of `rest`, and `folder` and `reached` go back to where the target starts from.
+LinkStep FollowLink(FileDescriptor& folder, const std::string& name, std::string& reached,
+                    std::string& rest, int& hops, std::string& why) {
+  struct stat link {};
+  if (::fstatat(folder.Get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISLNK(link.st_mode)) {
+    return LinkStep::NotALink;
+  }
+  if (!UsersOrRoots(link)) {
+    why = "it is reached through the symbolic link " + Quoted(reached) + " of another user";
+    return LinkStep::Refused;
+  }
+  std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+  const ssize_t length = ::readlinkat(folder.Get(), name.c_str(), target.data(), target.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= target.size() || ++hops > kMostLinkHops) {
+    why = "it cannot be reached: " + PlatformErrorText(length < 0 ? errno : ELOOP);
+    return LinkStep::Refused;
+  }
+  target.resize(static_cast<std::size_t>(length));
+  rest = target + "/" + rest;
+  reached = reached.substr(0, reached.rfind('/') + 1);
+  if (target.front() == '/') {
+    folder.Reset(::open("/", kFolderFlags));
+    reached = "/";
+  }
+  return LinkStep::Followed;
+}
+
 // Walks `path` from "/" one folder at a time, as the kernel would, but holding every folder on
 // the way and every link to the rules above; the folder at its end, open, or -1 with `why` set
 // when one of them fails (`why` empty: a folder is missing).
@@ -48,14 +94,8 @@ FileDescriptor WalkToFolder(std::string_view path, bool create, std::string& why
       return FileDescriptor(-1);
     }
     const bool last = rest.find_first_not_of('/') == std::string::npos;
-    if (!UsersOrRoots(info)) {
-      why = last ? "it belongs to another user"
-                 : "the folder " + Quoted(reached) + " on its way belongs to another user";
-      return FileDescriptor(-1);
-    }
-    if (last ? OthersMayWrite(info) : OthersMayWrite(info) && (info.st_mode & S_ISVTX) == 0) {
-      why = last ? "others may write it"
-                 : "others may write the folder " + Quoted(reached) + " on its way";
+    why = FolderDistrust(info, last, reached);
+    if (!why.empty()) {
       return FileDescriptor(-1);
     }
     if (last) {
@@ -75,30 +115,14 @@ FileDescriptor WalkToFolder(std::string_view path, bool create, std::string& why
         (::mkdirat(folder.Get(), name.c_str(), 0700) == 0 || errno == EEXIST)) {
       next = ::openat(folder.Get(), name.c_str(), kFolderFlags);
     }
-    struct stat link {};
-    if (next < 0 && (errno == ELOOP || errno == ENOTDIR) &&
-        ::fstatat(folder.Get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(link.st_mode)) {
-      // A dotfile manager's link of the user's own, or the administrator's (/home elsewhere).
-      if (!UsersOrRoots(link)) {
-        why = "it is reached through the symbolic link " + Quoted(reached) + " of another user";
+    if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+      const LinkStep step = FollowLink(folder, name, reached, rest, hops, why);
+      if (step == LinkStep::Refused) {
         return FileDescriptor(-1);
       }
-      std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
-      const ssize_t length = ::readlinkat(folder.Get(), name.c_str(), target.data(), target.size());
-      if (length <= 0 || static_cast<std::size_t>(length) >= target.size() ||
-          ++hops > kMostLinkHops) {
-        why = "it cannot be reached: " + PlatformErrorText(length < 0 ? errno : ELOOP);
-        return FileDescriptor(-1);
+      if (step == LinkStep::Followed) {
+        continue;
       }
-      target.resize(static_cast<std::size_t>(length));
-      rest = target + "/" + rest;
-      reached = reached.substr(0, reached.rfind('/') + 1);
-      if (target.front() == '/') {
-        folder.Reset(::open("/", kFolderFlags));
-        reached = "/";
-      }
-      continue;
     }
     if (next < 0) {
       if (errno != ENOENT) {
@@ -284,8 +308,11 @@ void NoteStateFolderInUse() {
   }
 }
 
-std::vector<SearchedFolder> SearchedStateFolders() {
+std::vector<SearchedFolder> SearchedStateFolders(std::string* ownRefusal, std::string* ownPath) {
   std::vector<std::string> paths = {OwnStatePath()};
+  if (ownPath != nullptr) {
+    *ownPath = paths.front();
+  }
   if (const std::string state = AbsoluteVariable("XDG_STATE_HOME"); !state.empty()) {
     paths.push_back(state + "/lbe");
   }
@@ -309,6 +336,9 @@ std::vector<SearchedFolder> SearchedStateFolders() {
     SearchedFolder searched;
     searched.Path = WithSlash(path);
     searched.Folder = WalkToFolder(path, false, searched.Distrust);
+    if (i == 0 && ownRefusal != nullptr) {
+      *ownRefusal = searched.Distrust;
+    }
     if (!searched.Folder.IsOpen() && !searched.Distrust.empty()) {
       // Read, never written: a journal in it can still be named.
       searched.Folder.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -331,6 +361,50 @@ std::vector<SearchedFolder> SearchedStateFolders() {
     folders.push_back(std::move(searched));
   }
   return folders;
+}
+
+std::string DistrustOfStatus(int fd, const struct stat* file) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    return "it cannot be read: " + PlatformErrorText(errno);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return "it is not a regular file";
+  }
+  if (info.st_nlink != 1) {
+    return "it has other links";
+  }
+  const bool ownedRight =
+      info.st_uid == ::geteuid() || (file != nullptr && info.st_uid == file->st_uid);
+  if (!ownedRight) {
+    return "it belongs to another user";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return "others may write it";
+  }
+  return {};
+}
+
+std::string RenameAside(int folder, const std::string& name, std::string_view suffix) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string aside =
+        name + std::string(suffix) + (attempt == 0 ? "" : "." + std::to_string(attempt));
+    if (Sys("renameat2", [&] {
+          return ::renameat2(folder, name.c_str(), folder, aside.c_str(), RENAME_NOREPLACE);
+        }) == 0) {
+      return aside;
+    }
+    if (errno != EEXIST) {
+      return {};
+    }
+  }
+  errno = EEXIST;
+  return {};
+}
+
+std::string StateFolder() {
+  std::string path;
+  return OpenStateFolder(false, path).IsOpen() ? path : std::string();
 }
 
 }  // namespace lbe::files

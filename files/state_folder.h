@@ -11,7 +11,10 @@
 // the folder itself is the user's (or root's) and writable by nobody else. Folders are created
 // only inside folders the user owns.
 
+#include <sys/stat.h>
+
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files/file_layer.h"
@@ -33,6 +36,20 @@ FileDescriptor OpenStateFolder(bool create, std::string& path, std::string* refu
 // that a load under another XDG_STATE_HOME still looks there.
 void NoteStateFolderInUse();
 
+// The user's state folder's path ($XDG_STATE_HOME/lbe, else ~/.local/state/lbe) with its closing
+// "/"; empty when there is none that is safe to use (not the user's own, open to others, or
+// reached through a link).
+std::string StateFolder();
+
+// Why the open file `fd` in a state folder is not to be trusted; empty when its status is as
+// lbe leaves one: a regular file with one link, owned by the user (or by the owner of `file`,
+// when given), that nobody else may write.
+std::string DistrustOfStatus(int fd, const struct stat* file);
+
+// Renames `name` in the open folder `folder` to NAME+`suffix` (then ".1", ".2", ...), never over
+// anything; the new name, or empty with errno set.
+std::string RenameAside(int folder, const std::string& name, std::string_view suffix);
+
 // A folder a save may have left a journal in, open for reading.
 struct SearchedFolder {
   FileDescriptor Folder{-1};
@@ -45,6 +62,10 @@ struct SearchedFolder {
 // those homes list (NoteStateFolderInUse), each once, those that exist. Nothing is created. A
 // folder that fails the checks above is still opened for reading, with its Distrust set, so that a
 // journal in it can be named.
-std::vector<SearchedFolder> SearchedStateFolders();
+// `ownRefusal`, when given, gets what OpenStateFolder's `refusal` would: why the user's own state
+// folder, which is there, is not used (empty when it is, or is missing), and `ownPath` its path,
+// without a closing "/".
+std::vector<SearchedFolder> SearchedStateFolders(std::string* ownRefusal = nullptr,
+                                                 std::string* ownPath = nullptr);
 
 }  // namespace lbe::files

@@ -5,15 +5,16 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <filesystem>
+#include <cstdio>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "files/checksum.h"
 #include "files/file_layer.h"
-#include "files/journal_store.h"
+#include "files/plain_io.h"
 #include "files/state_folder.h"
+#include "files/test_hooks.h"
 #include "text/hex_text.h"
 
 namespace lbe::files {
@@ -90,23 +91,74 @@ bool NextLine(std::string_view& text, std::string_view& line) {
   return true;
 }
 
-// The file's name in the state folder, from the key: FNV-1a of the path, start and offset, and of
-// the style for New MLX sums. Two keys that meet on a name are told apart by the key written
-// inside.
-std::string FileNameOf(const TypedSumsKey& key) {
-  std::uint64_t hash = 0xcbf29ce484222325u;
-  const auto add = [&hash](std::string_view bytes) {
-    for (const char c : bytes) {
-      hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-    }
-  };
-  add(key.Path);
-  add(std::string(1, '\0') + text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4));
-  add(std::string(1, '\0') + text::HexDigits(key.Offset, 1));
+// The bytes that name a key's file: the path, start and offset, and the style for New MLX sums.
+std::string NameKey(const TypedSumsKey& key) {
+  std::string bytes = key.Path;
+  bytes += std::string(1, '\0') + text::HexDigits(static_cast<std::uint32_t>(key.StartAddress), 4);
+  bytes += std::string(1, '\0') + text::HexDigits(key.Offset, 1);
   if (key.NewMlx) {
-    add(std::string(1, '\0') + StyleLine(key));
+    bytes += std::string(1, '\0') + StyleLine(key);
+  }
+  return bytes;
+}
+
+// The file's name in the state folder: the files' checksum of NameKey. Two keys that meet on a
+// name are told apart by the key written inside.
+std::string FileNameOf(const TypedSumsKey& key) {
+  const std::string bytes = NameKey(key);
+  return "typed-" +
+         text::HexDigits(
+             ChecksumOf({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}), 16) +
+         ".lbe-sums";
+}
+
+// The name the sums of `key` had before FileNameOf: FNV-1a over the bytes of NameKey. Looked up
+// only to take such a file over under its new name.
+std::string FormerFileNameOf(const TypedSumsKey& key) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const char c : NameKey(key)) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
   }
   return "typed-" + text::HexDigits(hash, 16) + ".lbe-sums";
+}
+
+// `path` with its "." names, each name followed by "..", and its runs of "/" taken out by their
+// text alone: ".." above the root stays at the root, and a path that ended in a folder ("/", "."
+// or "..") keeps a closing "/". As the C++ library's lexically_normal, by which the names of the
+// sums stored so far were made.
+std::string LexicallyNormal(std::string_view path) {
+  if (path.find_first_not_of('/') == std::string_view::npos) {
+    return std::string(path);  // "" and a root alone stay as they are
+  }
+  const bool absolute = path.starts_with('/');
+  std::vector<std::string_view> names;
+  bool closingSlash = false;
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    const std::string_view name = path.substr(0, slash);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    const bool last = path.empty();
+    closingSlash = last && (slash != std::string_view::npos || name == "." || name == "..");
+    if (name.empty() || name == ".") {
+      continue;
+    }
+    if (name == ".." && !names.empty() && names.back() != "..") {
+      names.pop_back();
+    } else if (name != ".." || !absolute) {
+      names.push_back(name);
+    }
+  }
+  std::string normal = absolute ? "/" : "";
+  for (const std::string_view name : names) {
+    normal.append(name).append("/");
+  }
+  if (names.empty()) {
+    return absolute ? normal : ".";
+  }
+  if (!closingSlash || names.back() == "..") {
+    normal.pop_back();
+  }
+  return normal;
 }
 
 // The whole content of `fd`, at most kLargestFile bytes; nullopt with errno set when a read fails.
@@ -137,12 +189,18 @@ TypedSums NoTypedSums() {
 }
 
 std::string AbsoluteFilePath(std::string_view name) {
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::absolute(std::filesystem::path(name), error);
-  if (error) {
-    path = std::filesystem::path(name);
+  if (name.empty()) {
+    return {};
   }
-  return path.lexically_normal().string();
+  std::string path(name);
+  if (!name.starts_with('/')) {
+    int error = 0;
+    const std::string folder = CurrentFolder(error);
+    if (error == 0) {
+      path = folder + (folder.ends_with('/') ? "" : "/") + path;
+    }
+  }
+  return LexicallyNormal(path);
 }
 
 std::string TypedSumsText(const TypedSumsKey& key, const TypedSums& sums) {
@@ -167,16 +225,14 @@ std::string TypedSumsText(const TypedSumsKey& key, const TypedSums& sums) {
   return text + "end " + std::to_string(count) + "\n";
 }
 
-ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
-  ParsedTypedSums parsed;
-  const auto fail = [&parsed](std::string why) {
-    parsed.Error = std::move(why);
-    parsed.Sums = NoTypedSums();
-    return parsed;
-  };
+namespace {
+
+// Takes the first four lines, the heading, off `text`: why they are not the heading of the sums
+// of `key`, or empty when they are.
+std::string HeadingFlaw(std::string_view& text, const TypedSumsKey& key) {
   std::string_view line;
   if (!NextLine(text, line) || line != kFirstLine) {
-    return fail("it is not a file of typed sums");
+    return "it is not a file of typed sums";
   }
   std::optional<std::string> path;
   if (NextLine(text, line) && line.starts_with("path ")) {
@@ -191,12 +247,28 @@ ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
     offset = HexValue(line.substr(7), line.size() - 7);
   }
   if (!path || !start || !offset) {
-    return fail("its heading is damaged");
+    return "its heading is damaged";
   }
   if (*path != key.Path || *start != static_cast<std::uint64_t>(key.StartAddress) ||
       *offset != key.Offset) {
-    return fail("it was made for another file, start address or offset");
+    return "it was made for another file, start address or offset";
   }
+  return {};
+}
+
+}  // namespace
+
+ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
+  ParsedTypedSums parsed;
+  const auto fail = [&parsed](std::string why) {
+    parsed.Error = std::move(why);
+    parsed.Sums = NoTypedSums();
+    return parsed;
+  };
+  if (const std::string why = HeadingFlaw(text, key); !why.empty()) {
+    return fail(why);
+  }
+  std::string_view line;
   std::string_view rest = text;
   std::string style;
   if (NextLine(rest, line) && line.starts_with("style ")) {
@@ -232,14 +304,18 @@ ParsedTypedSums ParseTypedSums(std::string_view text, const TypedSumsKey& key) {
 
 StoredSums LoadTypedSums(const TypedSumsKey& key) {
   StoredSums stored;
-  JournalPlace place;
-  place.Folder = OpenStateFolder(true, place.FolderPath);
-  if (!place.Folder.IsOpen()) {
+  std::string folderPath;
+  const FileDescriptor folder = OpenStateFolder(true, folderPath);
+  if (!folder.IsOpen()) {
     stored.FolderMissing = true;
     return stored;
   }
-  place.Name = FileNameOf(key);
-  FileDescriptor file(::openat(place.Folder.Get(), place.Name.c_str(),
+  const std::string name = FileNameOf(key);
+  // Sums stored under their former name take the new one, never over a file that has it; a link
+  // or a file of another's is renamed too, to be refused below as it would have been there.
+  ::renameat2(folder.Get(), FormerFileNameOf(key).c_str(), folder.Get(), name.c_str(),
+              RENAME_NOREPLACE);
+  FileDescriptor file(::openat(folder.Get(), name.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   std::string why;
   if (!file.IsOpen()) {
@@ -265,18 +341,17 @@ StoredSums LoadTypedSums(const TypedSumsKey& key) {
     why = parsed.Error;
   }
   // Set aside, so that the next sum typed is stored afresh and the old file can still be read.
-  const std::string aside = SetAside(place);
-  stored.Problem = "The typed sums in " + place.Shown() + " are not used: " + why +
-                   (aside.empty() ? "." : "; moved to " + aside + ".");
+  const std::string aside = RenameAside(folder.Get(), name, ".set-aside");
+  stored.Problem = "The typed sums in " + folderPath + name + " are not used: " + why +
+                   (aside.empty() ? "." : "; moved to " + folderPath + aside + ".");
   return stored;
 }
 
-bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string& error) {
+void StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums) {
   std::string folderPath;
   const FileDescriptor folder = OpenStateFolder(true, folderPath);
   if (!folder.IsOpen()) {
-    error = "there is no state folder that is safe to use";
-    return false;
+    throw FileError(FileErrorKind::InOutError, "there is no state folder that is safe to use");
   }
   const std::string name = FileNameOf(key);
   const std::string fresh = "." + name + ".new-" + std::to_string(::getpid());
@@ -296,9 +371,9 @@ bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string&
   if (!written) {
     const int cause = errno;
     ::unlinkat(folder.Get(), fresh.c_str(), 0);
-    error = "cannot write " + folderPath + name + ": " + PlatformErrorText(cause);
+    throw FileError(FileErrorKind::WriteError,
+                    "cannot write " + folderPath + name + ": " + PlatformErrorText(cause));
   }
-  return written;
 }
 
 }  // namespace lbe::files

@@ -59,7 +59,8 @@ struct StoredSums {
 StoredSums LoadTypedSums(const TypedSumsKey& key);
 
 // Writes the sums of `key` whole to a new file in the state folder and renames it into place.
-// False with `error` set when that cannot be done; what was stored before then stays.
-bool StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums, std::string& error);
+// Throws FileError, whose text says why, when that cannot be done; what was stored before then
+// stays.
+void StoreTypedSums(const TypedSumsKey& key, const TypedSums& sums);
 
 }  // namespace lbe::files

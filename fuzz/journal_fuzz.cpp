@@ -66,7 +66,8 @@ const std::string kTarget = "target";
 }
 
 bool OfThisVersion(const Bytes& j) {
-  return j.size() >= 8 && std::memcmp(j.data(), "LBEJRNL3", 8) == 0;
+  return j.size() >= 8 &&
+         (std::memcmp(j.data(), "LBEJRNL4", 8) == 0 || std::memcmp(j.data(), "LBEJRNL3", 8) == 0);
 }
 std::uint64_t HeaderOf(const Bytes& j) {
   return OfThisVersion(j) ? kHeaderWithId : kHeader;
@@ -357,7 +358,7 @@ Bytes RealSave(bool exists, files::FileStretch stretch, std::size_t count, bool 
     }
     // The harness lays journals out in the former version's header, which lbe still reads:
     // this one's file system id goes, its bytes still from the next 4 KiB boundary on.
-    if (journal.size() >= kHeader + 8 && std::memcmp(journal.data(), "LBEJRNL3", 8) == 0) {
+    if (journal.size() >= kHeader + 8 && std::memcmp(journal.data(), "LBEJRNL4", 8) == 0) {
       std::memcpy(journal.data(), "LBEJRNL2", 8);
       journal.erase(journal.begin() + kHeader, journal.begin() + kHeader + 8);
       const std::uint64_t data = (Prefix(journal) + 8 + 4095) / 4096 * 4096;

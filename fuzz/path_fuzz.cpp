@@ -33,6 +33,7 @@
 
 #include "cli/command_line.h"
 #include "files/file_layer.h"
+#include "files/whole_file.h"
 #include "fuzz/fuzz_folder.h"
 #include "image/address_text.h"
 #include "image/memory_image.h"
@@ -127,19 +128,16 @@ struct ExpectedError {
 std::optional<ExpectedError> TextCheckError(std::string_view path) {
   const std::string suffix = "\r\n[" + text::VisibleText(path) + "]";
   if (path.size() >= PATH_MAX) {
-    return ExpectedError{FileErrorKind::EPathTooLongException,
-                         "指定されたパスが長すぎます" + suffix};
+    return ExpectedError{FileErrorKind::PathTooLong, "指定されたパスが長すぎます" + suffix};
   }
   if (path.find(':') != std::string_view::npos) {
-    return ExpectedError{FileErrorKind::ENotSupportedException,
-                         "パスの形式がサポートされていません"};
+    return ExpectedError{FileErrorKind::NotSupported, "パスの形式がサポートされていません"};
   }
   if (std::all_of(path.begin(), path.end(), IsBlankOrControl)) {
-    return ExpectedError{FileErrorKind::EInOutArgumentException, "パスが空です"};
+    return ExpectedError{FileErrorKind::BadArgument, "パスが空です"};
   }
   if (HasInvalidCharacter(path)) {
-    return ExpectedError{FileErrorKind::EInOutArgumentException,
-                         "パスに無効な文字が含まれています" + suffix};
+    return ExpectedError{FileErrorKind::BadArgument, "パスに無効な文字が含まれています" + suffix};
   }
   return std::nullopt;
 }
@@ -184,11 +182,11 @@ void CheckPathTarget(FuzzedDataProvider& provider) {
     return;
   }
   const std::string suffix = "\r\n[" + text::VisibleText(path) + "]";
-  if (raised == FileErrorKind::EDirectoryNotFoundException &&
+  if (raised == FileErrorKind::FolderNotFound &&
       message != "指定されたパスが見つかりません" + suffix) {
     Fail("the folder-missing message is not its text and the path in square brackets");
   }
-  if (raised == FileErrorKind::EFileNotFoundException &&
+  if (raised == FileErrorKind::FileNotFound &&
       message != "指定されたファイルが見つかりません " + suffix) {
     Fail("the file-missing message is not its text and the path in square brackets");
   }
@@ -200,11 +198,11 @@ void CheckPathTarget(FuzzedDataProvider& provider) {
     if (mustExist && !IsNonFolder(path)) {
       Fail("a path passed for reading that names no file");
     }
-  } else if (raised == FileErrorKind::EDirectoryNotFoundException) {
+  } else if (raised == FileErrorKind::FolderNotFound) {
     if (IsFolder(folder)) {
       Fail("folder missing, yet it is there");
     }
-  } else if (raised == FileErrorKind::EFileNotFoundException) {
+  } else if (raised == FileErrorKind::FileNotFound) {
     if (!mustExist || IsNonFolder(path)) {
       Fail("file missing, yet it is there or was not asked for");
     }

@@ -19,6 +19,8 @@
 #include "files/file_journal.h"
 #include "files/file_layer.h"
 #include "files/new_file.h"
+#include "files/plain_io.h"
+#include "files/whole_file.h"
 #include "image/address_text.h"
 #include "listing/raw_placement.h"
 #include "records/record_line.h"

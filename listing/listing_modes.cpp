@@ -20,6 +20,7 @@
 #include "files/file_layer.h"
 #include "files/new_file.h"
 #include "files/safe_open.h"
+#include "files/whole_file.h"
 #include "image/address_text.h"
 #include "image/line_text.h"
 #include "image/memory_image.h"
@@ -416,11 +417,18 @@ int CheckMode(const std::string& listingName, const std::optional<std::string>& 
   if (outputName && !OutputPathUsable(*outputName, err)) {
     return 2;
   }
+  // Checked and opened by the file layer's rules, and its message for a listing it cannot open;
+  // not only a regular file: a listing may come through a pipe.
   files::OpenedName opened;
-  std::string refusedLink;
-  if (!files::OpenName(name, O_RDONLY | O_CLOEXEC | O_NOCTTY, 0, opened, &refusedLink)) {
-    ReportError(err, refusedLink.empty() ? shownName + ": " + files::PlatformErrorText(errno)
-                                         : files::RefusedLinkError(refusedLink).what());
+  try {
+    files::CheckPath(name, true);
+    std::string refusedLink;
+    if (!files::OpenName(name, O_RDONLY | O_CLOEXEC | O_NOCTTY, 0, opened, &refusedLink)) {
+      throw refusedLink.empty() ? files::OpenError(name, errno)
+                                : files::RefusedLinkError(refusedLink);
+    }
+  } catch (const files::FileError& error) {
+    ReportError(err, error.what());
     return 2;
   }
   const files::FileDescriptor file = std::move(opened.File);

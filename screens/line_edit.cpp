@@ -498,9 +498,11 @@ bool HandleTypeInKey(EditCursor& cursor, KeyCode key) {
 
 }  // namespace
 
+#ifdef LBE_TEST_SUPPORT
 void ForgetLastFind() {
   Find = {};
 }
+#endif
 
 void LineEditMode(bool withGoto, bool nibbleMovement) {
   console::ClearWindow();

@@ -8,8 +8,10 @@ namespace lbe::screens {
 // move by nibbles with `nibbleMovement` (/M), else by bytes. Returns on Esc or Q.
 void LineEditMode(bool withGoto, bool nibbleMovement);
 
+#ifdef LBE_TEST_SUPPORT
 // The edit mode keeps the last pattern it searched for (N finds it again) from one stay to the
 // next; this forgets it, for a fresh start.
 void ForgetLastFind();
+#endif
 
 }  // namespace lbe::screens

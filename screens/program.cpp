@@ -32,6 +32,7 @@ ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view progr
   return outcome;
 }
 
+#ifdef LBE_TEST_SUPPORT
 void ResetProgramState() {
   console::Console = {};
   console::OutputBuffer = {};
@@ -46,5 +47,6 @@ void ResetProgramState() {
   ForgetTypedSums();
   SetNewMlxLines(false);
 }
+#endif
 
 }  // namespace lbe::screens

@@ -21,8 +21,10 @@ struct ProgramOutcome {
 ProgramOutcome RunProgram(console::ConsoleDevice& device, std::string_view programPath,
                           const EditorSettings& settings);
 
+#ifdef LBE_TEST_SUPPORT
 // Every process-wide state, of all three parts, back to what a fresh process starts with: for
 // tests and fuzzers that run the program again in the same process.
 void ResetProgramState();
+#endif
 
 }  // namespace lbe::screens

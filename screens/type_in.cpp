@@ -10,6 +10,7 @@
 #include "console/text_output.h"
 #include "console/window.h"
 #include "files/edited_file.h"
+#include "files/file_layer.h"
 #include "files/typed_sums.h"
 #include "image/address_text.h"
 #include "image/memory_image.h"
@@ -239,10 +240,13 @@ void StoreChangedSums() {
     return;
   }
   TypeIn.Unstored = false;
-  std::string error;
-  if (!files::StoreTypedSums(*TypeIn.Key, TypeIn.Sums, error) &&
-      !std::exchange(TypeIn.StoreFailed, true)) {
-    TypeIn.Status.Notice = NoticeText("Typed sums are not kept: " + error + ".");
+  try {
+    files::StoreTypedSums(*TypeIn.Key, TypeIn.Sums);
+  } catch (const files::FileError& error) {
+    if (!std::exchange(TypeIn.StoreFailed, true)) {
+      TypeIn.Status.Notice =
+          NoticeText("Typed sums are not kept: " + std::string(error.what()) + ".");
+    }
   }
 }
 
@@ -254,12 +258,14 @@ bool TypeInMode() {
   return TypeIn.On;
 }
 
+#ifdef LBE_TEST_SUPPORT
 void ForgetTypedSums() {
   // Swapped with a fresh state rather than assigned one: GCC 12 at -O3 takes the assignment's
   // temporary string for one that may be uninitialised.
   TypeInState fresh;
   std::swap(TypeIn, fresh);
 }
+#endif
 
 void OpenTypedSums() {
   files::TypedSumsKey key;

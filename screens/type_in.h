@@ -15,8 +15,10 @@ namespace lbe::screens {
 void SetTypeInMode(bool on);
 bool TypeInMode();
 
+#ifdef LBE_TEST_SUPPORT
 // Back to a fresh process's state: no typed sums kept, nothing said yet.
 void ForgetTypedSums();
+#endif
 
 // Takes in the stored sums of the file, start address and offset now in use, unless they are
 // the ones kept already; and forgets what row 1 and row 2 showed, for a screen drawn afresh.

@@ -154,10 +154,16 @@ expect_status 2 "$lbe" --check utf16.txt
 grep -q "UTF-16" err || fail "UTF-16 listing: $(cat err)"
 
 # Unreadable listings, bad outputs and wrong command lines: exit status 2.
+# Every mode that reads a file words one it cannot find as the file layer does.
+for mode in "--list missing.txt" "--check missing.txt" "--convert missing.txt out.hex"; do
+  # shellcheck disable=SC2086
+  "$lbe" $mode < /dev/null > out 2> err
+  [ "$(cat err)" = "lbe: 指定されたファイルが見つかりません "$'\n'"[missing.txt]" ] ||
+    fail "lbe $mode: $(cat err)"
+done
 expect_status 2 "$lbe" --check missing.txt
-[ "$(cat err)" = "lbe: missing.txt: No such file or directory" ] || fail "missing listing: $(cat err)"
 expect_status 2 "$lbe" --check .
-grep -q "^lbe: \.: Is a directory$" err || fail "listing that is a folder: $(cat err)"
+grep -q "^lbe: 指定されたファイルが見つかりません $" err || fail "listing that is a folder: $(cat err)"
 expect_status 2 "$lbe" --check listed.txt -o no/such/folder.bin
 grep -q "^lbe: 指定されたパスが見つかりません$" err || fail "output in a missing folder: $(cat err)"
 grep -q "^\[no/such/folder.bin\]$" err || fail "output in a missing folder: $(cat err)"

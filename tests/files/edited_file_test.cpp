@@ -49,7 +49,7 @@ class EditedFile : public ::testing::Test {
       return error;
     }
     ADD_FAILURE() << "no FileError was raised";
-    return FileError(FileErrorKind::EInOutError, "");
+    return FileError(FileErrorKind::InOutError, "");
   }
   // The names in the folder: what a save left beside the file.
   std::vector<std::string> Names() const {
@@ -125,7 +125,7 @@ TEST_F(EditedFile, LoadErrorReachesTheCaller) {
   CurrentFileName = "pipe";
   Range.EndLine = 3;
   Image[0] = 0x77;
-  EXPECT_EQ(FailureOf([] { LoadFile(); }).Kind(), FileErrorKind::EInOutError);
+  EXPECT_EQ(FailureOf([] { LoadFile(); }).Kind(), FileErrorKind::InOutError);
   EXPECT_EQ(Range.EndLine, 3);
   EXPECT_EQ(ImageBytes(0, 2), (Bytes{0x77, 0}));
 }
@@ -188,7 +188,7 @@ TEST_F(EditedFile, AFolderLoadsNothingAndIsNoPlaceToSave) {
   EXPECT_EQ(Range.EndLine, 0);
   EXPECT_EQ(Image[0], 0x77);
   const FileError error = FailureOf([] { SaveRange(); });
-  EXPECT_EQ(error.Kind(), FileErrorKind::EInOutError);
+  EXPECT_EQ(error.Kind(), FileErrorKind::InOutError);
   EXPECT_EQ(std::string(error.what()),
             "ファイル \"" + folder_.Full("dir") + "\" を作成できません。Is a directory\r\n[dir]");
   EXPECT_TRUE(fs::is_directory("dir"));
@@ -213,7 +213,7 @@ TEST_F(EditedFile, SaveRangeWritesTheRangeOrChangesNothing) {
     SaveRange();
     ADD_FAILURE() << "no FileError was raised";
   } catch (const FileError& error) {
-    EXPECT_EQ(error.Kind(), FileErrorKind::EDirectoryNotFoundException);
+    EXPECT_EQ(error.Kind(), FileErrorKind::FolderNotFound);
   }
   EXPECT_EQ(Placement.Stretch, (FileStretch{0, 16, true}));
   EXPECT_TRUE(ImageChangedSinceSaved());

@@ -25,6 +25,7 @@
 #include "files/file_layer.h"
 #include "files/journal_store.h"
 #include "files/test_hooks.h"
+#include "files/whole_file.h"
 #include "interrupted_save.h"
 #include "temp_folder.h"
 
@@ -801,6 +802,41 @@ TEST_F(JournalLookup, AJournalOfTheVersionBeforeIsApplied) {
   EXPECT_TRUE(SettleJournals("file.bin", false).RolledBack);
   EXPECT_EQ(lbe::testing::GetFile("file.bin"), kFormer);
   EXPECT_TRUE(fs::is_empty("state/lbe"));
+}
+
+// A journal of the version before this one, the same header sealed with FNV-1a over 8-byte words,
+// is still applied; this version's header with that seal is refused, the file left as it is.
+TEST_F(JournalLookup, AJournalSealedAsTheVersionBeforeIsAppliedUnderItsOwnVersionOnly) {
+  const struct {
+    const char* version;
+    bool rolledBack;
+  } cases[] = {{"LBEJRNL3", true}, {"LBEJRNL4", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    lbe::testing::PutFile("file.bin", kFormer);
+    Interrupt("file.bin", kAcross, kNew, kHalfSaved);
+    const std::string journal = StateJournal();
+    Bytes bytes = lbe::testing::GetFile(journal);
+    std::memcpy(bytes.data(), c.version, 8);
+    std::memset(bytes.data() + 96, 0, 8);  // the checksum's own field
+    std::uint64_t sum = 0xcbf29ce484222325u;
+    std::size_t at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + at, 8);
+      sum = (sum ^ word) * 0x100000001b3u;
+    }
+    for (; at < bytes.size(); ++at) {
+      sum = (sum ^ bytes[at]) * 0x100000001b3u;
+    }
+    std::memcpy(bytes.data() + 96, &sum, 8);
+    lbe::testing::PutFile(journal, bytes);
+    EXPECT_EQ(SettleJournals("file.bin", false).RolledBack, c.rolledBack);
+    EXPECT_EQ(lbe::testing::GetFile("file.bin") == kFormer, c.rolledBack);
+    fs::remove_all("state/lbe");
+    fs::create_directories("state/lbe");
+    fs::permissions("state/lbe", fs::perms::owner_all);
+  }
 }
 
 // A save that means to create a file (--check -o, --convert, S of a name that named nothing)

@@ -20,6 +20,7 @@
 #include "files/file_journal.h"
 #include "files/file_layer.h"
 #include "files/test_hooks.h"
+#include "files/whole_file.h"
 #include "temp_folder.h"
 
 namespace lbe::files {

@@ -14,6 +14,7 @@
 
 #include "files/file_layer.h"
 #include "files/rescue_copy.h"
+#include "files/whole_file.h"
 #include "listing/listing_modes.h"
 #include "temp_folder.h"
 

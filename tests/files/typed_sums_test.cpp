@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "files/file_layer.h"
 #include "files/test_hooks.h"
 #include "temp_folder.h"
 
@@ -75,8 +77,7 @@ TEST(TypedSums, StoreAndTrust) {
   const TypedSumsKey key{folder.Full("rom.bin"), 0, 0};
   TypedSums sums = NoTypedSums();
   sums[3] = 0xA5;
-  std::string error;
-  ASSERT_TRUE(StoreTypedSums(key, sums, error)) << error;
+  ASSERT_NO_THROW(StoreTypedSums(key, sums));
   EXPECT_EQ(LoadTypedSums(key).Sums, sums);
   const auto stored = *std::filesystem::directory_iterator(folder.Full("state/lbe"));
   EXPECT_EQ(std::filesystem::status(stored).permissions(), std::filesystem::perms(0600));
@@ -108,7 +109,7 @@ TEST(TypedSums, StoreAndTrust) {
     if (c.needsRoot && ::geteuid() != 0) {
       continue;  // no other user's file to make
     }
-    ASSERT_TRUE(StoreTypedSums(key, sums, error)) << error;
+    ASSERT_NO_THROW(StoreTypedSums(key, sums));
     const std::string path = stored.path().native();
     c.spoil(path);
     const StoredSums found = LoadTypedSums(key);
@@ -121,7 +122,37 @@ TEST(TypedSums, StoreAndTrust) {
   ::setenv("XDG_STATE_HOME", folder.Full("rom.bin/state").c_str(), 1);
   testing::PutFile("rom.bin", {});
   EXPECT_TRUE(LoadTypedSums(key).FolderMissing);
-  EXPECT_FALSE(StoreTypedSums(key, sums, error));
+  try {
+    StoreTypedSums(key, sums);
+    ADD_FAILURE() << "stored with no state folder";
+  } catch (const FileError& failure) {
+    EXPECT_STREQ(failure.what(), "there is no state folder that is safe to use");
+  }
+}
+
+// Sums stored when their file was named by FNV-1a of the key's path, start and offset are still
+// found, and take the name of today.
+TEST(TypedSums, SumsUnderTheirFormerNameAreFound) {
+  testing::TemporaryWorkingFolder folder;
+  const TypedSumsKey key{folder.Full("rom.bin"), 0x0100, 0x20};
+  ASSERT_NO_THROW(StoreTypedSums({"other", 0, 0}, NoTypedSums()));  // the folder
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const char c : key.Path + std::string("\0"
+                                             "0100\0"
+                                             "20",
+                                             8)) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  }
+  char former[48];
+  std::snprintf(former, sizeof former, "state/lbe/typed-%016llX.lbe-sums",
+                static_cast<unsigned long long>(hash));
+  TypedSums sums = NoTypedSums();
+  sums[0x21] = 0x5A;
+  const std::string text = TypedSumsText(key, sums);
+  testing::PutFile(former, {text.begin(), text.end()});
+  EXPECT_EQ(LoadTypedSums(key).Sums, sums);
+  EXPECT_FALSE(std::filesystem::exists(former));
+  EXPECT_EQ(LoadTypedSums(key).Sums, sums);
 }
 
 // One file typed in at two offsets, start addresses, checksums or shifts keeps two sets of sums,
@@ -131,11 +162,10 @@ TEST(TypedSums, EachOffsetAndStartHasItsOwn) {
   const std::string path = folder.Full("rom.bin");
   const TypedSumsKey keys[] = {
       {path, 0, 0}, {path, 0, 0x10000}, {path, 8, 0}, {path, 0, 0, true, 0}, {path, 0, 0, true, 1}};
-  std::string error;
   for (std::size_t i = 0; i < std::size(keys); ++i) {
     TypedSums sums = NoTypedSums();
     sums[i] = static_cast<std::int16_t>(i);
-    ASSERT_TRUE(StoreTypedSums(keys[i], sums, error)) << error;
+    ASSERT_NO_THROW(StoreTypedSums(keys[i], sums));
   }
   for (std::size_t i = 0; i < std::size(keys); ++i) {
     const StoredSums found = LoadTypedSums(keys[i]);
@@ -148,14 +178,13 @@ TEST(TypedSums, EachOffsetAndStartHasItsOwn) {
 TEST(TypedSums, OnTheDiskBeforeTheirName) {
   testing::TemporaryWorkingFolder folder;
   const TypedSumsKey key{folder.Full("rom.bin"), 0, 0};
-  std::string error;
-  ASSERT_TRUE(StoreTypedSums(key, NoTypedSums(), error)) << error;  // the state folder made
+  ASSERT_NO_THROW(StoreTypedSums(key, NoTypedSums()));  // the state folder made
   std::vector<std::string> calls;
   SetFileCallHook([&calls](int, std::string_view call) {
     calls.emplace_back(call);
     return 0;
   });
-  ASSERT_TRUE(StoreTypedSums(key, NoTypedSums(), error)) << error;
+  ASSERT_NO_THROW(StoreTypedSums(key, NoTypedSums()));
   SetFileCallHook(nullptr);
   EXPECT_EQ(calls, (std::vector<std::string>{"open", "pwrite", "fsync", "renameat"}));
 }

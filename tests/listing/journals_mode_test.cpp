@@ -293,7 +293,7 @@ TEST_F(JournalsCommand, ApplyPutsBackOnlyAtTheUsersWord) {
        "", true},
       {"its file moved, not named", "y\n", std::nullopt,
        [] { fs::rename("file.bin", "moved.bin"); }, 1, "",
-       "lbe: F: No such file or directory; nothing was put back\n", false},
+       "lbe: 指定されたファイルが見つかりません \n[F]\n", false},
       {"another file named", "y\n", "other.bin",
        [] { lbe::testing::PutFile("other.bin", ChangedSince()); }, 1, "",
        "lbe: other.bin is not the file J was made for; nothing was put back\n", false},
