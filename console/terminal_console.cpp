@@ -321,12 +321,14 @@ void TerminalConsole::TakeReplies() {
   }
 }
 
-void TerminalConsole::ReadAvailableInput() {
+void TerminalConsole::ReadAvailableInput(bool whole) {
   if (!open_) {
     return;
   }
-  std::array<char, 4096> buffer;
-  while (!inputEnded_) {
+  // Keys typed ahead wait in the terminal's own buffer rather than in the queue: a burst of them
+  // costs the queue one read's worth, and the next read is taken before anything is drawn.
+  std::array<char, 1024> buffer;
+  while (!inputEnded_ && (whole || EmulatedConsole::InputEventCount() == 0)) {
     pollfd input{STDIN_FILENO, POLLIN, 0};
     const int ready = poll(&input, 1, 0);
     if (ready < 0 && errno == EINTR) {
@@ -375,7 +377,7 @@ void TerminalConsole::AwaitReplies() {
     }
     pollfd input{STDIN_FILENO, POLLIN, 0};
     if (poll(&input, 1, static_cast<int>(left.count())) > 0) {
-      ReadAvailableInput();
+      ReadAvailableInput(true);
     }
   }
   awaitingReplies_ = false;
@@ -458,7 +460,7 @@ int TerminalConsole::InputEventCount() {
 
 void TerminalConsole::FlushInput() {
   // Read first, so that the decoder knows where it stands (inside a paste, say).
-  ReadAvailableInput();
+  ReadAvailableInput(true);
   EmulatedConsole::FlushInput();
 }
 

@@ -60,8 +60,9 @@ class TerminalConsole : public EmulatedConsole {
   void LeaveTerminal();
   void InstallSignalHandlers();
   void RestoreSignalHandlers();
-  // Reads what standard input holds now, without blocking, and turns the Esc delay into Esc.
-  void ReadAvailableInput();
+  // Reads what standard input holds now, without blocking, and turns the Esc delay into Esc: all
+  // of it when `whole`, else until some event is queued.
+  void ReadAvailableInput(bool whole = false);
   void Decode(std::string_view bytes);
   void TakeReplies();
   void HandleSignals();

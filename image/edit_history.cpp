@@ -12,14 +12,25 @@ namespace lbe::image {
 namespace {
 
 constexpr std::int32_t kLastAddress = kImageSize - 1;
+constexpr std::int32_t kNibblesPerLine = kLineBytes * 2;
 
-// One change. Bytes: the bytes from `From` on before it, then the same bytes after it, in one
-// allocation: a typed digit is a change of its own, and ten thousand of them add up; `Marks`, their
-// marks (memory_image.h) laid out the same way. Insert and Delete: the shift at `From`, and the
-// byte it drops with its mark (the one at 0xFFFF for Insert, the deleted one for Delete); the rest
-// of the bytes follow from the shift, so a shift costs a few bytes, not 64 KiB.
+// One typed digit of a run: the nibble it replaced (high four bits) and the one it wrote (low four
+// bits), and whether its byte was marked before it (it is marked after it).
+struct TypedDigit {
+  std::uint8_t Nibbles = 0;
+  bool MarkedBefore = false;
+};
+
+// A record of the history. Bytes: one change, the bytes from `From` on before it, then the same
+// bytes after it, in one allocation; `Marks`, their marks (memory_image.h) laid out the same way.
+// Insert and Delete: one change, the shift at `From`, and the byte it drops with its mark (the one
+// at 0xFFFF for Insert, the deleted one for Delete); the rest of the bytes follow from the shift,
+// so a shift costs a few bytes, not 64 KiB. Digits: a run of changes that each wrote one nibble,
+// the next one to the right of the last (`From` is the first one's Line * 16 + Nibble): a typed
+// digit is a change of its own, ten thousand of them add up, and here each costs two bytes; only
+// the first may have moved the range.
 struct Step {
-  enum class Kind { Bytes, Insert, Delete } What = Kind::Bytes;
+  enum class Kind { Bytes, Insert, Delete, Digits } What = Kind::Bytes;
   EditPlace Place;
   std::int32_t EndLineBefore = 0;
   std::int32_t EndLineAfter = 0;
@@ -29,9 +40,16 @@ struct Step {
   std::uint8_t Dropped = 0;
   bool DroppedMark = false;
   bool ShiftChanges = false;  // Insert, Delete: the shift moved a byte or a mark that differs
+  std::vector<TypedDigit> Digits;
+  std::size_t Gone = 0;  // Digits: how many at the front the bounds dropped
+  std::size_t Done = 1;  // how many of its changes are made (not taken back), the first ones
 
   std::ptrdiff_t Half() const { return static_cast<std::ptrdiff_t>(Bytes.size() / 2); }
-  std::size_t Size() const { return sizeof(Step) + Bytes.capacity() + Marks.capacity() / 8; }
+  std::size_t Changes() const { return What == Kind::Digits ? Digits.size() - Gone : 1; }
+  std::size_t Size() const {
+    return sizeof(Step) + Bytes.capacity() + Marks.capacity() / 8 +
+           Digits.capacity() * sizeof(TypedDigit);
+  }
   bool ChangesBytes(bool marksCount) const {
     return What == Kind::Bytes
                ? !std::equal(Bytes.begin(), Bytes.begin() + Half(), Bytes.begin() + Half()) ||
@@ -39,11 +57,19 @@ struct Step {
                       !std::equal(Marks.begin(), Marks.begin() + Half(), Marks.begin() + Half()))
                : ShiftChanges;
   }
+  // Where change `index` (counted from the first not dropped) of a run was made.
+  std::int32_t NibbleOf(std::size_t index) const {
+    return From + static_cast<std::int32_t>(Gone + index);
+  }
 };
 
+// Records [0, Split) hold a change that is made, all of them but the last one whole; the records
+// from Split on hold changes taken back alone.
 struct EditHistory {
-  std::deque<Step> Done;    // the oldest first
-  std::deque<Step> Undone;  // the last taken back at the end
+  std::deque<Step> Steps;  // the oldest first
+  std::size_t Split = 0;
+  std::size_t Changes = 0;  // made and taken back
+  std::size_t Made = 0;
   std::size_t Bytes = 0;
   bool Open = false;
   Step Current;
@@ -59,7 +85,21 @@ void SetMarked(std::int32_t address, bool marked) {
   Image.Marks[static_cast<std::size_t>(address)] = marked;
 }
 
-void Apply(const Step& step, bool forward) {
+void SetNibble(std::int32_t nibble, std::uint8_t value) {
+  std::uint8_t& byte = Image[nibble / 2];
+  byte = nibble % 2 == 0 ? static_cast<std::uint8_t>((byte & 0x0F) | (value << 4))
+                         : static_cast<std::uint8_t>((byte & 0xF0) | value);
+}
+
+// The range goes back only where the change moved it: a move down since keeps its line.
+void ApplyRange(const Step& step, bool forward) {
+  if (step.EndLineBefore != step.EndLineAfter) {
+    Range.EndLine = forward ? step.EndLineAfter : step.EndLineBefore;
+  }
+}
+
+// Applies change `index` of `step` backward (undo) or forward (redo).
+void Apply(const Step& step, std::size_t index, bool forward) {
   switch (step.What) {
     case Step::Kind::Bytes: {
       const std::ptrdiff_t from = forward ? step.Half() : 0;
@@ -88,19 +128,51 @@ void Apply(const Step& step, bool forward) {
         SetMarked(step.From, step.DroppedMark);
       }
       break;
+    case Step::Kind::Digits: {
+      const TypedDigit digit = step.Digits[step.Gone + index];
+      const std::int32_t nibble = step.NibbleOf(index);
+      SetNibble(nibble, forward ? digit.Nibbles & 0x0F : digit.Nibbles >> 4);
+      SetMarked(nibble / 2, forward || digit.MarkedBefore);
+      if (step.Gone + index == 0) {
+        ApplyRange(step, forward);  // the first digit alone may have moved it
+      }
+      return;
+    }
   }
-  // The range goes back only where the change moved it: a move down since keeps its line.
-  if (step.EndLineBefore != step.EndLineAfter) {
-    Range.EndLine = forward ? step.EndLineAfter : step.EndLineBefore;
-  }
+  ApplyRange(step, forward);
 }
 
-// Drops the oldest changes beyond the bounds.
+EditPlace PlaceOf(const Step& step, std::size_t index) {
+  if (step.What != Step::Kind::Digits) {
+    return step.Place;
+  }
+  const std::int32_t nibble = step.NibbleOf(index);
+  return {nibble / kNibblesPerLine, nibble % kNibblesPerLine};
+}
+
+// Drops the oldest changes beyond the bounds. Only made changes are kept when it runs.
 void Trim() {
-  while (!History.Done.empty() &&
-         (History.Done.size() > kMostSteps || History.Bytes > kMostBytes)) {
-    History.Bytes -= History.Done.front().Size();
-    History.Done.pop_front();
+  while (!History.Steps.empty() && (History.Changes > kMostSteps || History.Bytes > kMostBytes)) {
+    Step& oldest = History.Steps.front();
+    --History.Changes;
+    --History.Made;
+    if (oldest.Changes() > 1) {
+      History.Bytes -= oldest.Size();
+      oldest.EndLineBefore = oldest.EndLineAfter;  // the range moved with the first digit alone
+      ++oldest.Gone;
+      --oldest.Done;
+      if (oldest.Gone > oldest.Digits.size() / 2) {
+        oldest.Digits.erase(oldest.Digits.begin(),
+                            oldest.Digits.begin() + static_cast<std::ptrdiff_t>(oldest.Gone));
+        oldest.From += static_cast<std::int32_t>(oldest.Gone);
+        oldest.Gone = 0;
+      }
+      History.Bytes += oldest.Size();
+    } else {
+      History.Bytes -= oldest.Size();
+      History.Steps.pop_front();
+      --History.Split;
+    }
   }
 }
 
@@ -114,6 +186,70 @@ bool ShiftChanges(Step::Kind kind, std::int32_t address) {
   const auto all = static_cast<std::size_t>(kImageSize - address);
   return bytes ||
          (MarksCount && (kind == Step::Kind::Insert ? marked != 0 && marked != all : marked != 0));
+}
+
+// Drops every change taken back: a new change was made.
+void ForgetTakenBack() {
+  while (History.Steps.size() > History.Split) {
+    History.Bytes -= History.Steps.back().Size();
+    History.Changes -= History.Steps.back().Changes();
+    History.Steps.pop_back();
+  }
+  if (History.Split > 0) {
+    Step& last = History.Steps.back();
+    if (last.Done < last.Changes()) {
+      History.Bytes -= last.Size();
+      History.Changes -= last.Changes() - last.Done;
+      last.Digits.resize(last.Gone + last.Done);
+      History.Bytes += last.Size();
+    }
+  }
+}
+
+// The digit `step` (closed) is when it wrote one nibble of one byte, the nibble of its place:
+// what a typed digit does.
+std::optional<TypedDigit> AsDigit(const Step& step) {
+  if (step.What != Step::Kind::Bytes || step.Bytes.size() != 2 ||
+      step.From != step.Place.Line * kLineBytes + step.Place.Nibble / 2 || !step.Marks[1]) {
+    return std::nullopt;
+  }
+  const int shift = step.Place.Nibble % 2 == 0 ? 4 : 0;
+  const std::uint8_t before = step.Bytes[0];
+  const std::uint8_t after = step.Bytes[1];
+  if (((before ^ after) & ~(0x0F << shift)) != 0) {
+    return std::nullopt;
+  }
+  return TypedDigit{
+      static_cast<std::uint8_t>(((before >> shift) & 0x0F) << 4 | ((after >> shift) & 0x0F)),
+      step.Marks[0]};
+}
+
+// Keeps the closed change `step`: a digit right after the last run's last one joins it.
+void Keep(Step& step) {
+  const std::optional<TypedDigit> digit = AsDigit(step);
+  ++History.Changes;
+  ++History.Made;
+  if (digit && !History.Steps.empty() && step.EndLineBefore == step.EndLineAfter) {
+    Step& last = History.Steps.back();
+    if (last.What == Step::Kind::Digits &&
+        last.NibbleOf(last.Changes()) == step.Place.Line * kNibblesPerLine + step.Place.Nibble) {
+      History.Bytes -= last.Size();
+      last.Digits.push_back(*digit);
+      ++last.Done;
+      History.Bytes += last.Size();
+      return;
+    }
+  }
+  if (digit) {
+    step.What = Step::Kind::Digits;
+    step.From = step.Place.Line * kNibblesPerLine + step.Place.Nibble;
+    step.Bytes = {};
+    step.Marks = {};
+    step.Digits.push_back(*digit);
+  }
+  History.Bytes += step.Size();
+  History.Steps.push_back(std::move(step));
+  ++History.Split;
 }
 
 }  // namespace
@@ -198,38 +334,40 @@ void EndChange() {
   if (!step.ChangesBytes(MarksCount) && step.EndLineBefore == step.EndLineAfter) {
     return;
   }
-  for (const Step& undone : History.Undone) {
-    History.Bytes -= undone.Size();
-  }
-  History.Undone.clear();
-  History.Bytes += step.Size();
-  History.Done.push_back(std::move(step));
+  ForgetTakenBack();
+  Keep(step);
   Trim();
 }
 
-namespace {
-
-// Takes the last step of `from`, applies it backward (undo) or forward (redo) and keeps it at the
-// end of `to`: where it was made, or nullopt when `from` is empty.
-std::optional<EditPlace> Replay(std::deque<Step>& from, std::deque<Step>& to, bool forward) {
+std::optional<EditPlace> Undo() {
   assert(!History.Open);
-  if (from.empty()) {
+  if (History.Split == 0) {
     return std::nullopt;
   }
-  Apply(from.back(), forward);
-  to.push_back(std::move(from.back()));
-  from.pop_back();
-  return to.back().Place;
-}
-
-}  // namespace
-
-std::optional<EditPlace> Undo() {
-  return Replay(History.Done, History.Undone, false);
+  Step& step = History.Steps[History.Split - 1];
+  const std::size_t index = --step.Done;
+  Apply(step, index, false);
+  --History.Made;
+  if (step.Done == 0) {
+    --History.Split;
+  }
+  return PlaceOf(step, index);
 }
 
 std::optional<EditPlace> Redo() {
-  return Replay(History.Undone, History.Done, true);
+  assert(!History.Open);
+  if (History.Made == History.Changes) {
+    return std::nullopt;
+  }
+  if (History.Split == 0 ||
+      History.Steps[History.Split - 1].Done == History.Steps[History.Split - 1].Changes()) {
+    ++History.Split;
+  }
+  Step& step = History.Steps[History.Split - 1];
+  const std::size_t index = step.Done++;
+  Apply(step, index, true);
+  ++History.Made;
+  return PlaceOf(step, index);
 }
 
 void KeepChangesOfMarks(bool keep) {
@@ -241,7 +379,7 @@ void ClearHistory() {
 }
 
 HistorySize CurrentHistorySize() {
-  return {History.Done.size(), History.Undone.size(), History.Bytes};
+  return {History.Made, History.Changes - History.Made, History.Bytes};
 }
 
 }  // namespace lbe::image
