@@ -158,7 +158,7 @@ TEST_F(EditHistory, ADigitOfARunCostsAFewBytes) {
 
 // The history keeps the last 10000 changes: the change before them goes, and each of them is
 // taken back.
-TEST(EditHistory, KeepsTheLast10000Changes) {
+TEST(EditHistoryOfWholeBytes, KeepsTheLast10000Changes) {
   Image = {};
   Range = {};
   ClearHistory();
