@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "file_failure.h"
 #include "temp_folder.h"
 
 namespace lbe::files {
@@ -35,22 +36,8 @@ class FileLayer : public ::testing::Test {
   lbe::testing::TemporaryWorkingFolder folder_;
 };
 
-struct Failure {
-  FileErrorKind Kind;
-  std::string Message;
-};
-
-// Runs `action` and returns the kind and text of the FileError it raised.
-template <typename Action>
-Failure FailureOf(Action&& action) {
-  try {
-    action();
-  } catch (const FileError& error) {
-    return {error.Kind(), error.what()};
-  }
-  ADD_FAILURE() << "no FileError was raised";
-  return {};
-}
+using lbe::testing::FailureOf;
+using Failure = lbe::testing::FileFailure;
 
 TEST(FileErrorKinds, KeepTheirOwnNames) {
   const struct {

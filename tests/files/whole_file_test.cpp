@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "file_failure.h"
 #include "files/file_layer.h"
 #include "temp_folder.h"
 
@@ -24,13 +25,13 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// Each test runs in a fresh temporary folder that is also the current directory, so relative
-// names behave as typed names do.
 // The whole file, or its first `maxBytes` bytes: a read from offset 0.
 Bytes ReadWholeFile(std::string_view path, std::size_t maxBytes = SIZE_MAX) {
   return ReadFilePiece(path, 0, maxBytes).Bytes;
 }
 
+// Each test runs in a fresh temporary folder that is also the current directory, so relative
+// names behave as typed names do.
 class WholeFile : public ::testing::Test {
  protected:
   std::string Full(const std::string& name) const { return folder_.Full(name); }
@@ -61,22 +62,8 @@ class WholeFile : public ::testing::Test {
   lbe::testing::TemporaryWorkingFolder folder_;
 };
 
-struct Failure {
-  FileErrorKind Kind;
-  std::string Message;
-};
-
-// Runs `action` and returns the kind and text of the FileError it raised.
-template <typename Action>
-Failure FailureOf(Action&& action) {
-  try {
-    action();
-  } catch (const FileError& error) {
-    return {error.Kind(), error.what()};
-  }
-  ADD_FAILURE() << "no FileError was raised";
-  return {};
-}
+using lbe::testing::FailureOf;
+using Failure = lbe::testing::FileFailure;
 
 TEST_F(WholeFile, PathWhoseFullFormIsTooLongIsStillSaved) {
   fs::create_directory("dir");
