@@ -144,6 +144,40 @@ TEST_F(EditHistory, TheBoundDropsTheOldestDigitsOfARun) {
   EXPECT_EQ(Redo(), std::nullopt);
 }
 
+// A run cut by the bound, partly taken back, then typed on: the digits still done stay, down to
+// the oldest one kept, and the new one joins them.
+TEST_F(EditHistory, ADigitTypedAfterUndoKeepsTheDoneDigitsOfACutRun) {
+  Range.EndLine = kLastLine;
+  const std::size_t gone = 5;
+  std::vector<EditPlace> places;
+  std::optional<State> oldestKept;
+  EditPlace place{0, 0};
+  for (std::size_t i = 0; i < kMostSteps + gone; ++i) {
+    if (i == gone) {
+      oldestKept = Now();
+    }
+    places.push_back(place);
+    Type(place, OtherValue(place));
+    place = Next(place);
+  }
+  for (int i = 0; i < 3; ++i) {
+    Undo();
+  }
+  Type(places[kMostSteps + gone - 3], 0x5);
+  const State last = Now();
+  EXPECT_EQ(CurrentHistorySize().UndoSteps, kMostSteps - 2);
+  for (std::size_t i = 0; i < kMostSteps - 2; ++i) {
+    Undo();
+  }
+  EXPECT_TRUE(Now() == *oldestKept);
+  EXPECT_EQ(Undo(), std::nullopt);
+  for (std::size_t i = 0; i < kMostSteps - 2; ++i) {
+    Redo();
+  }
+  EXPECT_TRUE(Now() == last);
+  EXPECT_EQ(Redo(), std::nullopt);
+}
+
 // Ten thousand digits typed in a row inside the range hold a few bytes each.
 TEST_F(EditHistory, ADigitOfARunCostsAFewBytes) {
   Range.EndLine = kLastLine;
