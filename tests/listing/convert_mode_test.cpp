@@ -607,6 +607,28 @@ TEST(ConvertProgram, CheckWritesTheFirstAddressAsTheHeader) {
   }
 }
 
+// --check -o into S-records takes the address width the highest address needs: S1 up to FFFF,
+// S2 past it, as a record file of those bytes would be written.
+TEST(CheckOutput, SRecordsTakeTheWidthOfTheHighestAddress) {
+  const lbe::testing::TemporaryWorkingFolder folder;
+  const std::string zeros = " 0000000000000000:00\n";
+  Put("end.txt", "FFF0" + zeros + "FFF8" + zeros);
+  Put("past.txt", "FFF8" + zeros + "10000" + zeros);
+  const struct {
+    std::string listing, output, dataRecord;
+  } cases[] = {{"end.txt", "end.s19", "S1"}, {"past.txt", "past.s19", "S2"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(CheckMode(c.listing, c.output, err), 0);
+    std::fclose(err);
+    const Bytes written = GetFile(c.output);
+    const std::string text(written.begin(), written.end());
+    EXPECT_NE(text.find("\n" + c.dataRecord), std::string::npos) << text;
+    EXPECT_EQ(text.find(c.dataRecord == "S1" ? "\nS2" : "\nS1"), std::string::npos) << text;
+  }
+}
+
 // The bytes this process has handed to write calls so far; nullopt where the kernel keeps no
 // such count.
 std::optional<std::uint64_t> BytesWrittenByCalls() {
