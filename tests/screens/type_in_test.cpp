@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "console/emulated_console.h"
 #include "console/key_codes.h"
+#include "files/test_hooks.h"
 #include "launch_settings.h"
 #include "screens/program.h"
 #include "temp_folder.h"
@@ -108,6 +110,43 @@ TEST(TypeIn, Scenarios) {
     EXPECT_EQ(Row(screen, c.row2.starts_with("Checked") ? 2 : 3), c.row2);
     EXPECT_EQ(screen.BellCount(), static_cast<std::uint64_t>(c.bells));
     EXPECT_EQ(screen.Cursor().X + 1, c.column);
+  }
+  ResetProgramState();
+}
+
+// Sums that cannot be stored are said to be lost once, on the line whose check found it out:
+// the next line checked shows its own row 2, though its sums are lost too.
+TEST(TypeIn, AStoreThatFailsIsSaidOnce) {
+  const struct {
+    const char* what;
+    std::string_view keys;
+    std::string_view row2;
+  } cases[] = {
+      {"the first line checked",
+       "E0102030405060708"
+       "24",
+       "Typed sums are not kept: cannot write "},
+      {"the next line checked",
+       "E0102030405060708"
+       "24"
+       "1111111111111111"
+       "88",
+       "Checked 2 of 3 lines. Next to type: 0110.  Tab: next unchecked line"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TemporaryWorkingFolder folder;
+    testing::PutFile("rom.bin", {1, 2, 3, 4, 5, 6, 7, 8, 17, 17, 17, 17, 17, 17, 17, 17});
+    files::SetFileCallHook([](int, std::string_view call) { return call == "renameat" ? EIO : 0; });
+    ResetProgramState();
+    console::EmulatedConsole screen;
+    Queue(screen, c.keys);
+    ASSERT_TRUE(
+        RunProgram(screen, "lbe",
+                   EditorSettingsOf(cli::ParseCommandLine({"--type-in", "/A100", "rom.bin"})))
+            .InputEnded);
+    files::SetFileCallHook({});
+    EXPECT_EQ(Row(screen, 2).substr(0, c.row2.size()), c.row2);
   }
   ResetProgramState();
 }
